@@ -1,0 +1,23 @@
+#pragma once
+
+#include <filesystem>
+
+namespace brevalto {
+
+// Where the app keeps its files. Each folder is created 0700 on first use.
+class AppPaths {
+public:
+    // The history folder: $XDG_DATA_HOME/brevalto (default ~/.local/share/brevalto).
+    static std::filesystem::path dataFolder();
+    // The settings folder: $XDG_CONFIG_HOME/brevalto (default ~/.config/brevalto).
+    static std::filesystem::path configFolder();
+    // The per-user temporary root: $XDG_RUNTIME_DIR when it is set, private and ours, else
+    // /tmp/brevalto-<uid>, created 0700. Refused when it is a symbolic link, not a folder, owned
+    // by someone else or open to others, since /tmp is shared between users. Throws FileError.
+    static std::filesystem::path temporaryRoot();
+
+    // For tests: checks and creates a temporary root at the given place, as temporaryRoot does.
+    static std::filesystem::path ensurePrivateFolder(const std::filesystem::path& folder);
+};
+
+}  // namespace brevalto

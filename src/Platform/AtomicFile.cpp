@@ -1,0 +1,120 @@
+#include "Platform/AtomicFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brevalto {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what, const fs::path& path, int error) {
+    throw FileError(what + " " + path.string() + ": " + std::strerror(error));
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+bool AtomicFile::isSymlink(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+void AtomicFile::createFolder(const fs::path& path, bool refuseSymlinks) {
+    if (path.empty()) return;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            if (refuseSymlinks) throw FileError("Refusing the symbolic link " + path.string());
+            if (::stat(path.c_str(), &st) != 0) fail("Could not open the folder", path, errno);
+        }
+        if (!S_ISDIR(st.st_mode)) throw FileError("Not a folder: " + path.string());
+        return;
+    }
+    const fs::path parent = path.parent_path();
+    if (!parent.empty() && parent != path) createFolder(parent, false);
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) fail("Could not create the folder", path, errno);
+}
+
+void AtomicFile::write(const fs::path& path, std::string_view bytes, Options options) {
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    if (options.createFolder) createFolder(folder, options.refuseSymlinks);
+    if (options.refuseSymlinks && (isSymlink(folder) || isSymlink(path)))
+        throw FileError("Refusing the symbolic link " + path.string());
+
+    std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    // mkstemp creates the file with mode 0600 and O_EXCL, so nobody else sees or owns it.
+    FileDescriptor fd(::mkstemp(pattern.data()));
+    if (fd.get() < 0) fail("Could not create a temporary file for", path, errno);
+    const fs::path temporary = pattern;
+    auto discard = [&](const std::string& what, int error) {
+        ::unlink(temporary.c_str());
+        fail(what, path, error);
+    };
+
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd.get(), p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            discard("Could not write", errno);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd.get()) != 0) discard("Could not sync", errno);
+    if (::close(fd.release()) != 0) discard("Could not close", errno);
+    if (::rename(temporary.c_str(), path.c_str()) != 0) discard("Could not replace", errno);
+
+    // Make the rename itself durable.
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+std::string AtomicFile::read(const fs::path& path, std::uint64_t maxBytes, bool refuseSymlinks) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (refuseSymlinks ? O_NOFOLLOW : 0)));
+    if (fd.get() < 0) fail("Could not open", path, errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) fail("Could not read", path, errno);
+    if (!S_ISREG(st.st_mode)) throw FileError("Not a regular file: " + path.string());
+    if (static_cast<std::uint64_t>(st.st_size) > maxBytes) throw FileError("File too large: " + path.string());
+    std::string data;
+    data.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < data.size()) {
+        const ssize_t n = ::read(fd.get(), data.data() + got, data.size() - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail("Could not read", path, errno);
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    data.resize(got);
+    // A file that grew while we read it is still held to the bound.
+    char extra;
+    if (got == static_cast<std::size_t>(st.st_size) && ::read(fd.get(), &extra, 1) > 0)
+        throw FileError("File too large: " + path.string());
+    return data;
+}
+
+}  // namespace brevalto

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace brevalto {
+
+// A file operation that failed; what() names the operation and the system's reason.
+class FileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Every file the app writes goes through here: the bytes go to a temporary file created 0600 in
+// the same folder, are synced, and replace the target by rename, so a reader sees the old or the
+// new content and never a part. Folders are created 0700.
+struct AtomicWriteOptions {
+    // Refuse when the target, or the folder it is written into, is a symbolic link.
+    bool refuseSymlinks = true;
+    // Create the folder (0700) when it is missing.
+    bool createFolder = true;
+};
+
+class AtomicFile {
+public:
+    using Options = AtomicWriteOptions;
+
+    static void write(const std::filesystem::path& path, std::string_view bytes, Options options);
+    static void write(const std::filesystem::path& path, std::string_view bytes) { write(path, bytes, Options{}); }
+    static void write(const std::filesystem::path& path, const QByteArray& bytes, Options options = {}) {
+        write(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), options);
+    }
+
+    // Creates the folder and any missing parents with mode 0700. With refuseSymlinks, fails when
+    // the folder itself is a symbolic link. An existing folder keeps its mode.
+    static void createFolder(const std::filesystem::path& path, bool refuseSymlinks = true);
+
+    // Reads a whole regular file of at most maxBytes. Fails for a larger file, a missing one, or
+    // (with refuseSymlinks) a symbolic link.
+    static std::string read(const std::filesystem::path& path, std::uint64_t maxBytes, bool refuseSymlinks = true);
+
+    // True when the path itself (not what it points to) is a symbolic link.
+    static bool isSymlink(const std::filesystem::path& path);
+};
+
+}  // namespace brevalto

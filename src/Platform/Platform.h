@@ -1,0 +1,23 @@
+#pragma once
+
+namespace brevalto {
+
+class Apps;
+class Clock;
+class Defaults;
+class Pasteboard;
+class ScreenCapture;
+class Screens;
+
+// The platform services that main builds once and hands to the app's objects at construction.
+// Nothing reaches these through a global: a class takes what it needs in its constructor.
+struct Platform {
+    Defaults* defaults = nullptr;
+    Clock* clock = nullptr;
+    Pasteboard* pasteboard = nullptr;
+    Apps* apps = nullptr;
+    Screens* screens = nullptr;
+    ScreenCapture* screenCapture = nullptr;
+};
+
+}  // namespace brevalto

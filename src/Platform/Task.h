@@ -1,0 +1,151 @@
+#pragma once
+
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+#include <QThreadPool>
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+namespace brevalto {
+
+// A pool of background threads. `shared()` serves general work; features that must serialise
+// their work (the clip store's image encoding) own a pool of one thread.
+class TaskPool {
+public:
+    explicit TaskPool(int maxThreads, QThread::Priority priority = QThread::InheritPriority);
+    ~TaskPool();  // waits for work already started
+    TaskPool(const TaskPool&) = delete;
+    TaskPool& operator=(const TaskPool&) = delete;
+
+    static TaskPool& shared();
+
+    void start(std::function<void()> work);
+    // Blocks until all started work has finished (tests and shutdown).
+    void waitForDone();
+
+private:
+    QThreadPool pool_;
+};
+
+// The outcome of background work: its value, or the exception it threw.
+template <class T>
+class TaskResult {
+public:
+    explicit TaskResult(T value) : state_(std::move(value)) {}
+    explicit TaskResult(std::exception_ptr error) : state_(std::move(error)) {}
+
+    bool ok() const { return state_.index() == 0; }
+    // The value, or the work's exception rethrown.
+    T& get() {
+        if (auto* e = std::get_if<std::exception_ptr>(&state_)) std::rethrow_exception(*e);
+        return std::get<T>(state_);
+    }
+    std::exception_ptr error() const {
+        auto* e = std::get_if<std::exception_ptr>(&state_);
+        return e ? *e : nullptr;
+    }
+
+private:
+    std::variant<T, std::exception_ptr> state_;
+};
+
+template <>
+class TaskResult<void> {
+public:
+    TaskResult() = default;
+    explicit TaskResult(std::exception_ptr error) : error_(std::move(error)) {}
+    bool ok() const { return !error_; }
+    void get() const {
+        if (error_) std::rethrow_exception(error_);
+    }
+    std::exception_ptr error() const { return error_; }
+
+private:
+    std::exception_ptr error_;
+};
+
+// A handle on running work. Cancelling asks the work to stop (through its std::stop_token) and
+// drops its result: the completion is not called for cancelled work.
+class TaskHandle {
+public:
+    TaskHandle() = default;
+    explicit TaskHandle(std::shared_ptr<std::stop_source> source) : source_(std::move(source)) {}
+
+    void cancel() {
+        if (source_) source_->request_stop();
+    }
+    bool isCancelled() const { return source_ && source_->stop_requested(); }
+    bool isValid() const { return source_ != nullptr; }
+
+private:
+    std::shared_ptr<std::stop_source> source_;
+};
+
+// A request token: each new request takes the next number; a result whose number is no longer
+// current belongs to superseded work and is dropped.
+class RequestToken {
+public:
+    std::uint64_t next() { return ++current_; }
+    void invalidate() { ++current_; }
+    std::uint64_t current() const { return current_; }
+    bool isCurrent(std::uint64_t token) const { return token == current_; }
+
+private:
+    std::uint64_t current_ = 0;
+};
+
+namespace Task {
+
+// Runs fn on the receiver's thread (the GUI thread for widgets and models) soon, unless the
+// receiver is destroyed first.
+inline void post(QObject* receiver, std::function<void()> fn) {
+    QMetaObject::invokeMethod(receiver, std::move(fn), Qt::QueuedConnection);
+}
+
+// Runs work(stop_token) on the pool and delivers its TaskResult to done on the receiver's
+// thread. done is not called when the receiver is gone or the work was cancelled.
+template <class Work, class Done>
+TaskHandle run(TaskPool& pool, QObject* receiver, Work work, Done done) {
+    using R = std::invoke_result_t<Work, std::stop_token>;
+    auto source = std::make_shared<std::stop_source>();
+    QPointer<QObject> target(receiver);
+    pool.start([source, target, work = std::move(work), done = std::move(done)]() mutable {
+        if (source->stop_requested()) return;
+        std::optional<TaskResult<R>> result;
+        try {
+            if constexpr (std::is_void_v<R>) {
+                work(source->get_token());
+                result.emplace();
+            } else {
+                result.emplace(work(source->get_token()));
+            }
+        } catch (...) {
+            result.emplace(std::current_exception());
+        }
+        if (!target) return;
+        auto deliver = [source, done = std::move(done), result = std::make_shared<TaskResult<R>>(std::move(*result))]() mutable {
+            if (!source->stop_requested()) done(*result);
+        };
+        QMetaObject::invokeMethod(target.data(), std::move(deliver), Qt::QueuedConnection);
+    });
+    return TaskHandle(std::move(source));
+}
+
+template <class Work, class Done>
+TaskHandle run(QObject* receiver, Work work, Done done) {
+    return run(TaskPool::shared(), receiver, std::move(work), std::move(done));
+}
+
+}  // namespace Task
+
+}  // namespace brevalto
