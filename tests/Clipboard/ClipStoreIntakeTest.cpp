@@ -228,7 +228,9 @@ TEST_F(ClipStoreFixture, WorkBegunBeforeClearAllOrCancelledIsDropped) {
         EXPECT_EQ(store.items().size(), c.clearAll ? 0u : 1u);
         EXPECT_TRUE(pngFiles(r).empty()) << c.name;
         EXPECT_EQ(store.pendingImages(), 0);
-        if (c.cancelled) EXPECT_EQ(asked, 1);
+        if (c.cancelled) {
+            EXPECT_EQ(asked, 1);
+        }
     }
 }
 

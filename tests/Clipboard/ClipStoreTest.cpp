@@ -118,7 +118,9 @@ TEST_F(ClipStoreFixture, FailedLoadLeavesAReadOnlyStore) {
         EXPECT_EQ(completions, 1) << c.name;
         EXPECT_TRUE(store.items().empty());
         EXPECT_EQ(store.message(), message);
-        if (fs::is_regular_file(r / "history.json")) EXPECT_EQ(readFile(r / "history.json"), before) << c.name;
+        if (fs::is_regular_file(r / "history.json")) {
+            EXPECT_EQ(readFile(r / "history.json"), before) << c.name;
+        }
         EXPECT_TRUE(fs::exists(r / hexName('a')));
     }
 }
