@@ -219,14 +219,14 @@ TEST(AutomationRequestConfirmation, CapturesClipboardReadsCopiesAndSavesNeedConf
 }
 
 TEST(AutomationVocabulary, RawValuesRoundTripAndAreCaseSensitive) {
-    for (const auto mode : allAutomationCaptureModes)
-        EXPECT_EQ(automationCaptureModeFromRawValue(rawValue(mode)), mode);
-    for (const auto action : allAutomationPostActions)
-        EXPECT_EQ(automationPostActionFromRawValue(rawValue(action)), action);
-    EXPECT_EQ(automationCommandFromRawValue("file"), Command::filePicker);
-    EXPECT_EQ(automationCommandFromRawValue("filePicker"), std::nullopt);
-    EXPECT_EQ(automationCaptureModeFromRawValue("repeatRegion"), std::nullopt);
-    EXPECT_EQ(automationPostActionFromRawValue("Copy"), std::nullopt);
+    for (const auto mode : kAllAutomationCaptureModes)
+        EXPECT_EQ(automationCaptureModeFromRaw(rawValue(mode)), mode);
+    for (const auto action : kAllAutomationPostActions)
+        EXPECT_EQ(automationPostActionFromRaw(rawValue(action)), action);
+    EXPECT_EQ(automationCommandFromRaw("file"), Command::filePicker);
+    EXPECT_EQ(automationCommandFromRaw("filePicker"), std::nullopt);
+    EXPECT_EQ(automationCaptureModeFromRaw("repeatRegion"), std::nullopt);
+    EXPECT_EQ(automationPostActionFromRaw("Copy"), std::nullopt);
 }
 
 }  // namespace

@@ -9,8 +9,8 @@ namespace brevalto {
 namespace {
 
 TEST(ScreenshotCommand, RawValuesAreExactAndCaseSensitive) {
-    for (const auto command : allScreenshotCommands)
-        EXPECT_EQ(screenshotCommandFromRawValue(rawValue(command)), command);
+    for (const auto command : kAllScreenshotCommands)
+        EXPECT_EQ(screenshotCommandFromRaw(rawValue(command)), command);
     struct Case {
         const char* raw;
         std::optional<ScreenshotCommand> command;
@@ -24,7 +24,7 @@ TEST(ScreenshotCommand, RawValuesAreExactAndCaseSensitive) {
         {"", std::nullopt},
         {"file", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(screenshotCommandFromRawValue(c.raw), c.command) << c.raw;
+    for (const auto& c : cases) EXPECT_EQ(screenshotCommandFromRaw(c.raw), c.command) << c.raw;
     EXPECT_EQ(title(ScreenshotCommand::delay), QStringLiteral("Delayed Region"));
     EXPECT_EQ(title(ScreenshotCommand::clipboard), QStringLiteral("Import Clipboard Image"));
 }

@@ -15,13 +15,13 @@ enum class AutomationPostAction {
     thumbnail,
 };
 
-inline constexpr std::array<AutomationPostAction, 5> allAutomationPostActions{
+inline constexpr std::array<AutomationPostAction, 5> kAllAutomationPostActions{
     AutomationPostAction::copy, AutomationPostAction::save, AutomationPostAction::edit,
     AutomationPostAction::pin,  AutomationPostAction::thumbnail,
 };
 
 std::string_view rawValue(AutomationPostAction action);
 // Exact, case-sensitive match of a raw value; any other word gives none.
-std::optional<AutomationPostAction> automationPostActionFromRawValue(std::string_view raw);
+std::optional<AutomationPostAction> automationPostActionFromRaw(std::string_view raw);
 
 }  // namespace brevalto

@@ -101,7 +101,7 @@ std::vector<PostAction> parsePostActions(std::string_view text) {
     std::vector<PostAction> actions;
     while (true) {
         const std::size_t comma = text.find(',');
-        const auto action = automationPostActionFromRawValue(text.substr(0, comma));
+        const auto action = automationPostActionFromRaw(text.substr(0, comma));
         if (!action) refuse();
         actions.push_back(*action);
         if (comma == std::string_view::npos) break;
@@ -115,17 +115,17 @@ std::vector<PostAction> parsePostActions(std::string_view text) {
 std::string_view rawValue(AutomationRequest::Command command) {
     return kCommands[static_cast<std::size_t>(command)].raw;
 }
-std::optional<AutomationRequest::Command> automationCommandFromRawValue(std::string_view raw) {
+std::optional<AutomationRequest::Command> automationCommandFromRaw(std::string_view raw) {
     return fromRaw(kCommands, raw);
 }
 std::string_view rawValue(AutomationCaptureMode mode) { return kModes[static_cast<std::size_t>(mode)].raw; }
-std::optional<AutomationCaptureMode> automationCaptureModeFromRawValue(std::string_view raw) {
+std::optional<AutomationCaptureMode> automationCaptureModeFromRaw(std::string_view raw) {
     return fromRaw(kModes, raw);
 }
 std::string_view rawValue(AutomationPostAction action) {
     return kPostActions[static_cast<std::size_t>(action)].raw;
 }
-std::optional<AutomationPostAction> automationPostActionFromRawValue(std::string_view raw) {
+std::optional<AutomationPostAction> automationPostActionFromRaw(std::string_view raw) {
     return fromRaw(kPostActions, raw);
 }
 
@@ -160,7 +160,7 @@ AutomationRequest AutomationRequest::fromUrl(std::string_view text) {
 
     // The host is the command word exactly as written: no escapes, no other letter case.
     if (!url->encodedHost || url->encodedHost->find('%') != std::string::npos) refuse();
-    const auto command = automationCommandFromRawValue(*url->encodedHost);
+    const auto command = automationCommandFromRaw(*url->encodedHost);
     if (!command) refuse();
 
     if (url->user || url->password || url->port || url->encodedFragment) refuse();
@@ -183,7 +183,7 @@ AutomationRequest AutomationRequest::fromUrl(std::string_view text) {
     request.command = *command;
 
     if (const auto* mode = value("mode")) {
-        const auto parsed = automationCaptureModeFromRawValue(*mode);
+        const auto parsed = automationCaptureModeFromRaw(*mode);
         if (!parsed) refuse();
         request.mode = *parsed;
     } else {

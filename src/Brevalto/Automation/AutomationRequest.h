@@ -25,14 +25,14 @@ enum class AutomationCaptureMode {
     ocr,
 };
 
-inline constexpr std::array<AutomationCaptureMode, 8> allAutomationCaptureModes{
+inline constexpr std::array<AutomationCaptureMode, 8> kAllAutomationCaptureModes{
     AutomationCaptureMode::region, AutomationCaptureMode::window,    AutomationCaptureMode::activeWindow,
     AutomationCaptureMode::screen, AutomationCaptureMode::repeat,    AutomationCaptureMode::delay,
     AutomationCaptureMode::scrolling, AutomationCaptureMode::ocr,
 };
 
 std::string_view rawValue(AutomationCaptureMode mode);
-std::optional<AutomationCaptureMode> automationCaptureModeFromRawValue(std::string_view raw);
+std::optional<AutomationCaptureMode> automationCaptureModeFromRaw(std::string_view raw);
 
 // One command for the workflow, from any source: a "brevalto:" URL, an automation intent, a hot
 // key, a panel button or a menu item. Every source validates it the same way; a request that
@@ -84,6 +84,6 @@ struct AutomationRequest {
 };
 
 std::string_view rawValue(AutomationRequest::Command command);
-std::optional<AutomationRequest::Command> automationCommandFromRawValue(std::string_view raw);
+std::optional<AutomationRequest::Command> automationCommandFromRaw(std::string_view raw);
 
 }  // namespace brevalto

@@ -39,7 +39,7 @@ const CommandWords& wordsOf(ScreenshotCommand command) { return kCommands[static
 
 std::string_view rawValue(ScreenshotCommand command) { return wordsOf(command).raw; }
 
-std::optional<ScreenshotCommand> screenshotCommandFromRawValue(std::string_view raw) {
+std::optional<ScreenshotCommand> screenshotCommandFromRaw(std::string_view raw) {
     for (const auto& words : kCommands)
         if (words.raw == raw) return words.command;
     return std::nullopt;

@@ -25,7 +25,7 @@ enum class ScreenshotCommand {
 };
 
 // Every command, in the order menus and the panel header list them.
-inline constexpr std::array<ScreenshotCommand, 10> allScreenshotCommands{
+inline constexpr std::array<ScreenshotCommand, 10> kAllScreenshotCommands{
     ScreenshotCommand::region,     ScreenshotCommand::window,       ScreenshotCommand::activeWindow,
     ScreenshotCommand::screen,     ScreenshotCommand::repeatRegion, ScreenshotCommand::delay,
     ScreenshotCommand::ocr,        ScreenshotCommand::scrolling,    ScreenshotCommand::importFile,
@@ -34,7 +34,7 @@ inline constexpr std::array<ScreenshotCommand, 10> allScreenshotCommands{
 
 std::string_view rawValue(ScreenshotCommand command);
 // Exact, case-sensitive match of a raw value; any other word gives none.
-std::optional<ScreenshotCommand> screenshotCommandFromRawValue(std::string_view raw);
+std::optional<ScreenshotCommand> screenshotCommandFromRaw(std::string_view raw);
 // The display title ("Capture Region"), also the title of the hot-key action of the same word.
 QString title(ScreenshotCommand command);
 
