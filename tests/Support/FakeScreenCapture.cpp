@@ -1,5 +1,6 @@
 #include "FakeScreenCapture.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace brevalto {
@@ -17,7 +18,7 @@ std::uint32_t FakeScreenCapture::addDisplay(const QRectF& frame, double scale, d
                  QImage::Format_ARGB32_Premultiplied);
     for (int y = 0; y < image.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) line[x] = pixelAt(id, x, y).rgba();
+        for (int x = 0; x < image.width(); ++x) line[x] = rgbAt(id, x, y);
     }
     displayImages[id] = image;
     return id;
@@ -25,8 +26,8 @@ std::uint32_t FakeScreenCapture::addDisplay(const QRectF& frame, double scale, d
 
 void FakeScreenCapture::fillDisplay(std::uint32_t id, const QColor& color) { displayImages[id].fill(color); }
 
-QColor FakeScreenCapture::pixelAt(std::uint32_t id, int x, int y) {
-    return QColor(x % 256, y % 256, int((id * 40 + x / 256 * 7 + y / 256 * 11) % 256));
+QRgb FakeScreenCapture::rgbAt(std::uint32_t id, int x, int y) {
+    return qRgb(x % 256, y % 256, int((id * 40 + x / 256 * 7 + y / 256 * 11) % 256));
 }
 
 QImage FakeScreenCapture::grabDisplay(std::uint32_t displayID, const QRect& pixelRect, bool includesCursor) {

@@ -39,7 +39,7 @@ public:
     // Fills a whole display with one colour.
     void fillDisplay(std::uint32_t id, const QColor& color);
     // The colour the gradient of addDisplay gives a pixel of a display.
-    static QColor pixelAt(std::uint32_t id, int x, int y);
+    static QRgb rgbAt(std::uint32_t id, int x, int y);
 
     bool hasPermission() const override { return permission; }
     std::vector<ScreenCaptureDisplay> displays() override { return screens; }

@@ -2,8 +2,10 @@
 
 #include "AI/AIError.h"
 #include "Capture/CaptureError.h"
+#include "Document/ScreenshotImage.h"
 #include "Platform/ScreenGeometry.h"
 
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QPainter>
 
@@ -138,29 +140,26 @@ CapturedScreenshot CaptureEngine::composeDisplayImages(const QRectF& rect, const
     if (parts.empty()) throw CaptureError(Kind::invalidRegion);
     if (area(pixels) > imageBudget) throw CaptureError(Kind::tooLarge);
 
-    QImage canvas(static_cast<int>(pixels.width()), static_cast<int>(pixels.height()),
-                  QImage::Format_ARGB32_Premultiplied);
-    if (canvas.isNull()) throw CaptureError(Kind::missingImage);
-    canvas.fill(Qt::transparent);
-
+    BitmapContext context = ScreenshotRenderer::rasterize(QColorSpace(QColorSpace::SRgb), pixels.width(), pixels.height());
     const double s = surface.scale();
-    {
-        QPainter painter(&canvas);
-        // Parts of lower-scale displays are enlarged by pixel repetition, never smoothed; display
-        // parts do not overlap, so each simply replaces what lies below it.
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        for (const auto& part : parts) {
-            checkCancelled(stop);
-            const QRectF& r = part.screenRect;
-            if (!isFiniteNonEmpty(r) || !std::isfinite(part.scale) || part.scale <= 0) {
-                throw CaptureError(Kind::invalidRegion);
-            }
-            const QRectF destination((r.x() - rect.x()) * s, (rect.y() + rect.height() - r.y() - r.height()) * s,
-                                     r.width() * s, r.height() * s);
-            painter.drawImage(destination, part.image);
+    QPainter& painter = context.painter();
+    // Parts of lower-scale displays are enlarged by pixel repetition, never smoothed; display
+    // parts do not overlap, so each simply replaces what lies below it.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (const auto& part : parts) {
+        checkCancelled(stop);
+        const QRectF& r = part.screenRect;
+        if (!isFiniteNonEmpty(r) || !std::isfinite(part.scale) || part.scale <= 0) {
+            throw CaptureError(Kind::invalidRegion);
         }
+        const QRectF destination((r.x() - rect.x()) * s, (rect.y() + rect.height() - r.y() - r.height()) * s,
+                                 r.width() * s, r.height() * s);
+        painter.drawImage(destination, part.image);
     }
+    QImage canvas = context.takeImage();
+    if (canvas.isNull()) throw CaptureError(Kind::missingImage);
 
     CapturedScreenshot shot;
     shot.image = std::move(canvas);

@@ -61,7 +61,7 @@ public:
     // The pixels of `rect` of a drawable (coordinates of that drawable) as an opaque
     // ARGB32_Premultiplied image, or, for a 32-bit drawable, with its alpha. Null on failure.
     QImage image(xcb_drawable_t drawable, const QRect& rect, int depth);
-    // The same through plain GetImage, never SHM (the baseline of the benchmark).
+    // The same through plain GetImage, never SHM.
     QImage plainImage(xcb_drawable_t drawable, const QRect& rect, int depth);
     int rootDepth() const { return rootDepth_; }
 

@@ -83,11 +83,6 @@ QImage X11ScreenCapture::grabRoot(const QRect& rect, bool includesCursor) {
     return image;
 }
 
-QImage X11ScreenCapture::plainRootImage(const QRect& rect) {
-    std::lock_guard lock(mutex_);
-    return server_->plainImage(server_->root(), rect, server_->rootDepth());
-}
-
 QImage X11ScreenCapture::wallpaper(std::uint32_t displayID) {
     std::lock_guard lock(mutex_);
     if (!server_->isOpen()) return {};

@@ -32,10 +32,6 @@ public:
     QImage grabWindow(std::uint32_t windowID, bool includesCursor) override;
     QImage wallpaper(std::uint32_t displayID) override;
 
-    // The root area `rect` (root pixels) by one plain GetImage, without SHM, hiding or pointer:
-    // the baseline that benchmarks compare the capture paths with.
-    QImage plainRootImage(const QRect& rect);
-
     // How long other applications get to repaint what our hidden windows uncovered, and a
     // window to repaint itself into its Composite pixmap.
     static constexpr std::chrono::milliseconds repaintDelay{60};
