@@ -84,6 +84,8 @@ KeychainChannel::Received KeychainChannel::receive(KeychainMessage& message, Dea
             flags = header.msg_flags;
             break;
         }
+        // The other end closed without reading what we had sent it.
+        if (errno == ECONNRESET) return Received::closed;
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Received::failed;
     }
     if (size == 0) {
