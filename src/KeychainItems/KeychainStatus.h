@@ -36,6 +36,7 @@ inline constexpr KeychainStatus internalComponent = -2070;        // any other s
 struct KeychainReadResult {
     KeychainStatus status = keychainStatus::itemNotFound;
     std::optional<KeychainData> data;
+    friend bool operator==(const KeychainReadResult&, const KeychainReadResult&) = default;
 };
 
 }  // namespace brevalto
