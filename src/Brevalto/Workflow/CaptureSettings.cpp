@@ -11,6 +11,7 @@ bool CaptureSettings::includesCursor(const Defaults& defaults) { return defaults
 bool CaptureSettings::shadows(const Defaults& defaults) { return defaults.storedBool(shadowKey).value_or(true); }
 
 int CaptureSettings::delaySeconds(const Defaults& defaults) {
+    if (!defaults.contains(delayKey)) return shownDelay;
     const std::int64_t stored = defaults.integer(delayKey);
     return static_cast<int>(std::clamp<std::int64_t>(stored, minimumDelay, maximumDelay));
 }

@@ -29,8 +29,8 @@ public:
     // The uuid text of the history clip last opened in the editor.
     static constexpr std::string_view lastEditorClipIDKey = "screenshot.lastEditorClipID";
 
-    // What the settings page shows for a key that was never written. The readers below keep
-    // their own defaults: a delayed capture that was never configured waits 1 s, not 5.
+    // What the settings page shows for a key that was never written; the readers below apply
+    // the same values.
     static constexpr bool shownCursor = false;
     static constexpr bool shownShadow = true;
     static constexpr std::string_view shownBackground = "transparent";
@@ -49,7 +49,8 @@ public:
     static bool includesCursor(const Defaults& defaults);
     // Whether window shadows are kept: the stored Bool, true when absent or not a Bool.
     static bool shadows(const Defaults& defaults);
-    // The countdown of a delayed capture started from a hot key or menu, in 1...60 seconds.
+    // The countdown of a delayed capture started from a hot key or menu, clamped to 1...60
+    // seconds; 5 when never written, as the settings page shows.
     static int delaySeconds(const Defaults& defaults);
     static bool autoCopy(const Defaults& defaults);
     static bool autoSave(const Defaults& defaults);
