@@ -288,7 +288,7 @@ ScreenshotDocument ScreenshotDocument::decode(std::string_view bytes) {
     Json root;
     try {
         root = Json::parse(bytes.begin(), bytes.end());
-    } catch (const Json::parse_error& error) {
+    } catch (const Json::exception& error) {  // syntax, and numbers beyond the double range
         malformed("document", error.what());
     }
     const std::string where = "document";
