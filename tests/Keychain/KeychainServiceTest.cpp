@@ -202,6 +202,16 @@ TEST(KeychainService, ProgramExitStatuses) {
         EXPECT_EQ(service.exitStatus(), test.exitStatus);
     }
 
+    {
+        // Admitted, with no Secret Service on the bus: unavailable, which is never "not found".
+        ServiceProcess service(copy, {"--app=" + thisProgram().string()},
+                               {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (folder / "no-bus").string()});
+        ASSERT_TRUE(service.channel().send(request("exists")));
+        KeychainMessage reply;
+        ASSERT_EQ(service.channel().receive(reply, std::chrono::steady_clock::now() + 10s),
+                  KeychainChannel::Received::message);
+        EXPECT_EQ(*reply.int64("status"), keychainStatus::notAvailable);
+    }
     // Admitted, it serves until the app closes its end.
     ServiceProcess admitted(copy, {"--app=" + thisProgram().string()});
     admitted.closeSocket();

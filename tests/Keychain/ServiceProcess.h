@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -45,7 +46,9 @@ inline std::filesystem::path writeScript(const std::filesystem::path& path, cons
 
 class ServiceProcess {
 public:
-    ServiceProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments) {
+    // `environment`: NAME=value entries that replace or add to this process's environment.
+    ServiceProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& environment = {}) {
         int fds[2];
         EXPECT_TRUE(KeychainChannel::makePair(fds));
         posix_spawn_file_actions_t actions;
@@ -56,7 +59,17 @@ public:
         std::vector<char*> argv;
         for (auto& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
-        EXPECT_EQ(posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+        std::vector<std::string> variables = environment;
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string variable = *entry;
+            const std::string name = variable.substr(0, variable.find('=') + 1);
+            if (std::none_of(environment.begin(), environment.end(), [&](auto& e) { return e.starts_with(name); }))
+                variables.push_back(variable);
+        }
+        std::vector<char*> envp;
+        for (auto& variable : variables) envp.push_back(variable.data());
+        envp.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
         fd_ = fds[0];
