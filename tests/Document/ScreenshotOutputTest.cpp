@@ -148,10 +148,10 @@ TEST(ScreenshotOutputTest, FileNames) {
 
 TEST(ScreenshotOutputTest, FormatRawValues) {
     for (Format format : ScreenshotOutput::allFormats)
-        EXPECT_EQ(ScreenshotOutput::formatFromRawValue(ScreenshotOutput::rawValue(format)), format);
+        EXPECT_EQ(ScreenshotOutput::formatFromRaw(ScreenshotOutput::rawValue(format)), format);
     EXPECT_EQ(ScreenshotOutput::rawValue(Format::jpeg), "jpeg");
-    EXPECT_EQ(ScreenshotOutput::formatFromRawValue("PNG"), std::nullopt);
-    EXPECT_EQ(ScreenshotOutput::formatFromRawValue("jpg"), std::nullopt);
+    EXPECT_EQ(ScreenshotOutput::formatFromRaw("PNG"), std::nullopt);
+    EXPECT_EQ(ScreenshotOutput::formatFromRaw("jpg"), std::nullopt);
 }
 
 }  // namespace
