@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QTabWidget;
+
+namespace brevalto {
+
+// "Brevalto Settings": one window of six tabs, built on first opening and kept (closing only
+// hides it). It shows the app's menu bar, since X11 desktops have no global one.
+class SettingsWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit SettingsWindow(QWidget* parent = nullptr);
+
+    // Adds a tab in order. symbol names the tab's icon; the tab's name is its accessible name.
+    void addTab(QWidget* page, const QString& name, const QString& symbol);
+    QTabWidget* tabs() const { return tabs_; }
+
+    // Shows the window, brings it to the front and gives it the keyboard.
+    void present();
+
+    // A plain page for a tab whose settings are not built yet.
+    static QWidget* placeholderPage(const QString& name);
+
+private:
+    QTabWidget* tabs_;
+};
+
+}  // namespace brevalto

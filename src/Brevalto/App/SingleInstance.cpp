@@ -1,0 +1,111 @@
+#include "App/SingleInstance.h"
+
+#include "Platform/AppPaths.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTimer>
+#include <QVariant>
+#include <QtEndian>
+
+namespace brevalto {
+
+SingleInstance::SingleInstance(QString socketPath, QObject* parent) : QObject(parent), path_(std::move(socketPath)) {}
+
+SingleInstance::~SingleInstance() {
+    if (server_) server_->close();
+}
+
+QString SingleInstance::defaultSocketPath() {
+    return QString::fromStdString((AppPaths::temporaryRoot() / "brevalto.socket").string());
+}
+
+SingleInstance::Role SingleInstance::start() {
+    {
+        QLocalSocket probe;
+        probe.connectToServer(path_);
+        if (probe.waitForConnected(1000)) {
+            probe.disconnectFromServer();
+            return Role::secondary;
+        }
+    }
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_->listen(path_)) {
+        // Nobody answered, so the socket file is left over from an instance that ended.
+        QLocalServer::removeServer(path_);
+        if (!server_->listen(path_)) {
+            error_ = QStringLiteral("Could not listen on %1: %2").arg(path_, server_->errorString());
+            delete server_;
+            server_ = nullptr;
+            return Role::failed;
+        }
+    }
+    connect(server_, &QLocalServer::newConnection, this, &SingleInstance::accept);
+    return Role::primary;
+}
+
+void SingleInstance::accept() {
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        socket->setParent(this);
+        socket->setReadBufferSize(kMaxMessageBytes + 4);
+        auto* timer = new QTimer(socket);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, socket, [socket] { socket->abort(); });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
+        timer->start(kReadTimeoutMs);
+        if (socket->bytesAvailable() > 0) readFrom(socket);
+    }
+}
+
+void SingleInstance::readFrom(QLocalSocket* socket) {
+    if (socket->property("done").toBool()) return;
+    if (socket->bytesAvailable() < 4) return;
+    uchar header[4];
+    socket->peek(reinterpret_cast<char*>(header), 4);
+    const quint32 length = qFromBigEndian<quint32>(header);
+    if (length > static_cast<quint32>(kMaxMessageBytes)) {
+        socket->abort();
+        return;
+    }
+    if (socket->bytesAvailable() < static_cast<qint64>(length) + 4) return;
+    socket->read(4);
+    const QByteArray body = socket->read(length);
+    socket->setProperty("done", true);
+    const QString text = QString::fromUtf8(body);
+    if (text.toUtf8() != body) {  // not UTF-8
+        socket->abort();
+        return;
+    }
+    socket->write("1");
+    socket->flush();
+    socket->disconnectFromServer();
+    emit urlsReceived(text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n')));
+}
+
+bool SingleInstance::send(const QStringList& urls, int timeoutMs) {
+    const QByteArray body = urls.join(QLatin1Char('\n')).toUtf8();
+    if (body.size() > kMaxMessageBytes) {
+        error_ = QStringLiteral("The URL list is too long.");
+        return false;
+    }
+    QLocalSocket socket;
+    socket.connectToServer(path_);
+    if (!socket.waitForConnected(timeoutMs)) {
+        error_ = QStringLiteral("No running Brevalto answered: %1").arg(socket.errorString());
+        return false;
+    }
+    uchar header[4];
+    qToBigEndian<quint32>(static_cast<quint32>(body.size()), header);
+    socket.write(reinterpret_cast<const char*>(header), 4);
+    socket.write(body);
+    socket.flush();
+    if (!socket.waitForReadyRead(timeoutMs) || socket.read(1) != "1") {
+        error_ = QStringLiteral("The running Brevalto did not take the URL.");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace brevalto

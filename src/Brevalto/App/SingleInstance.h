@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QLocalServer;
+class QLocalSocket;
+
+namespace brevalto {
+
+// Keeps one running Brevalto per user. The first process listens on a local socket in the
+// per-user temporary folder; a later `brevalto URL …` hands its URL list to it and exits.
+//
+// One message: a 4-byte big-endian length, then that many bytes of UTF-8 text holding the URLs
+// separated by "\n"; the listener answers one byte "1" when it took the list. A peer that sends
+// more than kMaxMessageBytes, less than it announced, or nothing within kReadTimeoutMs is
+// dropped without effect.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxMessageBytes = 64 * 1024;
+    static constexpr int kReadTimeoutMs = 2000;
+
+    explicit SingleInstance(QString socketPath, QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // The socket of this user's instance.
+    static QString defaultSocketPath();
+
+    enum class Role { primary, secondary, failed };
+    // Becomes the listening instance, or finds that another one answers. A socket file left by
+    // a crashed instance (nobody answers) is removed and taken over.
+    Role start();
+    const QString& errorString() const { return error_; }
+
+    // Hands the URLs to the running instance; false (with errorString) when it did not take them.
+    bool send(const QStringList& urls, int timeoutMs = 3000);
+
+signals:
+    void urlsReceived(const QStringList& urls);
+
+private:
+    void accept();
+    void readFrom(QLocalSocket* socket);
+
+    QString path_;
+    QString error_;
+    QLocalServer* server_ = nullptr;
+};
+
+}  // namespace brevalto

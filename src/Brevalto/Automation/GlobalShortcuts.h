@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string_view>
+
+namespace brevalto {
+
+class Defaults;
+
+// The actions that have a global hot key, in their fixed order (an action's hot-key id is its
+// position plus one).
+enum class ShortcutAction {
+    openClipboard,
+    region,
+    window,
+    activeWindow,
+    screen,
+    scrolling,
+    ocr,
+    repeatRegion,
+    delay,
+    editor,
+    append,
+};
+
+inline constexpr std::array<ShortcutAction, 11> kAllShortcutActions = {
+    ShortcutAction::openClipboard, ShortcutAction::region,       ShortcutAction::window,
+    ShortcutAction::activeWindow,  ShortcutAction::screen,       ShortcutAction::scrolling,
+    ShortcutAction::ocr,           ShortcutAction::repeatRegion, ShortcutAction::delay,
+    ShortcutAction::editor,        ShortcutAction::append,
+};
+
+std::string_view rawValue(ShortcutAction action);
+std::optional<ShortcutAction> shortcutActionFromRaw(std::string_view raw);
+QString title(ShortcutAction action);
+
+// A key binding as stored: the key code of the original keyboard layout table and the modifier
+// bits Command 0x100, Shift 0x200, Option 0x800, Control 0x1000. keyCode -1 means disabled.
+struct ShortcutBinding {
+    std::int64_t keyCode = -1;
+    std::uint32_t modifiers = 0x300;
+
+    friend bool operator==(const ShortcutBinding&, const ShortcutBinding&) = default;
+};
+
+// One binding per action, kept in the settings under "shortcut.<action>" as JSON data.
+class GlobalShortcuts : public QObject {
+    Q_OBJECT
+public:
+    struct Key {
+        const char* title;
+        int keyCode;
+    };
+
+    // Loads every binding; registers nothing.
+    explicit GlobalShortcuts(Defaults& defaults, QObject* parent = nullptr);
+
+    static const std::array<Key, 38>& keyTable();
+    static bool isAllowed(std::int64_t keyCode, std::uint32_t modifiers);
+
+    const std::map<ShortcutAction, ShortcutBinding>& bindings() const { return bindings_; }
+    const std::map<ShortcutAction, QString>& messages() const { return messages_; }
+
+    // Stores an allowed binding; a refused one only sets the action's message.
+    void setBinding(ShortcutAction action, std::int64_t keyCode, std::uint32_t modifiers);
+
+    // The app's handler for a pressed hot key.
+    std::function<void(ShortcutAction)> onAction;
+
+    // Installing the key handler and registering the keys with the X server; until that exists
+    // these register nothing and report nothing.
+    void installHotKeyHandler();
+    void unregisterAll();
+    bool handlerInstalled() const { return handlerInstalled_; }
+
+    // Calls onAction for the action at index (0-based); out-of-range indexes are ignored.
+    void fire(int index);
+
+signals:
+    void bindingsChanged();
+    void messagesChanged();
+
+private:
+    Defaults& defaults_;
+    std::map<ShortcutAction, ShortcutBinding> bindings_;
+    std::map<ShortcutAction, QString> messages_;
+    bool handlerInstalled_ = false;
+};
+
+}  // namespace brevalto

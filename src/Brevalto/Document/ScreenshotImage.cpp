@@ -1,0 +1,114 @@
+#include "Document/ScreenshotImage.h"
+
+#include "Document/ScreenshotError.h"
+#include "Platform/AtomicFile.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QUrl>
+
+#include <cmath>
+#include <mutex>
+#include <system_error>
+
+namespace brevalto {
+
+namespace fs = std::filesystem;
+
+void raiseImageAllocationLimit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // 16 bytes per pixel (four float channels) covers every format Qt decodes into.
+        const double bytes = kMaxImagePixels * 16;
+        QImageReader::setAllocationLimit(static_cast<int>(std::ceil(bytes / (1024.0 * 1024.0))));
+    });
+}
+
+void validateImageSize(double width, double height) {
+    const bool sidesOk = std::isfinite(width) && std::isfinite(height) && width >= 1 && height >= 1 &&
+                         width <= kMaxImageSide && height <= kMaxImageSide;
+    if (!sidesOk || std::ceil(width) * std::ceil(height) > kMaxImagePixels)
+        throw ScreenshotError(kInvalidImageSizeMessage);
+}
+
+QImage decodeScreenshotImage(QImageReader& reader) {
+    // The stored size comes from the header, so an oversized image is refused before decoding.
+    const QSize stored = reader.size();
+    if (!stored.isValid() || stored.isEmpty()) throw ScreenshotError(kUnreadableImageMessage);
+    validateImageSize(stored.width(), stored.height());
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.isNull()) throw ScreenshotError(kUndecodableImageMessage);
+    return image;
+}
+
+QImage loadScreenshotImage(const fs::path& file) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(file, error);
+    if (error) throw FileError("Could not read " + file.string() + ": " + error.message());
+    if (size == 0 || size > static_cast<std::uintmax_t>(kMaxImageBytes)) throw ScreenshotError(kUnreadableImageMessage);
+
+    std::string bytes;
+    try {
+        // Bounded again while reading, in case the file grew after its size was taken.
+        bytes = AtomicFile::read(file, static_cast<std::uint64_t>(kMaxImageBytes), false);
+    } catch (const FileError&) {
+        throw ScreenshotError(kUnreadableImageMessage);
+    }
+    QByteArray data = QByteArray::fromStdString(bytes);
+    bytes.clear();
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    if (!reader.canRead()) throw ScreenshotError(kUnreadableImageMessage);
+    return decodeScreenshotImage(reader);
+}
+
+QImage loadScreenshotImage(const QUrl& url) {
+    if (!url.isLocalFile()) throw ScreenshotError(kUnreadableImageMessage);
+    return loadScreenshotImage(fs::path(url.toLocalFile().toStdString()));
+}
+
+QImage decodeScreenshotImageData(const QByteArray& data) {
+    if (data.isEmpty() || data.size() > kMaxImageBytes) throw ScreenshotError(kInvalidImageBytesMessage);
+    QByteArray copy = data;  // shares the bytes; QBuffer needs a non-const array
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    if (!reader.canRead()) throw ScreenshotError(kInvalidImageBytesMessage);
+    return decodeScreenshotImage(reader);
+}
+
+BitmapContext::BitmapContext(int width, int height, const QColorSpace& colorSpace) {
+    image_ = std::make_unique<QImage>(width, height, QImage::Format_ARGB32_Premultiplied);
+    if (image_->isNull()) throw ScreenshotError(kRenderMemoryMessage);
+    image_->fill(Qt::transparent);
+    image_->setColorSpace(colorSpace);
+    painter_ = std::make_unique<QPainter>(image_.get());
+    if (!painter_->isActive()) throw ScreenshotError(kRenderMemoryMessage);
+    painter_->setRenderHints(QPainter::SmoothPixmapTransform | QPainter::Antialiasing | QPainter::TextAntialiasing);
+}
+
+BitmapContext::~BitmapContext() {
+    painter_.reset();  // the painter ends before its image goes
+}
+
+QImage BitmapContext::takeImage() {
+    if (!image_) return {};
+    painter_.reset();
+    QImage image = std::move(*image_);
+    image_.reset();
+    return image;
+}
+
+namespace ScreenshotRenderer {
+
+BitmapContext rasterize(const std::optional<QColorSpace>& colorSpace, double width, double height) {
+    validateImageSize(width, height);
+    const QColorSpace space = colorSpace && colorSpace->isValid() ? *colorSpace : QColorSpace(QColorSpace::SRgb);
+    return BitmapContext(static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(height)), space);
+}
+
+}  // namespace ScreenshotRenderer
+
+}  // namespace brevalto

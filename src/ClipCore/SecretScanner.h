@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brevalto {
+
+// A range of UTF-8 text in bytes: [lower, upper).
+struct TextRange {
+    std::size_t lower = 0;
+    std::size_t upper = 0;
+    friend bool operator==(const TextRange&, const TextRange&) = default;
+};
+
+// Finds text that looks like a credential or a personal address (access keys, tokens, private-key
+// headers, e-mail addresses, password assignments) and hides each find behind eight bullets.
+// Matching runs in time linear in the text whatever its content.
+class SecretScanner {
+public:
+    SecretScanner() = delete;
+
+    // Eight U+2022 BULLET characters, whatever the length of what they hide.
+    static constexpr std::string_view bullets = "\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022";
+
+    // Byte ranges of the secrets in UTF-8 text, sorted, pairwise disjoint and not touching.
+    static std::vector<TextRange> ranges(std::string_view text);
+
+    // The text with every range of ranges() replaced by the bullets.
+    static std::string masked(std::string_view text);
+};
+
+}  // namespace brevalto

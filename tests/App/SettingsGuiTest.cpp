@@ -1,0 +1,123 @@
+#include "App/GeneralSettingsPage.h"
+#include "App/LaunchAtLogin.h"
+#include "App/SettingsWindow.h"
+#include "Platform/Defaults.h"
+#include "TestFolder.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace brevalto {
+namespace {
+
+template <class T>
+T* find(QWidget& root, const char* name) {
+    auto* w = root.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+TEST(GeneralSettingsPage, AFreshInstallShowsTheDefaults) {
+    TestFolder dir;
+    Defaults defaults;
+    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    GeneralSettingsPage page(defaults, login, {});
+    EXPECT_TRUE(find<QCheckBox>(page, "hoverOpen")->isChecked());
+    EXPECT_FALSE(find<QCheckBox>(page, "showInDock")->isChecked());
+    EXPECT_EQ(find<QLineEdit>(page, "ignoredApps")->text(), QStringLiteral("1Password,KeePassXC"));
+    EXPECT_EQ(find<QComboBox>(page, "historyRetention")->currentText(), QStringLiteral("Never"));
+    EXPECT_FALSE(find<QCheckBox>(page, "launchAtLogin")->isChecked());
+    EXPECT_TRUE(find<QLabel>(page, "startupMessage")->isHidden());
+    EXPECT_FALSE(defaults.contains("hoverOpen"));  // showing the page stores nothing
+}
+
+TEST(GeneralSettingsPage, EveryControlStoresItsValueAtOnce) {
+    TestFolder dir;
+    Defaults defaults;
+    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    std::vector<bool> dockChanges;
+    GeneralSettingsPage page(defaults, login, [&](bool on) { dockChanges.push_back(on); });
+
+    find<QCheckBox>(page, "hoverOpen")->click();
+    EXPECT_EQ(defaults.storedBool("hoverOpen"), false);
+
+    find<QCheckBox>(page, "showInDock")->click();
+    find<QCheckBox>(page, "showInDock")->click();
+    EXPECT_EQ(dockChanges, (std::vector<bool>{true, false}));
+    EXPECT_EQ(defaults.storedBool("showInDock"), false);
+
+    auto* ignored = find<QLineEdit>(page, "ignoredApps");
+    ignored->selectAll();
+    QTest::keyClicks(ignored, "firefox");
+    EXPECT_EQ(defaults.string("ignoredApps"), "firefox");
+
+    auto* retention = find<QComboBox>(page, "historyRetention");
+    QStringList labels;
+    for (int i = 0; i < retention->count(); ++i) labels << retention->itemText(i);
+    EXPECT_EQ(labels, (QStringList{"Never", "1 hour", "1 day", "7 days", "30 days"}));
+    retention->activated(1);
+    EXPECT_EQ(defaults.storedDouble("historyRetention"), 3600.0);
+    EXPECT_TRUE(defaults.object("historyRetention")->is_number_float());
+
+    find<QCheckBox>(page, "launchAtLogin")->click();
+    EXPECT_TRUE(login.isEnabled());
+    EXPECT_EQ(page.message(), QStringLiteral("Updated login preference."));
+    EXPECT_FALSE(find<QLabel>(page, "startupMessage")->isHidden());
+}
+
+TEST(GeneralSettingsPage, AFailedLoginChangeShowsWhyAndKeepsTheToggle) {
+    TestFolder dir;
+    // The autostart folder cannot be created inside a file.
+    LaunchAtLogin login(dir / "file" / "autostart", "/usr/bin/brevalto");
+    std::FILE* f = std::fopen((dir / "file").c_str(), "w");
+    std::fclose(f);
+    Defaults defaults;
+    GeneralSettingsPage page(defaults, login, {});
+    auto* toggle = find<QCheckBox>(page, "launchAtLogin");
+    toggle->click();
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_FALSE(page.message().isEmpty());
+    EXPECT_NE(page.message(), QStringLiteral("Updated login preference."));
+}
+
+TEST(GeneralSettingsPage, StoredValuesAreShown) {
+    TestFolder dir;
+    Defaults defaults;
+    defaults.set("historyRetention", 604800);
+    defaults.set("hoverOpen", false);
+    defaults.set("ignoredApps", "a,b");
+    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    login.setEnabled(true);
+    GeneralSettingsPage page(defaults, login, {});
+    EXPECT_EQ(find<QComboBox>(page, "historyRetention")->currentText(), QStringLiteral("7 days"));
+    EXPECT_FALSE(find<QCheckBox>(page, "hoverOpen")->isChecked());
+    EXPECT_EQ(find<QLineEdit>(page, "ignoredApps")->text(), QStringLiteral("a,b"));
+    EXPECT_TRUE(find<QCheckBox>(page, "launchAtLogin")->isChecked());
+}
+
+TEST(SettingsWindow, HasItsTitleAndTabsInOrder) {
+    SettingsWindow window;
+    for (const char* name : {"General", "Shortcuts", "Screenshots", "AI", "Upload", "Cloudflare"})
+        window.addTab(SettingsWindow::placeholderPage(name), name, "gearshape");
+    window.present();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Brevalto Settings"));
+    ASSERT_EQ(window.tabs()->count(), 6);
+    EXPECT_EQ(window.tabs()->tabText(5), QStringLiteral("Cloudflare"));
+    EXPECT_EQ(window.centralWidget()->size(), QSize(620, 580));
+    window.close();
+    EXPECT_FALSE(window.isVisible());
+    window.present();
+    EXPECT_TRUE(window.isVisible());
+}
+
+}  // namespace
+}  // namespace brevalto

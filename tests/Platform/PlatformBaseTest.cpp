@@ -1,0 +1,316 @@
+#include "ClipCore/Uuid.h"
+#include "Platform/AppPaths.h"
+#include "Platform/AtomicFile.h"
+#include "Platform/Defaults.h"
+#include "Platform/ScreenGeometry.h"
+#include "Platform/Task.h"
+#include "QtWait.h"
+#include "TestFolder.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brevalto {
+namespace {
+
+namespace fs = std::filesystem;
+
+mode_t modeOf(const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 0777;
+}
+
+// --- Uuid -------------------------------------------------------------------------------------
+
+TEST(Uuid, ParsesOnlyTheCanonicalFormInAnyCase) {
+    struct Case {
+        const char* text;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"E621E1F8-C36C-495A-93FC-0C247A3E6E5F", true},
+        {"e621e1f8-c36c-495a-93fc-0c247a3e6e5f", true},
+        {"e621E1F8-c36c-495A-93fc-0C247A3E6E5F", true},
+        {"{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}", false},
+        {"urn:uuid:E621E1F8-C36C-495A-93FC-0C247A3E6E5F", false},
+        {"E621E1F8C36C495A93FC0C247A3E6E5F", false},
+        {"E621E1F8-C36C-495A-93FC-0C247A3E6E5", false},
+        {"E621E1F8-C36C-495A-93FC-0C247A3E6E5FF", false},
+        {"E621E1F8-C36C-495A-93FC+0C247A3E6E5F", false},
+        {"G621E1F8-C36C-495A-93FC-0C247A3E6E5F", false},
+        {"E621E1F8--36C-495A-93FC-0C247A3E6E5F", false},
+        {" E621E1F8-C36C-495A-93FC-0C247A3E6E5", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = Uuid::parse(c.text);
+        EXPECT_EQ(parsed.has_value(), c.ok) << c.text;
+        if (parsed) {
+            EXPECT_EQ(parsed->string(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+        }
+    }
+}
+
+TEST(Uuid, RandomIdsAreVersionFourUpperCaseAndDistinct) {
+    std::set<std::string> seen;
+    for (int i = 0; i < 200; ++i) {
+        const auto id = Uuid::random();
+        const auto text = id.string();
+        ASSERT_EQ(text.size(), 36u);
+        EXPECT_EQ(text[14], '4');
+        EXPECT_NE(std::string("89AB").find(text[19]), std::string::npos);
+        for (char c : text) EXPECT_FALSE(c >= 'a' && c <= 'z') << text;
+        EXPECT_EQ(Uuid::parse(text), id);
+        seen.insert(text);
+    }
+    EXPECT_EQ(seen.size(), 200u);
+}
+
+// --- AtomicFile -------------------------------------------------------------------------------
+
+TEST(AtomicFile, WritesPrivateFilesAndFoldersAndLeavesNoTemporaries) {
+    TestFolder dir;
+    const auto file = dir / "a" / "b" / "state.json";
+    AtomicFile::write(file, std::string_view("first"));
+    AtomicFile::write(file, std::string_view("second, longer"));
+    EXPECT_EQ(AtomicFile::read(file, 100), "second, longer");
+    EXPECT_EQ(modeOf(file), 0600u);
+    EXPECT_EQ(modeOf(dir / "a"), 0700u);
+    EXPECT_EQ(modeOf(dir / "a" / "b"), 0700u);
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir / "a" / "b")) ++entries;
+    EXPECT_EQ(entries, 1);
+}
+
+TEST(AtomicFile, RefusesSymbolicLinksWhereAsked) {
+    TestFolder dir;
+    const auto real = dir / "real";
+    fs::create_directory(real);
+    fs::create_directory_symlink(real, dir / "linked");
+    EXPECT_THROW(AtomicFile::write(dir / "linked" / "x", std::string_view("x")), FileError);
+    EXPECT_FALSE(fs::exists(real / "x"));
+    AtomicFile::write(dir / "linked" / "x", std::string_view("x"), {.refuseSymlinks = false, .createFolder = true});
+    EXPECT_TRUE(fs::exists(real / "x"));
+
+    fs::create_symlink(real / "x", dir / "file-link");
+    EXPECT_THROW(AtomicFile::write(dir / "file-link", std::string_view("y")), FileError);
+    EXPECT_THROW(AtomicFile::read(dir / "file-link", 10), FileError);
+    EXPECT_EQ(AtomicFile::read(dir / "file-link", 10, false), "x");
+    EXPECT_THROW(AtomicFile::createFolder(dir / "linked"), FileError);
+}
+
+TEST(AtomicFile, ReadHoldsTheBound) {
+    TestFolder dir;
+    AtomicFile::write(dir / "f", std::string(11, 'x'));
+    EXPECT_EQ(AtomicFile::read(dir / "f", 11).size(), 11u);
+    EXPECT_THROW(AtomicFile::read(dir / "f", 10), FileError);
+    EXPECT_THROW(AtomicFile::read(dir / "missing", 10), FileError);
+    EXPECT_THROW(AtomicFile::read(dir.path(), 10), FileError);
+}
+
+TEST(AppPaths, PrivateFolderIsRefusedWhenOpenToOthersOrALink) {
+    TestFolder dir;
+    const auto ok = AppPaths::ensurePrivateFolder(dir / "mine");
+    EXPECT_EQ(modeOf(ok), 0700u);
+    fs::create_directory(dir / "open");
+    fs::permissions(dir / "open", fs::perms(0777));
+    EXPECT_THROW(AppPaths::ensurePrivateFolder(dir / "open"), FileError);
+    fs::create_directory_symlink(dir / "mine", dir / "link");
+    EXPECT_THROW(AppPaths::ensurePrivateFolder(dir / "link"), FileError);
+}
+
+// --- Defaults ---------------------------------------------------------------------------------
+
+TEST(Defaults, TypesStayDistinctAndRegistrationFillsGaps) {
+    Defaults d;
+    d.registerDefaults({{"hoverOpen", true}, {"hotKeyCode", 49}});
+    EXPECT_TRUE(d.boolValue("hoverOpen"));
+    EXPECT_EQ(d.integer("hotKeyCode"), 49);
+    d.set("hoverOpen", false);
+    EXPECT_FALSE(d.boolValue("hoverOpen"));
+    d.remove("hoverOpen");
+    EXPECT_TRUE(d.boolValue("hoverOpen"));
+
+    d.set("b", true);
+    d.set("i", 3);
+    d.set("f", 2.5);
+    d.set("s", "text");
+    d.setData("d", std::string_view("\x00\x01\xff", 3));
+    EXPECT_EQ(d.storedBool("b"), true);
+    EXPECT_EQ(d.storedDouble("b"), std::nullopt);
+    EXPECT_EQ(d.storedDouble("i"), 3.0);
+    EXPECT_EQ(d.storedDouble("f"), 2.5);
+    EXPECT_EQ(d.storedDouble("s"), std::nullopt);
+    EXPECT_EQ(d.storedBool("s"), std::nullopt);
+    EXPECT_EQ(d.data("d"), std::string("\x00\x01\xff", 3));
+    EXPECT_EQ(d.data("s"), std::nullopt);
+    EXPECT_EQ(d.string("d"), std::nullopt);
+}
+
+TEST(Defaults, ReadersConvertLikeTheDocumentedTable) {
+    struct Case {
+        Defaults::Value stored;
+        bool asBool;
+        std::int64_t asInteger;
+        double asDouble;
+        std::optional<std::string> asString;
+    };
+    const Case cases[] = {
+        {true, true, 1, 1.0, std::nullopt},
+        {0, false, 0, 0.0, "0"},
+        {7, true, 7, 7.0, "7"},
+        {2.9, true, 2, 2.9, "2.9"},
+        {-2.9, true, -2, -2.9, "-2.9"},
+        {4.0, true, 4, 4.0, "4"},
+        {"YES", true, 0, 0.0, "YES"},
+        {"true", true, 0, 0.0, "true"},
+        {"no", false, 0, 0.0, "no"},
+        {"12abc", true, 12, 12.0, "12abc"},
+        {"0", false, 0, 0.0, "0"},
+        {"", false, 0, 0.0, ""},
+        {Defaults::Value::array({1}), false, 0, 0.0, std::nullopt},
+        {1e300, true, std::numeric_limits<std::int64_t>::max(), 1e300, "1e+300"},
+    };
+    for (const auto& c : cases) {
+        Defaults d;
+        d.set("k", c.stored);
+        SCOPED_TRACE(c.stored.dump());
+        EXPECT_EQ(d.boolValue("k"), c.asBool);
+        EXPECT_EQ(d.integer("k"), c.asInteger);
+        EXPECT_DOUBLE_EQ(d.doubleValue("k"), c.asDouble);
+        EXPECT_EQ(d.string("k"), c.asString);
+    }
+    Defaults empty;
+    EXPECT_FALSE(empty.boolValue("missing"));
+    EXPECT_EQ(empty.integer("missing"), 0);
+    EXPECT_EQ(empty.string("missing"), std::nullopt);
+}
+
+TEST(Defaults, FileRoundTripKeepsTypesAndSignalsChanges) {
+    TestFolder dir;
+    const auto file = dir / "config" / "defaults.json";
+    {
+        Defaults d(file);
+        QSignalSpy spy(&d, &Defaults::changed);
+        d.set("i", 5);
+        d.set("f", 5.0);
+        d.setData("blob", std::string_view("ab\0c", 4));
+        d.set("nested", {{"list", {1, "two", 3.5}}});
+        d.registerDefaults({{"volatile", 1}});
+        ASSERT_EQ(spy.count(), 4);
+        EXPECT_EQ(spy.at(0).at(0).toString(), QStringLiteral("i"));
+        EXPECT_TRUE(d.lastWriteError().empty());
+    }
+    EXPECT_EQ(modeOf(file), 0600u);
+    Defaults again(file);
+    EXPECT_TRUE(again.object("i")->is_number_integer());
+    EXPECT_TRUE(again.object("f")->is_number_float());
+    EXPECT_EQ(again.data("blob"), std::string("ab\0c", 4));
+    EXPECT_EQ((*again.dictionary("nested"))["list"][1], "two");
+    EXPECT_FALSE(again.contains("volatile"));
+}
+
+TEST(Defaults, ACorruptFileIsMovedAsideNotOverwritten) {
+    TestFolder dir;
+    const auto file = dir / "defaults.json";
+    AtomicFile::write(file, std::string_view("{not json"));
+    Defaults d(file);
+    EXPECT_FALSE(d.contains("anything"));
+    auto aside = file;
+    aside += ".corrupt";
+    EXPECT_EQ(AtomicFile::read(aside, 100), "{not json");
+    d.set("k", 1);
+    EXPECT_EQ(Defaults(file).integer("k"), 1);
+}
+
+// --- Task -------------------------------------------------------------------------------------
+
+TEST(Task, DeliversResultsAndErrorsOnTheReceiversThread) {
+    QObject receiver;
+    std::optional<int> value;
+    std::string error;
+    bool onGuiThread = false;
+    Task::run(&receiver, [](std::stop_token) { return 6 * 7; },
+              [&](TaskResult<int>& r) {
+                  onGuiThread = QThread::currentThread() == receiver.thread();
+                  value = r.get();
+              });
+    Task::run(&receiver, [](std::stop_token) -> int { throw std::runtime_error("boom"); },
+              [&](TaskResult<int>& r) {
+                  try {
+                      r.get();
+                  } catch (const std::exception& e) {
+                      error = e.what();
+                  }
+              });
+    ASSERT_TRUE(waitUntil([&] { return value.has_value() && !error.empty(); }));
+    EXPECT_EQ(*value, 42);
+    EXPECT_TRUE(onGuiThread);
+    EXPECT_EQ(error, "boom");
+}
+
+TEST(Task, CancelledWorkSeesItsStopTokenAndIsNotDelivered) {
+    QObject receiver;
+    TaskPool pool(1);
+    std::atomic<bool> started{false}, sawStop{false};
+    bool delivered = false;
+    auto handle = Task::run(pool, &receiver,
+                            [&](std::stop_token stop) {
+                                started = true;
+                                while (!stop.stop_requested()) QThread::msleep(1);
+                                sawStop = true;
+                            },
+                            [&](TaskResult<void>&) { delivered = true; });
+    ASSERT_TRUE(waitUntil([&] { return started.load(); }));
+    handle.cancel();
+    pool.waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(sawStop);
+    EXPECT_FALSE(delivered);
+}
+
+TEST(Task, ResultsForADestroyedReceiverAreDropped) {
+    TaskPool pool(1);
+    bool delivered = false;
+    auto receiver = std::make_unique<QObject>();
+    Task::run(pool, receiver.get(), [](std::stop_token) { QThread::msleep(20); return 1; },
+              [&](TaskResult<int>&) { delivered = true; });
+    receiver.reset();
+    pool.waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(delivered);
+}
+
+TEST(Task, RequestTokensDropSupersededResults) {
+    RequestToken token;
+    const auto first = token.next();
+    const auto second = token.next();
+    EXPECT_FALSE(token.isCurrent(first));
+    EXPECT_TRUE(token.isCurrent(second));
+    token.invalidate();
+    EXPECT_FALSE(token.isCurrent(second));
+}
+
+// --- ScreenGeometry ---------------------------------------------------------------------------
+
+TEST(ScreenGeometry, FlipsAroundThePrimaryScreenAndRoundTrips) {
+    const ScreenGeometry g(1080);
+    // A 200x30 panel flush with the top of a 1920x1080 primary screen.
+    EXPECT_EQ(g.toQt(QRectF(860, 1050, 200, 30)), QRectF(860, 0, 200, 30));
+    // A screen above the primary one has negative Qt y.
+    EXPECT_EQ(g.toQt(QRectF(0, 1080, 1920, 1200)), QRectF(0, -1200, 1920, 1200));
+    EXPECT_EQ(g.toQt(QPointF(10, 0)), QPointF(10, 1080));
+    const QRectF r(-300.5, 17.25, 40, 60);
+    EXPECT_EQ(g.fromQt(g.toQt(r)), r);
+}
+
+}  // namespace
+}  // namespace brevalto
