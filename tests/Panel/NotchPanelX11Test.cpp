@@ -1,9 +1,11 @@
+#include "Clipboard/ClipStore.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/PanelController.h"
 #include "Platform/Defaults.h"
 #include "Platform/Linux/QtScreens.h"
 
 #include "QtWait.h"
+#include "TestFolder.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -51,7 +53,9 @@ TEST(NotchPanelX11, MapsAtTheTopCentreUnderTheMouseAndGrows) {
     NoApps apps;
     Defaults defaults;
     defaults.registerDefaults({{"hoverOpen", true}});
-    PanelController controller(screens, apps, defaults);
+    TestFolder folder;
+    ClipStore store(folder.path());
+    PanelController controller(store, screens, apps, defaults);
     NotchPanel* panel = controller.panel();
 
     const int centre = desktop.x() + desktop.width() / 2;

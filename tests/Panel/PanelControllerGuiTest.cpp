@@ -1,4 +1,5 @@
 #include "AI/AIActionModel.h"
+#include "Clipboard/ClipStore.h"
 #include "AI/TranslatedImageModel.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotCanvasView.h"
@@ -9,8 +10,10 @@
 #include "Platform/Defaults.h"
 #include "Workflow/ScreenshotWorkflow.h"
 
+#include "FakeClock.h"
 #include "FakeScreens.h"
 #include "QtWait.h"
+#include "TestFolder.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -53,7 +56,9 @@ public:
         screens.setScreens({FakeScreens::screen("main", 0, 0, 1440, 900)});
         screens.setPrimaryHeight(900);
         screens.setMouse({10, 10});
-        controller = std::make_unique<PanelController>(screens, apps, defaults);
+        controller.reset();
+        store = std::make_unique<ClipStore>(folder.path(), clock);
+        controller = std::make_unique<PanelController>(*store, screens, apps, defaults);
         controller->setScreenshots(&workflow);
     }
 
@@ -66,6 +71,9 @@ public:
     std::shared_ptr<ScreenshotDocumentSession> session() { return std::make_shared<ScreenshotDocumentSession>(); }
     std::shared_ptr<AIActionModel> aiModel() { return std::make_shared<AIActionModel>(); }
 
+    TestFolder folder;
+    FakeClock clock;
+    std::unique_ptr<ClipStore> store;
     FakeScreens screens;
     LocalApps apps;
     Defaults defaults;
@@ -383,8 +391,9 @@ TEST_F(PanelControllerTest, CollapsingGivesTheKeyboardBack) {
 TEST_F(PanelControllerTest, CollapsedNotchButtonOpensThePanelWithTheKeyboard) {
     QSignalSpy shown(controller.get(), &PanelController::brevaltoShown);
     QAbstractButton* button = controller->surface()->notchButton();
-    controller->surface()->setClipCount(3);
     EXPECT_EQ(button->accessibleName(), QStringLiteral("Open clipboard"));
+    EXPECT_EQ(button->accessibleDescription(), QStringLiteral("0 items"));
+    for (const char* text : {"one", "two", "three"}) store->addText(text, "test");
     EXPECT_EQ(button->accessibleDescription(), QStringLiteral("3 items"));
     EXPECT_TRUE(button->isVisible());
     EXPECT_FALSE(controller->surface()->content()->isVisible());

@@ -1,5 +1,6 @@
 #include "Panel/NotchSurface.h"
 
+#include "Clipboard/ClipStore.h"
 #include "Panel/BrevaltoGlyph.h"
 #include "Panel/NotchGeometry.h"
 #include "Panel/NotchOutline.h"
@@ -33,8 +34,6 @@ public:
         setAccessibleDescription(QStringLiteral("%1 items").arg(count_));
         QWidget::update();
     }
-    qint64 count() const { return count_; }
-    bool paused() const { return paused_; }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -103,6 +102,8 @@ NotchSurface::NotchSurface(PanelController* controller, QWidget* parent)
     connect(controller_, &PanelController::previewExpandedChanged, this, &NotchSurface::refresh);
     connect(controller_, &PanelController::workspaceChanged, this, &NotchSurface::refresh);
     connect(controller_, &PanelController::geometryChanged, this, &NotchSurface::refresh);
+    connect(&controller_->store(), &ClipStore::itemsChanged, this, &NotchSurface::refreshNotch);
+    connect(&controller_->store(), &ClipStore::pausedChanged, this, &NotchSurface::refreshNotch);
     refresh();
 }
 
@@ -118,12 +119,9 @@ void NotchSurface::setContent(QWidget* content) {
     refresh();
 }
 
-void NotchSurface::setClipCount(qint64 count) {
-    button_->setState(count, button_->paused(), controller_->geometry().hardwareWidth);
-}
-
-void NotchSurface::setPaused(bool paused) {
-    button_->setState(button_->count(), paused, controller_->geometry().hardwareWidth);
+void NotchSurface::refreshNotch() {
+    const ClipStore& store = controller_->store();
+    button_->setState(static_cast<qint64>(store.items().size()), store.paused(), controller_->geometry().hardwareWidth);
 }
 
 void NotchSurface::refresh() {
@@ -139,7 +137,7 @@ void NotchSurface::refresh() {
     content_->setVisible(expanded);
     button_->setGeometry(rect());
     button_->setVisible(!expanded);
-    button_->setState(button_->count(), button_->paused(), geometry.hardwareWidth);
+    refreshNotch();
     update();
 }
 

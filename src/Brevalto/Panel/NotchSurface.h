@@ -24,16 +24,13 @@ public:
     QWidget* content() const { return content_; }
     QAbstractButton* notchButton() const;
 
-    // What the collapsed notch shows of the clip history.
-    void setClipCount(qint64 count);
-    void setPaused(bool paused);
-
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void refresh();
+    void refreshNotch();
 
     PanelController* controller_;
     QWidget* content_ = nullptr;

@@ -17,6 +17,7 @@ class QVariantAnimation;
 namespace brevalto {
 
 class AIActionModel;
+class ClipStore;
 class Defaults;
 class NotchPanel;
 class NotchSurface;
@@ -29,8 +30,7 @@ class TranslatedImageModel;
 // list by a workspace (the screenshot editor, the image-AI view or the region translator) with at
 // most one editor kept underneath.
 //
-// The clip store and the clipboard monitor join as constructor arguments once they exist; until
-// then the collapsed notch's count and pause sign are fed through surface().
+// The clipboard monitor joins as a constructor argument once it exists.
 class PanelController : public QObject {
     Q_OBJECT
 public:
@@ -58,9 +58,10 @@ public:
     };
 
     // Builds the window and puts the collapsed notch on screen.
-    PanelController(Screens& screens, Apps& apps, Defaults& defaults, QObject* parent = nullptr);
+    PanelController(ClipStore& store, Screens& screens, Apps& apps, Defaults& defaults, QObject* parent = nullptr);
     ~PanelController() override;
 
+    ClipStore& store() const { return store_; }
     NotchPanel* panel() const { return panel_; }
     NotchSurface* surface() const { return surface_; }
 
@@ -145,6 +146,7 @@ private:
     void rememberFrontmost(const std::optional<AppIdentity>& app);
     bool inPanel(QObject* object) const;
 
+    ClipStore& store_;
     Screens& screens_;
     Apps& apps_;
     Defaults& defaults_;
