@@ -135,8 +135,11 @@ TEST_F(ClipStoreFixture, StoredImageIsAnUprightPrivatePng) {
 TEST_F(ClipStoreFixture, EqualPicturesFromDifferentFormatsShareOneClip) {
     ClipStore store(root(), clock);
     const QImage image = picture(30, 10);
+    QImage tagged = image;  // metadata is not part of the picture
+    tagged.setText("Comment", "written by a camera");
+    tagged.setDotsPerMeterX(5000);
     Outcome first, second;
-    store.addImage(encodedImage(image, "png"), "a", std::nullopt, {}, first.completion());
+    store.addImage(encodedImage(tagged, "png"), "a", std::nullopt, {}, first.completion());
     store.addImage(encodedImage(image, "tiff"), "b", std::nullopt, {}, second.completion());
     ASSERT_TRUE(waitUntil([&] { return first.calls + second.calls == 2; }));
     ASSERT_TRUE(first.clip && second.clip);

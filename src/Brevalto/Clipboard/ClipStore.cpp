@@ -51,8 +51,7 @@ bool keepsAfterLoad(const Clip& clip, const fs::path& root) {
 }
 
 // Decoded pixels in one canonical form, so that equal pictures from different files give equal
-// PNG bytes: 8-bit RGB, or ARGB when some pixel is not opaque, and no text, resolution or offset
-// carried over from the input.
+// PNG bytes: 8-bit grey, 8-bit RGB, or ARGB when some pixel is not opaque.
 QImage canonicalPixels(QImage image) {
     if (image.format() != QImage::Format_Grayscale8) {
         bool opaque = true;
@@ -69,11 +68,17 @@ QImage canonicalPixels(QImage image) {
         }
         image.convertTo(opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32);
     }
-    for (const QString& key : image.textKeys()) image.setText(key, QString());
-    image.setDotsPerMeterX(3780);
-    image.setDotsPerMeterY(3780);
-    image.setOffset(QPoint());
     return image;
+}
+
+// The pixels of `image` without its text, resolution and offset; shares its memory, so `image`
+// must outlive the result.
+QImage bareView(const QImage& image) {
+    QImage bare(image.constBits(), image.width(), image.height(), image.bytesPerLine(), image.format());
+    bare.setColorSpace(image.colorSpace());
+    bare.setDotsPerMeterX(3780);  // 96 dpi
+    bare.setDotsPerMeterY(3780);
+    return bare;
 }
 
 }  // namespace
@@ -110,7 +115,9 @@ std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data) {
     QBuffer output(&png);
     output.open(QIODevice::WriteOnly);
     QImageWriter writer(&output, "png");
-    if (!writer.write(image)) return std::nullopt;
+    // Nothing of the input but its pixels and colour space is carried over: no text chunks (which
+    // may name people or paths), no resolution or offset.
+    if (!writer.write(bareView(image))) return std::nullopt;
     output.close();
     if (png.size() > ClipStore::kMaxInputBytes) return std::nullopt;
     return png;
