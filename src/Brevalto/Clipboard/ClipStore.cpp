@@ -136,6 +136,7 @@ ClipStore::ClipStore(std::optional<fs::path> folder, Clock& clock, QObject* pare
       message_(QString::fromUtf8(kReadyMessage)),
       root_(folder ? *folder : AppPaths::dataFolder()),
       imagePool_(1, QThread::LowPriority) {
+    raiseImageAllocationLimit();  // main raises it first; this keeps the 40 MP intake working without it
     load();
 }
 
