@@ -67,7 +67,7 @@ protected:
 
 TEST_F(ClipboardMonitorX11Test, RecordsTextWithItsSource) {
     FakeAppsWindow editor("gedit", "Gedit", 4242);
-    ASSERT_TRUE(waitUntil([&] { auto front = apps.frontmost(); return front && front->window == editor.window(); }));
+    ASSERT_TRUE(waitUntil([&] { return apps.activate(AppIdentity{QStringLiteral("Gedit"), {}, 0, editor.window()}); }));
     ASSERT_TRUE(Xclip::copyFile(file("a.txt", "copied in the editor ✓")));
     ASSERT_TRUE(waitForItems(1));
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("copied in the editor ✓"));
