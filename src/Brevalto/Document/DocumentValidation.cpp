@@ -17,12 +17,17 @@ namespace brevalto {
 namespace {
 
 constexpr const char* overBudget = "The document is invalid or over budget.";
-constexpr const char* sizeRule = "Invalid size. The editor allows up to 64 MP and 65,536 px per side.";
+constexpr const char* sizeRule = kInvalidImageSizeMessage;
 constexpr double largestCoordinate = 131072;
 
 // True when the UTF-8 text has at most `limit` user-perceived characters.
 bool graphemesAtMost(const std::string& text, std::size_t limit) {
     if (text.size() <= limit) return true;  // every character takes at least one byte
+    // ... and at least one code point: only text with more code points than the limit needs
+    // the (much slower) cluster boundaries.
+    std::size_t codePoints = 0;
+    for (const char c : text) codePoints += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    if (codePoints <= limit) return true;
     thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
         UErrorCode status = U_ZERO_ERROR;
         std::unique_ptr<icu::BreakIterator> made(
