@@ -10,6 +10,7 @@
 #include "Platform/Defaults.h"
 #include "Workflow/ScreenshotWorkflow.h"
 
+#include "FakeApps.h"
 #include "FakeClock.h"
 #include "FakeScreens.h"
 #include "QtWait.h"
@@ -31,18 +32,6 @@ namespace brevalto {
 namespace {
 
 using Workspace = PanelController::Workspace;
-
-class LocalApps : public Apps {
-public:
-    std::optional<AppIdentity> front;
-    std::vector<AppIdentity> activated;
-
-    std::optional<AppIdentity> frontmost() const override { return front; }
-    bool activate(const AppIdentity& app) override {
-        activated.push_back(app);
-        return true;
-    }
-};
 
 AppIdentity app(const char* name, std::int64_t pid) {
     return AppIdentity{QString::fromLatin1(name), QString::fromLatin1(name), pid, 0};
@@ -75,7 +64,7 @@ public:
     FakeClock clock;
     std::unique_ptr<ClipStore> store;
     FakeScreens screens;
-    LocalApps apps;
+    FakeApps apps;
     Defaults defaults;
     ScreenshotWorkflow workflow;
     std::unique_ptr<PanelController> controller;
