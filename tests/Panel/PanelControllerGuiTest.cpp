@@ -1,5 +1,6 @@
 #include "AI/AIActionModel.h"
 #include "Clipboard/ClipStore.h"
+#include "Clipboard/ClipboardMonitor.h"
 #include "AI/TranslatedImageModel.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotCanvasView.h"
@@ -12,6 +13,7 @@
 
 #include "FakeApps.h"
 #include "FakeClock.h"
+#include "FakePasteboard.h"
 #include "FakeScreens.h"
 #include "QtWait.h"
 #include "TestFolder.h"
@@ -55,8 +57,10 @@ public:
         screens.setMouse({10, 10});
         screens.setCompositor(true);
         controller.reset();
+        monitor.reset();
         store = std::make_unique<ClipStore>(folder.path(), clock);
-        controller = std::make_unique<PanelController>(*store, screens, apps, defaults);
+        monitor = std::make_unique<ClipboardMonitor>(*store, board, apps, defaults);
+        controller = std::make_unique<PanelController>(*store, *monitor, screens, apps, defaults);
         controller->setScreenshots(&workflow);
     }
 
@@ -72,10 +76,12 @@ public:
     TestFolder folder;
     FakeClock clock;
     std::unique_ptr<ClipStore> store;
+    FakePasteboard board;
     FakeScreens screens;
     FakeApps apps;
     Defaults defaults;
     ScreenshotWorkflow workflow;
+    std::unique_ptr<ClipboardMonitor> monitor;
     std::unique_ptr<PanelController> controller;
 };
 

@@ -49,9 +49,9 @@ PanelController::Workspace PanelController::Workspace::regions(std::shared_ptr<T
     return workspace;
 }
 
-PanelController::PanelController(ClipStore& store, Screens& screens, Apps& apps, Defaults& defaults,
-                                 QObject* parent)
-    : QObject(parent), store_(store), screens_(screens), apps_(apps), defaults_(defaults) {
+PanelController::PanelController(ClipStore& store, ClipboardMonitor& monitor, Screens& screens, Apps& apps,
+                                 Defaults& defaults, QObject* parent)
+    : QObject(parent), store_(store), monitor_(monitor), screens_(screens), apps_(apps), defaults_(defaults) {
     panel_ = new NotchPanel(screens_.hasCompositor());
     surface_ = new NotchSurface(this, panel_);
     auto* layout = new QVBoxLayout(panel_);
