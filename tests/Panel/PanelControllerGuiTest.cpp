@@ -463,10 +463,13 @@ TEST_F(PanelControllerTest, SleepCaptureAndWake) {
     EXPECT_EQ(screens.preparedWindows(), 2);
 
     // Around a capture the panel stays off screen, even when the screens change meanwhile.
+    controller->expandPanel(true);
     controller->setCaptureActive(true);
     controller->collapsePanel();
     controller->orderOut();
     emit screens.screensChanged();
+    emit screens.didWake();
+    controller->collapsePanel();  // the clipboard hot key, say
     EXPECT_FALSE(controller->panel()->isVisible());
     controller->setCaptureActive(false);
     controller->updatePanelFrame(false);

@@ -56,6 +56,7 @@ PanelController::PanelController(ClipStore& store, ClipboardMonitor& monitor, Sc
     surface_ = new NotchSurface(this, panel_);
     auto* layout = new QVBoxLayout(panel_);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetNoConstraint);  // the frame rule alone sizes the window
     layout->addWidget(surface_);
 
     connect(&screens_, &Screens::screensChanged, this, &PanelController::displayChanged);
@@ -199,7 +200,9 @@ void PanelController::collapsePanel() {
     closeWorkspace(false);
     pinnedOpen_ = false;
     updatePanelFrame(true);
-    orderFront();
+    // The collapsed notch stays visible, except off screen around a capture (the workflow brings
+    // it back when the capture ends).
+    if (!captureActive_) orderFront();
 }
 
 void PanelController::finishParentEditing() {
