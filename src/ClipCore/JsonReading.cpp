@@ -40,11 +40,25 @@ std::int64_t toInt64(const Json& value, const char* key) {
 
 }  // namespace
 
+namespace {
+
+// Nothing the app reads nests deeply; deeper text is refused at once instead of being built.
+constexpr int kMaximumDepth = 512;
+
+struct TooDeep {};
+
+}  // namespace
+
 Json parse(std::string_view text) {
     try {
-        return Json::parse(text.begin(), text.end());
+        return Json::parse(text.begin(), text.end(), [](int depth, Json::parse_event_t, Json&) {
+            if (depth > kMaximumDepth) throw TooDeep{};
+            return true;
+        });
     } catch (const Json::exception&) {
         throw DecodingError("not valid JSON");
+    } catch (const TooDeep&) {
+        throw DecodingError("nested too deeply");
     }
 }
 

@@ -13,7 +13,8 @@ namespace brevalto::json {
 
 using Json = nlohmann::ordered_json;
 
-// Parses JSON text; any syntax error, invalid UTF-8 or trailing garbage throws DecodingError.
+// Parses JSON text; any syntax error, invalid UTF-8, trailing garbage or nesting deeper than 512
+// levels throws DecodingError.
 Json parse(std::string_view text);
 
 // Member readers for an object. "required" readers throw DecodingError when the member is missing,

@@ -1,5 +1,6 @@
 #include "ClipCore/SecretScanner.h"
 
+#include "ClipCore/ByteSearch.h"
 #include "ClipCore/UnicodeText.h"
 
 #include <re2/re2.h>
@@ -7,48 +8,85 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 
 namespace brevalto {
 
+// Every pattern's matches are found left to right without overlap, as a backtracking engine
+// would report them, but in time linear in the text. Most patterns begin with a literal: the
+// search jumps between occurrences of two of its bytes (a vectorised scan) and tries the
+// expression anchored there, which is exact because every match starts at such an occurrence,
+// and linear because a failed attempt stops within a few bytes (the repeated parts after those
+// literals are short when they fail) or at a byte where the next attempt cannot start. The web-token pattern, whose
+// failed attempts can run long, is searched by the automaton alone. E-mail addresses and password
+// assignments are found from their '@' and their ':' or '=' (see below).
+
 namespace {
 
-// Patterns matched as they are. Each one's matches are found left to right without overlap.
-constexpr std::array<const char*, 9> kPlainPatterns = {
-    "AKIA[0-9A-Z]{16}",
-    "(?:gh[pousr]_[A-Za-z0-9]{30,}|github_pat_[A-Za-z0-9_]{20,})",
-    "sk-(?:ant-|proj-)?[A-Za-z0-9_-]{20,}",
-    "xox[abprs]-[A-Za-z0-9-]{10,}",
-    "AIza[0-9A-Za-z_-]{35}",
-    "(?:sk|rk)_(?:live|test)_[A-Za-z0-9]{16,}",
-    "eyJ[A-Za-z0-9_-]{8,}\\.[A-Za-z0-9_-]{8,}\\.[A-Za-z0-9_-]{8,}",
-    "-----BEGIN [A-Z ]*PRIVATE KEY-----",
-    "[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}",
+struct PlainPattern {
+    const char* expression;
+    // Where the search may jump to: a byte pair that every match holds `anchorOffset` bytes after
+    // its start (the first byte exact, the second one of one or two bytes). Without one, the
+    // automaton searches on its own.
+    char first = 0;
+    const char* second = nullptr;
+    std::size_t anchorOffset = 0;
 };
 
-// Password assignments: a keyword as a whole word (any letter case, with Unicode case folding,
-// so "ß" stands for "ss"), up to three white-space characters, ':' or '=', up to three more, then
-// a value of six or more non-white-space characters; only the value is a secret.
-//
-// The automaton matches the keyword and the separator; the code around it checks what it cannot
-// express in linear time: the word boundary before the keyword (Unicode word characters, looking
-// back past combining marks and format characters) and the value, which is the whole run of
-// non-white-space characters after the greedy separator, since nothing follows it in the pattern.
-#define BREVALTO_WHITE_SPACE \
-    "[\\t\\n\\x{0B}\\f\\r \\x{85}\\x{A0}\\x{1680}\\x{2000}-\\x{200A}\\x{2028}\\x{2029}\\x{202F}\\x{205F}\\x{3000}]"
-constexpr const char* kAssignmentPrefix =
-    "(?i)(?:pa(?:ss|\\x{DF})word|pa(?:ss|\\x{DF})wd|pwd|secret|token|api[_-]?key)" BREVALTO_WHITE_SPACE
-    "{0,3}[:=]" BREVALTO_WHITE_SPACE "{0,3}";
-#undef BREVALTO_WHITE_SPACE
+constexpr std::array<PlainPattern, 8> kPlainPatterns = {{
+    {"AKIA[0-9A-Z]{16}", 'A', "K", 0},
+    {"(?:gh[pousr]_[A-Za-z0-9]{30,}|github_pat_[A-Za-z0-9_]{20,})", 'g', "hi", 0},
+    {"sk-(?:ant-|proj-)?[A-Za-z0-9_-]{20,}", 'k', "-", 1},
+    {"xox[abprs]-[A-Za-z0-9-]{10,}", 'x', "o", 0},
+    {"AIza[0-9A-Za-z_-]{35}", 'A', "I", 0},
+    {"(?:sk|rk)_(?:live|test)_[A-Za-z0-9]{16,}", 'k', "_", 1},
+    {"eyJ[A-Za-z0-9_-]{8,}\\.[A-Za-z0-9_-]{8,}\\.[A-Za-z0-9_-]{8,}"},
+    {"-----BEGIN [A-Z ]*PRIVATE KEY-----", 'B', "E", 5},
+}};
 
+// E-mail addresses: "[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\.[A-Za-z]{2,}". The local part cannot hold
+// '@', so a match's '@' is the first after its start, and whether an address continues after an
+// '@' does not depend on where the local part began. The leftmost match therefore takes the whole
+// run of local-part characters before the first '@' whose domain part matches.
+constexpr const char* kEmailDomain = "@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}";
+
+bool isEmailLocalByte(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '%' || c == '+' || c == '-';
+}
+
+// Password assignments:
+// "(?i)\b(?:password|passwd|pwd|secret|token|api[_-]?key)\b\s{0,3}[:=]\s{0,3}(\S{6,})", only the
+// value (group 1) being secret. Keywords match in any letter case with Unicode case folding
+// ("ß" stands for "ss", "ſ" for "s", the Kelvin sign for "k"); the boundaries and white space are
+// Unicode's. A keyword ends in a letter and holds no ':' or '=', so each separator has at most one
+// keyword before it, ending where the white space before the separator begins. The search goes
+// from separator to separator, matches the keyword that ends there with the automaton, checks the
+// word boundary before it (Unicode word characters, looking back past combining marks and format
+// characters) and takes the value: after the greedy white space, the whole run of
+// non-white-space characters, since nothing follows it in the pattern. The boundary after the
+// keyword always holds, as white space, ':' and '=' are not word characters.
+constexpr const char* kKeywordAtEnd =
+    "(?i)(?:pa(?:ss|\\x{DF})word|pa(?:ss|\\x{DF})wd|pwd|secret|token|api[_-]?key)\\z";
+constexpr std::size_t kLongestKeywordBytes = 32;  // "password" with every letter a 3-byte fold, and more
+constexpr std::size_t kMaximumSeparatorSpace = 3;
 constexpr std::size_t kMinimumValueLength = 6;
+
+bool isKeywordLastByte(char c) {
+    switch (c) {
+        case 'd': case 'D': case 't': case 'T': case 'n': case 'N': case 'y': case 'Y': return true;
+        default: return false;
+    }
+}
 
 struct Patterns {
     std::vector<std::unique_ptr<RE2>> plain;
-    std::unique_ptr<RE2> assignment;
+    std::unique_ptr<RE2> emailDomain;
+    std::unique_ptr<RE2> keyword;
 };
 
 std::unique_ptr<RE2> compile(const char* pattern) {
@@ -66,11 +104,71 @@ std::unique_ptr<RE2> compile(const char* pattern) {
 const Patterns& patterns() {
     static const Patterns compiled = [] {
         Patterns p;
-        for (const char* pattern : kPlainPatterns) p.plain.push_back(compile(pattern));
-        p.assignment = compile(kAssignmentPrefix);
+        for (const PlainPattern& pattern : kPlainPatterns) p.plain.push_back(compile(pattern.expression));
+        p.emailDomain = compile(kEmailDomain);
+        p.keyword = compile(kKeywordAtEnd);
         return p;
     }();
     return compiled;
+}
+
+std::size_t find(std::string_view text, std::size_t from, char byte) {
+    if (from >= text.size()) return std::string_view::npos;
+    const void* hit = std::memchr(text.data() + from, byte, text.size() - from);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : std::string_view::npos;
+}
+
+// The match of `re` anchored at `start`, or an empty optional.
+std::optional<TextRange> matchAt(const RE2& re, std::string_view text, std::size_t start) {
+    re2::StringPiece input(text.data(), text.size());
+    re2::StringPiece match;
+    if (!re.Match(input, start, text.size(), RE2::ANCHOR_START, &match, 1)) return std::nullopt;
+    return TextRange{start, start + match.size()};
+}
+
+void collectUnanchored(const RE2& re, std::string_view text, std::vector<TextRange>& out) {
+    re2::StringPiece input(text.data(), text.size());
+    std::size_t position = 0;
+    re2::StringPiece match;
+    while (position <= text.size() && re.Match(input, position, text.size(), RE2::UNANCHORED, &match, 1)) {
+        auto lower = static_cast<std::size_t>(match.data() - text.data());
+        std::size_t upper = lower + match.size();
+        out.push_back({lower, upper});
+        // None of the patterns matches the empty string; step on regardless to stay finite.
+        position = upper > lower ? upper : upper + 1;
+    }
+}
+
+void collectFromAnchors(const RE2& re, const PlainPattern& pattern, std::string_view text,
+                        std::vector<TextRange>& out) {
+    std::size_t from = pattern.anchorOffset;
+    for (;;) {
+        std::size_t anchor = bytesearch::findPair(text, from, pattern.first, pattern.second);
+        if (anchor == std::string_view::npos) return;
+        if (auto match = matchAt(re, text, anchor - pattern.anchorOffset)) {
+            out.push_back(*match);
+            from = std::max(match->upper + pattern.anchorOffset, anchor + 1);
+        } else {
+            from = anchor + 1;
+        }
+    }
+}
+
+void collectEmails(const RE2& domain, std::string_view text, std::vector<TextRange>& out) {
+    std::size_t position = 0;  // no match may start before this
+    std::size_t from = 0;      // where to look for the next '@'
+    for (;;) {
+        std::size_t at = find(text, from, '@');
+        if (at == std::string_view::npos) return;
+        from = at + 1;
+        std::size_t start = at;
+        while (start > position && isEmailLocalByte(static_cast<unsigned char>(text[start - 1]))) --start;
+        if (start == at) continue;
+        if (auto rest = matchAt(domain, text, at)) {
+            out.push_back({start, rest->upper});
+            position = from = rest->upper;
+        }
+    }
 }
 
 // Unicode word characters: letters, marks, decimal digits, connector punctuation, ZWNJ and ZWJ.
@@ -105,49 +203,67 @@ bool wordStartsAt(std::string_view text, std::size_t offset) {
     return true;
 }
 
-// The end of the run of at least kMinimumValueLength non-white-space characters starting at
-// `offset`, or nothing.
-std::optional<std::size_t> valueEnd(std::string_view text, std::size_t offset) {
+// The secret value after the separator at `separator`: up to three white-space characters are
+// skipped, then the run of non-white-space characters must hold at least six.
+std::optional<TextRange> assignmentValue(std::string_view text, std::size_t separator) {
+    std::size_t start = separator + 1;
+    for (std::size_t n = 0; n < kMaximumSeparatorSpace && start < text.size(); ++n) {
+        unicode::Decoded d = unicode::decodeAt(text, start);
+        if (!unicode::isWhiteSpace(d.codePoint)) break;
+        start = d.next;
+    }
+    std::size_t end = start;
     std::size_t count = 0;
-    while (offset < text.size()) {
-        unicode::Decoded d = unicode::decodeAt(text, offset);
+    while (end < text.size()) {
+        unicode::Decoded d = unicode::decodeAt(text, end);
         if (unicode::isWhiteSpace(d.codePoint)) break;
-        offset = d.next;
+        end = d.next;
         ++count;
     }
     if (count < kMinimumValueLength) return std::nullopt;
-    return offset;
+    return TextRange{start, end};
 }
 
-void collectPlain(const RE2& re, std::string_view text, std::vector<TextRange>& out) {
-    re2::StringPiece input(text.data(), text.size());
-    std::size_t position = 0;
-    re2::StringPiece match;
-    while (position <= text.size() && re.Match(input, position, text.size(), RE2::UNANCHORED, &match, 1)) {
-        auto lower = static_cast<std::size_t>(match.data() - text.data());
-        std::size_t upper = lower + match.size();
-        out.push_back({lower, upper});
-        // None of the patterns matches the empty string; step on regardless to stay finite.
-        position = upper > lower ? upper : unicode::decodeAt(text, upper).next;
+// The start of the keyword that ends where the white space before `separator` begins, if any,
+// starting no earlier than `position`.
+std::optional<std::size_t> keywordBefore(const RE2& keyword, std::string_view text, std::size_t separator,
+                                         std::size_t position) {
+    std::size_t end = separator;
+    for (std::size_t n = 0;; ++n) {
+        if (end <= position) return std::nullopt;
+        unicode::Decoded d = unicode::decodeBefore(text, end);
+        if (!unicode::isWhiteSpace(d.codePoint)) break;
+        if (n == kMaximumSeparatorSpace) return std::nullopt;
+        end = d.next;
     }
+    if (!isKeywordLastByte(text[end - 1])) return std::nullopt;
+    std::size_t windowStart = std::max(position, end > kLongestKeywordBytes ? end - kLongestKeywordBytes : 0);
+    // The input ends at the keyword's end so that "\z" anchors there; what lies before the
+    // window stays visible to the engine but no match starts in it.
+    re2::StringPiece input(text.data(), end);
+    re2::StringPiece match;
+    if (!keyword.Match(input, windowStart, end, RE2::UNANCHORED, &match, 1)) return std::nullopt;
+    return static_cast<std::size_t>(match.data() - text.data());
 }
 
-void collectAssignments(const RE2& re, std::string_view text, std::vector<TextRange>& out) {
-    re2::StringPiece input(text.data(), text.size());
-    std::size_t position = 0;
-    re2::StringPiece match;
-    while (position < text.size() && re.Match(input, position, text.size(), RE2::UNANCHORED, &match, 1)) {
-        auto lower = static_cast<std::size_t>(match.data() - text.data());
-        std::size_t valueStart = lower + match.size();
-        std::optional<std::size_t> end;
-        if (wordStartsAt(text, lower)) end = valueEnd(text, valueStart);
-        if (end) {
-            out.push_back({valueStart, *end});
-            position = *end;
-        } else {
-            // Not a match here; the next one may begin at the following character.
-            position = unicode::decodeAt(text, lower).next;
-        }
+void collectAssignments(const RE2& keyword, std::string_view text, std::vector<TextRange>& out) {
+    std::size_t position = 0;  // no match may start before this
+    std::size_t nextColon = find(text, 0, ':');
+    std::size_t nextEquals = find(text, 0, '=');
+    for (;;) {
+        std::size_t separator = std::min(nextColon, nextEquals);
+        if (separator == std::string_view::npos) return;
+        if (separator == nextColon) nextColon = find(text, separator + 1, ':');
+        if (separator == nextEquals) nextEquals = find(text, separator + 1, '=');
+
+        std::optional<std::size_t> start = keywordBefore(keyword, text, separator, position);
+        if (!start || !wordStartsAt(text, *start)) continue;
+        std::optional<TextRange> value = assignmentValue(text, separator);
+        if (!value) continue;
+        out.push_back(*value);
+        position = value->upper;
+        if (nextColon < position) nextColon = find(text, position, ':');
+        if (nextEquals < position) nextEquals = find(text, position, '=');
     }
 }
 
@@ -156,8 +272,15 @@ void collectAssignments(const RE2& re, std::string_view text, std::vector<TextRa
 std::vector<TextRange> SecretScanner::ranges(std::string_view text) {
     const Patterns& compiled = patterns();
     std::vector<TextRange> found;
-    for (const auto& re : compiled.plain) collectPlain(*re, text, found);
-    collectAssignments(*compiled.assignment, text, found);
+    for (std::size_t i = 0; i < kPlainPatterns.size(); ++i) {
+        if (kPlainPatterns[i].second) {
+            collectFromAnchors(*compiled.plain[i], kPlainPatterns[i], text, found);
+        } else {
+            collectUnanchored(*compiled.plain[i], text, found);
+        }
+    }
+    collectEmails(*compiled.emailDomain, text, found);
+    collectAssignments(*compiled.keyword, text, found);
 
     std::stable_sort(found.begin(), found.end(),
                      [](const TextRange& a, const TextRange& b) { return a.lower < b.lower; });

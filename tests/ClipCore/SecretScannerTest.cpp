@@ -140,7 +140,8 @@ TEST(SecretScannerTest, AgreesWithReferenceOnRandomTexts) {
         "api-key", "pa\u00DFword", "PA\u1E9EWD", "\u017Fecret", "to\u212Aen", ":", "=", " ", "  ", "\t", "\v",
         "\n", "\r\n", "\u0085", "\u00A0", "\u2028", "\u3000", "\u200B", "\u00E9", "e\u0301", "\u0301", "\u00AD",
         "\u200D", "\U0001F600", "\u65E5\u672C", "x", "abcdefghij", "ABCDEFGHIJKLMNOP", "0123456789", "com",
-        "\u0130", "\u0660", "\u203F",
+        "\u0130", "\u0660", "\u203F", "k_", "k-", "@@", "-----", "BEGIN", "gi", "github", "_pat_", "ghs_",
+        "xoxp-", "rk", "sk_test_", "..", ":=", "d", "D:", "y =",
     };
     std::mt19937 rng(20260512);
     for (int round = 0; round < 4000; ++round) {

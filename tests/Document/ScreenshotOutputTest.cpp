@@ -146,13 +146,5 @@ TEST(ScreenshotOutputTest, FileNames) {
     for (const Case& c : cases) EXPECT_EQ(ScreenshotOutput::fileName(c.prefix, date), c.base + stamp) << c.prefix.toStdString();
 }
 
-TEST(ScreenshotOutputTest, FormatRawValues) {
-    for (Format format : ScreenshotOutput::allFormats)
-        EXPECT_EQ(ScreenshotOutput::formatFromRawValue(ScreenshotOutput::rawValue(format)), format);
-    EXPECT_EQ(ScreenshotOutput::rawValue(Format::jpeg), "jpeg");
-    EXPECT_EQ(ScreenshotOutput::formatFromRawValue("PNG"), std::nullopt);
-    EXPECT_EQ(ScreenshotOutput::formatFromRawValue("jpg"), std::nullopt);
-}
-
 }  // namespace
 }  // namespace brevalto

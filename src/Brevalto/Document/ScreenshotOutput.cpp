@@ -20,7 +20,7 @@ std::string_view rawValue(Format format) {
     return "png";
 }
 
-std::optional<Format> formatFromRawValue(std::string_view raw) {
+std::optional<Format> formatFromRaw(std::string_view raw) {
     for (Format format : allFormats)
         if (rawValue(format) == raw) return format;
     return std::nullopt;

@@ -21,7 +21,7 @@ enum class Format { png, jpeg };
 
 inline constexpr std::array<Format, 2> allFormats{Format::png, Format::jpeg};
 std::string_view rawValue(Format format);  // "png", "jpeg"
-std::optional<Format> formatFromRawValue(std::string_view raw);
+std::optional<Format> formatFromRaw(std::string_view raw);
 
 inline constexpr const char* kInvalidScaleOrQualityMessage = "Invalid export scale or JPEG quality.";
 inline constexpr const char* kEncoderMessage = "Could not create the encoder.";

@@ -1,0 +1,392 @@
+#include "Clipboard/ClipStore.h"
+
+#include "ClipCore/HistoryPolicy.h"
+#include "ClipCore/UnicodeText.h"
+#include "Document/ScreenshotImage.h"
+#include "Platform/AppPaths.h"
+#include "Platform/AtomicFile.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brevalto {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kLoadFailedPrefix = "History could not be loaded. Existing files are preserved. ";
+constexpr const char* kUpdateFailedPrefix = "Could not update history: ";
+constexpr const char* kSaveFailedPrefix = "Could not save: ";
+constexpr const char* kQuotaMessage = "History quota reached. Unpin or delete an item.";
+constexpr const char* kTextTooLargeMessage = "Text exceeds 32 MB";
+constexpr const char* kInvalidScaleMessage = "Invalid image scale";
+constexpr const char* kQueueBusyMessage = "Image queue busy; copy again shortly";
+constexpr const char* kImageTooLargeMessage = "Image exceeds 32 MB";
+constexpr const char* kImageCancelledMessage = "Image save cancelled";
+constexpr const char* kImageUnsupportedMessage = "Image unsupported or too large (32 MB / 40 MP limit)";
+
+// The index may hold the whole 256 MiB history with every character escaped; anything larger is
+// not ours.
+constexpr std::uint64_t kMaxIndexBytes = 2ull * 1024 * 1024 * 1024;
+
+// A regular file, not a symbolic link and not a folder.
+bool isRegularFile(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool keepsAfterLoad(const Clip& clip, const fs::path& root) {
+    if (!clip.imageFile) return clip.kind == Clip::Kind::text;
+    return ClipStore::isImageFileName(*clip.imageFile) && isRegularFile(root / *clip.imageFile);
+}
+
+// Decoded pixels in one canonical form, so that equal pictures from different files give equal
+// PNG bytes: 8-bit grey, 8-bit RGB, or ARGB when some pixel is not opaque.
+QImage canonicalPixels(QImage image) {
+    if (image.format() != QImage::Format_Grayscale8) {
+        bool opaque = true;
+        if (image.hasAlphaChannel()) {
+            image.convertTo(QImage::Format_ARGB32);
+            for (int y = 0; y < image.height() && opaque; ++y) {
+                const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+                for (int x = 0; x < image.width(); ++x)
+                    if (qAlpha(row[x]) != 255) {
+                        opaque = false;
+                        break;
+                    }
+            }
+        }
+        image.convertTo(opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32);
+    }
+    return image;
+}
+
+// The pixels of `image` without its text, resolution and offset; shares its memory, so `image`
+// must outlive the result.
+QImage bareView(const QImage& image) {
+    QImage bare(image.constBits(), image.width(), image.height(), image.bytesPerLine(), image.format());
+    bare.setColorSpace(image.colorSpace());
+    bare.setDotsPerMeterX(3780);  // 96 dpi
+    bare.setDotsPerMeterY(3780);
+    return bare;
+}
+
+}  // namespace
+
+std::string hexDigest(std::string_view bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(length * 2);
+    for (unsigned int i = 0; i < length; ++i) {
+        text.push_back(kHex[digest[i] >> 4]);
+        text.push_back(kHex[digest[i] & 0x0F]);
+    }
+    return text;
+}
+
+std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data) {
+    QByteArray input = data;  // shares the bytes; QBuffer wants a non-const array
+    QBuffer buffer(&input);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    // The pixel limit is tested on the stored size, before anything is decoded.
+    const QSize stored = reader.size();
+    if (!stored.isValid() || stored.width() < 1 || stored.height() < 1) return std::nullopt;
+    if (double(stored.width()) * double(stored.height()) > ClipStore::kMaxImagePixels) return std::nullopt;
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.isNull()) return std::nullopt;
+    image = canonicalPixels(std::move(image));
+
+    QByteArray png;
+    QBuffer output(&png);
+    output.open(QIODevice::WriteOnly);
+    QImageWriter writer(&output, "png");
+    // Nothing of the input but its pixels and colour space is carried over: no text chunks (which
+    // may name people or paths), no resolution or offset.
+    if (!writer.write(bareView(image))) return std::nullopt;
+    output.close();
+    if (png.size() > ClipStore::kMaxInputBytes) return std::nullopt;
+    return png;
+}
+
+bool ClipStore::isImageFileName(std::string_view name) {
+    constexpr std::string_view kExtension = ".png";
+    if (name.size() != 64 + kExtension.size() || !name.ends_with(kExtension)) return false;
+    return std::all_of(name.begin(), name.begin() + 64,
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+ClipStore::ClipStore(std::optional<fs::path> folder, Clock& clock, QObject* parent)
+    : QObject(parent),
+      clock_(clock),
+      message_(QString::fromUtf8(kReadyMessage)),
+      root_(folder ? *folder : AppPaths::dataFolder()),
+      imagePool_(1, QThread::LowPriority) {
+    raiseImageAllocationLimit();  // main raises it first; this keeps the 40 MP intake working without it
+    load();
+}
+
+ClipStore::~ClipStore() = default;
+
+void ClipStore::load() {
+    try {
+        AtomicFile::createFolder(root_, false);
+        // A folder reached through a link is used at its real place, where files are not links.
+        if (AtomicFile::isSymlink(root_)) root_ = fs::canonical(root_);
+        const fs::path index = root_ / kIndexFileName;
+        std::error_code error;
+        if (!fs::exists(fs::symlink_status(index, error))) {
+            if (error && error != std::errc::no_such_file_or_directory) throw FileError(index.string() + ": " + error.message());
+            return;
+        }
+        std::vector<Clip> clips = decodeClips(AtomicFile::read(index, kMaxIndexBytes, true));
+        std::erase_if(clips, [this](const Clip& clip) { return !keepsAfterLoad(clip, root_); });
+        publish(std::move(clips));
+    } catch (const std::exception& e) {
+        writable_ = false;
+        setMessage(QString::fromUtf8(kLoadFailedPrefix) + QString::fromUtf8(e.what()));
+    }
+}
+
+void ClipStore::setMessage(const QString& message) {
+    if (message_ == message) return;
+    message_ = message;
+    emit messageChanged();
+}
+
+void ClipStore::setPaused(bool paused) {
+    if (paused_ == paused) return;
+    paused_ = paused;
+    emit pausedChanged();
+}
+
+void ClipStore::publish(std::vector<Clip> clips) {
+    items_ = std::move(clips);
+    emit itemsChanged();
+}
+
+void ClipStore::persist(const std::vector<Clip>& clips) {
+    if (!writable_) return;
+    AtomicFile::write(root_ / kIndexFileName, encodeClips(clips));
+
+    std::set<std::string> keptFiles;
+    std::set<Uuid> keptIds;
+    for (const Clip& clip : clips) {
+        if (clip.imageFile) keptFiles.insert(*clip.imageFile);
+        keptIds.insert(clip.id);
+    }
+    std::vector<std::string> removedFiles;
+    std::vector<Uuid> removedIds;
+    for (const Clip& clip : items_) {
+        if (clip.imageFile && !keptFiles.contains(*clip.imageFile) &&
+            std::find(removedFiles.begin(), removedFiles.end(), *clip.imageFile) == removedFiles.end())
+            removedFiles.push_back(*clip.imageFile);
+        if (!keptIds.contains(clip.id)) removedIds.push_back(clip.id);
+    }
+    publish(clips);
+    removeLeftovers(removedFiles, removedIds);
+}
+
+void ClipStore::removeLeftovers(const std::vector<std::string>& files, const std::vector<Uuid>& ids) {
+    // Only names of the store's own form are deleted, one file each, never a folder: an index
+    // entry naming "..", the index or another program's file cannot reach them.
+    for (const std::string& name : files)
+        if (isImageFileName(name) && isRegularFile(root_ / name)) ::unlink((root_ / name).c_str());
+
+    const fs::path documents = root_ / kDocumentsFolderName;
+    struct stat st {};
+    if (::lstat(documents.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+    for (const Uuid& id : ids) {
+        std::error_code ignored;
+        fs::remove_all(documents / id.string(), ignored);  // a link there is removed, not followed
+    }
+}
+
+void ClipStore::commit(const std::vector<Clip>& clips) {
+    try {
+        persist(clips);
+    } catch (const std::exception& e) {
+        setMessage(QString::fromUtf8(kUpdateFailedPrefix) + QString::fromUtf8(e.what()));
+    }
+}
+
+void ClipStore::prune(Date now, double retention) {
+    if (!(retention > 0)) return;
+    std::vector<Clip> kept;
+    for (const Clip& clip : items_)
+        if (clip.pinned || now - clip.createdAt < retention) kept.push_back(clip);
+    if (kept.size() != items_.size()) commit(kept);
+}
+
+void ClipStore::togglePin(const Uuid& id) {
+    std::vector<Clip> clips = items_;
+    for (Clip& clip : clips)
+        if (clip.id == id) {
+            clip.pinned = !clip.pinned;
+            break;
+        }
+    commit(clips);
+}
+
+void ClipStore::setOCRText(std::string_view text, const Uuid& id) {
+    std::vector<Clip> clips = items_;
+    auto it = std::find_if(clips.begin(), clips.end(),
+                           [&](const Clip& clip) { return clip.id == id && clip.kind == Clip::Kind::image; });
+    if (it == clips.end()) return;
+    it->ocrText = std::string(unicode::graphemePrefix(text, kMaxOCRTextLength));
+    commit(clips);
+}
+
+void ClipStore::clearAll() {
+    ++generation_;
+    commit({});
+    thumbnails_.clear();
+}
+
+void ClipStore::addText(const std::string& text, const std::string& source) {
+    if (!writable_ || text.empty()) return;
+    if (static_cast<std::int64_t>(text.size()) > kMaxInputBytes) {
+        setMessage(QString::fromUtf8(kTextTooLargeMessage));
+        return;
+    }
+    const Clip clip(Clip::Kind::text, text, std::nullopt, hexDigest(text), static_cast<std::int64_t>(text.size()),
+                    source, clock_.now());
+    insert(clip);
+}
+
+struct ClipStore::ImageWork {
+    std::string source;
+    std::optional<double> scale;
+    CancellationTest isCancelled;
+    Completion completion;
+    std::uint64_t generation = 0;
+    Date acceptedAt = 0;
+};
+
+void ClipStore::addImage(const QByteArray& data, const std::string& source, std::optional<double> scale,
+                         CancellationTest isCancelled, Completion completion) {
+    auto reject = [&](const char* message) {
+        if (message) setMessage(QString::fromUtf8(message));
+        if (completion) completion(std::nullopt);
+    };
+    if (!writable_) return reject(nullptr);
+    if (scale && !(std::isfinite(*scale) && *scale > 0 && *scale <= 8)) return reject(kInvalidScaleMessage);
+    if (pendingImages_ >= kMaxPendingImages) return reject(kQueueBusyMessage);
+    if (data.size() > kMaxInputBytes) return reject(kImageTooLargeMessage);
+
+    ++pendingImages_;
+    ImageWork work{source, scale, std::move(isCancelled), std::move(completion), generation_, clock_.now()};
+    struct Normalised {
+        std::optional<QByteArray> png;
+        std::string digest;
+    };
+    // The background step holds the bytes only; the result comes back to this object on the GUI
+    // thread, and is dropped when the store is gone.
+    Task::run(
+        imagePool_, this,
+        [data](std::stop_token) {
+            Normalised result{normalizeImageToPNG(data), {}};
+            if (result.png) result.digest = hexDigest(std::string_view(result.png->constData(), result.png->size()));
+            return result;
+        },
+        [this, work = std::move(work)](TaskResult<Normalised>& result) {
+            if (result.ok()) {
+                Normalised& normalised = result.get();
+                finishImage(work, std::move(normalised.png), normalised.digest);
+            } else {
+                finishImage(work, std::nullopt, {});
+            }
+        });
+}
+
+void ClipStore::finishImage(const ImageWork& work, std::optional<QByteArray> png, const std::string& digest) {
+    --pendingImages_;
+    auto complete = [&](std::optional<Clip> clip) {
+        if (work.completion) work.completion(std::move(clip));
+    };
+    if (work.generation != generation_ || (work.isCancelled && work.isCancelled())) {
+        setMessage(QString::fromUtf8(kImageCancelledMessage));
+        return complete(std::nullopt);
+    }
+    if (!png || digest.empty()) {
+        setMessage(QString::fromUtf8(kImageUnsupportedMessage));
+        return complete(std::nullopt);
+    }
+    Clip clip(Clip::Kind::image, std::nullopt, digest + ".png", digest, png->size(), work.source, work.acceptedAt);
+    clip.imageScale = work.scale;
+    complete(insert(clip, png));
+}
+
+std::optional<Clip> ClipStore::insert(const Clip& clip, const std::optional<QByteArray>& imageData) {
+    if (!writable_) return std::nullopt;
+    const auto clips = HistoryPolicy::inserting(clip, items_, HistoryPolicy::maximumItems, HistoryPolicy::maximumBytes);
+    if (!clips) {
+        setMessage(QString::fromUtf8(kQuotaMessage));
+        return std::nullopt;
+    }
+    // An image file that no clip of the history uses yet is removed again when the index cannot
+    // be written, so a failed save leaves nothing behind.
+    bool wroteNewFile = false;
+    try {
+        if (imageData && clip.imageFile) {
+            if (!isImageFileName(*clip.imageFile)) throw FileError("Not an image file name: " + *clip.imageFile);
+            wroteNewFile = std::none_of(items_.begin(), items_.end(),
+                                        [&](const Clip& held) { return held.imageFile == clip.imageFile; });
+            // Created 0600 from the start, so the image is never readable by others.
+            AtomicFile::write(root_ / *clip.imageFile, *imageData);
+        }
+        persist(*clips);
+    } catch (const std::exception& e) {
+        if (wroteNewFile && isRegularFile(root_ / *clip.imageFile)) ::unlink((root_ / *clip.imageFile).c_str());
+        setMessage(QString::fromUtf8(kSaveFailedPrefix) + QString::fromUtf8(e.what()));
+        return std::nullopt;
+    }
+    setMessage(QStringLiteral("Saved %1 \u00B7 %2 items")
+                   .arg(QString::fromUtf8(rawValue(clip.kind).data(), qsizetype(rawValue(clip.kind).size())))
+                   .arg(items_.size()));
+    for (const Clip& stored : items_)
+        if (stored.digest == clip.digest && stored.kind == clip.kind) return stored;
+    return std::nullopt;
+}
+
+std::optional<QImage> ClipStore::thumbnail(const Clip& clip) {
+    if (auto hit = thumbnails_.find(clip.digest); hit != thumbnails_.end()) return hit->second;
+    if (!clip.imageFile || !isImageFileName(*clip.imageFile)) return std::nullopt;
+    const fs::path file = root_ / *clip.imageFile;
+    if (!isRegularFile(file)) return std::nullopt;
+
+    QImageReader reader(QString::fromStdString(file.string()));
+    const QSize stored = reader.size();
+    if (!stored.isValid() || stored.isEmpty()) return std::nullopt;
+    try {
+        validateImageSize(stored.width(), stored.height());
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    reader.setAutoTransform(true);
+    const bool reduce = std::max(stored.width(), stored.height()) > kThumbnailSize;
+    if (reduce) {
+        const QSize fitted = stored.scaled(kThumbnailSize, kThumbnailSize, Qt::KeepAspectRatio);
+        reader.setScaledSize(QSize(std::max(1, fitted.width()), std::max(1, fitted.height())));
+    }
+    QImage image = reader.read();
+    if (image.isNull()) return std::nullopt;
+    thumbnails_.emplace(clip.digest, image);
+    return image;
+}
+
+}  // namespace brevalto

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "ClipCore/Clip.h"
+#include "ClipCore/Uuid.h"
+#include "Platform/Clock.h"
+#include "Platform/Task.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace brevalto {
+
+// The one owner of the clipboard history. It keeps the history in a folder of its own: the index
+// "history.json" (every clip, newest first), one PNG per image clip named by its content digest,
+// and under "ScreenshotDocuments" the edited copies of image clips, deleted with their clips.
+// Everything that changes the history goes through it, on the GUI thread. Image normalisation
+// runs on one low-priority background thread; its results come back to the GUI thread.
+//
+// A store whose index could not be read stays read-only for the rest of the run: it writes
+// nothing, so nothing on disk is lost, and its message keeps saying why.
+class ClipStore : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kReadyMessage = "Ready \u00B7 Local history; AI sends only selected items";
+    static constexpr const char* kIndexFileName = "history.json";
+    static constexpr const char* kDocumentsFolderName = "ScreenshotDocuments";
+    static constexpr std::int64_t kMaxInputBytes = 33'554'432;  // text and image input, and the PNG
+    static constexpr double kMaxImagePixels = 40'000'000;
+    static constexpr int kMaxPendingImages = 3;
+    static constexpr std::size_t kMaxOCRTextLength = 100'000;  // user-perceived characters
+    static constexpr int kThumbnailSize = 600;                 // pixels on the long side
+
+    using Completion = std::function<void(std::optional<Clip>)>;
+    using CancellationTest = std::function<bool()>;
+
+    // Opens the history in `folder`, or in the data folder ($XDG_DATA_HOME/brevalto) when none is
+    // given. Never fails: a history that cannot be loaded leaves a read-only store with a message.
+    explicit ClipStore(std::optional<std::filesystem::path> folder = std::nullopt, Clock& clock = Clock::system(),
+                       QObject* parent = nullptr);
+    ~ClipStore() override;
+
+    const std::vector<Clip>& items() const { return items_; }
+    const QString& message() const { return message_; }
+    void setMessage(const QString& message);
+    bool paused() const { return paused_; }
+    void setPaused(bool paused);
+
+    const std::filesystem::path& root() const { return root_; }
+    bool writable() const { return writable_; }
+    std::uint64_t generation() const { return generation_; }
+    int pendingImages() const { return pendingImages_; }
+    const std::unordered_map<std::string, QImage>& thumbnails() const { return thumbnails_; }
+
+    // Writes `clips` as the new history, then deletes the image files and document folders of the
+    // clips it no longer holds. Throws the file system's error, leaving the list unchanged. Does
+    // nothing on a read-only store.
+    void persist(const std::vector<Clip>& clips);
+    // persist, reporting a failure in the message. Deleting clips is committing a smaller list.
+    void commit(const std::vector<Clip>& clips);
+    // Drops unpinned clips at least `retention` seconds old; a retention of 0 or less keeps all.
+    void prune(Date now, double retention);
+    void togglePin(const Uuid& id);
+    // Stores recognised text (its first 100,000 characters) on the image clip with that id.
+    void setOCRText(std::string_view text, const Uuid& id);
+    // Clears the history: image work begun before is dropped, the empty list is committed and the
+    // thumbnails are forgotten.
+    void clearAll();
+
+    // Records a text. Empty text is ignored; more than 32 MiB is refused with a message.
+    void addText(const std::string& text, const std::string& source);
+    // Records an image in any format the decoders read, normalised to an upright PNG of at most
+    // 40 megapixels off the GUI thread. Returns at once; `completion` runs exactly once on the GUI
+    // thread with the stored clip or nothing (not at all when the store is destroyed first).
+    // `isCancelled`, when given, is asked on the GUI thread before the result is stored.
+    void addImage(const QByteArray& data, const std::string& source, std::optional<double> scale = std::nullopt,
+                  CancellationTest isCancelled = {}, Completion completion = {});
+    // Merges the clip into the history under its limits, writing its image file first when data
+    // is given. Returns the stored clip (an older copy when the clip was merged into it).
+    std::optional<Clip> insert(const Clip& clip, const std::optional<QByteArray>& imageData = std::nullopt);
+
+    // A small upright image (at most 600 px on the long side) of an image clip, cached by digest;
+    // nothing when the clip has no readable image file.
+    std::optional<QImage> thumbnail(const Clip& clip);
+
+    // True for the names the store gives image files: 64 lower-case hexadecimal digits + ".png".
+    static bool isImageFileName(std::string_view name);
+
+signals:
+    void itemsChanged();
+    void messageChanged();
+    void pausedChanged();
+
+private:
+    struct ImageWork;
+    void load();
+    void publish(std::vector<Clip> clips);
+    void removeLeftovers(const std::vector<std::string>& files, const std::vector<Uuid>& ids);
+    void finishImage(const ImageWork& work, std::optional<QByteArray> png, const std::string& digest);
+
+    Clock& clock_;
+    std::vector<Clip> items_;
+    QString message_;
+    bool paused_ = false;
+    std::filesystem::path root_;
+    std::unordered_map<std::string, QImage> thumbnails_;
+    bool writable_ = true;
+    int pendingImages_ = 0;
+    std::uint64_t generation_ = 0;
+    TaskPool imagePool_;  // last, so it finishes its work before the fields go
+};
+
+// The image decoded (its stored size at most 40 megapixels, checked before decoding), turned
+// upright and encoded as a PNG of at most 32 MiB; nothing when any step fails. Any thread.
+std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data);
+
+// SHA-256 of the bytes as 64 lower-case hexadecimal digits.
+std::string hexDigest(std::string_view bytes);
+
+}  // namespace brevalto

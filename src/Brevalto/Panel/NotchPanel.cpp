@@ -1,0 +1,51 @@
+#include "Panel/NotchPanel.h"
+
+#include <QPalette>
+#include <QRegion>
+
+namespace brevalto {
+
+NotchPanel::NotchPanel(bool translucent, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
+      translucent_(translucent) {
+    setWindowTitle(QStringLiteral("Brevalto"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_TranslucentBackground, translucent_);
+    setAutoFillBackground(false);
+    // A dark appearance whatever the desktop's theme.
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, Qt::black);
+    dark.setColor(QPalette::Base, QColor(28, 28, 30));
+    dark.setColor(QPalette::AlternateBase, QColor(44, 44, 46));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::ButtonText, Qt::white);
+    dark.setColor(QPalette::Button, QColor(44, 44, 46));
+    dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 110));
+    setPalette(dark);
+}
+
+void NotchPanel::setOutline(NotchOutline outline, bool masked) {
+    if (outline.attached == outline_.attached && masked == masked_) return;
+    outline_ = outline;
+    masked_ = masked;
+    applyMask();
+    update();
+}
+
+void NotchPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    applyMask();
+}
+
+void NotchPanel::applyMask() {
+    if (!masked_) {
+        clearMask();
+        return;
+    }
+    const QPolygonF polygon = outline_.path(QRectF(rect())).toFillPolygon();
+    const QRegion region(polygon.toPolygon(), Qt::WindingFill);
+    setMask(region.isEmpty() ? QRegion(rect()) : region);
+}
+
+}  // namespace brevalto

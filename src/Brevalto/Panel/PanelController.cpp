@@ -1,0 +1,370 @@
+#include "Panel/PanelController.h"
+
+#include "AI/AIActionModel.h"
+#include "AI/TranslatedImageModel.h"
+#include "Document/ScreenshotDocumentSession.h"
+#include "Editor/ScreenshotCanvasView.h"
+#include "Editor/ScreenshotEditorController.h"
+#include "Panel/NotchPanel.h"
+#include "Panel/NotchSurface.h"
+#include "Platform/Defaults.h"
+#include "Workflow/ScreenshotWorkflow.h"
+
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include <cmath>
+
+namespace brevalto {
+
+namespace {
+
+constexpr int kHoverIntervalMs = 100;
+constexpr int kActivationIntervalMs = 250;
+constexpr int kFrameAnimationMs = 250;
+constexpr double kHoverMargin = 12;
+constexpr char kHoverOpenKey[] = "hoverOpen";
+
+}  // namespace
+
+PanelController::Workspace PanelController::Workspace::editor(std::shared_ptr<ScreenshotDocumentSession> session) {
+    Workspace workspace(Kind::editor);
+    workspace.session_ = std::move(session);
+    return workspace;
+}
+
+PanelController::Workspace PanelController::Workspace::imageAI(std::shared_ptr<AIActionModel> model) {
+    Workspace workspace(Kind::imageAI);
+    workspace.aiModel_ = std::move(model);
+    return workspace;
+}
+
+PanelController::Workspace PanelController::Workspace::regions(std::shared_ptr<TranslatedImageModel> model) {
+    Workspace workspace(Kind::regions);
+    workspace.regionsModel_ = std::move(model);
+    return workspace;
+}
+
+PanelController::PanelController(ClipStore& store, Screens& screens, Apps& apps, Defaults& defaults,
+                                 QObject* parent)
+    : QObject(parent), store_(store), screens_(screens), apps_(apps), defaults_(defaults) {
+    panel_ = new NotchPanel(screens_.hasCompositor());
+    surface_ = new NotchSurface(this, panel_);
+    auto* layout = new QVBoxLayout(panel_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(surface_);
+
+    connect(&screens_, &Screens::screensChanged, this, &PanelController::displayChanged);
+    connect(&screens_, &Screens::didWake, this, &PanelController::displayChanged);
+    connect(&screens_, &Screens::willSleep, this, &PanelController::sleeping);
+
+    // The hover tick is deferred by one event-loop hop, so it never runs inside another operation.
+    hoverTimer_ = new QTimer(this);
+    hoverTimer_->setInterval(kHoverIntervalMs);
+    connect(hoverTimer_, &QTimer::timeout, this,
+            [this] { QMetaObject::invokeMethod(this, &PanelController::hoverTick, Qt::QueuedConnection); });
+    hoverTimer_->start();
+
+    // The desktop does not announce activations to us: watch the frontmost application.
+    activationTimer_ = new QTimer(this);
+    activationTimer_->setInterval(kActivationIntervalMs);
+    connect(activationTimer_, &QTimer::timeout, this, [this] {
+        const std::optional<AppIdentity> app = apps_.frontmost();
+        if (app == lastFrontmost_) return;
+        lastFrontmost_ = app;
+        applicationActivated(app);
+    });
+    activationTimer_->start();
+
+    qApp->installEventFilter(this);
+
+    frameAnimation_ = new QVariantAnimation(this);
+    frameAnimation_->setDuration(kFrameAnimationMs);
+    frameAnimation_->setEasingCurve(QEasingCurve::OutCubic);
+    connect(frameAnimation_, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { panel_->setGeometry(value.toRect()); });
+
+    if (!dragActive_) {
+        updateGeometry();
+        updatePanelFrame(false);
+        orderFront();
+    }
+}
+
+PanelController::~PanelController() {
+    qApp->removeEventFilter(this);
+    frameAnimation_->stop();
+    delete panel_;
+}
+
+void PanelController::setExpanded(bool expanded) {
+    if (expanded_ == expanded) return;
+    expanded_ = expanded;
+    emit expandedChanged(expanded_);
+}
+
+void PanelController::setPreviewExpandedFlag(bool open) {
+    if (previewExpanded_ == open) return;
+    previewExpanded_ = open;
+    emit previewExpandedChanged(previewExpanded_);
+}
+
+void PanelController::updateGeometry() {
+    screen_ = screenContaining(screens_.screens(), screens_.mouseLocation(), screens_.mainScreen());
+    if (!screen_) return;
+    const NotchGeometry measured = NotchGeometry::measure(*screen_);
+    if (measured == geometry_) return;
+    geometry_ = measured;
+    emit geometryChanged();
+}
+
+QRectF PanelController::currentFrame() const {
+    return screens_.geometry().fromQt(QRectF(panel_->geometry()));
+}
+
+void PanelController::updatePanelFrame(bool animated) {
+    const QRectF frame =
+        screens_.geometry().toQt(panelFrame(expanded_, previewExpanded_, workspace_.has_value(), geometry_));
+    if (!std::isfinite(frame.x()) || !std::isfinite(frame.y()) || !std::isfinite(frame.width()) ||
+        !std::isfinite(frame.height()))
+        return;
+    const QRect target(qRound(frame.x()), qRound(frame.y()), std::max(1, qRound(frame.width())),
+                       std::max(1, qRound(frame.height())));
+    panel_->setOutline(NotchOutline{geometry_.safeTop > 0}, !(panel_->translucent() && screens_.hasCompositor()));
+    frameAnimation_->stop();
+    if (animated && panel_->isVisible() && !screens_.reduceMotion() && panel_->geometry() != target) {
+        frameAnimation_->setStartValue(panel_->geometry());
+        frameAnimation_->setEndValue(target);
+        frameAnimation_->start();
+    } else {
+        panel_->setGeometry(target);
+    }
+    panel_->update();
+}
+
+void PanelController::orderFront() {
+    if (!panel_->isVisible()) {
+        panel_->winId();  // the native window, so that it can be dressed before it maps
+        screens_.prepareOverlayWindow(panel_->windowHandle());
+        panel_->show();
+    }
+    panel_->raise();
+}
+
+void PanelController::makeKeyAndOrderFront() {
+    orderFront();
+    panel_->activateWindow();
+}
+
+void PanelController::orderOut() {
+    frameAnimation_->stop();
+    panel_->hide();
+}
+
+void PanelController::rememberFrontmost(const std::optional<AppIdentity>& app) {
+    if (!app)
+        target_.reset();
+    else if (app->processId != QCoreApplication::applicationPid())
+        target_ = app;
+}
+
+void PanelController::expandPanel(bool makeKey) {
+    if (dragActive_) return;
+    rememberFrontmost(apps_.frontmost());
+    updateGeometry();
+    pinnedOpen_ = makeKey;
+    setExpanded(true);
+    setPreviewExpandedFlag(false);
+    updatePanelFrame(true);
+    if (makeKey)
+        makeKeyAndOrderFront();
+    else
+        orderFront();
+    emit brevaltoShown(makeKey);
+}
+
+void PanelController::collapsePanel() {
+    if (dragActive_) return;
+    emit brevaltoHidden();
+    // Give up the keyboard: to the application the user came from, when the panel had it.
+    const bool hadKeyboard = panel_->isActiveWindow();
+    if (QWidget* focus = QApplication::focusWidget(); focus && focus->window() == panel_) focus->clearFocus();
+    if (hadKeyboard && target_) apps_.activate(*target_);
+    setExpanded(false);
+    setPreviewExpandedFlag(false);
+    closeWorkspace(false);
+    pinnedOpen_ = false;
+    updatePanelFrame(true);
+    orderFront();
+}
+
+void PanelController::finishParentEditing() {
+    if (screenshots_ && screenshots_->editor()) screenshots_->editor()->finishEditing();
+}
+
+void PanelController::showWorkspace(Workspace workspace, std::function<void()> onClose) {
+    if (!expanded_) expandPanel(true);
+    std::shared_ptr<ScreenshotDocumentSession> kept;
+    if (workspace.kind() != Workspace::Kind::editor) {
+        if (workspace_ && workspace_->kind() == Workspace::Kind::editor)
+            kept = workspace_->session();
+        else
+            kept = parentEditor_;
+    }
+    closeWorkspace(kept != nullptr);
+    parentEditor_ = std::move(kept);
+    workspace_ = std::move(workspace);
+    onClose_ = std::move(onClose);
+    emit workspaceChanged();
+    setPreviewExpandedFlag(true);
+    pinnedOpen_ = true;
+    updatePanelFrame(true);
+    makeKeyAndOrderFront();
+}
+
+void PanelController::closeWorkspace(bool keepParent) {
+    if (translation_) {
+        translation_->cancel();
+        translation_.reset();
+        emit translationChanged();
+    }
+    if (!keepParent && parentEditor_) {
+        finishParentEditing();
+        parentEditor_.reset();
+    }
+    if (workspace_) {
+        switch (workspace_->kind()) {
+        case Workspace::Kind::imageAI:
+            if (workspace_->aiModel()) workspace_->aiModel()->cancel();
+            break;
+        case Workspace::Kind::regions:
+            if (workspace_->regionsModel()) workspace_->regionsModel()->cancel();
+            break;
+        case Workspace::Kind::editor:
+            if (!keepParent) finishParentEditing();
+            break;
+        }
+        workspace_.reset();
+        emit workspaceChanged();
+    }
+    if (onClose_) {
+        // Taken before it runs, so that it runs once even when it reopens a workspace.
+        std::function<void()> run = std::move(onClose_);
+        onClose_ = nullptr;
+        run();
+    }
+}
+
+void PanelController::closeCurrentWorkspace() {
+    if (!workspace_) return;
+    if (parentEditor_) {
+        showWorkspace(Workspace::editor(parentEditor_));
+        return;
+    }
+    closeWorkspace(false);
+    setPreviewExpandedFlag(false);
+    updatePanelFrame(true);
+}
+
+void PanelController::setPreviewExpanded(bool open) {
+    if (previewExpanded_ == open) return;
+    if (open) {
+        setPreviewExpandedFlag(true);
+        pinnedOpen_ = true;
+        updatePanelFrame(true);
+    } else if (parentEditor_) {
+        showWorkspace(Workspace::editor(parentEditor_));
+    } else {
+        setPreviewExpandedFlag(false);
+        closeWorkspace(false);
+        updatePanelFrame(true);
+    }
+}
+
+void PanelController::displayChanged() {
+    if (dragActive_) return;
+    updateGeometry();
+    updatePanelFrame(false);
+    // A capture keeps the panel off screen until it ends; the workflow brings it back.
+    if (!captureActive_) orderFront();
+}
+
+void PanelController::sleeping() {
+    collapsePanel();
+    orderOut();
+}
+
+void PanelController::applicationActivated(const std::optional<AppIdentity>& app) {
+    if (app && app->processId != QCoreApplication::applicationPid()) target_ = app;
+}
+
+void PanelController::hoverTick() {
+    if (dragActive_ || captureActive_) return;
+    const QPointF mouse = screens_.mouseLocation();
+    if (expanded_) {
+        if (pinnedOpen_) return;
+        if (rectContains(currentFrame().adjusted(-kHoverMargin, -kHoverMargin, kHoverMargin, kHoverMargin), mouse))
+            return;
+        collapsePanel();
+        return;
+    }
+    // Collapsed: the notch follows the mouse to another screen.
+    for (const ScreenInfo& screen : screens_.screens()) {
+        if (!rectContains(screen.frame, mouse)) continue;
+        if (!screen_ || *screen_ != screen) {
+            updateGeometry();
+            updatePanelFrame(false);
+        }
+        break;
+    }
+    if (!panel_->isVisible() || !rectContains(currentFrame(), mouse)) return;
+    if (!defaults_.boolValue(kHoverOpenKey)) return;
+    expandPanel(false);
+}
+
+bool PanelController::inPanel(QObject* object) const {
+    auto* widget = qobject_cast<QWidget*>(object);
+    return widget && widget->window() == panel_;
+}
+
+bool PanelController::handleEscape() {
+    QWidget* responder = QApplication::focusWidget();
+    if (responder && responder->window() != panel_) responder = nullptr;
+    if (responder && composing_) return false;  // Escape belongs to the input method
+    if (workspace_) {
+        if (workspace_->kind() == Workspace::Kind::editor && qobject_cast<ScreenshotCanvasView*>(responder))
+            return false;  // the canvas uses Escape itself
+        closeCurrentWorkspace();
+        return true;
+    }
+    if (previewExpanded_) {
+        setPreviewExpanded(false);
+        return true;
+    }
+    collapsePanel();
+    return true;
+}
+
+bool PanelController::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::InputMethod:
+        if (inPanel(watched)) composing_ = !static_cast<QInputMethodEvent*>(event)->preeditString().isEmpty();
+        break;
+    case QEvent::FocusOut:
+        if (inPanel(watched)) composing_ = false;
+        break;
+    case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && expanded_ && inPanel(watched))
+            return handleEscape();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace brevalto

@@ -1,0 +1,177 @@
+#pragma once
+
+#include "Panel/NotchGeometry.h"
+#include "Platform/Apps.h"
+#include "Workflow/ScreenshotWorkflow.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTimer;
+class QVariantAnimation;
+
+namespace brevalto {
+
+class AIActionModel;
+class ClipStore;
+class Defaults;
+class NotchPanel;
+class NotchSurface;
+class ScreenshotDocumentSession;
+class TranslatedImageModel;
+
+// The one owner of the notch panel: it builds the overlay window at the top centre of the screen
+// under the mouse and decides when it is open. It opens on hover or on request, stays open while
+// the user works in it, collapses when the mouse leaves or on Escape, and can replace the clip
+// list by a workspace (the screenshot editor, the image-AI view or the region translator) with at
+// most one editor kept underneath.
+//
+// The clipboard monitor joins as a constructor argument once it exists.
+class PanelController : public QObject {
+    Q_OBJECT
+public:
+    // What replaces the clip list.
+    class Workspace {
+    public:
+        enum class Kind { editor, imageAI, regions };
+
+        static Workspace editor(std::shared_ptr<ScreenshotDocumentSession> session);
+        static Workspace imageAI(std::shared_ptr<AIActionModel> model);
+        static Workspace regions(std::shared_ptr<TranslatedImageModel> model);
+
+        Kind kind() const { return kind_; }
+        // The payload of the matching kind (null for the others).
+        const std::shared_ptr<ScreenshotDocumentSession>& session() const { return session_; }
+        const std::shared_ptr<AIActionModel>& aiModel() const { return aiModel_; }
+        const std::shared_ptr<TranslatedImageModel>& regionsModel() const { return regionsModel_; }
+
+    private:
+        explicit Workspace(Kind kind) : kind_(kind) {}
+        Kind kind_;
+        std::shared_ptr<ScreenshotDocumentSession> session_;
+        std::shared_ptr<AIActionModel> aiModel_;
+        std::shared_ptr<TranslatedImageModel> regionsModel_;
+    };
+
+    // Builds the window and puts the collapsed notch on screen.
+    PanelController(ClipStore& store, Screens& screens, Apps& apps, Defaults& defaults, QObject* parent = nullptr);
+    ~PanelController() override;
+
+    ClipStore& store() const { return store_; }
+    NotchPanel* panel() const { return panel_; }
+    NotchSurface* surface() const { return surface_; }
+
+    // Published state.
+    bool expanded() const { return expanded_; }
+    bool previewExpanded() const { return previewExpanded_; }
+    const std::shared_ptr<AIActionModel>& translation() const { return translation_; }
+    const std::optional<Workspace>& workspace() const { return workspace_; }
+    const NotchGeometry& geometry() const { return geometry_; }
+
+    // The editor kept underneath an image-AI or region workspace.
+    const std::shared_ptr<ScreenshotDocumentSession>& parentEditor() const { return parentEditor_; }
+    // The screen the geometry was taken from.
+    const std::optional<ScreenInfo>& screen() const { return screen_; }
+    // The application to paste into (the last other application that was frontmost).
+    const std::optional<AppIdentity>& target() const { return target_; }
+
+    // A clip card is being dragged out: opening, closing, screen changes and hover stand still.
+    bool dragActive() const { return dragActive_; }
+    void setDragActive(bool active) { dragActive_ = active; }
+    // The panel stays open when the mouse leaves. Cleared only by collapsing.
+    bool pinnedOpen() const { return pinnedOpen_; }
+    void setPinnedOpen(bool pinned) { pinnedOpen_ = pinned; }
+    // A screenshot capture is running: hover stands still and the panel stays off screen.
+    bool captureActive() const { return captureActive_; }
+    void setCaptureActive(bool active) { captureActive_ = active; }
+
+    // The screenshot workflow, held weakly.
+    ScreenshotWorkflow* screenshots() const { return screenshots_.data(); }
+    void setScreenshots(ScreenshotWorkflow* workflow) { screenshots_ = workflow; }
+
+    // Chooses the screen under the mouse (else the main screen) and publishes its geometry.
+    void updateGeometry();
+    // Applies the frame rule to the window, animated only when asked and motion is not reduced.
+    void updatePanelFrame(bool animated);
+    // The frame the window has now, in bottom-left points.
+    QRectF currentFrame() const;
+
+    void expandPanel(bool makeKey);
+    void collapsePanel();
+    void showWorkspace(Workspace workspace, std::function<void()> onClose = {});
+    void closeWorkspace(bool keepParent);
+    // Escape on a workspace: back to the kept editor, else to the list.
+    void closeCurrentWorkspace();
+    void setPreviewExpanded(bool open);
+
+    // Shows the window without taking the keyboard / taking it / takes it off screen.
+    void orderFront();
+    void makeKeyAndOrderFront();
+    void orderOut();
+
+    // Screen parameters changed or the system woke.
+    void displayChanged();
+    // The system is about to sleep.
+    void sleeping();
+    // Another application became active.
+    void applicationActivated(const std::optional<AppIdentity>& app);
+
+    // One firing of the 0.1 s hover timer (the timer defers it by one event-loop hop).
+    void hoverTick();
+    // Escape while the panel is expanded and has the key event; true when it was used.
+    bool handleEscape();
+
+signals:
+    void expandedChanged(bool expanded);
+    void previewExpandedChanged(bool previewExpanded);
+    void translationChanged();
+    void workspaceChanged();
+    void geometryChanged();
+    // "BrevaltoShown": the panel opened; tookKeyboard says whether it took the keyboard.
+    void brevaltoShown(bool tookKeyboard);
+    // "BrevaltoHidden": the panel collapses.
+    void brevaltoHidden();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setExpanded(bool expanded);
+    void setPreviewExpandedFlag(bool open);
+    void finishParentEditing();
+    void rememberFrontmost(const std::optional<AppIdentity>& app);
+    bool inPanel(QObject* object) const;
+
+    ClipStore& store_;
+    Screens& screens_;
+    Apps& apps_;
+    Defaults& defaults_;
+
+    NotchPanel* panel_ = nullptr;
+    NotchSurface* surface_ = nullptr;
+    bool expanded_ = false;
+    bool previewExpanded_ = false;
+    std::shared_ptr<AIActionModel> translation_;
+    std::optional<Workspace> workspace_;
+    std::function<void()> onClose_;
+    std::shared_ptr<ScreenshotDocumentSession> parentEditor_;
+    NotchGeometry geometry_;
+    QTimer* hoverTimer_ = nullptr;
+    QTimer* activationTimer_ = nullptr;
+    std::optional<ScreenInfo> screen_;
+    std::optional<AppIdentity> target_;
+    std::optional<AppIdentity> lastFrontmost_;
+    bool dragActive_ = false;
+    bool pinnedOpen_ = false;
+    bool captureActive_ = false;
+    QPointer<ScreenshotWorkflow> screenshots_;
+
+    QVariantAnimation* frameAnimation_ = nullptr;
+    bool composing_ = false;  // an input method is composing text in the panel
+};
+
+}  // namespace brevalto

@@ -1,0 +1,341 @@
+#include "Platform/Linux/X11CaptureServer.h"
+
+#include <QPainter>
+
+#include <xcb/randr.h>
+#include <xcb/shm.h>
+#include <xcb/xfixes.h>
+#include <xcb/composite.h>
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace brevalto {
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using Reply = std::unique_ptr<T, FreeDeleter>;
+
+const xcb_visualtype_t* findVisual(const xcb_setup_t* setup, xcb_visualid_t id) {
+    for (auto s = xcb_setup_roots_iterator(setup); s.rem; xcb_screen_next(&s)) {
+        for (auto d = xcb_screen_allowed_depths_iterator(s.data); d.rem; xcb_depth_next(&d)) {
+            for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
+                if (v.data->visual_id == id) return v.data;
+            }
+        }
+    }
+    return nullptr;
+}
+
+const xcb_format_t* findFormat(const xcb_setup_t* setup, int depth) {
+    for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f)) {
+        if (f.data->depth == depth) return f.data;
+    }
+    return nullptr;
+}
+
+// Scales a masked channel to 0...255.
+inline std::uint32_t channel(std::uint32_t pixel, std::uint32_t mask) {
+    if (!mask) return 0;
+    const int shift = std::countr_zero(mask);
+    const std::uint32_t max = mask >> shift;
+    return ((pixel & mask) >> shift) * 255 / max;
+}
+
+double rotationDegrees(std::uint16_t rotation) {
+    if (rotation & XCB_RANDR_ROTATION_ROTATE_90) return 90;
+    if (rotation & XCB_RANDR_ROTATION_ROTATE_180) return 180;
+    if (rotation & XCB_RANDR_ROTATION_ROTATE_270) return 270;
+    return 0;
+}
+
+}  // namespace
+
+X11CaptureServer::X11CaptureServer(const char* displayName) {
+    int screenNumber = 0;
+    xcb_connection_t* c = xcb_connect(displayName, &screenNumber);
+    if (!c || xcb_connection_has_error(c)) {
+        if (c) xcb_disconnect(c);
+        return;
+    }
+    connection_ = c;
+    setup_ = xcb_get_setup(c);
+    auto it = xcb_setup_roots_iterator(setup_);
+    for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
+    root_ = it.data->root;
+    rootDepth_ = it.data->root_depth;
+    rootWidth_ = it.data->width_in_pixels;
+    rootHeight_ = it.data->height_in_pixels;
+
+    auto randrCookie = xcb_randr_query_version(c, 1, 5);
+    auto shmCookie = xcb_shm_query_version(c);
+    auto compositeCookie = xcb_composite_query_version(c, 0, 4);
+    auto xfixesCookie = xcb_xfixes_query_version(c, 4, 0);
+    if (Reply<xcb_randr_query_version_reply_t> r{xcb_randr_query_version_reply(c, randrCookie, nullptr)}) {
+        randr_ = r->major_version > 1 || (r->major_version == 1 && r->minor_version >= 5);
+    }
+    if (Reply<xcb_shm_query_version_reply_t> r{xcb_shm_query_version_reply(c, shmCookie, nullptr)}) shm_ = true;
+    if (Reply<xcb_composite_query_version_reply_t> r{xcb_composite_query_version_reply(c, compositeCookie, nullptr)}) {
+        composite_ = r->major_version > 0 || r->minor_version >= 2;
+    }
+    if (Reply<xcb_xfixes_query_version_reply_t> r{xcb_xfixes_query_version_reply(c, xfixesCookie, nullptr)}) {
+        xfixes_ = true;
+    }
+}
+
+X11CaptureServer::~X11CaptureServer() {
+    if (!connection_) return;
+    releaseSegment();
+    xcb_disconnect(connection_);
+}
+
+QRect X11CaptureServer::rootRect() const {
+    if (!connection_) return {};
+    // The root grows and shrinks with RandR: read its current size.
+    Reply<xcb_get_geometry_reply_t> g{
+        xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root_), nullptr)};
+    return g ? QRect(0, 0, g->width, g->height) : QRect(0, 0, rootWidth_, rootHeight_);
+}
+
+xcb_atom_t X11CaptureServer::atom(const char* name) {
+    auto found = atoms_.find(name);
+    if (found != atoms_.end()) return found->second;
+    Reply<xcb_intern_atom_reply_t> r{xcb_intern_atom_reply(
+        connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr)};
+    const xcb_atom_t value = r ? r->atom : XCB_NONE;
+    atoms_[name] = value;
+    return value;
+}
+
+void X11CaptureServer::sync() {
+    free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+}
+
+std::vector<X11CaptureServer::Monitor> X11CaptureServer::monitors(bool details) {
+    std::vector<Monitor> result;
+    if (!connection_) return result;
+    if (!randr_) {
+        Monitor whole;
+        whole.id = root_;
+        whole.name = QStringLiteral("screen");
+        whole.rect = rootRect();
+        whole.primary = true;
+        result.push_back(whole);
+        return result;
+    }
+    Reply<xcb_randr_get_monitors_reply_t> reply{
+        xcb_randr_get_monitors_reply(connection_, xcb_randr_get_monitors(connection_, root_, 1), nullptr)};
+    if (!reply) return result;
+
+    std::vector<xcb_get_atom_name_cookie_t> names;
+    std::vector<xcb_randr_output_t> firstOutputs;
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem; xcb_randr_monitor_info_next(&it)) {
+        const auto* m = it.data;
+        Monitor monitor;
+        monitor.rect = QRect(m->x, m->y, m->width, m->height);
+        monitor.primary = m->primary != 0;
+        const int outputs = xcb_randr_monitor_info_outputs_length(m);
+        const xcb_randr_output_t output = outputs > 0 ? xcb_randr_monitor_info_outputs(m)[0] : XCB_NONE;
+        monitor.id = output != XCB_NONE ? output : m->name;
+        firstOutputs.push_back(output);
+        names.push_back(xcb_get_atom_name(connection_, m->name));
+        result.push_back(monitor);
+    }
+    const xcb_atom_t edidAtom = details ? atom("EDID") : XCB_NONE;
+    std::vector<xcb_randr_get_output_property_cookie_t> edids;
+    std::vector<xcb_randr_get_output_info_cookie_t> infos;
+    for (std::size_t i = 0; i < result.size(); ++i) {
+        if (Reply<xcb_get_atom_name_reply_t> n{xcb_get_atom_name_reply(connection_, names[i], nullptr)}) {
+            result[i].name = QString::fromUtf8(xcb_get_atom_name_name(n.get()), xcb_get_atom_name_name_length(n.get()));
+        }
+        if (details && firstOutputs[i] != XCB_NONE) {
+            edids.push_back(xcb_randr_get_output_property(connection_, firstOutputs[i], edidAtom, XCB_GET_PROPERTY_TYPE_ANY,
+                                                          0, 256, 0, 0));
+            infos.push_back(xcb_randr_get_output_info(connection_, firstOutputs[i], XCB_CURRENT_TIME));
+        }
+    }
+    std::size_t k = 0;
+    for (std::size_t i = 0; details && i < result.size(); ++i) {
+        if (firstOutputs[i] == XCB_NONE) continue;
+        if (Reply<xcb_randr_get_output_property_reply_t> p{
+                xcb_randr_get_output_property_reply(connection_, edids[k], nullptr)}) {
+            result[i].edid = QByteArray(reinterpret_cast<const char*>(xcb_randr_get_output_property_data(p.get())),
+                                        xcb_randr_get_output_property_data_length(p.get()));
+        }
+        if (Reply<xcb_randr_get_output_info_reply_t> info{
+                xcb_randr_get_output_info_reply(connection_, infos[k], nullptr)};
+            info && info->crtc != XCB_NONE) {
+            if (Reply<xcb_randr_get_crtc_info_reply_t> crtc{xcb_randr_get_crtc_info_reply(
+                    connection_, xcb_randr_get_crtc_info(connection_, info->crtc, XCB_CURRENT_TIME), nullptr)}) {
+                result[i].rotation = rotationDegrees(crtc->rotation);
+            }
+        }
+        ++k;
+    }
+    std::stable_sort(result.begin(), result.end(), [](const Monitor& a, const Monitor& b) { return a.primary > b.primary; });
+    return result;
+}
+
+xcb_get_property_cookie_t X11CaptureServer::requestProperty(xcb_window_t window, xcb_atom_t property,
+                                                            std::uint32_t maxBytes) {
+    return xcb_get_property(connection_, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, (maxBytes + 3) / 4);
+}
+
+X11CaptureServer::Property X11CaptureServer::takeProperty(xcb_get_property_cookie_t cookie) {
+    Property result;
+    Reply<xcb_get_property_reply_t> r{xcb_get_property_reply(connection_, cookie, nullptr)};
+    if (!r || r->type == XCB_NONE) return result;
+    result.type = r->type;
+    result.format = r->format;
+    result.bytes = QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
+                              xcb_get_property_value_length(r.get()));
+    return result;
+}
+
+bool X11CaptureServer::ensureSegment(std::size_t bytes) {
+    if (segmentMemory_ && segmentSize_ >= bytes) return true;
+    releaseSegment();
+    const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (id < 0) return false;
+    void* memory = shmat(id, nullptr, 0);
+    if (memory == reinterpret_cast<void*>(-1)) {
+        shmctl(id, IPC_RMID, nullptr);
+        return false;
+    }
+    const xcb_shm_seg_t seg = xcb_generate_id(connection_);
+    xcb_generic_error_t* error = xcb_request_check(connection_, xcb_shm_attach_checked(connection_, seg, id, 0));
+    // Once the server holds it, the segment may be marked for removal: it goes when both detach.
+    shmctl(id, IPC_RMID, nullptr);
+    if (error) {
+        free(error);
+        shmdt(memory);
+        shm_ = false;  // a server that cannot attach (another host) will never do so
+        return false;
+    }
+    segment_ = seg;
+    segmentMemory_ = memory;
+    segmentSize_ = bytes;
+    return true;
+}
+
+void X11CaptureServer::releaseSegment() {
+    if (!segmentMemory_) return;
+    xcb_shm_detach(connection_, segment_);
+    xcb_flush(connection_);
+    shmdt(segmentMemory_);
+    segmentMemory_ = nullptr;
+    segmentSize_ = 0;
+}
+
+bool X11CaptureServer::readShm(xcb_drawable_t drawable, const QRect& rect, int depth, QImage& out) {
+    const xcb_format_t* format = findFormat(setup_, depth);
+    if (!format || format->bits_per_pixel != 32) return false;
+    const std::size_t bytes = std::size_t(rect.width()) * rect.height() * 4;
+    if (!ensureSegment(bytes)) return false;
+    Reply<xcb_shm_get_image_reply_t> r{xcb_shm_get_image_reply(
+        connection_,
+        xcb_shm_get_image(connection_, drawable, static_cast<std::int16_t>(rect.x()), static_cast<std::int16_t>(rect.y()),
+                          static_cast<std::uint16_t>(rect.width()), static_cast<std::uint16_t>(rect.height()), ~0u,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, segment_, 0),
+        nullptr)};
+    if (!r) {
+        out = QImage();
+        return true;  // the server refused the area: no image, and no use trying again without SHM
+    }
+    out = convert(static_cast<const std::uint8_t*>(segmentMemory_), std::min<std::size_t>(r->size, bytes), rect, depth,
+                  r->visual);
+    return true;
+}
+
+QImage X11CaptureServer::image(xcb_drawable_t drawable, const QRect& rect, int depth) {
+    if (!connection_ || rect.isEmpty() || rect.width() > 32767 || rect.height() > 32767) return {};
+    QImage out;
+    if (shm_ && readShm(drawable, rect, depth, out)) return out;
+    return plainImage(drawable, rect, depth);
+}
+
+QImage X11CaptureServer::plainImage(xcb_drawable_t drawable, const QRect& rect, int depth) {
+    if (!connection_ || rect.isEmpty()) return {};
+    Reply<xcb_get_image_reply_t> r{xcb_get_image_reply(
+        connection_,
+        xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, static_cast<std::int16_t>(rect.x()),
+                      static_cast<std::int16_t>(rect.y()), static_cast<std::uint16_t>(rect.width()),
+                      static_cast<std::uint16_t>(rect.height()), ~0u),
+        nullptr)};
+    if (!r) return {};
+    return convert(xcb_get_image_data(r.get()), std::size_t(xcb_get_image_data_length(r.get())), rect, depth,
+                   r->visual);
+}
+
+QImage X11CaptureServer::convert(const std::uint8_t* data, std::size_t length, const QRect& rect, int depth,
+                                 xcb_visualid_t visual) {
+    const xcb_format_t* format = findFormat(setup_, depth);
+    const xcb_visualtype_t* vt = findVisual(setup_, visual);
+    if (!format) return {};
+    const int bpp = format->bits_per_pixel;
+    const int pad = format->scanline_pad;
+    const std::size_t stride = ((std::size_t(rect.width()) * bpp + pad - 1) / pad) * pad / 8;
+    if (stride * rect.height() > length || (bpp != 16 && bpp != 24 && bpp != 32)) return {};
+
+    QImage out(rect.size(), QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull()) return {};
+    const std::uint32_t red = vt ? vt->red_mask : 0xff0000u;
+    const std::uint32_t green = vt ? vt->green_mask : 0xff00u;
+    const std::uint32_t blue = vt ? vt->blue_mask : 0xffu;
+    const bool lsb = setup_->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+    const bool withAlpha = depth == 32;
+
+    if (bpp == 32 && lsb && red == 0xff0000u && green == 0xff00u && blue == 0xffu) {
+        // The common case: the bytes are already Qt's 0xAARRGGBB in memory order.
+        const std::uint32_t opaque = withAlpha ? 0u : 0xff000000u;
+        for (int y = 0; y < rect.height(); ++y) {
+            const auto* src = reinterpret_cast<const std::uint32_t*>(data + stride * y);
+            auto* dst = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
+            for (int x = 0; x < rect.width(); ++x) dst[x] = src[x] | opaque;
+        }
+        return out;
+    }
+    const int bytesPerPixel = bpp / 8;
+    for (int y = 0; y < rect.height(); ++y) {
+        const std::uint8_t* row = data + stride * y;
+        auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < rect.width(); ++x) {
+            const std::uint8_t* p = row + std::size_t(x) * bytesPerPixel;
+            std::uint32_t pixel = 0;
+            for (int b = 0; b < bytesPerPixel; ++b) {
+                const int shift = lsb ? 8 * b : 8 * (bytesPerPixel - 1 - b);
+                pixel |= std::uint32_t(p[b]) << shift;
+            }
+            const std::uint32_t alpha = withAlpha ? pixel >> 24 : 0xffu;
+            dst[x] = (alpha << 24) | (channel(pixel, red) << 16) | (channel(pixel, green) << 8) | channel(pixel, blue);
+        }
+    }
+    return out;
+}
+
+void X11CaptureServer::drawCursor(QImage& image, const QPoint& origin) {
+    if (!xfixes_ || image.isNull()) return;
+    Reply<xcb_xfixes_get_cursor_image_reply_t> r{
+        xcb_xfixes_get_cursor_image_reply(connection_, xcb_xfixes_get_cursor_image(connection_), nullptr)};
+    if (!r || r->width == 0 || r->height == 0) return;
+    if (xcb_xfixes_get_cursor_image_cursor_image_length(r.get()) < int(r->width) * r->height) return;
+    // The pointer image is premultiplied ARGB, one 32-bit value per pixel.
+    QImage cursor(reinterpret_cast<const uchar*>(xcb_xfixes_get_cursor_image_cursor_image(r.get())), r->width,
+                  r->height, r->width * 4, QImage::Format_ARGB32_Premultiplied);
+    const QPoint topLeft(r->x - r->xhot - origin.x(), r->y - r->yhot - origin.y());
+    if (!QRect(topLeft, cursor.size()).intersects(image.rect())) return;
+    QPainter painter(&image);
+    painter.drawImage(topLeft, cursor);
+}
+
+}  // namespace brevalto

@@ -1,0 +1,226 @@
+// Capture against a real X server (Xvfb with openbox): windows of known colour belong to another
+// "application" (their own connection and a foreign process id); our own QWidgets must stay out
+// of every list and every image.
+#include "AI/AIError.h"
+#include "Capture/CaptureEngine.h"
+#include "Capture/CaptureError.h"
+#include "Platform/Linux/X11ScreenCapture.h"
+#include "QtWait.h"
+
+#include <QPalette>
+#include <QProcess>
+#include <QWidget>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace brevalto {
+namespace {
+
+// A top-level window of another client, filled by the server with one colour.
+class ForeignWindow {
+public:
+    ForeignWindow(const QRect& rect, QRgb color, const QByteArray& title, const QByteArray& cls, qint64 pid) {
+        c_ = xcb_connect(nullptr, nullptr);
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        id_ = xcb_generate_id(c_);
+        const std::uint32_t values[] = {color & 0xffffffu};
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, id_, screen->root, std::int16_t(rect.x()), std::int16_t(rect.y()),
+                          std::uint16_t(rect.width()), std::uint16_t(rect.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          screen->root_visual, XCB_CW_BACK_PIXEL, values);
+        setProperty("_NET_WM_NAME", "UTF8_STRING", 8, title.size(), title.constData());
+        setProperty("WM_NAME", "STRING", 8, title.size(), title.constData());
+        const QByteArray wmClass = cls.toLower() + '\0' + cls + '\0';
+        setProperty("WM_CLASS", "STRING", 8, wmClass.size(), wmClass.constData());
+        const std::uint32_t pid32 = std::uint32_t(pid);
+        setProperty("_NET_WM_PID", "CARDINAL", 32, 1, &pid32);
+        // Ask the window manager to keep the position we chose (USPosition | USSize).
+        std::uint32_t hints[18] = {};
+        hints[0] = 1 | 2;
+        hints[1] = std::uint32_t(rect.x());
+        hints[2] = std::uint32_t(rect.y());
+        hints[3] = std::uint32_t(rect.width());
+        hints[4] = std::uint32_t(rect.height());
+        setProperty("WM_NORMAL_HINTS", "WM_SIZE_HINTS", 32, 18, hints);
+        xcb_map_window(c_, id_);
+        xcb_flush(c_);
+    }
+    ~ForeignWindow() {
+        xcb_destroy_window(c_, id_);
+        xcb_flush(c_);
+        xcb_disconnect(c_);
+    }
+    std::uint32_t id() const { return id_; }
+    void raise() {
+        const std::uint32_t above[] = {XCB_STACK_MODE_ABOVE};
+        xcb_configure_window(c_, id_, XCB_CONFIG_WINDOW_STACK_MODE, above);
+        xcb_flush(c_);
+    }
+    // The client area in root pixels, as the server has it now.
+    QRect clientRect() {
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        auto* t = xcb_translate_coordinates_reply(c_, xcb_translate_coordinates(c_, id_, screen->root, 0, 0), nullptr);
+        auto* g = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, id_), nullptr);
+        QRect r;
+        if (t && g) r = QRect(t->dst_x, t->dst_y, g->width, g->height);
+        std::free(t);
+        std::free(g);
+        return r;
+    }
+
+private:
+    xcb_atom_t atom(const char* name) {
+        auto* r = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, std::uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = r ? r->atom : XCB_NONE;
+        std::free(r);
+        return a;
+    }
+    void setProperty(const char* name, const char* type, int format, int count, const void* data) {
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id_, atom(name), atom(type), std::uint8_t(format),
+                            std::uint32_t(count), data);
+    }
+
+    xcb_connection_t* c_ = nullptr;
+    xcb_window_t id_ = 0;
+};
+
+class CaptureX11Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        owner_.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        ASSERT_TRUE(owner_.waitForStarted());
+    }
+    void TearDown() override {
+        owner_.kill();
+        owner_.waitForFinished();
+    }
+
+    std::optional<ScreenCaptureWindow> listed(std::uint32_t id) {
+        for (const auto& w : capture_.windows()) {
+            if (w.id == id) return w;
+        }
+        return std::nullopt;
+    }
+    // Waits until the window manager has mapped the window; its client area is where it put it.
+    bool shown(ForeignWindow& window) {
+        return waitUntil([&] {
+            auto w = listed(window.id());
+            return w && w->onScreen && w->frame.contains(window.clientRect());
+        });
+    }
+    // The one colour of every pixel of the image, or 0 when they differ.
+    static QRgb uniform(const QImage& image) {
+        const QRgb first = image.pixel(0, 0);
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixel(x, y) != first) return 0;
+            }
+        }
+        return first;
+    }
+
+    QProcess owner_;
+    X11ScreenCapture capture_;
+    CaptureEngine engine_{capture_};
+};
+
+constexpr QRgb teal = 0xff118877;
+constexpr QRgb orange = 0xffee8822;
+
+TEST_F(CaptureX11Test, ListsForeignWindowsWithTheirDetailsButNotOurOwn) {
+    QWidget own;
+    own.setWindowTitle(QStringLiteral("Brevalto own window"));
+    own.setGeometry(600, 400, 200, 150);
+    own.show();
+    ForeignWindow window(QRect(100, 120, 300, 200), teal, "Known colour \xe2\x80\x94 test", "CaptureProbe",
+                         owner_.processId());
+    ASSERT_TRUE(shown(window));
+    ASSERT_TRUE(waitUntil([&] { return own.isVisible() && own.windowHandle()->isExposed(); }));
+
+    const auto w = listed(window.id());
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->title, QStringLiteral("Known colour \u2014 test"));
+    EXPECT_EQ(w->appClass, QStringLiteral("CaptureProbe"));
+    EXPECT_EQ(w->processId, owner_.processId());
+    EXPECT_TRUE(w->ordinary());
+    EXPECT_TRUE(w->frame.contains(QRectF(window.clientRect())));
+    EXPECT_EQ(window.clientRect().size(), QSize(300, 200));
+    for (const auto& other : capture_.windows()) {
+        EXPECT_NE(other.id, own.winId()) << "our own window is listed";
+        EXPECT_NE(other.processId, QCoreApplication::applicationPid());
+    }
+    EXPECT_EQ(engine_.frontWindowID(owner_.processId()), window.id());
+}
+
+TEST_F(CaptureX11Test, DisplayShotShowsTheWindowAndHidesOurOwn) {
+    ForeignWindow window(QRect(200, 150, 320, 240), teal, "Display shot probe", "CaptureProbe", owner_.processId());
+    ASSERT_TRUE(shown(window));
+    QWidget own;
+    own.setWindowFlag(Qt::FramelessWindowHint);
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(255, 0, 0));
+    own.setPalette(palette);
+    own.setAutoFillBackground(true);
+    const QRect client = window.clientRect();
+    own.setGeometry(client.x() + 50, client.y() + 50, 100, 80);
+    own.show();
+    ASSERT_TRUE(waitUntil([&] { return own.windowHandle() && own.windowHandle()->isExposed(); }));
+
+    const auto displays = engine_.displays();
+    ASSERT_FALSE(displays.empty());
+    const CaptureDisplay& display = displays.front();
+    // The client area in global bottom-left points on a display of scale 1.
+    const QRectF area(client.x(), display.frame.height() - client.y() - client.height(), client.width(),
+                      client.height());
+    const auto shot = engine_.captureRect({display}, CaptureRequest{}, area);
+    ASSERT_EQ(shot.image.size(), QSize(320, 240));
+    EXPECT_EQ(uniform(shot.image), teal);
+    EXPECT_EQ(shot.screenRect, area);
+    EXPECT_TRUE(own.isVisible()) << "our window comes back after the shot";
+
+    const auto whole = engine_.captureDisplayImage(display, CaptureRequest{}, std::nullopt);
+    EXPECT_EQ(whole.image.size(), display.pixelSize.toSize());
+    EXPECT_EQ(whole.image.pixel(client.topLeft() + QPoint(60, 60)), teal);
+}
+
+TEST_F(CaptureX11Test, WindowShotIsTheWholeWindowEvenWhenCovered) {
+    ForeignWindow window(QRect(300, 200, 260, 180), teal, "Window shot probe", "CaptureProbe", owner_.processId());
+    ASSERT_TRUE(shown(window));
+    ForeignWindow cover(QRect(380, 250, 300, 300), orange, "Cover", "CaptureCover", owner_.processId());
+    ASSERT_TRUE(shown(cover));
+    cover.raise();
+
+    const auto w = listed(window.id());
+    ASSERT_TRUE(w);
+    const auto shot = engine_.captureWindowImage(*w, CaptureRequest{});
+    EXPECT_EQ(shot.windowID, window.id());
+    EXPECT_EQ(shot.image.size(), w->frame.size().toSize());
+    const QRect client = window.clientRect().translated(-w->frame.topLeft().toPoint());
+    EXPECT_EQ(uniform(shot.image.copy(client)), teal) << "the covered part of the window is in the shot";
+}
+
+TEST_F(CaptureX11Test, ClosedWindowAndMissingWallpaperFailWithTheirMessages) {
+    ScreenCaptureWindow gone;
+    {
+        ForeignWindow window(QRect(50, 60, 120, 90), teal, "Short-lived", "CaptureProbe", owner_.processId());
+        ASSERT_TRUE(shown(window));
+        gone = *listed(window.id());
+    }
+    ASSERT_TRUE(waitUntil([&] { return !listed(gone.id); }));
+    try {
+        engine_.captureWindowImage(gone, CaptureRequest{});
+        FAIL() << "a closed window was captured";
+    } catch (const CaptureError& e) {
+        EXPECT_EQ(e.kind(), CaptureError::Kind::unavailableTarget);
+    }
+
+    EXPECT_TRUE(capture_.wallpaper(engine_.displays().front().id).isNull());
+}
+
+}  // namespace
+}  // namespace brevalto

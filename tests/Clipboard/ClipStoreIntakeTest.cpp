@@ -1,0 +1,281 @@
+#include "ClipStoreTestSupport.h"
+
+#include "QtWait.h"
+
+#include <limits>
+
+namespace brevalto {
+namespace {
+
+using namespace cliptest;
+
+// Counts how often a completion ran and keeps what it got.
+struct Outcome {
+    int calls = 0;
+    std::optional<Clip> clip;
+    ClipStore::Completion completion() {
+        return [this](std::optional<Clip> c) {
+            ++calls;
+            clip = std::move(c);
+        };
+    }
+};
+
+std::vector<fs::path> pngFiles(const fs::path& root) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(root))
+        if (entry.path().extension() == ".png") files.push_back(entry.path());
+    return files;
+}
+
+TEST_F(ClipStoreFixture, TextIntake) {
+    ClipStore store(root(), clock);
+    store.addText("", "app");
+    EXPECT_TRUE(store.items().empty());
+    EXPECT_EQ(store.message(), ClipStore::kReadyMessage);
+
+    store.addText("   ", "app");  // blanks are content
+    store.addText("same", "first");
+    clock.advance(5);
+    store.addText("same", "second");
+    ASSERT_EQ(store.items().size(), 2u);
+    EXPECT_EQ(store.message(), QString::fromUtf8("Saved text · 2 items"));
+    const Clip& top = store.items().front();
+    EXPECT_EQ(top.text, "same");
+    EXPECT_EQ(top.source, "second");
+    EXPECT_EQ(top.createdAt, clock.now());
+    EXPECT_EQ(top.digest, hexDigest("same"));
+    EXPECT_EQ(top.digest, "0967115f2813a3541eaef77de9d9d5773f1c0c04314b0bbfe4ff3b3b1c55b5d5");
+    EXPECT_EQ(top.byteCount, 4);
+    EXPECT_EQ(store.items()[1].text, "   ");
+
+    const std::string limit(ClipStore::kMaxInputBytes, 'x');
+    store.addText(limit + "y", "app");
+    EXPECT_EQ(store.message(), "Text exceeds 32 MB");
+    EXPECT_EQ(store.items().size(), 2u);
+    store.addText(limit, "app");
+    EXPECT_EQ(store.message(), QString::fromUtf8("Saved text · 3 items"));
+}
+
+TEST_F(ClipStoreFixture, HistoryQuota) {
+    ClipStore store(root(), clock);
+    std::vector<Clip> pinned;
+    for (int i = 0; i < 200; ++i) pinned.push_back(textClip("pinned " + std::to_string(i), 100 - i, true));
+    store.commit(pinned);
+    store.addText("one more", "app");
+    EXPECT_EQ(store.message(), "History quota reached. Unpin or delete an item.");
+    EXPECT_EQ(store.items(), pinned);
+}
+
+TEST_F(ClipStoreFixture, ImageChecksBeforeAcceptance) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const QByteArray png = encodedImage(picture(4, 4), "png");
+    struct Case {
+        const char* name;
+        QByteArray data;
+        std::optional<double> scale;
+        const char* message;  // nullptr: accepted
+    } cases[] = {
+        {"scale 8", png, 8.0, nullptr},
+        {"no scale", png, std::nullopt, nullptr},
+        {"scale just over 8", png, 8.000001, "Invalid image scale"},
+        {"scale 0", png, 0.0, "Invalid image scale"},
+        {"negative scale", png, -1.0, "Invalid image scale"},
+        {"infinite scale", png, inf, "Invalid image scale"},
+        {"scale NaN", png, nan, "Invalid image scale"},
+        {"over 32 MiB", png + QByteArray(ClipStore::kMaxInputBytes - png.size() + 1, '\0'), 2.0, "Image exceeds 32 MB"},
+    };
+    for (const Case& c : cases) {
+        ClipStore store(folder.path() / c.name, clock);
+        Outcome outcome;
+        store.addImage(c.data, "app", c.scale, {}, outcome.completion());
+        if (c.message) {
+            EXPECT_EQ(outcome.calls, 1) << c.name;  // before the call returned
+            EXPECT_EQ(store.message(), c.message) << c.name;
+            EXPECT_EQ(store.pendingImages(), 0);
+        } else {
+            EXPECT_EQ(outcome.calls, 0) << c.name;
+            EXPECT_EQ(store.pendingImages(), 1);
+            ASSERT_TRUE(waitUntil([&] { return outcome.calls > 0; })) << c.name;
+            ASSERT_TRUE(outcome.clip) << c.name;
+            EXPECT_EQ(outcome.clip->imageScale, c.scale);
+            EXPECT_EQ(store.message(), QString::fromUtf8("Saved image · 1 items"));
+        }
+    }
+}
+
+TEST_F(ClipStoreFixture, StoredImageIsAnUprightPrivatePng) {
+    ClipStore store(root(), clock);
+    const Date accepted = clock.now();
+    QImage source = picture(40, 20);
+    Outcome outcome;
+    store.addImage(encodedImage(source, "jpeg", QImageIOHandler::TransformationRotate90), "camera", 2.0, {},
+                   outcome.completion());
+    clock.advance(30);  // the clip is dated when the data was accepted
+    ASSERT_TRUE(waitUntil([&] { return outcome.calls > 0; }));
+    ASSERT_TRUE(outcome.clip);
+    const Clip& clip = *outcome.clip;
+    EXPECT_EQ(clip.kind, Clip::Kind::image);
+    EXPECT_EQ(clip.createdAt, accepted);
+    EXPECT_EQ(clip.source, "camera");
+    EXPECT_EQ(clip.imageFile, clip.digest + ".png");
+    EXPECT_TRUE(ClipStore::isImageFileName(*clip.imageFile));
+
+    const fs::path file = root() / *clip.imageFile;
+    const std::string bytes = readFile(file);
+    EXPECT_EQ(clip.byteCount, static_cast<std::int64_t>(bytes.size()));
+    EXPECT_EQ(clip.digest, hexDigest(bytes));
+    EXPECT_EQ(modeOf(file), 0600u);
+    const QImage stored = QImage::fromData(QByteArray::fromStdString(bytes), "PNG");
+    EXPECT_EQ(stored.size(), QSize(20, 40));
+    EXPECT_EQ(store.items(), std::vector<Clip>{clip});
+}
+
+TEST_F(ClipStoreFixture, EqualPicturesFromDifferentFormatsShareOneClip) {
+    ClipStore store(root(), clock);
+    const QImage image = picture(30, 10);
+    QImage tagged = image;  // metadata is not part of the picture
+    tagged.setText("Comment", "written by a camera");
+    tagged.setDotsPerMeterX(5000);
+    Outcome first, second;
+    store.addImage(encodedImage(tagged, "png"), "a", std::nullopt, {}, first.completion());
+    store.addImage(encodedImage(image, "tiff"), "b", std::nullopt, {}, second.completion());
+    ASSERT_TRUE(waitUntil([&] { return first.calls + second.calls == 2; }));
+    ASSERT_TRUE(first.clip && second.clip);
+    EXPECT_EQ(first.clip->digest, second.clip->digest);
+    EXPECT_EQ(first.clip->id, second.clip->id);  // merged into the earlier copy
+    EXPECT_EQ(store.items().size(), 1u);
+    EXPECT_EQ(pngFiles(root()).size(), 1u);
+}
+
+TEST_F(ClipStoreFixture, FortyMegapixelBoundary) {
+    struct Case {
+        int width, height;
+        bool stored;
+    } cases[] = {{8000, 5000, true}, {8001, 5000, false}};
+    for (const Case& c : cases) {
+        const fs::path r = folder.path() / std::to_string(c.width);
+        ClipStore store(r, clock);
+        QImage image(c.width, c.height, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        Outcome outcome;
+        store.addImage(encodedImage(image, "png"), "app", std::nullopt, {}, outcome.completion());
+        image = QImage();
+        ASSERT_TRUE(waitUntil([&] { return outcome.calls > 0; }, 60'000));
+        EXPECT_EQ(outcome.clip.has_value(), c.stored) << c.width;
+        if (!c.stored) {
+            EXPECT_EQ(store.message(), "Image unsupported or too large (32 MB / 40 MP limit)");
+            EXPECT_TRUE(pngFiles(r).empty());
+        }
+    }
+}
+
+TEST_F(ClipStoreFixture, UnreadableImagesLeaveNothing) {
+    ClipStore store(root(), clock);
+    for (const QByteArray& data : {QByteArray("plain text, not a picture"), QByteArray(),
+                                   encodedImage(picture(8, 8), "png").left(60)}) {
+        Outcome outcome;
+        store.addImage(data, "app", std::nullopt, {}, outcome.completion());
+        ASSERT_TRUE(waitUntil([&] { return outcome.calls > 0; }));
+        EXPECT_EQ(outcome.calls, 1);
+        EXPECT_FALSE(outcome.clip);
+        EXPECT_EQ(store.message(), "Image unsupported or too large (32 MB / 40 MP limit)");
+    }
+    EXPECT_TRUE(store.items().empty());
+    EXPECT_TRUE(pngFiles(root()).empty());
+}
+
+TEST_F(ClipStoreFixture, AtMostThreePendingAndEachCompletesOnce) {
+    ClipStore store(root(), clock);
+    std::vector<Outcome> outcomes(5);
+    // No events are processed in between, so the first three stay pending.
+    for (int i = 0; i < 4; ++i)
+        store.addImage(encodedImage(picture(10 + i, 10), "png"), "app", std::nullopt, {}, outcomes[i].completion());
+    EXPECT_EQ(store.pendingImages(), 3);
+    EXPECT_EQ(outcomes[3].calls, 1);
+    EXPECT_FALSE(outcomes[3].clip);
+    EXPECT_EQ(store.message(), "Image queue busy; copy again shortly");
+
+    ASSERT_TRUE(waitUntil([&] { return store.pendingImages() == 0; }));
+    store.addImage(encodedImage(picture(20, 10), "png"), "app", std::nullopt, {}, outcomes[4].completion());
+    ASSERT_TRUE(waitUntil([&] { return outcomes[4].calls > 0; }));
+    waitUntil([] { return false; }, 100);  // let any stray delivery arrive
+    for (const Outcome& outcome : outcomes) EXPECT_EQ(outcome.calls, 1);
+    EXPECT_EQ(store.items().size(), 4u);
+}
+
+TEST_F(ClipStoreFixture, WorkBegunBeforeClearAllOrCancelledIsDropped) {
+    struct Case {
+        const char* name;
+        bool clearAll;
+        bool cancelled;
+    } cases[] = {{"clear-all", true, false}, {"cancellation test", false, true}};
+    for (const Case& c : cases) {
+        const fs::path r = folder.path() / c.name;
+        ClipStore store(r, clock);
+        store.addText("kept until cleared", "app");
+        Outcome outcome;
+        int asked = 0;
+        store.addImage(encodedImage(picture(64, 64), "png"), "app", std::nullopt,
+                       [&] {
+                           ++asked;
+                           return c.cancelled;
+                       },
+                       outcome.completion());
+        if (c.clearAll) store.clearAll();
+        ASSERT_TRUE(waitUntil([&] { return outcome.calls > 0; })) << c.name;
+        EXPECT_FALSE(outcome.clip);
+        EXPECT_EQ(store.message(), "Image save cancelled");
+        EXPECT_EQ(store.generation(), c.clearAll ? 1u : 0u);
+        EXPECT_EQ(store.items().size(), c.clearAll ? 0u : 1u);
+        EXPECT_TRUE(pngFiles(r).empty()) << c.name;
+        EXPECT_EQ(store.pendingImages(), 0);
+        if (c.cancelled) {
+            EXPECT_EQ(asked, 1);
+        }
+    }
+}
+
+TEST_F(ClipStoreFixture, FailedSaveLeavesNoImageFile) {
+    ClipStore store(root(), clock);
+    const QByteArray data = encodedImage(picture(12, 12), "png");
+    const std::string name = hexDigest(normalizeImageToPNG(data)->toStdString()) + ".png";
+    // A non-empty folder in the index's place makes the index write fail after the image was written.
+    fs::create_directories(index() / "blocker");
+    Outcome outcome;
+    store.addImage(data, "app", std::nullopt, {}, outcome.completion());
+    ASSERT_TRUE(waitUntil([&] { return outcome.calls > 0; }));
+    EXPECT_FALSE(outcome.clip);
+    EXPECT_TRUE(store.message().startsWith("Could not save: ")) << store.message().toStdString();
+    EXPECT_TRUE(store.items().empty());
+    EXPECT_FALSE(fs::exists(root() / name));
+}
+
+TEST_F(ClipStoreFixture, Thumbnails) {
+    ClipStore store(root(), clock);
+    Outcome wide, small;
+    store.addImage(encodedImage(picture(1200, 800), "png"), "app", std::nullopt, {}, wide.completion());
+    store.addImage(encodedImage(picture(30, 20), "png"), "app", std::nullopt, {}, small.completion());
+    ASSERT_TRUE(waitUntil([&] { return wide.calls + small.calls == 2; }));
+    ASSERT_TRUE(wide.clip && small.clip);
+
+    const auto thumb = store.thumbnail(*wide.clip);
+    ASSERT_TRUE(thumb);
+    EXPECT_EQ(thumb->size(), QSize(600, 400));
+    EXPECT_EQ(store.thumbnail(*small.clip)->size(), QSize(30, 20));  // never enlarged
+    EXPECT_EQ(store.thumbnails().size(), 2u);
+
+    // Cached by digest: the file is not read again.
+    fs::remove(root() / *wide.clip->imageFile);
+    EXPECT_TRUE(store.thumbnail(*wide.clip));
+    // Without its file a clip has no thumbnail, and nothing is cached for it.
+    store.clearAll();
+    EXPECT_TRUE(store.thumbnails().empty());
+    EXPECT_FALSE(store.thumbnail(*wide.clip));
+    EXPECT_TRUE(store.thumbnails().empty());
+    EXPECT_FALSE(store.thumbnail(textClip("no image", 1)));
+}
+
+}  // namespace
+}  // namespace brevalto

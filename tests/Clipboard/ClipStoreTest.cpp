@@ -1,0 +1,229 @@
+#include "ClipStoreTestSupport.h"
+
+namespace brevalto {
+namespace {
+
+using namespace cliptest;
+
+TEST_F(ClipStoreFixture, NewFolderStartsEmptyAndPrivate) {
+    ClipStore store(root(), clock);
+    EXPECT_TRUE(store.writable());
+    EXPECT_TRUE(store.items().empty());
+    EXPECT_EQ(store.message(), QString::fromUtf8("Ready · Local history; AI sends only selected items"));
+    EXPECT_EQ(modeOf(root()), 0700u);
+    EXPECT_FALSE(fs::exists(index()));
+}
+
+TEST_F(ClipStoreFixture, LoadKeepsOnlyTextAndTheStoresOwnImageFiles) {
+    fs::create_directories(root() / "sub");
+    const std::string present = hexName('a');
+    writeFile(root() / present, "png");
+    writeFile(root() / "sub" / hexName('b'), "png");
+    writeFile(root() / "uploads.json", "[]");
+    writeFile(root() / hexName('A'), "png");
+    writeFile(root() / "linked-target", "png");
+    fs::create_symlink(root() / "linked-target", root() / hexName('c'));
+    fs::create_directory(root() / hexName('d'));
+
+    struct Entry {
+        const char* name;
+        Clip clip;
+        bool kept;
+    } entries[] = {
+        {"text", textClip("hello", 10), true},
+        {"image file present", imageClip(present), true},
+        {"text with an image file", Clip(Clip::Kind::text, "t", present, "x", 1, "s", 9), true},
+        {"image without file", Clip(Clip::Kind::image, std::nullopt, std::nullopt, "x", 1, "s", 8), false},
+        {"folder part", imageClip("sub/" + hexName('b')), false},
+        {"missing file", imageClip(hexName('e')), false},
+        {"parent folder", imageClip(".."), false},
+        {"the index", imageClip("history.json"), false},
+        {"upload history", imageClip("uploads.json"), false},
+        {"upper-case digits", imageClip(hexName('A')), false},
+        {"symbolic link", imageClip(hexName('c')), false},
+        {"a folder", imageClip(hexName('d')), false},
+    };
+    std::vector<Clip> clips;
+    for (const Entry& e : entries) clips.push_back(e.clip);
+    writeFile(index(), encodeClips(clips));
+
+    ClipStore store(root(), clock);
+    ASSERT_TRUE(store.writable());
+    std::vector<Clip> expected;
+    for (const Entry& e : entries)
+        if (e.kept) expected.push_back(e.clip);
+    EXPECT_EQ(store.items(), expected);
+
+    // Clearing after such a load removes the image file of a kept clip and nothing else.
+    store.commit({});
+    EXPECT_FALSE(fs::exists(root() / present));
+    for (const char* name : {"uploads.json", "linked-target"}) EXPECT_TRUE(fs::exists(root() / name)) << name;
+    EXPECT_TRUE(fs::exists(root() / "sub" / hexName('b')));
+    EXPECT_TRUE(fs::is_symlink(root() / hexName('c')));
+    EXPECT_TRUE(fs::is_directory(root() / hexName('d')));
+    EXPECT_TRUE(fs::exists(index()));
+}
+
+TEST_F(ClipStoreFixture, DeletingNeverReachesOtherFiles) {
+    // A caller's list may name anything; only files of the store's own form are ever deleted.
+    ClipStore store(root(), clock);
+    writeFile(root() / "uploads.json", "[]");
+    fs::create_directories(root() / "keep");
+    writeFile(root() / "keep" / "x", "x");
+    store.commit({imageClip("uploads.json"), imageClip("keep"), imageClip(".."), imageClip("history.json")});
+    ASSERT_EQ(store.items().size(), 4u);
+    store.commit({});
+    EXPECT_TRUE(fs::exists(root() / "uploads.json"));
+    EXPECT_TRUE(fs::exists(root() / "keep" / "x"));
+    EXPECT_TRUE(fs::exists(index()));
+    EXPECT_TRUE(fs::exists(root()));
+}
+
+TEST_F(ClipStoreFixture, FailedLoadLeavesAReadOnlyStore) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> prepare;
+    } cases[] = {
+        {"corrupt", [](const fs::path& r) { writeFile(r / "history.json", "[{\"id\":"); }},
+        {"empty", [](const fs::path& r) { writeFile(r / "history.json", ""); }},
+        {"foreign", [](const fs::path& r) { writeFile(r / "history.json", "{\"clips\":[]}"); }},
+        {"bad member", [](const fs::path& r) { writeFile(r / "history.json", "[{\"kind\":\"video\"}]"); }},
+        {"a folder", [](const fs::path& r) { fs::create_directory(r / "history.json"); }},
+        {"a link", [](const fs::path& r) {
+             writeFile(r / "elsewhere.json", "[]");
+             fs::create_symlink(r / "elsewhere.json", r / "history.json");
+         }},
+    };
+    for (const Case& c : cases) {
+        const fs::path r = folder.path() / c.name;
+        fs::create_directories(r);
+        writeFile(r / hexName('a'), "png");
+        c.prepare(r);
+        const std::string before = fs::is_regular_file(r / "history.json") ? readFile(r / "history.json") : "";
+
+        ClipStore store(r, clock);
+        EXPECT_FALSE(store.writable()) << c.name;
+        EXPECT_TRUE(store.items().empty());
+        const QString message = store.message();
+        EXPECT_TRUE(message.startsWith("History could not be loaded. Existing files are preserved. ")) << c.name;
+
+        int completions = 0;
+        store.addText("new text", "app");
+        store.addImage(encodedImage(picture(4, 4), "png"), "app", std::nullopt, {},
+                       [&](std::optional<Clip> clip) { completions += clip ? 100 : 1; });
+        store.togglePin(Uuid::random());
+        store.prune(clock.now() + 1e9, 1);
+        store.commit({textClip("x", 1)});
+        store.clearAll();
+        EXPECT_EQ(completions, 1) << c.name;
+        EXPECT_TRUE(store.items().empty());
+        EXPECT_EQ(store.message(), message);
+        if (fs::is_regular_file(r / "history.json")) {
+            EXPECT_EQ(readFile(r / "history.json"), before) << c.name;
+        }
+        EXPECT_TRUE(fs::exists(r / hexName('a')));
+    }
+}
+
+TEST_F(ClipStoreFixture, PersistWritesTheIndexAndRemovesWhatLeft) {
+    ClipStore store(root(), clock);
+    const std::string shared = hexName('1'), own = hexName('2');
+    writeFile(root() / shared, "png");
+    writeFile(root() / own, "png");
+    const Clip a = imageClip(shared, 30), b = imageClip(shared, 20), c = imageClip(own, 10);
+    const Clip text = textClip("note", 5);
+    for (const Clip& clip : {a, b, c}) {
+        fs::create_directories(root() / "ScreenshotDocuments" / clip.id.string() / "assets");
+        writeFile(root() / "ScreenshotDocuments" / clip.id.string() / "document.json", "{}");
+    }
+    store.persist({a, b, c, text});
+    EXPECT_EQ(readFile(index()), encodeClips({a, b, c, text}));
+    EXPECT_EQ(modeOf(index()), 0600u);
+
+    int changes = 0;
+    QObject::connect(&store, &ClipStore::itemsChanged, [&] { ++changes; });
+    store.persist({b, text});  // a shares b's file; c's file goes
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(store.items(), (std::vector<Clip>{b, text}));
+    EXPECT_TRUE(fs::exists(root() / shared));
+    EXPECT_FALSE(fs::exists(root() / own));
+    EXPECT_FALSE(fs::exists(root() / "ScreenshotDocuments" / a.id.string()));
+    EXPECT_FALSE(fs::exists(root() / "ScreenshotDocuments" / c.id.string()));
+    EXPECT_TRUE(fs::exists(root() / "ScreenshotDocuments" / b.id.string() / "document.json"));
+
+    // Reopening reads back the same list.
+    ClipStore reopened(root(), clock);
+    EXPECT_EQ(reopened.items(), (std::vector<Clip>{b, text}));
+}
+
+TEST_F(ClipStoreFixture, FailedWriteChangesNothing) {
+    ClipStore store(root(), clock);
+    const std::string file = hexName('3');
+    writeFile(root() / file, "png");
+    const Clip image = imageClip(file);
+    store.commit({image});
+    // A non-empty folder in the index's place makes the write fail.
+    fs::remove(index());
+    fs::create_directories(index() / "blocker");
+
+    EXPECT_THROW(store.persist({}), std::exception);
+    EXPECT_EQ(store.items(), std::vector<Clip>{image});
+    store.commit({});
+    EXPECT_TRUE(store.message().startsWith("Could not update history: ")) << store.message().toStdString();
+    EXPECT_EQ(store.items(), std::vector<Clip>{image});
+    EXPECT_TRUE(fs::exists(root() / file));
+}
+
+TEST_F(ClipStoreFixture, PruneDropsOldUnpinnedClips) {
+    const Date now = clock.now();
+    ClipStore store(root(), clock);
+    const std::vector<Clip> clips = {
+        textClip("fresh", now - 10), textClip("just inside", now - 3599.5), textClip("exactly one hour", now - 3600),
+        textClip("old pinned", now - 1e6, true), textClip("old", now - 7200),
+    };
+    store.commit(clips);
+
+    store.prune(now, 0);  // never
+    store.prune(now, -5);
+    EXPECT_EQ(store.items().size(), 5u);
+
+    store.prune(now, 3600);
+    EXPECT_EQ(store.items(), (std::vector<Clip>{clips[0], clips[1], clips[3]}));
+
+    // Nothing more to drop: nothing is written.
+    fs::remove(index());
+    store.prune(now, 3600);
+    EXPECT_FALSE(fs::exists(index()));
+}
+
+TEST_F(ClipStoreFixture, PinningAndRecognisedText) {
+    ClipStore store(root(), clock);
+    const std::string file = hexName('4');
+    writeFile(root() / file, "png");
+    const Clip text = textClip("words", 20), image = imageClip(file, 10);
+    store.commit({text, image});
+
+    store.togglePin(image.id);
+    EXPECT_TRUE(store.items()[1].pinned);
+    store.togglePin(image.id);
+    EXPECT_FALSE(store.items()[1].pinned);
+
+    // An unknown id rewrites the index unchanged.
+    fs::remove(index());
+    store.togglePin(Uuid::random());
+    EXPECT_EQ(readFile(index()), encodeClips({text, image}));
+
+    store.setOCRText("recognised", text.id);  // text clips take no OCR text
+    EXPECT_EQ(store.items()[0].ocrText, std::nullopt);
+    store.setOCRText("recognised", image.id);
+    EXPECT_EQ(store.items()[1].ocrText, "recognised");
+
+    std::string longText;
+    for (int i = 0; i < 100'001; ++i) longText += "e\u0301";  // one character, two code points
+    store.setOCRText(longText, image.id);
+    EXPECT_EQ(store.items()[1].ocrText->size(), longText.size() - std::string("e\u0301").size());
+    EXPECT_EQ(ClipStore(root(), clock).items()[1].ocrText, store.items()[1].ocrText);
+}
+
+}  // namespace
+}  // namespace brevalto

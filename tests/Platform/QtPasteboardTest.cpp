@@ -1,0 +1,54 @@
+#include "Platform/Linux/QtPasteboard.h"
+
+#include <gtest/gtest.h>
+
+namespace brevalto {
+namespace {
+
+TEST(X11TargetsTest, TypesOfferedByTargets) {
+    struct Case {
+        const char* what;
+        QStringList targets;
+        QStringList types;
+    };
+    const Case cases[] = {
+        {"any one text target is the plain string", {QStringLiteral("UTF8_STRING")}, {PasteboardType::string}},
+        {"Latin-1 STRING too", {QStringLiteral("STRING")}, {PasteboardType::string}},
+        {"several text targets give one type",
+         {QStringLiteral("text/plain;charset=utf-8"), QStringLiteral("UTF8_STRING"), QStringLiteral("text/plain")},
+         {PasteboardType::string}},
+        {"images and files",
+         {QStringLiteral("image/png"), QStringLiteral("image/tiff"), QStringLiteral("text/uri-list")},
+         {PasteboardType::png, PasteboardType::tiff, PasteboardType::fileURL}},
+        {"protocol targets are no content",
+         {QStringLiteral("TARGETS"), QStringLiteral("MULTIPLE"), QStringLiteral("TIMESTAMP"),
+          QStringLiteral("SAVE_TARGETS"), QStringLiteral("")},
+         {}},
+        {"custom types keep their names",
+         {QStringLiteral("app.brevalto.restored"), QStringLiteral("org.nspasteboard.source"),
+          QStringLiteral("text/html")},
+         {QStringLiteral("app.brevalto.restored"), PasteboardType::source, QStringLiteral("text/html")}},
+        {"the password hint alone conceals nothing (its value decides)",
+         {QStringLiteral("x-kde-passwordManagerHint")},
+         {QStringLiteral("x-kde-passwordManagerHint")}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(X11Targets::typesFor(c.targets), c.types) << c.what;
+}
+
+TEST(X11TargetsTest, TargetsReadForAType) {
+    EXPECT_EQ(X11Targets::forType(PasteboardType::string).constFirst(), QStringLiteral("text/plain;charset=utf-8"));
+    EXPECT_TRUE(X11Targets::forType(PasteboardType::string).contains(QStringLiteral("UTF8_STRING")));
+    EXPECT_EQ(X11Targets::forType(PasteboardType::png), QStringList{QStringLiteral("image/png")});
+    EXPECT_EQ(X11Targets::forType(PasteboardType::fileURL), QStringList{QStringLiteral("text/uri-list")});
+    EXPECT_EQ(X11Targets::forType(QStringLiteral("app.brevalto.restored")),
+              QStringList{QStringLiteral("app.brevalto.restored")});
+    // Every type read through a target is recognised again from that target.
+    for (const QString& type : {PasteboardType::string, PasteboardType::png, PasteboardType::tiff, PasteboardType::fileURL}) {
+        for (const QString& target : X11Targets::forType(type)) {
+            EXPECT_EQ(X11Targets::typesFor({target}), QStringList{type}) << target.toStdString();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace brevalto
