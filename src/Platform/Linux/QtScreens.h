@@ -26,6 +26,7 @@ public:
     bool reduceMotion() const override;
     bool hasCompositor() const override;
     void prepareOverlayWindow(QWindow* window) override;
+    void setShownInTaskbar(QWindow* window, bool shown) override;
 
     static ScreenInfo describe(const QScreen* screen, const ScreenGeometry& geometry);
 
