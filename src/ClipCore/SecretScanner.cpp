@@ -21,9 +21,9 @@ namespace brevalto {
 // search jumps between occurrences of two of its bytes (a vectorised scan) and tries the
 // expression anchored there, which is exact because every match starts at such an occurrence,
 // and linear because a failed attempt stops within a few bytes (the repeated parts after those
-// literals are short when they fail) or at a byte where the next attempt cannot start. The web-token pattern, whose
-// failed attempts can run long, is searched by the automaton alone. E-mail addresses and password
-// assignments are found from their '@' and their ':' or '=' (see below).
+// literals are short when they fail) or at a byte where the next attempt cannot start. The
+// web-token pattern, whose failed attempts can run long, is searched by the automaton alone.
+// E-mail addresses and password assignments are found from their '@' and their ':' or '='.
 
 namespace {
 
@@ -72,10 +72,12 @@ bool isEmailLocalByte(unsigned char c) {
 // keyword always holds, as white space, ':' and '=' are not word characters.
 constexpr const char* kKeywordAtEnd =
     "(?i)(?:pa(?:ss|\\x{DF})word|pa(?:ss|\\x{DF})wd|pwd|secret|token|api[_-]?key)\\z";
-constexpr std::size_t kLongestKeywordBytes = 32;  // "password" with every letter a 3-byte fold, and more
+// The longest keyword in UTF-8 is 10 bytes ("password" with "ſ" for both s); leave room.
+constexpr std::size_t kLongestKeywordBytes = 32;
 constexpr std::size_t kMaximumSeparatorSpace = 3;
 constexpr std::size_t kMinimumValueLength = 6;
 
+// The last letters of the keywords; none of them has a case-folded form outside ASCII.
 bool isKeywordLastByte(char c) {
     switch (c) {
         case 'd': case 'D': case 't': case 'T': case 'n': case 'N': case 'y': case 'Y': return true;

@@ -222,5 +222,89 @@ TEST_F(CaptureX11Test, ClosedWindowAndMissingWallpaperFailWithTheirMessages) {
     EXPECT_TRUE(capture_.wallpaper(engine_.displays().front().id).isNull());
 }
 
+
+TEST_F(CaptureX11Test, PointerIsDrawnInOnlyWhenAsked) {
+    ForeignWindow window(QRect(0, 0, 1920, 1080), teal, "Pointer probe", "CaptureProbe", owner_.processId());
+    ASSERT_TRUE(shown(window));
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_warp_pointer(c, XCB_NONE, root, 0, 0, 0, 0, 700, 500);
+    auto* pointer = xcb_query_pointer_reply(c, xcb_query_pointer(c, root), nullptr);
+    ASSERT_TRUE(pointer);
+    const QPoint at(pointer->root_x, pointer->root_y);
+    std::free(pointer);
+    xcb_disconnect(c);
+
+    const CaptureDisplay display = engine_.displays().front();
+    const QRectF around(at.x() - 32, display.frame.height() - at.y() - 32, 64, 64);
+    CaptureRequest request;
+    EXPECT_EQ(uniform(engine_.captureRect({display}, request, around).image), teal);
+    request.includesCursor = true;
+    EXPECT_EQ(uniform(engine_.captureRect({display}, request, around).image), 0u) << "no pointer in the shot";
+}
+
+TEST_F(CaptureX11Test, WallpaperComesFromTheRootPixmap) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    auto atom = [&](const char* name) {
+        auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = r->atom;
+        std::free(r);
+        return a;
+    };
+    // What a desktop setter does: paint a root-sized pixmap and publish its id.
+    const xcb_pixmap_t pixmap = xcb_generate_id(c);
+    xcb_create_pixmap(c, screen->root_depth, pixmap, screen->root, screen->width_in_pixels, screen->height_in_pixels);
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    const std::uint32_t foreground[] = {orange & 0xffffffu};
+    xcb_create_gc(c, gc, pixmap, XCB_GC_FOREGROUND, foreground);
+    const xcb_rectangle_t all = {0, 0, screen->width_in_pixels, screen->height_in_pixels};
+    xcb_poly_fill_rectangle(c, pixmap, gc, 1, &all);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, screen->root, atom("_XROOTPMAP_ID"), XCB_ATOM_PIXMAP, 32, 1, &pixmap);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+
+    const CaptureDisplay display = engine_.displays().front();
+    const QImage wallpaper = capture_.wallpaper(display.id);
+    EXPECT_EQ(wallpaper.size(), display.pixelSize.toSize());
+    EXPECT_EQ(uniform(wallpaper), orange);
+
+    // A stale id (its setter gone) reads as no wallpaper.
+    xcb_free_pixmap(c, pixmap);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    EXPECT_TRUE(capture_.wallpaper(display.id).isNull());
+    xcb_delete_property(c, screen->root, atom("_XROOTPMAP_ID"));
+    xcb_disconnect(c);
+}
+
+// Runs last: it splits the screen into two monitors, the right one primary.
+TEST_F(CaptureX11Test, MonitorsArePrimaryFirstAndShotAtTheirOffsets) {
+    ForeignWindow left(QRect(600, 50, 420, 400), teal, "Left", "CaptureProbe", owner_.processId());
+    ForeignWindow right(QRect(1080, 50, 420, 400), orange, "Right", "CaptureProbe", owner_.processId());
+    ASSERT_TRUE(shown(left));
+    ASSERT_TRUE(shown(right));
+    const auto run = [](const QString& args) {
+        return QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), args});
+    };
+    ASSERT_EQ(run(QStringLiteral("(xrandr --setmonitor probe-left 960/254x1080/286+0+0 none && "
+                                 "xrandr --setmonitor '*probe-right' 960/254x1080/286+960+0 screen) >/dev/null")),
+              0);
+    const auto displays = engine_.displays();
+    const auto shot = engine_.captureRect(displays, CaptureRequest{}, QRectF(900, 1080 - 200, 400, 100));
+    run(QStringLiteral("(xrandr --delmonitor probe-left; xrandr --delmonitor probe-right) >/dev/null 2>&1"));
+    ASSERT_EQ(displays.size(), 2u);
+    EXPECT_EQ(displays[0].frame, QRectF(960, 0, 960, 1080));
+    EXPECT_EQ(displays[1].frame, QRectF(0, 0, 960, 1080));
+    EXPECT_NE(displays[0].identity, displays[1].identity);
+    // Root columns 900...1300: the left window across the two monitors' border at 960, then
+    // the right window.
+    ASSERT_EQ(shot.image.size(), QSize(400, 100));
+    EXPECT_EQ(shot.image.pixel(0, 50), teal);
+    EXPECT_EQ(shot.image.pixel(59, 50), teal);
+    EXPECT_EQ(shot.image.pixel(60, 50), teal);
+    EXPECT_EQ(shot.image.pixel(100, 50), teal);
+    EXPECT_EQ(shot.image.pixel(399, 50), orange);
+    EXPECT_EQ(shot.displayID, displays[0].id);
+}
+
 }  // namespace
 }  // namespace brevalto

@@ -4,6 +4,7 @@
 #include "Platform/Defaults.h"
 #include "Platform/Linux/QtScreens.h"
 
+#include "FakeApps.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 
@@ -17,12 +18,6 @@
 
 namespace brevalto {
 namespace {
-
-class NoApps : public Apps {
-public:
-    std::optional<AppIdentity> frontmost() const override { return std::nullopt; }
-    bool activate(const AppIdentity&) override { return false; }
-};
 
 QString run(const QString& program, const QStringList& arguments) {
     QProcess process;
@@ -50,7 +45,7 @@ TEST(NotchPanelX11, MapsAtTheTopCentreUnderTheMouseAndGrows) {
     QCursor::setPos(desktop.center());
 
     QtScreens screens;
-    NoApps apps;
+    FakeApps apps;
     Defaults defaults;
     defaults.registerDefaults({{"hoverOpen", true}});
     TestFolder folder;

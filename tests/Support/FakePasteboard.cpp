@@ -58,14 +58,10 @@ void FakePasteboard::copyText(const QString& text) {
 }
 
 int FakePasteboard::deliver() {
-    int delivered = 0;
-    while (!pending_.empty()) {
-        auto next = std::move(pending_.front());
-        pending_.pop_front();
-        next();
-        ++delivered;
-    }
-    return delivered;
+    auto held = std::move(pending_);
+    pending_.clear();
+    for (auto& answer : held) answer();
+    return static_cast<int>(held.size());
 }
 
 }  // namespace brevalto

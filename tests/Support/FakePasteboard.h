@@ -33,7 +33,7 @@ public:
     void copyText(const QString& text);
     const PasteboardItem& content() const { return content_; }
 
-    // Delivers every held answer, and those that the answers ask for in turn. Returns how many.
+    // Delivers the answers held now (not those that they ask for in turn). Returns how many.
     int deliver();
     std::size_t pendingReads() const { return pending_.size(); }
 

@@ -51,6 +51,17 @@ TEST(CaptureSettings, StringsFolderAndFollowUp) {
                       {{std::nullopt, false}, {"editor", true}, {"Editor", false}, {"thumbnail", false}, {true, false}});
 }
 
+TEST(CaptureSettings, BackgroundWordsAreExact) {
+    expectReads<CaptureBackground>(CaptureSettings::backgroundKey, CaptureSettings::background,
+                                   {{std::nullopt, CaptureBackground::transparent},
+                                    {"solid", CaptureBackground::solid},
+                                    {"wallpaper", CaptureBackground::wallpaper},
+                                    {"Solid", CaptureBackground::transparent},
+                                    {"solid ", CaptureBackground::transparent},
+                                    {"transparent", CaptureBackground::transparent},
+                                    {1, CaptureBackground::transparent}});
+}
+
 TEST(CaptureSettings, ThumbnailTimeoutNeedsAStoredNumber) {
     expectReads<std::optional<double>>(CaptureSettings::thumbnailTimeoutKey, CaptureSettings::thumbnailTimeout,
                                        {{std::nullopt, 12.0},

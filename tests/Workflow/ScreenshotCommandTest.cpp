@@ -29,6 +29,20 @@ TEST(ScreenshotCommand, RawValuesAreExactAndCaseSensitive) {
     EXPECT_EQ(title(ScreenshotCommand::clipboard), QStringLiteral("Import Clipboard Image"));
 }
 
+TEST(ScreenshotCommand, CaptureModeIsTheModeOfTheSameWordElseRegion) {
+    const std::pair<ScreenshotCommand, CaptureMode> cases[] = {
+        {ScreenshotCommand::region, CaptureMode::region},
+        {ScreenshotCommand::window, CaptureMode::window},
+        {ScreenshotCommand::activeWindow, CaptureMode::activeWindow},
+        {ScreenshotCommand::screen, CaptureMode::screen},
+        {ScreenshotCommand::repeatRegion, CaptureMode::repeatRegion},
+        {ScreenshotCommand::delay, CaptureMode::region},
+        {ScreenshotCommand::ocr, CaptureMode::region},
+        {ScreenshotCommand::scrolling, CaptureMode::region},
+    };
+    for (const auto& [command, mode] : cases) EXPECT_EQ(captureMode(command), mode) << rawValue(command);
+}
+
 TEST(ScreenshotFileName, HasTheTimeStampAndARandomSuffix) {
     const QDateTime at(QDate(2026, 3, 7), QTime(9, 5, 4, 32));
     const QString name = screenshotFileName(at);

@@ -8,6 +8,8 @@
 #include "Platform/Symbols.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QLabel>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -27,11 +29,12 @@ public:
         setState(0, false, 0);
     }
 
+    qint64 count() const { return count_; }
+
     void setState(qint64 count, bool paused, double housingWidth) {
         count_ = count;
         paused_ = paused;
         housingWidth_ = housingWidth;
-        setAccessibleDescription(QStringLiteral("%1 items").arg(count_));
         QWidget::update();
     }
 
@@ -75,6 +78,28 @@ private:
 
 namespace {
 
+// Assistive technology reads the notch as the button "Open clipboard" whose value is the number
+// of clips.
+class NotchButtonAccessible : public QAccessibleWidget {
+public:
+    explicit NotchButtonAccessible(NotchButton* button) : QAccessibleWidget(button, QAccessible::Button) {}
+
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Value)
+            return QStringLiteral("%1 items").arg(static_cast<NotchButton*>(widget())->count());
+        return QAccessibleWidget::text(kind);
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& action) override {
+        if (action == pressAction()) static_cast<NotchButton*>(widget())->click();
+    }
+};
+
+QAccessibleInterface* notchButtonAccessible(const QString&, QObject* object) {
+    if (auto* button = dynamic_cast<NotchButton*>(object)) return new NotchButtonAccessible(button);
+    return nullptr;
+}
+
 QWidget* makePlaceholder() {
     auto* placeholder = new QWidget;
     placeholder->setObjectName(QStringLiteral("clipboardView"));
@@ -95,6 +120,8 @@ QWidget* makePlaceholder() {
 NotchSurface::NotchSurface(PanelController* controller, QWidget* parent)
     : QWidget(parent), controller_(controller), button_(new NotchButton(this)) {
     setObjectName(QStringLiteral("notchSurface"));
+    static const bool accessible = (QAccessible::installFactory(notchButtonAccessible), true);
+    (void)accessible;
     setAttribute(Qt::WA_TranslucentBackground);
     setContent(makePlaceholder());
     connect(button_, &QAbstractButton::clicked, controller_, [this] { controller_->expandPanel(true); });

@@ -10,6 +10,12 @@ bool CaptureSettings::includesCursor(const Defaults& defaults) { return defaults
 
 bool CaptureSettings::shadows(const Defaults& defaults) { return defaults.storedBool(shadowKey).value_or(true); }
 
+CaptureBackground CaptureSettings::background(const Defaults& defaults) {
+    const auto word = defaults.string(backgroundKey);
+    if (!word) return CaptureBackground::transparent;
+    return captureBackgroundFromRaw(QString::fromStdString(*word)).value_or(CaptureBackground::transparent);
+}
+
 int CaptureSettings::delaySeconds(const Defaults& defaults) {
     if (!defaults.contains(delayKey)) return shownDelay;
     const std::int64_t stored = defaults.integer(delayKey);

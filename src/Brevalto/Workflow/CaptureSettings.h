@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Capture/CaptureRequest.h"
 #include "ClipCore/Uuid.h"
 
 #include <filesystem>
@@ -49,6 +50,8 @@ public:
     static bool includesCursor(const Defaults& defaults);
     // Whether window shadows are kept: the stored Bool, true when absent or not a Bool.
     static bool shadows(const Defaults& defaults);
+    // What a captured window is placed on: "solid" and "wallpaper" (exactly), else transparent.
+    static CaptureBackground background(const Defaults& defaults);
     // The countdown of a delayed capture started from a hot key or menu, clamped to 1...60
     // seconds; 5 when never written, as the settings page shows.
     static int delaySeconds(const Defaults& defaults);

@@ -47,6 +47,12 @@ std::optional<ScreenshotCommand> screenshotCommandFromRaw(std::string_view raw) 
 
 QString title(ScreenshotCommand command) { return QString::fromUtf8(wordsOf(command).title); }
 
+CaptureMode captureMode(ScreenshotCommand command) {
+    const std::string_view raw = rawValue(command);
+    return captureModeFromRaw(QString::fromLatin1(raw.data(), static_cast<qsizetype>(raw.size())))
+        .value_or(CaptureMode::region);
+}
+
 QString screenshotFileName() { return screenshotFileName(QDateTime::currentDateTime()); }
 
 QString screenshotFileName(const QDateTime& localTime) {

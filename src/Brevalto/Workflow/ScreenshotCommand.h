@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Capture/CaptureRequest.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -37,6 +39,10 @@ std::string_view rawValue(ScreenshotCommand command);
 std::optional<ScreenshotCommand> screenshotCommandFromRaw(std::string_view raw);
 // The display title ("Capture Region"), also the title of the hot-key action of the same word.
 QString title(ScreenshotCommand command);
+
+// The capture mode a command runs with: the mode of the same word, else region (a delayed or OCR
+// capture selects a region; scrolling captures and imports make no capture request).
+CaptureMode captureMode(ScreenshotCommand command);
 
 // A fresh file name for a saved screenshot PNG:
 // "Screenshot_" + local time "yyyy-MM-dd_HH-mm-ss-SSS" + "_" + six upper-case hexadecimal

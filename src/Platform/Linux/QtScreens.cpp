@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,10 +30,16 @@ template <class T>
 using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
 
 xcb_atom_t internAtom(xcb_connection_t* c, std::string_view name) {
+    // Atoms live as long as the X server; ask once per name and connection.
+    static std::map<std::pair<xcb_connection_t*, std::string>, xcb_atom_t> cache;
+    const auto key = std::make_pair(c, std::string(name));
+    if (const auto found = cache.find(key); found != cache.end()) return found->second;
     XcbReply<xcb_intern_atom_reply_t> reply(
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr),
         &std::free);
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    if (atom != XCB_ATOM_NONE) cache.emplace(key, atom);
+    return atom;
 }
 
 xcb_window_t selectionOwner(xcb_connection_t* c, std::string_view selection) {
@@ -52,10 +59,30 @@ int defaultScreenNumber() {
     return 0;
 }
 
-// Reads one integer setting from the XSETTINGS manager's blob. The blob is: byte order (1 byte),
+void sendWindowState(xcb_connection_t* c, xcb_window_t root, xcb_window_t window, xcb_atom_t type,
+                     std::uint32_t d0, std::uint32_t d1, std::uint32_t d2) {
+    xcb_client_message_event_t event;
+    std::memset(&event, 0, sizeof event);
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    event.data.data32[0] = d0;
+    event.data.data32[1] = d1;
+    event.data.data32[2] = d2;
+    event.data.data32[3] = 1;  // source: a normal application
+    xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&event));
+}
+
+}  // namespace
+
+// The blob is: byte order (1 byte),
 // 3 padding bytes, serial (4), count (4); then per setting: type (1: 0 int, 1 string, 2 colour),
 // padding (1), name length (2), name padded to 4, last-change serial (4), then the value.
-std::optional<std::int32_t> xsettingsInteger(const std::uint8_t* data, std::size_t size, std::string_view wanted) {
+std::optional<std::int32_t> QtScreens::xsettingsInteger(const QByteArray& blob, std::string_view wanted) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(blob.constData());
+    const auto size = static_cast<std::size_t>(blob.size());
     if (size < 12) return std::nullopt;
     const bool bigEndian = data[0] != 0;
     auto read32 = [&](std::size_t at) -> std::uint32_t {
@@ -97,24 +124,6 @@ std::optional<std::int32_t> xsettingsInteger(const std::uint8_t* data, std::size
     }
     return std::nullopt;
 }
-
-void sendWindowState(xcb_connection_t* c, xcb_window_t root, xcb_window_t window, xcb_atom_t type,
-                     std::uint32_t d0, std::uint32_t d1, std::uint32_t d2) {
-    xcb_client_message_event_t event;
-    std::memset(&event, 0, sizeof event);
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = type;
-    event.data.data32[0] = d0;
-    event.data.data32[1] = d1;
-    event.data.data32[2] = d2;
-    event.data.data32[3] = 1;  // source: a normal application
-    xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&event));
-}
-
-}  // namespace
 
 QtScreens::QtScreens(QObject* parent) : Screens(parent) {
     for (QScreen* screen : QGuiApplication::screens()) watch(screen);
@@ -199,9 +208,9 @@ bool QtScreens::reduceMotion() const {
         xcb_get_property_reply(c, xcb_get_property(c, 0, owner, property, XCB_ATOM_ANY, 0, 16384), nullptr),
         &std::free);
     if (!reply || reply->format != 8) return false;
-    const auto* data = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
-    const auto size = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
-    const auto enabled = xsettingsInteger(data, size, "Gtk/EnableAnimations");
+    const QByteArray blob(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                          xcb_get_property_value_length(reply.get()));
+    const auto enabled = xsettingsInteger(blob, "Gtk/EnableAnimations");
     return enabled && *enabled == 0;
 }
 

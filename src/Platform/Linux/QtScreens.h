@@ -2,8 +2,13 @@
 
 #include "Platform/Screens.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QMetaObject>
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
 
 class QScreen;
 
@@ -29,6 +34,9 @@ public:
     void setShownInTaskbar(QWindow* window, bool shown) override;
 
     static ScreenInfo describe(const QScreen* screen, const ScreenGeometry& geometry);
+    // One integer setting from an XSETTINGS blob (as the settings manager publishes it); none
+    // when it is absent or the blob is malformed.
+    static std::optional<std::int32_t> xsettingsInteger(const QByteArray& blob, std::string_view name);
 
 private slots:
     void prepareForSleep(bool sleeping);

@@ -119,6 +119,14 @@ xcb_atom_t X11CaptureServer::atom(const char* name) {
 
 void X11CaptureServer::sync() {
     free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    drainEvents();
+}
+
+void X11CaptureServer::drainEvents() {
+    // Nothing is selected on this connection; what arrives are errors of requests whose outcome
+    // is judged otherwise (a window that went away meanwhile). Drop them so they do not pile up.
+    if (!connection_) return;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) free(event);
 }
 
 std::vector<X11CaptureServer::Monitor> X11CaptureServer::monitors(bool details) {
@@ -146,7 +154,9 @@ std::vector<X11CaptureServer::Monitor> X11CaptureServer::monitors(bool details) 
         monitor.primary = m->primary != 0;
         const int outputs = xcb_randr_monitor_info_outputs_length(m);
         const xcb_randr_output_t output = outputs > 0 ? xcb_randr_monitor_info_outputs(m)[0] : XCB_NONE;
-        monitor.id = output != XCB_NONE ? output : m->name;
+        // A monitor without outputs is known by its name atom, marked so that it can never equal
+        // an output's id (both are 29-bit numbers).
+        monitor.id = output != XCB_NONE ? output : (m->name | 0x80000000u);
         firstOutputs.push_back(output);
         names.push_back(xcb_get_atom_name(connection_, m->name));
         result.push_back(monitor);

@@ -22,7 +22,7 @@ namespace brevalto {
 class X11CaptureServer {
 public:
     struct Monitor {
-        std::uint32_t id = 0;  // the first output of the monitor, else its name atom
+        std::uint32_t id = 0;  // the first output of the monitor, else its name atom with the top bit set
         QString name;
         QRect rect;            // root pixels
         bool primary = false;
@@ -70,6 +70,8 @@ public:
 
     // One round trip: the server has handled every request sent before.
     void sync();
+    // Drops queued events and errors.
+    void drainEvents();
 
 private:
     bool readShm(xcb_drawable_t drawable, const QRect& rect, int depth, QImage& out);

@@ -48,6 +48,7 @@ double X11ScreenCapture::scaleOf(const QString& monitorName) {
 
 std::vector<ScreenCaptureDisplay> X11ScreenCapture::displays() {
     std::lock_guard lock(mutex_);
+    server_->drainEvents();
     std::vector<ScreenCaptureDisplay> result;
     for (const auto& m : server_->monitors(true)) {
         ScreenCaptureDisplay d;
