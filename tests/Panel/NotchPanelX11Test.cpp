@@ -1,10 +1,12 @@
 #include "Clipboard/ClipStore.h"
+#include "Clipboard/ClipboardMonitor.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/PanelController.h"
 #include "Platform/Defaults.h"
 #include "Platform/Linux/QtScreens.h"
 
 #include "FakeApps.h"
+#include "FakePasteboard.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 
@@ -50,7 +52,9 @@ TEST(NotchPanelX11, MapsAtTheTopCentreUnderTheMouseAndGrows) {
     defaults.registerDefaults({{"hoverOpen", true}});
     TestFolder folder;
     ClipStore store(folder.path());
-    PanelController controller(store, screens, apps, defaults);
+    FakePasteboard board;
+    ClipboardMonitor monitor(store, board, apps, defaults);
+    PanelController controller(store, monitor, screens, apps, defaults);
     NotchPanel* panel = controller.panel();
 
     const int centre = desktop.x() + desktop.width() / 2;

@@ -57,11 +57,11 @@ public:
         screens.setMouse({10, 10});
         screens.setCompositor(true);
         workflow.reset();
-        monitor.reset();
         controller.reset();
+        monitor.reset();
         store = std::make_unique<ClipStore>(folder.path(), clock);
-        controller = std::make_unique<PanelController>(*store, screens, apps, defaults);
-        monitor = std::make_unique<ClipboardMonitor>(*store, pasteboard, apps, defaults);
+        monitor = std::make_unique<ClipboardMonitor>(*store, board, apps, defaults);
+        controller = std::make_unique<PanelController>(*store, *monitor, screens, apps, defaults);
         workflow = std::make_unique<ScreenshotWorkflow>(*store, *monitor, *controller, defaults);
         controller->setScreenshots(workflow.get());
     }
@@ -78,12 +78,12 @@ public:
     TestFolder folder;
     FakeClock clock;
     std::unique_ptr<ClipStore> store;
+    FakePasteboard board;
     FakeScreens screens;
     FakeApps apps;
     Defaults defaults;
-    FakePasteboard pasteboard;
-    std::unique_ptr<PanelController> controller;
     std::unique_ptr<ClipboardMonitor> monitor;
+    std::unique_ptr<PanelController> controller;
     std::unique_ptr<ScreenshotWorkflow> workflow;
 };
 
@@ -465,10 +465,13 @@ TEST_F(PanelControllerTest, SleepCaptureAndWake) {
     EXPECT_EQ(screens.preparedWindows(), 2);
 
     // Around a capture the panel stays off screen, even when the screens change meanwhile.
+    controller->expandPanel(true);
     controller->setCaptureActive(true);
     controller->collapsePanel();
     controller->orderOut();
     emit screens.screensChanged();
+    emit screens.didWake();
+    controller->collapsePanel();  // the clipboard hot key, say
     EXPECT_FALSE(controller->panel()->isVisible());
     controller->setCaptureActive(false);
     controller->updatePanelFrame(false);

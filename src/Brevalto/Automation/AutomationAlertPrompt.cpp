@@ -1,10 +1,10 @@
 #include "Automation/AutomationAlertPrompt.h"
 
 #include "Automation/AutomationRequest.h"
+#include "Panel/ModalAbovePanel.h"
 
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 #include <QWindow>
 
 namespace brevalto {
@@ -33,7 +33,8 @@ QString AutomationAlertPrompt::informativeText(const AutomationRequest& request)
 
 bool AutomationAlertPrompt::confirm(const AutomationRequest& request) {
     // A top-level box, not a child of the panel, so that the panel's own look does not cascade
-    // into it; see below for how it is kept above the panel.
+    // into it. It stays on top and is raised once shown (runModalAbovePanel); being transient for
+    // the panel's window, the window manager also keeps it above the panel.
     QMessageBox box;
     box.setObjectName(QStringLiteral("automationPrompt"));
     box.setWindowTitle(QStringLiteral("Brevalto"));
@@ -48,22 +49,13 @@ bool AutomationAlertPrompt::confirm(const AutomationRequest& request) {
     box.setDefaultButton(cancel);
     box.setEscapeButton(cancel);
     box.setWindowModality(Qt::ApplicationModal);
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    // Transient for the panel's window: the window manager keeps it above the panel, which itself
-    // stays on top of other windows.
     if (aboveWindow_) {
         if (QWindow* panel = aboveWindow_->window()->windowHandle()) {
             box.winId();  // creates the box's window so that it can take a transient parent
             box.windowHandle()->setTransientParent(panel);
         }
     }
-
-    // Once the modal loop runs and the box is mapped, bring it (and so the app) to the front.
-    QTimer::singleShot(0, &box, [&box] {
-        box.raise();
-        box.activateWindow();
-    });
-    box.exec();
+    runModalAbovePanel(box);
     return box.clickedButton() == allow;
 }
 

@@ -49,13 +49,14 @@ PanelController::Workspace PanelController::Workspace::regions(std::shared_ptr<T
     return workspace;
 }
 
-PanelController::PanelController(ClipStore& store, Screens& screens, Apps& apps, Defaults& defaults,
-                                 QObject* parent)
-    : QObject(parent), store_(store), screens_(screens), apps_(apps), defaults_(defaults) {
+PanelController::PanelController(ClipStore& store, ClipboardMonitor& monitor, Screens& screens, Apps& apps,
+                                 Defaults& defaults, QObject* parent)
+    : QObject(parent), store_(store), monitor_(monitor), screens_(screens), apps_(apps), defaults_(defaults) {
     panel_ = new NotchPanel(screens_.hasCompositor());
     surface_ = new NotchSurface(this, panel_);
     auto* layout = new QVBoxLayout(panel_);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetNoConstraint);  // the frame rule alone sizes the window
     layout->addWidget(surface_);
 
     connect(&screens_, &Screens::screensChanged, this, &PanelController::displayChanged);
@@ -199,7 +200,9 @@ void PanelController::collapsePanel() {
     closeWorkspace(false);
     pinnedOpen_ = false;
     updatePanelFrame(true);
-    orderFront();
+    // The collapsed notch stays visible, except off screen around a capture (the workflow brings
+    // it back when the capture ends).
+    if (!captureActive_) orderFront();
 }
 
 void PanelController::finishParentEditing() {

@@ -18,6 +18,7 @@ namespace brevalto {
 
 class AIActionModel;
 class ClipStore;
+class ClipboardMonitor;
 class Defaults;
 class NotchPanel;
 class NotchSurface;
@@ -29,8 +30,6 @@ class TranslatedImageModel;
 // the user works in it, collapses when the mouse leaves or on Escape, and can replace the clip
 // list by a workspace (the screenshot editor, the image-AI view or the region translator) with at
 // most one editor kept underneath.
-//
-// The clipboard monitor joins as a constructor argument once it exists.
 class PanelController : public QObject {
     Q_OBJECT
 public:
@@ -58,10 +57,12 @@ public:
     };
 
     // Builds the window and puts the collapsed notch on screen.
-    PanelController(ClipStore& store, Screens& screens, Apps& apps, Defaults& defaults, QObject* parent = nullptr);
+    PanelController(ClipStore& store, ClipboardMonitor& monitor, Screens& screens, Apps& apps, Defaults& defaults,
+                    QObject* parent = nullptr);
     ~PanelController() override;
 
     ClipStore& store() const { return store_; }
+    ClipboardMonitor& monitor() const { return monitor_; }
     NotchPanel* panel() const { return panel_; }
     NotchSurface* surface() const { return surface_; }
 
@@ -147,6 +148,7 @@ private:
     bool inPanel(QObject* object) const;
 
     ClipStore& store_;
+    ClipboardMonitor& monitor_;
     Screens& screens_;
     Apps& apps_;
     Defaults& defaults_;
