@@ -50,7 +50,6 @@ void quitOnTerminationSignals(QApplication& app) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brevalto"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Brevalto"));
     QApplication::setDesktopFileName(QStringLiteral("brevalto"));
     QApplication::setOrganizationDomain(QStringLiteral("brevalto.app"));
     QApplication::setQuitOnLastWindowClosed(false);

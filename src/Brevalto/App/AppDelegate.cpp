@@ -2,6 +2,7 @@
 
 #include "App/GeneralSettingsPage.h"
 #include "App/SettingsWindow.h"
+#include "Automation/AutomationAlertPrompt.h"
 #include "Automation/AutomationFailure.h"
 #include "Capture/ScrollStitcher.h"
 #include "Clipboard/ClipStore.h"
@@ -38,7 +39,6 @@ void sendToFocus(const char* slot) {
 AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
     : QObject(parent),
       env_(std::move(environment)),
-      dispatcher_(std::move(env_.prompt)),
       shortcuts_(std::make_unique<GlobalShortcuts>(*env_.platform.defaults)) {}
 
 AppDelegate::~AppDelegate() {
@@ -71,9 +71,12 @@ void AppDelegate::applicationDidFinishLaunching() {
                                                     S3UploadController::defaultKeychainService(),
                                                     store_->root() / "uploads.json");
     screenshots_->uploads = uploads_.get();
-    // 8. Automation requests.
+    // 8. Automation requests; their confirmation shows above the panel.
+    dispatcher_ = std::make_unique<AutomationDispatcher>(
+        env_.prompt ? std::move(env_.prompt) : std::make_unique<AutomationAlertPrompt>(controller_->panel()));
+    screenshots_->setDispatcher(dispatcher_.get());
     QPointer<AppDelegate> self(this);
-    dispatcher_.setOnRequest([self](const AutomationRequest& request) {
+    dispatcher_->setOnRequest([self](const AutomationRequest& request) {
         if (!self) throw AutomationFailure(AutomationFailure::Kind::notReady);
         self->handleAutomation(request);
     });
@@ -165,7 +168,8 @@ void AppDelegate::buildSettingsWindow() {
                              QString::fromUtf8(tab.symbol));
     QTabWidget* tabs = preferences_->tabs();
     for (int i = 0; i < tabs->count(); ++i)
-        tabs->setTabIcon(i, Symbols::icon(tabs->widget(i)->property("symbol").toString()));
+        tabs->setTabIcon(i, Symbols::icon(tabs->widget(i)->property("symbol").toString(),
+                                          tabs->palette().color(QPalette::WindowText)));
     preferences_->winId();
     applyTaskbarPolicy(env_.platform.defaults->boolValue(kShowInDock));
 }
@@ -182,14 +186,14 @@ void AppDelegate::applicationWillTerminate() {
 }
 
 void AppDelegate::openURLs(const QStringList& urls) {
-    if (!store_) return;
+    if (!store_ || !dispatcher_) return;
     if (urls.size() != 1) {
         store_->setMessage(QStringLiteral("Open one Brevalto URL at a time."));
         return;
     }
     try {
         const auto request = AutomationRequest::fromUrl(urls.front().toStdString());
-        dispatcher_.dispatch(request, AutomationSource::url);
+        dispatcher_->dispatch(request, AutomationSource::url);
     } catch (const std::exception& e) {
         store_->setMessage(QString::fromUtf8(e.what()));
     }
@@ -214,8 +218,9 @@ void AppDelegate::open(AutomationRequest::Command command) {
         if (store_) store_->setMessage(QString::fromUtf8(e.what()));
         return;
     }
+    if (!dispatcher_) return;
     try {
-        dispatcher_.dispatch(request, AutomationSource::internal);
+        dispatcher_->dispatch(request, AutomationSource::internal);
     } catch (const std::exception& e) {
         if (store_) store_->setMessage(QString::fromUtf8(e.what()));
     }

@@ -72,7 +72,7 @@ public:
     S3UploadController* uploads() const { return uploads_.get(); }
     SettingsWindow* preferences() const { return preferences_.get(); }
     GlobalShortcuts& shortcuts() { return *shortcuts_; }
-    AutomationDispatcher& dispatcher() { return dispatcher_; }
+    AutomationDispatcher* dispatcher() const { return dispatcher_.get(); }
     QTimer* retentionTimer() const { return retentionTimer_; }
     QMenu* appMenu() const { return appMenu_; }
     QMenu* editMenu() const { return editMenu_; }
@@ -92,7 +92,7 @@ private:
     void buildSettingsWindow();
 
     AppEnvironment env_;
-    AutomationDispatcher dispatcher_;
+    std::unique_ptr<AutomationDispatcher> dispatcher_;
     std::unique_ptr<ClipStore> store_;
     std::unique_ptr<ClipboardMonitor> monitor_;
     std::unique_ptr<PanelController> controller_;
