@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPainter>
 #include <QRect>
 #include <QRectF>
 #include <QString>
@@ -58,6 +59,18 @@ public:
     // with the pointer drawn in when includesCursor. A null image when the display is gone or
     // the rectangle is not inside it.
     virtual QImage grabDisplay(std::uint32_t displayID, const QRect& pixelRect, bool includesCursor) = 0;
+
+    // The same pixels written straight into `target` (ARGB32_Premultiplied) with their top-left
+    // corner at `at`, which saves composing several displays a copy. False when no image came.
+    virtual bool grabDisplayInto(std::uint32_t displayID, const QRect& pixelRect, bool includesCursor, QImage& target,
+                                 const QPoint& at) {
+        const QImage part = grabDisplay(displayID, pixelRect, includesCursor);
+        if (part.isNull() || part.size() != pixelRect.size()) return false;
+        QPainter painter(&target);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(at, part);
+        return true;
+    }
 
     // The top-level windows, front to back, without the app's own.
     virtual std::vector<ScreenCaptureWindow> windows() = 0;

@@ -92,6 +92,27 @@ TEST_F(CaptureEngineTest, RegionAcrossMixedScalesIsComposedAtTheHighestScale) {
     EXPECT_EQ(everything.screenRect, QRectF(0, 0, 600, 300));
 }
 
+TEST_F(CaptureEngineTest, SameScaleDisplaysAreComposedPixelForPixel) {
+    // Two 1x displays side by side, the right one shorter and lower: Qt (0, 0, 300, 200) and
+    // (300, 100, 200, 100) -> bottom-left (0, 0, 300, 200) and (300, 0, 200, 100).
+    FakeScreenCapture pair;
+    CaptureEngine pairEngine(pair);
+    const auto left = pair.addDisplay({0, 0, 300, 200}, 1);
+    const auto right = pair.addDisplay({300, 100, 200, 100}, 1);
+    const auto shot = pairEngine.captureRect(pairEngine.displays(), CaptureRequest{}, QRectF(250.5, 50, 100, 100));
+    ASSERT_EQ(shot.image.size(), QSize(101, 100));
+    EXPECT_EQ(shot.screenRect, QRectF(250, 50, 101, 100));
+    EXPECT_EQ(pair.displayGrabs, 2);
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 101; ++x) {
+            const QRgb expected = x < 50 ? FakeScreenCapture::rgbAt(left, 250 + x, 50 + y)
+                                  : y < 50 ? qRgba(0, 0, 0, 0)  // above the right display: uncovered
+                                           : FakeScreenCapture::rgbAt(right, x - 50, y - 50);
+            ASSERT_EQ(shot.image.pixel(x, y), expected) << x << "," << y;
+        }
+    }
+}
+
 TEST_F(CaptureEngineTest, BadRegionsFailBeforeAnythingIsShot) {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
     struct Case {
@@ -128,7 +149,7 @@ TEST_F(CaptureEngineTest, ImageBudgetHoldsForDisplaysRegionsAndTheRunningTotal) 
     EXPECT_EQ(big.displayGrabs, 1);
     big.displayGrabs = 0;
     EXPECT_EQ(failureOf([&] { bigEngine.captureRect(all, CaptureRequest{}, std::nullopt); }), Kind::tooLarge);
-    EXPECT_EQ(big.displayGrabs, 1) << "the part that crosses the budget is never shot";
+    EXPECT_EQ(big.displayGrabs, 0) << "a set over the budget is refused before any part is shot";
 
     FakeScreenCapture huge;
     CaptureEngine hugeEngine(huge);
@@ -166,6 +187,16 @@ TEST_F(CaptureEngineTest, ChangedDisplaysAndCancellationNeverGiveAPartialImage) 
     blank.displayImages[id] = QImage();
     EXPECT_EQ(failureOf([&] { blankEngine.captureDisplayImage(blankEngine.displays()[0], CaptureRequest{}, std::nullopt); }),
               Kind::missingImage);
+
+    // Same-scale displays (their parts go straight into the composed image): one unplugged
+    // while the first part is shot.
+    FakeScreenCapture pair;
+    CaptureEngine pairEngine(pair);
+    pair.addDisplay({0, 0, 100, 100}, 1);
+    pair.addDisplay({100, 0, 100, 100}, 1);
+    const auto both = pairEngine.displays();
+    pair.onGrab = [&] { pair.screens.pop_back(); pair.onGrab = nullptr; };
+    EXPECT_EQ(failureOf([&] { pairEngine.captureRect(both, CaptureRequest{}, std::nullopt); }), Kind::unavailableTarget);
 
     // Cancelled while the first part is shot.
     FakeScreenCapture twin;

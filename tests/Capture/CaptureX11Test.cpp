@@ -8,6 +8,7 @@
 #include "QtWait.h"
 
 #include <QPalette>
+#include <QThread>
 #include <QProcess>
 #include <QWidget>
 #include <QWindow>
@@ -106,11 +107,19 @@ protected:
         }
         return std::nullopt;
     }
-    // Waits until the window manager has mapped the window; its client area is where it put it.
+    // Waits until the window manager has mapped and framed the window and left it in place for
+    // a moment; its client area is where the manager put it.
     bool shown(ForeignWindow& window) {
+        std::optional<ScreenCaptureWindow> last;
+        int steady = 0;
         return waitUntil([&] {
             auto w = listed(window.id());
-            return w && w->onScreen && w->frame.contains(window.clientRect());
+            const bool framed = w && w->onScreen && w->frame.contains(window.clientRect()) &&
+                                w->frame != QRectF(window.clientRect());
+            steady = framed && last && *w == *last ? steady + 1 : 0;
+            last = w;
+            if (steady < 5) QThread::msleep(10);
+            return steady >= 5;
         });
     }
     // The one colour of every pixel of the image, or 0 when they differ.
@@ -224,15 +233,13 @@ TEST_F(CaptureX11Test, ClosedWindowAndMissingWallpaperFailWithTheirMessages) {
 
 
 TEST_F(CaptureX11Test, PointerIsDrawnInOnlyWhenAsked) {
-    ForeignWindow window(QRect(0, 0, 1920, 1080), teal, "Pointer probe", "CaptureProbe", owner_.processId());
+    ForeignWindow window(QRect(500, 300, 400, 300), teal, "Pointer probe", "CaptureProbe", owner_.processId());
     ASSERT_TRUE(shown(window));
+    const QPoint at = window.clientRect().center();
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    xcb_warp_pointer(c, XCB_NONE, root, 0, 0, 0, 0, 700, 500);
-    auto* pointer = xcb_query_pointer_reply(c, xcb_query_pointer(c, root), nullptr);
-    ASSERT_TRUE(pointer);
-    const QPoint at(pointer->root_x, pointer->root_y);
-    std::free(pointer);
+    xcb_warp_pointer(c, XCB_NONE, root, 0, 0, 0, 0, std::int16_t(at.x()), std::int16_t(at.y()));
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     xcb_disconnect(c);
 
     const CaptureDisplay display = engine_.displays().front();

@@ -38,6 +38,13 @@ QRect wholePixels(const QRectF& r) {
                  static_cast<int>(r.height()));
 }
 
+// Where a part of `part` (global points) lands in an image of `rect` at scale s, in pixels from
+// the image's top-left corner.
+QRectF destinationOf(const QRectF& part, const QRectF& rect, double s) {
+    return {(part.x() - rect.x()) * s, (rect.y() + rect.height() - part.y() - part.height()) * s, part.width() * s,
+            part.height() * s};
+}
+
 bool isCurrent(const CaptureDisplay& display, const std::vector<CaptureDisplay>& current) {
     return std::find(current.begin(), current.end(), display) != current.end();
 }
@@ -113,23 +120,76 @@ CapturedScreenshot CaptureEngine::captureRect(const std::vector<CaptureDisplay>&
     if (area(surfacePixels) > imageBudget) throw CaptureError(Kind::tooLarge);
     const QRectF aligned = surface.pointRect(surfacePixels);
 
-    std::vector<CapturedScreenshot> parts;
-    double taken = 0;
+    // Every part is known before the first is shot, so a set over the budget costs no shot.
+    struct Piece {
+        const CaptureDisplay* display;
+        QRectF points;
+        QRectF pixels;
+    };
+    std::vector<Piece> pieces;
+    double total = 0;
     for (const auto& display : displays) {
-        const QRectF piece = intersect(display.frame, aligned);
-        if (!isFiniteNonEmpty(piece)) continue;
-        const QRectF piecePixels = display.pixelRect(piece);
-        if (taken + area(piecePixels) > imageBudget) throw CaptureError(Kind::tooLarge);
-        parts.push_back(captureDisplayImage(display, request, piece, stop));
-        taken += double(parts.back().image.width()) * parts.back().image.height();
+        const QRectF points = intersect(display.frame, aligned);
+        if (!isFiniteNonEmpty(points)) continue;
+        const QRectF pixels = display.pixelRect(points);
+        total += area(pixels);
+        if (total > imageBudget) throw CaptureError(Kind::tooLarge);
+        pieces.push_back({&display, points, pixels});
+    }
+
+    // Parts at the surface's own scale that land on whole pixels are read straight into the
+    // composed image; any other part is shot on its own and drawn in.
+    const double s = surface.scale();
+    bool direct = !pieces.empty();
+    for (const auto& piece : pieces) {
+        const QRectF to = destinationOf(piece.display->pointRect(piece.pixels), aligned, s);
+        direct = direct && to.x() == std::floor(to.x()) && to.y() == std::floor(to.y()) &&
+                 to.size() == piece.pixels.size();
+    }
+    if (!direct) {
+        std::vector<CapturedScreenshot> parts;
+        for (const auto& piece : pieces) parts.push_back(captureDisplayImage(*piece.display, request, piece.points, stop));
+        checkCancelled(stop);
+        const auto current = CaptureDisplay::all(screen_);
+        for (const auto& display : displays) {
+            if (!isCurrent(display, current)) throw CaptureError(Kind::unavailableTarget);
+        }
+        return composeDisplayImages(aligned, parts, surface, stop);
     }
 
     checkCancelled(stop);
-    const auto current = CaptureDisplay::all(screen_);
-    for (const auto& display : displays) {
-        if (!isCurrent(display, current)) throw CaptureError(Kind::unavailableTarget);
+    requirePermission();
+    auto requireCurrent = [&] {
+        const auto current = CaptureDisplay::all(screen_);
+        for (const auto& display : displays) {
+            if (!isCurrent(display, current)) throw CaptureError(Kind::unavailableTarget);
+        }
+    };
+    requireCurrent();
+    for (const auto& piece : pieces) {
+        if (area(piece.display->pixelRect(piece.display->frame)) > imageBudget) throw CaptureError(Kind::tooLarge);
     }
-    return composeDisplayImages(aligned, parts, surface, stop);
+    QImage canvas =
+        ScreenshotRenderer::rasterize(QColorSpace(QColorSpace::SRgb), surfacePixels.width(), surfacePixels.height())
+            .takeImage();
+    for (const auto& piece : pieces) {
+        checkCancelled(stop);
+        const QRectF to = destinationOf(piece.display->pointRect(piece.pixels), aligned, s);
+        if (!screen_.grabDisplayInto(piece.display->id, wholePixels(piece.pixels), request.includesCursor, canvas,
+                                     QPoint(static_cast<int>(to.x()), static_cast<int>(to.y())))) {
+            requireCurrent();
+            throw CaptureError(Kind::missingImage);
+        }
+    }
+    checkCancelled(stop);
+    requireCurrent();
+
+    CapturedScreenshot shot;
+    shot.image = std::move(canvas);
+    shot.scale = s;
+    shot.screenRect = aligned;
+    shot.displayID = surface.id;
+    return shot;
 }
 
 CapturedScreenshot CaptureEngine::composeDisplayImages(const QRectF& rect, const std::vector<CapturedScreenshot>& parts,
@@ -154,9 +214,7 @@ CapturedScreenshot CaptureEngine::composeDisplayImages(const QRectF& rect, const
         if (!isFiniteNonEmpty(r) || !std::isfinite(part.scale) || part.scale <= 0) {
             throw CaptureError(Kind::invalidRegion);
         }
-        const QRectF destination((r.x() - rect.x()) * s, (rect.y() + rect.height() - r.y() - r.height()) * s,
-                                 r.width() * s, r.height() * s);
-        painter.drawImage(destination, part.image);
+        painter.drawImage(destinationOf(r, rect, s), part.image);
     }
     QImage canvas = context.takeImage();
     if (canvas.isNull()) throw CaptureError(Kind::missingImage);

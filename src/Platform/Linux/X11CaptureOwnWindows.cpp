@@ -1,6 +1,7 @@
 #include "Platform/Linux/X11CaptureOwnWindows.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QThread>
 
@@ -22,28 +23,60 @@ void onGuiThread(const std::function<void()>& fn) {
     }
 }
 
+xcb_connection_t* qtConnection() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
 // Makes sure the X server has handled everything Qt sent on its own connection.
 void syncQt() {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
-    if (!c) return;
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    if (xcb_connection_t* c = qtConnection()) std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+// The child of the root that holds a window: the window manager's frame, or the window itself.
+xcb_window_t topLevelOf(xcb_connection_t* c, xcb_window_t window) {
+    for (int depth = 0; depth < 16; ++depth) {
+        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+        if (!tree) return XCB_NONE;
+        const xcb_window_t parent = tree->parent, root = tree->root;
+        std::free(tree);
+        if (parent == root || parent == XCB_NONE) return window;
+        window = parent;
+    }
+    return window;
+}
+
+bool viewable(xcb_connection_t* c, xcb_window_t window) {
+    auto* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr);
+    const bool result = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(a);
+    return result;
 }
 
 }  // namespace
 
 X11CaptureOwnWindows::X11CaptureOwnWindows(std::chrono::milliseconds repaintDelay) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
-    onGuiThread([this] {
+    xcb_connection_t* c = qtConnection();
+    std::vector<xcb_window_t> frames;
+    onGuiThread([&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (w->isVisible() && !w->isMinimized() && w->windowType() != Qt::Desktop) {
+                if (c && w->internalWinId()) frames.push_back(topLevelOf(c, xcb_window_t(w->internalWinId())));
                 hidden_.emplace_back(w);
                 w->hide();
             }
         }
         if (!hidden_.empty()) syncQt();
     });
-    if (!hidden_.empty()) QThread::msleep(static_cast<unsigned long>(repaintDelay.count()));
+    if (hidden_.empty()) return;
+    // The window manager takes its frames down after the windows went: wait for that (briefly,
+    // whatever it does), then give the windows below a moment to repaint.
+    QDeadlineTimer deadline(1000);
+    for (xcb_window_t frame : frames) {
+        while (frame != XCB_NONE && viewable(c, frame) && !deadline.hasExpired()) QThread::msleep(2);
+    }
+    QThread::msleep(static_cast<unsigned long>(repaintDelay.count()));
 }
 
 X11CaptureOwnWindows::~X11CaptureOwnWindows() {

@@ -247,7 +247,8 @@ void X11CaptureServer::releaseSegment() {
     segmentSize_ = 0;
 }
 
-bool X11CaptureServer::readShm(xcb_drawable_t drawable, const QRect& rect, int depth, QImage& out) {
+bool X11CaptureServer::readShm(xcb_drawable_t drawable, const QRect& rect, int depth, QImage& target,
+                               const QPoint& at, bool& ok) {
     const xcb_format_t* format = findFormat(setup_, depth);
     if (!format || format->bits_per_pixel != 32) return false;
     const std::size_t bytes = std::size_t(rect.width()) * rect.height() * 4;
@@ -258,69 +259,77 @@ bool X11CaptureServer::readShm(xcb_drawable_t drawable, const QRect& rect, int d
                           static_cast<std::uint16_t>(rect.width()), static_cast<std::uint16_t>(rect.height()), ~0u,
                           XCB_IMAGE_FORMAT_Z_PIXMAP, segment_, 0),
         nullptr)};
-    if (!r) {
-        out = QImage();
-        return true;  // the server refused the area: no image, and no use trying again without SHM
-    }
-    out = convert(static_cast<const std::uint8_t*>(segmentMemory_), std::min<std::size_t>(r->size, bytes), rect, depth,
-                  r->visual);
+    // A refused area gets no image, and no use trying again without SHM.
+    ok = r && convert(static_cast<const std::uint8_t*>(segmentMemory_), std::min<std::size_t>(r->size, bytes),
+                      rect.size(), depth, r->visual, target, at);
     return true;
 }
 
-QImage X11CaptureServer::image(xcb_drawable_t drawable, const QRect& rect, int depth) {
-    if (!connection_ || rect.isEmpty() || rect.width() > 32767 || rect.height() > 32767) return {};
-    QImage out;
-    if (shm_ && readShm(drawable, rect, depth, out)) return out;
-    return plainImage(drawable, rect, depth);
-}
-
-QImage X11CaptureServer::plainImage(xcb_drawable_t drawable, const QRect& rect, int depth) {
-    if (!connection_ || rect.isEmpty()) return {};
+bool X11CaptureServer::read(xcb_drawable_t drawable, const QRect& rect, int depth, QImage& target, const QPoint& at,
+                            bool useShm) {
+    if (!connection_ || rect.isEmpty() || rect.width() > 32767 || rect.height() > 32767) return false;
+    if (target.format() != QImage::Format_ARGB32_Premultiplied || !target.rect().contains(QRect(at, rect.size()))) {
+        return false;
+    }
+    bool ok = false;
+    if (useShm && shm_ && readShm(drawable, rect, depth, target, at, ok)) return ok;
     Reply<xcb_get_image_reply_t> r{xcb_get_image_reply(
         connection_,
         xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, static_cast<std::int16_t>(rect.x()),
                       static_cast<std::int16_t>(rect.y()), static_cast<std::uint16_t>(rect.width()),
                       static_cast<std::uint16_t>(rect.height()), ~0u),
         nullptr)};
-    if (!r) return {};
-    return convert(xcb_get_image_data(r.get()), std::size_t(xcb_get_image_data_length(r.get())), rect, depth,
-                   r->visual);
+    return r && convert(xcb_get_image_data(r.get()), std::size_t(xcb_get_image_data_length(r.get())), rect.size(),
+                        depth, r->visual, target, at);
 }
 
-QImage X11CaptureServer::convert(const std::uint8_t* data, std::size_t length, const QRect& rect, int depth,
-                                 xcb_visualid_t visual) {
+QImage X11CaptureServer::image(xcb_drawable_t drawable, const QRect& rect, int depth) {
+    if (rect.isEmpty()) return {};
+    QImage out(rect.size(), QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull() || !read(drawable, rect, depth, out, QPoint(0, 0), true)) return {};
+    return out;
+}
+
+QImage X11CaptureServer::plainImage(xcb_drawable_t drawable, const QRect& rect, int depth) {
+    if (rect.isEmpty()) return {};
+    QImage out(rect.size(), QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull() || !read(drawable, rect, depth, out, QPoint(0, 0), false)) return {};
+    return out;
+}
+
+bool X11CaptureServer::convert(const std::uint8_t* data, std::size_t length, const QSize& size, int depth,
+                               xcb_visualid_t visual, QImage& target, const QPoint& at) {
     const xcb_format_t* format = findFormat(setup_, depth);
     const xcb_visualtype_t* vt = findVisual(setup_, visual);
-    if (!format) return {};
+    if (!format) return false;
     const int bpp = format->bits_per_pixel;
     const int pad = format->scanline_pad;
-    const std::size_t stride = ((std::size_t(rect.width()) * bpp + pad - 1) / pad) * pad / 8;
-    if (stride * rect.height() > length || (bpp != 16 && bpp != 24 && bpp != 32)) return {};
+    const std::size_t stride = ((std::size_t(size.width()) * bpp + pad - 1) / pad) * pad / 8;
+    if (stride * size.height() > length || (bpp != 16 && bpp != 24 && bpp != 32)) return false;
 
-    QImage out(rect.size(), QImage::Format_ARGB32_Premultiplied);
-    if (out.isNull()) return {};
     const std::uint32_t red = vt ? vt->red_mask : 0xff0000u;
     const std::uint32_t green = vt ? vt->green_mask : 0xff00u;
     const std::uint32_t blue = vt ? vt->blue_mask : 0xffu;
     const bool lsb = setup_->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
     const bool withAlpha = depth == 32;
+    auto row = [&](int y) { return reinterpret_cast<std::uint32_t*>(target.scanLine(at.y() + y)) + at.x(); };
 
     if (bpp == 32 && lsb && red == 0xff0000u && green == 0xff00u && blue == 0xffu) {
         // The common case: the bytes are already Qt's 0xAARRGGBB in memory order.
         const std::uint32_t opaque = withAlpha ? 0u : 0xff000000u;
-        for (int y = 0; y < rect.height(); ++y) {
+        for (int y = 0; y < size.height(); ++y) {
             const auto* src = reinterpret_cast<const std::uint32_t*>(data + stride * y);
-            auto* dst = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
-            for (int x = 0; x < rect.width(); ++x) dst[x] = src[x] | opaque;
+            std::uint32_t* dst = row(y);
+            for (int x = 0; x < size.width(); ++x) dst[x] = src[x] | opaque;
         }
-        return out;
+        return true;
     }
     const int bytesPerPixel = bpp / 8;
-    for (int y = 0; y < rect.height(); ++y) {
-        const std::uint8_t* row = data + stride * y;
-        auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
-        for (int x = 0; x < rect.width(); ++x) {
-            const std::uint8_t* p = row + std::size_t(x) * bytesPerPixel;
+    for (int y = 0; y < size.height(); ++y) {
+        const std::uint8_t* line = data + stride * y;
+        std::uint32_t* dst = row(y);
+        for (int x = 0; x < size.width(); ++x) {
+            const std::uint8_t* p = line + std::size_t(x) * bytesPerPixel;
             std::uint32_t pixel = 0;
             for (int b = 0; b < bytesPerPixel; ++b) {
                 const int shift = lsb ? 8 * b : 8 * (bytesPerPixel - 1 - b);
@@ -330,10 +339,10 @@ QImage X11CaptureServer::convert(const std::uint8_t* data, std::size_t length, c
             dst[x] = (alpha << 24) | (channel(pixel, red) << 16) | (channel(pixel, green) << 8) | channel(pixel, blue);
         }
     }
-    return out;
+    return true;
 }
 
-void X11CaptureServer::drawCursor(QImage& image, const QPoint& origin) {
+void X11CaptureServer::drawCursor(QImage& image, const QPoint& origin, const QRect& clip) {
     if (!xfixes_ || image.isNull()) return;
     Reply<xcb_xfixes_get_cursor_image_reply_t> r{
         xcb_xfixes_get_cursor_image_reply(connection_, xcb_xfixes_get_cursor_image(connection_), nullptr)};
@@ -343,8 +352,9 @@ void X11CaptureServer::drawCursor(QImage& image, const QPoint& origin) {
     QImage cursor(reinterpret_cast<const uchar*>(xcb_xfixes_get_cursor_image_cursor_image(r.get())), r->width,
                   r->height, r->width * 4, QImage::Format_ARGB32_Premultiplied);
     const QPoint topLeft(r->x - r->xhot - origin.x(), r->y - r->yhot - origin.y());
-    if (!QRect(topLeft, cursor.size()).intersects(image.rect())) return;
+    if (!QRect(topLeft, cursor.size()).intersects(clip)) return;
     QPainter painter(&image);
+    painter.setClipRect(clip);
     painter.drawImage(topLeft, cursor);
 }
 

@@ -63,10 +63,13 @@ public:
     QImage image(xcb_drawable_t drawable, const QRect& rect, int depth);
     // The same through plain GetImage, never SHM.
     QImage plainImage(xcb_drawable_t drawable, const QRect& rect, int depth);
+    // The same pixels written into `target` (ARGB32_Premultiplied) with their top-left at `at`.
+    bool read(xcb_drawable_t drawable, const QRect& rect, int depth, QImage& target, const QPoint& at, bool useShm);
     int rootDepth() const { return rootDepth_; }
 
-    // Draws the pointer into an image whose top-left pixel is at `origin` in root pixels.
-    void drawCursor(QImage& image, const QPoint& origin);
+    // Draws the pointer into an image whose top-left pixel lies at `origin` in root pixels,
+    // inside `clip` only.
+    void drawCursor(QImage& image, const QPoint& origin, const QRect& clip);
 
     // One round trip: the server has handled every request sent before.
     void sync();
@@ -74,10 +77,13 @@ public:
     void drainEvents();
 
 private:
-    bool readShm(xcb_drawable_t drawable, const QRect& rect, int depth, QImage& out);
+    // False when SHM cannot serve the request at all (then plain GetImage may); true with `ok`
+    // telling whether the pixels arrived.
+    bool readShm(xcb_drawable_t drawable, const QRect& rect, int depth, QImage& target, const QPoint& at, bool& ok);
     bool ensureSegment(std::size_t bytes);
     void releaseSegment();
-    QImage convert(const std::uint8_t* data, std::size_t length, const QRect& rect, int depth, xcb_visualid_t visual);
+    bool convert(const std::uint8_t* data, std::size_t length, const QSize& size, int depth, xcb_visualid_t visual,
+                 QImage& target, const QPoint& at);
 
     xcb_connection_t* connection_ = nullptr;
     xcb_window_t root_ = XCB_NONE;

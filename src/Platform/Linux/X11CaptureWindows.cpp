@@ -208,7 +208,7 @@ QImage X11ScreenCapture::grabWindow(std::uint32_t windowID, bool includesCursor)
         QPainter painter(&image);
         painter.drawImage(visible.topLeft() - rect.topLeft(), part);
     }
-    if (includesCursor) x.drawCursor(image, rect.topLeft());
+    if (includesCursor) x.drawCursor(image, rect.topLeft(), image.rect());
     return image;
 }
 

@@ -63,25 +63,40 @@ std::vector<ScreenCaptureDisplay> X11ScreenCapture::displays() {
     return result;
 }
 
-QImage X11ScreenCapture::grabDisplay(std::uint32_t displayID, const QRect& pixelRect, bool includesCursor) {
-    std::lock_guard lock(mutex_);
+std::optional<QRect> X11ScreenCapture::monitorArea(std::uint32_t displayID, const QRect& pixelRect) {
     for (const auto& m : server_->monitors(false)) {
         if (m.id != displayID) continue;
-        if (pixelRect.isEmpty() || !QRect(QPoint(0, 0), m.rect.size()).contains(pixelRect)) return {};
-        return grabRoot(pixelRect.translated(m.rect.topLeft()), includesCursor);
+        if (pixelRect.isEmpty() || !QRect(QPoint(0, 0), m.rect.size()).contains(pixelRect)) return std::nullopt;
+        return pixelRect.translated(m.rect.topLeft());
     }
-    return {};
+    return std::nullopt;
 }
 
-QImage X11ScreenCapture::grabRoot(const QRect& rect, bool includesCursor) {
-    if (!server_->rootRect().contains(rect)) return {};
-    QImage image;
+QImage X11ScreenCapture::grabDisplay(std::uint32_t displayID, const QRect& pixelRect, bool includesCursor) {
+    std::lock_guard lock(mutex_);
+    const auto area = monitorArea(displayID, pixelRect);
+    if (!area) return {};
+    QImage image(area->size(), QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull() || !grabRoot(*area, includesCursor, image, QPoint(0, 0))) return {};
+    return image;
+}
+
+bool X11ScreenCapture::grabDisplayInto(std::uint32_t displayID, const QRect& pixelRect, bool includesCursor,
+                                       QImage& target, const QPoint& at) {
+    std::lock_guard lock(mutex_);
+    const auto area = monitorArea(displayID, pixelRect);
+    return area && grabRoot(*area, includesCursor, target, at);
+}
+
+bool X11ScreenCapture::grabRoot(const QRect& rect, bool includesCursor, QImage& target, const QPoint& at) {
+    if (!server_->rootRect().contains(rect)) return false;
+    bool ok = false;
     {
         X11CaptureOwnWindows hidden(repaintDelay);
-        image = server_->image(server_->root(), rect, server_->rootDepth());
+        ok = server_->read(server_->root(), rect, server_->rootDepth(), target, at, true);
     }
-    if (includesCursor) server_->drawCursor(image, rect.topLeft());
-    return image;
+    if (ok && includesCursor) server_->drawCursor(target, rect.topLeft() - at, QRect(at, rect.size()));
+    return ok;
 }
 
 QImage X11ScreenCapture::wallpaper(std::uint32_t displayID) {

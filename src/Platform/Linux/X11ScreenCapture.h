@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace brevalto {
 
@@ -28,6 +29,8 @@ public:
     bool hasPermission() const override;
     std::vector<ScreenCaptureDisplay> displays() override;
     QImage grabDisplay(std::uint32_t displayID, const QRect& pixelRect, bool includesCursor) override;
+    bool grabDisplayInto(std::uint32_t displayID, const QRect& pixelRect, bool includesCursor, QImage& target,
+                         const QPoint& at) override;
     std::vector<ScreenCaptureWindow> windows() override;
     QImage grabWindow(std::uint32_t windowID, bool includesCursor) override;
     QImage wallpaper(std::uint32_t displayID) override;
@@ -37,7 +40,9 @@ public:
     static constexpr std::chrono::milliseconds repaintDelay{60};
 
 private:
-    QImage grabRoot(const QRect& rootRect, bool includesCursor);
+    // Reads a root area into target at `at`, our own windows hidden meanwhile.
+    bool grabRoot(const QRect& rootRect, bool includesCursor, QImage& target, const QPoint& at);
+    std::optional<QRect> monitorArea(std::uint32_t displayID, const QRect& pixelRect);
     std::vector<ScreenCaptureWindow> listWindows(bool includeOwn);
 
     double scaleOf(const QString& monitorName);
