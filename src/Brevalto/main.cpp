@@ -1,9 +1,114 @@
+#include "App/AppDelegate.h"
+#include "App/SingleInstance.h"
+#include "Document/ScreenshotImage.h"
+#include "Platform/AppPaths.h"
+#include "Platform/Clock.h"
+#include "Platform/Defaults.h"
+#include "Platform/Linux/QtPasteboard.h"
+#include "Platform/Linux/QtScreens.h"
+#include "Platform/Linux/X11Apps.h"
+
 #include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace brevalto;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop, so that quitting runs the same steps as the menu.
+void quitOnTerminationSignals(QApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char byte;
+        [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
+        QApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brevalto"));
+    QApplication::setDesktopFileName(QStringLiteral("brevalto"));
     QApplication::setOrganizationDomain(QStringLiteral("brevalto.app"));
     QApplication::setQuitOnLastWindowClosed(false);
-    return QApplication::exec();
+    raiseImageAllocationLimit();
+
+    QStringList urls = QApplication::arguments().mid(1);
+
+    // One Brevalto per user: a later start hands its links to the running one.
+    QString socketPath;
+    try {
+        socketPath = SingleInstance::defaultSocketPath();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "brevalto: %s\n", e.what());
+        return 1;
+    }
+    SingleInstance instance(socketPath);
+    switch (instance.start()) {
+        case SingleInstance::Role::secondary:
+            if (urls.isEmpty()) {
+                std::fprintf(stderr, "brevalto: already running\n");
+                return 0;
+            }
+            if (!instance.send(urls)) {
+                std::fprintf(stderr, "brevalto: %s\n", qPrintable(instance.errorString()));
+                return 1;
+            }
+            return 0;
+        case SingleInstance::Role::failed:
+            std::fprintf(stderr, "brevalto: %s\n", qPrintable(instance.errorString()));
+            return 1;
+        case SingleInstance::Role::primary:
+            break;
+    }
+
+    Defaults defaults(AppPaths::configFolder() / "defaults.json");
+    QtPasteboard pasteboard;
+    X11Apps apps;
+    QtScreens screens;
+
+    AppEnvironment environment;
+    environment.platform.defaults = &defaults;
+    environment.platform.clock = &Clock::system();
+    environment.platform.pasteboard = &pasteboard;
+    environment.platform.apps = &apps;
+    environment.platform.screens = &screens;
+
+    int status = 0;
+    {
+        AppDelegate delegate(std::move(environment));
+        QObject::connect(&delegate, &AppDelegate::quitRequested, &app, &QApplication::quit);
+        QObject::connect(&instance, &SingleInstance::urlsReceived, &delegate, &AppDelegate::openURLs);
+        QObject::connect(&app, &QApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+        quitOnTerminationSignals(app);
+
+        QTimer::singleShot(0, &delegate, [&delegate, urls] {
+            delegate.applicationDidFinishLaunching();
+            if (!urls.isEmpty()) delegate.openURLs(urls);
+        });
+        status = QApplication::exec();
+    }
+    return status;
 }

@@ -60,6 +60,8 @@ public:
     // taskbar and the pager, above other windows. Call before each show (the window manager
     // forgets these states when a window is withdrawn).
     virtual void prepareOverlayWindow(QWindow* window) = 0;
+    // Shows an ordinary window of ours in the taskbar and pager, or keeps it out of them.
+    virtual void setShownInTaskbar(QWindow* window, bool shown) = 0;
 
 signals:
     // Screens appeared, disappeared, moved or changed size or scale.

@@ -15,6 +15,13 @@ namespace {
 const QStringList kSymbolNames = {
     QStringLiteral("clipboard"),
     QStringLiteral("pause.fill"),
+    // The settings window's tabs.
+    QStringLiteral("gearshape"),
+    QStringLiteral("keyboard"),
+    QStringLiteral("camera.viewfinder"),
+    QStringLiteral("sparkles"),
+    QStringLiteral("icloud.and.arrow.up"),
+    QStringLiteral("cloud"),
 };
 
 class SymbolIconEngine : public QIconEngine {

@@ -56,12 +56,14 @@ public:
         screens.setPrimaryHeight(900);
         screens.setMouse({10, 10});
         screens.setCompositor(true);
+        workflow.reset();
         controller.reset();
         monitor.reset();
         store = std::make_unique<ClipStore>(folder.path(), clock);
         monitor = std::make_unique<ClipboardMonitor>(*store, board, apps, defaults);
         controller = std::make_unique<PanelController>(*store, *monitor, screens, apps, defaults);
-        controller->setScreenshots(&workflow);
+        workflow = std::make_unique<ScreenshotWorkflow>(*store, *monitor, *controller, defaults);
+        controller->setScreenshots(workflow.get());
     }
 
     // Runs one hover tick with the mouse at the point.
@@ -80,9 +82,9 @@ public:
     FakeScreens screens;
     FakeApps apps;
     Defaults defaults;
-    ScreenshotWorkflow workflow;
     std::unique_ptr<ClipboardMonitor> monitor;
     std::unique_ptr<PanelController> controller;
+    std::unique_ptr<ScreenshotWorkflow> workflow;
 };
 
 TEST_F(PanelControllerTest, StartsCollapsedOnScreenAtTheTopCentre) {
@@ -326,7 +328,7 @@ TEST_F(PanelControllerTest, WorkspaceStackKeepsOneEditor) {
 
     // A new editor keeps nothing underneath; the dropped editor finishes its editing.
     TaskHandle ocr(std::make_shared<std::stop_source>());
-    workflow.editor()->setOCRTask(ocr);
+    workflow->editor()->setOCRTask(ocr);
     controller->showWorkspace(Workspace::editor(second));
     EXPECT_EQ(controller->parentEditor(), nullptr);
     EXPECT_TRUE(ocr.isCancelled());
@@ -341,11 +343,11 @@ TEST_F(PanelControllerTest, WorkspaceStackKeepsOneEditor) {
     EXPECT_TRUE(controller->pinnedOpen());
 
     // Without the workflow, dropping the editor still works.
-    workflow.editor()->setOCRTask(TaskHandle(std::make_shared<std::stop_source>()));
+    workflow->editor()->setOCRTask(TaskHandle(std::make_shared<std::stop_source>()));
     controller->setScreenshots(nullptr);
     controller->closeWorkspace(false);
     EXPECT_FALSE(controller->workspace().has_value());
-    EXPECT_FALSE(workflow.editor()->ocrTask().isCancelled());
+    EXPECT_FALSE(workflow->editor()->ocrTask().isCancelled());
 }
 
 TEST_F(PanelControllerTest, OnCloseRunsOnceHoweverTheWorkspaceCloses) {

@@ -55,6 +55,8 @@ public:
     bool reduceMotion() const override { return reduceMotion_; }
     bool hasCompositor() const override { return compositor_; }
     void prepareOverlayWindow(QWindow*) override { ++prepared_; }
+    void setShownInTaskbar(QWindow*, bool shown) override { shownInTaskbar_ = shown; }
+    std::optional<bool> shownInTaskbar() const { return shownInTaskbar_; }
 
 private:
     std::vector<ScreenInfo> list_;
@@ -64,6 +66,7 @@ private:
     bool reduceMotion_ = true;
     bool compositor_ = false;
     int prepared_ = 0;
+    std::optional<bool> shownInTaskbar_;
 };
 
 }  // namespace brevalto

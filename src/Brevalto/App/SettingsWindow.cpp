@@ -16,8 +16,8 @@ constexpr int kHeight = 580;
 SettingsWindow::SettingsWindow(QWidget* parent) : QMainWindow(parent), tabs_(new QTabWidget(this)) {
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(QStringLiteral("Brevalto Settings"));
-    setWindowFlag(Qt::WindowMinimizeButtonHint, false);
-    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    // Titled and closable; neither resizable nor minimisable.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     tabs_->setObjectName(QStringLiteral("settingsTabs"));
     tabs_->setDocumentMode(true);
     setCentralWidget(tabs_);

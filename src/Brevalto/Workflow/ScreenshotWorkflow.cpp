@@ -1,12 +1,70 @@
 #include "Workflow/ScreenshotWorkflow.h"
 
+#include "Automation/AutomationDispatcher.h"
+#include "Automation/AutomationFailure.h"
+#include "Automation/AutomationRequest.h"
+#include "Clipboard/ClipStore.h"
 #include "Editor/ScreenshotEditorController.h"
+#include "Panel/PanelController.h"
+#include "Workflow/CaptureSettings.h"
+
+#include <stdexcept>
 
 namespace brevalto {
 
-ScreenshotWorkflow::ScreenshotWorkflow(QObject* parent)
-    : QObject(parent), editor_(new ScreenshotEditorController(this)) {}
+ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monitor, PanelController& controller,
+                                       Defaults& defaults, QObject* parent)
+    : QObject(parent),
+      store_(store),
+      monitor_(monitor),
+      controller_(controller),
+      defaults_(defaults),
+      editor_(new ScreenshotEditorController(this)) {}
 
 ScreenshotWorkflow::~ScreenshotWorkflow() = default;
+
+AutomationRequest ScreenshotWorkflow::request(ScreenshotCommand command, bool appendToEditor, const Defaults& defaults) {
+    AutomationRequest r;
+    switch (command) {
+        case ScreenshotCommand::importFile:
+            r.command = AutomationRequest::Command::filePicker;
+            break;
+        case ScreenshotCommand::clipboard:
+            r.command = AutomationRequest::Command::clipboard;
+            break;
+        default: {
+            r.command = appendToEditor ? AutomationRequest::Command::append : AutomationRequest::Command::capture;
+            const std::string_view raw = rawValue(command);
+            r.mode = automationCaptureModeFromRaw(raw == "repeatRegion" ? "repeat" : raw)
+                         .value_or(AutomationCaptureMode::region);
+            if (command == ScreenshotCommand::delay) r.delaySeconds = CaptureSettings::delaySeconds(defaults);
+        }
+    }
+    return r;
+}
+
+void ScreenshotWorkflow::handle(const AutomationRequest& request) {
+    switch (request.command) {
+        case AutomationRequest::Command::history:
+            controller_.expandPanel(true);
+            return;
+        default:
+            // Capture, import and the editor are not part of this build yet.
+            throw std::runtime_error("This command is not available yet.");
+    }
+}
+
+void ScreenshotWorkflow::run(ScreenshotCommand command, bool appendToEditor) {
+    try {
+        const AutomationRequest r = request(command, appendToEditor, defaults_);
+        r.validate();
+        if (!dispatcher_) throw AutomationFailure(AutomationFailure::Kind::notReady);
+        dispatcher_->dispatch(r, AutomationSource::internal);
+    } catch (const std::exception& e) {
+        store_.setMessage(QString::fromUtf8(e.what()));
+    }
+}
+
+void ScreenshotWorkflow::cancel() {}
 
 }  // namespace brevalto

@@ -1,21 +1,58 @@
 #pragma once
 
+#include "Workflow/ScreenshotCommand.h"
+
 #include <QObject>
 
 namespace brevalto {
 
+class AutomationDispatcher;
+class ClipStore;
+class ClipboardMonitor;
+class Defaults;
+class PanelController;
+class S3UploadController;
 class ScreenshotEditorController;
+struct AutomationRequest;
 
-// Runs screenshot commands end to end. The panel holds it weakly and reaches only its editor.
+// Runs screenshot commands end to end. Every command arrives as an automation request; in-app
+// callers turn a command into one with run(). The panel holds the workflow weakly and reaches
+// only its editor.
+//
+// For now it opens the history panel; capture, import and the editor come with their own work,
+// and until then handle() refuses those requests.
 class ScreenshotWorkflow : public QObject {
     Q_OBJECT
 public:
-    explicit ScreenshotWorkflow(QObject* parent = nullptr);
+    ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monitor, PanelController& controller, Defaults& defaults,
+                       QObject* parent = nullptr);
     ~ScreenshotWorkflow() override;
 
     ScreenshotEditorController* editor() const { return editor_; }
 
+    // Where run() sends its requests; set by the app at launch.
+    void setDispatcher(AutomationDispatcher* dispatcher) { dispatcher_ = dispatcher; }
+
+    // Set by the app when uploads are available.
+    S3UploadController* uploads = nullptr;
+
+    // Runs or refuses one request (throws when it cannot run it).
+    void handle(const AutomationRequest& request);
+    // Turns a command into an internal request, validates and dispatches it; failures end in the
+    // store's message.
+    void run(ScreenshotCommand command, bool appendToEditor);
+    // Cancels the running capture, if any.
+    void cancel();
+
+    // The internal request of a command (no post-actions, no clip).
+    static AutomationRequest request(ScreenshotCommand command, bool appendToEditor, const Defaults& defaults);
+
 private:
+    ClipStore& store_;
+    ClipboardMonitor& monitor_;
+    PanelController& controller_;
+    Defaults& defaults_;
+    AutomationDispatcher* dispatcher_ = nullptr;
     ScreenshotEditorController* editor_;
 };
 

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brevalto {
 
@@ -240,6 +241,36 @@ void QtScreens::prepareOverlayWindow(QWindow* window) {
         // A withdrawn window carries the states into its mapping; Qt merges its own into them.
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, wmState, XCB_ATOM_ATOM, 32, 4, states);
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, wmDesktop, XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
+    }
+    xcb_flush(c);
+}
+
+void QtScreens::setShownInTaskbar(QWindow* window, bool shown) {
+    xcb_connection_t* c = x11Connection();
+    if (!c || !window) return;
+    const auto id = static_cast<xcb_window_t>(window->winId());
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    if (!screen) return;
+    const xcb_atom_t wmState = internAtom(c, "_NET_WM_STATE");
+    const xcb_atom_t skip[] = {internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"), internAtom(c, "_NET_WM_STATE_SKIP_PAGER")};
+    if (window->isVisible()) {
+        constexpr std::uint32_t remove = 0, add = 1;
+        sendWindowState(c, screen->root, id, wmState, shown ? remove : add, skip[0], skip[1]);
+    } else {
+        // A withdrawn window carries its states into its mapping.
+        std::vector<xcb_atom_t> states;
+        const auto cookie = xcb_get_property(c, 0, id, wmState, XCB_ATOM_ATOM, 0, 64);
+        std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(xcb_get_property_reply(c, cookie, nullptr),
+                                                                             &std::free);
+        if (reply && reply->format == 32) {
+            const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+            const int count = xcb_get_property_value_length(reply.get()) / 4;
+            for (int i = 0; i < count; ++i)
+                if (atoms[i] != skip[0] && atoms[i] != skip[1]) states.push_back(atoms[i]);
+        }
+        if (!shown) states.insert(states.end(), std::begin(skip), std::end(skip));
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, wmState, XCB_ATOM_ATOM, 32,
+                            static_cast<std::uint32_t>(states.size()), states.data());
     }
     xcb_flush(c);
 }

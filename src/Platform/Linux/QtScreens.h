@@ -31,6 +31,7 @@ public:
     bool reduceMotion() const override;
     bool hasCompositor() const override;
     void prepareOverlayWindow(QWindow* window) override;
+    void setShownInTaskbar(QWindow* window, bool shown) override;
 
     static ScreenInfo describe(const QScreen* screen, const ScreenGeometry& geometry);
     // One integer setting from an XSETTINGS blob (as the settings manager publishes it); none

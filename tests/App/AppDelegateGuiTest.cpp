@@ -1,0 +1,293 @@
+#include "App/AppDelegate.h"
+#include "App/SettingsWindow.h"
+#include "Automation/AutomationFailure.h"
+#include "Automation/AutomationPrompt.h"
+#include "Automation/GlobalShortcuts.h"
+#include "ClipCore/Uuid.h"
+#include "Clipboard/ClipStore.h"
+#include "Clipboard/ClipboardMonitor.h"
+#include "Panel/PanelController.h"
+#include "Platform/AtomicFile.h"
+#include "Platform/Defaults.h"
+#include "Upload/S3UploadController.h"
+#include "Workflow/ScreenshotWorkflow.h"
+
+#include "FakeApps.h"
+#include "FakeClock.h"
+#include "FakePasteboard.h"
+#include "FakeScreens.h"
+#include "QtWait.h"
+#include "TestFolder.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace brevalto {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CountingPrompt final : public AutomationPrompt {
+public:
+    explicit CountingPrompt(int* asked, bool answer) : asked_(asked), answer_(answer) {}
+    bool confirm(const AutomationRequest&) override {
+        ++*asked_;
+        return answer_;
+    }
+
+private:
+    int* asked_;
+    bool answer_;
+};
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+                if (!message.startsWith(QStringLiteral("This plugin does not support"))) previous(type, context, message);
+            });
+    }
+
+    void SetUp() override {
+        screens.setScreens({FakeScreens::screen("main", 0, 0, 1440, 900)});
+        screens.setPrimaryHeight(900);
+        screens.setMouse({700, 100});
+    }
+
+    std::unique_ptr<AppDelegate> make(bool allow = true) {
+        AppEnvironment env;
+        env.platform.defaults = &defaults;
+        env.platform.clock = &clock;
+        env.platform.pasteboard = &pasteboard;
+        env.platform.apps = &apps;
+        env.platform.screens = &screens;
+        env.dataFolder = folder / "data";
+        env.stagingRoot = folder / "staging";
+        env.prompt = std::make_unique<CountingPrompt>(&asked, allow);
+        env.login = LaunchAtLogin(folder / "autostart", "/usr/bin/brevalto");
+        return std::make_unique<AppDelegate>(std::move(env));
+    }
+
+    TestFolder folder;
+    FakeClock clock;
+    Defaults defaults;
+    FakePasteboard pasteboard;
+    FakeApps apps;
+    FakeScreens screens;
+    int asked = 0;
+};
+
+TEST_F(AppDelegateTest, LaunchingWiresEverythingInOrderAndRegistersTheDefaults) {
+    pasteboard.copyText("on the clipboard before the start");
+    auto app = make();
+    EXPECT_EQ(app->store(), nullptr);
+    app->applicationDidFinishLaunching();
+
+    ASSERT_NE(app->store(), nullptr);
+    EXPECT_EQ(app->store()->root(), folder / "data");
+    EXPECT_EQ(app->controller()->screenshots(), app->screenshots());
+    EXPECT_EQ(app->screenshots()->uploads, app->uploads());
+    EXPECT_EQ(app->uploads()->historyFile(), folder / "data" / "uploads.json");
+    EXPECT_EQ(app->uploads()->keychainService(), "app.brevalto.S3");
+    ASSERT_NE(app->dispatcher(), nullptr);
+    EXPECT_TRUE(app->dispatcher()->hasHandler());
+    EXPECT_TRUE(static_cast<bool>(app->shortcuts().onAction));
+    ASSERT_NE(app->retentionTimer(), nullptr);
+    EXPECT_TRUE(app->retentionTimer()->isActive());
+    EXPECT_EQ(app->retentionTimer()->interval(), 60000);
+
+    EXPECT_TRUE(defaults.boolValue("hoverOpen"));
+    EXPECT_EQ(defaults.integer("hotKeyCode"), 49);
+    EXPECT_FALSE(defaults.boolValue("showInDock"));
+
+    // What was on the clipboard at the start is not recorded; the next copy is.
+    app->monitor()->poll();
+    QCoreApplication::processEvents();
+    pasteboard.deliver();
+    EXPECT_TRUE(app->store()->items().empty());
+    pasteboard.copyText("copied after the start");
+    ASSERT_TRUE(waitUntil([&] {
+        pasteboard.deliver();
+        return app->store()->items().size() == 1;
+    }));
+    EXPECT_EQ(app->store()->items().front().text, "copied after the start");
+
+    // The main menu.
+    QStringList titles;
+    for (QAction* action : app->appMenu()->actions()) titles << action->text();
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Settings\u2026"), QString(), QStringLiteral("Quit Brevalto")}));
+    titles.clear();
+    for (QAction* action : app->editMenu()->actions()) titles << action->text();
+    EXPECT_EQ(titles, (QStringList{"Undo", "Redo", "Cut", "Copy", "Paste", "Select All"}));
+    EXPECT_EQ(app->appMenu()->actions().front()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    EXPECT_EQ(app->appMenu()->actions().back()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+TEST_F(AppDelegateTest, TheLegacyHotKeyDefaultIsNotSeenByTheShortcutsButTheirFallbackMatches) {
+    auto app = make();
+    app->applicationDidFinishLaunching();
+    EXPECT_EQ(app->shortcuts().bindings().at(ShortcutAction::openClipboard), (ShortcutBinding{49, 768}));
+}
+
+TEST_F(AppDelegateTest, RetentionPrunesAtLaunchAndOnEveryTick) {
+    {
+        ClipStore seed(folder / "data", clock);
+        seed.addText("old", "test");
+        clock.advance(1000);
+        seed.addText("recent", "test");
+    }
+    clock.advance(10);
+    defaults.set("historyRetention", 500.0);
+    auto app = make();
+    app->applicationDidFinishLaunching();
+    ASSERT_EQ(app->store()->items().size(), 1u);
+    EXPECT_EQ(app->store()->items().front().text, "recent");
+
+    clock.advance(600);
+    QMetaObject::invokeMethod(app->retentionTimer(), "timeout");
+    EXPECT_TRUE(app->store()->items().empty());
+}
+
+TEST_F(AppDelegateTest, NoRetentionSettingPrunesNothing) {
+    {
+        ClipStore seed(folder / "data", clock);
+        seed.addText("ancient", "test");
+    }
+    clock.advance(1e9);
+    auto app = make();
+    app->applicationDidFinishLaunching();
+    EXPECT_EQ(app->store()->items().size(), 1u);
+}
+
+TEST_F(AppDelegateTest, StaleStagingFoldersAreClearedAfterLaunch) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    const fs::path stale = folder / "staging" / Uuid::random().string();
+    AtomicFile::write(stale / "owner.pid", std::to_string(child));
+    clock.set(referenceDateNow() + 3 * 86400);
+
+    auto app = make();
+    app->applicationDidFinishLaunching();
+    EXPECT_TRUE(fs::exists(stale)) << "the clean-up waits for the first frame";
+    ASSERT_TRUE(waitUntil([&] { return !fs::exists(stale); }));
+}
+
+TEST_F(AppDelegateTest, UrlsAreTakenOneAtATime) {
+    auto app = make();
+    app->applicationDidFinishLaunching();
+
+    app->openURLs({"brevalto://settings", "brevalto://history"});
+    EXPECT_EQ(app->store()->message(), QStringLiteral("Open one Brevalto URL at a time."));
+    EXPECT_EQ(app->preferences(), nullptr);
+    EXPECT_FALSE(app->controller()->expanded());
+
+    app->openURLs({});
+    EXPECT_EQ(app->store()->message(), QStringLiteral("Open one Brevalto URL at a time."));
+
+    app->store()->setMessage(QString());
+    app->openURLs({"brevalto://Settings"});
+    EXPECT_EQ(app->store()->message().toStdString(),
+              std::string(AutomationFailure::message(AutomationFailure::Kind::invalid)));
+    EXPECT_EQ(app->preferences(), nullptr);
+
+    app->openURLs({"brevalto://settings"});
+    ASSERT_NE(app->preferences(), nullptr);
+    EXPECT_TRUE(app->preferences()->isVisible());
+
+    app->openURLs({"brevalto://history"});
+    EXPECT_TRUE(app->controller()->expanded());
+}
+
+TEST_F(AppDelegateTest, ACaptureLinkIsConfirmedFirstAndADeclinedOneRunsNothing) {
+    auto app = make(false);
+    app->applicationDidFinishLaunching();
+    app->store()->setMessage(QString());
+    app->openURLs({"brevalto://capture?mode=region"});
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(app->store()->message().isEmpty());
+}
+
+TEST_F(AppDelegateTest, SettingsOpenOnceAndComeBackAsTheSameWindow) {
+    auto app = make();
+    app->applicationDidFinishLaunching();
+    app->settings();
+    SettingsWindow* first = app->preferences();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->windowTitle(), QStringLiteral("Brevalto Settings"));
+    QStringList tabs;
+    for (int i = 0; i < first->tabs()->count(); ++i) {
+        tabs << first->tabs()->tabText(i);
+        EXPECT_FALSE(first->tabs()->tabIcon(i).isNull()) << i;
+    }
+    EXPECT_EQ(tabs, (QStringList{"General", "Shortcuts", "Screenshots", "AI", "Upload", "Cloudflare"}));
+    EXPECT_EQ(screens.shownInTaskbar(), false);
+    first->close();
+    app->settings();
+    EXPECT_EQ(app->preferences(), first);
+    EXPECT_TRUE(first->isVisible());
+
+    // An internal settings request takes the same road.
+    first->close();
+    app->open(AutomationRequest::Command::settings);
+    EXPECT_TRUE(first->isVisible());
+}
+
+TEST_F(AppDelegateTest, ShowInDockDecidesTheTaskbarAtOnce) {
+    defaults.set("showInDock", true);
+    auto app = make();
+    app->applicationDidFinishLaunching();
+    app->settings();
+    EXPECT_EQ(screens.shownInTaskbar(), true);
+    app->applyTaskbarPolicy(false);
+    EXPECT_EQ(screens.shownInTaskbar(), false);
+}
+
+TEST_F(AppDelegateTest, TheClipboardHotKeyTogglesThePanelAndTheOthersReachTheWorkflow) {
+    auto app = make();
+    app->applicationDidFinishLaunching();
+    ASSERT_FALSE(app->controller()->expanded());
+    app->shortcuts().fire(0);  // openClipboard
+    EXPECT_TRUE(app->controller()->expanded());
+    app->toggle();
+    EXPECT_FALSE(app->controller()->expanded());
+
+    // Capture commands are refused for now; the refusal ends in the status line, never a crash.
+    app->store()->setMessage(QString());
+    app->handleShortcut(ShortcutAction::region);
+    EXPECT_EQ(app->store()->message().toStdString(),
+              std::string(AutomationFailure::message(AutomationFailure::Kind::execution)));
+    app->store()->setMessage(QString());
+    app->handleShortcut(ShortcutAction::editor);
+    EXPECT_EQ(app->store()->message().toStdString(),
+              std::string(AutomationFailure::message(AutomationFailure::Kind::execution)));
+    EXPECT_EQ(asked, 0) << "requests from inside the app are never confirmed";
+}
+
+TEST_F(AppDelegateTest, QuittingReleasesTheKeysAndCancelsAnUpload) {
+    auto app = make();
+    app->applicationDidFinishLaunching();
+    auto source = std::make_shared<std::stop_source>();
+    app->uploads()->work = TaskHandle(source);
+    bool quitRequested = false;
+    QObject::connect(app.get(), &AppDelegate::quitRequested, [&] { quitRequested = true; });
+    app->quit();
+    EXPECT_TRUE(quitRequested);
+    app->applicationWillTerminate();
+    EXPECT_TRUE(source->stop_requested());
+    EXPECT_FALSE(app->uploads()->work.has_value());
+    EXPECT_EQ(app->uploads()->status(),
+              QStringLiteral("Cancelled. The server may have received the object; check history before retrying."));
+    EXPECT_FALSE(app->shortcuts().handlerInstalled());
+}
+
+}  // namespace
+}  // namespace brevalto

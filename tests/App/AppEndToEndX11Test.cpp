@@ -1,0 +1,126 @@
+// Starts the built program as a user would, on the private X server of this test, and drives it
+// from other processes: xclip copies, a second `brevalto URL`, the quit shortcut.
+#include "Platform/AtomicFile.h"
+#include "QtWait.h"
+#include "TestFolder.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+namespace brevalto {
+namespace {
+
+namespace fs = std::filesystem;
+
+const QString kProgram = QStringLiteral(BREVALTO_BINARY_DIR "/brevalto");
+
+class AppEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env_ = QProcessEnvironment::systemEnvironment();
+        env_.insert("HOME", QString::fromStdString(home_.path().string()));
+        env_.insert("XDG_DATA_HOME", QString::fromStdString((home_ / "data").string()));
+        env_.insert("XDG_CONFIG_HOME", QString::fromStdString((home_ / "config").string()));
+        AtomicFile::createFolder(home_ / "run");
+        env_.insert("XDG_RUNTIME_DIR", QString::fromStdString((home_ / "run").string()));
+        env_.insert("QT_QPA_PLATFORM", "xcb");
+    }
+
+    void TearDown() override {
+        if (app_.state() != QProcess::NotRunning) {
+            app_.kill();
+            app_.waitForFinished(3000);
+        }
+    }
+
+    // Runs a helper program to its end and returns its standard output.
+    QString run(const QString& program, const QStringList& args, const QByteArray& input = {}) {
+        QProcess p;
+        p.setProcessEnvironment(env_);
+        p.start(program, args);
+        if (!input.isNull()) {
+            p.write(input);
+            p.closeWriteChannel();
+        }
+        EXPECT_TRUE(p.waitForFinished(10000)) << program.toStdString();
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+
+    std::vector<std::string> historyTexts() {
+        std::vector<std::string> texts;
+        try {
+            const auto json = nlohmann::json::parse(AtomicFile::read(home_ / "data" / "brevalto" / "history.json", 1 << 20));
+            for (const auto& clip : json)
+                if (clip.contains("text")) texts.push_back(clip["text"].get<std::string>());
+        } catch (const std::exception&) {
+        }
+        return texts;
+    }
+
+    bool hasWindowNamed(const QString& name) {
+        return !run("xdotool", {"search", "--onlyvisible", "--name", name}).isEmpty();
+    }
+
+    TestFolder home_;
+    QProcessEnvironment env_;
+    QProcess app_;
+};
+
+TEST_F(AppEndToEnd, RecordsCopiesOpensLinksFromASecondProcessAndQuits) {
+    // Text on the clipboard before the start is not recorded.
+    QProcess before;
+    before.setProcessEnvironment(env_);
+    before.start("xclip", {"-selection", "clipboard", "-i"});
+    before.write("copied before the start");
+    before.closeWriteChannel();
+    ASSERT_TRUE(before.waitForFinished(5000));
+
+    app_.setProcessEnvironment(env_);
+    app_.setProcessChannelMode(QProcess::ForwardedChannels);
+    app_.start(kProgram, {});
+    ASSERT_TRUE(app_.waitForStarted(5000));
+    ASSERT_TRUE(waitUntil([&] { return hasWindowNamed("Brevalto"); }, 10000)) << "the panel never mapped";
+
+    run("xclip", {"-selection", "clipboard", "-i"}, "hello from another app");
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto texts = historyTexts();
+            return std::find(texts.begin(), texts.end(), "hello from another app") != texts.end();
+        },
+        10000));
+    const auto texts = historyTexts();
+    EXPECT_EQ(std::find(texts.begin(), texts.end(), "copied before the start"), texts.end());
+
+    QProcess second;
+    second.setProcessEnvironment(env_);
+    second.start(kProgram, {"brevalto://settings"});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return hasWindowNamed("Brevalto Settings"); }, 10000));
+    EXPECT_EQ(app_.state(), QProcess::Running);
+
+    // Ctrl+Q in the settings window quits.
+    const QString window = run("xdotool", {"search", "--onlyvisible", "--name", "Brevalto Settings"}).split('\n').first();
+    run("xdotool", {"windowactivate", "--sync", window});
+    run("xdotool", {"key", "--clearmodifiers", "ctrl+q"});
+    ASSERT_TRUE(app_.waitForFinished(10000)) << "the app did not quit";
+    EXPECT_EQ(app_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app_.exitCode(), 0);
+}
+
+TEST_F(AppEndToEnd, ASecondStartWithoutAnInstanceRunsTheLinkItselfAndTerminationIsClean) {
+    app_.setProcessEnvironment(env_);
+    app_.start(kProgram, {"brevalto://settings"});
+    ASSERT_TRUE(app_.waitForStarted(5000));
+    ASSERT_TRUE(waitUntil([&] { return hasWindowNamed("Brevalto Settings"); }, 10000));
+    app_.terminate();
+    ASSERT_TRUE(app_.waitForFinished(10000));
+    EXPECT_EQ(app_.exitCode(), 0);
+}
+
+}  // namespace
+}  // namespace brevalto
