@@ -7,6 +7,9 @@
 #include <xcb/xfixes.h>
 #include <xcb/composite.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -50,6 +53,22 @@ inline std::uint32_t channel(std::uint32_t pixel, std::uint32_t mask) {
     const int shift = std::countr_zero(mask);
     const std::uint32_t max = mask >> shift;
     return ((pixel & mask) >> shift) * 255 / max;
+}
+
+// dst = src | bits for one row. The target is written with streaming stores: it is not read
+// back soon, and bypassing the cache nearly halves the cost of a screen-sized copy. Callers
+// fence once after the last row.
+inline void copyRow(const std::uint32_t* __restrict src, std::uint32_t* __restrict dst, int width, std::uint32_t bits) {
+    int x = 0;
+#if defined(__SSE2__)
+    for (; x < width && (reinterpret_cast<std::uintptr_t>(dst + x) & 15u) != 0; ++x) dst[x] = src[x] | bits;
+    const __m128i mask = _mm_set1_epi32(static_cast<int>(bits));
+    for (; x + 4 <= width; x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + x), _mm_or_si128(v, mask));
+    }
+#endif
+    for (; x < width; ++x) dst[x] = src[x] | bits;
 }
 
 double rotationDegrees(std::uint16_t rotation) {
@@ -158,13 +177,14 @@ std::vector<X11CaptureServer::Monitor> X11CaptureServer::monitors(bool details) 
         // an output's id (both are 29-bit numbers).
         monitor.id = output != XCB_NONE ? output : (m->name | 0x80000000u);
         firstOutputs.push_back(output);
-        names.push_back(xcb_get_atom_name(connection_, m->name));
+        if (details) names.push_back(xcb_get_atom_name(connection_, m->name));
         result.push_back(monitor);
     }
     const xcb_atom_t edidAtom = details ? atom("EDID") : XCB_NONE;
     std::vector<xcb_randr_get_output_property_cookie_t> edids;
     std::vector<xcb_randr_get_output_info_cookie_t> infos;
     for (std::size_t i = 0; i < result.size(); ++i) {
+        if (!details) continue;
         if (Reply<xcb_get_atom_name_reply_t> n{xcb_get_atom_name_reply(connection_, names[i], nullptr)}) {
             result[i].name = QString::fromUtf8(xcb_get_atom_name_name(n.get()), xcb_get_atom_name_name_length(n.get()));
         }
@@ -318,10 +338,11 @@ bool X11CaptureServer::convert(const std::uint8_t* data, std::size_t length, con
         // The common case: the bytes are already Qt's 0xAARRGGBB in memory order.
         const std::uint32_t opaque = withAlpha ? 0u : 0xff000000u;
         for (int y = 0; y < size.height(); ++y) {
-            const auto* src = reinterpret_cast<const std::uint32_t*>(data + stride * y);
-            std::uint32_t* dst = row(y);
-            for (int x = 0; x < size.width(); ++x) dst[x] = src[x] | opaque;
+            copyRow(reinterpret_cast<const std::uint32_t*>(data + stride * y), row(y), size.width(), opaque);
         }
+#if defined(__SSE2__)
+        _mm_sfence();
+#endif
         return true;
     }
     const int bytesPerPixel = bpp / 8;

@@ -43,7 +43,7 @@ public:
 
     xcb_atom_t atom(const char* name);
 
-    // Monitors, primary first. With details, EDID and rotation are read too.
+    // Monitors, primary first: ids and areas; with details also names, EDID and rotation.
     std::vector<Monitor> monitors(bool details);
 
     // A property of a window as raw bytes (at most maxBytes), with its type and format.

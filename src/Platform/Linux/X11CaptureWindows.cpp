@@ -82,7 +82,7 @@ std::vector<ScreenCaptureWindow> X11ScreenCapture::listWindows(bool includeOwn) 
                            xcb_translate_coordinates(c, id, x.root(), 0, 0), xcb_get_geometry(c, id)});
     }
 
-    const auto monitors = x.monitors(false);
+    const auto monitors = x.monitors(true);  // names: the scale goes by monitor name
     const qint64 ownPid = QCoreApplication::applicationPid();
     for (const Pending& p : pending) {
         ScreenCaptureWindow w;
