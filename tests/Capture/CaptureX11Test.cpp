@@ -90,6 +90,17 @@ private:
     xcb_window_t id_ = 0;
 };
 
+// Counts how often a widget was hidden.
+class HideCounter : public QObject {
+public:
+    explicit HideCounter(QWidget& widget) { widget.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Hide) ++count;
+        return false;
+    }
+    int count = 0;
+};
+
 class CaptureX11Test : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -178,7 +189,13 @@ TEST_F(CaptureX11Test, DisplayShotShowsTheWindowAndHidesOurOwn) {
     const QRect client = window.clientRect();
     own.setGeometry(client.x() + 50, client.y() + 50, 100, 80);
     own.show();
+    QWidget far;  // ours too, but away from the shot: left alone
+    far.setWindowFlag(Qt::FramelessWindowHint);
+    far.setGeometry(1500, 800, 100, 80);
+    far.show();
     ASSERT_TRUE(waitUntil([&] { return own.windowHandle() && own.windowHandle()->isExposed(); }));
+    ASSERT_TRUE(waitUntil([&] { return far.windowHandle() && far.windowHandle()->isExposed(); }));
+    HideCounter ownHides(own), farHides(far);
 
     const auto displays = engine_.displays();
     ASSERT_FALSE(displays.empty());
@@ -191,6 +208,8 @@ TEST_F(CaptureX11Test, DisplayShotShowsTheWindowAndHidesOurOwn) {
     EXPECT_EQ(uniform(shot.image), teal);
     EXPECT_EQ(shot.screenRect, area);
     EXPECT_TRUE(own.isVisible()) << "our window comes back after the shot";
+    EXPECT_EQ(ownHides.count, 1);
+    EXPECT_EQ(farHides.count, 0);
 
     const auto whole = engine_.captureDisplayImage(display, CaptureRequest{}, std::nullopt);
     EXPECT_EQ(whole.image.size(), display.pixelSize.toSize());

@@ -46,6 +46,15 @@ xcb_window_t topLevelOf(xcb_connection_t* c, xcb_window_t window) {
     return window;
 }
 
+// Where a child of the root lies, in root pixels (its border included).
+QRect rootRectOf(xcb_connection_t* c, xcb_window_t window) {
+    auto* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+    if (!g) return {};
+    const QRect rect(g->x, g->y, g->width + 2 * g->border_width, g->height + 2 * g->border_width);
+    std::free(g);
+    return rect;
+}
+
 bool viewable(xcb_connection_t* c, xcb_window_t window) {
     auto* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr);
     const bool result = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
@@ -55,17 +64,21 @@ bool viewable(xcb_connection_t* c, xcb_window_t window) {
 
 }  // namespace
 
-X11CaptureOwnWindows::X11CaptureOwnWindows(std::chrono::milliseconds repaintDelay) {
+X11CaptureOwnWindows::X11CaptureOwnWindows(const QRect& area, std::chrono::milliseconds repaintDelay) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
     xcb_connection_t* c = qtConnection();
     std::vector<xcb_window_t> frames;
     onGuiThread([&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (w->isVisible() && !w->isMinimized() && w->windowType() != Qt::Desktop) {
-                if (c && w->internalWinId()) frames.push_back(topLevelOf(c, xcb_window_t(w->internalWinId())));
-                hidden_.emplace_back(w);
-                w->hide();
+            if (!w->isVisible() || w->isMinimized() || w->windowType() == Qt::Desktop) continue;
+            if (c && w->internalWinId()) {
+                // A window away from the area cannot show in it: leave it alone.
+                const xcb_window_t frame = topLevelOf(c, xcb_window_t(w->internalWinId()));
+                if (frame != XCB_NONE && !rootRectOf(c, frame).intersects(area)) continue;
+                frames.push_back(frame);
             }
+            hidden_.emplace_back(w);
+            w->hide();
         }
         if (!hidden_.empty()) syncQt();
     });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QRect>
 #include <QWidget>
 
 #include <chrono>
@@ -8,12 +9,14 @@
 
 namespace brevalto {
 
-// Hides the app's own visible top-level windows for its lifetime and shows them again after it,
-// so that an image of the root does not contain them. Does nothing without a QApplication or
-// when no window of ours is visible. The hiding itself happens on the GUI thread.
+// Hides the app's own visible top-level windows that overlap an area of the root for its
+// lifetime and shows them again after it, so that an image of that area does not contain them.
+// Does nothing without a QApplication or when no window of ours is in the way. The hiding
+// happens on the GUI thread: from another thread it waits for the GUI thread, which therefore
+// must not be blocked waiting for the caller.
 class X11CaptureOwnWindows {
 public:
-    explicit X11CaptureOwnWindows(std::chrono::milliseconds repaintDelay);
+    X11CaptureOwnWindows(const QRect& area, std::chrono::milliseconds repaintDelay);
     ~X11CaptureOwnWindows();
     X11CaptureOwnWindows(const X11CaptureOwnWindows&) = delete;
     X11CaptureOwnWindows& operator=(const X11CaptureOwnWindows&) = delete;

@@ -89,7 +89,11 @@ std::vector<ScreenCaptureWindow> X11ScreenCapture::listWindows(bool includeOwn) 
         w.id = p.id;
         const auto title = x.takeProperty(p.netName);
         const auto legacyTitle = x.takeProperty(p.name);
-        w.title = title.type == utf8 ? QString::fromUtf8(title.bytes) : QString::fromLatin1(legacyTitle.bytes);
+        if (title.type == utf8) {
+            w.title = QString::fromUtf8(title.bytes);
+        } else {
+            w.title = legacyTitle.type == utf8 ? QString::fromUtf8(legacyTitle.bytes) : QString::fromLatin1(legacyTitle.bytes);
+        }
         const auto cls = x.takeProperty(p.wmClass).bytes.split('\0');
         w.appClass = cls.size() > 1 ? QString::fromUtf8(cls[1]) : QString();
         const auto pid = longs(x.takeProperty(p.pid).bytes);
@@ -182,7 +186,7 @@ QImage X11ScreenCapture::grabWindow(std::uint32_t windowID, bool includesCursor)
     if (x.hasComposite() && fromPixmap()) {
         // A compositing manager already keeps the window's own image.
     } else if (!covered && root.contains(rect)) {
-        X11CaptureOwnWindows hidden(repaintDelay);
+        X11CaptureOwnWindows hidden(rect, repaintDelay);
         image = x.image(x.root(), rect, x.rootDepth());
     } else if (x.hasComposite() && redirect()) {
         // Redirecting makes the server keep the window's contents off screen; give the window a
@@ -199,7 +203,7 @@ QImage X11ScreenCapture::grabWindow(std::uint32_t windowID, bool includesCursor)
         if (visible.isEmpty()) return {};
         QImage part;
         {
-            X11CaptureOwnWindows hidden(repaintDelay);
+            X11CaptureOwnWindows hidden(visible, repaintDelay);
             part = x.image(x.root(), visible, x.rootDepth());
         }
         if (part.isNull()) return {};

@@ -92,7 +92,7 @@ bool X11ScreenCapture::grabRoot(const QRect& rect, bool includesCursor, QImage& 
     if (!server_->rootRect().contains(rect)) return false;
     bool ok = false;
     {
-        X11CaptureOwnWindows hidden(repaintDelay);
+        X11CaptureOwnWindows hidden(rect, repaintDelay);
         ok = server_->read(server_->root(), rect, server_->rootDepth(), target, at, true);
     }
     if (ok && includesCursor) server_->drawCursor(target, rect.topLeft() - at, QRect(at, rect.size()));
