@@ -7,8 +7,10 @@
 #include "Platform/Linux/QtPasteboard.h"
 #include "Platform/Linux/QtScreens.h"
 #include "Platform/Linux/X11Apps.h"
+#include "Platform/Symbols.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -53,6 +55,8 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("brevalto"));
     QApplication::setOrganizationDomain(QStringLiteral("brevalto.app"));
     QApplication::setQuitOnLastWindowClosed(false);
+    Symbols::registerResources();
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("brevalto"), QIcon(Symbols::templatePath("AppIcon"))));
     raiseImageAllocationLimit();
 
     QStringList urls = QApplication::arguments().mid(1);

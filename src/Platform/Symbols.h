@@ -48,12 +48,14 @@ public:
     // Paints the drawing at a resource path in the colour (registration is the caller's).
     static QImage paintPath(const QString& path, QSizeF size, const QColor& color, qreal devicePixelRatio);
 
-private:
-    // Inline so that the reference to the resources is made from the app's side of the link.
+    // Makes the app's resources (symbols, images, the app icon) readable. Inline so that the
+    // reference to the resources is made from the app's side of the link.
     static void registerResources() {
         static const bool registered = (::qInitResources_brevalto(), true);
         (void)registered;
     }
+
+private:
     static bool exists(const QString& path);
     static QIcon makeIcon(const QString& path, const QColor& color);
 };

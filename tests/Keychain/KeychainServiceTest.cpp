@@ -195,7 +195,9 @@ TEST(KeychainService, ProgramExitStatuses) {
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         ServiceProcess service(test.program, test.arguments);
-        ASSERT_TRUE(service.channel().send(request("exists")));
+        // A service that refuses to start may already have closed its end: the request may or
+        // may not go out, and either way no answer comes back.
+        (void)service.channel().send(request("exists"));
         KeychainMessage reply;
         EXPECT_EQ(service.channel().receive(reply, std::chrono::steady_clock::now() + 10s),
                   KeychainChannel::Received::closed);

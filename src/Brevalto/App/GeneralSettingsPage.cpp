@@ -1,6 +1,7 @@
 #include "App/GeneralSettingsPage.h"
 
 #include "App/LaunchAtLogin.h"
+#include "Clipboard/ClipboardMonitor.h"
 #include "Platform/Defaults.h"
 
 #include <QCheckBox>
@@ -18,9 +19,7 @@ namespace {
 
 constexpr const char* kHoverOpen = "hoverOpen";
 constexpr const char* kShowInDock = "showInDock";
-constexpr const char* kIgnoredApps = "ignoredApps";
 constexpr const char* kHistoryRetention = "historyRetention";
-constexpr const char* kDefaultIgnoredApps = "1Password,KeePassXC";
 
 QLabel* caption(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -63,9 +62,8 @@ GeneralSettingsPage::GeneralSettingsPage(Defaults& defaults, LaunchAtLogin& logi
     hover_->setObjectName(QStringLiteral("hoverOpen"));
     hover_->setChecked(boolSetting(defaults_, kHoverOpen, true));
     connect(hover_, &QCheckBox::toggled, this, [this](bool on) { defaults_.set(kHoverOpen, on); });
-    showInDock_ = new QCheckBox(QStringLiteral("Show in Dock"), appearance);
+    showInDock_ = new QCheckBox(QStringLiteral("Show in taskbar"), appearance);
     showInDock_->setObjectName(QStringLiteral("showInDock"));
-    showInDock_->setToolTip(QStringLiteral("Show Brevalto's windows in the taskbar."));
     showInDock_->setChecked(boolSetting(defaults_, kShowInDock, false));
     connect(showInDock_, &QCheckBox::toggled, this, [this](bool on) {
         defaults_.set(kShowInDock, on);
@@ -82,10 +80,10 @@ GeneralSettingsPage::GeneralSettingsPage(Defaults& defaults, LaunchAtLogin& logi
     ignored_ = new QLineEdit(clipboard);
     ignored_->setObjectName(QStringLiteral("ignoredApps"));
     ignored_->setToolTip(
-        QStringLiteral("Comma-separated app bundle identifiers. Clipboard content from these apps is ignored."));
-    ignored_->setText(QString::fromStdString(defaults_.string(kIgnoredApps).value_or(kDefaultIgnoredApps)));
+        QStringLiteral("Comma-separated app identifiers (window classes). Clipboard content from these apps is ignored."));
+    ignored_->setText(QString::fromStdString(defaults_.string(ClipboardMonitor::ignoredAppsKey).value_or(ClipboardMonitor::defaultIgnoredApps)));
     connect(ignored_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { defaults_.set(kIgnoredApps, text.toStdString()); });
+            [this](const QString& text) { defaults_.set(ClipboardMonitor::ignoredAppsKey, text.toStdString()); });
     ignoredForm->addRow(QStringLiteral("Ignored apps"), ignored_);
     clipboardLayout->addLayout(ignoredForm);
     clipboardLayout->addWidget(caption(

@@ -27,7 +27,7 @@ public:
     };
     static const std::array<RetentionChoice, 5>& retentionChoices();
 
-    // onShowInDock: applies the taskbar policy at once when the user flips "Show in Dock".
+    // onShowInDock: applies the taskbar policy at once when the user flips "Show in taskbar".
     GeneralSettingsPage(Defaults& defaults, LaunchAtLogin& login, std::function<void(bool)> onShowInDock,
                         QWidget* parent = nullptr);
 
