@@ -1,5 +1,7 @@
 #include "Platform/Linux/QtScreens.h"
 
+#include "Platform/Linux/X11Connection.h"
+
 #include <QCursor>
 #include <QDBusConnection>
 #include <QGuiApplication>
@@ -26,17 +28,13 @@ xcb_connection_t* x11Connection() {
     return x11 ? x11->connection() : nullptr;
 }
 
-template <class T>
-using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
-
 xcb_atom_t internAtom(xcb_connection_t* c, std::string_view name) {
     // Atoms live as long as the X server; ask once per name and connection.
     static std::map<std::pair<xcb_connection_t*, std::string>, xcb_atom_t> cache;
     const auto key = std::make_pair(c, std::string(name));
     if (const auto found = cache.find(key); found != cache.end()) return found->second;
     XcbReply<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr),
-        &std::free);
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
     const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     if (atom != XCB_ATOM_NONE) cache.emplace(key, atom);
     return atom;
@@ -46,7 +44,7 @@ xcb_window_t selectionOwner(xcb_connection_t* c, std::string_view selection) {
     const xcb_atom_t atom = internAtom(c, selection);
     if (atom == XCB_ATOM_NONE) return XCB_WINDOW_NONE;
     XcbReply<xcb_get_selection_owner_reply_t> reply(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom), nullptr), &std::free);
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom), nullptr));
     return reply ? reply->owner : xcb_window_t(XCB_WINDOW_NONE);
 }
 
@@ -61,18 +59,7 @@ int defaultScreenNumber() {
 
 void sendWindowState(xcb_connection_t* c, xcb_window_t root, xcb_window_t window, xcb_atom_t type,
                      std::uint32_t d0, std::uint32_t d1, std::uint32_t d2) {
-    xcb_client_message_event_t event;
-    std::memset(&event, 0, sizeof event);
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = type;
-    event.data.data32[0] = d0;
-    event.data.data32[1] = d1;
-    event.data.data32[2] = d2;
-    event.data.data32[3] = 1;  // source: a normal application
-    xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&event));
+    sendRootClientMessage(c, root, window, type, {d0, d1, d2, 1 /* source: a normal application */, 0});
 }
 
 }  // namespace
@@ -205,8 +192,7 @@ bool QtScreens::reduceMotion() const {
     if (property == XCB_ATOM_NONE) return false;
     // The blob is small; 64 KiB (16384 words) bounds what a settings manager can make us read.
     XcbReply<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, owner, property, XCB_ATOM_ANY, 0, 16384), nullptr),
-        &std::free);
+        xcb_get_property_reply(c, xcb_get_property(c, 0, owner, property, XCB_ATOM_ANY, 0, 16384), nullptr));
     if (!reply || reply->format != 8) return false;
     const QByteArray blob(static_cast<const char*>(xcb_get_property_value(reply.get())),
                           xcb_get_property_value_length(reply.get()));
@@ -260,8 +246,7 @@ void QtScreens::setShownInTaskbar(QWindow* window, bool shown) {
         // A withdrawn window carries its states into its mapping.
         std::vector<xcb_atom_t> states;
         const auto cookie = xcb_get_property(c, 0, id, wmState, XCB_ATOM_ATOM, 0, 64);
-        std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(xcb_get_property_reply(c, cookie, nullptr),
-                                                                             &std::free);
+        XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, nullptr));
         if (reply && reply->format == 32) {
             const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
             const int count = xcb_get_property_value_length(reply.get()) / 4;

@@ -91,18 +91,9 @@ bool X11Apps::activate(const AppIdentity& app) {
     const auto current = x->windowProperty(x->root(), activeAtom);
     if (current && *current == window) return true;
 
-    xcb_client_message_event_t event;
-    std::memset(&event, 0, sizeof event);
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = activeAtom;
-    event.data.data32[0] = 2;  // the request comes from a direct user action
-    event.data.data32[1] = XCB_CURRENT_TIME;
-    event.data.data32[2] = current.value_or(XCB_WINDOW_NONE);
-    xcb_send_event(x->get(), 0, x->root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&event));
+    // Source 2: the request comes from a direct user action.
+    sendRootClientMessage(x->get(), x->root(), window, activeAtom,
+                          {2, XCB_CURRENT_TIME, current.value_or(XCB_WINDOW_NONE), 0, 0});
     xcb_flush(x->get());
 
     // The window manager answers by moving _NET_ACTIVE_WINDOW; give it a moment, not more.

@@ -1,4 +1,5 @@
 #include "Platform/Linux/X11CaptureServer.h"
+#include "Platform/Linux/X11Connection.h"
 
 #include <QPainter>
 
@@ -23,11 +24,8 @@ namespace brevalto {
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
 template <class T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
+using Reply = XcbReply<T>;
 
 const xcb_visualtype_t* findVisual(const xcb_setup_t* setup, xcb_visualid_t id) {
     for (auto s = xcb_setup_roots_iterator(setup); s.rem; xcb_screen_next(&s)) {

@@ -1,4 +1,5 @@
 // The window half of X11ScreenCapture: the window list and single-window images.
+#include "Platform/Linux/X11Connection.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 
 #include "Platform/Linux/X11CaptureOwnWindows.h"
@@ -19,11 +20,8 @@ namespace brevalto {
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
 template <class T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
+using Reply = XcbReply<T>;
 
 constexpr std::uint32_t maxWindows = 4096;
 constexpr std::uint32_t maxTitleBytes = 4096;

@@ -123,4 +123,17 @@ xcb_generic_event_t* X11Connection::waitForEvent(const std::function<bool(const 
     }
 }
 
+void sendRootClientMessage(xcb_connection_t* c, xcb_window_t root, xcb_window_t window, xcb_atom_t type,
+                           std::array<std::uint32_t, 5> data) {
+    xcb_client_message_event_t event;
+    std::memset(&event, 0, sizeof event);
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    for (std::size_t i = 0; i < data.size(); ++i) event.data.data32[i] = data[i];
+    xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&event));
+}
+
 }  // namespace brevalto

@@ -2,7 +2,9 @@
 
 #include <xcb/xcb.h>
 
+#include <array>
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +15,18 @@
 #include <vector>
 
 namespace brevalto {
+
+// An xcb reply, freed with the connection's allocator.
+struct XcbFree {
+    void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using XcbReply = std::unique_ptr<T, XcbFree>;
+
+// Sends a 32-bit client message about window to the root window, the way EWMH asks window
+// managers for a change (active window, window state, desktop).
+void sendRootClientMessage(xcb_connection_t* c, xcb_window_t root, xcb_window_t window, xcb_atom_t type,
+                           std::array<std::uint32_t, 5> data);
 
 // One connection of our own to the X server, with the few requests the platform code repeats:
 // atoms by name (cached), window properties, and waiting for an event with a deadline.
