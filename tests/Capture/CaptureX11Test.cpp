@@ -302,6 +302,20 @@ TEST_F(CaptureX11Test, WallpaperComesFromTheRootPixmap) {
     xcb_disconnect(c);
 }
 
+TEST(CaptureX11NoDisplayTest, WithoutADisplayCaptureIsNotPermitted) {
+    X11ScreenCapture none(":9999");  // no server there
+    EXPECT_FALSE(none.hasPermission());
+    EXPECT_TRUE(none.displays().empty());
+    EXPECT_TRUE(none.windows().empty());
+    CaptureEngine engine(none);
+    try {
+        engine.displays();
+        FAIL() << "capture without a display";
+    } catch (const CaptureError& e) {
+        EXPECT_EQ(e.kind(), CaptureError::Kind::permissionDenied);
+    }
+}
+
 // Runs last: it splits the screen into two monitors, the right one primary.
 TEST_F(CaptureX11Test, MonitorsArePrimaryFirstAndShotAtTheirOffsets) {
     ForeignWindow left(QRect(600, 50, 420, 400), teal, "Left", "CaptureProbe", owner_.processId());
