@@ -7,6 +7,7 @@
 #include "Platform/Linux/QtPasteboard.h"
 #include "Platform/Linux/QtScreens.h"
 #include "Platform/Linux/X11Apps.h"
+#include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Symbols.h"
 
 #include <QApplication>
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
     QtPasteboard pasteboard;
     X11Apps apps;
     QtScreens screens;
+    X11ScreenCapture screenCapture;
 
     AppEnvironment environment;
     environment.platform.defaults = &defaults;
@@ -99,6 +101,7 @@ int main(int argc, char** argv) {
     environment.platform.pasteboard = &pasteboard;
     environment.platform.apps = &apps;
     environment.platform.screens = &screens;
+    environment.platform.screenCapture = &screenCapture;
 
     int status = 0;
     {
