@@ -164,6 +164,8 @@ TEST(DocumentValidationTest, CounterText) {
         {"10000", false}, {"5.0", false}, {"", false},    {" 5", false},   {"5 ", false},
         {"-3", false},   {"+", false},    {"٣", false},   {"0x10", false}, {"99999999999999999999", false},
         {"-0", false},   {"+0009999", true},
+        // Digit strings whose value would wrap a 64-bit sum back into 1...9999.
+        {"18446744073709551620", false}, {"92233720368547758080001", false},
     };
     for (const auto& c : cases) {
         ScreenshotDocument d = samples::document();

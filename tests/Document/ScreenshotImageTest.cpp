@@ -142,7 +142,8 @@ TEST_F(ScreenshotImageTest, LoadingFilesUpToSixtyFourMebibytes) {
     writeFile(folder / "over.png", exact + QByteArray(1, '\0'));
     writeFile(folder / "empty.png", QByteArray());
     writeFile(folder / "text.png", QByteArray("not a picture"));
-    for (const char* name : {"over.png", "empty.png", "text.png"})
+    std::filesystem::create_directory(folder / "folder.png");
+    for (const char* name : {"over.png", "empty.png", "text.png", "folder.png"})
         EXPECT_EQ(errorOf([&] { loadScreenshotImage(folder / name); }), kUnreadableImageMessage) << name;
     EXPECT_EQ(errorOf([&] { loadScreenshotImage(QUrl("https://example.com/a.png")); }), kUnreadableImageMessage);
     EXPECT_THROW(loadScreenshotImage(folder / "missing.png"), FileError);

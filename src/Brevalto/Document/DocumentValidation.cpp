@@ -8,7 +8,6 @@
 #include <unicode/utext.h>
 
 #include <cmath>
-#include <limits>
 #include <memory>
 #include <unordered_set>
 
@@ -74,12 +73,12 @@ bool isCounterNumber(const std::string& text) {
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     if (i == text.size()) return false;
     std::uint64_t magnitude = 0;
-    constexpr std::uint64_t ceiling = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + 1;
     for (; i < text.size(); ++i) {
         const char c = text[i];
         if (c < '0' || c > '9') return false;
         magnitude = magnitude * 10 + static_cast<std::uint64_t>(c - '0');
-        if (magnitude > ceiling) return false;  // does not fit; and never within 1...9999
+        // Further digits only make it larger, and stopping here keeps the sum from wrapping.
+        if (magnitude > 9999) return false;
     }
     if (negative) return false;  // zero or below
     return magnitude >= 1 && magnitude <= 9999;

@@ -44,6 +44,10 @@ QImage decodeScreenshotImage(QImageReader& reader) {
 
 QImage loadScreenshotImage(const fs::path& file) {
     std::error_code error;
+    const fs::file_status status = fs::status(file, error);
+    if (error) throw FileError("Could not read " + file.string() + ": " + error.message());
+    // A folder or a special file has no file size to go by: it is not an image file.
+    if (!fs::is_regular_file(status)) throw ScreenshotError(kUnreadableImageMessage);
     const std::uintmax_t size = fs::file_size(file, error);
     if (error) throw FileError("Could not read " + file.string() + ": " + error.message());
     if (size == 0 || size > static_cast<std::uintmax_t>(kMaxImageBytes)) throw ScreenshotError(kUnreadableImageMessage);
