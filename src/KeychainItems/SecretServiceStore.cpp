@@ -23,7 +23,8 @@ const SecretSchema& schema() {
 //   SECRET_ERROR_NO_SUCH_OBJECT (the item went away)          -25300 item not found
 //   SECRET_ERROR_ALREADY_EXISTS                               -25299 duplicate item
 //   SECRET_ERROR_IS_LOCKED (the collection stayed locked,     -25308 interaction not allowed
-//     e.g. its unlock prompt was dismissed)
+//     e.g. its unlock prompt was dismissed), or a read that
+//     finds the item but no secret (no error)
 //   G_IO_ERROR_CANCELLED (the prompt or call was cancelled)   -128   user canceled
 //   no Secret Service on the bus: no session bus, nobody      -25291 no keychain available
 //     owns the name, it cannot be activated
@@ -125,7 +126,13 @@ KeychainStatus SecretServiceStore::find(const std::string& service, const std::s
     }
     SecretValue* value = secret_password_lookup_binary_sync(&schema(), nullptr, call.error(), "service",
                                                             service.c_str(), "account", account.c_str(), nullptr);
-    if (!value) return call.status();
+    if (!value) {
+        if (call.failed()) return call.status();
+        // No error and no secret: either nothing matches, or the item stays locked because its
+        // collection could not be unlocked. A locked item is never reported as missing.
+        const KeychainStatus found = find(service, account, nullptr);
+        return found == keychainStatus::success ? keychainStatus::interactionNotAllowed : found;
+    }
     gsize length = 0;
     const gchar* bytes = secret_value_get(value, &length);
     const auto* start = reinterpret_cast<const std::uint8_t*>(bytes);
@@ -173,11 +180,24 @@ KeychainStatus SecretServiceStore::add(const std::string& service, const std::st
 
 KeychainStatus SecretServiceStore::remove(const std::string& service, const std::string& account) {
     if (!validText(service) || !validText(account)) return keychainStatus::param;
+    // Like an update: locked items are unlocked first (which may ask the user), because the
+    // Secret Service deletes only unlocked items, and one left locked must not read as removed.
     Call call;
-    const gboolean removed = secret_password_clear_sync(&schema(), nullptr, call.error(), "service", service.c_str(),
-                                                        "account", account.c_str(), nullptr);
-    if (removed) return keychainStatus::success;
-    return call.status();  // no error: there was nothing to remove
+    GList* items = matchingItems(service, account,
+                                 static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), call);
+    if (call.failed()) {
+        g_list_free_full(items, g_object_unref);
+        return call.status();
+    }
+    if (!items) return keychainStatus::itemNotFound;
+    KeychainStatus status = keychainStatus::success;
+    for (GList* item = items; item && status == keychainStatus::success; item = item->next) {
+        Call removal;
+        if (!secret_item_delete_sync(SECRET_ITEM(item->data), nullptr, removal.error()))
+            status = removal.failed() ? removal.status() : keychainStatus::internalComponent;
+    }
+    g_list_free_full(items, g_object_unref);
+    return status;
 }
 
 }  // namespace brevalto

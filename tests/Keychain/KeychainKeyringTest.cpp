@@ -1,4 +1,7 @@
 // Against a real GNOME Keyring in a private D-Bus session (see tests/Support/with-keyring).
+// GLib first: its headers use the word that Qt defines as a macro ("signals").
+#include <libsecret/secret.h>
+
 #include "App/KeychainClient.h"
 #include "KeychainItems/KeychainItems.h"
 #include "KeychainItems/KeychainService.h"
@@ -7,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 
 namespace brevalto {
@@ -131,6 +135,65 @@ TEST(KeychainKeyring, ClientThroughTheServiceProgram) {
                     [&](auto& s, auto& a) { return client.keychainExists(s, a); },
                     [&](auto& s, auto& a) { return client.keychainDelete(s, a); }},
                    "app.brevalto.Client");
+}
+
+// Locks the default collection; unlocking it again takes a prompt, which no test can answer.
+void lockDefaultCollection() {
+    GError* error = nullptr;
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, &error);
+    ASSERT_TRUE(service) << (error ? error->message : "");
+    SecretCollection* collection =
+        secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
+    ASSERT_TRUE(collection) << (error ? error->message : "");
+    GList* objects = g_list_append(nullptr, collection);
+    EXPECT_EQ(secret_service_lock_sync(service, objects, nullptr, nullptr, &error), 1) << (error ? error->message : "");
+    g_clear_error(&error);
+    g_list_free(objects);
+    g_object_unref(collection);
+    g_object_unref(service);
+}
+
+// An item whose collection stays locked (its unlock prompt cannot be shown or is dismissed) can
+// be neither read nor changed nor removed, and is never reported as missing: a caller that
+// deletes a secret must not take "locked" for "gone".
+TEST(KeychainKeyring, AnItemInALockedCollectionIsNeverReportedMissing) {
+    // The lock cannot be undone here, so the checks run again in a keyring of their own, with no
+    // display for an unlock prompt.
+    if (!std::getenv("BREVALTO_TEST_OWN_KEYRING")) {
+        const std::string command = "BREVALTO_TEST_OWN_KEYRING=1 timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY '" +
+                                    std::string(BREVALTO_SOURCE_DIR) + "/tests/Support/with-keyring' '" +
+                                    thisProgram().string() +
+                                    "' --gtest_filter=KeychainKeyring.AnItemInALockedCollectionIsNeverReportedMissing";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return;
+    }
+    SecretServiceStore store;
+    KeychainItems items(store);
+    const std::string service = "app.brevalto.Locked";
+    ASSERT_EQ(items.save(bytes("sk-1"), service, "key"), keychainStatus::success);
+    lockDefaultCollection();
+
+    struct Step {
+        const char* what;
+        std::function<KeychainReadResult()> run;
+        KeychainStatus status;
+    };
+    auto status = [](KeychainStatus s) { return KeychainReadResult{s, std::nullopt}; };
+    const std::vector<Step> steps = {
+        {"exists", [&] { return status(items.exists(service, "key")); }, keychainStatus::success},
+        {"read", [&] { return items.read(service, "key"); }, keychainStatus::interactionNotAllowed},
+        {"save", [&] { return status(items.save(bytes("sk-2"), service, "key")); }, keychainStatus::interactionNotAllowed},
+        {"delete", [&] { return status(items.deleteItem(service, "key")); }, keychainStatus::interactionNotAllowed},
+        {"still there", [&] { return status(items.exists(service, "key")); }, keychainStatus::success},
+        {"read missing", [&] { return items.read(service, "nobody"); }, keychainStatus::itemNotFound},
+        {"delete missing", [&] { return status(items.deleteItem(service, "nobody")); }, keychainStatus::itemNotFound},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        const KeychainReadResult result = step.run();
+        EXPECT_EQ(result.status, step.status);
+        EXPECT_FALSE(result.data);
+    }
 }
 
 }  // namespace
