@@ -252,6 +252,41 @@ TEST_F(ClipboardMonitorTest, UnreadableOrOversizedContentRecordsNothingAndTheMon
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("fallback"));
 }
 
+// Content too large to read is reported as the store reports such content: a store that could
+// not load its history keeps saying so, and a full image queue is reported before the size.
+TEST_F(ClipboardMonitorTest, OversizedContentIsReportedAsTheStoreWould) {
+    const QByteArray huge(ClipStore::kMaxInputBytes + 1, 'a');
+    const QByteArray smallPng = encodedImage("PNG");
+
+    TestFolder brokenFolder;
+    AtomicFile::write(brokenFolder.path() / ClipStore::kIndexFileName, std::string("not json"));
+    ClipStore readOnly{brokenFolder.path(), clock};
+    ASSERT_FALSE(readOnly.writable());
+    const QString loadFailure = readOnly.message();
+    ClipboardMonitor readOnlyMonitor{readOnly, board, apps, defaults};
+    for (const QString& type : {PasteboardType::string, PasteboardType::png}) {
+        SCOPED_TRACE(type.toStdString());
+        copy({{type, huge}});
+        readOnlyMonitor.poll();
+        while (board.deliver() > 0) {
+        }
+        EXPECT_EQ(readOnly.message(), loadFailure);
+    }
+
+    // Three images pending: a fourth, oversized one meets the full queue first.
+    monitor.setCount(board.changeCount());
+    for (int i = 0; i < ClipStore::kMaxPendingImages; ++i) store.addImage(smallPng, "test");
+    copy({{PasteboardType::png, huge}});
+    monitor.poll();
+    while (board.deliver() > 0) {
+    }
+    EXPECT_EQ(store.message(), ClipboardMonitor::imageQueueBusyMessage);
+    ASSERT_TRUE(waitUntil([&] { return store.pendingImages() == 0; }));
+    copy({{PasteboardType::png, huge}});
+    tick();
+    EXPECT_EQ(store.message(), ClipboardMonitor::imageTooLargeMessage);
+}
+
 TEST_F(ClipboardMonitorTest, WriteBackMarksTheContentAndIsNotRecordedAgain) {
     apps.setFrontmost(QStringLiteral("Gedit"));
     board.copyText("from gedit");

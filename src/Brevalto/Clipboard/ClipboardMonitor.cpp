@@ -123,7 +123,7 @@ void ClipboardMonitor::readImage(Tick tick, QStringList imageTypes) {
                             store_.addImage(data.bytes, tick.source);
                             return finish();
                         case PasteboardData::Status::tooLarge:
-                            store_.setMessage(imageTooLargeMessage);
+                            reportOversized(Clip::Kind::image);
                             return finish();
                         case PasteboardData::Status::absent:
                         case PasteboardData::Status::failed:
@@ -142,11 +142,20 @@ void ClipboardMonitor::readText(Tick tick) {
             if (data.ok()) {
                 store_.addText(utf8Text(data.bytes), tick.source);
             } else if (data.status == PasteboardData::Status::tooLarge) {
-                store_.setMessage(textTooLargeMessage);
+                reportOversized(Clip::Kind::text);
             }
         }
         finish();
     });
+}
+
+// Content too large to read is reported as the store reports it when handed such content: a
+// read-only store keeps its load failure, and a full image queue says so before the size.
+void ClipboardMonitor::reportOversized(Clip::Kind kind) {
+    if (!store_.writable()) return;
+    if (kind == Clip::Kind::text) return store_.setMessage(textTooLargeMessage);
+    store_.setMessage(store_.pendingImages() >= ClipStore::kMaxPendingImages ? imageQueueBusyMessage
+                                                                             : imageTooLargeMessage);
 }
 
 void ClipboardMonitor::finish() {

@@ -45,6 +45,7 @@ public:
     static inline const QString writeFailedMessage = QStringLiteral("Could not write the clipboard");
     static inline const QString textTooLargeMessage = QStringLiteral("Text exceeds 32 MB");
     static inline const QString imageTooLargeMessage = QStringLiteral("Image exceeds 32 MB");
+    static inline const QString imageQueueBusyMessage = QStringLiteral("Image queue busy; copy again shortly");
 
     // Takes the board's change count now, so what was on the clipboard before is not recorded.
     ClipboardMonitor(ClipStore& store, Pasteboard& board, Apps& apps, Defaults& defaults, QObject* parent = nullptr);
@@ -82,6 +83,7 @@ private:
     void decide(Tick tick);
     void readImage(Tick tick, QStringList imageTypes);
     void readText(Tick tick);
+    void reportOversized(Clip::Kind kind);
     void finish();
     std::string frontmostSource() const;
 
