@@ -14,8 +14,15 @@ namespace brevalto {
 // opposite edges there).
 class ScreenGeometry {
 public:
-    // primaryHeight: the height of the primary screen in points (Qt device-independent pixels).
+    // primaryHeight: the Qt y of the primary screen's bottom edge in points (Qt device-independent
+    // pixels), which is its height when the primary screen starts at y 0.
     explicit ScreenGeometry(double primaryHeight) : primaryHeight_(primaryHeight) {}
+
+    // The geometry of a desktop whose primary screen has this frame in Qt coordinates (a primary
+    // screen below or beside another one need not start at y 0).
+    static ScreenGeometry ofPrimaryScreen(const QRectF& primaryFrame) {
+        return ScreenGeometry(primaryFrame.y() + primaryFrame.height());
+    }
 
     double primaryHeight() const { return primaryHeight_; }
 

@@ -310,6 +310,12 @@ TEST(ScreenGeometry, FlipsAroundThePrimaryScreenAndRoundTrips) {
     EXPECT_EQ(g.toQt(QPointF(10, 0)), QPointF(10, 1080));
     const QRectF r(-300.5, 17.25, 40, 60);
     EXPECT_EQ(g.fromQt(g.toQt(r)), r);
+
+    // A primary screen below another one starts lower in Qt's space; the origin is still its
+    // bottom-left corner.
+    const auto lower = ScreenGeometry::ofPrimaryScreen(QRectF(0, 1200, 1920, 1080));
+    EXPECT_EQ(lower.fromQt(QRectF(0, 1200, 1920, 1080)), QRectF(0, 0, 1920, 1080));
+    EXPECT_EQ(lower.fromQt(QRectF(0, 0, 1920, 1200)), QRectF(0, 1080, 1920, 1200));
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ std::vector<CaptureDisplay> CaptureDisplay::all(ScreenCapture& screen) {
     const auto screens = screen.displays();
     std::vector<CaptureDisplay> result;
     if (screens.empty()) return result;
-    const ScreenGeometry geometry(screens.front().frame.height());
+    const auto geometry = ScreenGeometry::ofPrimaryScreen(screens.front().frame);
     for (const auto& s : screens) {
         if (auto display = fromScreen(s, geometry)) result.push_back(*display);
     }

@@ -236,7 +236,7 @@ CapturedScreenshot CaptureEngine::captureWindowImage(const ScreenCaptureWindow& 
     requirePermission();
 
     const auto screens = screen_.displays();
-    const ScreenGeometry geometry(screens.empty() ? 0.0 : screens.front().frame.height());
+    const auto geometry = screens.empty() ? ScreenGeometry(0) : ScreenGeometry::ofPrimaryScreen(screens.front().frame);
     std::vector<CaptureDisplay> current;
     for (const auto& s : screens) {
         if (auto d = CaptureDisplay::fromScreen(s, geometry)) current.push_back(*d);

@@ -179,8 +179,7 @@ ScreenGeometry QtScreens::geometry() const {
     // The origin of the bottom-left space is the bottom edge of the primary screen.
     const QScreen* primary = QGuiApplication::primaryScreen();
     if (!primary) return ScreenGeometry(0);
-    const QRect frame = primary->geometry();
-    return ScreenGeometry(frame.y() + frame.height());
+    return ScreenGeometry::ofPrimaryScreen(primary->geometry());
 }
 
 bool QtScreens::reduceMotion() const {
