@@ -489,5 +489,23 @@ TEST_F(PanelControllerTest, FrameChangesAnimateUnlessMotionIsReduced) {
     EXPECT_EQ(controller->panel()->geometry(), QRect(601, 8, 238, 32));
 }
 
+TEST_F(PanelControllerTest, HoverJudgesTheFrameAnAnimationIsHeadingFor) {
+    screens.setReduceMotion(false);
+    // Escape with the mouse over the panel's upper part, beside the notch: while the window
+    // shrinks, the mouse is still inside it, but the collapsed notch is not under the mouse.
+    controller->expandPanel(true);
+    ASSERT_TRUE(waitUntil([&] { return controller->panel()->geometry() == QRect(350, 8, 740, 328); }, 2000));
+    controller->collapsePanel();
+    tickAt({400, 850});
+    EXPECT_FALSE(controller->expanded());
+
+    // A hover open, then a quick move down into the list: the growing window has not reached
+    // the mouse yet, but the panel it is becoming holds it.
+    tickAt({720, 876});
+    ASSERT_TRUE(controller->expanded());
+    tickAt({720, 600});
+    EXPECT_TRUE(controller->expanded());
+}
+
 }  // namespace
 }  // namespace brevalto

@@ -124,7 +124,12 @@ void PanelController::updateGeometry() {
 }
 
 QRectF PanelController::currentFrame() const {
-    return screens_.geometry().fromQt(QRectF(panel_->geometry()));
+    // While the frame animates, the frame it is heading for: what the panel has become for the
+    // user, so that hover never judges the mouse against a half-grown or half-shrunk window.
+    const QRect frame = frameAnimation_->state() == QAbstractAnimation::Running
+                            ? frameAnimation_->endValue().toRect()
+                            : panel_->geometry();
+    return screens_.geometry().fromQt(QRectF(frame));
 }
 
 void PanelController::updatePanelFrame(bool animated) {

@@ -98,7 +98,8 @@ public:
     void updateGeometry();
     // Applies the frame rule to the window, animated only when asked and motion is not reduced.
     void updatePanelFrame(bool animated);
-    // The frame the window has now, in bottom-left points.
+    // The frame the window has now, or the one a running frame animation ends at, in
+    // bottom-left points.
     QRectF currentFrame() const;
 
     void expandPanel(bool makeKey);
