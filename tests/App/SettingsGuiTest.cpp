@@ -102,6 +102,12 @@ TEST(GeneralSettingsPage, StoredValuesAreShown) {
     EXPECT_FALSE(find<QCheckBox>(page, "hoverOpen")->isChecked());
     EXPECT_EQ(find<QLineEdit>(page, "ignoredApps")->text(), QStringLiteral("a,b"));
     EXPECT_TRUE(find<QCheckBox>(page, "launchAtLogin")->isChecked());
+
+    // A period the picker does not offer shows no choice, not "Never".
+    defaults.set("historyRetention", 1800.0);
+    GeneralSettingsPage other(defaults, login, {});
+    EXPECT_EQ(find<QComboBox>(other, "historyRetention")->currentIndex(), -1);
+    EXPECT_EQ(defaults.storedDouble("historyRetention"), 1800.0);  // and stores nothing over it
 }
 
 TEST(SettingsWindow, HasItsTitleAndTabsInOrder) {
@@ -117,6 +123,13 @@ TEST(SettingsWindow, HasItsTitleAndTabsInOrder) {
     EXPECT_FALSE(window.isVisible());
     window.present();
     EXPECT_TRUE(window.isVisible());
+
+    // Closing only hides it: it comes back where the user left it, not centred again.
+    window.move(window.pos() + QPoint(40, 30));
+    const QPoint moved = window.pos();
+    window.close();
+    window.present();
+    EXPECT_EQ(window.pos(), moved);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "Platform/Defaults.h"
 #include "Platform/Screens.h"
 #include "Platform/Symbols.h"
+#include "Platform/Task.h"
 #include "Upload/S3UploadController.h"
 #include "Workflow/ScreenshotCommand.h"
 #include "Workflow/ScreenshotWorkflow.h"
@@ -94,14 +95,20 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
     retentionTimer_->start();
     // 12. Stale scrolling-capture folders; whatever goes wrong here is left for next time. It
-    // runs right after the first frame so that start-up does not wait on the disk.
+    // starts right after the first frame and deletes on a worker thread, so that neither
+    // start-up nor the panel waits on the disk (a left-over capture may hold many strips).
     QTimer::singleShot(0, this, [self] {
         if (!self) return;
+        std::filesystem::path root;
         try {
-            const auto root = self->env_.stagingRoot ? *self->env_.stagingRoot : ScrollStitcher::stagingRoot();
-            ScrollStitcher::removeStaleStaging(root, self->env_.platform.clock->now());
+            root = self->env_.stagingRoot ? *self->env_.stagingRoot : ScrollStitcher::stagingRoot();
         } catch (const std::exception&) {
+            return;
         }
+        const Date now = self->env_.platform.clock->now();
+        Task::run(
+            self.data(), [root, now](std::stop_token) { return ScrollStitcher::removeStaleStaging(root, now); },
+            [](TaskResult<int>&) {});
     });
     // 13. Start watching the clipboard.
     monitor_->start();

@@ -102,10 +102,10 @@ GeneralSettingsPage::GeneralSettingsPage(Defaults& defaults, LaunchAtLogin& logi
     retention_->setObjectName(QStringLiteral("historyRetention"));
     retention_->setToolTip(QStringLiteral("Also deletes the item's edited copy. Pinned items are kept."));
     const double stored = defaults_.doubleValue(kHistoryRetention);
-    for (const auto& choice : retentionChoices()) {
-        retention_->addItem(QString::fromUtf8(choice.label), choice.seconds);
-        if (choice.seconds == stored) retention_->setCurrentIndex(retention_->count() - 1);
-    }
+    for (const auto& choice : retentionChoices()) retention_->addItem(QString::fromUtf8(choice.label), choice.seconds);
+    // A stored period that is none of the choices shows no choice rather than "Never", which
+    // would hide that items are being deleted.
+    retention_->setCurrentIndex(retention_->findData(stored));
     connect(retention_, &QComboBox::activated, this, [this](int index) {
         defaults_.set(kHistoryRetention, retention_->itemData(index).toDouble());
     });

@@ -36,7 +36,10 @@ void SettingsWindow::addTab(QWidget* page, const QString& name, const QString& s
 }
 
 void SettingsWindow::present() {
-    if (!isVisible()) {
+    if (!placed_) {
+        // Sized and centred on the first opening only: closing merely hides the window, so a
+        // later opening brings it back where the user left it.
+        placed_ = true;
         // The content area is 620 x 580; the menu bar adds its own height.
         const int menuHeight = menuWidget() ? menuWidget()->sizeHint().height() : 0;
         setFixedSize(kWidth, kHeight + menuHeight);

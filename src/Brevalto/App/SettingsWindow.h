@@ -25,6 +25,7 @@ public:
 
 private:
     QTabWidget* tabs_;
+    bool placed_ = false;
 };
 
 }  // namespace brevalto
