@@ -16,6 +16,8 @@
 #include <QTimer>
 
 #include <csignal>
+#include <filesystem>
+#include <optional>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -89,7 +91,18 @@ int main(int argc, char** argv) {
             break;
     }
 
-    Defaults defaults(AppPaths::configFolder() / "defaults.json");
+    std::filesystem::path configFolder, dataFolder;
+    std::optional<LaunchAtLogin> login;
+    try {
+        configFolder = AppPaths::configFolder();
+        dataFolder = AppPaths::dataFolder();
+        login.emplace(LaunchAtLogin::forCurrentUser());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "brevalto: %s\n", e.what());
+        return 1;
+    }
+
+    Defaults defaults(configFolder / "defaults.json");
     QtPasteboard pasteboard;
     X11Apps apps;
     QtScreens screens;
@@ -102,6 +115,8 @@ int main(int argc, char** argv) {
     environment.platform.apps = &apps;
     environment.platform.screens = &screens;
     environment.platform.screenCapture = &screenCapture;
+    environment.dataFolder = dataFolder;
+    environment.login = std::move(*login);
 
     int status = 0;
     {

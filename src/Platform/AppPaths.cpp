@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,16 +16,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// $HOME, else the home folder the password database gives; never a shared folder.
 fs::path home() {
-    const char* h = std::getenv("HOME");
-    return h && *h ? fs::path(h) : fs::path("/tmp");
+    if (const char* h = std::getenv("HOME"); h && *h == '/') return fs::path(h);
+    if (const struct passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir && *entry->pw_dir == '/')
+        return fs::path(entry->pw_dir);
+    throw FileError("No home folder: set HOME.");
 }
 
-fs::path xdgFolder(const char* variable, const fs::path& fallback) {
+// An XDG base folder: the variable when it holds an absolute path (the rules ignore relative
+// ones), else the folder under the home folder.
+fs::path xdgFolder(const char* variable, const fs::path& underHome) {
     const char* value = std::getenv(variable);
-    // The XDG rules ignore relative paths.
     if (value && *value == '/') return fs::path(value);
-    return fallback;
+    return home() / underHome;
 }
 
 bool isPrivateFolderOfOurs(const fs::path& folder) {
@@ -35,13 +40,13 @@ bool isPrivateFolderOfOurs(const fs::path& folder) {
 
 }  // namespace
 
-fs::path AppPaths::dataFolder() {
-    return xdgFolder("XDG_DATA_HOME", home() / ".local" / "share") / "brevalto";
-}
+fs::path AppPaths::dataHome() { return xdgFolder("XDG_DATA_HOME", fs::path(".local") / "share"); }
 
-fs::path AppPaths::configFolder() {
-    return xdgFolder("XDG_CONFIG_HOME", home() / ".config") / "brevalto";
-}
+fs::path AppPaths::configHome() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
+
+fs::path AppPaths::dataFolder() { return dataHome() / "brevalto"; }
+
+fs::path AppPaths::configFolder() { return configHome() / "brevalto"; }
 
 fs::path AppPaths::ensurePrivateFolder(const fs::path& folder) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)

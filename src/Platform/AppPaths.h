@@ -7,6 +7,11 @@ namespace brevalto {
 // Where the app keeps its files. Each folder is created 0700 on first use.
 class AppPaths {
 public:
+    // The XDG base folders: $XDG_DATA_HOME (default ~/.local/share) and $XDG_CONFIG_HOME (default
+    // ~/.config). The home folder is $HOME, else the password database's; throws FileError when
+    // there is none.
+    static std::filesystem::path dataHome();
+    static std::filesystem::path configHome();
     // The history folder: $XDG_DATA_HOME/brevalto (default ~/.local/share/brevalto).
     static std::filesystem::path dataFolder();
     // The settings folder: $XDG_CONFIG_HOME/brevalto (default ~/.config/brevalto).

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <fstream>
 #include <set>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,6 +126,19 @@ TEST(AppPaths, PrivateFolderIsRefusedWhenOpenToOthersOrALink) {
     EXPECT_THROW(AppPaths::ensurePrivateFolder(dir / "open"), FileError);
     fs::create_directory_symlink(dir / "mine", dir / "link");
     EXPECT_THROW(AppPaths::ensurePrivateFolder(dir / "link"), FileError);
+}
+
+TEST(AppPaths, XdgFoldersFallBackToTheRealHomeNeverToASharedFolder) {
+    const QByteArray savedHome = qgetenv("HOME"), savedData = qgetenv("XDG_DATA_HOME");
+    qunsetenv("HOME");
+    qputenv("XDG_DATA_HOME", "relative/ignored");
+    const struct passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(AppPaths::dataFolder(), fs::path(entry->pw_dir) / ".local" / "share" / "brevalto");
+    qputenv("XDG_DATA_HOME", "/elsewhere/data");
+    EXPECT_EQ(AppPaths::dataFolder(), fs::path("/elsewhere/data/brevalto"));
+    qputenv("HOME", savedHome);
+    if (savedData.isNull()) qunsetenv("XDG_DATA_HOME"); else qputenv("XDG_DATA_HOME", savedData);
 }
 
 // --- Defaults ---------------------------------------------------------------------------------

@@ -33,7 +33,7 @@ struct AppEnvironment {
     std::optional<std::filesystem::path> dataFolder;  // none: $XDG_DATA_HOME/brevalto
     std::optional<std::filesystem::path> stagingRoot; // none: the scroll staging root
     std::unique_ptr<AutomationPrompt> prompt;         // none: an alert above the panel
-    LaunchAtLogin login = LaunchAtLogin::forCurrentUser();
+    LaunchAtLogin login{{}, {}};  // main sets the user's; tests a private one
 };
 
 // The application's delegate: builds the menus, creates the app's long-lived objects in a fixed

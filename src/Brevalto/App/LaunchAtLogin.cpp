@@ -1,10 +1,10 @@
 #include "App/LaunchAtLogin.h"
 
+#include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
 
 #include <QCoreApplication>
 
-#include <cstdlib>
 #include <sys/stat.h>
 
 namespace brevalto {
@@ -29,10 +29,7 @@ LaunchAtLogin::LaunchAtLogin(fs::path folder, fs::path executable)
     : entry_(std::move(folder) / "brevalto.desktop"), executable_(std::move(executable)) {}
 
 LaunchAtLogin LaunchAtLogin::forCurrentUser() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    fs::path base = config && *config == '/' ? fs::path(config) : fs::path(home ? home : "/tmp") / ".config";
-    return LaunchAtLogin(base / "autostart", QCoreApplication::applicationFilePath().toStdString());
+    return LaunchAtLogin(AppPaths::configHome() / "autostart", QCoreApplication::applicationFilePath().toStdString());
 }
 
 bool LaunchAtLogin::isEnabled() const {
