@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
+#include <memory>
+#include <vector>
 #include <thread>
 
 namespace brevalto {
@@ -98,6 +101,36 @@ TEST(SingleInstance, AStaleSocketFileDoesNotStopTheNextStart) {
     EXPECT_EQ(next.start(), SingleInstance::Role::primary);
     SingleInstance again(socketIn(dir));
     EXPECT_EQ(again.start(), SingleInstance::Role::secondary);
+}
+
+TEST(SingleInstance, StartsAtTheSameMomentLeaveExactlyOneListener) {
+    // Two listeners would be two apps writing one history. Starters race each other with and
+    // without a stale socket file left behind.
+    constexpr int kStarters = 8;
+    for (int round = 0; round < 30; ++round) {
+        SCOPED_TRACE(round);
+        TestFolder dir;
+        if (round % 2 == 1)
+            AtomicFile::write(dir / "brevalto.socket", std::string_view("stale"),
+                              {.refuseSymlinks = false, .createFolder = true});
+        std::atomic<int> ready{0}, finished{0};
+        std::vector<std::future<SingleInstance::Role>> starts;
+        for (int i = 0; i < kStarters; ++i) {
+            starts.push_back(std::async(std::launch::async, [&] {
+                SingleInstance instance(socketIn(dir));
+                ++ready;
+                while (ready.load() < kStarters) std::this_thread::yield();
+                const SingleInstance::Role role = instance.start();
+                // Every listener stays up until all have started.
+                ++finished;
+                while (finished.load() < kStarters) std::this_thread::yield();
+                return role;
+            }));
+        }
+        int primaries = 0;
+        for (auto& start : starts) primaries += start.get() == SingleInstance::Role::primary;
+        EXPECT_EQ(primaries, 1);
+    }
 }
 
 TEST(SingleInstance, SendingWithNobodyListeningFailsWithAReason) {

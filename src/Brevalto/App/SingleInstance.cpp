@@ -2,11 +2,20 @@
 
 #include "Platform/AppPaths.h"
 
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
 #include <QVariant>
 #include <QtEndian>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace brevalto {
 
@@ -21,6 +30,26 @@ QString SingleInstance::defaultSocketPath() {
 }
 
 SingleInstance::Role SingleInstance::start() {
+    // Starters take turns on a lock beside the socket, so that asking for a running instance,
+    // taking over a left-over socket file and listening are one step: two starts at the same
+    // moment would otherwise each remove the other's socket and both listen.
+    const QByteArray lockPath = QFile::encodeName(path_ + QStringLiteral(".lock"));
+    const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lock < 0) {
+        error_ = QStringLiteral("Could not open %1: %2")
+                     .arg(QFile::decodeName(lockPath), QString::fromLocal8Bit(std::strerror(errno)));
+        return Role::failed;
+    }
+    const std::unique_ptr<int, void (*)(int*)> unlock(new int(lock), [](int* fd) {
+        ::close(*fd);  // releases the lock
+        delete fd;
+    });
+    while (::flock(lock, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        error_ = QStringLiteral("Could not lock %1: %2")
+                     .arg(QFile::decodeName(lockPath), QString::fromLocal8Bit(std::strerror(errno)));
+        return Role::failed;
+    }
     {
         QLocalSocket probe;
         probe.connectToServer(path_);

@@ -30,7 +30,8 @@ public:
 
     enum class Role { primary, secondary, failed };
     // Becomes the listening instance, or finds that another one answers. A socket file left by
-    // a crashed instance (nobody answers) is removed and taken over.
+    // a crashed instance (nobody answers) is removed and taken over. Starts at the same moment
+    // take turns on "<socket>.lock", so exactly one of them listens.
     Role start();
     const QString& errorString() const { return error_; }
 
