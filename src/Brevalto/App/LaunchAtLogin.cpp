@@ -34,7 +34,38 @@ LaunchAtLogin LaunchAtLogin::forCurrentUser() {
 
 bool LaunchAtLogin::isEnabled() const {
     struct stat st {};
-    return ::lstat(entry_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (::lstat(entry_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::string text;
+    try {
+        // The autostart folder is often a link into a dotfiles tree: follow it.
+        text = AtomicFile::read(entry_, kMaxEntryBytes, false);
+    } catch (const std::exception&) {
+        return false;
+    }
+    // The desktop's startup-applications tools switch an entry off without removing it.
+    auto trimmed = [](std::string_view s) {
+        while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+        while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+        return s;
+    };
+    bool inEntryGroup = false;
+    std::string_view rest(text);
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line = trimmed(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (line.starts_with('[')) {
+            inEntryGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (!inEntryGroup || equals == std::string_view::npos) continue;
+        const std::string_view key = trimmed(line.substr(0, equals));
+        const std::string_view value = trimmed(line.substr(equals + 1));
+        if ((key == "Hidden" && value == "true") || (key == "X-GNOME-Autostart-enabled" && value == "false"))
+            return false;
+    }
+    return true;
 }
 
 void LaunchAtLogin::setEnabled(bool enabled) {
