@@ -1,5 +1,7 @@
 #include "KeychainItems/SecretServiceStore.h"
 
+#include <functional>
+
 #include <libsecret/secret.h>
 
 namespace brevalto {
@@ -110,6 +112,29 @@ GList* matchingItems(const std::string& service, const std::string& account, Sec
     return items;
 }
 
+// Runs change on every matching item, unlocking locked ones first (which may ask the user): the
+// Secret Service changes and deletes only unlocked items, and one left locked must not read as
+// changed or removed. Stops at the first failure; none matching is "not found".
+KeychainStatus changeEachItem(const std::string& service, const std::string& account,
+                              const std::function<gboolean(SecretItem*, GError**)>& change) {
+    Call call;
+    GList* items = matchingItems(service, account,
+                                 static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), call);
+    if (call.failed()) {
+        g_list_free_full(items, g_object_unref);
+        return call.status();
+    }
+    if (!items) return keychainStatus::itemNotFound;
+    KeychainStatus status = keychainStatus::success;
+    for (GList* item = items; item && status == keychainStatus::success; item = item->next) {
+        Call each;
+        if (!change(SECRET_ITEM(item->data), each.error()))
+            status = each.failed() ? each.status() : keychainStatus::internalComponent;
+    }
+    g_list_free_full(items, g_object_unref);
+    return status;
+}
+
 }  // namespace
 
 KeychainStatus SecretServiceStore::find(const std::string& service, const std::string& account, KeychainData* data) {
@@ -144,23 +169,11 @@ KeychainStatus SecretServiceStore::find(const std::string& service, const std::s
 KeychainStatus SecretServiceStore::update(const std::string& service, const std::string& account,
                                           const KeychainData& data) {
     if (!validText(service) || !validText(account)) return keychainStatus::param;
-    Call call;
-    GList* items = matchingItems(service, account,
-                                 static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), call);
-    if (call.failed()) {
-        g_list_free_full(items, g_object_unref);
-        return call.status();
-    }
-    if (!items) return keychainStatus::itemNotFound;
     SecretValue* value = newValue(data);
-    KeychainStatus status = keychainStatus::success;
-    for (GList* item = items; item && status == keychainStatus::success; item = item->next) {
-        Call set;
-        if (!secret_item_set_secret_sync(SECRET_ITEM(item->data), value, nullptr, set.error()))
-            status = set.failed() ? set.status() : keychainStatus::internalComponent;
-    }
+    const KeychainStatus status = changeEachItem(service, account, [value](SecretItem* item, GError** error) {
+        return secret_item_set_secret_sync(item, value, nullptr, error);
+    });
     secret_value_unref(value);
-    g_list_free_full(items, g_object_unref);
     return status;
 }
 
@@ -180,24 +193,9 @@ KeychainStatus SecretServiceStore::add(const std::string& service, const std::st
 
 KeychainStatus SecretServiceStore::remove(const std::string& service, const std::string& account) {
     if (!validText(service) || !validText(account)) return keychainStatus::param;
-    // Like an update: locked items are unlocked first (which may ask the user), because the
-    // Secret Service deletes only unlocked items, and one left locked must not read as removed.
-    Call call;
-    GList* items = matchingItems(service, account,
-                                 static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), call);
-    if (call.failed()) {
-        g_list_free_full(items, g_object_unref);
-        return call.status();
-    }
-    if (!items) return keychainStatus::itemNotFound;
-    KeychainStatus status = keychainStatus::success;
-    for (GList* item = items; item && status == keychainStatus::success; item = item->next) {
-        Call removal;
-        if (!secret_item_delete_sync(SECRET_ITEM(item->data), nullptr, removal.error()))
-            status = removal.failed() ? removal.status() : keychainStatus::internalComponent;
-    }
-    g_list_free_full(items, g_object_unref);
-    return status;
+    return changeEachItem(service, account, [](SecretItem* item, GError** error) {
+        return secret_item_delete_sync(item, nullptr, error);
+    });
 }
 
 }  // namespace brevalto
