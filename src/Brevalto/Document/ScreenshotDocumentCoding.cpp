@@ -169,37 +169,43 @@ QRectF rect(const Json& j, const std::string& where) {
     return {origin, extent};
 }
 
+// Reads the member key of an object with one of the readers above, naming its place in errors.
+template <class Read>
+auto field(const Json& object, const std::string& where, const char* key, Read read) {
+    return read(member(object, where, key), at(where, key));
+}
+
 ScreenshotColor::RGBA color(const Json& j, const std::string& where) {
     objectValue(j, where);
-    return {number(member(j, where, "red"), at(where, "red")), number(member(j, where, "green"), at(where, "green")),
-            number(member(j, where, "blue"), at(where, "blue")), number(member(j, where, "alpha"), at(where, "alpha"))};
+    return {field(j, where, "red", number), field(j, where, "green", number),
+            field(j, where, "blue", number), field(j, where, "alpha", number)};
 }
 
 ScreenshotStyle style(const Json& j, const std::string& where) {
     objectValue(j, where);
     ScreenshotStyle s;
-    s.stroke = color(member(j, where, "stroke"), at(where, "stroke"));
-    s.fill = color(member(j, where, "fill"), at(where, "fill"));
-    s.filled = boolean(member(j, where, "filled"), at(where, "filled"));
-    s.strokeWidth = number(member(j, where, "strokeWidth"), at(where, "strokeWidth"));
-    s.fontSize = number(member(j, where, "fontSize"), at(where, "fontSize"));
-    s.fontName = text(member(j, where, "fontName"), at(where, "fontName"));
-    s.opacity = number(member(j, where, "opacity"), at(where, "opacity"));
-    s.handDrawn = boolean(member(j, where, "handDrawn"), at(where, "handDrawn"));
+    s.stroke = field(j, where, "stroke", color);
+    s.fill = field(j, where, "fill", color);
+    s.filled = field(j, where, "filled", boolean);
+    s.strokeWidth = field(j, where, "strokeWidth", number);
+    s.fontSize = field(j, where, "fontSize", number);
+    s.fontName = field(j, where, "fontName", text);
+    s.opacity = field(j, where, "opacity", number);
+    s.handDrawn = field(j, where, "handDrawn", boolean);
     return s;
 }
 
 ScreenshotLayer layer(const Json& j, const std::string& where) {
     objectValue(j, where);
     ScreenshotLayer l;
-    l.id = uuid(member(j, where, "id"), at(where, "id"));
-    const std::string kind = text(member(j, where, "kind"), at(where, "kind"));
+    l.id = field(j, where, "id", uuid);
+    const std::string kind = field(j, where, "kind", text);
     const auto parsedKind = screenshotLayerKind(kind);
     if (!parsedKind) malformed(at(where, "kind"), "unknown layer kind");
     l.kind = *parsedKind;
-    l.frame = rect(member(j, where, "frame"), at(where, "frame"));
+    l.frame = field(j, where, "frame", rect);
     if (const Json* asset = optionalMember(j, "assetID")) l.assetID = uuid(*asset, at(where, "assetID"));
-    l.text = text(member(j, where, "text"), at(where, "text"));
+    l.text = field(j, where, "text", text);
     if (const Json* original = optionalMember(j, "originalText"))
         l.originalText = text(*original, at(where, "originalText"));
     const Json& points = member(j, where, "points");
@@ -207,33 +213,33 @@ ScreenshotLayer layer(const Json& j, const std::string& where) {
     l.points.reserve(points.size());
     for (std::size_t i = 0; i < points.size(); ++i)
         l.points.push_back(point(points[i], at(where, "points") + "[" + std::to_string(i) + "]"));
-    l.style = style(member(j, where, "style"), at(where, "style"));
-    l.rotation = number(member(j, where, "rotation"), at(where, "rotation"));
-    l.value = number(member(j, where, "value"), at(where, "value"));
-    l.hidden = boolean(member(j, where, "hidden"), at(where, "hidden"));
+    l.style = field(j, where, "style", style);
+    l.rotation = field(j, where, "rotation", number);
+    l.value = field(j, where, "value", number);
+    l.hidden = field(j, where, "hidden", boolean);
     return l;
 }
 
 ScreenshotDocument::Asset asset(const Json& j, const std::string& where) {
     objectValue(j, where);
     ScreenshotDocument::Asset a;
-    a.id = uuid(member(j, where, "id"), at(where, "id"));
-    a.filename = text(member(j, where, "filename"), at(where, "filename"));
-    a.width = integer(member(j, where, "width"), at(where, "width"));
-    a.height = integer(member(j, where, "height"), at(where, "height"));
+    a.id = field(j, where, "id", uuid);
+    a.filename = field(j, where, "filename", text);
+    a.width = field(j, where, "width", integer);
+    a.height = field(j, where, "height", integer);
     return a;
 }
 
 ScreenshotBackdrop backdropValue(const Json& j, const std::string& where) {
     objectValue(j, where);
     ScreenshotBackdrop b;
-    b.enabled = boolean(member(j, where, "enabled"), at(where, "enabled"));
-    b.first = color(member(j, where, "first"), at(where, "first"));
-    b.second = color(member(j, where, "second"), at(where, "second"));
-    b.padding = number(member(j, where, "padding"), at(where, "padding"));
-    b.radius = number(member(j, where, "radius"), at(where, "radius"));
-    b.shadow = number(member(j, where, "shadow"), at(where, "shadow"));
-    b.angle = number(member(j, where, "angle"), at(where, "angle"));
+    b.enabled = field(j, where, "enabled", boolean);
+    b.first = field(j, where, "first", color);
+    b.second = field(j, where, "second", color);
+    b.padding = field(j, where, "padding", number);
+    b.radius = field(j, where, "radius", number);
+    b.shadow = field(j, where, "shadow", number);
+    b.angle = field(j, where, "angle", number);
     return b;
 }
 
@@ -295,14 +301,14 @@ ScreenshotDocument ScreenshotDocument::decode(std::string_view bytes) {
     objectValue(root, where);
 
     ScreenshotDocument d;
-    const std::int64_t version = integer(member(root, where, "version"), at(where, "version"));
+    const std::int64_t version = field(root, where, "version", integer);
     if (version != 1 && version != 2) throw ScreenshotError("Unsupported document version.");
     d.version = 2;
-    d.id = uuid(member(root, where, "id"), at(where, "id"));
-    d.historyID = uuid(member(root, where, "historyID"), at(where, "historyID"));
-    d.sourceAssetID = uuid(member(root, where, "sourceAssetID"), at(where, "sourceAssetID"));
-    d.sourceScale = number(member(root, where, "sourceScale"), at(where, "sourceScale"));
-    d.canvas = size(member(root, where, "canvas"), at(where, "canvas"));
+    d.id = field(root, where, "id", uuid);
+    d.historyID = field(root, where, "historyID", uuid);
+    d.sourceAssetID = field(root, where, "sourceAssetID", uuid);
+    d.sourceScale = field(root, where, "sourceScale", number);
+    d.canvas = field(root, where, "canvas", size);
     d.assets = array<Asset>(member(root, where, "assets"), at(where, "assets"), asset);
     d.layers = array<ScreenshotLayer>(member(root, where, "layers"), at(where, "layers"), layer);
     if (const Json* crop = optionalMember(root, "crop")) d.crop = rect(*crop, at(where, "crop"));
