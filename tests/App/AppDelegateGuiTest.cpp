@@ -49,13 +49,6 @@ private:
 
 class AppDelegateTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-                if (!message.startsWith(QStringLiteral("This plugin does not support"))) previous(type, context, message);
-            });
-    }
-
     void SetUp() override {
         screens.setScreens({FakeScreens::screen("main", 0, 0, 1440, 900)});
         screens.setPrimaryHeight(900);

@@ -42,13 +42,6 @@ AppIdentity app(const char* name, std::int64_t pid) {
 
 class PanelControllerTest : public ::testing::Test {
 public:
-    // The offscreen platform cannot raise or shape windows and says so on every call.
-    static void SetUpTestSuite() {
-        static const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-                if (!message.startsWith(QStringLiteral("This plugin does not support"))) previous(type, context, message);
-            });
-    }
     void SetUp() override {
         defaults.remove("hoverOpen");
         defaults.registerDefaults({{"hoverOpen", true}});
