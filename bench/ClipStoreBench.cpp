@@ -17,6 +17,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchMain.h"
+
 #include <chrono>
 #include <fcntl.h>
 #include <random>
@@ -152,10 +154,5 @@ BENCHMARK(BM_PersistFullHistory)->Unit(benchmark::kMillisecond)->Iterations(50);
 BENCHMARK(BM_AddImageFortyMegapixels)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QCoreApplication>(argc, argv);
 }

@@ -21,6 +21,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchMain.h"
+
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -152,10 +154,5 @@ BENCHMARK(BM_CopyToClip_Text)->Unit(benchmark::kMillisecond)->Iterations(copies)
 BENCHMARK(BM_CopyToClip_PNG_1920x1080)->Unit(benchmark::kMillisecond)->Iterations(copies)->UseManualTime();
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QApplication>(argc, argv);
 }

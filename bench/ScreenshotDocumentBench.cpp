@@ -10,6 +10,8 @@
 #include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
+
+#include "BenchMain.h"
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -120,10 +122,5 @@ BENCHMARK(BM_DecodeLargestIndex)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_DistinctAverage4K)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QCoreApplication>(argc, argv);
 }

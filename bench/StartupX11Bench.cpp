@@ -18,6 +18,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchMain.h"
+
 #include <xcb/xcb.h>
 
 #include <chrono>
@@ -239,10 +241,5 @@ int baselineWindow(int argc, char** argv) {
 int main(int argc, char** argv) {
     selfPath = fs::canonical("/proc/self/exe").string();
     if (argc > 1 && std::string(argv[1]) == "--baseline-window") return baselineWindow(argc, argv);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QApplication>(argc, argv);
 }

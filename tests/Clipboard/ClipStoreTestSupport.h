@@ -5,6 +5,7 @@
 #include "Document/ScreenshotImage.h"
 #include "FakeClock.h"
 #include "TestFolder.h"
+#include "TestImages.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -53,16 +54,6 @@ inline unsigned modeOf(const fs::path& path) {
     return st.st_mode & 0777;
 }
 
-inline QByteArray encodedImage(const QImage& image, const char* format,
-                               QImageIOHandler::Transformations transformation = QImageIOHandler::TransformationNone) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setTransformation(transformation);
-    EXPECT_TRUE(writer.write(image));
-    return bytes;
-}
 
 inline QImage picture(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);

@@ -2,6 +2,7 @@
 #include "Document/ScreenshotImage.h"
 #include "Platform/AtomicFile.h"
 #include "TestFolder.h"
+#include "TestImages.h"
 
 #include <QBuffer>
 #include <QImageWriter>
@@ -15,17 +16,6 @@
 
 namespace brevalto {
 namespace {
-
-QByteArray encoded(const QImage& image, const char* format,
-                   QImageIOHandler::Transformations transformation = QImageIOHandler::TransformationNone) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setTransformation(transformation);
-    EXPECT_TRUE(writer.write(image));
-    return bytes;
-}
 
 QImage solid(int width, int height, QColor color = Qt::red) {
     QImage image(width, height, QImage::Format_ARGB32);
@@ -109,7 +99,7 @@ TEST_F(ScreenshotImageTest, SizeRule) {
 }
 
 TEST_F(ScreenshotImageTest, DecodingBytes) {
-    const QByteArray png = encoded(solid(4, 3), "png");
+    const QByteArray png = encodedImage(solid(4, 3), "png");
     const QImage image = decodeScreenshotImageData(png);
     EXPECT_EQ(image.size(), QSize(4, 3));
     EXPECT_EQ(image.pixelColor(0, 0), QColor(Qt::red));
@@ -131,7 +121,7 @@ TEST_F(ScreenshotImageTest, DecodingBytes) {
 }
 
 TEST_F(ScreenshotImageTest, LoadingFilesUpToSixtyFourMebibytes) {
-    const QByteArray png = encoded(solid(5, 2), "png");
+    const QByteArray png = encodedImage(solid(5, 2), "png");
     // PNG readers stop at the end chunk, so padding makes a valid file of any size.
     const QByteArray exact = png + QByteArray(kMaxImageBytes - png.size(), '\0');
     writeFile(folder / "exact.png", exact);
@@ -152,7 +142,7 @@ TEST_F(ScreenshotImageTest, LoadingFilesUpToSixtyFourMebibytes) {
 TEST_F(ScreenshotImageTest, OrientedImageComesOutUpright) {
     QImage image = solid(40, 20, Qt::blue);
     image.setPixelColor(0, 0, Qt::white);  // top-left marker
-    const QByteArray jpeg = encoded(image, "jpeg", QImageIOHandler::TransformationRotate90);
+    const QByteArray jpeg = encodedImage(image, "jpeg", QImageIOHandler::TransformationRotate90);
     const QImage upright = decodeScreenshotImageData(jpeg);
     ASSERT_EQ(upright.size(), QSize(20, 40));
     // Turned a quarter clockwise, the stored top-left corner lands top-right.
