@@ -2,6 +2,7 @@
 #include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Defaults.h"
+#include "Platform/Hashing.h"
 #include "Platform/ScreenGeometry.h"
 #include "Platform/Task.h"
 #include "QtWait.h"
@@ -246,6 +247,19 @@ TEST(Defaults, ACorruptFileIsMovedAsideNotOverwritten) {
 }
 
 // --- Task -------------------------------------------------------------------------------------
+
+TEST(Hashing, MatchesPublishedVectors) {
+    EXPECT_EQ(toHex(sha256("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(toHex(sha256("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(toHex(md5("")), "d41d8cd98f00b204e9800998ecf8427e");
+    // RFC 4231, test case 2.
+    EXPECT_EQ(toHex(hmacSha256("Jefe", "what do ya want for nothing?")),
+              "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+    EXPECT_EQ(toBase64(""), "");
+    EXPECT_EQ(toBase64("f"), "Zg==");
+    EXPECT_EQ(toBase64("foobar"), "Zm9vYmFy");
+    EXPECT_EQ(toHex(std::string_view("\x00\xff", 2)), "00ff");
+}
 
 TEST(Task, DeliversResultsAndErrorsOnTheReceiversThread) {
     QObject receiver;

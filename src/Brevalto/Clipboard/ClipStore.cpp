@@ -5,12 +5,12 @@
 #include "Document/ScreenshotImage.h"
 #include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/Hashing.h"
 
 #include <QBuffer>
 #include <QImageReader>
 #include <QImageWriter>
 
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cmath>
@@ -83,19 +83,7 @@ QImage bareView(const QImage& image) {
 
 }  // namespace
 
-std::string hexDigest(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        text.push_back(kHex[digest[i] >> 4]);
-        text.push_back(kHex[digest[i] & 0x0F]);
-    }
-    return text;
-}
+std::string hexDigest(std::string_view bytes) { return toHex(sha256(bytes)); }
 
 std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data) {
     QByteArray input = data;  // shares the bytes; QBuffer wants a non-const array
