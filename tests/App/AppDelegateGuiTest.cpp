@@ -141,11 +141,13 @@ TEST_F(AppDelegateTest, RetentionPrunesAtLaunchAndOnEveryTick) {
     defaults.set("historyRetention", 500.0);
     auto app = make();
     app->applicationDidFinishLaunching();
+    app->store()->flush();
     ASSERT_EQ(app->store()->items().size(), 1u);
     EXPECT_EQ(app->store()->items().front().text, "recent");
 
     clock.advance(600);
     QMetaObject::invokeMethod(app->retentionTimer(), "timeout");
+    app->store()->flush();
     EXPECT_TRUE(app->store()->items().empty());
 }
 

@@ -190,6 +190,7 @@ void AppDelegate::applicationWillTerminate() {
     shortcuts_->unregisterAll();
     if (screenshots_) screenshots_->cancel();
     if (uploads_) uploads_->cancelRunningOperation();
+    if (store_) store_->flush();  // the last change reaches the disk before the process ends
 }
 
 void AppDelegate::openURLs(const QStringList& urls) {
