@@ -1,4 +1,4 @@
-#include "Automation/UrlComponents.h"
+#include "Platform/UrlComponents.h"
 
 #include <gtest/gtest.h>
 
