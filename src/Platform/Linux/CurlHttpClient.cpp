@@ -120,7 +120,7 @@ int onTransferInfo(void* user, curl_off_t, curl_off_t, curl_off_t uploadTotal, c
         exchange.cancelled = true;
         return 1;
     }
-    if (uploadTotal >= 1 && uploadNow != exchange.lastReportedUpload && exchange.progress) {
+    if (uploadTotal >= 1 && uploadNow > 0 && uploadNow != exchange.lastReportedUpload && exchange.progress) {
         exchange.lastReportedUpload = uploadNow;
         exchange.progress(std::min(1.0, static_cast<double>(uploadNow) / static_cast<double>(uploadTotal)));
     }
@@ -129,6 +129,15 @@ int onTransferInfo(void* user, curl_off_t, curl_off_t, curl_off_t uploadTotal, c
 
 bool headerTextIsSafe(std::string_view text) {
     return std::none_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+}
+
+bool hasHttpScheme(std::string_view url) {
+    const auto startsWith = [&](std::string_view scheme) {
+        return url.size() >= scheme.size() && std::equal(scheme.begin(), scheme.end(), url.begin(), [](char a, char b) {
+                   return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
+               });
+    };
+    return startsWith("http://") || startsWith("https://");
 }
 
 HttpError errorFor(CURLcode code) {
@@ -144,9 +153,13 @@ HttpError errorFor(CURLcode code) {
     case CURLE_PARTIAL_FILE:
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM: return HttpError(K::transport, HttpError::networkConnectionLost);
-    case CURLE_WEIRD_SERVER_REPLY: return HttpError(K::invalidResponse, HttpError::badServerResponse);
+    // The scheme is checked before the exchange, so an unsupported protocol is a server that
+    // answered without an HTTP status line; libcurl reports a head past its own size limit as
+    // out of memory.
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_OUT_OF_MEMORY: return HttpError(K::invalidResponse, HttpError::badServerResponse);
     case CURLE_URL_MALFORMAT: return HttpError(K::transport, HttpError::badURL);
-    case CURLE_UNSUPPORTED_PROTOCOL: return HttpError(K::transport, HttpError::unsupportedURL);
     case CURLE_SSL_CONNECT_ERROR: return HttpError(K::transport, HttpError::secureConnectionFailed);
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE: return HttpError(K::transport, HttpError::serverCertificateUntrusted);
@@ -175,6 +188,7 @@ HttpResponse CurlHttpClient::send(const HttpRequest& request, std::stop_token ca
             throw std::invalid_argument("Invalid HTTP header.");
     if (!headerTextIsSafe(request.url) || !headerTextIsSafe(request.method))
         throw HttpError(HttpError::Kind::transport, HttpError::badURL);
+    if (!hasHttpScheme(request.url)) throw HttpError(HttpError::Kind::transport, HttpError::unsupportedURL);
 
     std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
     if (!handle) throw HttpError(HttpError::Kind::transport, HttpError::unknown);
