@@ -67,23 +67,6 @@ TEST(CurlHttpClient, SendsOnlyTheGivenHeaders) {
     EXPECT_EQ(server.requests().back().header("Host"), "bucket.example:9");
 }
 
-TEST(CurlHttpClient, KeepsBodiesOnlyWhenAskedAndTrimsHeaders) {
-    LoopbackHttpServer server;
-    CurlHttpClient client;
-    server.enqueue(ScriptedReply::answering(201, {{"ETag", "  \"abc\"  "}}));
-    server.enqueue(ScriptedReply::withBody("kept"));
-    server.enqueue(ScriptedReply::withBody("dropped"));
-    HttpRequest request;
-    request.url = server.url("/");
-    const HttpResponse first = client.send(request, {}, nullptr);
-    EXPECT_EQ(first.status, 201);
-    EXPECT_EQ(first.header("etag"), "\"abc\"");
-    request.keepResponseBody = true;
-    EXPECT_EQ(client.send(request, {}, nullptr).body, "kept");
-    request.keepResponseBody = false;
-    EXPECT_EQ(client.send(request, {}, nullptr).body, "");
-}
-
 TEST(CurlHttpClient, RefusesUnsafeRequestsBeforeConnecting) {
     LoopbackHttpServer server;
     CurlHttpClient client;
