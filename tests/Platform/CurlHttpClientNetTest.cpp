@@ -76,6 +76,9 @@ TEST(CurlHttpClient, RefusesUnsafeRequestsBeforeConnecting) {
     EXPECT_THROW(client.send(request, {}, nullptr), std::invalid_argument);
     request.headers = {{"Bad:Name", "v"}};
     EXPECT_THROW(client.send(request, {}, nullptr), std::invalid_argument);
+    // A NUL would cut the value short on the wire, so what went out would differ from what was signed.
+    request.headers = {{"X-Nul", std::string("a\0b", 3)}};
+    EXPECT_THROW(client.send(request, {}, nullptr), std::invalid_argument);
     request.headers.clear();
 
     for (const char* url : {"file:///etc/passwd", "ftp://127.0.0.1/", "gopher://127.0.0.1/"}) {
