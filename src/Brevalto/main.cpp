@@ -4,6 +4,7 @@
 #include "Platform/AppPaths.h"
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"
+#include "Platform/Linux/CurlHttpClient.h"
 #include "Platform/Linux/QtPasteboard.h"
 #include "Platform/Linux/QtScreens.h"
 #include "Platform/Linux/X11Apps.h"
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
     X11Apps apps;
     QtScreens screens;
     X11ScreenCapture screenCapture;
+    CurlHttpClient http;
 
     AppEnvironment environment;
     environment.platform.defaults = &defaults;
@@ -115,6 +117,7 @@ int main(int argc, char** argv) {
     environment.platform.apps = &apps;
     environment.platform.screens = &screens;
     environment.platform.screenCapture = &screenCapture;
+    environment.platform.http = &http;
     environment.dataFolder = dataFolder;
     environment.login = std::move(*login);
 
