@@ -5,6 +5,7 @@ namespace brevalto {
 class Apps;
 class Clock;
 class Defaults;
+class HotKeys;
 class Pasteboard;
 class ScreenCapture;
 class Screens;
@@ -18,6 +19,7 @@ struct Platform {
     Apps* apps = nullptr;
     Screens* screens = nullptr;
     ScreenCapture* screenCapture = nullptr;
+    HotKeys* hotKeys = nullptr;
 };
 
 }  // namespace brevalto
