@@ -20,28 +20,18 @@ public:
 
     int installHandler(Handler handler) override {
         ++installs;
-        if (installStatus != noError) return installStatus;
-        handler_ = std::move(handler);
-        installed_ = true;
-        return noError;
+        if (installStatus == noError) handler_ = std::move(handler);
+        return installStatus;
     }
-    void removeHandler() override {
-        handler_ = {};
-        installed_ = false;
-    }
+    void removeHandler() override { handler_ = {}; }
     int registerHotKey(std::int64_t keyCode, std::uint32_t modifiers, HotKeyID id) override {
         if (const auto held = heldElsewhere.find({keyCode, modifiers}); held != heldElsewhere.end()) return held->second;
         registered[id.id] = {keyCode, modifiers};
-        signatures[id.id] = id.signature;
         return noError;
     }
-    void unregisterHotKey(HotKeyID id) override {
-        registered.erase(id.id);
-        signatures.erase(id.id);
-    }
+    void unregisterHotKey(HotKeyID id) override { registered.erase(id.id); }
 
-    bool installed() const { return installed_; }
-    // Delivers a press with this identity, as the keyboard would.
+    bool installed() const { return static_cast<bool>(handler_.pressed); }
     void press(HotKeyID id) {
         if (handler_.pressed) handler_.pressed(id);
     }
@@ -51,14 +41,11 @@ public:
 
     int installStatus = noError;
     int installs = 0;
-    // Combinations another program holds, with the status registering them gives.
-    std::map<std::pair<std::int64_t, std::uint32_t>, int> heldElsewhere;
-    std::map<std::uint32_t, Binding> registered;  // by hot-key number
-    std::map<std::uint32_t, std::uint32_t> signatures;
+    std::map<std::pair<std::int64_t, std::uint32_t>, int> heldElsewhere;  // combination -> status
+    std::map<std::uint32_t, Binding> registered;                           // by hot-key number
 
 private:
     Handler handler_;
-    bool installed_ = false;
 };
 
 }  // namespace brevalto
