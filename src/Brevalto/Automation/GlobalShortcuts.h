@@ -43,8 +43,9 @@ std::string_view rawValue(ShortcutAction action);
 std::optional<ShortcutAction> shortcutActionFromRaw(std::string_view raw);
 QString title(ShortcutAction action);
 
-// A key binding as stored: the key code of the original keyboard layout table and the modifier
-// bits Command 0x100, Shift 0x200, Option 0x800, Control 0x1000. keyCode -1 means disabled.
+// A key binding as stored: a key code of keyTable() (a key by its place on a US keyboard) and the
+// modifier bits Command 0x100 (Super), Shift 0x200, Option 0x800 (Alt), Control 0x1000.
+// keyCode -1 means disabled.
 struct ShortcutBinding {
     std::int64_t keyCode = -1;
     std::uint32_t modifiers = 0x300;
