@@ -5,6 +5,7 @@
 #include "Automation/GlobalShortcutSettings.h"
 #include "Automation/AutomationAlertPrompt.h"
 #include "Automation/AutomationFailure.h"
+#include "Capture/ScreenshotCommand.h"
 #include "Capture/ScrollStitcher.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
@@ -16,7 +17,6 @@
 #include "Platform/Symbols.h"
 #include "Platform/Task.h"
 #include "Upload/S3UploadController.h"
-#include "Workflow/ScreenshotCommand.h"
 #include "Workflow/ScreenshotWorkflow.h"
 
 #include <QAction>
