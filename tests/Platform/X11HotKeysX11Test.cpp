@@ -95,6 +95,12 @@ TEST(X11HotKeys, ABindingFiresItsActionWhenTheKeysArePressedWhateverTheLocks) {
 
     app.shortcuts.setBinding(ShortcutAction::window, -1, 0x1800);
     EXPECT_EQ(app.pressed("ctrl+alt+k", 0), kNone) << "a disabled binding releases its key at once";
+
+    // A key held past the repeat delay fires once.
+    app.fired.clear();
+    run(QStringLiteral("xdotool"), {"keydown", "super+shift+space", "sleep", "1.5", "keyup", "super+shift+space"});
+    QTest::qWait(200);
+    EXPECT_EQ(app.fired, kClipboard);
 }
 
 TEST(X11HotKeys, AKeyAnotherClientGrabbedFirstIsReportedAndTheOthersStillWork) {
