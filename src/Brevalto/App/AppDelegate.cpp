@@ -2,9 +2,9 @@
 
 #include "App/GeneralSettingsPage.h"
 #include "App/SettingsWindow.h"
-#include "Automation/GlobalShortcutSettings.h"
 #include "Automation/AutomationAlertPrompt.h"
 #include "Automation/AutomationFailure.h"
+#include "Automation/GlobalShortcutSettings.h"
 #include "Capture/ScreenshotCommand.h"
 #include "Capture/ScrollStitcher.h"
 #include "Clipboard/ClipStore.h"
