@@ -7,6 +7,7 @@
 #include "Platform/Linux/CurlHttpClient.h"
 #include "Platform/Linux/QtPasteboard.h"
 #include "Platform/Linux/QtScreens.h"
+#include "Platform/Linux/X11HotKeys.h"
 #include "Platform/Linux/X11Apps.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Symbols.h"
@@ -109,6 +110,7 @@ int main(int argc, char** argv) {
     QtScreens screens;
     X11ScreenCapture screenCapture;
     CurlHttpClient http;
+    X11HotKeys hotKeys;
 
     AppEnvironment environment;
     environment.platform.defaults = &defaults;
@@ -118,6 +120,7 @@ int main(int argc, char** argv) {
     environment.platform.screens = &screens;
     environment.platform.screenCapture = &screenCapture;
     environment.platform.http = &http;
+    environment.platform.hotKeys = &hotKeys;
     environment.dataFolder = dataFolder;
     environment.login = std::move(*login);
 

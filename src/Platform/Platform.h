@@ -6,6 +6,7 @@ class Apps;
 class Clock;
 class Defaults;
 class HttpClient;
+class HotKeys;
 class Pasteboard;
 class ScreenCapture;
 class Screens;
@@ -20,6 +21,7 @@ struct Platform {
     Screens* screens = nullptr;
     ScreenCapture* screenCapture = nullptr;
     HttpClient* http = nullptr;
+    HotKeys* hotKeys = nullptr;
 };
 
 }  // namespace brevalto
