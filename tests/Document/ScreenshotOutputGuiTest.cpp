@@ -1,5 +1,5 @@
 #include "Document/ScreenshotDragView.h"
-#include "Document/ScreenshotError.h"
+#include "Errors/ScreenshotError.h"
 #include "Document/ScreenshotFilePromise.h"
 #include "Document/ScreenshotOutput.h"
 #include "Platform/AtomicFile.h"

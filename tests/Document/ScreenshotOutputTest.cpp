@@ -1,11 +1,12 @@
-#include "Document/ScreenshotError.h"
-#include "Document/ScreenshotImage.h"
 #include "Document/ScreenshotOutput.h"
+#include "Errors/ScreenshotError.h"
 #include "FakePasteboard.h"
+#include "Imaging/ImageLimits.h"
 #include "Platform/AtomicFile.h"
 #include "TestFolder.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDateTime>
 #include <QImageReader>
 

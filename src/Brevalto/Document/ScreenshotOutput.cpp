@@ -1,8 +1,9 @@
 #include "Document/ScreenshotOutput.h"
 
 #include "ClipCore/Uuid.h"
-#include "Document/ScreenshotError.h"
-#include "Document/ScreenshotImage.h"
+#include "Document/ScreenshotRenderer.h"
+#include "Errors/ScreenshotError.h"
+#include "Imaging/ImageLimits.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/GifEncoding.h"
 #include "Platform/Pasteboard.h"
