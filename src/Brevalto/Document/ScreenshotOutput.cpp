@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace brevalto::ScreenshotOutput {
 
@@ -201,9 +200,12 @@ QUrl writeUnique(const QByteArray& data, const QUrl& target) {
     const std::string name = path.filename().string();
     if (name.empty() || name == "." || name == "..") throw ScreenshotError(kNotLocalFileMessage);
     const fs::path folder = path.parent_path();
-    struct stat st {};
-    if (folder.empty() || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw ScreenshotError(kNoFolderMessage);
+    // The chosen folder may be reached through a symbolic link; the name in it never is.
+    auto isFolder = [&] {
+        std::error_code error;
+        return !folder.empty() && fs::is_directory(folder, error);
+    };
+    if (!isFolder()) throw ScreenshotError(kNoFolderMessage);
 
     std::optional<StagedFile> staged;
     try {
@@ -211,7 +213,7 @@ QUrl writeUnique(const QByteArray& data, const QUrl& target) {
                        std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
     } catch (const FileError&) {
         // The folder went away after it was checked.
-        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw ScreenshotError(kNoFolderMessage);
+        if (!isFolder()) throw ScreenshotError(kNoFolderMessage);
         throw;
     }
     const std::string stem = path.stem().string();
