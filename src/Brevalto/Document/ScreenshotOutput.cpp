@@ -48,9 +48,10 @@ bool isOpaque(const QImage& image) {
     const QImage argb = image.format() == QImage::Format_ARGB32_Premultiplied || image.format() == QImage::Format_ARGB32
                             ? image
                             : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const int width = argb.width();
     for (int y = 0; y < argb.height(); ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-        for (int x = 0; x < argb.width(); ++x)
+        for (int x = 0; x < width; ++x)
             if (qAlpha(row[x]) != 255) return false;
     }
     return true;
