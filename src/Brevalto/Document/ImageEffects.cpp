@@ -1,5 +1,10 @@
 #include "Document/ImageEffects.h"
 
+// The filters' inner loops run over whole rows of bytes; let the compiler vectorise them.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("O3")
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -28,91 +33,92 @@ std::array<int, 3> boxWidths(double sigma) {
     return widths;
 }
 
-// Fixed-point reciprocal of a box width: (sum * scale + half) >> 24 is the rounded mean.
-std::uint64_t reciprocal(int width) { return static_cast<std::uint64_t>(std::lround((1 << 24) / double(width))); }
-
-std::uint8_t meanOf(std::uint32_t sum, std::uint64_t scale) {
-    const std::uint64_t v = (sum * scale + (1u << 23)) >> 24;
-    return static_cast<std::uint8_t>(std::min<std::uint64_t>(v, 255));
-}
-
-// One box pass along each row, edges clamped. `line` holds a copy of the row being read.
-template <int N>
-void boxRows(std::uint8_t* bits, qsizetype stride, int width, int height, int radius,
-             std::vector<std::uint8_t>& line) {
-    const std::uint64_t scale = reciprocal(2 * radius + 1);
-    line.resize(static_cast<std::size_t>(width) * N);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = bits + y * stride;
-        std::memcpy(line.data(), row, line.size());
-        const std::uint8_t* in = line.data();
-        std::uint32_t sum[N];
-        for (int c = 0; c < N; ++c) {
-            sum[c] = static_cast<std::uint32_t>(radius + 1) * in[c];
-            for (int j = 1; j <= radius; ++j) sum[c] += in[std::min(j, width - 1) * N + c];
-        }
-        for (int x = 0; x < width; ++x) {
-            const int add = std::min(x + radius + 1, width - 1) * N;
-            const int drop = std::max(x - radius, 0) * N;
-            for (int c = 0; c < N; ++c) {
-                row[x * N + c] = meanOf(sum[c], scale);
-                sum[c] += in[add + c];
-                sum[c] -= in[drop + c];
-            }
-        }
-    }
-}
-
-// One box pass along each column, edges clamped: reads `from`, writes `to`, a row at a time so
-// both stay in cache order.
-template <int N>
-void boxColumns(const std::uint8_t* from, qsizetype fromStride, std::uint8_t* to, qsizetype toStride, int width,
-                int height, int radius, std::vector<std::uint32_t>& sums) {
-    const std::uint64_t scale = reciprocal(2 * radius + 1);
-    const int count = width * N;
+// One box pass down every column of a plane of `rows` rows of `count` bytes, edges clamped:
+// reads `from`, writes `to`, a row at a time so both stay in cache order. The running sums stay
+// below 2^24, so the mean (sum times the reciprocal of the width, plus a half) is exact in single
+// precision, and the loop over a row vectorises.
+void boxColumns(const std::uint8_t* from, qsizetype fromStride, std::uint8_t* to, qsizetype toStride, int count,
+                int rows, int radius, std::vector<std::int32_t>& sums) {
+    const float scale = 1.0f / static_cast<float>(2 * radius + 1);
     sums.assign(static_cast<std::size_t>(count), 0);
+    std::int32_t* __restrict total = sums.data();
     for (int j = -radius; j <= radius; ++j) {
-        const std::uint8_t* row = from + std::clamp(j, 0, height - 1) * fromStride;
-        for (int i = 0; i < count; ++i) sums[i] += row[i];
+        const std::uint8_t* row = from + std::clamp(j, 0, rows - 1) * fromStride;
+        for (int i = 0; i < count; ++i) total[i] += row[i];
     }
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* out = to + y * toStride;
-        const std::uint8_t* add = from + std::min(y + radius + 1, height - 1) * fromStride;
-        const std::uint8_t* drop = from + std::max(y - radius, 0) * fromStride;
+    for (int y = 0; y < rows; ++y) {
+        std::uint8_t* __restrict out = to + y * toStride;
+        const std::uint8_t* __restrict add = from + std::min(y + radius + 1, rows - 1) * fromStride;
+        const std::uint8_t* __restrict drop = from + std::max(y - radius, 0) * fromStride;
         for (int i = 0; i < count; ++i) {
-            out[i] = meanOf(sums[i], scale);
-            sums[i] += add[i];
-            sums[i] -= drop[i];
+            out[i] = static_cast<std::uint8_t>(static_cast<float>(total[i]) * scale + 0.5f);
+            total[i] += static_cast<std::int32_t>(add[i]) - static_cast<std::int32_t>(drop[i]);
         }
     }
 }
 
+// A plane of bytes with its row length.
+struct Plane {
+    std::uint8_t* bits;
+    qsizetype stride;
+};
+
+// Three box passes down the columns of `rows` rows of `count` bytes, starting in `first` and
+// ending in `first` too; `spare` is scratch of the same shape.
+void boxColumnsThrice(Plane first, Plane spare, int count, int rows, const std::array<int, 3>& widths,
+                      std::vector<std::int32_t>& sums) {
+    Plane from = first, to = spare;
+    for (int w : widths) {
+        if (w <= 1) continue;
+        boxColumns(from.bits, from.stride, to.bits, to.stride, count, rows, w / 2, sums);
+        std::swap(from, to);
+    }
+    if (from.bits != first.bits)
+        for (int y = 0; y < rows; ++y)
+            std::memcpy(first.bits + y * first.stride, from.bits + y * from.stride, static_cast<std::size_t>(count));
+}
+
+// Swaps rows and columns of a width x height grid of N-byte pixels, in tiles that stay in cache.
+template <int N>
+void transpose(const std::uint8_t* from, qsizetype fromStride, std::uint8_t* to, qsizetype toStride, int width,
+               int height) {
+    constexpr int tile = 32;
+    for (int y0 = 0; y0 < height; y0 += tile)
+        for (int x0 = 0; x0 < width; x0 += tile) {
+            const int y1 = std::min(y0 + tile, height), x1 = std::min(x0 + tile, width);
+            for (int y = y0; y < y1; ++y)
+                for (int x = x0; x < x1; ++x) std::memcpy(to + x * toStride + y * N, from + y * fromStride + x * N, N);
+        }
+}
+
+// Vertical passes over strips of columns, then horizontal ones as vertical passes over the
+// transpose of bands of rows. Strips and bands are small enough for their scratch to stay in
+// cache.
 template <int N>
 void blurChannels(QImage& image, double sigma) {
     const std::array<int, 3> widths = boxWidths(sigma);
     const int width = image.width(), height = image.height();
-    std::uint8_t* bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
-    std::vector<std::uint8_t> line;
-    for (int w : widths)
-        if (w > 1) boxRows<N>(bits, stride, width, height, w / 2, line);
-    // Columns ping-pong between the image and one scratch buffer; an odd number of passes ends
-    // with a copy back.
-    const qsizetype scratchStride = static_cast<qsizetype>(width) * N;
-    std::vector<std::uint8_t> scratch(static_cast<std::size_t>(scratchStride) * height);
-    std::vector<std::uint32_t> sums;
-    bool inScratch = false;
-    for (int w : widths) {
-        if (w <= 1) continue;
-        if (inScratch)
-            boxColumns<N>(scratch.data(), scratchStride, bits, stride, width, height, w / 2, sums);
-        else
-            boxColumns<N>(bits, stride, scratch.data(), scratchStride, width, height, w / 2, sums);
-        inScratch = !inScratch;
+    const Plane pixels{image.bits(), image.bytesPerLine()};
+    std::vector<std::int32_t> sums;
+
+    constexpr int stripBytes = 512;
+    std::vector<std::uint8_t> spare(static_cast<std::size_t>(stripBytes) * height);
+    const int rowBytes = width * N;
+    for (int x = 0; x < rowBytes; x += stripBytes) {
+        const int count = std::min(stripBytes, rowBytes - x);
+        boxColumnsThrice({pixels.bits + x, pixels.stride}, {spare.data(), count}, count, height, widths, sums);
     }
-    if (inScratch)
-        for (int y = 0; y < height; ++y)
-            std::memcpy(bits + y * stride, scratch.data() + y * scratchStride, static_cast<std::size_t>(scratchStride));
+
+    constexpr int bandRows = 32;
+    const qsizetype bandBytes = static_cast<qsizetype>(bandRows) * N;
+    std::vector<std::uint8_t> turned(static_cast<std::size_t>(bandBytes) * width), turnedSpare(turned.size());
+    for (int y = 0; y < height; y += bandRows) {
+        const int rows = std::min(bandRows, height - y);
+        std::uint8_t* band = pixels.bits + y * pixels.stride;
+        transpose<N>(band, pixels.stride, turned.data(), bandBytes, width, rows);
+        boxColumnsThrice({turned.data(), bandBytes}, {turnedSpare.data(), bandBytes}, rows * N, width, widths, sums);
+        transpose<N>(turned.data(), bandBytes, band, pixels.stride, rows, width);
+    }
 }
 
 // Four channels for colour images, one for masks; anything else becomes premultiplied ARGB32.

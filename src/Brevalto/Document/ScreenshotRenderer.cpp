@@ -141,13 +141,21 @@ QImage render(const ScreenshotDocument& document, const std::filesystem::path& f
     if (sourceOnly && source != images.end()) {
         drawLayer(placementOf(document, source->second), canvas, output.painter(), images, nullptr);
     } else {
-        BitmapContext baseContext = rasterize(space, document.canvas.width(), document.canvas.height());
-        for (const ScreenshotLayer& layer : document.layers) {
-            if (layer.hidden || layer.kind != ScreenshotLayerKind::image) continue;
-            check(stop);
-            drawLayer(layer, canvas, baseContext.painter(), images, nullptr);
+        // Pass 1: the image layers alone, for the magnifiers to read. Without a visible
+        // magnifier nothing reads them, and the pass is left out.
+        QImage base;
+        const bool magnifies = std::any_of(document.layers.begin(), document.layers.end(), [](const auto& layer) {
+            return !layer.hidden && layer.kind == ScreenshotLayerKind::magnifier;
+        });
+        if (magnifies) {
+            BitmapContext baseContext = rasterize(space, document.canvas.width(), document.canvas.height());
+            for (const ScreenshotLayer& layer : document.layers) {
+                if (layer.hidden || layer.kind != ScreenshotLayerKind::image) continue;
+                check(stop);
+                drawLayer(layer, canvas, baseContext.painter(), images, nullptr);
+            }
+            base = baseContext.takeImage();
         }
-        const QImage base = baseContext.takeImage();
         for (const ScreenshotLayer& layer : document.layers) {
             if (layer.hidden) continue;
             check(stop);
