@@ -7,6 +7,7 @@
 #include "Document/ImageEffects.h"
 #include "Document/RenderSamples.h"
 #include "Document/ScreenshotRenderer.h"
+#include "Imaging/ImageDecoding.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "Document/ScreenshotError.h"
+#include "Errors/ScreenshotError.h"
 #include "Document/ScreenshotRenderer.h"
 #include "Platform/AtomicFile.h"
 #include "RenderSamples.h"

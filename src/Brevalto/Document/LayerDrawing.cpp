@@ -1,8 +1,8 @@
 #include "Document/DocumentValidation.h"
 #include "Document/ImageEffects.h"
 #include "Document/ScreenshotColor.h"
-#include "Document/ScreenshotError.h"
 #include "Document/ScreenshotRenderer.h"
+#include "Errors/ScreenshotError.h"
 
 #include <QPolygonF>
 #include <QTransform>

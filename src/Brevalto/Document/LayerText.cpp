@@ -1,5 +1,5 @@
-#include "Document/ScreenshotError.h"
 #include "Document/ScreenshotRenderer.h"
+#include "Errors/ScreenshotError.h"
 #include "Platform/FontCatalog.h"
 
 #include <QFont>

@@ -2,7 +2,9 @@
 
 #include "Document/DocumentValidation.h"
 #include "Document/ImageEffects.h"
-#include "Document/ScreenshotError.h"
+#include "Errors/ScreenshotError.h"
+#include "Imaging/ImageDecoding.h"
+#include "Imaging/ImageLimits.h"
 
 #include <QLinearGradient>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Document/ScreenshotDocument.h"
-#include "Document/ScreenshotImage.h"
+#include "Imaging/BitmapContext.h"
 
 #include <QImage>
 #include <QPainter>
@@ -26,6 +26,8 @@ public:
 // the file system's FileError from reading an asset) and fail the whole render: text is never
 // exported clipped and a redaction, effect or erase is never silently left out.
 namespace ScreenshotRenderer {
+
+using brevalto::rasterize;
 
 // Decoded asset images by asset id.
 using ImageMap = std::unordered_map<Uuid, QImage>;
