@@ -4,9 +4,22 @@
 #include "TestFolder.h"
 
 #include <QImage>
-#include <QPainter>
 
 namespace brevalto::samples {
+
+inline QImage solid(int width, int height, QColor colour) {
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(colour);
+    return image;
+}
+
+// Black and white squares of the given size.
+inline QImage checkerboard(int size, int square) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) image.setPixel(x, y, (x / square + y / square) % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    return image;
+}
 
 // A source image whose pixel (x, y) has red x % 256, green y % 256 and blue 255 * ((x / 16 + y / 16) % 2)
 // (a checkerboard of 16-pixel squares in blue), so a pixel's colour says where it came from.
@@ -17,6 +30,13 @@ inline QImage coordinateImage(int width, int height) {
         for (int x = 0; x < width; ++x) line[x] = qRgb(x % 256, y % 256, ((x / 16 + y / 16) % 2) * 255);
     }
     return image;
+}
+
+inline ScreenshotLayer layer(ScreenshotLayerKind kind, QRectF frame) {
+    ScreenshotLayer l;
+    l.kind = kind;
+    l.frame = frame;
+    return l;
 }
 
 // A document folder inside a test folder, holding the source image as its one asset, and the
@@ -33,25 +53,10 @@ struct RenderedDocument {
         document.assets = {asset};
         document.sourceAssetID = asset.id;
         document.canvas = QSizeF(source.width(), source.height());
-        ScreenshotLayer image;
-        image.kind = ScreenshotLayerKind::image;
-        image.frame = QRectF(0, 0, source.width(), source.height());
-        image.assetID = asset.id;
-        document.layers = {image};
-    }
-
-    ScreenshotDocument::Asset addAsset(const QImage& image) {
-        const auto asset = ScreenshotDocument::storeAsset(image, folder);
-        document.assets.push_back(asset);
-        return asset;
+        document.layers = {layer(ScreenshotLayerKind::image, QRectF(QPointF(), source.size()))};
+        document.layers.front().assetID = asset.id;
     }
 };
 
-inline ScreenshotLayer layer(ScreenshotLayerKind kind, QRectF frame) {
-    ScreenshotLayer l;
-    l.kind = kind;
-    l.frame = frame;
-    return l;
-}
 
 }  // namespace brevalto::samples
