@@ -255,6 +255,8 @@ TEST(LayerDrawingTest, TextFitsInsideItsAreaAfterShrinkingOrFails) {
     EXPECT_EQ(failure(counter), ScreenshotRenderer::kTextDoesNotFitMessage);
     counter.frame = QRectF(10, 10, 8, 30);
     EXPECT_EQ(failure(counter), ScreenshotRenderer::kTextAreaTooSmallMessage);
+    ScreenshotLayer empty = layer(Kind::text, QRectF(0, 0, 100, 8));  // shorter than a line
+    EXPECT_EQ(ink(drawn(empty)), QRect());
     // 100,000 characters shrink until they fit or fail; they never spill.
     ScreenshotLayer flood = layer(Kind::translatedText, QRectF(0, 0, 300, 200));
     for (int i = 0; i < 50000; ++i) flood.text += "a ";

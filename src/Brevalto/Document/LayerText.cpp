@@ -76,6 +76,7 @@ void layoutText(const ScreenshotLayer& layer, QPainter& painter, const QRectF& r
     if (!isFontFamilyInstalled(layer.style.fontName)) throw ScreenshotError(missingFontMessage(layer.style.fontName));
     const QString family = QString::fromStdString(layer.style.fontName);
     const QString text = layoutString(layer.text);
+    if (text.isEmpty()) return;  // no lines: nothing to fit or draw
     QPaintDevice* device = painter.device();
 
     Laid laid = layOut(text, family, size, centred, rect, device);
