@@ -109,10 +109,12 @@ std::string ClaudeCode::complete(const std::string& system, const std::vector<Co
         auto type = block.is_object() ? block.find("type") : block.end();
         if (!block.is_object() || type == block.end() || !type->is_string() || *type != "text")
             throw AIError(textOnlyMessage);
+        // A block without a string text adds nothing, not even a separator.
         auto text = block.find("text");
+        if (text == block.end() || !text->is_string()) continue;
         if (!first) input += "\n\n";
         first = false;
-        if (text != block.end() && text->is_string()) input += text->get_ref<const std::string&>();
+        input += text->get_ref<const std::string&>();
     }
 
     const fs::path tool = locate(path);
