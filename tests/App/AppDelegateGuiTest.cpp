@@ -78,7 +78,7 @@ protected:
     int asked = 0;
 };
 
-TEST_F(AppDelegateTest, LaunchingWiresEverythingInOrderAndRegistersTheDefaults) {
+TEST_F(AppDelegateTest, LaunchingWiresEverythingAndRegistersTheDefaults) {
     pasteboard.copyText("on the clipboard before the start");
     auto app = make();
     EXPECT_EQ(app->store(), nullptr);
@@ -87,12 +87,20 @@ TEST_F(AppDelegateTest, LaunchingWiresEverythingInOrderAndRegistersTheDefaults) 
     ASSERT_NE(app->store(), nullptr);
     EXPECT_EQ(app->store()->root(), folder / "data");
     EXPECT_EQ(app->controller()->screenshots(), app->screenshots());
-    EXPECT_EQ(app->screenshots()->uploads, app->uploads());
+    EXPECT_EQ(app->screenshots()->uploads(), app->uploads());
+    EXPECT_TRUE(app->screenshots()->uploadsAvailable());
     EXPECT_EQ(app->uploads()->historyFile(), folder / "data" / "uploads.json");
     EXPECT_EQ(app->uploads()->keychainService(), "app.brevalto.S3");
+    // The dispatcher hands requests to the delegate, and hot keys reach it.
     ASSERT_NE(app->dispatcher(), nullptr);
-    EXPECT_TRUE(app->dispatcher()->hasHandler());
-    EXPECT_TRUE(static_cast<bool>(app->shortcuts().onAction));
+    AutomationRequest history;
+    history.command = AutomationRequest::Command::history;
+    EXPECT_TRUE(app->dispatcher()->dispatch(history, AutomationSource::internal));
+    EXPECT_TRUE(app->controller()->expanded());
+    app->shortcuts().fire(0);  // openClipboard
+    EXPECT_FALSE(app->controller()->expanded());
+    // No hot-key handler exists to install, and launching does not pretend otherwise.
+    EXPECT_FALSE(app->shortcuts().handlerInstalled());
     ASSERT_NE(app->retentionTimer(), nullptr);
     EXPECT_TRUE(app->retentionTimer()->isActive());
     EXPECT_EQ(app->retentionTimer()->interval(), 60000);
@@ -124,10 +132,19 @@ TEST_F(AppDelegateTest, LaunchingWiresEverythingInOrderAndRegistersTheDefaults) 
     EXPECT_EQ(app->appMenu()->actions().back()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
-TEST_F(AppDelegateTest, TheLegacyHotKeyDefaultIsNotSeenByTheShortcutsButTheirFallbackMatches) {
+TEST_F(AppDelegateTest, TheShortcutsReadTheirBindingsWhenTheDelegateIsMade) {
+    // A stored legacy key code serves the clipboard hot key.
+    defaults.set("hotKeyCode", 4);
     auto app = make();
+    EXPECT_EQ(app->shortcuts().bindings().at(ShortcutAction::openClipboard), (ShortcutBinding{4, 768}));
+
+    // Settings that change after the delegate is made, the registered defaults of launching
+    // included, are not read again.
+    defaults.remove("hotKeyCode");
+    defaults.setData("shortcut.region", R"({"keyCode":4,"modifiers":4352})");
     app->applicationDidFinishLaunching();
-    EXPECT_EQ(app->shortcuts().bindings().at(ShortcutAction::openClipboard), (ShortcutBinding{49, 768}));
+    EXPECT_EQ(app->shortcuts().bindings().at(ShortcutAction::openClipboard), (ShortcutBinding{4, 768}));
+    EXPECT_EQ(app->shortcuts().bindings().at(ShortcutAction::region), (ShortcutBinding{19, 4864}));
 }
 
 TEST_F(AppDelegateTest, RetentionPrunesAtLaunchAndOnEveryTick) {
@@ -279,7 +296,6 @@ TEST_F(AppDelegateTest, QuittingReleasesTheKeysAndCancelsAnUpload) {
     EXPECT_FALSE(app->uploads()->work.has_value());
     EXPECT_EQ(app->uploads()->status(),
               QStringLiteral("Cancelled. The server may have received the object; check history before retrying."));
-    EXPECT_FALSE(app->shortcuts().handlerInstalled());
 }
 
 }  // namespace

@@ -62,9 +62,8 @@ TEST(GlobalShortcuts, SettingABindingStoresItOrExplainsTheRefusal) {
 
 TEST(GlobalShortcuts, FiringCallsTheHandlerOnlyForKnownIndexes) {
     Defaults defaults;
-    GlobalShortcuts shortcuts(defaults);
     std::vector<ShortcutAction> fired;
-    shortcuts.onAction = [&](ShortcutAction a) { fired.push_back(a); };
+    GlobalShortcuts shortcuts(defaults, [&](ShortcutAction a) { fired.push_back(a); });
     shortcuts.fire(-1);
     shortcuts.fire(0);
     shortcuts.fire(10);

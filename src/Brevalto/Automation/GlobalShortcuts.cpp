@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <utility>
+
 namespace brevalto {
 
 namespace {
@@ -86,7 +88,8 @@ bool GlobalShortcuts::isAllowed(std::int64_t keyCode, std::uint32_t modifiers) {
     return inKeyTable(keyCode) && modifiersAllowed(modifiers);
 }
 
-GlobalShortcuts::GlobalShortcuts(Defaults& defaults, QObject* parent) : QObject(parent), defaults_(defaults) {
+GlobalShortcuts::GlobalShortcuts(Defaults& defaults, ActionHandler onAction, QObject* parent)
+    : QObject(parent), defaults_(defaults), onAction_(std::move(onAction)) {
     for (const auto action : kAllShortcutActions) {
         if (const auto data = defaults_.data(settingsKey(action))) {
             if (const auto stored = decode(*data);
@@ -123,13 +126,13 @@ void GlobalShortcuts::setBinding(ShortcutAction action, std::int64_t keyCode, st
     emit bindingsChanged();
 }
 
-void GlobalShortcuts::installHotKeyHandler() {}
+bool GlobalShortcuts::installHotKeyHandler() { return handlerInstalled_; }
 
 void GlobalShortcuts::unregisterAll() { handlerInstalled_ = false; }
 
 void GlobalShortcuts::fire(int index) {
     if (index < 0 || index >= static_cast<int>(kAllShortcutActions.size())) return;
-    if (onAction) onAction(kAllShortcutActions[static_cast<std::size_t>(index)]);
+    if (onAction_) onAction_(kAllShortcutActions[static_cast<std::size_t>(index)]);
 }
 
 }  // namespace brevalto

@@ -59,8 +59,10 @@ public:
         int keyCode;
     };
 
-    // Loads every binding; registers nothing.
-    explicit GlobalShortcuts(Defaults& defaults, QObject* parent = nullptr);
+    using ActionHandler = std::function<void(ShortcutAction)>;
+
+    // Loads every binding; registers nothing. onAction is the app's handler for a pressed hot key.
+    explicit GlobalShortcuts(Defaults& defaults, ActionHandler onAction = {}, QObject* parent = nullptr);
 
     static const std::array<Key, 38>& keyTable();
     static bool isAllowed(std::int64_t keyCode, std::uint32_t modifiers);
@@ -71,16 +73,14 @@ public:
     // Stores an allowed binding; a refused one only sets the action's message.
     void setBinding(ShortcutAction action, std::int64_t keyCode, std::uint32_t modifiers);
 
-    // The app's handler for a pressed hot key.
-    std::function<void(ShortcutAction)> onAction;
-
-    // Installing the key handler and registering the keys with the X server; until that exists
-    // these register nothing and report nothing.
-    void installHotKeyHandler();
+    // Installs the key handler and registers the bound keys; true when the handler is installed.
+    // No key handler exists here: it registers nothing with the X server, returns false, and
+    // handlerInstalled() stays false.
+    bool installHotKeyHandler();
     void unregisterAll();
     bool handlerInstalled() const { return handlerInstalled_; }
 
-    // Calls onAction for the action at index (0-based); out-of-range indexes are ignored.
+    // Calls the action handler for the action at index (0-based); out-of-range indexes are ignored.
     void fire(int index);
 
 signals:
@@ -89,6 +89,7 @@ signals:
 
 private:
     Defaults& defaults_;
+    ActionHandler onAction_;
     std::map<ShortcutAction, ShortcutBinding> bindings_;
     std::map<ShortcutAction, QString> messages_;
     bool handlerInstalled_ = false;
