@@ -15,6 +15,7 @@
 #include <atomic>
 #include <fstream>
 #include <set>
+#include <thread>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -364,6 +365,44 @@ TEST(Task, ResultsForADestroyedReceiverAreDropped) {
     pool.waitForDone();
     QCoreApplication::processEvents();
     EXPECT_FALSE(delivered);
+}
+
+TEST(Task, AReceiverDestroyedJustAsItsWorkFinishesIsNeverTouched) {
+    // Each receiver goes the moment its work returns, while the worker delivers: the result is
+    // dropped, and (under AddressSanitizer) no freed receiver is ever used.
+    TaskPool pool(4);
+    std::atomic<int> delivered{0};
+    for (int round = 0; round < 2000; ++round) {
+        auto receiver = std::make_unique<QObject>();
+        auto returning = std::make_shared<std::atomic<bool>>(false);
+        Task::run(pool, receiver.get(),
+                  [returning](std::stop_token) {
+                      returning->store(true);
+                      return 1;
+                  },
+                  [&](TaskResult<int>&) { ++delivered; });
+        while (!returning->load()) std::this_thread::yield();
+        receiver.reset();
+    }
+    pool.waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(delivered.load(), 0);
+
+    // A receiver on another thread gets its results there, and only while it lives.
+    QThread thread;
+    thread.start();
+    auto* remote = new QObject;
+    remote->moveToThread(&thread);
+    std::atomic<bool> onItsThread{false}, done{false};
+    Task::run(pool, remote, [](std::stop_token) { return 2; }, [&](TaskResult<int>& r) {
+        onItsThread = QThread::currentThread() == &thread && r.get() == 2;
+        done = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return done.load(); }));
+    EXPECT_TRUE(onItsThread);
+    QMetaObject::invokeMethod(remote, [remote] { delete remote; }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
 }
 
 TEST(Task, RequestTokensDropSupersededResults) {
