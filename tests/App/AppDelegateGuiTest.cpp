@@ -270,7 +270,7 @@ TEST_F(AppDelegateTest, TheClipboardHotKeyTogglesThePanelAndTheOthersReachTheWor
     app->toggle();
     EXPECT_FALSE(app->controller()->expanded());
 
-    // Capture commands are refused for now; the refusal ends in the status line, never a crash.
+    // The workflow refuses capture and editor commands; the refusal ends in the status line.
     app->store()->setMessage(QString());
     app->handleShortcut(ShortcutAction::region);
     EXPECT_EQ(app->store()->message().toStdString(),

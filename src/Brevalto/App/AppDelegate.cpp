@@ -137,12 +137,12 @@ void AppDelegate::buildSettingsWindow() {
     const struct {
         const char* name;
         const char* symbol;
-    } later[] = {{"Shortcuts", "keyboard"},
-                 {"Screenshots", "camera.viewfinder"},
-                 {"AI", "sparkles"},
-                 {"Upload", "icloud.and.arrow.up"},
-                 {"Cloudflare", "cloud"}};
-    for (const auto& tab : later)
+    } plainTabs[] = {{"Shortcuts", "keyboard"},
+                     {"Screenshots", "camera.viewfinder"},
+                     {"AI", "sparkles"},
+                     {"Upload", "icloud.and.arrow.up"},
+                     {"Cloudflare", "cloud"}};
+    for (const auto& tab : plainTabs)
         preferences_->addTab(SettingsWindow::placeholderPage(QString::fromUtf8(tab.name)), QString::fromUtf8(tab.name),
                              QString::fromUtf8(tab.symbol));
     QTabWidget* tabs = preferences_->tabs();
