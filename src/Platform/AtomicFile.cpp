@@ -89,6 +89,10 @@ void AtomicFile::createFolder(const fs::path& path, bool refuseSymlinks) {
 }
 
 void AtomicFile::write(const fs::path& path, std::string_view bytes, Options options) {
+    write(path, [bytes](const Sink& sink) { sink(bytes); }, options);
+}
+
+void AtomicFile::write(const fs::path& path, const std::function<void(const Sink&)>& produce, Options options) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     if (options.createFolder) createFolder(folder, options.refuseSymlinks);
     if (options.refuseSymlinks && (isSymlink(folder) || isSymlink(path)))
@@ -104,16 +108,25 @@ void AtomicFile::write(const fs::path& path, std::string_view bytes, Options opt
         fail(what, path, error);
     };
 
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd.get(), p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            discard("Could not write", errno);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+    try {
+        produce([&](std::string_view bytes) {
+            const char* p = bytes.data();
+            std::size_t left = bytes.size();
+            while (left > 0) {
+                const ssize_t n = ::write(fd.get(), p, left);
+                if (n < 0) {
+                    if (errno == EINTR) continue;
+                    discard("Could not write", errno);
+                }
+                p += n;
+                left -= static_cast<std::size_t>(n);
+            }
+        });
+    } catch (const FileError&) {
+        throw;
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
     }
     if (::fsync(fd.get()) != 0) discard("Could not sync", errno);
     if (::close(fd.release()) != 0) discard("Could not close", errno);

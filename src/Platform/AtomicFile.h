@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -41,6 +42,11 @@ public:
     using Options = AtomicWriteOptions;
 
     static void write(const std::filesystem::path& path, std::string_view bytes, Options options);
+    // The same, with the bytes handed over piece by piece by `produce` as it makes them, so a
+    // large file is never held whole in memory. An exception from `produce` discards the file.
+    using Sink = std::function<void(std::string_view)>;
+    static void write(const std::filesystem::path& path, const std::function<void(const Sink&)>& produce,
+                      Options options = {});
     static void write(const std::filesystem::path& path, std::string_view bytes) { write(path, bytes, Options{}); }
     static void write(const std::filesystem::path& path, const QByteArray& bytes, Options options = {}) {
         write(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), options);

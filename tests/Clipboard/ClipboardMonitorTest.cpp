@@ -119,11 +119,13 @@ TEST_F(ClipboardMonitorTest, CaptureRules) {
         board.setContent(item);
         tick();
         if (!c.recorded) {
+            store.flush();
             EXPECT_TRUE(store.items().empty());
             EXPECT_FALSE(board.dataReads.contains(PasteboardType::string));
             EXPECT_FALSE(board.dataReads.contains(PasteboardType::png));
             continue;
         }
+        store.flush();
         ASSERT_EQ(store.items().size(), 1u);
         const Clip& clip = store.items().front();
         EXPECT_EQ(clip.kind, *c.recorded);
@@ -151,6 +153,7 @@ TEST_F(ClipboardMonitorTest, ContentFromBeforeLaunchIsNotRecordedAndUnchangedCou
     late.poll();
     board.deliver();
     board.deliver();
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("before launch"));
 }
@@ -162,9 +165,11 @@ TEST_F(ClipboardMonitorTest, CopiesWhilePausedAreNeverRecorded) {
     EXPECT_EQ(board.typeReads, 0);
     store.setPaused(false);
     tick();
+    store.flush();
     EXPECT_TRUE(store.items().empty());
     board.copyText("after resuming");
     tick();
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("after resuming"));
 }
@@ -177,6 +182,7 @@ TEST_F(ClipboardMonitorTest, RestrictedAccessReportsAndKeepsTheChangeForLater) {
     EXPECT_EQ(board.typeReads, 0);
     board.accessSetting = PasteboardAccess::alwaysAllow;
     tick();
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
 
     // Only the general pasteboard's setting counts.
@@ -206,8 +212,10 @@ TEST_F(ClipboardMonitorTest, AChangeDuringTheReadDropsTheOldContent) {
         board.deliver();
         board.deliver();
         EXPECT_FALSE(monitor.reading());
+        store.flush();
         EXPECT_TRUE(store.items().empty());
         tick();
+        store.flush();
         ASSERT_EQ(store.items().size(), 1u);
         EXPECT_EQ(store.items().front().text, std::optional<std::string>("new"));
     }
@@ -241,6 +249,7 @@ TEST_F(ClipboardMonitorTest, UnreadableOrOversizedContentRecordsNothingAndTheMon
         store.setMessage(QStringLiteral("before"));
         c.arrange();
         tick();
+        store.flush();
         EXPECT_TRUE(store.items().empty());
         EXPECT_EQ(store.message(), c.message.isEmpty() ? QStringLiteral("before") : c.message);
     }
@@ -248,6 +257,7 @@ TEST_F(ClipboardMonitorTest, UnreadableOrOversizedContentRecordsNothingAndTheMon
     board.failingTypes = {PasteboardType::png};
     copy({{PasteboardType::png, encodedImage("PNG")}, {PasteboardType::string, "fallback"}});
     tick();
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("fallback"));
 }
@@ -291,6 +301,7 @@ TEST_F(ClipboardMonitorTest, WriteBackMarksTheContentAndIsNotRecordedAgain) {
     apps.setFrontmost(QStringLiteral("Gedit"));
     board.copyText("from gedit");
     tick();
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     const Clip textClip = store.items().front();
 
@@ -307,10 +318,12 @@ TEST_F(ClipboardMonitorTest, WriteBackMarksTheContentAndIsNotRecordedAgain) {
     // Even when the count is forced, the marker keeps it out.
     monitor.setCount(-1);
     tick();
+    store.flush();
     EXPECT_EQ(store.items().size(), 1u);
 
     copy({{PasteboardType::png, encodedImage("PNG")}});
     tick();
+    store.flush();
     const Clip imageClip = store.items().front();
     ASSERT_EQ(imageClip.kind, Clip::Kind::image);
     ASSERT_TRUE(monitor.copy(imageClip));
@@ -352,11 +365,13 @@ TEST_F(ClipboardMonitorTest, StartedMonitorLooksAtAChangeAtOnce) {
     // A copy made while reading is taken up as soon as the read is done.
     board.copyText("quicker");
     board.deliver();
+    store.flush();
     EXPECT_TRUE(store.items().empty());
     QCoreApplication::processEvents();
     EXPECT_EQ(board.typeReads, 2);
     while (board.deliver() > 0) {
     }
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("quicker"));
 }

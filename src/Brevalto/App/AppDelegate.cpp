@@ -3,6 +3,7 @@
 #include "App/GeneralSettingsPage.h"
 #include "App/SettingsWindow.h"
 #include "Automation/AutomationFailure.h"
+#include "Automation/GlobalShortcutSettings.h"
 #include "Capture/ScreenshotCommand.h"
 #include "Capture/ScrollStitcher.h"
 #include "Clipboard/ClipStore.h"
@@ -40,9 +41,10 @@ void sendToFocus(const char* slot) {
 AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
     : QObject(parent), env_(std::move(environment)) {
     QPointer<AppDelegate> self(this);
-    shortcuts_ = std::make_unique<GlobalShortcuts>(*env_.platform.defaults, [self](ShortcutAction action) {
-        if (self) self->handleShortcut(action);
-    });
+    shortcuts_ = std::make_unique<GlobalShortcuts>(*env_.platform.defaults, *env_.platform.hotKeys,
+                                                   [self](ShortcutAction action) {
+                                                       if (self) self->handleShortcut(action);
+                                                   });
 }
 
 // Members go in reverse order: the settings window, then the long-lived objects, then the keys.
@@ -134,11 +136,11 @@ void AppDelegate::buildSettingsWindow() {
     auto* general = new GeneralSettingsPage(*env_.platform.defaults, env_.login,
                                             [this](bool shown) { applyTaskbarPolicy(shown); });
     preferences_->addTab(general, QStringLiteral("General"), QStringLiteral("gearshape"));
+    preferences_->addTab(new GlobalShortcutSettings(*shortcuts_), QStringLiteral("Shortcuts"), QStringLiteral("keyboard"));
     const struct {
         const char* name;
         const char* symbol;
-    } plainTabs[] = {{"Shortcuts", "keyboard"},
-                     {"Screenshots", "camera.viewfinder"},
+    } plainTabs[] = {{"Screenshots", "camera.viewfinder"},
                      {"AI", "sparkles"},
                      {"Upload", "icloud.and.arrow.up"},
                      {"Cloudflare", "cloud"}};
@@ -163,6 +165,7 @@ void AppDelegate::applicationWillTerminate() {
     if (!services_) return;
     services_->screenshots().cancel();
     services_->uploads().cancelRunningOperation();
+    services_->store().flush();  // the last change reaches the disk before the process ends
 }
 
 void AppDelegate::openURLs(const QStringList& urls) {
