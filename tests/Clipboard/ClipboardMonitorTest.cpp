@@ -1,6 +1,7 @@
 #include "Clipboard/ClipboardMonitor.h"
 
 #include "Clipboard/ClipStore.h"
+#include "Document/ScreenshotOutput.h"
 #include "FakeApps.h"
 #include "FakeClock.h"
 #include "FakePasteboard.h"
@@ -374,6 +375,20 @@ TEST_F(ClipboardMonitorTest, StartedMonitorLooksAtAChangeAtOnce) {
     store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("quicker"));
+}
+
+TEST_F(ClipboardMonitorTest, CopiesOfFinishedScreenshotsAreNotRecorded) {
+    monitor.setCount(-1);
+    QImage image(12, 9, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    ScreenshotOutput::copyImage(image, board);
+    tick();
+    ScreenshotOutput::copyFileURL(QUrl::fromLocalFile(QString::fromStdString(folder.path().string())), board);
+    tick();
+    EXPECT_TRUE(store.items().empty());
+    board.copyText(QStringLiteral("from another app"));
+    tick();
+    EXPECT_EQ(store.items().size(), 1u);
 }
 
 }  // namespace
