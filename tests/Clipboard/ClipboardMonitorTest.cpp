@@ -388,6 +388,7 @@ TEST_F(ClipboardMonitorTest, CopiesOfFinishedScreenshotsAreNotRecorded) {
     EXPECT_TRUE(store.items().empty());
     board.copyText(QStringLiteral("from another app"));
     tick();
+    store.flush();
     EXPECT_EQ(store.items().size(), 1u);
 }
 
