@@ -385,6 +385,7 @@ TEST_F(ClipboardMonitorTest, CopiesOfFinishedScreenshotsAreNotRecorded) {
     tick();
     ScreenshotOutput::copyFileURL(QUrl::fromLocalFile(QString::fromStdString(folder.path().string())), board);
     tick();
+    store.flush();
     EXPECT_TRUE(store.items().empty());
     board.copyText(QStringLiteral("from another app"));
     tick();
