@@ -1,9 +1,10 @@
 // Start-up as a user meets it: the time from launching `brevalto` to its panel window being
 // mapped, and the resident memory after ten idle seconds, with a history of 200 clips (10 of them
-// images). The baseline, measured in the same run, is this program started again with
+// images), and the launch again with a history at its limits (200 texts, 256 MiB of index). The baseline, measured in the same run, is this program started again with
 // --baseline-window: a bare Qt program that maps one window of the collapsed panel's size.
 // Run it as
 //   tests/Support/with-x11 build/bench/StartupX11Bench
+#include "ClipCore/HistoryPolicy.h"
 #include "Clipboard/ClipStore.h"
 #include "FakeClock.h"
 #include "Platform/AtomicFile.h"
@@ -46,14 +47,28 @@ using SteadyClock = std::chrono::steady_clock;
 
 std::string selfPath;
 
-// A fresh home whose history holds 190 texts of mixed sizes and 10 screenshot-like images.
+// A fresh home whose history holds 190 texts of mixed sizes and 10 screenshot-like images, or
+// with `full`, 200 texts filling the whole 256 MiB the history allows.
 struct Home {
     TestFolder folder;
 
-    Home() {
+    explicit Home(bool full = false) {
         AtomicFile::createFolder(folder / "run");
         FakeClock clock;
         ClipStore store(folder / "data" / "brevalto", clock);
+        if (full) {
+            std::vector<Clip> clips;
+            const std::size_t each = (HistoryPolicy::maximumBytes - 1024 * 1024) / HistoryPolicy::maximumItems;
+            for (int i = 0; i < HistoryPolicy::maximumItems; ++i) {
+                std::string text(each, static_cast<char>('a' + i % 26));
+                for (std::size_t at = 0; at < text.size(); at += 97) text[at] = (at / 97) % 11 ? ' ' : '\n';
+                text += std::to_string(i);
+                clips.emplace_back(Clip::Kind::text, text, std::nullopt, hexDigest(text),
+                                   static_cast<std::int64_t>(text.size()), "bench", clock.now() - i);
+            }
+            store.persist(clips);
+            return;
+        }
         for (int i = 0; i < 190; ++i) {
             std::string text = "Clip " + std::to_string(i) + ": ";
             text += std::string(static_cast<std::size_t>(20 + (i * 97) % 4000), static_cast<char>('a' + i % 26));
@@ -180,7 +195,7 @@ double residentMiB(pid_t pid) {
 std::string program() { return std::string(BREVALTO_BINARY_DIR) + "/brevalto"; }
 
 void BM_LaunchToMappedPanel(benchmark::State& state) {
-    const Home home;
+    const Home home(state.range(0) != 0);
     const auto env = home.environment();
     double app = 0, baseline = 0;
     int runs = 0;
@@ -203,7 +218,8 @@ void BM_LaunchToMappedPanel(benchmark::State& state) {
     state.counters["baseline_ms"] = 1000 * baseline / runs;
     state.counters["ratio"] = app / baseline;
 }
-BENCHMARK(BM_LaunchToMappedPanel)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+// Argument 0: the ordinary history; 1: the history at its limits.
+BENCHMARK(BM_LaunchToMappedPanel)->Arg(0)->Arg(1)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 
 void BM_ResidentAfterTenIdleSeconds(benchmark::State& state) {
     const Home home;
