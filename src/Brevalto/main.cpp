@@ -6,6 +6,7 @@
 #include "Platform/Defaults.h"
 #include "Platform/Linux/QtPasteboard.h"
 #include "Platform/Linux/QtScreens.h"
+#include "Platform/Linux/TesseractTextRecognizer.h"
 #include "Platform/Linux/X11Apps.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Symbols.h"
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
     X11Apps apps;
     QtScreens screens;
     X11ScreenCapture screenCapture;
+    TesseractTextRecognizer textRecognizer;
 
     AppEnvironment environment;
     environment.platform.defaults = &defaults;
@@ -115,6 +117,7 @@ int main(int argc, char** argv) {
     environment.platform.apps = &apps;
     environment.platform.screens = &screens;
     environment.platform.screenCapture = &screenCapture;
+    environment.platform.textRecognizer = &textRecognizer;
     environment.dataFolder = dataFolder;
     environment.login = std::move(*login);
 

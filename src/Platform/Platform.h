@@ -8,6 +8,7 @@ class Defaults;
 class Pasteboard;
 class ScreenCapture;
 class Screens;
+class TextRecognizer;
 
 // The platform services that main builds once and hands to the app's objects at construction.
 // Nothing reaches these through a global: a class takes what it needs in its constructor.
@@ -18,6 +19,7 @@ struct Platform {
     Apps* apps = nullptr;
     Screens* screens = nullptr;
     ScreenCapture* screenCapture = nullptr;
+    TextRecognizer* textRecognizer = nullptr;
 };
 
 }  // namespace brevalto
