@@ -1,9 +1,9 @@
 // recognizeText over the real engines: text drawn by the test with known content, QR codes made by
 // the test, and the inputs that must fail cleanly.
-#include "AI/AIError.h"
 #include "AI/TextRecognition.h"
-#include "Document/ScreenshotError.h"
-#include "Document/ScreenshotImage.h"
+#include "Errors/AIError.h"
+#include "Imaging/ImageDecoding.h"
+#include "Imaging/ImageLimits.h"
 #include "Platform/Linux/TesseractTextRecognizer.h"
 #include "TestFolder.h"
 #include "TextImages.h"

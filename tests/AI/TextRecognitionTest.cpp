@@ -1,7 +1,7 @@
 // recognizeText's own rules over a scripted recognizer: regions, languages, the confidence
 // threshold, payloads, blank text, secrets, errors and cancellation.
-#include "AI/AIError.h"
 #include "AI/TextRecognition.h"
+#include "Errors/AIError.h"
 #include "FakeTextRecognizer.h"
 #include "QtWait.h"
 #include "TestFolder.h"

@@ -1,8 +1,8 @@
 #include "AI/TextRecognition.h"
 
-#include "AI/AIError.h"
 #include "ClipCore/SecretScanner.h"
-#include "Document/ScreenshotImage.h"
+#include "Errors/AIError.h"
+#include "Imaging/ImageDecoding.h"
 #include "Platform/Geometry.h"
 
 #include <algorithm>
