@@ -9,6 +9,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <dlfcn.h>
 #include <cstdlib>
 #include <list>
 #include <mutex>
@@ -139,6 +140,17 @@ std::vector<RecognizedLine> linesOf(Engine& engine, int scale, QPoint origin) {
     return lines;
 }
 
+// The engine runs parts of its work on OpenMP threads, a fixed number per parallel loop. On a
+// busy machine (or with several recognitions at once) those threads wait for cores by spinning,
+// and a recognition of seconds takes minutes. Dynamic adjustment lets OpenMP give a loop only the
+// threads the machine's load leaves free. The setting belongs to the calling thread; the
+// function is looked up because the engine may be built without OpenMP.
+void allowFewerEngineThreads() {
+    using SetDynamic = void (*)(int);
+    static const auto setDynamic = reinterpret_cast<SetDynamic>(::dlsym(RTLD_DEFAULT, "omp_set_dynamic"));
+    if (setDynamic) setDynamic(1);
+}
+
 bool stopRequested(void* stop, int) {
     return static_cast<std::stop_token*>(stop)->stop_requested();
 }
@@ -225,6 +237,7 @@ std::vector<RecognizedLine> TesseractTextRecognizer::readText(const QImage& imag
     if (image.isNull() || inside.isEmpty()) return {};
     if (stop.stop_requested()) throw RecognitionCancelled();
 
+    allowFewerEngineThreads();
     auto engine = pool_->take(key);
     if (!engine) {
         engine = std::make_unique<Engine>();
