@@ -10,6 +10,7 @@
 #include "Platform/Linux/X11Apps.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Symbols.h"
+#include "Platform/Task.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -135,5 +136,8 @@ int main(int argc, char** argv) {
         });
         status = QApplication::exec();
     }
+    // Work that the app's objects cancelled as they closed (a recognition) may still be ending on
+    // the shared pool: it ends before the platform services it uses go.
+    TaskPool::shared().waitForDone();
     return status;
 }

@@ -88,7 +88,6 @@ void expectNear(const QRectF& actual, const QRectF& expected, QSize size, double
 TEST_F(TextRecognitionEngineTest, LanguagesAreTheInstalledDataInTableOrder) {
     const std::vector<QString> expected = {"en-US", "fr-FR", "de-DE", "zh-Hans", "ko-KR", "ja-JP", "vi-VN"};
     EXPECT_EQ(supportedOCRLanguages(recognizer), expected);
-    EXPECT_EQ(ocrLanguages("auto", expected), (std::vector<QString>{"en-US", "ja-JP", "vi-VN"}));
 
     TestFolder empty;
     TesseractTextRecognizer none(empty.path());
