@@ -4,9 +4,11 @@
 #include "Platform/AppPaths.h"
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"
+#include "Platform/Linux/CurlHttpClient.h"
 #include "Platform/Linux/QtPasteboard.h"
 #include "Platform/Linux/QtScreens.h"
 #include "Platform/Linux/TesseractTextRecognizer.h"
+#include "Platform/Linux/X11HotKeys.h"
 #include "Platform/Linux/X11Apps.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Symbols.h"
@@ -110,6 +112,8 @@ int main(int argc, char** argv) {
     QtScreens screens;
     X11ScreenCapture screenCapture;
     TesseractTextRecognizer textRecognizer;
+    CurlHttpClient http;
+    X11HotKeys hotKeys;
 
     AppEnvironment environment;
     environment.platform.defaults = &defaults;
@@ -119,6 +123,8 @@ int main(int argc, char** argv) {
     environment.platform.screens = &screens;
     environment.platform.screenCapture = &screenCapture;
     environment.platform.textRecognizer = &textRecognizer;
+    environment.platform.http = &http;
+    environment.platform.hotKeys = &hotKeys;
     environment.dataFolder = dataFolder;
     environment.login = std::move(*login);
 

@@ -5,6 +5,8 @@ namespace brevalto {
 class Apps;
 class Clock;
 class Defaults;
+class HttpClient;
+class HotKeys;
 class Pasteboard;
 class ScreenCapture;
 class Screens;
@@ -20,6 +22,8 @@ struct Platform {
     Screens* screens = nullptr;
     ScreenCapture* screenCapture = nullptr;
     TextRecognizer* textRecognizer = nullptr;
+    HttpClient* http = nullptr;
+    HotKeys* hotKeys = nullptr;
 };
 
 }  // namespace brevalto
