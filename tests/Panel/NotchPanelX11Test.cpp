@@ -4,6 +4,7 @@
 #include "Panel/PanelController.h"
 #include "Platform/Defaults.h"
 #include "Platform/Linux/QtScreens.h"
+#include "Platform/Linux/X11Connection.h"
 
 #include "FakeApps.h"
 #include "FakePasteboard.h"
@@ -20,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
 namespace brevalto {
@@ -94,6 +96,70 @@ TEST(NotchPanelX11, MapsAtTheTopCentreUnderTheMouseAndGrows) {
     QCursor::setPos(desktop.center().x(), desktop.bottom() - 10);
     EXPECT_TRUE(waitUntil([&] { return !controller.expanded(); }));
     EXPECT_TRUE(waitUntil([&] { return serverFrame(panel->winId()) == collapsed; }));
+}
+
+// A desktop panel of another client along the top edge that reserves its height (struts), as
+// the desktops' top bars do.
+class TopBar {
+public:
+    explicit TopBar(int height) {
+        c_ = xcb_connect(nullptr, nullptr);
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        window_ = xcb_generate_id(c_);
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, screen->width_in_pixels,
+                          static_cast<std::uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0,
+                          nullptr);
+        const xcb_atom_t dock = atom("_NET_WM_WINDOW_TYPE_DOCK");
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1, &dock);
+        const std::uint32_t strut[12] = {0, 0, static_cast<std::uint32_t>(height), 0, 0, 0, 0, 0, 0,
+                                         static_cast<std::uint32_t>(screen->width_in_pixels - 1), 0, 0};
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 32, 12,
+                            strut);
+        xcb_map_window(c_, window_);
+        xcb_flush(c_);
+    }
+    ~TopBar() { xcb_disconnect(c_); }
+    TopBar(const TopBar&) = delete;
+    TopBar& operator=(const TopBar&) = delete;
+
+private:
+    xcb_atom_t atom(const char* name) {
+        XcbReply<xcb_intern_atom_reply_t> reply(
+            xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    }
+
+    xcb_connection_t* c_;
+    xcb_window_t window_;
+};
+
+TEST(NotchPanelX11, HangsBelowADesktopTopBarAndFromTheScreensTopWithoutOne) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QRect desktop = screen->geometry();
+    QCursor::setPos(desktop.center());
+    QtScreens screens;
+    FakeApps apps;
+    Defaults defaults;
+    TestFolder folder;
+    ClipStore store(folder.path());
+    FakePasteboard board;
+    ClipboardMonitor monitor(store, board, apps, defaults);
+    PanelController controller(store, monitor, screens, apps, defaults);
+    NotchPanel* panel = controller.panel();
+
+    const int left = desktop.x() + desktop.width() / 2 - 119;
+    ASSERT_TRUE(waitUntil([&] { return serverFrame(panel->winId()) == QRect(left, desktop.y() + 8, 238, 32); }));
+    {
+        TopBar bar(40);
+        EXPECT_TRUE(waitUntil([&] { return serverFrame(panel->winId()) == QRect(left, desktop.y() + 48, 238, 32); }))
+            << "at " << serverFrame(panel->winId()).y();
+        controller.expandPanel(true);  // pinned: the mouse is elsewhere
+        EXPECT_TRUE(waitUntil([&] { return serverFrame(panel->winId()) == QRect(left - 251, desktop.y() + 48, 740, 328); }));
+        controller.collapsePanel();
+    }
+    // The bar is gone: back to the screen's top.
+    EXPECT_TRUE(waitUntil([&] { return serverFrame(panel->winId()) == QRect(left, desktop.y() + 8, 238, 32); }));
 }
 
 // The collapsed panel of the app on a 1920 x 1080 screen without a top bar.
