@@ -8,7 +8,6 @@
 #include "Panel/NotchPanel.h"
 #include "Panel/NotchSurface.h"
 #include "Platform/Defaults.h"
-#include "Workflow/ScreenshotWorkflow.h"
 
 #include <QApplication>
 #include <QInputMethodEvent>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Panel/NotchGeometry.h"
+#include "Panel/ScreenshotActions.h"
 #include "Platform/Apps.h"
-#include "Workflow/ScreenshotWorkflow.h"
 
 #include <QObject>
 #include <QPointer>
@@ -90,9 +90,9 @@ public:
     bool captureActive() const { return captureActive_; }
     void setCaptureActive(bool active) { captureActive_ = active; }
 
-    // The screenshot workflow, held weakly.
-    ScreenshotWorkflow* screenshots() const { return screenshots_.data(); }
-    void setScreenshots(ScreenshotWorkflow* workflow) { screenshots_ = workflow; }
+    // The screenshot side (the workflow), held weakly.
+    ScreenshotActions* screenshots() const { return screenshots_.data(); }
+    void setScreenshots(ScreenshotActions* actions) { screenshots_ = actions; }
 
     // Chooses the screen under the mouse (else the main screen) and publishes its geometry.
     void updateGeometry();
@@ -179,7 +179,7 @@ private:
     bool dragActive_ = false;
     bool pinnedOpen_ = false;
     bool captureActive_ = false;
-    QPointer<ScreenshotWorkflow> screenshots_;
+    QPointer<ScreenshotActions> screenshots_;
 
     QVariantAnimation* frameAnimation_ = nullptr;
     bool composing_ = false;  // an input method is composing text in the panel
