@@ -229,6 +229,12 @@ TEST_F(QtPasteboardX11Test, ConcealedWritesCarryThePasswordHint) {
     item.setData(PasteboardType::concealed, QByteArray());
     ASSERT_TRUE(board.write(item));
     EXPECT_EQ(Xclip::paste(QStringLiteral("x-kde-passwordManagerHint")), std::optional<QByteArray>("secret"));
+
+    // Our own content is read as another owner's is: an empty value counts as none.
+    PasteboardItem empty;
+    empty.setString(PasteboardType::string, QString());
+    ASSERT_TRUE(board.write(empty));
+    EXPECT_EQ(reads.data(board, PasteboardType::string).status, PasteboardData::Status::absent);
 }
 
 }  // namespace

@@ -325,8 +325,7 @@ PasteboardData QtPasteboard::Reader::data(const QString& type, std::int64_t maxB
         }
         PasteboardData answer;
         answer.status = PasteboardData::Status::ok;
-        answer.bytes = QByteArray::fromStdString(value.bytes);
-        answer.bytes = inTypeForm(type, target, answer.bytes);
+        answer.bytes = inTypeForm(type, target, QByteArray::fromStdString(value.bytes));
         if (answer.bytes.size() > maxBytes) {
             answer.bytes.clear();
             answer.status = PasteboardData::Status::tooLarge;
@@ -399,8 +398,8 @@ void QtPasteboard::readData(const QString& type, std::int64_t maxBytes, QObject*
             for (const QString& target : X11Targets::forType(type)) {
                 if (!formats.contains(target)) continue;
                 answer.bytes = inTypeForm(type, target, mime->data(target));
+                if (answer.bytes.isEmpty()) continue;  // an empty value counts as none
                 answer.status = PasteboardData::Status::ok;
-                if (answer.bytes.isEmpty()) continue;
                 if (answer.bytes.size() > maxBytes) {
                     answer.bytes.clear();
                     answer.status = PasteboardData::Status::tooLarge;
