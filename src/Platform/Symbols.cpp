@@ -22,6 +22,8 @@ const QStringList kSymbolNames = {
     QStringLiteral("sparkles"),
     QStringLiteral("icloud.and.arrow.up"),
     QStringLiteral("cloud"),
+    // The drag handle of finished screenshots.
+    QStringLiteral("arrow.up.doc"),
 };
 
 class SymbolIconEngine : public QIconEngine {
