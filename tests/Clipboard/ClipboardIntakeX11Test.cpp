@@ -142,9 +142,8 @@ TEST_F(ClipboardIntakeX11Test, CopiesFromQtGtkAndXclipAreEachRecordedOnceAndPass
             ASSERT_TRUE(program.copy("text", file(name + QStringLiteral(".txt"), text.toUtf8())));
             const std::string expected = text.toStdString();
             ASSERT_TRUE(waitForFront([&](const Clip& clip) { return clip.text == expected; }))
-                << "newest: " << store.items().front().text.value_or("(image)").size() << " bytes, expected " << expected.size()
-                << " first difference at " << [&] { const std::string t = store.items().front().text.value_or(""); std::size_t i = 0; while (i < t.size() && i < expected.size() && t[i] == expected[i]) ++i; return i; }();
-            EXPECT_LT(clock.elapsed(), 2000);
+                << "newest: " << store.items().front().text.value_or("(image)").view().substr(0, 60);
+            EXPECT_LT(clock.elapsed(), 3000);
             recorded.push_back(store.items().front().id);
         }
 
@@ -173,7 +172,7 @@ TEST_F(ClipboardIntakeX11Test, CopiesFromQtGtkAndXclipAreEachRecordedOnceAndPass
         ASSERT_EQ(store.items().size(), recorded.size());
         for (std::size_t i = 0; i < recorded.size(); ++i) EXPECT_EQ(store.items()[recorded.size() - 1 - i].id, recorded[i]);
         for (const Clip& clip : store.items())
-            EXPECT_EQ(clip.text.value_or("").find("hunter2"), std::string::npos);
+            EXPECT_EQ(clip.text.value_or("").view().find("hunter2"), std::string::npos);
     }
 }
 
