@@ -385,9 +385,11 @@ TEST_F(ClipboardMonitorTest, CopiesOfFinishedScreenshotsAreNotRecorded) {
     tick();
     ScreenshotOutput::copyFileURL(QUrl::fromLocalFile(QString::fromStdString(folder.path().string())), board);
     tick();
+    store.flush();
     EXPECT_TRUE(store.items().empty());
     board.copyText(QStringLiteral("from another app"));
     tick();
+    store.flush();
     EXPECT_EQ(store.items().size(), 1u);
 }
 
