@@ -63,7 +63,6 @@ public:
     GlobalShortcuts& shortcuts() { return *shortcuts_; }
     QTimer* retentionTimer() const { return retentionTimer_; }
     QMenu* appMenu() const { return appMenu_; }
-    QMenu* editMenu() const { return editMenu_; }
 
     // Shows or hides our windows in the taskbar ("showInDock").
     void applyTaskbarPolicy(bool shown);
@@ -85,7 +84,6 @@ private:
     std::unique_ptr<SettingsWindow> preferences_;
     QTimer* retentionTimer_ = nullptr;
     QMenu* appMenu_ = nullptr;
-    QMenu* editMenu_ = nullptr;
     QAction* settingsAction_ = nullptr;
     QAction* quitAction_ = nullptr;
 };
