@@ -111,6 +111,102 @@ void keep(std::string& into, bool& truncated, const char* data, std::size_t size
     into.append(data, std::min(size, room));
 }
 
+// Reads both outputs to their ends and reaps the program, ending it (and its group) at the
+// deadline or on cancellation.
+void drain(pid_t pid, const ChildProcessRequest& request, std::stop_token cancel, Fd& output, Fd& errors,
+           ChildProcessResult& result, bool& reaped) {
+    const Clock::time_point started = Clock::now();
+
+    std::optional<Clock::time_point> terminatedAt;
+    bool killed = false;
+    auto endGroup = [&](int signal) { ::kill(-pid, signal); };
+    auto terminate = [&] {
+        if (terminatedAt) return;
+        terminatedAt = Clock::now();
+        endGroup(SIGTERM);
+    };
+
+    char buffer[64 * 1024];
+    while (output.open() || errors.open() || !reaped) {
+        if (!reaped) {
+            int status = 0;
+            pid_t done = ::waitpid(pid, &status, WNOHANG);
+            if (done == pid) {
+                reaped = true;
+                if (WIFSIGNALED(status)) {
+                    result.ending = ChildProcessResult::Ending::signalled;
+                    result.status = WTERMSIG(status);
+                } else {
+                    result.ending = ChildProcessResult::Ending::exited;
+                    result.status = WEXITSTATUS(status);
+                }
+            }
+        }
+
+        // The deadline and cancellation end the program and, while the pipes are still held by
+        // something it started, that too; after the program was reaped only its group is signalled.
+        const bool stillHeld = !reaped || output.open() || errors.open();
+        if (stillHeld && !terminatedAt) {
+            if (cancel.stop_requested()) {
+                if (!reaped) result.cancelled = true;
+                terminate();
+            } else if (Clock::now() - started >= request.deadline) {
+                if (!reaped) result.timedOut = true;
+                terminate();
+            }
+        }
+        if (stillHeld && terminatedAt && !killed && Clock::now() - *terminatedAt >= PosixChildProcessRunner::killGrace) {
+            killed = true;
+            endGroup(SIGKILL);
+        }
+        // Pipes held by something outside the group outlive even the kill: stop reading them.
+        if (killed && Clock::now() - *terminatedAt >= 2 * PosixChildProcessRunner::killGrace) {
+            output.reset();
+            errors.reset();
+            if (!reaped) {
+                int status = 0;
+                if (::waitpid(pid, &status, 0) == pid) {
+                    reaped = true;
+                    result.ending = WIFSIGNALED(status) ? ChildProcessResult::Ending::signalled
+                                                        : ChildProcessResult::Ending::exited;
+                    result.status = WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status);
+                }
+                reaped = true;
+            }
+            continue;
+        }
+
+        if (!output.open() && !errors.open()) {
+            if (!reaped) ::usleep(5000);
+            continue;
+        }
+        pollfd fds[2];
+        nfds_t count = 0;
+        Fd* owners[2];
+        for (Fd* fd : {&output, &errors}) {
+            if (!fd->open()) continue;
+            fds[count] = {fd->get(), POLLIN, 0};
+            owners[count++] = fd;
+        }
+        int ready = ::poll(fds, count, 20);
+        if (ready <= 0) continue;
+        for (nfds_t i = 0; i < count; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) continue;
+            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                owners[i]->reset();
+                continue;
+            }
+            if (owners[i] == &output)
+                keep(result.output, result.outputTruncated, buffer, static_cast<std::size_t>(n), request.outputLimit);
+            else
+                keep(result.errorOutput, result.errorOutputTruncated, buffer, static_cast<std::size_t>(n),
+                     request.outputLimit);
+        }
+    }
+}
+
 }  // namespace
 
 ChildProcessResult PosixChildProcessRunner::run(const ChildProcessRequest& request, std::stop_token cancel) {
@@ -145,104 +241,31 @@ ChildProcessResult PosixChildProcessRunner::run(const ChildProcessRequest& reque
     pid_t pid = -1;
     int spawned = posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(), envp.data());
     if (spawned != 0) throw ChildProcessLaunchError(std::strerror(spawned));
-    const Clock::time_point started = Clock::now();
     input.read.reset();
     output.write.reset();
     errors.write.reset();
 
-    ::fcntl(input.write.get(), F_SETFL, ::fcntl(input.write.get(), F_GETFL) | O_NONBLOCK);
+    const int inputFd = input.write.release();
+    ::fcntl(inputFd, F_SETFL, ::fcntl(inputFd, F_GETFL) | O_NONBLOCK);
     std::atomic<bool> stopWriting{false};
-    std::thread writer(writeInput, input.write.release(), std::cref(request.input), std::cref(stopWriting));
-
+    std::thread writer;
     ChildProcessResult result;
     bool reaped = false;
-    std::optional<Clock::time_point> terminatedAt;
-    bool killed = false;
-    auto endGroup = [&](int signal) { ::kill(-pid, signal); };
-    auto terminate = [&] {
-        if (terminatedAt) return;
-        terminatedAt = Clock::now();
-        endGroup(SIGTERM);
-    };
-
-    char buffer[64 * 1024];
-    while (output.read.open() || errors.read.open() || !reaped) {
+    try {
+        writer = std::thread(writeInput, inputFd, std::cref(request.input), std::cref(stopWriting));
+        drain(pid, request, cancel, output.read, errors.read, result, reaped);
+    } catch (...) {
+        // Nothing may outlive a failed run: end the program, reap it and stop the writer.
         if (!reaped) {
-            int status = 0;
-            pid_t done = ::waitpid(pid, &status, WNOHANG);
-            if (done == pid) {
-                reaped = true;
-                if (WIFSIGNALED(status)) {
-                    result.ending = ChildProcessResult::Ending::signalled;
-                    result.status = WTERMSIG(status);
-                } else {
-                    result.ending = ChildProcessResult::Ending::exited;
-                    result.status = WEXITSTATUS(status);
-                }
-            }
+            ::kill(-pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
         }
-
-        // The deadline and cancellation end the program and, while the pipes are still held by
-        // something it started, that too; after the program was reaped only its group is signalled.
-        const bool stillHeld = !reaped || output.read.open() || errors.read.open();
-        if (stillHeld && !terminatedAt) {
-            if (cancel.stop_requested()) {
-                if (!reaped) result.cancelled = true;
-                terminate();
-            } else if (Clock::now() - started >= request.deadline) {
-                if (!reaped) result.timedOut = true;
-                terminate();
-            }
-        }
-        if (stillHeld && terminatedAt && !killed && Clock::now() - *terminatedAt >= killGrace) {
-            killed = true;
-            endGroup(SIGKILL);
-        }
-        // Pipes held by something outside the group outlive even the kill: stop reading them.
-        if (killed && Clock::now() - *terminatedAt >= 2 * killGrace) {
-            output.read.reset();
-            errors.read.reset();
-            if (!reaped) {
-                int status = 0;
-                if (::waitpid(pid, &status, 0) == pid) {
-                    reaped = true;
-                    result.ending = WIFSIGNALED(status) ? ChildProcessResult::Ending::signalled
-                                                        : ChildProcessResult::Ending::exited;
-                    result.status = WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status);
-                }
-                reaped = true;
-            }
-            continue;
-        }
-
-        if (!output.read.open() && !errors.read.open()) {
-            if (!reaped) ::usleep(5000);
-            continue;
-        }
-        pollfd fds[2];
-        nfds_t count = 0;
-        Fd* owners[2];
-        for (Fd* fd : {&output.read, &errors.read}) {
-            if (!fd->open()) continue;
-            fds[count] = {fd->get(), POLLIN, 0};
-            owners[count++] = fd;
-        }
-        int ready = ::poll(fds, count, 20);
-        if (ready <= 0) continue;
-        for (nfds_t i = 0; i < count; ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) continue;
-            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                owners[i]->reset();
-                continue;
-            }
-            if (owners[i] == &output.read)
-                keep(result.output, result.outputTruncated, buffer, static_cast<std::size_t>(n), request.outputLimit);
-            else
-                keep(result.errorOutput, result.errorOutputTruncated, buffer, static_cast<std::size_t>(n),
-                     request.outputLimit);
-        }
+        stopWriting = true;
+        if (writer.joinable())
+            writer.join();
+        else
+            ::close(inputFd);
+        throw;
     }
 
     stopWriting = true;
