@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -15,155 +13,103 @@ namespace brevalto {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
+using namespace std::string_literals;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A home folder with a tool script at `relative`, and the runner over it.
+// A home folder holding the tool script at ~/.local/bin/claude.
 struct Tool {
-    explicit Tool(const std::string& body, const std::string& relative = ".local/bin/claude") {
-        fs::create_directories((home.path() / relative).parent_path());
-        fs::create_directories(temporary.path());
-        writeScript(home.path() / relative, body);
+    explicit Tool(const std::string& script) {
+        fs::create_directories(home / ".local/bin");
+        writeScript(home / ".local/bin/claude", script);
     }
-    ClaudeCode code() {
-        return ClaudeCode(runner, {home.path(), temporary.path(), {"HOME=" + home.path().string(), "PATH=/usr/bin:/bin", "LANG=C"}});
-    }
-    std::string complete(const std::vector<ContentBlock>& content, double timeout = 30, std::stop_token cancel = {}) {
-        return code().complete("Be brief.", content, "sonnet", "", timeout, cancel);
-    }
-    std::string failure(const std::vector<ContentBlock>& content, double timeout = 30) {
+    std::string run(const std::vector<ContentBlock>& content, double timeout = 30, std::stop_token cancel = {},
+                    const std::string& path = "") {
+        ClaudeCode code(runner, {home.path(), home.path(), {"HOME=" + home.path().string(), "PATH=/usr/bin:/bin"}});
         try {
-            return "(answered) " + complete(content, timeout);
+            return code.complete("Be brief.", content, "sonnet", path, timeout, cancel);
         } catch (const AIError& error) {
-            return error.what();
+            return std::string("error: ") + error.what();
         }
     }
-
+    std::string file(const std::string& name) { return (std::stringstream() << std::ifstream(home / name).rdbuf()).str(); }
     TestFolder home;
-    TestFolder temporary;
     PosixChildProcessRunner runner;
 };
 
-TEST(ClaudeCode, TheToolGetsTheTextArgumentsEnvironmentAndFolder) {
-    Tool tool(R"(
-cat > "$HOME/input"
-for a in "$@"; do printf '[%s]' "$a"; done > "$HOME/arguments"
-printf '%s\n%s\n' "$PATH" "$PWD" > "$HOME/places"
-printf '  \n  the answer  \n\n')");
-    EXPECT_EQ(tool.complete({textBlock("a"), {{"type", "text"}}, {{"type", "text"}, {"text", 5}}, textBlock("b")}),
-              "the answer");
-    EXPECT_EQ(slurp(tool.home / "input"), "a\n\nb");
-    EXPECT_EQ(slurp(tool.home / "arguments"),
-              "[-p][--output-format][text][--system-prompt][Be brief.][--model][sonnet][--tools][]"
-              "[--strict-mcp-config][--disable-slash-commands][--no-session-persistence]");
-    const std::string home = tool.home.path().string();
-    EXPECT_EQ(slurp(tool.home / "places"), home + "/.local/bin:" + home + "/.local/bin:" + home +
-                                               "/.npm-global/bin:/usr/local/bin:/usr/bin:/bin\n" +
-                                               tool.temporary.path().string() + "\n");
-}
+TEST(ClaudeCode, TheToolGetsTheTextArgumentsPathAndFolder) {
+    Tool tool(R"(cat > "$HOME/input"; for a in "$@"; do printf '[%s]' "$a"; done > "$HOME/args"
+printf '%s %s' "$PATH" "$PWD" > "$HOME/places"; printf '  \n  the answer  \n\n')");
+    EXPECT_EQ(tool.run({textBlock("a"), {{"type", "text"}}, {{"type", "text"}, {"text", 5}}, textBlock("b")}), "the answer");
+    EXPECT_EQ(tool.file("input"), "a\n\nb");
+    EXPECT_EQ(tool.file("args"), "[-p][--output-format][text][--system-prompt][Be brief.][--model][sonnet][--tools][]"
+                                 "[--strict-mcp-config][--disable-slash-commands][--no-session-persistence]");
+    const std::string h = tool.home.path().string();
+    EXPECT_EQ(tool.file("places"), h + "/.local/bin:" + h + "/.local/bin:" + h + "/.npm-global/bin:/usr/local/bin:/usr/bin:/bin " + h);
 
-TEST(ClaudeCode, ImagesAreRefusedBeforeTheToolRuns) {
-    Tool tool("touch \"$HOME/ran\"; echo ok");
-    const std::string message =
-        "Claude Code CLI accepts text only. Choose Anthropic or Cloudflare in Settings > AI for image requests.";
-    EXPECT_EQ(tool.failure({textBlock("a"), pngImageBlock("AAAA")}), message);
-    EXPECT_EQ(tool.failure({{{"text", "no type"}}}), message);
-    EXPECT_EQ(tool.failure({"just a string"}), message);
-    EXPECT_FALSE(fs::exists(tool.home / "ran"));
-    EXPECT_EQ(tool.complete({}), "ok");
+    const std::string textOnly = "error: Claude Code CLI accepts text only. Choose Anthropic or Cloudflare in Settings > AI for image requests.";
+    EXPECT_EQ(tool.run({textBlock("a"), pngImageBlock("AAAA")}), textOnly);
+    EXPECT_EQ(tool.run({{{"text", "no type"}}}), textOnly);
 }
 
 TEST(ClaudeCode, EndingsBecomeTheirMessages) {
-    struct Case {
-        std::string script;
-        std::string message;
-    };
     const std::string longError(400, 'e');
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<std::string, std::string>> cases = {
         {"echo 'bad model' >&2; echo partial; exit 3", "Claude Code CLI failed (3): bad model"},
         {"echo '  only stdout  '; exit 1", "Claude Code CLI failed (1): only stdout"},
-        {"printf '\\n  \\n\\t\\n'", "Claude Code CLI failed (0): "},
-        {"echo 'empty answer' >&2; printf '   '", "Claude Code CLI failed (0): empty answer"},
+        {"printf '\\n  \\n'", "Claude Code CLI failed (0): "},
+        {"echo 'empty' >&2; printf '   '", "Claude Code CLI failed (0): empty"},
         {"printf '  " + longError + "x' >&2; exit 2", "Claude Code CLI failed (2): " + longError.substr(0, 300)},
         {"printf 'caf\\303\\251 \\377' >&2; exit 4", "Claude Code CLI failed (4): caf\xC3\xA9 \xEF\xBF\xBD"},
-        // A crash is a failure with its signal, not a cancellation.
+        // A crash or a kill is a failure with its signal, never a cancellation.
         {"echo 'out of memory' >&2; kill -KILL $$", "Claude Code CLI failed (signal 9): out of memory"},
-        {"kill -SEGV $$", "Claude Code CLI failed (signal 11): "},
+        {"sleep 30", "Claude Code CLI did not answer within 0 seconds."},
+        {"trap '' TERM; sleep 30", "Claude Code CLI did not answer within 1 seconds."},
     };
-    for (const Case& c : cases) {
-        Tool tool(c.script);
-        EXPECT_EQ(tool.failure({textBlock("x")}), c.message) << c.script;
+    for (const auto& [script, message] : cases) {
+        Tool tool(script);
+        EXPECT_EQ(tool.run({textBlock("x")}, script.starts_with("trap") ? 1.9 : 0.3), "error: " + message) << script;
     }
-}
 
-TEST(ClaudeCode, AToolThatOutlivesItsTimeIsEnded) {
-    Tool tool("sleep 30; echo late");
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(tool.failure({textBlock("x")}, 0.3), "Claude Code CLI did not answer within 0 seconds.");
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
-
-    Tool stubborn("trap '' TERM; sleep 30");
-    EXPECT_EQ(stubborn.failure({textBlock("x")}, 1.9), "Claude Code CLI did not answer within 1 seconds.");
-}
-
-TEST(ClaudeCode, CancellingEndsTheToolWithTheCancellationError) {
-    Tool tool("sleep 30; echo late");
+    Tool waiting("sleep 30");
     std::stop_source stop;
-    std::thread canceller([&] {
-        std::this_thread::sleep_for(200ms);
+    std::jthread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         stop.request_stop();
     });
-    EXPECT_THROW(tool.complete({textBlock("x")}, 30, stop.get_token()), TaskCancelled);
-    canceller.join();
+    ClaudeCode code(waiting.runner, {waiting.home.path(), waiting.home.path(), {}});
+    EXPECT_THROW(code.complete("s", {textBlock("x")}, "m", "", 30, stop.get_token()), TaskCancelled);
 }
 
 TEST(ClaudeCode, TheToolIsFoundAtItsPathOrTheUsualPlaces) {
     TestFolder home;
     PosixChildProcessRunner runner;
     ClaudeCode code(runner, {home.path(), home.path(), {}});
-    auto failure = [&](const std::string& path) {
+    auto locate = [&](const std::string& path) {
         try {
-            return "found " + code.locate(path).string();
+            return code.locate(path).string();
         } catch (const AIError& error) {
             return std::string(error.what());
         }
     };
-    EXPECT_EQ(failure(""), "Claude Code CLI not found. Install it or set its path in Settings > AI.");
-    EXPECT_EQ(failure(" \n"), "Claude Code CLI not found. Install it or set its path in Settings > AI.");
-
     fs::create_directories(home / "tools/folder");
     std::ofstream(home / "tools/plain") << "#!/bin/sh\n";
-    EXPECT_EQ(failure("~/tools/folder"), "No executable Claude Code CLI at ~/tools/folder.");
-    EXPECT_EQ(failure(" ~/tools/plain "), "No executable Claude Code CLI at ~/tools/plain.");
-    EXPECT_EQ(failure("~/tools/missing"), "No executable Claude Code CLI at ~/tools/missing.");
     writeScript(home / "tools/claude", "true");
-    EXPECT_EQ(failure("~/tools/claude"), "found " + (home / "tools/claude").string());
+    for (const char* blank : {"", " \n"})
+        EXPECT_EQ(locate(blank), "Claude Code CLI not found. Install it or set its path in Settings > AI.");
+    for (const char* bad : {"~/tools/folder", "~/tools/plain", "~/tools/missing"})
+        EXPECT_EQ(locate(" "s + bad + " "), "No executable Claude Code CLI at "s + bad + ".");
+    EXPECT_EQ(locate("~/tools/claude"), (home / "tools/claude").string());
 
-    // The usual places, in their order: each one added before the last found wins.
+    // Each usual place added before the one found last wins over it.
     for (const char* place : {".npm-global/bin/claude", ".claude/local/claude", ".local/bin/claude"}) {
         fs::create_directories((home / place).parent_path());
         writeScript(home / place, "true");
-        EXPECT_EQ(failure(""), "found " + (home / place).string()) << place;
+        EXPECT_EQ(locate(""), (home / place).string());
     }
-    EXPECT_EQ(ClaudeCode::usualLocations(),
-              (std::vector<std::string>{"~/.local/bin/claude", "~/.claude/local/claude", "~/.npm-global/bin/claude",
-                                        "/usr/local/bin/claude", "/usr/bin/claude"}));
 
-    // A tool that cannot be started says why.
-    writeScript(home / "tools/broken", "true");
-    std::ofstream(home / "tools/broken") << "#!/nonexistent/interpreter\n";
-    try {
-        code.complete("s", {textBlock("x")}, "m", (home / "tools/broken").string(), 5, {});
-        FAIL() << "a broken tool ran";
-    } catch (const AIError& error) {
-        EXPECT_EQ(std::string(error.what()), "Could not start Claude Code CLI: No such file or directory");
-    }
+    std::ofstream(home / "tools/claude") << "#!/nonexistent/interpreter\n";
+    Tool broken("true");
+    EXPECT_EQ(broken.run({textBlock("x")}, 5, {}, (home / "tools/claude").string()),
+              "error: Could not start Claude Code CLI: No such file or directory");
 }
 
 }  // namespace
