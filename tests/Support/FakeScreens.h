@@ -57,6 +57,8 @@ public:
     void prepareOverlayWindow(QWindow*) override { ++prepared_; }
     void setShownInTaskbar(QWindow*, bool shown) override { shownInTaskbar_ = shown; }
     std::optional<bool> shownInTaskbar() const { return shownInTaskbar_; }
+    void setWindowFixed(QWindow*, bool fixed) override { windowFixed_ = fixed; }
+    std::optional<bool> windowFixed() const { return windowFixed_; }
 
 private:
     std::vector<ScreenInfo> list_;
@@ -67,6 +69,7 @@ private:
     bool compositor_ = false;
     int prepared_ = 0;
     std::optional<bool> shownInTaskbar_;
+    std::optional<bool> windowFixed_;
 };
 
 }  // namespace brevalto

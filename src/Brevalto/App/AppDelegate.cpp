@@ -17,6 +17,7 @@
 #include "Platform/Symbols.h"
 #include "Platform/Task.h"
 #include "Upload/S3UploadController.h"
+#include "Workflow/ScreenshotPinController.h"
 #include "Workflow/ScreenshotWorkflow.h"
 
 #include <QAction>
@@ -66,7 +67,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     controller_ = std::make_unique<PanelController>(*store_, *monitor_, *env_.platform.screens, *env_.platform.apps, defaults);
     if (NotchPanel* panel = controller_->panel()) panel->addActions({settingsAction_, quitAction_});
     // 6. The screenshot workflow, which the panel holds weakly.
-    screenshots_ = std::make_unique<ScreenshotWorkflow>(*store_, *monitor_, *controller_, defaults);
+    screenshots_ = std::make_unique<ScreenshotWorkflow>(*store_, *monitor_, *controller_, defaults,
+                                                        *env_.platform.screens);
     controller_->setScreenshots(screenshots_.get());
     // 7. Uploads, with their history beside the clip history.
     uploads_ = std::make_unique<S3UploadController>(env_.platform.pasteboard, defaults,
@@ -183,6 +185,7 @@ void AppDelegate::buildSettingsWindow() {
 }
 
 void AppDelegate::applyTaskbarPolicy(bool shown) {
+    if (screenshots_) screenshots_->pins()->applyTaskbarPolicy(shown);
     if (!preferences_ || !env_.platform.screens) return;
     if (QWindow* window = preferences_->windowHandle()) env_.platform.screens->setShownInTaskbar(window, shown);
 }

@@ -32,6 +32,7 @@ public:
     bool hasCompositor() const override;
     void prepareOverlayWindow(QWindow* window) override;
     void setShownInTaskbar(QWindow* window, bool shown) override;
+    void setWindowFixed(QWindow* window, bool fixed) override;
 
     static ScreenInfo describe(const QScreen* screen, const ScreenGeometry& geometry);
     // One integer setting from an XSETTINGS blob (as the settings manager publishes it); none
