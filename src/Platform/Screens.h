@@ -65,6 +65,9 @@ public:
     // Asks the window manager to keep a window of ours where it is and as large as it is (fixed),
     // or to let the user move and resize it again.
     virtual void setWindowFixed(QWindow* window, bool fixed) = 0;
+    // Whether a shown window of ours is on screen as far as the display server knows (a window
+    // manager that was starting while it was shown may have left it unmapped).
+    virtual bool isViewable(QWindow* window) const = 0;
 
 signals:
     // Screens appeared, disappeared, moved or changed size or scale.
@@ -72,6 +75,9 @@ signals:
     // The system is about to sleep / has woken up.
     void willSleep();
     void didWake();
+    // A window manager started, quit or was replaced. One that starts after our windows were
+    // shown may not have taken them in: shown windows are shown again.
+    void windowManagerChanged();
 };
 
 }  // namespace brevalto

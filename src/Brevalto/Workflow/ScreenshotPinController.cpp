@@ -4,7 +4,7 @@
 #include "Platform/Screens.h"
 #include "Workflow/ScreenshotReferencePanel.h"
 
-#include <QWindow>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -14,11 +14,17 @@ namespace brevalto {
 namespace {
 
 constexpr const char* kShowInDock = "showInDock";
+constexpr int kMappingAttempts = 8;
+constexpr int kMappingInterval = 250;  // milliseconds
 
 }  // namespace
 
 ScreenshotPinController::ScreenshotPinController(Screens& screens, const Defaults& defaults, QObject* parent)
-    : QObject(parent), screens_(screens), defaults_(defaults) {}
+    : QObject(parent), screens_(screens), defaults_(defaults) {
+    connect(&screens_, &Screens::windowManagerChanged, this, [this] {
+        QTimer::singleShot(kMappingInterval, this, [this] { ensureMapped(kMappingAttempts); });
+    });
+}
 
 ScreenshotPinController::~ScreenshotPinController() {
     for (ScreenshotReferencePanel* panel : panels_) delete panel;
@@ -56,8 +62,19 @@ void ScreenshotPinController::showReference(const QImage& image, std::function<v
 }
 
 void ScreenshotPinController::applyTaskbarPolicy(bool shown) {
-    for (ScreenshotReferencePanel* panel : panels_)
-        if (QWindow* window = panel->windowHandle()) screens_.setShownInTaskbar(window, shown);
+    for (ScreenshotReferencePanel* panel : panels_) panel->setShownInTaskbar(shown);
+}
+
+void ScreenshotPinController::ensureMapped(int attemptsLeft) {
+    bool remaining = false;
+    for (ScreenshotReferencePanel* panel : panels_) {
+        if (!panel->isVisible() || screens_.isViewable(panel->windowHandle())) continue;
+        panel->hide();
+        panel->present();
+        remaining = true;
+    }
+    if (remaining && attemptsLeft > 1)
+        QTimer::singleShot(kMappingInterval, this, [this, attemptsLeft] { ensureMapped(attemptsLeft - 1); });
 }
 
 void ScreenshotPinController::windowWillClose(ScreenshotReferencePanel* panel) {

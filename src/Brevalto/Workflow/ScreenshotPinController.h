@@ -54,6 +54,9 @@ public:
 private:
     // A pin closed: exactly that window leaves panels() and is released.
     void windowWillClose(ScreenshotReferencePanel* panel);
+    // Shows again the pins that a window manager which was starting left unmapped, a few times
+    // at most.
+    void ensureMapped(int attemptsLeft);
 
     Screens& screens_;
     const Defaults& defaults_;

@@ -47,10 +47,17 @@ void ScreenshotReferencePanel::present() {
         if (QWindow* window = windowHandle()) {
             screens_->prepareOverlayWindow(window);
             screens_->setShownInTaskbar(window, shownInTaskbar_);
+            if (!movable_) screens_->setWindowFixed(window, true);
         }
     }
     show();
     raise();
+}
+
+void ScreenshotReferencePanel::setShownInTaskbar(bool shown) {
+    shownInTaskbar_ = shown;
+    if (!screens_) return;
+    if (QWindow* window = windowHandle()) screens_->setShownInTaskbar(window, shown);
 }
 
 void ScreenshotReferencePanel::applyLock(bool locked) {

@@ -31,6 +31,8 @@ public:
 
     // Asks the window manager for the pin's states and shows it without activating it.
     void present();
+    // Shows the window in the taskbar or keeps it out of it, now and whenever it is shown again.
+    void setShownInTaskbar(bool shown);
     // Locked: fixed in place and size; unlocked: movable and resizable again.
     void applyLock(bool locked);
 
