@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace brevalto {
 namespace {
@@ -28,27 +29,23 @@ QString run(const QString& program, const QStringList& arguments) {
 
 QString properties(WId window) { return run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window)}); }
 
-// Drags with the real pointer from a point of the widget by the offset.
-void drag(const QWidget* widget, QPoint from, QPoint by) {
-    const QPoint at = widget->mapToGlobal(from);
-    // The events of each step are handled before the next, as a hand would give them time.
-    const auto xdotool = [](QStringList arguments) {
-        run(QStringLiteral("xdotool"), arguments);
-        waitUntil([] { return false; }, 60);
-    };
-    xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()), QStringLiteral("mousedown"),
-             QStringLiteral("1")});
-    for (int step = 1; step <= 4; ++step)
-        xdotool({QStringLiteral("mousemove"), QString::number(at.x() + by.x() * step / 4),
-                 QString::number(at.y() + by.y() * step / 4)});
-    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+// Runs xdotool with the real pointer, then lets the app handle what it caused, as a hand would
+// give it time between steps.
+void xdotool(const QStringList& arguments) {
+    run(QStringLiteral("xdotool"), arguments);
+    waitUntil([] { return false; }, 60);
 }
-
-// Clicks with the real pointer, through the X server and the window manager.
+QStringList at(const QWidget* widget, QPoint point) {
+    const QPoint global = widget->mapToGlobal(point);
+    return {QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y())};
+}
 void click(const QWidget* widget) {
-    const QPoint at = widget->mapToGlobal(widget->rect().center());
-    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
-                                    QStringLiteral("click"), QStringLiteral("1")});
+    xdotool(at(widget, widget->rect().center()) << QStringLiteral("click") << QStringLiteral("1"));
+}
+void drag(const QWidget* widget, QPoint from, QPoint by) {
+    xdotool(at(widget, from) << QStringLiteral("mousedown") << QStringLiteral("1"));
+    for (int step = 1; step <= 4; ++step) xdotool(at(widget, from + by * step / 4));
+    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
 }
 
 class PinWindowX11 : public ::testing::Test {
@@ -58,12 +55,9 @@ public:
     }
     // Client windows bottom to top, as the window manager stacks them.
     std::vector<xcb_window_t> stacking() {
-        std::vector<xcb_window_t> windows;
-        if (auto list = x11->property(x11->root(), x11->atom("_NET_CLIENT_LIST_STACKING"))) {
-            windows.resize(list->bytes.size() / sizeof(xcb_window_t));
-            std::copy_n(list->bytes.data(), windows.size() * sizeof(xcb_window_t),
-                        reinterpret_cast<char*>(windows.data()));
-        }
+        const auto list = x11->property(x11->root(), x11->atom("_NET_CLIENT_LIST_STACKING"));
+        std::vector<xcb_window_t> windows(list ? list->bytes.size() / sizeof(xcb_window_t) : 0);
+        if (!windows.empty()) std::memcpy(windows.data(), list->bytes.data(), windows.size() * sizeof(xcb_window_t));
         return windows;
     }
     bool above(WId upper, WId lower) {
