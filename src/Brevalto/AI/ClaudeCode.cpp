@@ -4,9 +4,11 @@
 #include "Errors/AIError.h"
 #include "Platform/Task.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <system_error>
 
 #include <unistd.h>
