@@ -2,7 +2,7 @@
 
 #include "Panel/NotchGeometry.h"
 #include "Platform/Apps.h"
-#include "Workflow/ScreenshotWorkflow.h"
+#include "Panel/ScreenshotActions.h"
 
 #include <QObject>
 #include <QPointer>
@@ -17,6 +17,7 @@ class QVariantAnimation;
 namespace brevalto {
 
 class AIActionModel;
+struct Clip;
 class ClipStore;
 class ClipboardMonitor;
 class Defaults;
@@ -90,9 +91,20 @@ public:
     bool captureActive() const { return captureActive_; }
     void setCaptureActive(bool active) { captureActive_ = active; }
 
-    // The screenshot workflow, held weakly.
-    ScreenshotWorkflow* screenshots() const { return screenshots_.data(); }
-    void setScreenshots(ScreenshotWorkflow* workflow) { screenshots_ = workflow; }
+    // The screenshot side, held weakly: nothing once its object is gone.
+    ScreenshotActions* screenshots() const { return screenshotsObject_ ? screenshots_ : nullptr; }
+    void setScreenshots(ScreenshotActions* actions) {
+        screenshots_ = actions;
+        screenshotsObject_ = dynamic_cast<QObject*>(actions);
+    }
+
+    // Copies the clip back to the clipboard and collapses the panel; direct also asks to paste it
+    // into the application that was frontmost before the panel (not available in this build:
+    // the clip is then only copied).
+    void paste(const Clip& clip, bool direct);
+    // Shows the model in the preview pane (OCR text or translation), keeping an editor that is
+    // shown or kept underneath.
+    void showTranslationModel(std::shared_ptr<AIActionModel> model);
 
     // Chooses the screen under the mouse (else the main screen) and publishes its geometry.
     void updateGeometry();
@@ -171,7 +183,8 @@ private:
     bool dragActive_ = false;
     bool pinnedOpen_ = false;
     bool captureActive_ = false;
-    QPointer<ScreenshotWorkflow> screenshots_;
+    ScreenshotActions* screenshots_ = nullptr;
+    QPointer<QObject> screenshotsObject_;
 
     QVariantAnimation* frameAnimation_ = nullptr;
     bool composing_ = false;  // an input method is composing text in the panel

@@ -54,6 +54,18 @@ void ScreenshotWorkflow::handle(const AutomationRequest& request) {
     }
 }
 
+void ScreenshotWorkflow::openInEditor(const Clip&) {
+    store_.setMessage(QStringLiteral("This command is not available yet."));
+}
+
+void ScreenshotWorkflow::pin(const Clip&) {
+    store_.setMessage(QStringLiteral("This command is not available yet."));
+}
+
+void ScreenshotWorkflow::uploadAndCopyLink(const Clip&) {
+    store_.setMessage(QStringLiteral("This command is not available yet."));
+}
+
 void ScreenshotWorkflow::run(ScreenshotCommand command, bool appendToEditor) {
     try {
         const AutomationRequest r = request(command, appendToEditor, defaults_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Panel/ScreenshotActions.h"
 #include "Workflow/ScreenshotCommand.h"
 
 #include <QObject>
@@ -21,14 +22,21 @@ struct AutomationRequest;
 //
 // For now it opens the history panel; capture, import and the editor come with their own work,
 // and until then handle() refuses those requests.
-class ScreenshotWorkflow : public QObject {
+class ScreenshotWorkflow : public QObject, public ScreenshotActions {
     Q_OBJECT
 public:
     ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monitor, PanelController& controller, Defaults& defaults,
                        QObject* parent = nullptr);
     ~ScreenshotWorkflow() override;
 
-    ScreenshotEditorController* editor() const { return editor_; }
+    ScreenshotEditorController* editor() const override { return editor_; }
+
+    // The per-clip actions of the panel's cards. The editor, pinned windows and uploads are not
+    // part of this build yet: each says so in the store's message.
+    void openInEditor(const Clip& clip) override;
+    void pin(const Clip& clip) override;
+    void uploadAndCopyLink(const Clip& clip) override;
+    bool uploadsAvailable() const override { return uploads != nullptr; }
 
     // Where run() sends its requests; set by the app at launch.
     void setDispatcher(AutomationDispatcher* dispatcher) { dispatcher_ = dispatcher; }
