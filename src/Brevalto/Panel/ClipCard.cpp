@@ -53,24 +53,24 @@ QAccessibleInterface* clipCardAccessible(const QString&, QObject* object) {
     return nullptr;
 }
 
-QString lines(const QString& text, const QFont& font, double width, int maxLines, double& height) {
-    // The first lines of the text as they wrap in the width; the rest is dropped.
+// Draws the first lines of the text as they wrap in the rectangle (at word boundaries, inside a
+// word only when it is wider than the line); the rest is left out.
+void drawLines(QPainter& painter, const QString& text, const QFont& font, const QRectF& rect, int maxLines) {
     QTextLayout layout(text, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
     layout.beginLayout();
-    int end = 0;
-    height = 0;
+    double y = 0;
     for (int n = 0; n < maxLines; ++n) {
         QTextLine line = layout.createLine();
         if (!line.isValid()) break;
-        line.setLineWidth(width);
-        end = line.textStart() + line.textLength();
-        height += line.height();
+        line.setLineWidth(rect.width());
+        line.setPosition(QPointF(0, y));
+        y += line.height();
     }
     layout.endLayout();
-    return text.left(end);
+    layout.draw(&painter, rect.topLeft());
 }
 
 }  // namespace
@@ -99,6 +99,10 @@ void ClipCard::setClip(const Clip& clip) {
         title_ = QString::fromStdString(clip.title());
         preview_ = clip.text ? QString::fromStdString(SecretScanner::maskedPrefix(*clip.text, kPreviewCharacters))
                              : QString();
+        // Line breaks of the text break the preview's lines.
+        preview_.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
+        preview_.replace(QLatin1Char('\n'), QChar::LineSeparator);
+        preview_.replace(QLatin1Char('\r'), QChar::LineSeparator);
         const QDateTime created = QDateTime::fromMSecsSinceEpoch(qint64(unixSeconds(clip.createdAt) * 1000.0));
         time_ = QLocale::system().toString(created.time(), QLocale::ShortFormat);
     }
@@ -356,13 +360,10 @@ void ClipCard::paintEvent(QPaintEvent*) {
     } else {
         QFont text = font();
         text.setPixelSize(13);
-        double height = 0;
-        const QString shown = lines(preview_, text, preview.width(), 4, height);
-        painter.setFont(text);
         painter.setPen(kPrimary);
         painter.save();
         painter.setClipRect(preview);
-        painter.drawText(preview, Qt::AlignTop | Qt::AlignLeft | Qt::TextWrapAnywhere, shown);
+        drawLines(painter, preview_, text, preview, 4);
         painter.restore();
     }
 }

@@ -38,6 +38,7 @@ QWidget#filter { background: rgba(255,255,255,26); border-radius: 7px; }
 QWidget#filter QToolButton { border: none; border-radius: 6px; color: rgba(255,255,255,200);
                              font-size: 12px; padding: 2px 0px; background: transparent; }
 QWidget#filter QToolButton:checked { background: rgba(255,255,255,64); color: white; }
+QScrollArea#cardRow, QWidget#cardStrip, QWidget#emptyState { background: transparent; }
 QLabel#status { color: rgba(255,255,255,150); font-size: 12px; }
 QLabel#emptyMessage { color: rgba(255,255,255,140); font-size: 13px; }
 QToolButton { color: white; }
