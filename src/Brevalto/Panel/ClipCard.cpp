@@ -187,7 +187,10 @@ ClipCard::ControlTexts ClipCard::controlTexts(ItemAction action, Clip::Kind kind
 
 void ClipCard::buildControls() {
     // The old row may hold the control whose click led here: it goes once that click is over.
-    if (actionRow_) actionRow_->deleteLater();
+    if (actionRow_) {
+        actionRow_->hide();
+        actionRow_->deleteLater();
+    }
     menu_ = nullptr;
     actionRow_ = new QWidget(this);
     actionRow_->setGeometry(kPadding, kHeight - kPadding - kActionRowHeight, kWidth - 2 * kPadding, kActionRowHeight);
