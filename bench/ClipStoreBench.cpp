@@ -6,7 +6,7 @@
 //   decoded image once with QImageWriter.
 #include "ClipCore/Clip.h"
 #include "Clipboard/ClipStore.h"
-#include "Document/ScreenshotImage.h"
+#include "Imaging/ImageDecoding.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 

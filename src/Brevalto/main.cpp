@@ -1,6 +1,6 @@
 #include "App/AppDelegate.h"
 #include "App/SingleInstance.h"
-#include "Document/ScreenshotImage.h"
+#include "Imaging/ImageDecoding.h"
 #include "Platform/AppPaths.h"
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"

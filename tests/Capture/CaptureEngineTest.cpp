@@ -1,6 +1,6 @@
-#include "AI/AIError.h"
 #include "Capture/CaptureEngine.h"
 #include "Capture/CaptureError.h"
+#include "Errors/AIError.h"
 #include "FakeScreenCapture.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // Capture against a real X server (Xvfb with openbox): windows of known colour belong to another
 // "application" (their own connection and a foreign process id); our own QWidgets must stay out
 // of every list and every image.
-#include "AI/AIError.h"
 #include "Capture/CaptureEngine.h"
 #include "Capture/CaptureError.h"
+#include "Errors/AIError.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "QtWait.h"
 

@@ -2,8 +2,8 @@
 
 #include "ClipCore/Clip.h"
 #include "Clipboard/ClipStore.h"
-#include "Document/ScreenshotImage.h"
 #include "FakeClock.h"
+#include "Imaging/ImageDecoding.h"
 #include "TestFolder.h"
 #include "TestImages.h"
 

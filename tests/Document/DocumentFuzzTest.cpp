@@ -2,8 +2,8 @@
 // passes validation and survives a round trip, or fails with one of the document's own errors.
 #include "Document/DocumentValidation.h"
 #include "Document/ScreenshotDocument.h"
-#include "Document/ScreenshotError.h"
 #include "DocumentSamples.h"
+#include "Errors/ScreenshotError.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
 #include "Document/DocumentValidation.h"
 #include "Document/ScreenshotDocument.h"
-#include "Document/ScreenshotError.h"
 #include "DocumentSamples.h"
+#include "Errors/ScreenshotError.h"
 
 #include <gtest/gtest.h>
 

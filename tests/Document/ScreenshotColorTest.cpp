@@ -1,5 +1,5 @@
 #include "Document/ScreenshotColor.h"
-#include "Document/ScreenshotError.h"
+#include "Errors/ScreenshotError.h"
 
 #include <QColorSpace>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #include "Document/ScreenshotDocument.h"
-#include "Document/ScreenshotError.h"
 #include "DocumentSamples.h"
+#include "Errors/ScreenshotError.h"
 #include "Platform/AtomicFile.h"
 #include "TestFolder.h"
 

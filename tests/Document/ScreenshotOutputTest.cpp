@@ -1,7 +1,8 @@
-#include "Document/ScreenshotError.h"
-#include "Document/ScreenshotImage.h"
 #include "Document/ScreenshotOutput.h"
+#include "Errors/ScreenshotError.h"
+#include "Imaging/ImageLimits.h"
 
+#include <QColorSpace>
 #include <QDateTime>
 
 #include <gtest/gtest.h>

@@ -294,8 +294,9 @@ TEST_F(ClipboardViewTest, CardControlsCarryTheirNamesAndRunTheirActions) {
     QTest::mouseClick(find<QToolButton>("upload-" + i), Qt::LeftButton);
     QTest::mouseClick(find<QToolButton>("edit-" + i), Qt::LeftButton);
     view->perform(ItemAction::float_, clip(image));
-    EXPECT_EQ(screenshots.calls,
-              (std::vector<std::string>{"upload:" + image.string(), "edit:" + image.string(), "float:" + image.string()}));
+    EXPECT_EQ(screenshots.uploaded, std::vector<Uuid>{image});
+    EXPECT_EQ(screenshots.opened, std::vector<Uuid>{image});
+    EXPECT_EQ(screenshots.pinned, std::vector<Uuid>{image});
 
     // Pin flips the control's texts; preview selects and opens the pane; delete removes.
     QTest::mouseClick(find<QToolButton>("pin-" + t), Qt::LeftButton);
@@ -314,7 +315,7 @@ TEST_F(ClipboardViewTest, CardControlsCarryTheirNamesAndRunTheirActions) {
     // Without the screenshot side, its actions do nothing.
     controller->setScreenshots(nullptr);
     view->perform(ItemAction::edit, clip(image));
-    EXPECT_EQ(screenshots.calls.size(), 3u);
+    EXPECT_EQ(screenshots.opened.size(), 1u);
 }
 
 TEST_F(ClipboardViewTest, ClicksSelectAndCtrlClicksGroupImagesUpToTheLimit) {

@@ -1,7 +1,7 @@
 #include "AI/AIActionModel.h"
+#include "AI/TranslatedImageModel.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
-#include "AI/TranslatedImageModel.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotCanvasView.h"
 #include "Editor/ScreenshotEditorController.h"
@@ -9,12 +9,12 @@
 #include "Panel/NotchSurface.h"
 #include "Panel/PanelController.h"
 #include "Platform/Defaults.h"
-#include "Workflow/ScreenshotWorkflow.h"
 
 #include "FakeApps.h"
 #include "FakeClock.h"
 #include "FakePasteboard.h"
 #include "FakeScreens.h"
+#include "FakeScreenshotActions.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 
@@ -55,7 +55,7 @@ public:
         store = std::make_unique<ClipStore>(folder.path(), clock);
         monitor = std::make_unique<ClipboardMonitor>(*store, board, apps, defaults);
         controller = std::make_unique<PanelController>(*store, *monitor, screens, apps, defaults);
-        workflow = std::make_unique<ScreenshotWorkflow>(*store, *monitor, *controller, defaults);
+        workflow = std::make_unique<FakeScreenshotActions>();
         controller->setScreenshots(workflow.get());
     }
 
@@ -77,7 +77,7 @@ public:
     Defaults defaults;
     std::unique_ptr<ClipboardMonitor> monitor;
     std::unique_ptr<PanelController> controller;
-    std::unique_ptr<ScreenshotWorkflow> workflow;
+    std::unique_ptr<FakeScreenshotActions> workflow;
 };
 
 TEST_F(PanelControllerTest, StartsCollapsedOnScreenAtTheTopCentre) {
@@ -341,6 +341,14 @@ TEST_F(PanelControllerTest, WorkspaceStackKeepsOneEditor) {
     controller->closeWorkspace(false);
     EXPECT_FALSE(controller->workspace().has_value());
     EXPECT_FALSE(workflow->editor()->ocrTask().isCancelled());
+
+    // The reference is weak: a workflow that is gone is never reached.
+    controller->setScreenshots(workflow.get());
+    controller->showWorkspace(Workspace::editor(session()));
+    workflow.reset();
+    EXPECT_EQ(controller->screenshots(), nullptr);
+    controller->closeWorkspace(false);
+    EXPECT_FALSE(controller->workspace().has_value());
 }
 
 TEST_F(PanelControllerTest, OnCloseRunsOnceHoweverTheWorkspaceCloses) {

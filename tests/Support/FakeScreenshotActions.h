@@ -1,27 +1,38 @@
 #pragma once
 
 #include "ClipCore/Clip.h"
+#include "Editor/ScreenshotEditorController.h"
 #include "Panel/ScreenshotActions.h"
 
-#include <QObject>
-
-#include <string>
+#include <utility>
 #include <vector>
 
 namespace brevalto {
 
-// The screenshot side as the panel sees it, recording each call as "verb:<clip id>".
-class FakeScreenshotActions : public QObject, public ScreenshotActions {
+// The screenshot side as a panel test sets it up: a real editor controller, and a record of every
+// action the panel asked for.
+class FakeScreenshotActions final : public ScreenshotActions {
 public:
-    ScreenshotEditorController* editor() const override { return editorController; }
-    void openInEditor(const Clip& clip) override { calls.push_back("edit:" + clip.id.string()); }
-    void pin(const Clip& clip) override { calls.push_back("float:" + clip.id.string()); }
-    void uploadAndCopyLink(const Clip& clip) override { calls.push_back("upload:" + clip.id.string()); }
-    bool uploadsAvailable() const override { return uploads; }
+    using ScreenshotActions::ScreenshotActions;
 
-    ScreenshotEditorController* editorController = nullptr;
+    ScreenshotEditorController* editor() const override { return editorController; }
+    void openInEditor(const Clip& clip) override { opened.push_back(clip.id); }
+    void pin(const Clip& clip) override { pinned.push_back(clip.id); }
+    TaskHandle uploadAndCopyLink(const Clip& clip) override {
+        uploaded.push_back(clip.id);
+        return TaskHandle(std::make_shared<std::stop_source>());
+    }
+    bool uploadsAvailable() const override { return uploads; }
+    void run(ScreenshotCommand command, bool appendToEditor) override { runs.emplace_back(command, appendToEditor); }
+    void cancel() override { ++cancels; }
+
+    ScreenshotEditorController* editorController = new ScreenshotEditorController(this);
     bool uploads = false;
-    std::vector<std::string> calls;
+    std::vector<Uuid> opened;
+    std::vector<Uuid> pinned;
+    std::vector<Uuid> uploaded;
+    std::vector<std::pair<ScreenshotCommand, bool>> runs;
+    int cancels = 0;
 };
 
 }  // namespace brevalto

@@ -4,6 +4,7 @@
 #include "App/SettingsWindow.h"
 #include "Automation/AutomationAlertPrompt.h"
 #include "Automation/AutomationFailure.h"
+#include "Capture/ScreenshotCommand.h"
 #include "Capture/ScrollStitcher.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
@@ -15,7 +16,6 @@
 #include "Platform/Symbols.h"
 #include "Platform/Task.h"
 #include "Upload/S3UploadController.h"
-#include "Workflow/ScreenshotCommand.h"
 #include "Workflow/ScreenshotWorkflow.h"
 
 #include <QAction>

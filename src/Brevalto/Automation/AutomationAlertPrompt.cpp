@@ -1,7 +1,7 @@
 #include "Automation/AutomationAlertPrompt.h"
 
 #include "Automation/AutomationRequest.h"
-#include "Panel/ModalAbovePanel.h"
+#include "Platform/ModalAbovePanel.h"
 
 #include <QMessageBox>
 #include <QPushButton>

@@ -1,8 +1,8 @@
 #include "Capture/CaptureEngine.h"
 
-#include "AI/AIError.h"
 #include "Capture/CaptureError.h"
-#include "Document/ScreenshotImage.h"
+#include "Errors/AIError.h"
+#include "Imaging/BitmapContext.h"
 #include "Platform/ScreenGeometry.h"
 
 #include <QColorSpace>
@@ -169,9 +169,7 @@ CapturedScreenshot CaptureEngine::captureRect(const std::vector<CaptureDisplay>&
     for (const auto& piece : pieces) {
         if (area(piece.display->pixelRect(piece.display->frame)) > imageBudget) throw CaptureError(Kind::tooLarge);
     }
-    QImage canvas =
-        ScreenshotRenderer::rasterize(QColorSpace(QColorSpace::SRgb), surfacePixels.width(), surfacePixels.height())
-            .takeImage();
+    QImage canvas = rasterize(QColorSpace(QColorSpace::SRgb), surfacePixels.width(), surfacePixels.height()).takeImage();
     for (const auto& piece : pieces) {
         checkCancelled(stop);
         const QRectF to = destinationOf(piece.display->pointRect(piece.pixels), aligned, s);
@@ -200,7 +198,7 @@ CapturedScreenshot CaptureEngine::composeDisplayImages(const QRectF& rect, const
     if (parts.empty()) throw CaptureError(Kind::invalidRegion);
     if (area(pixels) > imageBudget) throw CaptureError(Kind::tooLarge);
 
-    BitmapContext context = ScreenshotRenderer::rasterize(QColorSpace(QColorSpace::SRgb), pixels.width(), pixels.height());
+    BitmapContext context = rasterize(QColorSpace(QColorSpace::SRgb), pixels.width(), pixels.height());
     const double s = surface.scale();
     QPainter& painter = context.painter();
     // Parts of lower-scale displays are enlarged by pixel repetition, never smoothed; display

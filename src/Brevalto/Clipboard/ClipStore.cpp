@@ -2,12 +2,13 @@
 
 #include "ClipCore/HistoryPolicy.h"
 #include "ClipCore/UnicodeText.h"
-#include "Document/ScreenshotImage.h"
+#include "Imaging/ImageDecoding.h"
 #include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Hashing.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageReader>
 #include <QImageWriter>
 

@@ -1,8 +1,8 @@
 #include "Document/DocumentValidation.h"
 
 #include "Document/ScreenshotDocument.h"
-#include "Document/ScreenshotError.h"
-#include "Document/ScreenshotImage.h"
+#include "Errors/ScreenshotError.h"
+#include "Imaging/ImageLimits.h"
 
 #include <unicode/brkiter.h>
 #include <unicode/utext.h>

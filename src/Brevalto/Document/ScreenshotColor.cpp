@@ -1,7 +1,7 @@
 #include "Document/ScreenshotColor.h"
 
-#include "Document/ScreenshotError.h"
-#include "Document/ScreenshotImage.h"
+#include "Errors/ScreenshotError.h"
+#include "Imaging/ImageLimits.h"
 
 #include <QColorSpace>
 

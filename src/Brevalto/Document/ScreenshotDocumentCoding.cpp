@@ -3,7 +3,7 @@
 // have its type. Reading ends with the document validation.
 #include "Document/DocumentValidation.h"
 #include "Document/ScreenshotDocument.h"
-#include "Document/ScreenshotError.h"
+#include "Errors/ScreenshotError.h"
 
 #include <nlohmann/json.hpp>
 

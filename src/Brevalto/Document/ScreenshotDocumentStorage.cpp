@@ -3,9 +3,9 @@
 // link. Nothing is cached between calls.
 #include "Document/DocumentValidation.h"
 #include "Document/ScreenshotDocument.h"
-#include "Document/ScreenshotError.h"
-#include "Document/ScreenshotImage.h"
 #include "Document/ScreenshotOutput.h"
+#include "Errors/ScreenshotError.h"
+#include "Imaging/ImageDecoding.h"
 #include "Platform/AtomicFile.h"
 
 #include <cerrno>

@@ -1,7 +1,8 @@
 #include "Document/ScreenshotOutput.h"
 
-#include "Document/ScreenshotError.h"
-#include "Document/ScreenshotImage.h"
+#include "Document/ScreenshotRenderer.h"
+#include "Errors/ScreenshotError.h"
+#include "Imaging/ImageLimits.h"
 
 #include <QBuffer>
 #include <QDateTime>

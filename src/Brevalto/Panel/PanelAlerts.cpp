@@ -1,6 +1,6 @@
 #include "Panel/PanelAlerts.h"
 
-#include "Panel/ModalAbovePanel.h"
+#include "Platform/ModalAbovePanel.h"
 
 #include <QMessageBox>
 #include <QPushButton>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Panel/NotchGeometry.h"
-#include "Platform/Apps.h"
 #include "Panel/ScreenshotActions.h"
+#include "Platform/Apps.h"
 
 #include <QObject>
 #include <QPointer>
@@ -91,13 +91,6 @@ public:
     bool captureActive() const { return captureActive_; }
     void setCaptureActive(bool active) { captureActive_ = active; }
 
-    // The screenshot side, held weakly: nothing once its object is gone.
-    ScreenshotActions* screenshots() const { return screenshotsObject_ ? screenshots_ : nullptr; }
-    void setScreenshots(ScreenshotActions* actions) {
-        screenshots_ = actions;
-        screenshotsObject_ = dynamic_cast<QObject*>(actions);
-    }
-
     // Copies the clip back to the clipboard and collapses the panel; direct also asks to paste it
     // into the application that was frontmost before the panel (not available in this build:
     // the clip is then only copied).
@@ -105,6 +98,10 @@ public:
     // Shows the model in the preview pane (OCR text or translation), keeping an editor that is
     // shown or kept underneath.
     void showTranslationModel(std::shared_ptr<AIActionModel> model);
+
+    // The screenshot side (the workflow), held weakly.
+    ScreenshotActions* screenshots() const { return screenshots_.data(); }
+    void setScreenshots(ScreenshotActions* actions) { screenshots_ = actions; }
 
     // Chooses the screen under the mouse (else the main screen) and publishes its geometry.
     void updateGeometry();
@@ -183,8 +180,7 @@ private:
     bool dragActive_ = false;
     bool pinnedOpen_ = false;
     bool captureActive_ = false;
-    ScreenshotActions* screenshots_ = nullptr;
-    QPointer<QObject> screenshotsObject_;
+    QPointer<ScreenshotActions> screenshots_;
 
     QVariantAnimation* frameAnimation_ = nullptr;
     bool composing_ = false;  // an input method is composing text in the panel

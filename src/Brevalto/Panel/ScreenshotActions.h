@@ -1,27 +1,39 @@
 #pragma once
 
+#include "Capture/ScreenshotCommand.h"
+#include "Platform/Task.h"
+
+#include <QObject>
+
 namespace brevalto {
 
-class ScreenshotEditorController;
 struct Clip;
+class ScreenshotEditorController;
 
-// What the panel asks of the screenshot side: the editor it keeps and the per-clip screenshot
-// actions of the clip cards. The screenshot workflow implements it; the panel holds it weakly
-// (the implementing object is a QObject) and does nothing once it is gone.
-class ScreenshotActions {
+// What the panel asks of the screenshot side: the editor it finishes when it drops an editor
+// workspace, the clip cards' edit, pin and upload actions, and the capture menu. The screenshot
+// workflow implements it; the panel holds it weakly (a QObject, so that a QPointer sees it go).
+class ScreenshotActions : public QObject {
 public:
-    virtual ~ScreenshotActions() = default;
+    using QObject::QObject;
+    ~ScreenshotActions() override = default;
 
-    // The editor controller whose session the panel may show and finish.
+    // The editor controller whose open session the panel finishes; null when there is none.
     virtual ScreenshotEditorController* editor() const = 0;
+
     // Opens a history image clip as a document in the screenshot editor.
     virtual void openInEditor(const Clip& clip) = 0;
     // Opens a history image clip as a floating pinned reference window.
     virtual void pin(const Clip& clip) = 0;
-    // Uploads a history image clip and copies the resulting link.
-    virtual void uploadAndCopyLink(const Clip& clip) = 0;
-    // Whether uploads are set up, so that cards offer the upload control.
+    // Uploads a history image clip and copies the link; the handle is of the running upload.
+    virtual TaskHandle uploadAndCopyLink(const Clip& clip) = 0;
+    // True when uploads are set up, so that the clip cards offer the upload control.
     virtual bool uploadsAvailable() const = 0;
+
+    // Runs a screenshot command from the capture menu; failures end in the store's message.
+    virtual void run(ScreenshotCommand command, bool appendToEditor) = 0;
+    // Cancels the running capture, if any.
+    virtual void cancel() = 0;
 };
 
 }  // namespace brevalto

@@ -3,6 +3,7 @@
 #include "Automation/AutomationDispatcher.h"
 #include "Automation/AutomationFailure.h"
 #include "Automation/AutomationRequest.h"
+#include "ClipCore/Clip.h"
 #include "Clipboard/ClipStore.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Panel/PanelController.h"
@@ -12,9 +13,15 @@
 
 namespace brevalto {
 
+namespace {
+
+constexpr char kUnavailableMessage[] = "This command is not available yet.";
+
+}  // namespace
+
 ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monitor, PanelController& controller,
                                        Defaults& defaults, QObject* parent)
-    : QObject(parent),
+    : ScreenshotActions(parent),
       store_(store),
       monitor_(monitor),
       controller_(controller),
@@ -49,21 +56,9 @@ void ScreenshotWorkflow::handle(const AutomationRequest& request) {
             controller_.expandPanel(true);
             return;
         default:
-            // Capture, import and the editor are not part of this build yet.
-            throw std::runtime_error("This command is not available yet.");
+            // Captures, imports and the editor are refused.
+            throw std::runtime_error(kUnavailableMessage);
     }
-}
-
-void ScreenshotWorkflow::openInEditor(const Clip&) {
-    store_.setMessage(QStringLiteral("This command is not available yet."));
-}
-
-void ScreenshotWorkflow::pin(const Clip&) {
-    store_.setMessage(QStringLiteral("This command is not available yet."));
-}
-
-void ScreenshotWorkflow::uploadAndCopyLink(const Clip&) {
-    store_.setMessage(QStringLiteral("This command is not available yet."));
 }
 
 void ScreenshotWorkflow::run(ScreenshotCommand command, bool appendToEditor) {
@@ -75,6 +70,15 @@ void ScreenshotWorkflow::run(ScreenshotCommand command, bool appendToEditor) {
     } catch (const std::exception& e) {
         store_.setMessage(QString::fromUtf8(e.what()));
     }
+}
+
+void ScreenshotWorkflow::openInEditor(const Clip&) { store_.setMessage(QString::fromUtf8(kUnavailableMessage)); }
+
+void ScreenshotWorkflow::pin(const Clip&) { store_.setMessage(QString::fromUtf8(kUnavailableMessage)); }
+
+TaskHandle ScreenshotWorkflow::uploadAndCopyLink(const Clip&) {
+    store_.setMessage(QString::fromUtf8(kUnavailableMessage));
+    return {};
 }
 
 void ScreenshotWorkflow::cancel() {}

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "Capture/ScreenshotCommand.h"
 #include "Panel/ScreenshotActions.h"
-#include "Workflow/ScreenshotCommand.h"
 
 #include <QObject>
 
@@ -17,12 +17,12 @@ class ScreenshotEditorController;
 struct AutomationRequest;
 
 // Runs screenshot commands end to end. Every command arrives as an automation request; in-app
-// callers turn a command into one with run(). The panel holds the workflow weakly and reaches
-// only its editor.
+// callers turn a command into one with run(). The panel holds the workflow weakly, through the
+// screenshot actions it implements.
 //
-// For now it opens the history panel; capture, import and the editor come with their own work,
-// and until then handle() refuses those requests.
-class ScreenshotWorkflow : public QObject, public ScreenshotActions {
+// handle() opens the history panel for the history command and refuses every other command;
+// opening a clip in the editor, pinning it and uploading it report that they are unavailable.
+class ScreenshotWorkflow : public ScreenshotActions {
     Q_OBJECT
 public:
     ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monitor, PanelController& controller, Defaults& defaults,
@@ -30,12 +30,9 @@ public:
     ~ScreenshotWorkflow() override;
 
     ScreenshotEditorController* editor() const override { return editor_; }
-
-    // The per-clip actions of the panel's cards. The editor, pinned windows and uploads are not
-    // part of this build yet: each says so in the store's message.
     void openInEditor(const Clip& clip) override;
     void pin(const Clip& clip) override;
-    void uploadAndCopyLink(const Clip& clip) override;
+    TaskHandle uploadAndCopyLink(const Clip& clip) override;
     bool uploadsAvailable() const override { return uploads != nullptr; }
 
     // Where run() sends its requests; set by the app at launch.
@@ -48,9 +45,9 @@ public:
     void handle(const AutomationRequest& request);
     // Turns a command into an internal request, validates and dispatches it; failures end in the
     // store's message.
-    void run(ScreenshotCommand command, bool appendToEditor);
+    void run(ScreenshotCommand command, bool appendToEditor) override;
     // Cancels the running capture, if any.
-    void cancel();
+    void cancel() override;
 
     // The internal request of a command (no post-actions, no clip).
     static AutomationRequest request(ScreenshotCommand command, bool appendToEditor, const Defaults& defaults);

@@ -1,4 +1,4 @@
-#include "Panel/ModalAbovePanel.h"
+#include "Platform/ModalAbovePanel.h"
 
 #include <QMessageBox>
 #include <QTimer>

@@ -1,5 +1,6 @@
-#include "Document/ScreenshotError.h"
-#include "Document/ScreenshotImage.h"
+#include "Errors/ScreenshotError.h"
+#include "Imaging/BitmapContext.h"
+#include "Imaging/ImageDecoding.h"
 #include "Platform/AtomicFile.h"
 #include "TestFolder.h"
 #include "TestImages.h"
@@ -70,13 +71,13 @@ std::string errorOf(const std::function<void()>& fn) {
     return "";
 }
 
-class ScreenshotImageTest : public ::testing::Test {
+class ImagingTest : public ::testing::Test {
 protected:
     void SetUp() override { raiseImageAllocationLimit(); }
     TestFolder folder;
 };
 
-TEST_F(ScreenshotImageTest, SizeRule) {
+TEST_F(ImagingTest, SizeRule) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     struct Case {
@@ -98,7 +99,7 @@ TEST_F(ScreenshotImageTest, SizeRule) {
     }
 }
 
-TEST_F(ScreenshotImageTest, DecodingBytes) {
+TEST_F(ImagingTest, DecodingBytes) {
     const QByteArray png = encodedImage(solid(4, 3), "png");
     const QImage image = decodeScreenshotImageData(png);
     EXPECT_EQ(image.size(), QSize(4, 3));
@@ -120,7 +121,7 @@ TEST_F(ScreenshotImageTest, DecodingBytes) {
     for (const Case& c : cases) EXPECT_EQ(errorOf([&] { decodeScreenshotImageData(c.bytes); }), c.message) << c.name;
 }
 
-TEST_F(ScreenshotImageTest, LoadingFilesUpToSixtyFourMebibytes) {
+TEST_F(ImagingTest, LoadingFilesUpToSixtyFourMebibytes) {
     const QByteArray png = encodedImage(solid(5, 2), "png");
     // PNG readers stop at the end chunk, so padding makes a valid file of any size.
     const QByteArray exact = png + QByteArray(kMaxImageBytes - png.size(), '\0');
@@ -139,7 +140,7 @@ TEST_F(ScreenshotImageTest, LoadingFilesUpToSixtyFourMebibytes) {
     EXPECT_THROW(loadScreenshotImage(folder / "missing.png"), FileError);
 }
 
-TEST_F(ScreenshotImageTest, OrientedImageComesOutUpright) {
+TEST_F(ImagingTest, OrientedImageComesOutUpright) {
     QImage image = solid(40, 20, Qt::blue);
     image.setPixelColor(0, 0, Qt::white);  // top-left marker
     const QByteArray jpeg = encodedImage(image, "jpeg", QImageIOHandler::TransformationRotate90);
@@ -151,8 +152,8 @@ TEST_F(ScreenshotImageTest, OrientedImageComesOutUpright) {
     EXPECT_LT(upright.pixelColor(0, 0).red(), 100);
 }
 
-TEST_F(ScreenshotImageTest, Rasterize) {
-    BitmapContext context = ScreenshotRenderer::rasterize(std::nullopt, 10.2, 3);
+TEST_F(ImagingTest, Rasterize) {
+    BitmapContext context = rasterize(std::nullopt, 10.2, 3);
     EXPECT_EQ(context.width(), 11);
     EXPECT_EQ(context.height(), 3);
     EXPECT_EQ(context.colorSpace(), QColorSpace(QColorSpace::SRgb));
@@ -161,10 +162,10 @@ TEST_F(ScreenshotImageTest, Rasterize) {
     EXPECT_EQ(image.pixelColor(0, 0), QColor(Qt::green));      // top-left origin
     EXPECT_EQ(image.pixelColor(10, 2), QColor(Qt::transparent));  // cleared
 
-    EXPECT_EQ(ScreenshotRenderer::rasterize(QColorSpace(QColorSpace::DisplayP3), 2, 2).colorSpace(),
+    EXPECT_EQ(rasterize(QColorSpace(QColorSpace::DisplayP3), 2, 2).colorSpace(),
               QColorSpace(QColorSpace::DisplayP3));
-    EXPECT_EQ(ScreenshotRenderer::rasterize(QColorSpace(), 2, 2).colorSpace(), QColorSpace(QColorSpace::SRgb));
-    EXPECT_EQ(errorOf([] { ScreenshotRenderer::rasterize(std::nullopt, 65536, 977); }), kInvalidImageSizeMessage);
+    EXPECT_EQ(rasterize(QColorSpace(), 2, 2).colorSpace(), QColorSpace(QColorSpace::SRgb));
+    EXPECT_EQ(errorOf([] { rasterize(std::nullopt, 65536, 977); }), kInvalidImageSizeMessage);
 }
 
 }  // namespace

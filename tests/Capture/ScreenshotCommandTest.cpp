@@ -1,4 +1,4 @@
-#include "Workflow/ScreenshotCommand.h"
+#include "Capture/ScreenshotCommand.h"
 
 #include <QRegularExpression>
 #include <QTimeZone>

@@ -1,4 +1,4 @@
-#include "Workflow/ScreenshotCommand.h"
+#include "Capture/ScreenshotCommand.h"
 
 #include "ClipCore/Uuid.h"
 

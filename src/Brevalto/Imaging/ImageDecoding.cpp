@@ -1,6 +1,6 @@
-#include "Document/ScreenshotImage.h"
+#include "Imaging/ImageDecoding.h"
 
-#include "Document/ScreenshotError.h"
+#include "Errors/ScreenshotError.h"
 #include "Platform/AtomicFile.h"
 
 #include <QBuffer>
@@ -22,13 +22,6 @@ void raiseImageAllocationLimit() {
         const double bytes = kMaxImagePixels * 16;
         QImageReader::setAllocationLimit(static_cast<int>(std::ceil(bytes / (1024.0 * 1024.0))));
     });
-}
-
-void validateImageSize(double width, double height) {
-    const bool sidesOk = std::isfinite(width) && std::isfinite(height) && width >= 1 && height >= 1 &&
-                         width <= kMaxImageSide && height <= kMaxImageSide;
-    if (!sidesOk || std::ceil(width) * std::ceil(height) > kMaxImagePixels)
-        throw ScreenshotError(kInvalidImageSizeMessage);
 }
 
 QImage decodeScreenshotImage(QImageReader& reader) {
@@ -82,37 +75,5 @@ QImage decodeScreenshotImageData(const QByteArray& data) {
     if (!reader.canRead()) throw ScreenshotError(kInvalidImageBytesMessage);
     return decodeScreenshotImage(reader);
 }
-
-BitmapContext::BitmapContext(int width, int height, const QColorSpace& colorSpace) {
-    image_ = std::make_unique<QImage>(width, height, QImage::Format_ARGB32_Premultiplied);
-    if (image_->isNull()) throw ScreenshotError(kRenderMemoryMessage);
-    image_->fill(Qt::transparent);
-    image_->setColorSpace(colorSpace);
-    painter_ = std::make_unique<QPainter>(image_.get());
-    if (!painter_->isActive()) throw ScreenshotError(kRenderMemoryMessage);
-    painter_->setRenderHints(QPainter::SmoothPixmapTransform | QPainter::Antialiasing | QPainter::TextAntialiasing);
-}
-
-BitmapContext::~BitmapContext() {
-    painter_.reset();  // the painter ends before its image goes
-}
-
-QImage BitmapContext::takeImage() {
-    if (!image_) return {};
-    painter_.reset();
-    QImage image = std::move(*image_);
-    image_.reset();
-    return image;
-}
-
-namespace ScreenshotRenderer {
-
-BitmapContext rasterize(const std::optional<QColorSpace>& colorSpace, double width, double height) {
-    validateImageSize(width, height);
-    const QColorSpace space = colorSpace && colorSpace->isValid() ? *colorSpace : QColorSpace(QColorSpace::SRgb);
-    return BitmapContext(static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(height)), space);
-}
-
-}  // namespace ScreenshotRenderer
 
 }  // namespace brevalto
