@@ -90,16 +90,23 @@ bool ClipSearch::matchesFilter(const Clip& clip, const QString& filter, const QS
     return matches;
 }
 
+std::vector<const Clip*> ClipSearch::visible(const std::vector<Clip>& items, const QString& filter,
+                                             const QString& query) {
+    std::vector<const Clip*> shown;
+    for (const Clip& clip : items)
+        if (matchesFilter(clip, filter, query)) shown.push_back(&clip);
+    std::stable_sort(shown.begin(), shown.end(), [](const Clip* a, const Clip* b) {
+        if (a->pinned != b->pinned) return a->pinned;
+        return a->createdAt > b->createdAt;
+    });
+    return shown;
+}
+
 std::vector<Clip> ClipSearch::visibleClips(const std::vector<Clip>& items, const QString& filter,
                                            const QString& query) {
-    std::vector<Clip> visible;
-    for (const Clip& clip : items)
-        if (matchesFilter(clip, filter, query)) visible.push_back(clip);
-    std::stable_sort(visible.begin(), visible.end(), [](const Clip& a, const Clip& b) {
-        if (a.pinned != b.pinned) return a.pinned;
-        return a.createdAt > b.createdAt;
-    });
-    return visible;
+    std::vector<Clip> clips;
+    for (const Clip* clip : visible(items, filter, query)) clips.push_back(*clip);
+    return clips;
 }
 
 std::optional<Clip> currentClip(const std::vector<Clip>& visible, const std::optional<Uuid>& selected) {

@@ -38,6 +38,8 @@ public:
     bool matchesFilter(const Clip& clip, const QString& filter, const QString& query);
     // The clips that match, pinned first, newest first within each group; ties keep their order.
     std::vector<Clip> visibleClips(const std::vector<Clip>& items, const QString& filter, const QString& query);
+    // The same as pointers into `items`, copying no clip.
+    std::vector<const Clip*> visible(const std::vector<Clip>& items, const QString& filter, const QString& query);
     // Whether the UTF-8 text contains the query (the query must not be empty).
     bool contains(std::string_view text, const QString& query);
 

@@ -240,7 +240,7 @@ void ClipboardView::clearImageSelection() {
 
 void ClipboardView::itemsChanged() {
     // Only the browser reacts: a workspace the user works in stays whatever arrives meanwhile.
-    if (!controller_.workspace() && visibleClips().empty()) controller_.setPreviewExpanded(false);
+    if (!controller_.workspace() && visible().empty()) controller_.setPreviewExpanded(false);
     refresh();
 }
 
@@ -263,11 +263,26 @@ void ClipboardView::refreshLayout() {
 }
 
 std::vector<Clip> ClipboardView::visibleClips() {
-    return search_engine_.visibleClips(store().items(), filter_, query_);
+    std::vector<Clip> clips;
+    for (const Clip* clip : visible()) clips.push_back(*clip);
+    return clips;
+}
+
+std::vector<const Clip*> ClipboardView::visible() {
+    return search_engine_.visible(store().items(), filter_, query_);
+}
+
+const Clip* ClipboardView::current() {
+    const std::vector<const Clip*> shown = visible();
+    if (selected_)
+        for (const Clip* clip : shown)
+            if (clip->id == *selected_) return clip;
+    return shown.empty() ? nullptr : shown.front();
 }
 
 std::optional<Clip> ClipboardView::currentClip() {
-    return brevalto::currentClip(visibleClips(), selected_);
+    const Clip* clip = current();
+    return clip ? std::optional<Clip>(*clip) : std::nullopt;
 }
 
 bool ClipboardView::matchesFilter(const Clip& clip) {
@@ -275,35 +290,28 @@ bool ClipboardView::matchesFilter(const Clip& clip) {
 }
 
 void ClipboardView::refresh() {
-    const std::vector<Clip>& items = store().items();
-    std::vector<const Clip*> visible;
-    for (const Clip& clip : items)
-        if (search_engine_.matchesFilter(clip, filter_, query_)) visible.push_back(&clip);
-    std::stable_sort(visible.begin(), visible.end(), [](const Clip* a, const Clip* b) {
-        if (a->pinned != b->pinned) return a->pinned;
-        return a->createdAt > b->createdAt;
-    });
-    const QString empty = items.empty() ? QStringLiteral("Copy text or an image to get started.")
+    const std::vector<const Clip*> shown = visible();
+    const QString empty = store().items().empty() ? QStringLiteral("Copy text or an image to get started.")
                                         : QStringLiteral("No matching items. Try another search.");
     const double w = controller_.geometry().screenFrame.width() - 32;
     const int emptyWidth = w < 740 ? int(std::max(w, 1.0) - 48) : 692;
-    row_->setClips(visible, selected_, imageSelection_, empty, emptyWidth);
+    row_->setClips(shown, selected_, imageSelection_, empty, emptyWidth);
     emit stateChanged();
 }
 
 bool ClipboardView::moveSelection(int offset) {
     if (editorShown()) return false;
     if (composing()) return false;
-    const std::vector<Clip> visible = visibleClips();
-    if (visible.empty()) return false;
-    auto it = selected_ ? std::find_if(visible.begin(), visible.end(), [&](const Clip& c) { return c.id == *selected_; })
-                        : visible.end();
-    if (it == visible.end()) {
-        setSelected(visible.front().id);
+    const std::vector<const Clip*> shown = visible();
+    if (shown.empty()) return false;
+    auto it = selected_ ? std::find_if(shown.begin(), shown.end(), [&](const Clip* c) { return c->id == *selected_; })
+                        : shown.end();
+    if (it == shown.end()) {
+        setSelected(shown.front()->id);
         return true;
     }
-    const long position = std::clamp<long>(long(it - visible.begin()) + offset, 0, long(visible.size()) - 1);
-    setSelected(visible[std::size_t(position)].id);
+    const long position = std::clamp<long>(long(it - shown.begin()) + offset, 0, long(shown.size()) - 1);
+    setSelected(shown[std::size_t(position)]->id);
     return true;
 }
 
@@ -315,9 +323,10 @@ bool ClipboardView::handleHorizontalKey(int offset) {
 bool ClipboardView::handleReturn(Qt::KeyboardModifiers modifiers) {
     if (composing()) return false;
     if (editorShown()) return false;
-    const std::optional<Clip> clip = currentClip();
+    const Clip* clip = current();
     if (!clip) return true;
-    controller_.paste(*clip, modifiers.testFlag(Qt::AltModifier));
+    const Clip chosen = *clip;  // the store may change under the paste
+    controller_.paste(chosen, modifiers.testFlag(Qt::AltModifier));
     return true;
 }
 
@@ -372,8 +381,8 @@ bool ClipboardView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ClipboardView::handleCardClick(const Clip& clip) {
-    const std::optional<Clip> current = currentClip();
-    const bool previewed = controller_.previewExpanded() && current && current->id == clip.id;
+    const Clip* shown = current();
+    const bool previewed = controller_.previewExpanded() && shown && shown->id == clip.id;
     imageSelection_.clear();
     selected_ = previewed ? std::nullopt : std::optional(clip.id);
     setFocusState(Focus::history);

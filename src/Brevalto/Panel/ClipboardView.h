@@ -92,6 +92,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The visible clips and the current one, as pointers into the store's list (valid until it
+    // changes), so that keys and redraws copy no clip.
+    std::vector<const Clip*> visible();
+    const Clip* current();
     bool editorShown() const;
     bool composing() const;
     bool handleKey(QKeyEvent* event);
