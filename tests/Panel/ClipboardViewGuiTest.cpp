@@ -405,8 +405,14 @@ TEST_F(ClipboardViewTest, ClearAllAsksAndDeletesEverythingOnlyWhenConfirmed) {
     EXPECT_FALSE(view->clearAlert());
     EXPECT_EQ(store->items().size(), 2u);
 
+    // Confirmed while an image is still being stored: that image does not come back either.
+    QImage pending(300, 200, QImage::Format_RGB32);
+    pending.fill(Qt::magenta);
+    bool finished = false;
+    store->addImage(encodedImage(pending, "PNG"), "app", std::nullopt, {}, [&](std::optional<Clip>) { finished = true; });
     alerts.answer = true;
     view->askClearAll();
+    ASSERT_TRUE(waitUntil([&] { return finished; }));
     EXPECT_TRUE(store->items().empty());
     EXPECT_TRUE(store->thumbnails().empty());
     EXPECT_EQ(view->cardRow()->emptyMessage()->text(), QStringLiteral("Copy text or an image to get started."));
