@@ -38,6 +38,40 @@ bool AtomicFile::isSymlink(const fs::path& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+namespace {
+
+FileStatus statusOf(const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) return {FileKind::symlink, 0};
+    if (S_ISREG(st.st_mode)) return {FileKind::regular, static_cast<std::uint64_t>(st.st_size)};
+    if (S_ISDIR(st.st_mode)) return {FileKind::folder, 0};
+    return {FileKind::other, 0};
+}
+
+}  // namespace
+
+FileStatus AtomicFile::status(const fs::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) return statusOf(st);
+    if (errno == ENOENT) return {};
+    fail("Could not read the properties of", path, errno);
+}
+
+FileStatus AtomicFile::status(const fs::path& path, std::error_code& error) noexcept {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        error.clear();
+        return statusOf(st);
+    }
+    error = std::error_code(errno, std::generic_category());
+    return {};
+}
+
+void AtomicFile::createNewFolder(const fs::path& path) {
+    if (::mkdir(path.c_str(), 0700) != 0) fail("Could not create the folder", path, errno);
+}
+
+bool AtomicFile::removeFile(const fs::path& path) noexcept { return ::unlink(path.c_str()) == 0; }
+
 void AtomicFile::createFolder(const fs::path& path, bool refuseSymlinks) {
     if (path.empty()) return;
     struct stat st {};

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace brevalto {
 
@@ -25,6 +26,14 @@ struct AtomicWriteOptions {
     bool refuseSymlinks = true;
     // Create the folder (0700) when it is missing.
     bool createFolder = true;
+};
+
+// What a path itself is: a symbolic link at its end is reported as a link, never followed.
+enum class FileKind { missing, regular, folder, symlink, other };
+
+struct FileStatus {
+    FileKind kind = FileKind::missing;
+    std::uint64_t size = 0;  // bytes of a regular file
 };
 
 class AtomicFile {
@@ -47,6 +56,21 @@ public:
 
     // True when the path itself (not what it points to) is a symbolic link.
     static bool isSymlink(const std::filesystem::path& path);
+
+    // What the path itself is. A path that does not exist is missing; any other failure to
+    // examine it throws FileError ("Could not read the properties of ...").
+    static FileStatus status(const std::filesystem::path& path);
+    // The same without throwing: any failure, a missing path included, sets error and reports
+    // missing.
+    static FileStatus status(const std::filesystem::path& path, std::error_code& error) noexcept;
+
+    // Creates exactly this folder with mode 0700; fails when anything exists at the path or its
+    // parent folder is missing.
+    static void createNewFolder(const std::filesystem::path& path);
+
+    // Removes the file or symbolic link at the path itself (a link's target stays, a folder is
+    // never removed). True when something was removed.
+    static bool removeFile(const std::filesystem::path& path) noexcept;
 };
 
 }  // namespace brevalto

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-// Generated from resources/brevalto.qrc, which is compiled into the app library. Resources of a
+// Generated from resources/brevalto.qrc, which is compiled into the Platform library. Resources of a
 // static library register only when something references them; Symbols does on first use.
 int qInitResources_brevalto();
 

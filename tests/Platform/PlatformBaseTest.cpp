@@ -118,6 +118,55 @@ TEST(AtomicFile, ReadHoldsTheBound) {
     EXPECT_THROW(AtomicFile::read(dir.path(), 10), FileError);
 }
 
+TEST(AtomicFile, StatusCreationAndRemovalNeverFollowALink) {
+    TestFolder dir;
+    AtomicFile::write(dir / "file", std::string(7, 'x'));
+    fs::create_directory(dir / "folder");
+    fs::create_symlink(dir / "file", dir / "file-link");
+    fs::create_directory_symlink(dir / "folder", dir / "folder-link");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const struct {
+        const char* name;
+        FileKind kind;
+        std::uint64_t size;
+    } cases[] = {
+        {"file", FileKind::regular, 7},       {"folder", FileKind::folder, 0},
+        {"file-link", FileKind::symlink, 0},  {"folder-link", FileKind::symlink, 0},
+        {"fifo", FileKind::other, 0},         {"missing", FileKind::missing, 0},
+    };
+    for (const auto& c : cases) {
+        const FileStatus status = AtomicFile::status(dir / c.name);
+        EXPECT_EQ(status.kind, c.kind) << c.name;
+        EXPECT_EQ(status.size, c.size) << c.name;
+        std::error_code error;
+        EXPECT_EQ(AtomicFile::status(dir / c.name, error).kind, c.kind) << c.name;
+        EXPECT_EQ(static_cast<bool>(error), c.kind == FileKind::missing) << c.name;
+    }
+    // A path through a file cannot be examined: the throwing form says so, the other reports it.
+    EXPECT_THROW(AtomicFile::status(dir / "file" / "inside"), FileError);
+    std::error_code error;
+    EXPECT_EQ(AtomicFile::status(dir / "file" / "inside", error).kind, FileKind::missing);
+    EXPECT_EQ(error, std::errc::not_a_directory);
+
+    // A new folder is private and never an existing one.
+    AtomicFile::createNewFolder(dir / "new");
+    EXPECT_EQ(modeOf(dir / "new"), 0700u);
+    EXPECT_THROW(AtomicFile::createNewFolder(dir / "new"), FileError);
+    EXPECT_THROW(AtomicFile::createNewFolder(dir / "folder-link"), FileError);
+    EXPECT_THROW(AtomicFile::createNewFolder(dir / "absent" / "new"), FileError);
+
+    // Removal takes the link, not its target, and never a folder.
+    EXPECT_TRUE(AtomicFile::removeFile(dir / "file-link"));
+    EXPECT_EQ(AtomicFile::status(dir / "file").kind, FileKind::regular);
+    EXPECT_TRUE(AtomicFile::removeFile(dir / "folder-link"));
+    EXPECT_EQ(AtomicFile::status(dir / "folder").kind, FileKind::folder);
+    EXPECT_FALSE(AtomicFile::removeFile(dir / "folder"));
+    EXPECT_EQ(AtomicFile::status(dir / "folder").kind, FileKind::folder);
+    EXPECT_TRUE(AtomicFile::removeFile(dir / "file"));
+    EXPECT_EQ(AtomicFile::status(dir / "file").kind, FileKind::missing);
+    EXPECT_FALSE(AtomicFile::removeFile(dir / "file"));
+}
+
 TEST(AppPaths, PrivateFolderIsRefusedWhenOpenToOthersOrALink) {
     TestFolder dir;
     const auto ok = AppPaths::ensurePrivateFolder(dir / "mine");

@@ -5,8 +5,6 @@
 
 #include <QCoreApplication>
 
-#include <sys/stat.h>
-
 namespace brevalto {
 
 namespace fs = std::filesystem;
@@ -33,8 +31,8 @@ LaunchAtLogin LaunchAtLogin::forCurrentUser() {
 }
 
 bool LaunchAtLogin::isEnabled() const {
-    struct stat st {};
-    if (::lstat(entry_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::error_code unreadable;
+    if (AtomicFile::status(entry_, unreadable).kind != FileKind::regular) return false;
     std::string text;
     try {
         // The autostart folder is often a link into a dotfiles tree: follow it.

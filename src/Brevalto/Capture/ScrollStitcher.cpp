@@ -41,9 +41,9 @@ std::optional<Date> creationDate(const fs::path& path) {
 // and be at least 1.
 std::optional<int> ownerPid(const fs::path& folder) {
     const fs::path file = folder / "owner.pid";
-    struct stat st {};
-    if (::lstat(file.c_str(), &st) != 0) return std::nullopt;
-    if (!S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) > kMaxOwnerFileBytes) return std::nullopt;
+    std::error_code unreadable;
+    const FileStatus status = AtomicFile::status(file, unreadable);
+    if (status.kind != FileKind::regular || status.size > kMaxOwnerFileBytes) return std::nullopt;
     std::string text;
     try {
         text = AtomicFile::read(file, kMaxOwnerFileBytes);
@@ -71,8 +71,7 @@ fs::path ScrollStitcher::stagingRoot() {
 
 ScrollStitcher::ScrollStitcher(const fs::path& root) : folder_(root / Uuid::random().string()) {
     AtomicFile::createFolder(root);
-    if (::mkdir(folder_.c_str(), 0700) != 0)
-        throw FileError("Could not create the folder " + folder_.string() + ": " + std::strerror(errno));
+    AtomicFile::createNewFolder(folder_);
     try {
         AtomicFile::write(folder_ / "owner.pid", std::to_string(::getpid()));
     } catch (...) {
@@ -104,10 +103,9 @@ void ScrollStitcher::removeStaging() {
 }
 
 int ScrollStitcher::removeStaleStaging(const fs::path& root, Date now) {
-    struct stat rootStat {};
-    if (::lstat(root.c_str(), &rootStat) != 0) return 0;
-
     std::error_code error;
+    if (AtomicFile::status(root, error).kind == FileKind::missing) return 0;
+
     fs::directory_iterator it(root, error);
     if (error) throw FileError("Could not list " + root.string() + ": " + error.message());
 
@@ -116,10 +114,7 @@ int ScrollStitcher::removeStaleStaging(const fs::path& root, Date now) {
         if (error) throw FileError("Could not list " + root.string() + ": " + error.message());
         const fs::path entry = it->path();
         if (!Uuid::parse(entry.filename().string())) continue;
-        struct stat st {};
-        if (::lstat(entry.c_str(), &st) != 0)
-            throw FileError("Could not read " + entry.string() + ": " + std::strerror(errno));
-        if (!S_ISDIR(st.st_mode)) continue;  // plain files and symbolic links stay
+        if (AtomicFile::status(entry).kind != FileKind::folder) continue;  // plain files and symbolic links stay
         const auto created = creationDate(entry);
         if (!created || !(now - *created > kStaleAfterSeconds)) continue;
         const auto pid = ownerPid(entry);

@@ -12,12 +12,9 @@
 #include <QImageReader>
 #include <QImageWriter>
 
-
 #include <algorithm>
 #include <cmath>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace brevalto {
 
@@ -42,8 +39,8 @@ constexpr std::uint64_t kMaxIndexBytes = 2ull * 1024 * 1024 * 1024;
 
 // A regular file, not a symbolic link and not a folder.
 bool isRegularFile(const fs::path& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    std::error_code ignored;
+    return AtomicFile::status(path, ignored).kind == FileKind::regular;
 }
 
 bool keepsAfterLoad(const Clip& clip, const fs::path& root) {
@@ -194,11 +191,11 @@ void ClipStore::removeLeftovers(const std::vector<std::string>& files, const std
     // Only names of the store's own form are deleted, one file each, never a folder: an index
     // entry naming "..", the index or another program's file cannot reach them.
     for (const std::string& name : files)
-        if (isImageFileName(name) && isRegularFile(root_ / name)) ::unlink((root_ / name).c_str());
+        if (isImageFileName(name) && isRegularFile(root_ / name)) AtomicFile::removeFile(root_ / name);
 
     const fs::path documents = root_ / kDocumentsFolderName;
-    struct stat st {};
-    if (::lstat(documents.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+    std::error_code unreadable;
+    if (AtomicFile::status(documents, unreadable).kind != FileKind::folder) return;
     for (const Uuid& id : ids) {
         std::error_code ignored;
         fs::remove_all(documents / id.string(), ignored);  // a link there is removed, not followed
@@ -342,7 +339,7 @@ std::optional<Clip> ClipStore::insert(const Clip& clip, const std::optional<QByt
         }
         persist(*clips);
     } catch (const std::exception& e) {
-        if (wroteNewFile && isRegularFile(root_ / *clip.imageFile)) ::unlink((root_ / *clip.imageFile).c_str());
+        if (wroteNewFile && isRegularFile(root_ / *clip.imageFile)) AtomicFile::removeFile(root_ / *clip.imageFile);
         setMessage(QString::fromUtf8(kSaveFailedPrefix) + QString::fromUtf8(e.what()));
         return std::nullopt;
     }

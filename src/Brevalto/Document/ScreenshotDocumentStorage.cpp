@@ -34,11 +34,6 @@ constexpr const char* assetsName = "assets";
     throw FileError(what + " " + path.string() + ": " + std::strerror(error));
 }
 
-struct stat linkStatus(const fs::path& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) systemFailure("Could not read the properties of", path, errno);
-    return st;
-}
 
 fs::path resolved(const fs::path& path) {
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
@@ -129,8 +124,9 @@ fs::path ScreenshotDocument::assetURL(const Asset& asset, const fs::path& folder
     if (asset.filename != asset.id.string() + ".png") throw ScreenshotError("Unsafe asset path.");
     const fs::path assets = resolved(folder / assetsName);
     const fs::path candidate = assets / asset.filename;
-    const struct stat st = linkStatus(candidate);
-    if (S_ISLNK(st.st_mode) || !S_ISREG(st.st_mode) || resolved(candidate).parent_path() != assets)
+    const FileStatus status = AtomicFile::status(candidate);
+    if (status.kind == FileKind::missing) systemFailure("Could not read the properties of", candidate, ENOENT);
+    if (status.kind != FileKind::regular || resolved(candidate).parent_path() != assets)
         throw ScreenshotError("Asset is not a safe file.");
     return candidate;
 }
@@ -153,9 +149,8 @@ ScreenshotDocument::Loaded ScreenshotDocument::load(const fs::path& root, const 
     const fs::path documentFolder = folder(root, historyID);
     const fs::path index = documentFolder / indexName;
 
-    struct stat st {};
-    if (::lstat(index.c_str(), &st) != 0) {
-        if (errno != ENOENT) systemFailure("Could not read the properties of", index, errno);
+    const FileStatus status = AtomicFile::status(index);
+    if (status.kind == FileKind::missing) {
         if (!source) throw ScreenshotError("Saved document or source image is missing.");
         const QImage image = loadScreenshotImage(*source);
         const Uuid assetID = Uuid::random();
@@ -169,7 +164,7 @@ ScreenshotDocument::Loaded ScreenshotDocument::load(const fs::path& root, const 
         return {std::move(document), documentFolder};
     }
 
-    if (S_ISLNK(st.st_mode) || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > largestIndex)
+    if (status.kind != FileKind::regular || status.size > largestIndex)
         throw ScreenshotError("The document index is unsafe or too large.");
     ScreenshotDocument document = decode(AtomicFile::read(index, largestIndex, true));
     if (document.historyID != historyID)
