@@ -1,5 +1,7 @@
 #include "Panel/ClipList.h"
 
+#include "QtWait.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -91,8 +93,29 @@ TEST(ClipListTest, SearchFollowsRecognisedTextAddedLater) {
     EXPECT_EQ(search.visibleClips(items, "All", "invoice").size(), 1u);
 }
 
+TEST(ClipListTest, LargeTextsAreSearchedInTheBackground) {
+    const std::vector<Clip> items = {text(std::string(300000, 'a') + "Needle", 1), text("small needle", 2),
+                                     text(std::string(300000, 'b'), 3)};
+    int decided = 0;
+    ClipSearch search([&] { ++decided; });
+    // The small text answers at once; the large ones once their search is done.
+    EXPECT_EQ(bodies(search.visibleClips(items, "All", "needle")), std::vector<std::string>{"small needle"});
+    EXPECT_TRUE(search.searching());
+    ASSERT_TRUE(waitUntil([&] { return !search.searching(); }));
+    EXPECT_GE(decided, 1);
+    const auto found = search.visibleClips(items, "All", "needle");
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[1].id, items[0].id);
+
+    // A new query drops the old one's answers and work.
+    EXPECT_EQ(search.visibleClips(items, "All", "bbb").size(), 0u);
+    EXPECT_EQ(search.visibleClips(items, "All", "needle").size(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return !search.searching(); }));
+    EXPECT_EQ(search.visibleClips(items, "All", "needle").size(), 2u);
+}
+
 TEST(ClipListTest, SearchOfAnySizeOrScriptNeverFails) {
-    const std::vector<Clip> items = {text(std::string(300000, 'a') + "needle", 1), text("\xFF\xFE broken", 2)};
+    const std::vector<Clip> items = {text(std::string(3000, 'a') + "needle", 1), text("\xFF\xFE broken", 2)};
     ClipSearch search;
     EXPECT_EQ(search.visibleClips(items, "All", "NEEDLE").size(), 1u);
     EXPECT_TRUE(search.visibleClips(items, "All", QString(100000, QChar(u'\u0301'))).empty());

@@ -23,57 +23,73 @@ struct ClipSearch::Engine {
     std::unique_ptr<icu::RuleBasedCollator> collator;
     std::unique_ptr<icu::StringSearch> search;
     icu::UnicodeString pattern;
+
+    explicit Engine(const QString& query) {
+        UErrorCode status = U_ZERO_ERROR;
+        // The user's locale, except the POSIX one, whose collation tells letter cases apart at
+        // every strength: then the root collation.
+        icu::Locale locale = icu::Locale::getDefault();
+        if (QByteArray(locale.getVariant()).toUpper() == "POSIX" || QByteArray(locale.getLanguage()).isEmpty())
+            locale = icu::Locale::getRoot();
+        std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(locale, status));
+        if (U_FAILURE(status) || !made) {
+            status = U_ZERO_ERROR;
+            made.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
+        }
+        auto* rules = dynamic_cast<icu::RuleBasedCollator*>(made.get());
+        if (!rules) return;
+        made.release();
+        collator.reset(rules);
+        collator->setStrength(icu::Collator::PRIMARY);
+        status = U_ZERO_ERROR;
+        collator->setAttribute(UCOL_NORMALIZATION_MODE, UCOL_ON, status);
+        pattern = icu::UnicodeString(reinterpret_cast<const UChar*>(query.utf16()), int32_t(query.size()));
+    }
+
+    bool contains(std::string_view text) {
+        if (!collator || pattern.isEmpty() || text.empty() || text.size() > std::size_t(INT32_MAX)) return false;
+        const icu::UnicodeString target =
+            icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), int32_t(text.size())));
+        UErrorCode status = U_ZERO_ERROR;
+        if (!search)
+            search = std::make_unique<icu::StringSearch>(pattern, target, collator.get(), nullptr, status);
+        else
+            search->setText(target, status);
+        if (U_FAILURE(status)) {
+            search.reset();
+            return false;
+        }
+        status = U_ZERO_ERROR;
+        const int32_t found = search->first(status);
+        return U_SUCCESS(status) && found != USEARCH_DONE;
+    }
+
+    // The first of the clip's texts that holds the query decides.
+    bool matches(std::string_view text, std::string_view ocrText, std::string_view source) {
+        return contains(text) || contains(ocrText) || contains(source);
+    }
 };
 
-ClipSearch::ClipSearch() = default;
-ClipSearch::~ClipSearch() = default;
+ClipSearch::ClipSearch(std::function<void()> decided) : decided_(std::move(decided)) {}
+
+ClipSearch::~ClipSearch() {
+    for (TaskHandle& handle : work_) handle.cancel();
+}
 
 void ClipSearch::prepare(const QString& query) {
     if (engine_ && query == query_) return;
-    query_ = query;
+    for (TaskHandle& handle : work_) handle.cancel();
+    work_.clear();
+    pending_.clear();
+    queued_.clear();
     remembered_.clear();
-    engine_ = std::make_unique<Engine>();
-    UErrorCode status = U_ZERO_ERROR;
-    // The user's locale, except the POSIX one, whose collation tells letter cases apart at every
-    // strength: then the root collation.
-    icu::Locale locale = icu::Locale::getDefault();
-    if (QByteArray(locale.getVariant()).toUpper() == "POSIX" || QByteArray(locale.getLanguage()).isEmpty())
-        locale = icu::Locale::getRoot();
-    std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(locale, status));
-    if (U_FAILURE(status) || !collator) {
-        status = U_ZERO_ERROR;
-        collator.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
-    }
-    auto* rules = dynamic_cast<icu::RuleBasedCollator*>(collator.get());
-    if (!rules) return;
-    collator.release();
-    engine_->collator.reset(rules);
-    engine_->collator->setStrength(icu::Collator::PRIMARY);
-    status = U_ZERO_ERROR;
-    engine_->collator->setAttribute(UCOL_NORMALIZATION_MODE, UCOL_ON, status);
-    engine_->pattern = icu::UnicodeString(reinterpret_cast<const UChar*>(query.utf16()), int32_t(query.size()));
+    query_ = query;
+    engine_ = std::make_unique<Engine>(query);
 }
 
 bool ClipSearch::contains(std::string_view text, const QString& query) {
-    prepare(query);
-    if (!engine_->collator || engine_->pattern.isEmpty()) return false;
-    if (text.size() > std::size_t(INT32_MAX)) return false;
-    const icu::UnicodeString target = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), int32_t(text.size())));
-    if (target.isEmpty()) return false;
-    UErrorCode status = U_ZERO_ERROR;
-    if (!engine_->search) {
-        engine_->search =
-            std::make_unique<icu::StringSearch>(engine_->pattern, target, engine_->collator.get(), nullptr, status);
-    } else {
-        engine_->search->setText(target, status);
-    }
-    if (U_FAILURE(status)) {
-        engine_->search.reset();
-        return false;
-    }
-    status = U_ZERO_ERROR;
-    const int32_t found = engine_->search->first(status);
-    return U_SUCCESS(status) && found != USEARCH_DONE;
+    Engine engine(query);
+    return engine.contains(text);
 }
 
 bool ClipSearch::matchesFilter(const Clip& clip, const QString& filter, const QString& query) {
@@ -83,18 +99,79 @@ bool ClipSearch::matchesFilter(const Clip& clip, const QString& filter, const QS
     const std::optional<std::size_t> ocrLength = clip.ocrText ? std::optional(clip.ocrText->size()) : std::nullopt;
     if (auto hit = remembered_.find(clip.id); hit != remembered_.end() && hit->second.ocrLength == ocrLength)
         return hit->second.matches;
-    const bool matches = contains(clip.text ? std::string_view(*clip.text) : std::string_view("Image"), query) ||
-                         contains(clip.ocrText ? std::string_view(*clip.ocrText) : std::string_view(), query) ||
-                         contains(clip.source, query);
+    const std::string_view text = clip.text ? std::string_view(*clip.text) : std::string_view("Image");
+    const std::string_view ocrText = clip.ocrText ? std::string_view(*clip.ocrText) : std::string_view();
+    if (text.size() + ocrText.size() > kInlineBytes) {
+        if (!pending_.count(clip.id)) {
+            pending_.emplace(clip.id, true);
+            std::shared_ptr<const Snapshot>& snapshot = snapshots_[clip.id];
+            if (!snapshot || snapshot->ocrLength != ocrLength)
+                snapshot = std::make_shared<const Snapshot>(
+                    Snapshot{ocrLength, std::string(text), std::string(ocrText), clip.source});
+            queued_.push_back(Job{clip.id, snapshot});
+        }
+        return false;
+    }
+    const bool matches = engine_->matches(text, ocrText, clip.source);
     remembered_[clip.id] = Remembered{ocrLength, matches};
     return matches;
 }
 
+void ClipSearch::searchInBackground() {
+    if (queued_.empty()) return;
+    // Batches of about 16 MiB, searched side by side on the shared pool.
+    constexpr std::size_t kBatchBytes = 16 * 1024 * 1024;
+    std::vector<std::vector<Job>> batches(1);
+    std::size_t bytes = 0;
+    for (Job& job : queued_) {
+        if (bytes > kBatchBytes) {
+            batches.emplace_back();
+            bytes = 0;
+        }
+        bytes += job.texts->text.size() + job.texts->ocrText.size();
+        batches.back().push_back(std::move(job));
+    }
+    queued_.clear();
+    for (std::vector<Job>& batch : batches) {
+        using Answers = std::vector<std::pair<Uuid, Remembered>>;
+        work_.push_back(Task::run(
+            &receiver_,
+            [query = query_, batch = std::move(batch)](std::stop_token stop) {
+                Engine engine(query);
+                Answers answers;
+                for (const Job& job : batch) {
+                    if (stop.stop_requested()) break;
+                    const Snapshot& texts = *job.texts;
+                    answers.emplace_back(job.id, Remembered{texts.ocrLength,
+                                                            engine.matches(texts.text, texts.ocrText, texts.source)});
+                }
+                return answers;
+            },
+            [this, query = query_](TaskResult<Answers>& result) {
+                if (query != query_ || !result.ok()) return;
+                for (auto& [id, answer] : result.get()) {
+                    pending_.erase(id);
+                    remembered_[id] = answer;
+                }
+                if (decided_) decided_();
+            }));
+    }
+}
+
+void ClipSearch::forgetOthers(const std::vector<Clip>& items) {
+    if (snapshots_.empty()) return;
+    std::unordered_map<Uuid, bool> present;
+    for (const Clip& clip : items) present.emplace(clip.id, true);
+    std::erase_if(snapshots_, [&](const auto& entry) { return !present.count(entry.first); });
+}
+
 std::vector<const Clip*> ClipSearch::visible(const std::vector<Clip>& items, const QString& filter,
                                              const QString& query) {
+    forgetOthers(items);
     std::vector<const Clip*> shown;
     for (const Clip& clip : items)
         if (matchesFilter(clip, filter, query)) shown.push_back(&clip);
+    searchInBackground();
     std::stable_sort(shown.begin(), shown.end(), [](const Clip* a, const Clip* b) {
         if (a->pinned != b->pinned) return a->pinned;
         return a->createdAt > b->createdAt;

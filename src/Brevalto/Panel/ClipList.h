@@ -3,9 +3,13 @@
 #include "ClipCore/Clip.h"
 #include "ClipCore/Uuid.h"
 
+#include "Platform/Task.h"
+
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -26,9 +30,16 @@ bool filterAdmits(const QString& filter, const Clip& clip);
 // collation compared at primary strength, so "cafe" finds "Café" and "STRASSE" finds "straße".
 // The query is used exactly as typed (blanks take part). Results are remembered per clip for as
 // long as the query stays the same, so redrawing the list does not search the texts again.
+//
+// Collation-aware search reads about ten megabytes a second, so clips with more than 64 KiB of
+// text are searched on worker threads (on copies of their texts made once per clip): until their answer arrives they count as not matching,
+// and `decided` runs (on the GUI thread) whenever answers arrive. A new query drops the work of
+// the old one.
 class ClipSearch {
 public:
-    ClipSearch();
+    static constexpr std::size_t kInlineBytes = 64 * 1024;
+
+    explicit ClipSearch(std::function<void()> decided = {});
     ~ClipSearch();
     ClipSearch(const ClipSearch&) = delete;
     ClipSearch& operator=(const ClipSearch&) = delete;
@@ -40,12 +51,19 @@ public:
     std::vector<Clip> visibleClips(const std::vector<Clip>& items, const QString& filter, const QString& query);
     // The same as pointers into `items`, copying no clip.
     std::vector<const Clip*> visible(const std::vector<Clip>& items, const QString& filter, const QString& query);
-    // Whether the UTF-8 text contains the query (the query must not be empty).
-    bool contains(std::string_view text, const QString& query);
+    // Forgets the copies of clips that are no longer in the list.
+    void forgetOthers(const std::vector<Clip>& items);
+    // Whether answers for large clips of the current query are still being worked out.
+    bool searching() const { return !pending_.empty(); }
+
+    // Whether the UTF-8 text contains the query (false for an empty query). Any thread.
+    static bool contains(std::string_view text, const QString& query);
+
+    struct Engine;
 
 private:
     void prepare(const QString& query);
-    struct Engine;
+    void searchInBackground();
     std::unique_ptr<Engine> engine_;
     QString query_;
     struct Remembered {
@@ -53,6 +71,21 @@ private:
         bool matches;
     };
     std::unordered_map<Uuid, Remembered> remembered_;
+    // A large clip's texts, copied once for the worker threads and kept across queries.
+    struct Snapshot {
+        std::optional<std::size_t> ocrLength;
+        std::string text, ocrText, source;
+    };
+    struct Job {
+        Uuid id;
+        std::shared_ptr<const Snapshot> texts;
+    };
+    std::unordered_map<Uuid, std::shared_ptr<const Snapshot>> snapshots_;
+    std::vector<Job> queued_;
+    std::unordered_map<Uuid, bool> pending_;
+    std::vector<TaskHandle> work_;
+    std::function<void()> decided_;
+    QObject receiver_;
 };
 
 // The clip that Return, the action bar and the preview pane act on: the selected visible clip,

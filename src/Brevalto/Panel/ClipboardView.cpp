@@ -47,7 +47,8 @@ QToolButton:hover { background: rgba(255,255,255,30); border-radius: 5px; }
 
 }  // namespace
 
-ClipboardView::ClipboardView(PanelController& controller, QWidget* parent) : QWidget(parent), controller_(controller) {
+ClipboardView::ClipboardView(PanelController& controller, QWidget* parent)
+    : QWidget(parent), controller_(controller), search_engine_([this] { refresh(); }) {
     setObjectName(QStringLiteral("clipboardView"));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_MacShowFocusRect, false);
