@@ -1,11 +1,16 @@
-// The clip store's two heavy paths, each as a ratio to a plain baseline measured in the same run:
+// The clip store's heavy paths, each as a ratio to a plain baseline measured in the same run:
 // - persist of a full history (200 text clips of mixed sizes) against writing the same index
 //   bytes with one write(2);
+// - a copy into a history at its limits (200 clips, 256 MiB of text): the time the GUI thread
+//   spends handing the change over and applying the finished write, against one bare QTimer tick;
+// - the writer's encoding and atomic write of that history against one write(2) of its bytes;
 // - addImage of a 40-megapixel screenshot (decode, upright, PNG, digest, file and index writes,
 //   until the completion runs) and its normalisation step alone, against encoding the same
 //   decoded image once with QImageWriter.
 #include "ClipCore/Clip.h"
+#include "ClipCore/HistoryPolicy.h"
 #include "Clipboard/ClipStore.h"
+#include "Platform/AtomicFile.h"
 #include "Imaging/ImageDecoding.h"
 #include "QtWait.h"
 #include "TestFolder.h"
@@ -14,6 +19,7 @@
 #include <QCoreApplication>
 #include <QImageWriter>
 #include <QPainter>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -22,6 +28,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <random>
+#include <thread>
 #include <unistd.h>
 
 using namespace brevalto;
@@ -80,6 +87,85 @@ void BM_PersistFullHistory(benchmark::State& state) {
     state.counters["write_ms"] = baselineTime / n * 1e3;
     state.counters["of_which_json_ms"] = encodeTime / n * 1e3;
     state.counters["ratio"] = persistTime / baselineTime;
+}
+
+// 200 texts of about 1.27 MiB each: the whole 256 MiB that the history allows.
+std::vector<Clip> historyAtItsLimits() {
+    std::vector<Clip> clips;
+    const std::size_t each = (HistoryPolicy::maximumBytes - 1024 * 1024) / HistoryPolicy::maximumItems;
+    for (int i = 0; i < HistoryPolicy::maximumItems; ++i) {
+        std::string text(each, 'a' + i % 26);
+        for (std::size_t at = 0; at < text.size(); at += 97) text[at] = (at / 97) % 11 ? ' ' : '\n';
+        text += std::to_string(i);
+        Clip clip(Clip::Kind::text, text, std::nullopt, hexDigest(text), static_cast<std::int64_t>(text.size()),
+                  "org.example.Editor", 800'000'000.0 - i);
+        clips.push_back(std::move(clip));
+    }
+    return clips;
+}
+
+double timerTick() {
+    bool fired = false;
+    const auto start = Clock::now();
+    QTimer::singleShot(0, [&] { fired = true; });
+    while (!fired) QCoreApplication::processEvents();
+    return secondsSince(start);
+}
+
+void BM_CopyIntoFullHistory(benchmark::State& state) {
+    TestFolder folder;
+    ClipStore store(folder / "store");
+    store.persist(historyAtItsLimits());
+    double handOver = 0, apply = 0, tick = 0, worst = 0;
+    int copy = 0;
+    for (auto _ : state) {
+        const auto before = store.items().front().id;
+        auto start = Clock::now();
+        store.addText("copied text " + std::to_string(++copy), "org.example.Browser");
+        const double handed = secondsSince(start);
+        handOver += handed;
+        // Events are handled one call at a time until the finished write is applied; only the
+        // call that applies it counts, the waiting in between is the writer's.
+        double applied = 0;
+        while (store.items().front().id == before) {
+            start = Clock::now();
+            QCoreApplication::processEvents();
+            applied = secondsSince(start);
+            if (store.items().front().id == before) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        apply += applied;
+        worst = std::max(worst, handed + applied);
+        tick += timerTick();
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["history_MiB"] = static_cast<double>(HistoryPolicy::maximumBytes) / (1024.0 * 1024.0);
+    state.counters["gui_ms"] = (handOver + apply) / n * 1e3;
+    state.counters["gui_worst_ms"] = worst * 1e3;
+    state.counters["hand_over_ms"] = handOver / n * 1e3;
+    state.counters["apply_ms"] = apply / n * 1e3;
+    state.counters["tick_ms"] = tick / n * 1e3;
+    state.counters["ratio"] = (handOver + apply) / tick;
+}
+
+void BM_WriterFullHistory(benchmark::State& state) {
+    TestFolder folder;
+    const std::vector<Clip> clips = historyAtItsLimits();
+    const std::string bytes = encodeClips(clips);
+    double writerTime = 0, baselineTime = 0;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        AtomicFile::write(folder / "history.json", [&](const AtomicFile::Sink& sink) { encodeClips(clips, sink); });
+        writerTime += secondsSince(start);
+        start = Clock::now();
+        plainWrite(folder / "plain.json", bytes);
+        ::sync();  // the atomic write's data reached the disk; give the plain one the same
+        baselineTime += secondsSince(start);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["index_MiB"] = static_cast<double>(bytes.size()) / (1024.0 * 1024.0);
+    state.counters["writer_ms"] = writerTime / n * 1e3;
+    state.counters["write_ms"] = baselineTime / n * 1e3;
+    state.counters["ratio"] = writerTime / baselineTime;
 }
 
 // An 8000 x 5000 desktop: flat panels, window frames and rows of glyph-like marks.
@@ -151,6 +237,8 @@ void BM_AddImageFortyMegapixels(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_PersistFullHistory)->Unit(benchmark::kMillisecond)->Iterations(50);
+BENCHMARK(BM_CopyIntoFullHistory)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_WriterFullHistory)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_AddImageFortyMegapixels)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char** argv) {

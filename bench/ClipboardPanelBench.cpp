@@ -210,7 +210,7 @@ void BM_SearchFullHistory(benchmark::State& state) {
         start = Clock::now();
         std::size_t found = 0;
         for (const Clip& clip : store.items())
-            if (clip.text && clip.text->find(bytes) != std::string::npos) ++found;
+            if (clip.text && clip.text->view().find(bytes) != std::string::npos) ++found;
         benchmark::DoNotOptimize(found);
         baselineTime += secondsSince(start);
     }

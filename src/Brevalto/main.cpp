@@ -4,8 +4,10 @@
 #include "Platform/AppPaths.h"
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"
+#include "Platform/Linux/CurlHttpClient.h"
 #include "Platform/Linux/QtPasteboard.h"
 #include "Platform/Linux/QtScreens.h"
+#include "Platform/Linux/X11HotKeys.h"
 #include "Platform/Linux/X11Apps.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Symbols.h"
@@ -107,6 +109,8 @@ int main(int argc, char** argv) {
     X11Apps apps;
     QtScreens screens;
     X11ScreenCapture screenCapture;
+    CurlHttpClient http;
+    X11HotKeys hotKeys;
 
     AppEnvironment environment;
     environment.platform.defaults = &defaults;
@@ -115,6 +119,8 @@ int main(int argc, char** argv) {
     environment.platform.apps = &apps;
     environment.platform.screens = &screens;
     environment.platform.screenCapture = &screenCapture;
+    environment.platform.http = &http;
+    environment.platform.hotKeys = &hotKeys;
     environment.dataFolder = dataFolder;
     environment.login = std::move(*login);
 

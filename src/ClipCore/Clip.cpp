@@ -5,10 +5,12 @@
 #include "ClipCore/SecretScanner.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace brevalto {
 
-Clip::Clip(Kind kind_, std::optional<std::string> text_, std::optional<std::string> imageFile_, std::string digest_,
+Clip::Clip(Kind kind_, std::optional<SharedText> text_, std::optional<std::string> imageFile_, std::string digest_,
            std::int64_t byteCount_, std::string source_, Date createdAt_)
     : id(Uuid::random()),
       kind(kind_),
@@ -38,7 +40,7 @@ nlohmann::ordered_json Clip::toJSON() const {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     object["id"] = id.string();
     object["kind"] = rawValue(kind);
-    if (text) object["text"] = *text;
+    if (text) object["text"] = text->str();
     if (imageFile) object["imageFile"] = *imageFile;
     object["digest"] = digest;
     object["byteCount"] = byteCount;
@@ -46,7 +48,7 @@ nlohmann::ordered_json Clip::toJSON() const {
     object["pinned"] = pinned;
     object["source"] = source;
     if (imageScale) object["imageScale"] = *imageScale;
-    if (ocrText) object["ocrText"] = *ocrText;
+    if (ocrText) object["ocrText"] = ocrText->str();
     return object;
 }
 
@@ -71,12 +73,169 @@ Clip Clip::fromJSON(const nlohmann::ordered_json& object) {
     return clip;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `p` (no overlong forms, surrogates or values
+// past U+10FFFF), or 0 when the bytes there are not one.
+int sequenceLength(const unsigned char* p, const unsigned char* end) {
+    const unsigned char c = *p;
+    int length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) length = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0) low = 0xA0;
+        if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;
+    } else return 0;
+    if (end - p < length || p[1] < low || p[1] > high) return 0;
+    for (int i = 2; i < length; ++i)
+        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+    return length;
+}
+
+// True when any byte of the word is below 0x20, a quote, a backslash or not ASCII: the bytes a
+// JSON string cannot take as they are or that need a UTF-8 check.
+bool needsAttention(std::uint64_t word) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    auto hasZero = [&](std::uint64_t v) { return (v - ones) & ~v & highs; };
+    const std::uint64_t below = (word - ones * 0x20) & ~word & highs;
+    return (below | hasZero(word ^ (ones * '"')) | hasZero(word ^ (ones * '\\')) | (word & highs)) != 0;
+}
+
+// Appends a JSON string exactly as nlohmann::json's dump writes it without ASCII escaping: the
+// quote, the backslash and control characters escaped, everything else copied as it is. Text
+// that is not well-formed UTF-8 is written by the JSON library itself, which turns bad bytes into
+// U+FFFD.
+void appendString(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const std::size_t mark = out.size();
+    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = begin + text.size();
+    const auto* p = begin;
+    const auto* run = begin;  // start of the bytes not yet copied
+    out.push_back('"');
+    while (p < end) {
+        if (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (!needsAttention(word)) {
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned char c = *p;
+        if (c >= 0x80) {
+            const int length = sequenceLength(p, end);
+            if (length == 0) {
+                out.resize(mark);
+                out += nlohmann::ordered_json(std::string(text))
+                           .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+                return;
+            }
+            p += length;
+            continue;
+        }
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            ++p;
+            continue;
+        }
+        out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            out += "\\u00";
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0x0F]);
+        }
+        run = ++p;
+    }
+    out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(end - run));
+    out.push_back('"');
+}
+
+void appendNumber(std::string& out, double value) { out += nlohmann::ordered_json(value).dump(); }
+
+void appendMember(std::string& out, std::string_view name) {
+    out.push_back('"');
+    out += name;
+    out += "\":";
+}
+
+}  // namespace
+
 std::string encodeClips(const std::vector<Clip>& clips) {
-    nlohmann::ordered_json array = nlohmann::ordered_json::array();
-    for (const Clip& clip : clips) array.push_back(clip.toJSON());
-    // Text that is not valid UTF-8 cannot be stored as JSON; its bad bytes become U+FFFD rather
-    // than losing the whole history.
-    return array.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    std::string out;
+    encodeClips(clips, [&](std::string_view piece) { out += piece; });
+    return out;
+}
+
+void encodeClips(const std::vector<Clip>& clips, const std::function<void(std::string_view)>& sink) {
+    // Written straight into a buffer, member by member, in the order and forms that the clip's
+    // JSON object would be dumped in; no document is built in memory. The buffer goes to the
+    // sink whenever it passes a mebibyte.
+    constexpr std::size_t kPiece = 1 << 20;
+    std::string out;
+    out.reserve(2 * kPiece);
+    auto pass = [&] {
+        if (out.size() < kPiece) return;
+        sink(out);
+        out.clear();
+    };
+    out.push_back('[');
+    bool first = true;
+    for (const Clip& clip : clips) {
+        if (!std::isfinite(clip.createdAt) || (clip.imageScale && !std::isfinite(*clip.imageScale)))
+            throw EncodingError();
+        if (!first) out.push_back(',');
+        first = false;
+        out += "{\"id\":";
+        appendString(out, clip.id.string());
+        out += ",\"kind\":";
+        appendString(out, rawValue(clip.kind));
+        if (clip.text) {
+            out.push_back(',');
+            appendMember(out, "text");
+            appendString(out, *clip.text);
+        }
+        if (clip.imageFile) {
+            out.push_back(',');
+            appendMember(out, "imageFile");
+            appendString(out, *clip.imageFile);
+        }
+        out += ",\"digest\":";
+        appendString(out, clip.digest);
+        out += ",\"byteCount\":";
+        out += std::to_string(clip.byteCount);
+        out += ",\"createdAt\":";
+        appendNumber(out, clip.createdAt);
+        out += clip.pinned ? ",\"pinned\":true" : ",\"pinned\":false";
+        out += ",\"source\":";
+        appendString(out, clip.source);
+        if (clip.imageScale) {
+            out.push_back(',');
+            appendMember(out, "imageScale");
+            appendNumber(out, *clip.imageScale);
+        }
+        if (clip.ocrText) {
+            out.push_back(',');
+            appendMember(out, "ocrText");
+            appendString(out, *clip.ocrText);
+        }
+        out.push_back('}');
+        pass();
+    }
+    out.push_back(']');
+    sink(out);
 }
 
 std::vector<Clip> decodeClips(std::string_view text) {

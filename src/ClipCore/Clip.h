@@ -1,11 +1,13 @@
 #pragma once
 
 #include "ClipCore/ReferenceDate.h"
+#include "ClipCore/SharedText.h"
 #include "ClipCore/Uuid.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +23,7 @@ struct Clip {
 
     Uuid id;
     Kind kind = Kind::text;
-    std::optional<std::string> text;       // text clips only
+    std::optional<SharedText> text;        // text clips only; shared by copies of the clip
     std::optional<std::string> imageFile;  // image clips: bare file name inside the history folder
     std::string digest;                    // content fingerprint, the key of deduplication
     std::int64_t byteCount = 0;
@@ -29,11 +31,11 @@ struct Clip {
     bool pinned = false;
     std::string source;                    // the application the content came from
     std::optional<double> imageScale;      // pixels per point of an image clip
-    std::optional<std::string> ocrText;    // text recognised in an image clip
+    std::optional<SharedText> ocrText;     // text recognised in an image clip
 
     Clip() = default;
     // A new clip: a random id, created now (or at `createdAt`), not pinned, no scale, no OCR text.
-    Clip(Kind kind, std::optional<std::string> text, std::optional<std::string> imageFile, std::string digest,
+    Clip(Kind kind, std::optional<SharedText> text, std::optional<std::string> imageFile, std::string digest,
          std::int64_t byteCount, std::string source, Date createdAt = referenceDateNow());
 
     // The one-line title of list views: for text, the masked text cut to its first 180
@@ -57,6 +59,8 @@ std::optional<Clip::Kind> clipKindFromRaw(std::string_view raw);
 // The history as compact JSON text (an array of clip objects), and back. Reading fails as a
 // whole, with DecodingError, when the text is not JSON, not an array, or any member is bad.
 std::string encodeClips(const std::vector<Clip>& clips);
+// The same text handed to `sink` in pieces of about a mebibyte as it is made.
+void encodeClips(const std::vector<Clip>& clips, const std::function<void(std::string_view)>& sink);
 std::vector<Clip> decodeClips(std::string_view json);
 
 }  // namespace brevalto

@@ -1,6 +1,7 @@
 #include "Platform/AtomicFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -89,6 +90,10 @@ void AtomicFile::createFolder(const fs::path& path, bool refuseSymlinks) {
 }
 
 void AtomicFile::write(const fs::path& path, std::string_view bytes, Options options) {
+    write(path, [bytes](const Sink& sink) { sink(bytes); }, options);
+}
+
+void AtomicFile::write(const fs::path& path, const std::function<void(const Sink&)>& produce, Options options) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     if (options.createFolder) createFolder(folder, options.refuseSymlinks);
     if (options.refuseSymlinks && (isSymlink(folder) || isSymlink(path)))
@@ -104,6 +109,49 @@ void AtomicFile::write(const fs::path& path, std::string_view bytes, Options opt
         fail(what, path, error);
     };
 
+    try {
+        produce([&](std::string_view bytes) {
+            const char* p = bytes.data();
+            std::size_t left = bytes.size();
+            while (left > 0) {
+                const ssize_t n = ::write(fd.get(), p, left);
+                if (n < 0) {
+                    if (errno == EINTR) continue;
+                    discard("Could not write", errno);
+                }
+                p += n;
+                left -= static_cast<std::size_t>(n);
+            }
+        });
+    } catch (const FileError&) {
+        throw;
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    if (::fsync(fd.get()) != 0) discard("Could not sync", errno);
+    if (::close(fd.release()) != 0) discard("Could not close", errno);
+    if (::rename(temporary.c_str(), path.c_str()) != 0) discard("Could not replace", errno);
+
+    // Make the rename itself durable.
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+StagedFile::StagedFile(const fs::path& folder, const std::string& stagingName, std::string_view bytes)
+    : folder_(folder), stagingName_(stagingName) {
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) fail("Could not open the folder", folder, errno);
+    const fs::path shown = folder / stagingName;
+    FileDescriptor fd(
+        ::openat(dir.get(), stagingName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0) fail("Could not create", shown, errno);
+    auto discard = [&](const std::string& what, int error) {
+        ::unlinkat(dir.get(), stagingName.c_str(), 0);
+        fail(what, shown, error);
+    };
+    // The mode asked for at creation is narrowed by the umask only; set it exactly.
+    if (::fchmod(fd.get(), 0600) != 0) discard("Could not set the permissions of", errno);
     const char* p = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
@@ -117,11 +165,63 @@ void AtomicFile::write(const fs::path& path, std::string_view bytes, Options opt
     }
     if (::fsync(fd.get()) != 0) discard("Could not sync", errno);
     if (::close(fd.release()) != 0) discard("Could not close", errno);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) discard("Could not replace", errno);
+    folderFd_ = dir.release();
+}
 
-    // Make the rename itself durable.
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
+StagedFile::~StagedFile() {
+    if (!placed_) ::unlinkat(folderFd_, stagingName_.c_str(), 0);
+    ::close(folderFd_);
+}
+
+namespace {
+
+void checkSingleName(const fs::path& folder, const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        throw FileError("Not a file name in " + folder.string() + ": " + name);
+}
+
+}  // namespace
+
+bool StagedFile::place(const std::string& name) {
+    checkSingleName(folder_, name);
+    if (placed_) throw FileError("The staged file was placed already: " + (folder_ / name).string());
+    if (::renameat2(folderFd_, stagingName_.c_str(), folderFd_, name.c_str(), RENAME_NOREPLACE) == 0) {
+        placed_ = true;
+    } else if (errno == EEXIST) {
+        return false;
+    } else if (errno == EINVAL || errno == ENOSYS) {
+        // A file system without no-replace renames: a hard link refuses an existing name too.
+        if (::linkat(folderFd_, stagingName_.c_str(), folderFd_, name.c_str(), 0) != 0) {
+            if (errno == EEXIST) return false;
+            fail("Could not move into place", folder_ / name, errno);
+        }
+        ::unlinkat(folderFd_, stagingName_.c_str(), 0);
+        placed_ = true;
+    } else {
+        fail("Could not move into place", folder_ / name, errno);
+    }
+    ::fsync(folderFd_);
+    return true;
+}
+
+bool StagedFile::link(const fs::path& existing, const std::string& name) const {
+    checkSingleName(folder_, name);
+    if (::linkat(AT_FDCWD, existing.c_str(), folderFd_, name.c_str(), 0) != 0) return false;
+    ::fsync(folderFd_);
+    return true;
+}
+
+bool StagedFile::exists(const std::string& name) const {
+    checkSingleName(folder_, name);
+    struct stat st {};
+    return ::fstatat(folderFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool StagedFile::isSameFile(const fs::path& existing, const std::string& name) const {
+    checkSingleName(folder_, name);
+    struct stat a {}, b {};
+    return ::stat(existing.c_str(), &a) == 0 && ::fstatat(folderFd_, name.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 std::string AtomicFile::read(const fs::path& path, std::uint64_t maxBytes, bool refuseSymlinks) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -41,6 +42,11 @@ public:
     using Options = AtomicWriteOptions;
 
     static void write(const std::filesystem::path& path, std::string_view bytes, Options options);
+    // The same, with the bytes handed over piece by piece by `produce` as it makes them, so a
+    // large file is never held whole in memory. An exception from `produce` discards the file.
+    using Sink = std::function<void(std::string_view)>;
+    static void write(const std::filesystem::path& path, const std::function<void(const Sink&)>& produce,
+                      Options options = {});
     static void write(const std::filesystem::path& path, std::string_view bytes) { write(path, bytes, Options{}); }
     static void write(const std::filesystem::path& path, const QByteArray& bytes, Options options = {}) {
         write(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), options);
@@ -71,6 +77,44 @@ public:
     // Removes the file or symbolic link at the path itself (a link's target stays, a folder is
     // never removed). True when something was removed.
     static bool removeFile(const std::filesystem::path& path) noexcept;
+};
+
+// Bytes written in full to a new hidden file in a folder (created exclusively with mode 0600,
+// synced), to be put into place under a name that must not exist yet. Placing never replaces and
+// never follows anything at the destination name, so two writers never overwrite each other's
+// file. The staged file is removed when this ends unless it was placed; a failure of that removal
+// is ignored. Every operation works relative to the folder as it was opened, so nothing is
+// written outside it even when its path is changed meanwhile.
+class StagedFile {
+public:
+    // Fails with FileError when the folder cannot be opened or the file cannot be written; no
+    // file is left behind then.
+    StagedFile(const std::filesystem::path& folder, const std::string& stagingName, std::string_view bytes);
+    ~StagedFile();
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    // Names are single names inside the folder; a path of several parts is refused (FileError).
+    // Puts the staged file into place as `name` in the folder. False when something (a file, a
+    // folder, a symbolic link) already has that name; other failures throw FileError.
+    bool place(const std::string& name);
+    // Makes `name` in the folder a hard link to an existing file elsewhere. False when the link
+    // cannot be made (the name exists, the file is on another volume, ...); the staged file is
+    // unchanged either way.
+    bool link(const std::filesystem::path& existing, const std::string& name) const;
+    // True when `name` in the folder exists (as anything, without following a link there).
+    bool exists(const std::string& name) const;
+    // True when `name` in the folder is the existing file itself (a hard link to it).
+    bool isSameFile(const std::filesystem::path& existing, const std::string& name) const;
+
+    const std::filesystem::path& folder() const { return folder_; }
+    bool placed() const { return placed_; }
+
+private:
+    std::filesystem::path folder_;
+    std::string stagingName_;
+    int folderFd_ = -1;
+    bool placed_ = false;
 };
 
 }  // namespace brevalto

@@ -23,6 +23,8 @@ inline const QString tiff = QStringLiteral("public.tiff");
 inline const QString fileURL = QStringLiteral("public.file-url");
 inline const QString concealed = QStringLiteral("org.nspasteboard.ConcealedType");
 inline const QString source = QStringLiteral("org.nspasteboard.source");
+// Set ("1") on every copy the app makes itself, so that its clipboard history does not record it.
+inline const QString restored = QStringLiteral("app.brevalto.restored");
 }  // namespace PasteboardType
 
 // One item to put on the pasteboard: bytes per type identifier, in the order they were set.
@@ -40,6 +42,12 @@ public:
     }
     // Text is stored as its UTF-8 bytes.
     void setString(const QString& type, const QString& text) { setData(type, text.toUtf8()); }
+    // Marks the item as the app's own copy of content that came from `source` (an app
+    // identifier): the restored marker and the source type.
+    void markAsOwnCopy(const QString& source) {
+        setString(PasteboardType::restored, QStringLiteral("1"));
+        setString(PasteboardType::source, source);
+    }
 
     std::optional<QByteArray> data(const QString& type) const {
         for (const auto& entry : entries_) {

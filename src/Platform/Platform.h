@@ -5,6 +5,8 @@ namespace brevalto {
 class Apps;
 class Clock;
 class Defaults;
+class HttpClient;
+class HotKeys;
 class Pasteboard;
 class ScreenCapture;
 class Screens;
@@ -18,6 +20,8 @@ struct Platform {
     Apps* apps = nullptr;
     Screens* screens = nullptr;
     ScreenCapture* screenCapture = nullptr;
+    HttpClient* http = nullptr;
+    HotKeys* hotKeys = nullptr;
 };
 
 }  // namespace brevalto

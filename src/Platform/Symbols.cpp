@@ -41,6 +41,8 @@ const QStringList kSymbolNames = {
     QStringLiteral("rectangle.expand.vertical"),
     QStringLiteral("trash"),
     QStringLiteral("link.icloud"),
+    // The drag handle of finished screenshots.
+    QStringLiteral("arrow.up.doc"),
 };
 
 class SymbolIconEngine : public QIconEngine {

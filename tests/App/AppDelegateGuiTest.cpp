@@ -14,6 +14,7 @@
 
 #include "FakeApps.h"
 #include "FakeClock.h"
+#include "FakeHotKeys.h"
 #include "FakePasteboard.h"
 #include "FakeScreens.h"
 #include "QtWait.h"
@@ -62,6 +63,7 @@ protected:
         env.platform.pasteboard = &pasteboard;
         env.platform.apps = &apps;
         env.platform.screens = &screens;
+        env.platform.hotKeys = &hotKeys;
         env.dataFolder = folder / "data";
         env.stagingRoot = folder / "staging";
         env.prompt = std::make_unique<CountingPrompt>(&asked, allow);
@@ -75,6 +77,7 @@ protected:
     FakePasteboard pasteboard;
     FakeApps apps;
     FakeScreens screens;
+    FakeHotKeys hotKeys;
     int asked = 0;
 };
 
@@ -93,6 +96,8 @@ TEST_F(AppDelegateTest, LaunchingWiresEverythingInOrderAndRegistersTheDefaults) 
     ASSERT_NE(app->dispatcher(), nullptr);
     EXPECT_TRUE(app->dispatcher()->hasHandler());
     EXPECT_TRUE(static_cast<bool>(app->shortcuts().onAction));
+    EXPECT_TRUE(hotKeys.installed());
+    EXPECT_EQ(hotKeys.registered, (std::map<std::uint32_t, FakeHotKeys::Binding>{{1, {49, 768}}, {2, {19, 4864}}}));
     ASSERT_NE(app->retentionTimer(), nullptr);
     EXPECT_TRUE(app->retentionTimer()->isActive());
     EXPECT_EQ(app->retentionTimer()->interval(), 60000);
@@ -141,11 +146,13 @@ TEST_F(AppDelegateTest, RetentionPrunesAtLaunchAndOnEveryTick) {
     defaults.set("historyRetention", 500.0);
     auto app = make();
     app->applicationDidFinishLaunching();
+    app->store()->flush();
     ASSERT_EQ(app->store()->items().size(), 1u);
     EXPECT_EQ(app->store()->items().front().text, "recent");
 
     clock.advance(600);
     QMetaObject::invokeMethod(app->retentionTimer(), "timeout");
+    app->store()->flush();
     EXPECT_TRUE(app->store()->items().empty());
 }
 
@@ -248,8 +255,10 @@ TEST_F(AppDelegateTest, TheClipboardHotKeyTogglesThePanelAndTheOthersReachTheWor
     auto app = make();
     app->applicationDidFinishLaunching();
     ASSERT_FALSE(app->controller()->expanded());
-    app->shortcuts().fire(0);  // openClipboard
-    EXPECT_TRUE(app->controller()->expanded());
+    // The press is answered from the event loop, not inside the key handler.
+    hotKeys.press({GlobalShortcuts::kSignature, 1});  // openClipboard
+    EXPECT_FALSE(app->controller()->expanded());
+    EXPECT_TRUE(waitUntil([&] { return app->controller()->expanded(); }));
     app->toggle();
     EXPECT_FALSE(app->controller()->expanded());
 
@@ -280,6 +289,8 @@ TEST_F(AppDelegateTest, QuittingReleasesTheKeysAndCancelsAnUpload) {
     EXPECT_EQ(app->uploads()->status(),
               QStringLiteral("Cancelled. The server may have received the object; check history before retrying."));
     EXPECT_FALSE(app->shortcuts().handlerInstalled());
+    EXPECT_FALSE(hotKeys.installed());
+    EXPECT_TRUE(hotKeys.registered.empty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -109,6 +110,31 @@ TEST_F(AppEndToEnd, RecordsCopiesOpensLinksFromASecondProcessAndQuits) {
     run("xdotool", {"key", "--clearmodifiers", "ctrl+q"});
     ASSERT_TRUE(app_.waitForFinished(10000)) << "the app did not quit";
     EXPECT_EQ(app_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app_.exitCode(), 0);
+}
+
+TEST_F(AppEndToEnd, TheDefaultClipboardHotKeyOpensAndClosesThePanel) {
+    app_.setProcessEnvironment(env_);
+    app_.setProcessChannelMode(QProcess::ForwardedChannels);
+    app_.start(kProgram, {});
+    ASSERT_TRUE(app_.waitForStarted(5000));
+    ASSERT_TRUE(waitUntil([&] { return hasWindowNamed("Brevalto"); }, 10000)) << "the panel never mapped";
+    const QString panel = run("xdotool", {"search", "--onlyvisible", "--name", "^Brevalto$"}).split('\n').first();
+    auto height = [&] {
+        const QString info = run("xwininfo", {"-id", panel});
+        const auto match = QRegularExpression(QStringLiteral("Height:\\s+(\\d+)")).match(info);
+        return match.hasMatch() ? match.captured(1).toInt() : -1;
+    };
+    const int closed = height();
+    ASSERT_GT(closed, 0);
+
+    run("xdotool", {"key", "super+shift+space"});
+    ASSERT_TRUE(waitUntil([&] { return height() > closed + 100; }, 10000)) << "the hot key did not open the panel";
+    run("xdotool", {"key", "super+shift+space"});
+    ASSERT_TRUE(waitUntil([&] { return height() == closed; }, 10000)) << "the hot key did not close the panel";
+
+    app_.terminate();
+    ASSERT_TRUE(app_.waitForFinished(10000));
     EXPECT_EQ(app_.exitCode(), 0);
 }
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <cmath>
 #include <limits>
 
@@ -123,6 +125,38 @@ TEST(ClipTest, RoundTripKeepsEveryField) {
     b.ocrText = "";
     EXPECT_EQ(decodeClips(encodeClips({a, b})), (std::vector<Clip>{a, b}));
     EXPECT_EQ(decodeClips("[]"), std::vector<Clip>{});
+}
+
+// The index writer streams its bytes without building a JSON document; the file must stay exactly
+// what the JSON library's own dump writes, for every kind of text, number and optional member.
+TEST(ClipTest, StreamedIndexMatchesTheJsonLibraryByteForByte) {
+    std::mt19937 rng(7);
+    const std::vector<std::string> pieces = {
+        "plain", " ", "\"quoted\"", "back\\slash", "\n", "\r\n", "\t", std::string(1, '\0'), "\x01\x1f", "\x7f",
+        "/", "caf\xc3\xa9", "e\xcc\x81", "\xf0\x9f\x98\x80", "\xe6\x97\xa5\xe6\x9c\xac", "\xd7\xa9\xd7\x9c",
+        "\xff", "\xc3", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe0\x80\xaf", "\xf0\x9f\x98"};
+    const std::vector<double> numbers = {0,   -0.0,  1,     0.1,   1e21,  1e-7,  123456789.125,
+                                         -3.5, 8e15, 2.5e-300, 1.7976931348623157e308, 800'000'000.123456};
+    auto text = [&] {
+        std::string out;
+        for (int i = static_cast<int>(rng() % 12); i >= 0; --i) out += pieces[rng() % pieces.size()];
+        return out;
+    };
+    std::vector<Clip> clips;
+    for (int i = 0; i < 400; ++i) {
+        Clip clip(i % 3 ? Clip::Kind::text : Clip::Kind::image, std::nullopt, std::nullopt, text(),
+                  static_cast<std::int64_t>(rng()) * (i % 2 ? 1 : -1), text(), numbers[rng() % numbers.size()]);
+        if (rng() % 2) clip.text = text();
+        if (rng() % 2) clip.imageFile = text();
+        if (rng() % 2) clip.imageScale = numbers[rng() % numbers.size()];
+        if (rng() % 2) clip.ocrText = text();
+        clip.pinned = rng() % 2;
+        clips.push_back(std::move(clip));
+    }
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (const Clip& clip : clips) array.push_back(clip.toJSON());
+    EXPECT_EQ(encodeClips(clips), array.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    EXPECT_EQ(encodeClips({}), "[]");
 }
 
 TEST(ClipTest, NonFiniteValuesAreNotWritten) {

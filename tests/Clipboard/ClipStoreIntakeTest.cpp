@@ -31,13 +31,17 @@ std::vector<fs::path> pngFiles(const fs::path& root) {
 TEST_F(ClipStoreFixture, TextIntake) {
     ClipStore store(root(), clock);
     store.addText("", "app");
+    store.flush();
     EXPECT_TRUE(store.items().empty());
     EXPECT_EQ(store.message(), ClipStore::kReadyMessage);
 
     store.addText("   ", "app");  // blanks are content
+    store.flush();
     store.addText("same", "first");
+    store.flush();
     clock.advance(5);
     store.addText("same", "second");
+    store.flush();
     ASSERT_EQ(store.items().size(), 2u);
     EXPECT_EQ(store.message(), QString::fromUtf8("Saved text · 2 items"));
     const Clip& top = store.items().front();
@@ -47,13 +51,17 @@ TEST_F(ClipStoreFixture, TextIntake) {
     EXPECT_EQ(top.digest, hexDigest("same"));
     EXPECT_EQ(top.digest, "0967115f2813a3541eaef77de9d9d5773f1c0c04314b0bbfe4ff3b3b1c55b5d5");
     EXPECT_EQ(top.byteCount, 4);
+    store.flush();
     EXPECT_EQ(store.items()[1].text, "   ");
 
     const std::string limit(ClipStore::kMaxInputBytes, 'x');
     store.addText(limit + "y", "app");
+    store.flush();
     EXPECT_EQ(store.message(), "Text exceeds 32 MB");
+    store.flush();
     EXPECT_EQ(store.items().size(), 2u);
     store.addText(limit, "app");
+    store.flush();
     EXPECT_EQ(store.message(), QString::fromUtf8("Saved text · 3 items"));
 }
 
@@ -62,8 +70,11 @@ TEST_F(ClipStoreFixture, HistoryQuota) {
     std::vector<Clip> pinned;
     for (int i = 0; i < 200; ++i) pinned.push_back(textClip("pinned " + std::to_string(i), 100 - i, true));
     store.commit(pinned);
+    store.flush();
     store.addText("one more", "app");
+    store.flush();
     EXPECT_EQ(store.message(), "History quota reached. Unpin or delete an item.");
+    store.flush();
     EXPECT_EQ(store.items(), pinned);
 }
 
@@ -129,6 +140,7 @@ TEST_F(ClipStoreFixture, StoredImageIsAnUprightPrivatePng) {
     EXPECT_EQ(modeOf(file), 0600u);
     const QImage stored = QImage::fromData(QByteArray::fromStdString(bytes), "PNG");
     EXPECT_EQ(stored.size(), QSize(20, 40));
+    store.flush();
     EXPECT_EQ(store.items(), std::vector<Clip>{clip});
 }
 
@@ -145,6 +157,7 @@ TEST_F(ClipStoreFixture, EqualPicturesFromDifferentFormatsShareOneClip) {
     ASSERT_TRUE(first.clip && second.clip);
     EXPECT_EQ(first.clip->digest, second.clip->digest);
     EXPECT_EQ(first.clip->id, second.clip->id);  // merged into the earlier copy
+    store.flush();
     EXPECT_EQ(store.items().size(), 1u);
     EXPECT_EQ(pngFiles(root()).size(), 1u);
 }
@@ -182,6 +195,7 @@ TEST_F(ClipStoreFixture, UnreadableImagesLeaveNothing) {
         EXPECT_FALSE(outcome.clip);
         EXPECT_EQ(store.message(), "Image unsupported or too large (32 MB / 40 MP limit)");
     }
+    store.flush();
     EXPECT_TRUE(store.items().empty());
     EXPECT_TRUE(pngFiles(root()).empty());
 }
@@ -202,6 +216,7 @@ TEST_F(ClipStoreFixture, AtMostThreePendingAndEachCompletesOnce) {
     ASSERT_TRUE(waitUntil([&] { return outcomes[4].calls > 0; }));
     waitUntil([] { return false; }, 100);  // let any stray delivery arrive
     for (const Outcome& outcome : outcomes) EXPECT_EQ(outcome.calls, 1);
+    store.flush();
     EXPECT_EQ(store.items().size(), 4u);
 }
 
@@ -215,6 +230,7 @@ TEST_F(ClipStoreFixture, WorkBegunBeforeClearAllOrCancelledIsDropped) {
         const fs::path r = folder.path() / c.name;
         ClipStore store(r, clock);
         store.addText("kept until cleared", "app");
+        store.flush();
         Outcome outcome;
         int asked = 0;
         store.addImage(encodedImage(picture(64, 64), "png"), "app", std::nullopt,
@@ -228,6 +244,7 @@ TEST_F(ClipStoreFixture, WorkBegunBeforeClearAllOrCancelledIsDropped) {
         EXPECT_FALSE(outcome.clip);
         EXPECT_EQ(store.message(), "Image save cancelled");
         EXPECT_EQ(store.generation(), c.clearAll ? 1u : 0u);
+        store.flush();
         EXPECT_EQ(store.items().size(), c.clearAll ? 0u : 1u);
         EXPECT_TRUE(pngFiles(r).empty()) << c.name;
         EXPECT_EQ(store.pendingImages(), 0);
@@ -248,6 +265,7 @@ TEST_F(ClipStoreFixture, FailedSaveLeavesNoImageFile) {
     ASSERT_TRUE(waitUntil([&] { return outcome.calls > 0; }));
     EXPECT_FALSE(outcome.clip);
     EXPECT_TRUE(store.message().startsWith("Could not save: ")) << store.message().toStdString();
+    store.flush();
     EXPECT_TRUE(store.items().empty());
     EXPECT_FALSE(fs::exists(root() / name));
 }
@@ -271,6 +289,7 @@ TEST_F(ClipStoreFixture, Thumbnails) {
     EXPECT_TRUE(store.thumbnail(*wide.clip));
     // Without its file a clip has no thumbnail, and nothing is cached for it.
     store.clearAll();
+    store.flush();
     EXPECT_TRUE(store.thumbnails().empty());
     EXPECT_FALSE(store.thumbnail(*wide.clip));
     EXPECT_TRUE(store.thumbnails().empty());

@@ -1,5 +1,9 @@
 #include "ClipStoreTestSupport.h"
 
+#include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
+
 namespace brevalto {
 namespace {
 
@@ -8,6 +12,7 @@ using namespace cliptest;
 TEST_F(ClipStoreFixture, NewFolderStartsEmptyAndPrivate) {
     ClipStore store(root(), clock);
     EXPECT_TRUE(store.writable());
+    store.flush();
     EXPECT_TRUE(store.items().empty());
     EXPECT_EQ(store.message(), QString::fromUtf8("Ready · Local history; AI sends only selected items"));
     EXPECT_EQ(modeOf(root()), 0700u);
@@ -52,10 +57,12 @@ TEST_F(ClipStoreFixture, LoadKeepsOnlyTextAndTheStoresOwnImageFiles) {
     std::vector<Clip> expected;
     for (const Entry& e : entries)
         if (e.kept) expected.push_back(e.clip);
+    store.flush();
     EXPECT_EQ(store.items(), expected);
 
     // Clearing after such a load removes the image file of a kept clip and nothing else.
     store.commit({});
+    store.flush();
     EXPECT_FALSE(fs::exists(root() / present));
     for (const char* name : {"uploads.json", "linked-target"}) EXPECT_TRUE(fs::exists(root() / name)) << name;
     EXPECT_TRUE(fs::exists(root() / "sub" / hexName('b')));
@@ -71,8 +78,10 @@ TEST_F(ClipStoreFixture, DeletingNeverReachesOtherFiles) {
     fs::create_directories(root() / "keep");
     writeFile(root() / "keep" / "x", "x");
     store.commit({imageClip("uploads.json"), imageClip("keep"), imageClip(".."), imageClip("history.json")});
+    store.flush();
     ASSERT_EQ(store.items().size(), 4u);
     store.commit({});
+    store.flush();
     EXPECT_TRUE(fs::exists(root() / "uploads.json"));
     EXPECT_TRUE(fs::exists(root() / "keep" / "x"));
     EXPECT_TRUE(fs::exists(index()));
@@ -103,19 +112,26 @@ TEST_F(ClipStoreFixture, FailedLoadLeavesAReadOnlyStore) {
 
         ClipStore store(r, clock);
         EXPECT_FALSE(store.writable()) << c.name;
+        store.flush();
         EXPECT_TRUE(store.items().empty());
         const QString message = store.message();
         EXPECT_TRUE(message.startsWith("History could not be loaded. Existing files are preserved. ")) << c.name;
 
         int completions = 0;
         store.addText("new text", "app");
+        store.flush();
         store.addImage(encodedImage(picture(4, 4), "png"), "app", std::nullopt, {},
                        [&](std::optional<Clip> clip) { completions += clip ? 100 : 1; });
         store.togglePin(Uuid::random());
+        store.flush();
         store.prune(clock.now() + 1e9, 1);
+        store.flush();
         store.commit({textClip("x", 1)});
+        store.flush();
         store.clearAll();
+        store.flush();
         EXPECT_EQ(completions, 1) << c.name;
+        store.flush();
         EXPECT_TRUE(store.items().empty());
         EXPECT_EQ(store.message(), message);
         if (fs::is_regular_file(r / "history.json")) {
@@ -144,6 +160,7 @@ TEST_F(ClipStoreFixture, PersistWritesTheIndexAndRemovesWhatLeft) {
     QObject::connect(&store, &ClipStore::itemsChanged, [&] { ++changes; });
     store.persist({b, text});  // a shares b's file; c's file goes
     EXPECT_EQ(changes, 1);
+    store.flush();
     EXPECT_EQ(store.items(), (std::vector<Clip>{b, text}));
     EXPECT_TRUE(fs::exists(root() / shared));
     EXPECT_FALSE(fs::exists(root() / own));
@@ -162,14 +179,18 @@ TEST_F(ClipStoreFixture, FailedWriteChangesNothing) {
     writeFile(root() / file, "png");
     const Clip image = imageClip(file);
     store.commit({image});
+    store.flush();
     // A non-empty folder in the index's place makes the write fail.
     fs::remove(index());
     fs::create_directories(index() / "blocker");
 
     EXPECT_THROW(store.persist({}), std::exception);
+    store.flush();
     EXPECT_EQ(store.items(), std::vector<Clip>{image});
     store.commit({});
+    store.flush();
     EXPECT_TRUE(store.message().startsWith("Could not update history: ")) << store.message().toStdString();
+    store.flush();
     EXPECT_EQ(store.items(), std::vector<Clip>{image});
     EXPECT_TRUE(fs::exists(root() / file));
 }
@@ -182,17 +203,22 @@ TEST_F(ClipStoreFixture, PruneDropsOldUnpinnedClips) {
         textClip("old pinned", now - 1e6, true), textClip("old", now - 7200),
     };
     store.commit(clips);
+    store.flush();
 
     store.prune(now, 0);  // never
+    store.flush();
     store.prune(now, -5);
+    store.flush();
     EXPECT_EQ(store.items().size(), 5u);
 
     store.prune(now, 3600);
+    store.flush();
     EXPECT_EQ(store.items(), (std::vector<Clip>{clips[0], clips[1], clips[3]}));
 
     // Nothing more to drop: nothing is written.
     fs::remove(index());
     store.prune(now, 3600);
+    store.flush();
     EXPECT_FALSE(fs::exists(index()));
 }
 
@@ -202,27 +228,151 @@ TEST_F(ClipStoreFixture, PinningAndRecognisedText) {
     writeFile(root() / file, "png");
     const Clip text = textClip("words", 20), image = imageClip(file, 10);
     store.commit({text, image});
+    store.flush();
 
     store.togglePin(image.id);
+    store.flush();
     EXPECT_TRUE(store.items()[1].pinned);
     store.togglePin(image.id);
+    store.flush();
     EXPECT_FALSE(store.items()[1].pinned);
 
     // An unknown id rewrites the index unchanged.
     fs::remove(index());
     store.togglePin(Uuid::random());
+    store.flush();
     EXPECT_EQ(readFile(index()), encodeClips({text, image}));
 
     store.setOCRText("recognised", text.id);  // text clips take no OCR text
+    store.flush();
     EXPECT_EQ(store.items()[0].ocrText, std::nullopt);
     store.setOCRText("recognised", image.id);
+    store.flush();
     EXPECT_EQ(store.items()[1].ocrText, "recognised");
 
     std::string longText;
     for (int i = 0; i < 100'001; ++i) longText += "e\u0301";  // one character, two code points
     store.setOCRText(longText, image.id);
+    store.flush();
     EXPECT_EQ(store.items()[1].ocrText->size(), longText.size() - std::string("e\u0301").size());
     EXPECT_EQ(ClipStore(root(), clock).items()[1].ocrText, store.items()[1].ocrText);
+}
+
+}  // namespace
+}  // namespace brevalto
+
+namespace brevalto {
+namespace {
+
+using namespace cliptest;
+
+// While the writer is busy, every change builds on the newest list: none is lost or applied twice.
+// The list the views see is always one that was handed to the writer, and the index on disk then
+// holds that list or a newer one, never an older one.
+TEST_F(ClipStoreFixture, ChangesDuringWritesBuildOnTheNewestListAndPublishOnlyWhatIsOnDisk) {
+    ClipStore store(root(), clock);
+    std::vector<std::vector<Clip>> handedOver;
+    auto position = [&](const std::vector<Clip>& clips) {
+        return std::find(handedOver.begin(), handedOver.end(), clips) - handedOver.begin();
+    };
+    int published = 0;
+    QObject::connect(&store, &ClipStore::itemsChanged, [&] {
+        ++published;
+        const auto shown = position(store.items());
+        ASSERT_LT(shown, static_cast<long>(handedOver.size()));
+        EXPECT_GE(position(decodeClips(readFile(index()))), shown);
+    });
+    for (int i = 0; i < 60; ++i) {
+        clock.advance(1);
+        store.addText(std::string(20'000, 'a' + i % 26) + std::to_string(i), "app");
+        handedOver.push_back(store.current());
+        if (i == 30) {
+            store.togglePin(store.current().back().id);
+            handedOver.push_back(store.current());
+        }
+        if (i == 40) {
+            std::vector<Clip> fewer = store.current();
+            fewer.erase(fewer.begin() + 1);  // deletes the copy made at i == 39
+            store.commit(fewer);
+            handedOver.push_back(store.current());
+        }
+    }
+    store.prune(clock.now(), 1e9);  // drops nothing, writes nothing
+    store.flush();
+    ASSERT_EQ(store.items().size(), 59u);
+    EXPECT_EQ(store.items(), handedOver.back());
+    EXPECT_GE(published, 1);
+    EXPECT_TRUE(store.items().back().pinned);
+    for (int i = 0; i < 60; ++i) {
+        const std::string text = std::string(20'000, 'a' + i % 26) + std::to_string(i);
+        const auto count = std::count_if(store.items().begin(), store.items().end(),
+                                         [&](const Clip& clip) { return clip.text == text; });
+        EXPECT_EQ(count, i == 39 ? 0 : 1) << i;
+    }
+    ClipStore reopened(root(), clock);
+    EXPECT_EQ(reopened.items(), store.items());
+}
+
+// Deleting an image clip and copying the same picture again before the writer catches up keeps
+// its file; deleting it for good removes the file once the index without it is written.
+TEST_F(ClipStoreFixture, AnImageDeletedAndCopiedAgainInOneBurstKeepsItsFile) {
+    ClipStore store(root(), clock);
+    const QByteArray png = *normalizeImageToPNG(encodedImage(picture(8, 8), "png"));
+    const std::string name = hexDigest(png.toStdString()) + ".png";
+    Clip clip(Clip::Kind::image, std::nullopt, name, name.substr(0, 64), png.size(), "app", clock.now());
+    ASSERT_TRUE(store.insert(clip, png));
+    store.commit({});
+    ASSERT_TRUE(store.insert(clip, png));
+    store.flush();
+    ASSERT_EQ(store.items().size(), 1u);
+    EXPECT_TRUE(fs::exists(root() / name));
+
+    store.commit({});
+    store.flush();
+    EXPECT_FALSE(fs::exists(root() / name));
+}
+
+// A disk that fills mid-write: the previous index survives whole, the published list and its
+// files stay, the failure is reported, and the store goes on writing once there is room.
+TEST_F(ClipStoreFixture, AFullDiskKeepsThePreviousIndexAndTheStoreStaysUsable) {
+    ClipStore store(root(), clock);
+    store.addText("kept", "app");
+    store.flush();
+    const std::string before = readFile(index());
+    const std::vector<Clip> kept = store.items();
+
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 4096;  // files past this size fail to grow, as on a full disk
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    store.addText(std::string(10'000, 'x'), "app");
+    store.flush();
+    const QString saveMessage = store.message();
+    store.togglePin(kept.front().id);
+    store.commit(store.current());  // grows nothing, so it fits
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previousHandler);
+    store.flush();
+
+    EXPECT_TRUE(saveMessage.startsWith("Could not save: ")) << saveMessage.toStdString();
+    ASSERT_EQ(store.items().size(), 1u);  // the failed copy is not applied later either
+    EXPECT_TRUE(store.items().front().pinned);
+    EXPECT_NE(readFile(index()), before);
+    EXPECT_EQ(decodeClips(readFile(index())), store.items());
+
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    std::signal(SIGXFSZ, SIG_IGN);
+    store.addText(std::string(10'000, 'y'), "app");
+    store.flush();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(decodeClips(readFile(index())), store.items());  // whole, never a mix
+    store.addText("after", "app");
+    store.flush();
+    EXPECT_EQ(store.items().size(), 2u);
+    EXPECT_EQ(store.message(), QString::fromUtf8("Saved text · 2 items"));
 }
 
 }  // namespace

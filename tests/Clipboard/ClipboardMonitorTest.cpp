@@ -1,6 +1,7 @@
 #include "Clipboard/ClipboardMonitor.h"
 
 #include "Clipboard/ClipStore.h"
+#include "Document/ScreenshotOutput.h"
 #include "FakeApps.h"
 #include "FakeClock.h"
 #include "FakePasteboard.h"
@@ -119,11 +120,13 @@ TEST_F(ClipboardMonitorTest, CaptureRules) {
         board.setContent(item);
         tick();
         if (!c.recorded) {
+            store.flush();
             EXPECT_TRUE(store.items().empty());
             EXPECT_FALSE(board.dataReads.contains(PasteboardType::string));
             EXPECT_FALSE(board.dataReads.contains(PasteboardType::png));
             continue;
         }
+        store.flush();
         ASSERT_EQ(store.items().size(), 1u);
         const Clip& clip = store.items().front();
         EXPECT_EQ(clip.kind, *c.recorded);
@@ -151,6 +154,7 @@ TEST_F(ClipboardMonitorTest, ContentFromBeforeLaunchIsNotRecordedAndUnchangedCou
     late.poll();
     board.deliver();
     board.deliver();
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("before launch"));
 }
@@ -162,9 +166,11 @@ TEST_F(ClipboardMonitorTest, CopiesWhilePausedAreNeverRecorded) {
     EXPECT_EQ(board.typeReads, 0);
     store.setPaused(false);
     tick();
+    store.flush();
     EXPECT_TRUE(store.items().empty());
     board.copyText("after resuming");
     tick();
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("after resuming"));
 }
@@ -177,6 +183,7 @@ TEST_F(ClipboardMonitorTest, RestrictedAccessReportsAndKeepsTheChangeForLater) {
     EXPECT_EQ(board.typeReads, 0);
     board.accessSetting = PasteboardAccess::alwaysAllow;
     tick();
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
 
     // Only the general pasteboard's setting counts.
@@ -206,8 +213,10 @@ TEST_F(ClipboardMonitorTest, AChangeDuringTheReadDropsTheOldContent) {
         board.deliver();
         board.deliver();
         EXPECT_FALSE(monitor.reading());
+        store.flush();
         EXPECT_TRUE(store.items().empty());
         tick();
+        store.flush();
         ASSERT_EQ(store.items().size(), 1u);
         EXPECT_EQ(store.items().front().text, std::optional<std::string>("new"));
     }
@@ -241,6 +250,7 @@ TEST_F(ClipboardMonitorTest, UnreadableOrOversizedContentRecordsNothingAndTheMon
         store.setMessage(QStringLiteral("before"));
         c.arrange();
         tick();
+        store.flush();
         EXPECT_TRUE(store.items().empty());
         EXPECT_EQ(store.message(), c.message.isEmpty() ? QStringLiteral("before") : c.message);
     }
@@ -248,6 +258,7 @@ TEST_F(ClipboardMonitorTest, UnreadableOrOversizedContentRecordsNothingAndTheMon
     board.failingTypes = {PasteboardType::png};
     copy({{PasteboardType::png, encodedImage("PNG")}, {PasteboardType::string, "fallback"}});
     tick();
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("fallback"));
 }
@@ -291,6 +302,7 @@ TEST_F(ClipboardMonitorTest, WriteBackMarksTheContentAndIsNotRecordedAgain) {
     apps.setFrontmost(QStringLiteral("Gedit"));
     board.copyText("from gedit");
     tick();
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     const Clip textClip = store.items().front();
 
@@ -307,10 +319,12 @@ TEST_F(ClipboardMonitorTest, WriteBackMarksTheContentAndIsNotRecordedAgain) {
     // Even when the count is forced, the marker keeps it out.
     monitor.setCount(-1);
     tick();
+    store.flush();
     EXPECT_EQ(store.items().size(), 1u);
 
     copy({{PasteboardType::png, encodedImage("PNG")}});
     tick();
+    store.flush();
     const Clip imageClip = store.items().front();
     ASSERT_EQ(imageClip.kind, Clip::Kind::image);
     ASSERT_TRUE(monitor.copy(imageClip));
@@ -352,13 +366,31 @@ TEST_F(ClipboardMonitorTest, StartedMonitorLooksAtAChangeAtOnce) {
     // A copy made while reading is taken up as soon as the read is done.
     board.copyText("quicker");
     board.deliver();
+    store.flush();
     EXPECT_TRUE(store.items().empty());
     QCoreApplication::processEvents();
     EXPECT_EQ(board.typeReads, 2);
     while (board.deliver() > 0) {
     }
+    store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("quicker"));
+}
+
+TEST_F(ClipboardMonitorTest, CopiesOfFinishedScreenshotsAreNotRecorded) {
+    monitor.setCount(-1);
+    QImage image(12, 9, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    ScreenshotOutput::copyImage(image, board);
+    tick();
+    ScreenshotOutput::copyFileURL(QUrl::fromLocalFile(QString::fromStdString(folder.path().string())), board);
+    tick();
+    store.flush();
+    EXPECT_TRUE(store.items().empty());
+    board.copyText(QStringLiteral("from another app"));
+    tick();
+    store.flush();
+    EXPECT_EQ(store.items().size(), 1u);
 }
 
 }  // namespace

@@ -1,13 +1,21 @@
 #include "Document/ScreenshotOutput.h"
 #include "Errors/ScreenshotError.h"
+#include "FakePasteboard.h"
 #include "Imaging/ImageLimits.h"
+#include "Platform/AtomicFile.h"
+#include "TestFolder.h"
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QDateTime>
+#include <QImageReader>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <limits>
+#include <set>
+#include <sys/stat.h>
 
 namespace brevalto {
 namespace {
@@ -145,6 +153,190 @@ TEST(ScreenshotOutputTest, FileNames) {
         {QString::fromUtf8(u8"😀") + QString(60, QLatin1Char('y')) + "z", QString(60, QLatin1Char('y'))},
     };
     for (const Case& c : cases) EXPECT_EQ(ScreenshotOutput::fileName(c.prefix, date), c.base + stamp) << c.prefix.toStdString();
+}
+
+namespace fs = std::filesystem;
+
+QUrl urlOf(const fs::path& path) { return QUrl::fromLocalFile(QString::fromStdString(path.string())); }
+
+// The folder's entries, hidden ones included.
+std::set<std::string> entries(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+// An image past the size rule that costs 8 MB, not 256.
+QImage oversized() { return QImage(8001, 8001, QImage::Format_Mono); }
+
+TEST(ScreenshotOutputTest, WriteUniqueTakesTheFirstFreeNameAndNeverReplaces) {
+    TestFolder folder;
+    AtomicFile::write(folder / "a.png", std::string_view("first"));
+    AtomicFile::write(folder / "a-1.png", std::string_view("second"));
+    fs::create_symlink(folder / "a.png", folder / "a-2.png");           // planted, to a file here
+    fs::create_symlink("/nonexistent/target", folder / "a-3.png");      // dangling
+    EXPECT_EQ(ScreenshotOutput::writeUnique("new", urlOf(folder / "a.png")), urlOf(folder / "a-4.png"));
+    EXPECT_EQ(AtomicFile::read(folder / "a-4.png", 100), "new");
+    EXPECT_EQ(AtomicFile::read(folder / "a.png", 100), "first");
+    EXPECT_FALSE(fs::exists("/nonexistent/target"));
+    struct stat st {};
+    ASSERT_EQ(::lstat((folder / "a-4.png").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // Without an extension the number goes at the end; an empty payload is still a file.
+    for (const char* expected : {"b", "b-1", "b-2"})
+        EXPECT_EQ(ScreenshotOutput::writeUnique("", urlOf(folder / "b")), urlOf(folder / expected));
+    EXPECT_EQ(entries(folder.path()), (std::set<std::string>{"a.png", "a-1.png", "a-2.png", "a-3.png", "a-4.png", "b",
+                                                             "b-1", "b-2"}));
+}
+
+TEST(ScreenshotOutputTest, WriteUniqueRefusalsLeaveNothingBehind) {
+    TestFolder folder;
+    fs::create_directory(folder / "full");
+    AtomicFile::write(folder / "full" / "s.png", std::string_view("0"));
+    for (int n = 1; n <= 999; ++n) AtomicFile::write(folder / "full" / ("s-" + std::to_string(n) + ".png"), std::string_view("n"));
+    AtomicFile::write(folder / "file", std::string_view("not a folder"));
+    const std::set<std::string> before = entries(folder / "full");
+
+    struct Case {
+        const char* name;
+        QUrl target;
+        std::string error;  // empty: a file-system error
+    } cases[] = {
+        {"web address", QUrl("https://example.com/s.png"), ScreenshotOutput::kNotLocalFileMessage},
+        {"folder as target", QUrl::fromLocalFile(QString::fromStdString(folder.path().string()) + "/"), ScreenshotOutput::kNotLocalFileMessage},
+        {"vanished folder", urlOf(folder / "gone" / "s.png"), ScreenshotOutput::kNoFolderMessage},
+        {"file as folder", urlOf(folder / "file" / "s.png"), ScreenshotOutput::kNoFolderMessage},
+        {"all names taken", urlOf(folder / "full" / "s.png"), ScreenshotOutput::kNoUnusedNameMessage},
+        {"folder not writable", QUrl::fromLocalFile("/proc/s.png"), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            ScreenshotOutput::writeUnique("bytes", c.target);
+            ADD_FAILURE() << "written";
+        } catch (const ScreenshotError& e) {
+            EXPECT_EQ(e.what(), c.error);
+        } catch (const FileError& e) {
+            EXPECT_EQ(c.error, "") << e.what();
+        }
+    }
+    EXPECT_EQ(entries(folder / "full"), before);
+    EXPECT_EQ(entries(folder.path()), (std::set<std::string>{"full", "file"}));
+}
+
+TEST(ScreenshotOutputTest, ClipboardWritesCarryTheMarkersAndReplaceEverything) {
+    TestFolder folder;
+    FakePasteboard board;
+    QImage image(30, 20, QImage::Format_ARGB32);
+    image.fill(QColor(0, 128, 255, 128));
+    auto expectOwnCopy = [&](const QStringList& types) {
+        EXPECT_EQ(board.content().types(), types + (QStringList{PasteboardType::restored, PasteboardType::source}));
+        EXPECT_EQ(board.content().data(PasteboardType::restored), std::optional<QByteArray>("1"));
+        EXPECT_EQ(board.content().data(PasteboardType::source), std::optional<QByteArray>("app.brevalto"));
+    };
+
+    board.copyText(QStringLiteral("earlier"));
+    ScreenshotOutput::copyImage(image, board);
+    expectOwnCopy({PasteboardType::png});
+    const QImage pasted = QImage::fromData(*board.content().data(PasteboardType::png), "PNG");
+    EXPECT_EQ(pasted.size(), image.size());
+    EXPECT_EQ(pasted.pixelColor(3, 3).alpha(), 128);
+
+    AtomicFile::write(folder / "a b.png", std::string_view("x"));
+    const QUrl url = urlOf(folder / "a b.png");
+    ScreenshotOutput::copyFileURL(url, board);
+    expectOwnCopy({PasteboardType::fileURL});
+    EXPECT_EQ(board.content().data(PasteboardType::fileURL), std::optional<QByteArray>(url.toEncoded()));
+    EXPECT_TRUE(url.toEncoded().contains("a%20b.png"));
+
+    // Refusals leave the clipboard as it was.
+    const std::int64_t count = board.changeCount();
+    EXPECT_EQ(errorOf([&] { ScreenshotOutput::copyFileURL(QUrl("https://example.com/a.png"), board); }),
+              ScreenshotOutput::kSaveBeforeCopyMessage);
+    EXPECT_EQ(errorOf([&] { ScreenshotOutput::copyFileURL(urlOf(folder / "deleted.png"), board); }),
+              ScreenshotOutput::kSaveBeforeCopyMessage);
+    EXPECT_EQ(errorOf([&] { ScreenshotOutput::copyImage(oversized(), board); }), kInvalidImageSizeMessage);
+    EXPECT_EQ(board.changeCount(), count);
+    board.refuseWrites = true;
+    EXPECT_EQ(errorOf([&] { ScreenshotOutput::copyImage(image, board); }), ScreenshotOutput::kClipboardMessage);
+}
+
+struct DecodedGIF {
+    std::vector<QImage> frames;
+    std::vector<int> delays;
+    int loops = 0;
+};
+
+DecodedGIF decodeGIF(QByteArray bytes) {
+    QBuffer buffer(&bytes);
+    QImageReader reader(&buffer, "gif");
+    DecodedGIF gif;
+    QImage frame;
+    while (reader.read(&frame)) {
+        gif.frames.push_back(frame.convertToFormat(QImage::Format_ARGB32));
+        gif.delays.push_back(reader.nextImageDelay());
+    }
+    gif.loops = reader.loopCount();
+    return gif;
+}
+
+TEST(ScreenshotOutputTest, BeforeAfterGIFDecodesToBothFramesLoopingForever) {
+    // Before: flat colours and a transparent corner; after: a gradient of far more than 256
+    // colours and one transparent pixel.
+    QImage before(64, 48, QImage::Format_ARGB32);
+    before.fill(QColor(200, 30, 40));
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x) before.setPixelColor(x, y, Qt::transparent);
+    for (int y = 20; y < 48; ++y) before.setPixelColor(40, y, QColor(1, 2, 3));
+    QImage after(64, 48, QImage::Format_ARGB32);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) after.setPixelColor(x, y, QColor(x * 4, y * 5, (x + y) * 2, x + y ? 255 : 0));
+
+    const DecodedGIF gif = decodeGIF(ScreenshotOutput::beforeAfterGIF(before, after, 0.1));
+    ASSERT_EQ(gif.frames.size(), 2u);
+    EXPECT_EQ(gif.delays, (std::vector<int>{100, 100}));
+    EXPECT_EQ(gif.loops, -1);  // forever
+    EXPECT_EQ(gif.frames[0].pixelColor(5, 5).alpha(), 0);
+    EXPECT_EQ(gif.frames[0].pixelColor(20, 20), QColor(200, 30, 40));  // few colours stay exact
+    EXPECT_EQ(gif.frames[0].pixelColor(40, 30), QColor(1, 2, 3));
+    // Reduced to 256 colours: near on average, never far (a misplaced index would be).
+    int worst = 0;
+    double total = 0;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const QColor a = gif.frames[1].pixelColor(x, y), b = after.pixelColor(x, y);
+            EXPECT_EQ(a.alpha(), b.alpha());
+            if (b.alpha() == 0) continue;
+            const int d[] = {std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())};
+            worst = std::max({worst, d[0], d[1], d[2]});
+            total += d[0] + d[1] + d[2];
+        }
+    EXPECT_LE(worst, 48);
+    EXPECT_LE(total / (64 * 48 * 3), 8.0) << worst;
+    EXPECT_EQ(decodeGIF(ScreenshotOutput::beforeAfterGIF(after, after, 30)).delays, (std::vector<int>{30000, 30000}));
+
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (double delay : {0.09, 30.5, nan, std::numeric_limits<double>::infinity()})
+        EXPECT_EQ(errorOf([&] { ScreenshotOutput::beforeAfterGIF(after, after, delay); }),
+                  ScreenshotOutput::kGIFInputMessage) << delay;
+    QImage a(100, 80, QImage::Format_RGB32), b(100, 81, QImage::Format_RGB32);
+    a.fill(Qt::white);
+    b.fill(Qt::white);
+    EXPECT_EQ(errorOf([&] { ScreenshotOutput::beforeAfterGIF(a, b, 1); }), ScreenshotOutput::kGIFInputMessage);
+    EXPECT_EQ(errorOf([&] { ScreenshotOutput::beforeAfterGIF(oversized(), oversized(), 1); }), kInvalidImageSizeMessage);
+    EXPECT_EQ(errorOf([&] { ScreenshotOutput::encode(oversized(), Format::png, Qt::white, false, 1, 0.9); }),
+              kInvalidImageSizeMessage);
+}
+
+TEST(ScreenshotOutputTest, PNGKeepsEveryPixelOfAnOpaqueScreenshot) {
+    QImage image(97, 61, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) image.setPixel(x, y, qRgb(x * 37 % 256, y * 91 % 256, (x ^ y) & 255));
+    QImage decoded = QImage::fromData(ScreenshotOutput::encode(image, Format::png, Qt::white, false, 1, 0.9), "PNG");
+    decoded.setColorSpace(QColorSpace());
+    EXPECT_FALSE(decoded.hasAlphaChannel());
+    EXPECT_EQ(decoded.convertToFormat(QImage::Format_RGB32), image);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ Clip image(double createdAt, std::optional<std::string> ocr = std::nullopt, bool
 
 std::vector<std::string> bodies(const std::vector<Clip>& clips) {
     std::vector<std::string> out;
-    for (const Clip& c : clips) out.push_back(c.text ? *c.text : c.ocrText ? "img:" + *c.ocrText : "img");
+    for (const Clip& c : clips) out.push_back(c.text ? c.text->str() : c.ocrText ? "img:" + c.ocrText->str() : "img");
     return out;
 }
 

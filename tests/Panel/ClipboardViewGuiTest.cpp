@@ -66,6 +66,7 @@ public:
     Uuid addText(const std::string& text) {
         clock.advance(1);
         store->addText(text, "org.example.Editor");
+        store->flush();
         return store->items().front().id;
     }
     // An image clip stored from PNG bytes.
@@ -77,6 +78,7 @@ public:
         const std::string digest = hexDigest(std::string_view(png.constData(), std::size_t(png.size())));
         Clip clip(Clip::Kind::image, std::nullopt, digest + ".png", digest, png.size(), "org.gimp.GIMP", clock.now());
         auto stored = store->insert(clip, png);
+        store->flush();
         EXPECT_TRUE(stored);
         return stored ? stored->id : Uuid();
     }
@@ -98,8 +100,9 @@ public:
         controller->expandPanel(key);
         if (key) settle();
     }
-    // Runs posted events, deferred deletions included.
-    static void settle() {
+    // Waits for the history writes, then runs posted events, deferred deletions included.
+    void settle() {
+        store->flush();
         QApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
@@ -373,6 +376,7 @@ TEST_F(ClipboardViewTest, ClicksSelectAndCtrlClicksGroupImagesUpToTheLimit) {
     // Deleted clips (the ten newest images) leave the group at the next Ctrl-click.
     std::vector<Clip> kept(store->items().begin() + 10, store->items().end());
     store->commit(kept);
+    store->flush();
     view->toggleImageSelection(images[0]);
     // images[1..31] less the eight deleted (24..31), plus images[0].
     EXPECT_EQ(view->imageSelection().size(), 24u);
@@ -391,7 +395,7 @@ TEST_F(ClipboardViewTest, ClicksSelectAndCtrlClicksGroupImagesUpToTheLimit) {
 TEST_F(ClipboardViewTest, ClearAllAsksAndDeletesEverythingOnlyWhenConfirmed) {
     const Uuid pinned = addText("keep me?");
     store->togglePin(pinned);
-    addImage();
+    addImage();  // waits for both writes
     ASSERT_TRUE(store->thumbnail(store->items().front()));
     open(false);
     bool upWhileAsked = false;
@@ -413,6 +417,7 @@ TEST_F(ClipboardViewTest, ClearAllAsksAndDeletesEverythingOnlyWhenConfirmed) {
     alerts.answer = true;
     view->askClearAll();
     ASSERT_TRUE(waitUntil([&] { return finished; }));
+    store->flush();
     EXPECT_TRUE(store->items().empty());
     EXPECT_TRUE(store->thumbnails().empty());
     EXPECT_EQ(view->cardRow()->emptyMessage()->text(), QStringLiteral("Copy text or an image to get started."));
@@ -439,6 +444,7 @@ TEST_F(ClipboardViewTest, ThumbnailsArriveLaterAndBadImagesLeavePlaceholders) {
     // An image clip whose file vanished.
     const std::string missing(64, 'f');
     ASSERT_TRUE(store->insert(Clip(Clip::Kind::image, std::nullopt, missing + ".png", missing, 10, "app", clock.now())));
+    store->flush();
     const Uuid gone = store->items().front().id;
     const Uuid wide = addImage(65536, 2, Qt::red);  // the longest side the store accepts
     const Uuid normal = addImage(800, 600);

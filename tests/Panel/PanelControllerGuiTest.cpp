@@ -409,6 +409,7 @@ TEST_F(PanelControllerTest, CollapsedNotchButtonOpensThePanelWithTheKeyboard) {
     EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Open clipboard"));
     EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("0 items"));
     for (const char* text : {"one", "two", "three"}) store->addText(text, "test");
+    store->flush();
     EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("3 items"));
     EXPECT_TRUE(button->isVisible());
     EXPECT_FALSE(controller->surface()->content()->isVisible());

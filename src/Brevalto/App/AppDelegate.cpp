@@ -4,6 +4,7 @@
 #include "App/SettingsWindow.h"
 #include "Automation/AutomationAlertPrompt.h"
 #include "Automation/AutomationFailure.h"
+#include "Automation/GlobalShortcutSettings.h"
 #include "Capture/ScreenshotCommand.h"
 #include "Capture/ScrollStitcher.h"
 #include "Clipboard/ClipStore.h"
@@ -40,7 +41,7 @@ void sendToFocus(const char* slot) {
 AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
     : QObject(parent),
       env_(std::move(environment)),
-      shortcuts_(std::make_unique<GlobalShortcuts>(*env_.platform.defaults)) {}
+      shortcuts_(std::make_unique<GlobalShortcuts>(*env_.platform.defaults, *env_.platform.hotKeys)) {}
 
 AppDelegate::~AppDelegate() {
     // The panel and the workflow refer to the store and the monitor: take them down first.
@@ -162,11 +163,11 @@ void AppDelegate::buildSettingsWindow() {
     auto* general = new GeneralSettingsPage(*env_.platform.defaults, env_.login,
                                             [this](bool shown) { applyTaskbarPolicy(shown); });
     preferences_->addTab(general, QStringLiteral("General"), QStringLiteral("gearshape"));
+    preferences_->addTab(new GlobalShortcutSettings(*shortcuts_), QStringLiteral("Shortcuts"), QStringLiteral("keyboard"));
     const struct {
         const char* name;
         const char* symbol;
-    } later[] = {{"Shortcuts", "keyboard"},
-                 {"Screenshots", "camera.viewfinder"},
+    } later[] = {{"Screenshots", "camera.viewfinder"},
                  {"AI", "sparkles"},
                  {"Upload", "icloud.and.arrow.up"},
                  {"Cloudflare", "cloud"}};
@@ -190,6 +191,7 @@ void AppDelegate::applicationWillTerminate() {
     shortcuts_->unregisterAll();
     if (screenshots_) screenshots_->cancel();
     if (uploads_) uploads_->cancelRunningOperation();
+    if (store_) store_->flush();  // the last change reaches the disk before the process ends
 }
 
 void AppDelegate::openURLs(const QStringList& urls) {

@@ -29,7 +29,7 @@ class SettingsWindow;
 // What the app is started with. main fills it with the real services; tests with fakes and
 // private folders.
 struct AppEnvironment {
-    Platform platform;                                // defaults, clock, pasteboard, apps, screens
+    Platform platform;                                // defaults, clock, pasteboard, apps, screens, hot keys
     std::optional<std::filesystem::path> dataFolder;  // none: $XDG_DATA_HOME/brevalto
     std::optional<std::filesystem::path> stagingRoot; // none: the scroll staging root
     std::unique_ptr<AutomationPrompt> prompt;         // none: an alert above the panel

@@ -1,7 +1,7 @@
 #include "Automation/AutomationRequest.h"
 
 #include "Automation/AutomationFailure.h"
-#include "Automation/UrlComponents.h"
+#include "Platform/UrlComponents.h"
 
 #include <algorithm>
 #include <map>

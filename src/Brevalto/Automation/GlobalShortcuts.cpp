@@ -1,8 +1,14 @@
 #include "Automation/GlobalShortcuts.h"
 
 #include "Platform/Defaults.h"
+#include "Platform/HotKeys.h"
+
+#include <QPointer>
+#include <QTimer>
 
 #include <nlohmann/json.hpp>
+
+#include <algorithm>
 
 namespace brevalto {
 
@@ -86,7 +92,8 @@ bool GlobalShortcuts::isAllowed(std::int64_t keyCode, std::uint32_t modifiers) {
     return inKeyTable(keyCode) && modifiersAllowed(modifiers);
 }
 
-GlobalShortcuts::GlobalShortcuts(Defaults& defaults, QObject* parent) : QObject(parent), defaults_(defaults) {
+GlobalShortcuts::GlobalShortcuts(Defaults& defaults, HotKeys& hotKeys, QObject* parent)
+    : QObject(parent), defaults_(defaults), hotKeys_(hotKeys) {
     for (const auto action : kAllShortcutActions) {
         if (const auto data = defaults_.data(settingsKey(action))) {
             if (const auto stored = decode(*data);
@@ -121,11 +128,79 @@ void GlobalShortcuts::setBinding(ShortcutAction action, std::int64_t keyCode, st
     const nlohmann::json json = {{"keyCode", keyCode}, {"modifiers", modifiers}};
     defaults_.setData(settingsKey(action), json.dump());
     emit bindingsChanged();
+    if (handlerInstalled_) registerHotKeys();
 }
 
-void GlobalShortcuts::installHotKeyHandler() {}
+void GlobalShortcuts::installHotKeyHandler() {
+    if (handlerInstalled_) return;
+    // The handler holds this object weakly: a press after it is gone is simply not handled.
+    QPointer<GlobalShortcuts> self(this);
+    HotKeys::Handler handler;
+    handler.pressed = [self](HotKeyID id) {
+        if (self) self->hotKeyPressed(id);
+    };
+    handler.mappingChanged = [self] {
+        if (self && self->handlerInstalled_) self->registerHotKeys();
+    };
+    if (const int status = hotKeys_.installHandler(std::move(handler)); status != HotKeys::noError) {
+        messages_[ShortcutAction::openClipboard] =
+            QStringLiteral("Global shortcut handler unavailable (%1). Use the panel.").arg(status);
+        emit messagesChanged();
+        return;
+    }
+    handlerInstalled_ = true;
+    registerHotKeys();
+}
 
-void GlobalShortcuts::unregisterAll() { handlerInstalled_ = false; }
+void GlobalShortcuts::unregisterHotKeys() {
+    for (const auto& [action, id] : registered_) hotKeys_.unregisterHotKey({kSignature, id});
+    registered_.clear();
+}
+
+void GlobalShortcuts::registerHotKeys() {
+    unregisterHotKeys();
+    messages_.clear();
+    for (std::size_t index = 0; index < kAllShortcutActions.size(); ++index) {
+        const ShortcutAction action = kAllShortcutActions[index];
+        const auto id = static_cast<std::uint32_t>(index + 1);
+        const auto found = bindings_.find(action);
+        if (found == bindings_.end() || found->second.keyCode < 0) continue;
+        const ShortcutBinding binding = found->second;
+        if (!inKeyTable(binding.keyCode) || !modifiersAllowed(binding.modifiers)) {
+            messages_[action] = QStringLiteral("Invalid shortcut. Choose another key.");
+            continue;
+        }
+        // Of two equal bindings the earlier action keeps the key.
+        const auto earlier = std::find_if(registered_.begin(), registered_.end(),
+                                          [&](const auto& entry) { return bindings_.at(entry.first) == binding; });
+        if (earlier != registered_.end()) {
+            messages_[action] = QStringLiteral("Conflicts with %1. Change this shortcut.").arg(title(earlier->first));
+            continue;
+        }
+        const int status = hotKeys_.registerHotKey(binding.keyCode, binding.modifiers, {kSignature, id});
+        if (status == HotKeys::noError) {
+            registered_[action] = id;
+        } else {
+            messages_[action] = QStringLiteral("Shortcut unavailable (%1). Check the desktop's shortcuts and other "
+                                               "apps; no system shortcut was changed.")
+                                    .arg(status);
+        }
+    }
+    emit messagesChanged();
+}
+
+void GlobalShortcuts::unregisterAll() {
+    unregisterHotKeys();
+    if (handlerInstalled_) hotKeys_.removeHandler();
+    handlerInstalled_ = false;
+}
+
+bool GlobalShortcuts::hotKeyPressed(const HotKeyID& id) {
+    if (id.signature != kSignature || id.id < 1 || id.id > kAllShortcutActions.size()) return false;
+    const int index = static_cast<int>(id.id) - 1;
+    QTimer::singleShot(0, this, [this, index] { fire(index); });
+    return true;
+}
 
 void GlobalShortcuts::fire(int index) {
     if (index < 0 || index >= static_cast<int>(kAllShortcutActions.size())) return;

@@ -124,9 +124,14 @@ ClipStore::ClipStore(std::optional<fs::path> folder, Clock& clock, QObject* pare
       imagePool_(1, QThread::LowPriority) {
     raiseImageAllocationLimit();  // main raises it first; this keeps the 40 MP intake working without it
     load();
+    if (writable_)
+        writer_ = std::make_unique<HistoryWriter>(root_ / kIndexFileName, [this](std::uint64_t sequence,
+                                                                                 std::optional<std::string> error) {
+            written(sequence, std::move(error));
+        });
 }
 
-ClipStore::~ClipStore() = default;
+ClipStore::~ClipStore() { flush(); }
 
 void ClipStore::load() {
     try {
@@ -165,26 +170,109 @@ void ClipStore::publish(std::vector<Clip> clips) {
     emit itemsChanged();
 }
 
+std::uint64_t ClipStore::submit(const std::vector<Clip>& clips) {
+    latest_ = std::make_shared<const std::vector<Clip>>(clips);  // shares every text with `clips`
+    submitted_.emplace(++sequence_, latest_);
+    writer_->submit(sequence_, latest_);
+    return sequence_;
+}
+
+void ClipStore::commit(const std::vector<Clip>& clips) {
+    if (!writable_) return;
+    submit(clips);
+}
+
 void ClipStore::persist(const std::vector<Clip>& clips) {
     if (!writable_) return;
-    AtomicFile::write(root_ / kIndexFileName, encodeClips(clips));
+    const std::uint64_t sequence = submit(clips);
+    flush();
+    if (lastWrite_ && lastWrite_->sequence == sequence && lastWrite_->error) throw FileError(*lastWrite_->error);
+}
 
-    std::set<std::string> keptFiles;
-    std::set<Uuid> keptIds;
-    for (const Clip& clip : clips) {
-        if (clip.imageFile) keptFiles.insert(*clip.imageFile);
-        keptIds.insert(clip.id);
+void ClipStore::flush() {
+    if (!writer_) return;
+    writer_->waitUntilIdle();
+    applyWrites();
+}
+
+// Writer thread: queues the result for the GUI thread.
+void ClipStore::written(std::uint64_t sequence, std::optional<std::string> error) {
+    {
+        std::lock_guard lock(writesLock_);
+        finishedWrites_.push_back({sequence, std::move(error)});
     }
-    std::vector<std::string> removedFiles;
-    std::vector<Uuid> removedIds;
-    for (const Clip& clip : items_) {
-        if (clip.imageFile && !keptFiles.contains(*clip.imageFile) &&
-            std::find(removedFiles.begin(), removedFiles.end(), *clip.imageFile) == removedFiles.end())
-            removedFiles.push_back(*clip.imageFile);
-        if (!keptIds.contains(clip.id)) removedIds.push_back(clip.id);
+    QMetaObject::invokeMethod(this, [this] { applyWrites(); }, Qt::QueuedConnection);
+}
+
+void ClipStore::applyWrites() {
+    std::vector<Write> writes;
+    {
+        std::lock_guard lock(writesLock_);
+        writes.swap(finishedWrites_);
     }
-    publish(clips);
-    removeLeftovers(removedFiles, removedIds);
+    for (Write& write : writes) {
+        const std::uint64_t sequence = write.sequence;
+        const bool newest = sequence == sequence_;
+        lastWrite_ = write;
+        // What the lists up to this one held, against what stays named: the list itself when it
+        // was written, else the history on disk, and every newer list still waiting.
+        std::set<std::string> keptFiles;
+        std::set<Uuid> keptIds;
+        auto keep = [&](const std::vector<Clip>& clips) {
+            for (const Clip& clip : clips) {
+                if (clip.imageFile) keptFiles.insert(*clip.imageFile);
+                keptIds.insert(clip.id);
+            }
+        };
+        for (auto it = submitted_.upper_bound(sequence); it != submitted_.end(); ++it) keep(*it->second);
+        const auto writtenList = submitted_.find(sequence);
+        if (writtenList == submitted_.end()) continue;
+        const HistoryWriter::Snapshot clips = writtenList->second;
+        if (write.error) {
+            const bool savedNewClip = savesOfNewClips_.lower_bound(submitted_.begin()->first) !=
+                                      savesOfNewClips_.upper_bound(sequence);
+            setMessage(QString::fromUtf8(savedNewClip ? kSaveFailedPrefix : kUpdateFailedPrefix) +
+                       QString::fromUtf8(*write.error));
+            if (!newest) continue;  // a newer list holding this change is still to be written
+            keep(items_);
+        } else {
+            keep(*clips);
+        }
+
+        std::vector<std::string> removedFiles;
+        std::vector<Uuid> removedIds;
+        auto collect = [&](const std::vector<Clip>& held) {
+            for (const Clip& clip : held) {
+                if (clip.imageFile && !keptFiles.contains(*clip.imageFile) &&
+                    std::find(removedFiles.begin(), removedFiles.end(), *clip.imageFile) == removedFiles.end())
+                    removedFiles.push_back(*clip.imageFile);
+                if (!keptIds.contains(clip.id) &&
+                    std::find(removedIds.begin(), removedIds.end(), clip.id) == removedIds.end())
+                    removedIds.push_back(clip.id);
+            }
+        };
+        collect(items_);
+        for (auto it = submitted_.begin(); it != submitted_.end() && it->first <= sequence; ++it) collect(*it->second);
+        submitted_.erase(submitted_.begin(), submitted_.upper_bound(sequence));
+        savesOfNewClips_.erase(savesOfNewClips_.begin(), savesOfNewClips_.upper_bound(sequence));
+        if (newest) latest_.reset();
+
+        if (write.error) {
+            // Only files that the failed lists added are removed: the history on disk keeps its own.
+            removedIds.clear();
+        } else {
+            publish(*clips);
+        }
+        std::vector<WaitingForDisk> done;
+        std::erase_if(waitingForDisk_, [&](WaitingForDisk& entry) {
+            if (entry.sequence > sequence) return false;
+            done.push_back(std::move(entry));
+            return true;
+        });
+        removeLeftovers(removedFiles, removedIds);
+        for (WaitingForDisk& entry : done)
+            entry.completion(write.error ? std::nullopt : std::optional<Clip>(std::move(entry.clip)));
+    }
 }
 
 void ClipStore::removeLeftovers(const std::vector<std::string>& files, const std::vector<Uuid>& ids) {
@@ -202,24 +290,16 @@ void ClipStore::removeLeftovers(const std::vector<std::string>& files, const std
     }
 }
 
-void ClipStore::commit(const std::vector<Clip>& clips) {
-    try {
-        persist(clips);
-    } catch (const std::exception& e) {
-        setMessage(QString::fromUtf8(kUpdateFailedPrefix) + QString::fromUtf8(e.what()));
-    }
-}
-
 void ClipStore::prune(Date now, double retention) {
     if (!(retention > 0)) return;
     std::vector<Clip> kept;
-    for (const Clip& clip : items_)
+    for (const Clip& clip : current())
         if (clip.pinned || now - clip.createdAt < retention) kept.push_back(clip);
-    if (kept.size() != items_.size()) commit(kept);
+    if (kept.size() != current().size()) commit(kept);
 }
 
 void ClipStore::togglePin(const Uuid& id) {
-    std::vector<Clip> clips = items_;
+    std::vector<Clip> clips = current();
     for (Clip& clip : clips)
         if (clip.id == id) {
             clip.pinned = !clip.pinned;
@@ -229,7 +309,7 @@ void ClipStore::togglePin(const Uuid& id) {
 }
 
 void ClipStore::setOCRText(std::string_view text, const Uuid& id) {
-    std::vector<Clip> clips = items_;
+    std::vector<Clip> clips = current();
     auto it = std::find_if(clips.begin(), clips.end(),
                            [&](const Clip& clip) { return clip.id == id && clip.kind == Clip::Kind::image; });
     if (it == clips.end()) return;
@@ -316,37 +396,36 @@ void ClipStore::finishImage(const ImageWork& work, std::optional<QByteArray> png
     }
     Clip clip(Clip::Kind::image, std::nullopt, digest + ".png", digest, png->size(), work.source, work.acceptedAt);
     clip.imageScale = work.scale;
-    complete(insert(clip, png));
+    std::optional<Clip> stored = insert(clip, png);
+    if (!stored) return complete(std::nullopt);
+    // The completion learns of the clip once the index that holds it is on disk.
+    if (work.completion) waitingForDisk_.push_back({sequence_, std::move(*stored), work.completion});
 }
 
 std::optional<Clip> ClipStore::insert(const Clip& clip, const std::optional<QByteArray>& imageData) {
     if (!writable_) return std::nullopt;
-    const auto clips = HistoryPolicy::inserting(clip, items_, HistoryPolicy::maximumItems, HistoryPolicy::maximumBytes);
+    const auto clips = HistoryPolicy::inserting(clip, current(), HistoryPolicy::maximumItems, HistoryPolicy::maximumBytes);
     if (!clips) {
         setMessage(QString::fromUtf8(kQuotaMessage));
         return std::nullopt;
     }
-    // An image file that no clip of the history uses yet is removed again when the index cannot
-    // be written, so a failed save leaves nothing behind.
-    bool wroteNewFile = false;
     try {
         if (imageData && clip.imageFile) {
             if (!isImageFileName(*clip.imageFile)) throw FileError("Not an image file name: " + *clip.imageFile);
-            wroteNewFile = std::none_of(items_.begin(), items_.end(),
-                                        [&](const Clip& held) { return held.imageFile == clip.imageFile; });
-            // Created 0600 from the start, so the image is never readable by others.
+            // Created 0600 from the start, so the image is never readable by others. A file that
+            // no list on disk names is removed again when the index holding it cannot be written.
             AtomicFile::write(root_ / *clip.imageFile, *imageData);
         }
-        persist(*clips);
     } catch (const std::exception& e) {
-        if (wroteNewFile && isRegularFile(root_ / *clip.imageFile)) AtomicFile::removeFile(root_ / *clip.imageFile);
         setMessage(QString::fromUtf8(kSaveFailedPrefix) + QString::fromUtf8(e.what()));
         return std::nullopt;
     }
+    commit(*clips);
+    savesOfNewClips_.insert(sequence_);
     setMessage(QStringLiteral("Saved %1 \u00B7 %2 items")
                    .arg(QString::fromUtf8(rawValue(clip.kind).data(), qsizetype(rawValue(clip.kind).size())))
-                   .arg(items_.size()));
-    for (const Clip& stored : items_)
+                   .arg(clips->size()));
+    for (const Clip& stored : *clips)
         if (stored.digest == clip.digest && stored.kind == clip.kind) return stored;
     return std::nullopt;
 }

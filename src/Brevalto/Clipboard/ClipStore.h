@@ -2,6 +2,7 @@
 
 #include "ClipCore/Clip.h"
 #include "ClipCore/Uuid.h"
+#include "Clipboard/HistoryWriter.h"
 #include "Platform/Clock.h"
 #include "Platform/Task.h"
 
@@ -13,7 +14,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -26,6 +31,12 @@ namespace brevalto {
 // and under "ScreenshotDocuments" the edited copies of image clips, deleted with their clips.
 // Everything that changes the history goes through it, on the GUI thread. Image normalisation
 // runs on one low-priority background thread; its results come back to the GUI thread.
+//
+// The index is encoded and written on a writer thread, never on the GUI thread. A change builds
+// on the newest list handed to the writer (`current`), so changes made while a write is under way
+// are neither lost nor applied twice. `items` is replaced, and the files of removed clips
+// deleted, only once an index holding the change is on disk; a failed write leaves `items` as it
+// was, deletes nothing the history still names, and reports.
 //
 // A store whose index could not be read stays read-only for the rest of the run: it writes
 // nothing, so nothing on disk is lost, and its message keeps saying why.
@@ -51,7 +62,10 @@ public:
                        QObject* parent = nullptr);
     ~ClipStore() override;
 
+    // The history as it is on disk.
     const std::vector<Clip>& items() const { return items_; }
+    // The newest history: `items` with the changes still being written.
+    const std::vector<Clip>& current() const { return latest_ ? *latest_ : items_; }
     const QString& message() const { return message_; }
     void setMessage(const QString& message);
     bool paused() const { return paused_; }
@@ -63,12 +77,17 @@ public:
     int pendingImages() const { return pendingImages_; }
     const std::unordered_map<std::string, QImage>& thumbnails() const { return thumbnails_; }
 
-    // Writes `clips` as the new history, then deletes the image files and document folders of the
-    // clips it no longer holds. Throws the file system's error, leaving the list unchanged. Does
-    // nothing on a read-only store.
-    void persist(const std::vector<Clip>& clips);
-    // persist, reporting a failure in the message. Deleting clips is committing a smaller list.
+    // Hands `clips` to the writer as the new history; once it is on disk it becomes `items` and
+    // the image files and document folders of the clips it no longer holds are deleted. A failed
+    // write is reported in the message. Deleting clips is committing a smaller list. Does nothing
+    // on a read-only store.
     void commit(const std::vector<Clip>& clips);
+    // commit, waiting until the list is written; throws the file system's error, leaving the list
+    // unchanged.
+    void persist(const std::vector<Clip>& clips);
+    // Waits until every list handed to the writer is on disk (or failed) and applies the results.
+    // The quit steps call it, so nothing copied is lost.
+    void flush();
     // Drops unpinned clips at least `retention` seconds old; a retention of 0 or less keeps all.
     void prune(Date now, double retention);
     void togglePin(const Uuid& id);
@@ -82,12 +101,14 @@ public:
     void addText(const std::string& text, const std::string& source);
     // Records an image in any format the decoders read, normalised to an upright PNG of at most
     // 40 megapixels off the GUI thread. Returns at once; `completion` runs exactly once on the GUI
-    // thread with the stored clip or nothing (not at all when the store is destroyed first).
+    // thread with the stored clip once the index holding it is on disk, or with nothing (not at
+    // all when the store is destroyed first).
     // `isCancelled`, when given, is asked on the GUI thread before the result is stored.
     void addImage(const QByteArray& data, const std::string& source, std::optional<double> scale = std::nullopt,
                   CancellationTest isCancelled = {}, Completion completion = {});
-    // Merges the clip into the history under its limits, writing its image file first when data
-    // is given. Returns the stored clip (an older copy when the clip was merged into it).
+    // Merges the clip into the current history under its limits, writing its image file first
+    // when data is given, and commits the result. Returns the clip as stored (an older copy when
+    // the clip was merged into it).
     std::optional<Clip> insert(const Clip& clip, const std::optional<QByteArray>& imageData = std::nullopt);
 
     // A small upright image (at most 600 px on the long side) of an image clip, cached by digest;
@@ -117,6 +138,9 @@ private:
     struct ImageWork;
     void load();
     void publish(std::vector<Clip> clips);
+    std::uint64_t submit(const std::vector<Clip>& clips);
+    void written(std::uint64_t sequence, std::optional<std::string> error);
+    void applyWrites();
     void removeLeftovers(const std::vector<std::string>& files, const std::vector<Uuid>& ids);
     void finishImage(const ImageWork& work, std::optional<QByteArray> png, const std::string& digest);
 
@@ -132,6 +156,25 @@ private:
     std::unordered_map<std::string, bool> thumbnailsPending_;  // digest -> being made
     std::unordered_map<std::string, bool> thumbnailFailures_;
     TaskPool thumbnailPool_{2, QThread::LowPriority};
+    // Lists handed to the writer and not yet applied, by sequence; `latest_` is the newest.
+    std::map<std::uint64_t, HistoryWriter::Snapshot> submitted_;
+    HistoryWriter::Snapshot latest_;
+    std::set<std::uint64_t> savesOfNewClips_;  // sequences of lists that added a clip
+    std::uint64_t sequence_ = 0;
+    struct WaitingForDisk {
+        std::uint64_t sequence;
+        Clip clip;
+        Completion completion;
+    };
+    std::vector<WaitingForDisk> waitingForDisk_;
+    struct Write {
+        std::uint64_t sequence;
+        std::optional<std::string> error;
+    };
+    std::mutex writesLock_;
+    std::vector<Write> finishedWrites_;  // reported by the writer thread, applied on the GUI thread
+    std::optional<Write> lastWrite_;
+    std::unique_ptr<HistoryWriter> writer_;
     TaskPool imagePool_;  // last, so it finishes its work before the fields go
 };
 

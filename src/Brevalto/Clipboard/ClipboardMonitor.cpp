@@ -180,8 +180,7 @@ bool ClipboardMonitor::copy(const Clip& clip) {
         store_.setMessage(unavailableMessage);
         return false;
     }
-    item.setString(restoredType, QStringLiteral("1"));
-    item.setString(PasteboardType::source, QString::fromStdString(clip.source));
+    item.markAsOwnCopy(QString::fromStdString(clip.source));
     const bool written = board_.write(item);
     count_ = board_.changeCount();  // after the write, so our own content is not recorded
     store_.setMessage(written ? copiedMessage : writeFailedMessage);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ClipCore/Clip.h"
+#include "Platform/Pasteboard.h"
 
 #include <QObject>
 #include <QString>
@@ -18,8 +19,6 @@ namespace brevalto {
 class Apps;
 class ClipStore;
 class Defaults;
-class Pasteboard;
-struct PasteboardData;
 
 // Connects the desktop's clipboard with the history. Every 0.4 s, and at once whenever the
 // clipboard reports a change, it looks for new content; content that passes the capture rules
@@ -34,7 +33,7 @@ struct PasteboardData;
 class ClipboardMonitor : public QObject {
     Q_OBJECT
 public:
-    static inline const QString restoredType = QStringLiteral("app.brevalto.restored");
+    static inline const QString& restoredType = PasteboardType::restored;
     static constexpr const char* ignoredAppsKey = "ignoredApps";
     static constexpr const char* defaultIgnoredApps = "1Password,KeePassXC";
     static constexpr int intervalMs = 400;

@@ -104,11 +104,7 @@ bool ClipSearch::matchesFilter(const Clip& clip, const QString& filter, const QS
     if (text.size() + ocrText.size() > kInlineBytes) {
         if (!pending_.count(clip.id)) {
             pending_.emplace(clip.id, true);
-            std::shared_ptr<const Snapshot>& snapshot = snapshots_[clip.id];
-            if (!snapshot || snapshot->ocrLength != ocrLength)
-                snapshot = std::make_shared<const Snapshot>(
-                    Snapshot{ocrLength, std::string(text), std::string(ocrText), clip.source});
-            queued_.push_back(Job{clip.id, snapshot});
+            queued_.push_back(Job{clip, ocrLength});
         }
         return false;
     }
@@ -128,7 +124,7 @@ void ClipSearch::searchInBackground() {
             batches.emplace_back();
             bytes = 0;
         }
-        bytes += job.texts->text.size() + job.texts->ocrText.size();
+        bytes += (job.clip.text ? job.clip.text->size() : 0) + (job.clip.ocrText ? job.clip.ocrText->size() : 0);
         batches.back().push_back(std::move(job));
     }
     queued_.clear();
@@ -141,9 +137,10 @@ void ClipSearch::searchInBackground() {
                 Answers answers;
                 for (const Job& job : batch) {
                     if (stop.stop_requested()) break;
-                    const Snapshot& texts = *job.texts;
-                    answers.emplace_back(job.id, Remembered{texts.ocrLength,
-                                                            engine.matches(texts.text, texts.ocrText, texts.source)});
+                    const Clip& clip = job.clip;
+                    const std::string_view text = clip.text ? clip.text->view() : std::string_view("Image");
+                    const std::string_view ocrText = clip.ocrText ? clip.ocrText->view() : std::string_view();
+                    answers.emplace_back(clip.id, Remembered{job.ocrLength, engine.matches(text, ocrText, clip.source)});
                 }
                 return answers;
             },
@@ -158,16 +155,8 @@ void ClipSearch::searchInBackground() {
     }
 }
 
-void ClipSearch::forgetOthers(const std::vector<Clip>& items) {
-    if (snapshots_.empty()) return;
-    std::unordered_map<Uuid, bool> present;
-    for (const Clip& clip : items) present.emplace(clip.id, true);
-    std::erase_if(snapshots_, [&](const auto& entry) { return !present.count(entry.first); });
-}
-
 std::vector<const Clip*> ClipSearch::visible(const std::vector<Clip>& items, const QString& filter,
                                              const QString& query) {
-    forgetOthers(items);
     std::vector<const Clip*> shown;
     for (const Clip& clip : items)
         if (matchesFilter(clip, filter, query)) shown.push_back(&clip);

@@ -32,7 +32,7 @@ bool filterAdmits(const QString& filter, const Clip& clip);
 // long as the query stays the same, so redrawing the list does not search the texts again.
 //
 // Collation-aware search reads about ten megabytes a second, so clips with more than 64 KiB of
-// text are searched on worker threads (on copies of their texts made once per clip): until their answer arrives they count as not matching,
+// text are searched on worker threads: until their answer arrives they count as not matching,
 // and `decided` runs (on the GUI thread) whenever answers arrive. A new query drops the work of
 // the old one.
 class ClipSearch {
@@ -51,8 +51,6 @@ public:
     std::vector<Clip> visibleClips(const std::vector<Clip>& items, const QString& filter, const QString& query);
     // The same as pointers into `items`, copying no clip.
     std::vector<const Clip*> visible(const std::vector<Clip>& items, const QString& filter, const QString& query);
-    // Forgets the copies of clips that are no longer in the list.
-    void forgetOthers(const std::vector<Clip>& items);
     // Whether answers for large clips of the current query are still being worked out.
     bool searching() const { return !pending_.empty(); }
 
@@ -71,16 +69,11 @@ private:
         bool matches;
     };
     std::unordered_map<Uuid, Remembered> remembered_;
-    // A large clip's texts, copied once for the worker threads and kept across queries.
-    struct Snapshot {
-        std::optional<std::size_t> ocrLength;
-        std::string text, ocrText, source;
-    };
+    // A large clip to search on a worker thread (its texts are shared, not copied).
     struct Job {
-        Uuid id;
-        std::shared_ptr<const Snapshot> texts;
+        Clip clip;
+        std::optional<std::size_t> ocrLength;
     };
-    std::unordered_map<Uuid, std::shared_ptr<const Snapshot>> snapshots_;
     std::vector<Job> queued_;
     std::unordered_map<Uuid, bool> pending_;
     std::vector<TaskHandle> work_;

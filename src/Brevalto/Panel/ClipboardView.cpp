@@ -470,9 +470,10 @@ void ClipboardView::perform(ItemAction action, const Clip& given, bool translate
         if (!controller_.previewExpanded()) controller_.setPreviewExpanded(true);
         return;
     case ItemAction::delete_: {
+        // The newest list, changes still being written included.
         std::vector<Clip> kept;
-        kept.reserve(store().items().size());
-        for (const Clip& item : store().items())
+        kept.reserve(store().current().size());
+        for (const Clip& item : store().current())
             if (item.id != clip.id) kept.push_back(item);
         store().commit(kept);
         return;

@@ -1,4 +1,4 @@
-#include "Automation/UrlComponents.h"
+#include "Platform/UrlComponents.h"
 
 namespace brevalto {
 
@@ -123,6 +123,46 @@ std::optional<UrlComponents> UrlComponents::parse(std::string_view text) {
     if (!allCharacters(rest, [](char c) { return isPathCharacter(c) || c == '/'; })) return std::nullopt;
     url.encodedPath = std::string(rest);
     return url;
+}
+
+namespace {
+
+// User info keeps unreserved characters and sub-delimiters; everything else is escaped.
+void appendUserInfo(std::string& out, std::string_view text) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    for (char c : text) {
+        if (isUnreserved(c) || isSubDelimiter(c)) {
+            out.push_back(c);
+        } else {
+            const auto byte = static_cast<unsigned char>(c);
+            out.push_back('%');
+            out.push_back(digits[byte >> 4]);
+            out.push_back(digits[byte & 0xF]);
+        }
+    }
+}
+
+}  // namespace
+
+std::string UrlComponents::text() const {
+    std::string out = scheme + ":";
+    if (encodedHost) {
+        out += "//";
+        if (user) {
+            appendUserInfo(out, *user);
+            if (password) {
+                out.push_back(':');
+                appendUserInfo(out, *password);
+            }
+            out.push_back('@');
+        }
+        out += *encodedHost;
+        if (port) out += ":" + *port;
+    }
+    out += encodedPath;
+    if (encodedQuery) out += "?" + *encodedQuery;
+    if (encodedFragment) out += "#" + *encodedFragment;
+    return out;
 }
 
 std::vector<UrlQueryItem> UrlComponents::queryItems() const {

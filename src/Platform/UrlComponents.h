@@ -39,6 +39,10 @@ struct UrlComponents {
     // piece ("a=1&&b=2", or a trailing "&") gives an item with an empty name and no value.
     std::vector<UrlQueryItem> queryItems() const;
 
+    // The URL written back from its parts: the encoded parts as they are, user and password
+    // percent-encoded again. Parsing the text gives the same parts.
+    std::string text() const;
+
     // Decodes "%XX" escapes; none when an escape is malformed.
     static std::optional<std::string> percentDecode(std::string_view text);
 };

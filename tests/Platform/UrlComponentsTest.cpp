@@ -1,4 +1,4 @@
-#include "Automation/UrlComponents.h"
+#include "Platform/UrlComponents.h"
 
 #include <gtest/gtest.h>
 
@@ -32,6 +32,24 @@ TEST(UrlComponents, SplitsAnAbsoluteUrlIntoItsParts) {
     EXPECT_EQ(empty->port, "");
     EXPECT_EQ(empty->encodedQuery, "");
     EXPECT_EQ(empty->encodedFragment, "");
+}
+
+TEST(UrlComponents, TextWritesThePartsBack) {
+    for (const char* text : {"Brevalto://me:pw@host:8080/a/b?x=1#frag", "brevalto:capture", "brevalto://@:?#",
+                             "https://h/a%20b?q=%2F&r#", "https://h"}) {
+        const auto url = UrlComponents::parse(text);
+        ASSERT_TRUE(url) << text;
+        EXPECT_EQ(url->text(), text);
+    }
+    // User info changed after parsing is escaped again, so the text still parses to the same parts.
+    auto url = *UrlComponents::parse("https://h/p");
+    url.user = "a b@c";
+    url.password = "p:w/";
+    const auto reparsed = UrlComponents::parse(url.text());
+    ASSERT_TRUE(reparsed);
+    EXPECT_EQ(reparsed->user, "a b@c");
+    EXPECT_EQ(reparsed->password, "p:w/");
+    EXPECT_EQ(reparsed->encodedHost, "h");
 }
 
 TEST(UrlComponents, RefusesWhatAUrlCannotHold) {

@@ -1,0 +1,57 @@
+#include "Clipboard/HistoryWriter.h"
+
+#include "Platform/AtomicFile.h"
+
+namespace brevalto {
+
+HistoryWriter::HistoryWriter(std::filesystem::path index, Written written)
+    : index_(std::move(index)), written_(std::move(written)), thread_([this] { run(); }) {}
+
+HistoryWriter::~HistoryWriter() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void HistoryWriter::submit(std::uint64_t sequence, Snapshot clips) {
+    {
+        std::lock_guard lock(mutex_);
+        waiting_.emplace(sequence, std::move(clips));  // an older snapshot still waiting is dropped
+    }
+    wake_.notify_one();
+}
+
+void HistoryWriter::waitUntilIdle() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return !waiting_ && !writing_; });
+}
+
+void HistoryWriter::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return waiting_ || stopping_; });
+        if (!waiting_) return;  // stopping with nothing left to write
+        auto [sequence, clips] = std::move(*waiting_);
+        waiting_.reset();
+        writing_ = true;
+        lock.unlock();
+
+        std::optional<std::string> error;
+        try {
+            AtomicFile::write(index_, [&](const AtomicFile::Sink& sink) { encodeClips(*clips, sink); });
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        clips.reset();
+        written_(sequence, std::move(error));
+
+        lock.lock();
+        writing_ = false;
+        if (!waiting_) idle_.notify_all();
+    }
+}
+
+}  // namespace brevalto
