@@ -106,17 +106,8 @@ void ClipCard::setClip(const Clip& clip) {
         const QDateTime created = QDateTime::fromMSecsSinceEpoch(qint64(unixSeconds(clip.createdAt) * 1000.0));
         time_ = QLocale::system().toString(created.time(), QLocale::ShortFormat);
     }
-    // The card keeps the clip without its text (which may be large): actions look the clip up
-    // in the store.
-    clip_.id = clip.id;
-    clip_.kind = clip.kind;
-    clip_.imageFile = clip.imageFile;
-    clip_.digest = clip.digest;
-    clip_.byteCount = clip.byteCount;
-    clip_.createdAt = clip.createdAt;
-    clip_.pinned = clip.pinned;
-    clip_.source = clip.source;
-    clip_.imageScale = clip.imageScale;
+    // Actions look the clip up in the store by its identifier, so they act on its latest state.
+    clip_ = clip;
     setToolTip(clip.kind == Clip::Kind::image
                    ? QStringLiteral("Ctrl-click several images, then drag any selected card.")
                    : QStringLiteral("Drag into another app. If the app does not accept dropped text, "
