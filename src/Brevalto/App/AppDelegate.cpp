@@ -22,21 +22,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMetaObject>
 #include <QTimer>
 #include <QWindow>
 
 namespace brevalto {
-
-namespace {
-
-// Sends an edit command to the widget that has the keyboard (a text field, mostly).
-void sendToFocus(const char* slot) {
-    if (QWidget* focus = QApplication::focusWidget()) QMetaObject::invokeMethod(focus, slot);
-}
-
-}  // namespace
 
 AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
     : QObject(parent),
@@ -115,6 +105,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     monitor_->start();
 }
 
+// Linux desktops mostly have no global menu bar: the main menu's actions are keys of every window
+// of ours (the panel, the settings window), and text fields bring the Edit keys themselves.
 void AppDelegate::buildMainMenu() {
     appMenu_ = new QMenu(QStringLiteral("Brevalto"));
     appMenu_->setParent(nullptr);
@@ -128,36 +120,12 @@ void AppDelegate::buildMainMenu() {
     quitAction_->setShortcutContext(Qt::ApplicationShortcut);
     quitAction_->setObjectName(QStringLiteral("menu-quit"));
 
-    // Text fields bring these keys themselves; the menu names them and sends them to the
-    // focused widget.
-    editMenu_ = new QMenu(QStringLiteral("Edit"));
-    struct EditItem {
-        const char* title;
-        QKeySequence::StandardKey key;
-        const char* slot;
-    };
-    static constexpr EditItem items[] = {
-        {"Undo", QKeySequence::Undo, "undo"},         {"Redo", QKeySequence::Redo, "redo"},
-        {"Cut", QKeySequence::Cut, "cut"},            {"Copy", QKeySequence::Copy, "copy"},
-        {"Paste", QKeySequence::Paste, "paste"},      {"Select All", QKeySequence::SelectAll, "selectAll"},
-    };
-    for (const auto& item : items) {
-        QAction* action = editMenu_->addAction(QString::fromUtf8(item.title));
-        action->setShortcut(QKeySequence(item.key));
-        action->setShortcutContext(Qt::WidgetShortcut);  // the field's own key handling wins
-        const char* slot = item.slot;
-        connect(action, &QAction::triggered, this, [slot] { sendToFocus(slot); });
-    }
     connect(this, &QObject::destroyed, appMenu_, &QObject::deleteLater);
-    connect(this, &QObject::destroyed, editMenu_, &QObject::deleteLater);
 }
 
 void AppDelegate::buildSettingsWindow() {
     preferences_ = std::make_unique<SettingsWindow>();
-    auto* bar = new QMenuBar(preferences_.get());
-    bar->addMenu(appMenu_);
-    bar->addMenu(editMenu_);
-    preferences_->setMenuBar(bar);
+    // No menu bar: the main menu's keys work in this window as in the panel.
     preferences_->addActions({settingsAction_, quitAction_});
 
     auto* general = new GeneralSettingsPage(*env_.platform.defaults, env_.login,

@@ -75,7 +75,6 @@ public:
     AutomationDispatcher* dispatcher() const { return dispatcher_.get(); }
     QTimer* retentionTimer() const { return retentionTimer_; }
     QMenu* appMenu() const { return appMenu_; }
-    QMenu* editMenu() const { return editMenu_; }
 
     // Shows or hides our windows in the taskbar ("showInDock").
     void applyTaskbarPolicy(bool shown);
@@ -102,7 +101,6 @@ private:
     std::unique_ptr<S3UploadController> uploads_;
     QTimer* retentionTimer_ = nullptr;
     QMenu* appMenu_ = nullptr;
-    QMenu* editMenu_ = nullptr;
     QAction* settingsAction_ = nullptr;
     QAction* quitAction_ = nullptr;
 };
