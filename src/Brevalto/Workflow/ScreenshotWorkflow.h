@@ -13,6 +13,8 @@ class ClipboardMonitor;
 class Defaults;
 class PanelController;
 class S3UploadController;
+class Screens;
+class ScreenshotPinController;
 class ScreenshotEditorController;
 struct AutomationRequest;
 
@@ -21,25 +23,30 @@ struct AutomationRequest;
 // screenshot actions it implements.
 //
 // handle() opens the history panel for the history command and refuses every other command;
-// opening a clip in the editor, pinning it and uploading it report that they are unavailable.
+// opening a clip in the editor and uploading it report that they are unavailable. Pinning a clip
+// opens its rendered document in a pin window of the workflow's one pin controller.
 class ScreenshotWorkflow : public ScreenshotActions {
     Q_OBJECT
 public:
     ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monitor, PanelController& controller, Defaults& defaults,
-                       QObject* parent = nullptr);
+                       Screens& screens, QObject* parent = nullptr);
     ~ScreenshotWorkflow() override;
 
     ScreenshotEditorController* editor() const override { return editor_; }
+    // The pins of the workflow and of the editor.
+    ScreenshotPinController* pins() const { return pins_; }
     void openInEditor(const Clip& clip) override;
     void pin(const Clip& clip) override;
     TaskHandle uploadAndCopyLink(const Clip& clip) override;
-    bool uploadsAvailable() const override { return uploads != nullptr; }
+    bool uploadsAvailable() const override { return uploads_ != nullptr; }
 
     // Where run() sends its requests; set by the app at launch.
     void setDispatcher(AutomationDispatcher* dispatcher) { dispatcher_ = dispatcher; }
 
-    // Set by the app when uploads are available.
-    S3UploadController* uploads = nullptr;
+    // The upload controller, when uploads are available. The app creates it after the workflow
+    // and sets it once at launch.
+    S3UploadController* uploads() const { return uploads_; }
+    void setUploads(S3UploadController* uploads) { uploads_ = uploads; }
 
     // Runs or refuses one request (throws when it cannot run it).
     void handle(const AutomationRequest& request);
@@ -58,7 +65,9 @@ private:
     PanelController& controller_;
     Defaults& defaults_;
     AutomationDispatcher* dispatcher_ = nullptr;
+    S3UploadController* uploads_ = nullptr;
     ScreenshotEditorController* editor_;
+    ScreenshotPinController* pins_;
 };
 
 }  // namespace brevalto
