@@ -24,6 +24,8 @@ const QStringList kSymbolNames = {
     QStringLiteral("cloud"),
     // The drag handle of finished screenshots.
     QStringLiteral("arrow.up.doc"),
+    // The capture countdown.
+    QStringLiteral("timer"),
 };
 
 class SymbolIconEngine : public QIconEngine {
