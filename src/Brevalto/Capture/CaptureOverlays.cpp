@@ -175,6 +175,7 @@ void CaptureOverlays::grabInput() {
     QWindow* window = keyView_->windowHandle();
     // The display server refuses a grab until the window is viewable: try again shortly.
     const bool held = window && window->setKeyboardGrabEnabled(true) && window->setMouseGrabEnabled(true);
+    grabbed_ = held;
     if (held || ++grabAttempts_ > 200) {
         grabRetry_.stop();
     } else if (!grabRetry_.isActive()) {
@@ -184,6 +185,7 @@ void CaptureOverlays::grabInput() {
 
 void CaptureOverlays::releaseInput() {
     grabRetry_.stop();
+    grabbed_ = false;
     if (!keyView_) return;
     keyView_->releaseKeyboard();
     keyView_->releaseMouse();

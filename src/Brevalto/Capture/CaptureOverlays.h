@@ -61,6 +61,8 @@ public:
     CaptureCountdownPanel* countdownPanel() const { return countdown_; }
     // The window that holds the keyboard and pointer grabs while a selection is up.
     FrozenCaptureView* keyView() const { return keyView_; }
+    // Whether the display server has given that window the keyboard and pointer grabs.
+    bool inputGrabbed() const { return grabbed_; }
 
 private:
     void grabInput();
@@ -75,6 +77,7 @@ private:
     QPointer<FrozenCaptureView> keyView_;
     QTimer grabRetry_;
     int grabAttempts_ = 0;
+    bool grabbed_ = false;
 };
 
 // The countdown's one-second waits on a Qt timer.
