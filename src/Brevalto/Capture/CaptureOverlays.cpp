@@ -64,6 +64,7 @@ CaptureOverlays::CaptureOverlays(Screens& screens, QObject* parent) : QObject(pa
 CaptureOverlays::~CaptureOverlays() {
     closeChooser();
     closeOverlays();
+    for (const auto& view : views_) delete view.data();
 }
 
 void CaptureOverlays::choose(const Choice& choice, std::function<void(std::optional<int>)> answer) {
@@ -143,16 +144,28 @@ void CaptureOverlays::showSelection(const Selection& selection,
             if (v) v->update();
         }
     };
-    for (const auto& display : selection.displays) {
-        const QRectF f = display.frame;
+    // Windows of the previous selection are shown again: a new window costs its creation and a
+    // new backing store, which the first frame would otherwise wait for.
+    while (views_.size() > selection.displays.size()) {
+        delete views_.back().data();
+        views_.pop_back();
+    }
+    std::erase_if(views_, [](const QPointer<FrozenCaptureView>& v) { return v.isNull(); });
+    for (std::size_t i = 0; i < selection.displays.size(); ++i) {
+        const QRectF f = selection.displays[i].frame;
         const QPointF origin(s * (f.x() - S.x()), s * ((S.y() + S.height()) - (f.y() + f.height())));
-        auto* view = new FrozenCaptureView(selection.image, s, shared, origin, selection.finishesOnMouseUp, completed,
-                                           repaintAll);
-        view->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                             Qt::X11BypassWindowManagerHint);
-        view->setAttribute(Qt::WA_DeleteOnClose);
+        FrozenCaptureView* view = nullptr;
+        if (i < views_.size()) {
+            view = views_[i];
+            view->reset(selection.image, s, shared, origin, selection.finishesOnMouseUp, completed, repaintAll);
+        } else {
+            view = new FrozenCaptureView(selection.image, s, shared, origin, selection.finishesOnMouseUp, completed,
+                                         repaintAll);
+            view->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                                 Qt::X11BypassWindowManagerHint);
+            views_.push_back(view);
+        }
         view->setGeometry(geometry.toQt(f).toRect());
-        views_.push_back(view);
         if (!keyView_ && rectContains(f, mouse)) keyView_ = view;
     }
     if (!keyView_ && !views_.empty()) keyView_ = views_.front();
@@ -160,6 +173,7 @@ void CaptureOverlays::showSelection(const Selection& selection,
         view->show();
         view->raise();
     }
+    shown_ = true;
     if (keyView_) {
         keyView_->activateWindow();
         keyView_->setFocus(Qt::OtherFocusReason);
@@ -198,12 +212,11 @@ void CaptureOverlays::releaseInput() {
 
 void CaptureOverlays::closeOverlays() {
     releaseInput();
-    auto views = std::move(views_);
-    views_.clear();
-    for (const auto& view : views) {
+    shown_ = false;
+    for (const auto& view : views_) {
         if (!view) continue;
         view->hide();
-        view->deleteLater();
+        view->release();
     }
     if (countdown_) {
         countdown_->hide();
@@ -223,6 +236,7 @@ int CaptureOverlays::overlayCount() const {
 
 std::vector<FrozenCaptureView*> CaptureOverlays::selectionViews() const {
     std::vector<FrozenCaptureView*> out;
+    if (!shown_) return out;
     for (const auto& view : views_) {
         if (view) out.push_back(view.data());
     }

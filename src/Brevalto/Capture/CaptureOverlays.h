@@ -55,7 +55,7 @@ public:
     void closeOverlays() override;
     int overlayCount() const override;
 
-    // The open chooser and the selection windows, for tests.
+    // The open chooser and the selection windows that are up.
     QDialog* chooser() const { return chooser_; }
     std::vector<FrozenCaptureView*> selectionViews() const;
     CaptureCountdownPanel* countdownPanel() const { return countdown_; }
@@ -78,6 +78,7 @@ private:
     QTimer grabRetry_;
     int grabAttempts_ = 0;
     bool grabbed_ = false;
+    bool shown_ = false;
 };
 
 // The countdown's one-second waits on a Qt timer.

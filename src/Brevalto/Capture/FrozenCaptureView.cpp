@@ -22,24 +22,39 @@ using Selection = CaptureCoordinator::Selection;
 FrozenCaptureView::FrozenCaptureView(QImage image, double scale, std::shared_ptr<FrozenCaptureSelection> shared,
                                      QPointF imageOrigin, bool finishesOnMouseUp, Completed completed,
                                      std::function<void()> changed, QWidget* parent)
-    : QWidget(parent),
-      image_(std::move(image)),
-      scale_(scale > 0 ? scale : 1),
-      shared_(std::move(shared)),
-      imageOrigin_(imageOrigin),
-      finishesOnMouseUp_(finishesOnMouseUp),
-      completed_(std::move(completed)),
-      changed_(std::move(changed)) {
+    : QWidget(parent) {
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::CrossCursor);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(QStringLiteral("Frozen screenshot region selector"));
+    reset(std::move(image), scale, std::move(shared), imageOrigin, finishesOnMouseUp, std::move(completed),
+          std::move(changed));
+    resize(static_cast<int>(std::ceil(image_.width() / scale_)), static_cast<int>(std::ceil(image_.height() / scale_)));
+}
+
+void FrozenCaptureView::reset(QImage image, double scale, std::shared_ptr<FrozenCaptureSelection> shared,
+                              QPointF imageOrigin, bool finishesOnMouseUp, Completed completed,
+                              std::function<void()> changed) {
+    image_ = std::move(image);
+    scale_ = scale > 0 ? scale : 1;
+    shared_ = std::move(shared);
+    imageOrigin_ = imageOrigin;
+    finishesOnMouseUp_ = finishesOnMouseUp;
+    completed_ = std::move(completed);
+    changed_ = std::move(changed);
     setAccessibleDescription(
         finishesOnMouseUp_ ? QStringLiteral("Drag a viewport. Release to start scrolling; Escape cancels.")
                            : QStringLiteral("Drag a region. Arrow keys move it by one pixel; Shift uses ten pixels; "
                                             "Alt resizes. Return captures, Escape cancels, Space chooses a window."));
-    resize(static_cast<int>(std::ceil(image_.width() / scale_)), static_cast<int>(std::ceil(image_.height() / scale_)));
+    update();
+}
+
+void FrozenCaptureView::release() {
+    image_ = QImage();
+    completed_ = nullptr;
+    changed_ = nullptr;
+    shared_ = std::make_shared<FrozenCaptureSelection>();
 }
 
 QPointF FrozenCaptureView::imagePoint(QPointF viewPoint, double scale, QPointF imageOrigin, QSize imageSize) {
@@ -187,7 +202,6 @@ void FrozenCaptureView::paintEvent(QPaintEvent*) {
     const QRectF bounds = rect();
 
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(bounds, Qt::black);
     painter.drawImage(QRectF(-o.x() / s, -o.y() / s, image_.width() / s, image_.height() / s), image_);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
@@ -196,11 +210,22 @@ void FrozenCaptureView::paintEvent(QPaintEvent*) {
         const QRectF r = *shared_->rect;
         selection = QRectF((r.x() - o.x()) / s, (r.y() - o.y()) / s, r.width() / s, r.height() / s);
     }
-    QPainterPath dim;
-    dim.setFillRule(Qt::OddEvenFill);
-    dim.addRect(bounds);
-    if (selection) dim.addRect(*selection);
-    painter.fillPath(dim, QColor(0, 0, 0, static_cast<int>(std::lround(0.35 * 255))));
+    // The dimming covers the bounds except the selection: up to four bands around it.
+    const QColor dim(0, 0, 0, static_cast<int>(std::lround(0.35 * 255)));
+    if (!selection) {
+        painter.fillRect(bounds, dim);
+    } else {
+        const QRectF hole = selection->intersected(bounds);
+        if (hole.isEmpty()) {
+            painter.fillRect(bounds, dim);
+        } else {
+            painter.fillRect(QRectF(bounds.left(), bounds.top(), bounds.width(), hole.top() - bounds.top()), dim);
+            painter.fillRect(QRectF(bounds.left(), hole.bottom(), bounds.width(), bounds.bottom() - hole.bottom()),
+                             dim);
+            painter.fillRect(QRectF(bounds.left(), hole.top(), hole.left() - bounds.left(), hole.height()), dim);
+            painter.fillRect(QRectF(hole.right(), hole.top(), bounds.right() - hole.right(), hole.height()), dim);
+        }
+    }
 
     painter.setBrush(Qt::NoBrush);
     if (selection) {
@@ -210,8 +235,8 @@ void FrozenCaptureView::paintEvent(QPaintEvent*) {
 
     const QPointF p((shared_->pointer.x() - o.x()) / s, (shared_->pointer.y() - o.y()) / s);
     painter.setPen(QPen(Qt::white, 0.5));
-    painter.drawLine(QPointF(0, p.y()), QPointF(bounds.right() + 1, p.y()));
-    painter.drawLine(QPointF(p.x(), 0), QPointF(p.x(), bounds.bottom() + 1));
+    painter.drawLine(QPointF(0, p.y()), QPointF(bounds.right(), p.y()));
+    painter.drawLine(QPointF(p.x(), 0), QPointF(p.x(), bounds.bottom()));
 
     const QRect source = loupeSource(shared_->pointer, image_.size());
     if (!source.isEmpty()) {

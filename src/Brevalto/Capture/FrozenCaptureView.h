@@ -34,6 +34,14 @@ public:
                       bool finishesOnMouseUp, Completed completed, std::function<void()> changed = {},
                       QWidget* parent = nullptr);
 
+    // Shows another frozen frame (or another part of it) with fresh callbacks, so that one window
+    // serves selection after selection.
+    void reset(QImage image, double scale, std::shared_ptr<FrozenCaptureSelection> shared, QPointF imageOrigin,
+               bool finishesOnMouseUp, Completed completed, std::function<void()> changed);
+
+    // Lets go of the frame and the callbacks while the window waits hidden for the next selection.
+    void release();
+
     const std::shared_ptr<FrozenCaptureSelection>& shared() const { return shared_; }
     QPointF imageOrigin() const { return imageOrigin_; }
 
