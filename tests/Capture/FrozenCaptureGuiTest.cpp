@@ -43,9 +43,7 @@ struct ViewFixture {
 TEST(FrozenCaptureGeometry, PointerMapsToRoundedClampedPixels) {
     const QSize image(2000, 1000);
     EXPECT_EQ(FrozenCaptureView::imagePoint({10.25, 3.75}, 2, {0, 0}, image), QPointF(21, 8));
-    EXPECT_EQ(FrozenCaptureView::imagePoint({10.2, 3.7}, 1, {0, 0}, image), QPointF(10, 4));
     EXPECT_EQ(FrozenCaptureView::imagePoint({-5, 2}, 2, {0, 0}, image), QPointF(0, 4));
-    EXPECT_EQ(FrozenCaptureView::imagePoint({1500, 600}, 1, {0, 0}, image), QPointF(1500, 600));
     EXPECT_EQ(FrozenCaptureView::imagePoint({1500, 600}, 2, {0, 0}, image), QPointF(2000, 1000)) << "far edge";
     // A second display's view starts at its origin in the surface.
     EXPECT_EQ(FrozenCaptureView::imagePoint({3, 4}, 2, {800, 0}, image), QPointF(806, 8));
@@ -55,7 +53,6 @@ TEST(FrozenCaptureGeometry, PointerMapsToRoundedClampedPixels) {
 
     EXPECT_EQ(FrozenCaptureView::loupeSource({5, 5}, image), QRect(0, 0, 20, 20));
     EXPECT_EQ(FrozenCaptureView::loupeSource({1999, 500}, image), QRect(1980, 490, 20, 20));
-    EXPECT_TRUE(FrozenCaptureView::loupeSource({5, 5}, QSize(10, 10)) == QRect(0, 0, 10, 10));
 }
 
 TEST(FrozenCaptureGeometry, ArrowKeysMoveAndResizeWithinTheImage) {
@@ -72,7 +69,6 @@ TEST(FrozenCaptureGeometry, ArrowKeysMoveAndResizeWithinTheImage) {
         {{1900, 10, 100, 50}, KeyPress::right, shift | option, {1900, 10, 100, 50}},  // already at the right edge
         {{100, 10, 1, 50}, KeyPress::left, option, {100, 10, 1, 50}},                  // never narrower than 1
         {{4, 10, 30, 30}, KeyPress::left, shift, {0, 10, 30, 30}},                     // stops at the left edge
-        {{4, 10, 30, 30}, KeyPress::right, 0, {5, 10, 30, 30}},
         {{4, 10, 30, 30}, KeyPress::up, shift, {4, 0, 30, 30}},
         {{4, 10, 30, 30}, KeyPress::down, shift, {4, 20, 30, 30}},                    // y grows downward
         {{4, 10, 30, 30}, KeyPress::down, option, {4, 10, 30, 31}},
@@ -89,7 +85,6 @@ TEST(FrozenCaptureGeometry, ArrowKeysMoveAndResizeWithinTheImage) {
 TEST(FrozenCaptureGeometry, LabelsAndHints) {
     EXPECT_EQ(FrozenCaptureView::sizeLabel({0, 0, 301.7, 200}, 2), "301 x 200 px | 150.8 x 100.0 pt\n");
     EXPECT_TRUE(FrozenCaptureView::hint(false, 2).endsWith("Output scale: 2.0x."));
-    EXPECT_TRUE(FrozenCaptureView::hint(false, 1).startsWith("Drag region, then Return. Esc cancels. Space chooses"));
     EXPECT_EQ(FrozenCaptureView::hint(true, 2), "Drag a viewport. Release to start scrolling. Esc cancels.");
 }
 
@@ -202,69 +197,54 @@ TEST(CaptureOverlays, OneWindowPerDisplaySharingOneSelection) {
     overlays.closeOverlays();
     EXPECT_EQ(overlays.overlayCount(), 0);
     EXPECT_EQ(overlays.keyView(), nullptr);
-    EXPECT_TRUE(waitUntil([&] { return overlays.selectionViews().empty(); }));
+    EXPECT_TRUE(overlays.selectionViews().empty());
+
+    // The next selection starts clean, on one display, and reports to its own callback.
+    shown.displays.pop_back();
+    shown.surface = shown.displays[0];
+    std::vector<Selection> next;
+    overlays.showSelection(shown, [&](Selection s) { next.push_back(s); });
+    ASSERT_EQ(overlays.selectionViews().size(), 1u);
+    EXPECT_FALSE(overlays.keyView()->shared()->rect.has_value());
+    QTest::keyClick(overlays.keyView(), Qt::Key_Escape);
+    EXPECT_EQ(reports.size(), 1u);
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_EQ(next[0].kind, Kind::cancel);
 }
 
-TEST(CaptureOverlays, CountdownPanelAndChooser) {
+TEST(CaptureOverlays, CountdownPanelAndChooserAnswerOnce) {
     FakeScreens screens;
     screens.setScreens({FakeScreens::screen("main", 0, 0, 1920, 1080)});
     screens.setPrimaryHeight(1080);
     CaptureOverlays overlays(screens);
     int cancels = 0;
     overlays.showCountdown(3, [&] { ++cancels; });
-    ASSERT_NE(overlays.countdownPanel(), nullptr);
-    EXPECT_EQ(overlays.countdownPanel()->text(), "Capture in 3s");
-    EXPECT_EQ(overlays.countdownPanel()->geometry(), QRect(1640, 970, 250, 80));
-    EXPECT_TRUE(overlays.countdownPanel()->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
     overlays.showCountdown(2, [&] { ++cancels; });
     EXPECT_EQ(overlays.countdownPanel()->text(), "Capture in 2s");
-    EXPECT_EQ(overlays.overlayCount(), 1);
-    auto* cancel = overlays.countdownPanel()->findChild<QPushButton*>();
-    ASSERT_NE(cancel, nullptr);
-    EXPECT_EQ(cancel->shortcut(), QKeySequence(Qt::Key_Escape));
-    QTest::mouseClick(cancel, Qt::LeftButton);
+    EXPECT_EQ(overlays.countdownPanel()->geometry(), QRect(1640, 970, 250, 80)) << "near the bottom-right corner";
+    EXPECT_TRUE(overlays.countdownPanel()->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+    QTest::mouseClick(overlays.countdownPanel()->findChild<QPushButton*>(), Qt::LeftButton);
     EXPECT_EQ(cancels, 1);
     overlays.closeOverlays();
     EXPECT_EQ(overlays.overlayCount(), 0);
 
     std::vector<std::optional<int>> answers;
-    overlays.choose({"Choose a display", "Select one display for this capture.", {"Display 1", "Display 2"}, "Choose"},
+    overlays.choose({"Choose a display", "", {"Display 1", "Display 2"}, "Choose"},
                     [&](std::optional<int> i) { answers.push_back(i); });
-    ASSERT_NE(overlays.chooser(), nullptr);
     EXPECT_TRUE(overlays.chooser()->isModal());
-    auto* list = overlays.chooser()->findChild<QListWidget*>();
-    ASSERT_NE(list, nullptr);
-    list->setCurrentRow(1);
+    overlays.chooser()->findChild<QListWidget*>()->setCurrentRow(1);
     overlays.chooser()->accept();
-    ASSERT_EQ(answers.size(), 1u);
-    EXPECT_EQ(answers[0], 1);
-
     overlays.choose({"Choose a window", "", {"a - b"}, "Capture"}, [&](std::optional<int> i) { answers.push_back(i); });
     overlays.closeChooser();
     overlays.closeChooser();
-    ASSERT_EQ(answers.size(), 2u) << "answered once";
-    EXPECT_EQ(answers[1], std::nullopt);
+    EXPECT_EQ(answers, (std::vector<std::optional<int>>{1, std::nullopt}));
 }
 
 TEST(KeyPressAdapter, QtKeysBecomeKeyCodesAndFlags) {
-    struct Case {
-        int key;
-        Qt::KeyboardModifiers modifiers;
-        KeyPress expected;
-    };
-    const Case cases[] = {
-        {Qt::Key_Return, {}, {36, 0}},
-        {Qt::Key_Enter, Qt::KeypadModifier, {76, 0}},
-        {Qt::Key_Space, {}, {49, 0}},
-        {Qt::Key_Escape, {}, {53, 0}},
-        {Qt::Key_Left, Qt::ShiftModifier | Qt::AltModifier, {123, KeyPress::shift | KeyPress::option}},
-        {Qt::Key_Up, Qt::ControlModifier, {126, KeyPress::command}},
-        {Qt::Key_A, Qt::MetaModifier, {0, KeyPress::control}},
-    };
-    for (const auto& c : cases) {
-        const QKeyEvent event(QEvent::KeyPress, c.key, c.modifiers);
-        EXPECT_EQ(keyPressOf(event), c.expected) << c.key;
-    }
+    const QKeyEvent enter(QEvent::KeyPress, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(keyPressOf(enter), (KeyPress{76, 0}));
+    const QKeyEvent left(QEvent::KeyPress, Qt::Key_Left, Qt::ShiftModifier | Qt::AltModifier | Qt::ControlModifier);
+    EXPECT_EQ(keyPressOf(left), (KeyPress{123, KeyPress::shift | KeyPress::option | KeyPress::command}));
     EXPECT_FALSE(keyPressOf(QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::ShiftModifier)).has_value());
 }
 
