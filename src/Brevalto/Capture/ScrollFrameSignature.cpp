@@ -1,0 +1,122 @@
+#include "Capture/ScrollFrameSignature.h"
+
+#include "Errors/AIError.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+namespace brevalto {
+
+namespace {
+
+// Which source pixels make up one signature column. Measured in 48ths of a source pixel, column j
+// covers [j W, (j + 1) W): pixels first+1 ... last-1 lie wholly inside it (weight 48 each), the
+// first and last pixels partly. A column narrower than one pixel has first == last.
+struct ColumnSpan {
+    int first = 0;
+    int last = 0;
+    std::uint64_t firstWeight = 0;
+    std::uint64_t lastWeight = 0;
+};
+
+std::array<ColumnSpan, ScrollFrameSignature::kColumns> columnSpans(int width) {
+    constexpr std::int64_t n = ScrollFrameSignature::kColumns;
+    std::array<ColumnSpan, ScrollFrameSignature::kColumns> spans;
+    for (std::int64_t j = 0; j < n; ++j) {
+        const std::int64_t lo = j * width, hi = (j + 1) * width;
+        ColumnSpan& span = spans[static_cast<std::size_t>(j)];
+        span.first = static_cast<int>(lo / n);
+        span.last = static_cast<int>((hi - 1) / n);
+        if (span.first == span.last) {
+            span.firstWeight = static_cast<std::uint64_t>(hi - lo);
+        } else {
+            span.firstWeight = static_cast<std::uint64_t>((span.first + 1) * n - lo);
+            span.lastWeight = static_cast<std::uint64_t>(hi - span.last * n);
+        }
+    }
+    return spans;
+}
+
+// One premultiplied pixel drawn over opaque white.
+struct OverWhite {
+    std::uint32_t r, g, b;
+};
+inline OverWhite overWhite(QRgb p, bool opaque) {
+    const std::uint32_t cover = opaque ? 0 : 255 - qAlpha(p);
+    return {static_cast<std::uint32_t>(qRed(p)) + cover, static_cast<std::uint32_t>(qGreen(p)) + cover,
+            static_cast<std::uint32_t>(qBlue(p)) + cover};
+}
+
+// The mean of the lowest four of six band scores.
+double lowestFourMean(std::array<double, 6> bands) {
+    std::sort(bands.begin(), bands.end());
+    return (bands[0] + bands[1] + bands[2] + bands[3]) * 0.25;
+}
+
+}  // namespace
+
+ScrollFrameSignature::ScrollFrameSignature(const QImage& frame) : image(frame) {
+    if (frame.isNull() || frame.width() < 1 || frame.height() < 1 || frame.height() > kMaxHeight)
+        throw AIError(kFailureMessage);
+    const bool opaque = frame.format() == QImage::Format_RGB32;
+    const QImage source = opaque || frame.format() == QImage::Format_ARGB32_Premultiplied
+                              ? frame
+                              : frame.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (source.isNull()) throw AIError(kFailureMessage);
+
+    height = frame.height();
+    const int frameWidth = frame.width();
+    try {
+        values.resize(static_cast<std::size_t>(kColumns) * static_cast<std::size_t>(height));
+    } catch (const std::bad_alloc&) {
+        throw AIError(kFailureMessage);
+    }
+    const auto spans = columnSpans(frameWidth);
+    const std::uint64_t total = static_cast<std::uint64_t>(frameWidth);
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+        std::uint8_t* out = values.data() + static_cast<std::size_t>(y) * kColumns;
+        for (int j = 0; j < kColumns; ++j) {
+            const ColumnSpan& span = spans[static_cast<std::size_t>(j)];
+            const OverWhite first = overWhite(row[span.first], opaque);
+            std::uint64_t r = first.r * span.firstWeight, g = first.g * span.firstWeight, b = first.b * span.firstWeight;
+            if (span.last != span.first) {
+                std::uint64_t ir = 0, ig = 0, ib = 0;
+                for (int x = span.first + 1; x < span.last; ++x) {
+                    const OverWhite p = overWhite(row[x], opaque);
+                    ir += p.r;
+                    ig += p.g;
+                    ib += p.b;
+                }
+                const OverWhite last = overWhite(row[span.last], opaque);
+                r += ir * kColumns + last.r * span.lastWeight;
+                g += ig * kColumns + last.g * span.lastWeight;
+                b += ib * kColumns + last.b * span.lastWeight;
+            }
+            const auto mean = [total](std::uint64_t sum) { return static_cast<int>((sum + total / 2) / total); };
+            out[j] = scrollLuma(mean(r), mean(g), mean(b));
+        }
+    }
+}
+
+double ScrollFrameSignature::difference(const ScrollFrameSignature& a, const ScrollFrameSignature& b) {
+    if (a.height != b.height || a.width != b.width) return 1.0;
+    const int h = a.height;
+    const int step = std::max(h / 80, 1);
+    std::array<std::uint64_t, 6> sums{};
+    std::uint64_t compared = 0;
+    for (int y = h / 10; y < 9 * h / 10; y += step) {
+        const std::uint8_t* pa = a.values.data() + static_cast<std::size_t>(y) * a.width;
+        const std::uint8_t* pb = b.values.data() + static_cast<std::size_t>(y) * b.width;
+        for (int k = 0; k < 6; ++k)
+            for (int c = 7 * k + 2; c <= 7 * k + 7; ++c) sums[static_cast<std::size_t>(k)] += std::abs(pa[c] - pb[c]);
+        compared += 6;
+    }
+    const double divisor = static_cast<double>(std::max<std::uint64_t>(compared, 1)) * 255.0;
+    std::array<double, 6> bands{};
+    for (std::size_t k = 0; k < 6; ++k) bands[k] = static_cast<double>(sums[k]) / divisor;
+    return lowestFourMean(bands);
+}
+
+}  // namespace brevalto
