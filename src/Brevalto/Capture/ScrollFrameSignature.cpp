@@ -42,10 +42,38 @@ std::array<ColumnSpan, ScrollFrameSignature::kColumns> columnSpans(int width) {
 struct OverWhite {
     std::uint32_t r, g, b;
 };
-inline OverWhite overWhite(QRgb p, bool opaque) {
-    const std::uint32_t cover = opaque ? 0 : 255 - qAlpha(p);
-    return {static_cast<std::uint32_t>(qRed(p)) + cover, static_cast<std::uint32_t>(qGreen(p)) + cover,
-            static_cast<std::uint32_t>(qBlue(p)) + cover};
+template <bool Opaque>
+inline OverWhite overWhite(QRgb p) {
+    const std::uint32_t cover = Opaque ? 0 : 255 - qAlpha(p);
+    return {((p >> 16) & 0xff) + cover, ((p >> 8) & 0xff) + cover, (p & 0xff) + cover};
+}
+
+// One frame row squeezed into the 48 columns of a signature row.
+template <bool Opaque>
+void squeezeRow(const QRgb* row, const std::array<ColumnSpan, ScrollFrameSignature::kColumns>& spans,
+                std::uint64_t total, std::uint8_t* out) {
+    for (int j = 0; j < ScrollFrameSignature::kColumns; ++j) {
+        const ColumnSpan& span = spans[static_cast<std::size_t>(j)];
+        const OverWhite first = overWhite<Opaque>(row[span.first]);
+        std::uint64_t r = first.r * span.firstWeight, g = first.g * span.firstWeight, b = first.b * span.firstWeight;
+        if (span.last != span.first) {
+            // Pixels wholly inside the column: at most 255 x (width / 48 + 1) a channel, which
+            // fits 32 bits for any image width.
+            std::uint32_t ir = 0, ig = 0, ib = 0;
+            for (int x = span.first + 1; x < span.last; ++x) {
+                const OverWhite p = overWhite<Opaque>(row[x]);
+                ir += p.r;
+                ig += p.g;
+                ib += p.b;
+            }
+            const OverWhite last = overWhite<Opaque>(row[span.last]);
+            r += std::uint64_t{ir} * ScrollFrameSignature::kColumns + last.r * span.lastWeight;
+            g += std::uint64_t{ig} * ScrollFrameSignature::kColumns + last.g * span.lastWeight;
+            b += std::uint64_t{ib} * ScrollFrameSignature::kColumns + last.b * span.lastWeight;
+        }
+        const auto mean = [total](std::uint64_t sum) { return static_cast<int>((sum + total / 2) / total); };
+        out[j] = scrollLuma(mean(r), mean(g), mean(b));
+    }
 }
 
 // The mean of the lowest four of six band scores.
@@ -77,26 +105,10 @@ ScrollFrameSignature::ScrollFrameSignature(const QImage& frame) : image(frame) {
     for (int y = 0; y < height; ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(source.constScanLine(y));
         std::uint8_t* out = values.data() + static_cast<std::size_t>(y) * kColumns;
-        for (int j = 0; j < kColumns; ++j) {
-            const ColumnSpan& span = spans[static_cast<std::size_t>(j)];
-            const OverWhite first = overWhite(row[span.first], opaque);
-            std::uint64_t r = first.r * span.firstWeight, g = first.g * span.firstWeight, b = first.b * span.firstWeight;
-            if (span.last != span.first) {
-                std::uint64_t ir = 0, ig = 0, ib = 0;
-                for (int x = span.first + 1; x < span.last; ++x) {
-                    const OverWhite p = overWhite(row[x], opaque);
-                    ir += p.r;
-                    ig += p.g;
-                    ib += p.b;
-                }
-                const OverWhite last = overWhite(row[span.last], opaque);
-                r += ir * kColumns + last.r * span.lastWeight;
-                g += ig * kColumns + last.g * span.lastWeight;
-                b += ib * kColumns + last.b * span.lastWeight;
-            }
-            const auto mean = [total](std::uint64_t sum) { return static_cast<int>((sum + total / 2) / total); };
-            out[j] = scrollLuma(mean(r), mean(g), mean(b));
-        }
+        if (opaque)
+            squeezeRow<true>(row, spans, total, out);
+        else
+            squeezeRow<false>(row, spans, total, out);
     }
 }
 

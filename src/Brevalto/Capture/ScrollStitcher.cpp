@@ -154,11 +154,54 @@ constexpr double kMarginLimit = 0.002;
 constexpr double kMarginNormaliser = 0.02;
 constexpr double kConfidenceThreshold = 0.55;
 
-// The overlap score, with the per-band row scores kept in `scratch` between calls.
+// Which bands of one row of a signature are textured, one bit per band: the row's texture sum,
+// over the band's columns, of the differences to the left neighbour and (below the top row) to
+// the row above, is at least 13. It depends on that row alone.
+std::uint8_t texturedBands(const std::uint8_t* values, int rowWidth, int row) {
+    const std::uint8_t* p = values + static_cast<std::ptrdiff_t>(row) * rowWidth;
+    const std::uint8_t* above = row >= 1 ? p - rowWidth : nullptr;
+    std::uint8_t mask = 0;
+    for (int k = 0; k < kBands; ++k) {
+        int texture = 0;
+        for (int c = 7 * k + 2; c <= 7 * k + 7; ++c) {
+            texture += std::abs(p[c] - p[c - 1]);
+            if (above) texture += std::abs(p[c] - above[c]);
+        }
+        if (texture >= kTexturedSum) mask |= static_cast<std::uint8_t>(1u << k);
+    }
+    return mask;
+}
+
+// The sum of the n smallest of count row difference sums (each 0 ... 1530), found by counting:
+// first by value / 64, then within the bucket that holds the n-th smallest.
+std::int64_t lowestSum(const int* values, int count, int n) {
+    std::array<int, 32> coarse{};
+    for (int i = 0; i < count; ++i) ++coarse[static_cast<std::size_t>(values[i] >> 6)];
+    int below = 0, bucket = 0;
+    while (below + coarse[static_cast<std::size_t>(bucket)] < n) below += coarse[static_cast<std::size_t>(bucket++)];
+    std::int64_t sum = 0;
+    std::array<int, 64> fine{};
+    for (int i = 0; i < count; ++i) {
+        const int high = values[i] >> 6;
+        if (high < bucket)
+            sum += values[i];
+        else if (high == bucket)
+            ++fine[static_cast<std::size_t>(values[i] & 63)];
+    }
+    for (int low = 0, need = n - below; need > 0; ++low) {
+        const int take = std::min(need, fine[static_cast<std::size_t>(low)]);
+        sum += static_cast<std::int64_t>(take) * (bucket * 64 + low);
+        need -= take;
+    }
+    return sum;
+}
+
+// The overlap score, with the per-band row scores kept in `scratch` between calls. `masks`, when
+// given, holds texturedBands of every row of `previous`.
 double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int minimumOverlap, int samples,
-                 const std::uint8_t* current, std::vector<int>& scratch) {
+                 const std::uint8_t* current, std::vector<int>& scratch, const std::uint8_t* masks = nullptr) {
     const int overlap = h - std::abs(d);
-    if (overlap < minimumOverlap || overlap < 1 || rowWidth < 43) return 1.0;
+    if (overlap < minimumOverlap || overlap < 1 || rowWidth < 48) return 1.0;
     const int y0 = std::max(-d, 0);
     const int y1 = std::min(h - d, h);
     const int step = std::max(overlap / std::max(samples, 1), 1);
@@ -167,18 +210,18 @@ double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int m
     std::array<int, kBands> counts{};
     int textured = 0;
     for (int y = y0; y < y1; y += step) {
+        const std::uint8_t mask = masks ? masks[y + d] : texturedBands(previous, rowWidth, y + d);
+        if (!mask) continue;
         const std::uint8_t* p = previous + static_cast<std::ptrdiff_t>(y + d) * rowWidth;
-        const std::uint8_t* above = y + d >= 1 ? p - rowWidth : nullptr;
         const std::uint8_t* q = current + static_cast<std::ptrdiff_t>(y) * rowWidth;
+        // Absolute differences of the 48 columns at once (vectorised), then summed by band.
+        std::array<std::uint8_t, 48> delta;
+        for (int c = 0; c < 48; ++c)
+            delta[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(std::max(p[c], q[c]) - std::min(p[c], q[c]));
         for (int k = 0; k < kBands; ++k) {
-            int difference = 0, texture = 0;
-            for (int c = 7 * k + 2; c <= 7 * k + 7; ++c) {
-                const int value = p[c];
-                difference += std::abs(value - q[c]);
-                texture += std::abs(value - p[c - 1]);
-                if (above) texture += std::abs(value - above[c]);
-            }
-            if (texture < kTexturedSum) continue;
+            if (!(mask & (1u << k))) continue;
+            int difference = 0;
+            for (int c = 7 * k + 2; c <= 7 * k + 7; ++c) difference += delta[static_cast<std::size_t>(c)];
             scratch[static_cast<std::size_t>(k * rows + counts[static_cast<std::size_t>(k)]++)] = difference;
             ++textured;
         }
@@ -193,10 +236,7 @@ double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int m
         }
         // The mean of the best three quarters of the band's rows.
         const int n = std::min(std::max(3 * count / 4, 1), count);
-        auto* first = scratch.data() + static_cast<std::ptrdiff_t>(k) * rows;
-        std::nth_element(first, first + n - 1, first + count);
-        std::int64_t sum = 0;
-        for (int i = 0; i < n; ++i) sum += first[i];
+        const std::int64_t sum = lowestSum(scratch.data() + static_cast<std::ptrdiff_t>(k) * rows, count, n);
         bands[static_cast<std::size_t>(k)] = static_cast<double>(sum) / (n * kRowScoreDenominator);
     }
     std::sort(bands.begin(), bands.end());
@@ -264,10 +304,12 @@ std::optional<ScrollStitcher::Displacement> ScrollStitcher::findDisplacement(con
     // Scored in increasing d; the strict comparison keeps the smaller d among equal scores.
     std::vector<double> scores(static_cast<std::size_t>(2 * shift + 1));
     std::vector<int> scratch;
+    std::vector<std::uint8_t> masks(static_cast<std::size_t>(h));
+    for (int row = 0; row < h; ++row) masks[static_cast<std::size_t>(row)] = texturedBands(previous.values.data(), previous.width, row);
     int best = -shift;
     for (int d = -shift; d <= shift; ++d) {
         const double score = scoreWith(d, previous.width, h, previous.values.data(), minimumOverlap, kSamples,
-                                       current.values.data(), scratch);
+                                       current.values.data(), scratch, masks.data());
         scores[static_cast<std::size_t>(d + shift)] = score;
         if (score < scores[static_cast<std::size_t>(best + shift)]) best = d;
     }
