@@ -86,7 +86,7 @@ protected:
     int asked = 0;
 };
 
-TEST_F(AppDelegateTest, LaunchingWiresEverythingInOrderAndRegistersTheDefaults) {
+TEST_F(AppDelegateTest, LaunchingWiresEverythingAndRegistersTheDefaults) {
     pasteboard.copyText("on the clipboard before the start");
     auto app = make();
     EXPECT_EQ(app->store(), nullptr);
@@ -95,12 +95,18 @@ TEST_F(AppDelegateTest, LaunchingWiresEverythingInOrderAndRegistersTheDefaults) 
     ASSERT_NE(app->store(), nullptr);
     EXPECT_EQ(app->store()->root(), folder / "data");
     EXPECT_EQ(app->controller()->screenshots(), app->screenshots());
-    EXPECT_EQ(app->screenshots()->uploads, app->uploads());
+    EXPECT_EQ(app->screenshots()->uploads(), app->uploads());
+    EXPECT_TRUE(app->screenshots()->uploadsAvailable());
     EXPECT_EQ(app->uploads()->historyFile(), folder / "data" / "uploads.json");
     EXPECT_EQ(app->uploads()->keychainService(), "app.brevalto.S3");
+    // The dispatcher hands requests to the delegate, and hot keys reach it.
     ASSERT_NE(app->dispatcher(), nullptr);
-    EXPECT_TRUE(app->dispatcher()->hasHandler());
-    EXPECT_TRUE(static_cast<bool>(app->shortcuts().onAction));
+    AutomationRequest history;
+    history.command = AutomationRequest::Command::history;
+    EXPECT_TRUE(app->dispatcher()->dispatch(history, AutomationSource::internal));
+    EXPECT_TRUE(app->controller()->expanded());
+    app->shortcuts().fire(0);  // openClipboard
+    EXPECT_FALSE(app->controller()->expanded());
     EXPECT_TRUE(hotKeys.installed());
     EXPECT_EQ(hotKeys.registered, (std::map<std::uint32_t, FakeHotKeys::Binding>{{1, {49, 768}}, {2, {19, 4864}}}));
     ASSERT_NE(app->retentionTimer(), nullptr);
@@ -158,10 +164,19 @@ TEST_F(AppDelegateTest, TheMainMenusKeysWorkInEveryWindowAndTheSettingsWindowHas
     EXPECT_EQ(quit.count(), 1);
 }
 
-TEST_F(AppDelegateTest, TheLegacyHotKeyDefaultIsNotSeenByTheShortcutsButTheirFallbackMatches) {
+TEST_F(AppDelegateTest, TheShortcutsReadTheirBindingsWhenTheDelegateIsMade) {
+    // A stored legacy key code serves the clipboard hot key.
+    defaults.set("hotKeyCode", 4);
     auto app = make();
+    EXPECT_EQ(app->shortcuts().bindings().at(ShortcutAction::openClipboard), (ShortcutBinding{4, 768}));
+
+    // Settings that change after the delegate is made, the registered defaults of launching
+    // included, are not read again.
+    defaults.remove("hotKeyCode");
+    defaults.setData("shortcut.region", R"({"keyCode":4,"modifiers":4352})");
     app->applicationDidFinishLaunching();
-    EXPECT_EQ(app->shortcuts().bindings().at(ShortcutAction::openClipboard), (ShortcutBinding{49, 768}));
+    EXPECT_EQ(app->shortcuts().bindings().at(ShortcutAction::openClipboard), (ShortcutBinding{4, 768}));
+    EXPECT_EQ(app->shortcuts().bindings().at(ShortcutAction::region), (ShortcutBinding{19, 4864}));
 }
 
 TEST_F(AppDelegateTest, RetentionPrunesAtLaunchAndOnEveryTick) {
@@ -291,7 +306,7 @@ TEST_F(AppDelegateTest, TheClipboardHotKeyTogglesThePanelAndTheOthersReachTheWor
     app->toggle();
     EXPECT_FALSE(app->controller()->expanded());
 
-    // Capture commands are refused for now; the refusal ends in the status line, never a crash.
+    // The workflow refuses capture and editor commands; the refusal ends in the status line.
     app->store()->setMessage(QString());
     app->handleShortcut(ShortcutAction::region);
     EXPECT_EQ(app->store()->message().toStdString(),

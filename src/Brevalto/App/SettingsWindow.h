@@ -20,7 +20,7 @@ public:
     // Shows the window, brings it to the front and gives it the keyboard.
     void present();
 
-    // A plain page for a tab whose settings are not built yet.
+    // A plain page that names its tab and holds no controls.
     static QWidget* placeholderPage(const QString& name);
 
 private:
