@@ -372,7 +372,7 @@ TEST(ScrollStitcher, TheDiskBudgetCountsStripBytesExactly) {
 TEST(ScrollStitcher, LostStagingNeverYieldsACorruptImage) {
     const std::string unavailable = "A staging strip is unavailable. No output was committed.";
     const QImage page = makePage(Page::text, 320, 1200);
-    for (const char* loss : {"folder", "strip", "damaged strip"}) {
+    for (const char* loss : {"folder", "strip", "damaged strip", "staging removed"}) {
         Capture capture;
         auto& s = capture.stitcher;
         s.append(frameAt(page, 0, 200));
@@ -382,6 +382,8 @@ TEST(ScrollStitcher, LostStagingNeverYieldsACorruptImage) {
             fs::remove_all(s.folder());
             EXPECT_THROW(s.append(frameAt(page, 180, 200)), FileError);
             EXPECT_EQ(std::tuple(s.frames(), s.maxY(), s.strips().size()), std::tuple(2, 290, 2u));
+        } else if (what == "staging removed") {
+            s.removeStaging();
         } else if (what == "strip") {
             fs::remove(s.strips().back().url);
         } else {

@@ -383,7 +383,7 @@ bool ScrollStitcher::withinBudget(double outputHeight) const {
            w * outputHeight <= kAreaLimit && 8 * w * h + 8 * w * outputHeight <= static_cast<double>(budget_.memoryBytes);
 }
 
-ScrollStitcher::Outcome ScrollStitcher::stop(Outcome::Kind kind, std::string status) {
+ScrollStitcher::Outcome ScrollStitcher::refuse(Outcome::Kind kind, std::string status) {
     partial_ = true;
     status_ = std::move(status);
     return {kind, 0, 0.0};
@@ -398,7 +398,7 @@ ScrollStitcher::Outcome ScrollStitcher::append(const QImage& grab, std::optional
 
     const int h = frameHeight_;
     if (grab.width() != width_ || grab.height() != h)
-        return this->stop(Outcome::Kind::stopped, "Viewport size changed. Finish this capture and select again.");
+        return refuse(Outcome::Kind::stopped, "Viewport size changed. Finish this capture and select again.");
 
     if (!manualDisplacement && signature.values == previous_->values) {
         status_ = "No new content; waiting for scroll";
@@ -411,7 +411,7 @@ ScrollStitcher::Outcome ScrollStitcher::append(const QImage& grab, std::optional
                                                      : std::nullopt;
     const int reach = 4 * h / 5;
     if (!d || std::abs(*d) < 2 || *d < -reach || *d > reach)
-        return this->stop(Outcome::Kind::stopped, "Lost overlap near output row " + std::to_string(maxY_ - minY_) +
+        return refuse(Outcome::Kind::stopped, "Lost overlap near output row " + std::to_string(maxY_ - minY_) +
                                                        ". Scroll back toward the last accepted frame, then retry.");
     if (manualDisplacement) partial_ = true;
 
@@ -419,7 +419,7 @@ ScrollStitcher::Outcome ScrollStitcher::append(const QImage& grab, std::optional
     const std::int64_t newBottom = newTop + h;
     const double span = static_cast<double>(std::max<std::int64_t>(newBottom, maxY_) - std::min<std::int64_t>(newTop, minY_));
     if (!withinBudget(span))
-        return this->stop(Outcome::Kind::budgetReached, "Memory/height budget reached. Finish to save the valid part.");
+        return refuse(Outcome::Kind::budgetReached, "Memory/height budget reached. Finish to save the valid part.");
 
     // A grab adds rows on at most one side: the covered span is never shorter than one grab.
     int rows = 0;
@@ -427,14 +427,14 @@ ScrollStitcher::Outcome ScrollStitcher::append(const QImage& grab, std::optional
         const int count = static_cast<int>(minY_ - newTop);
         const QImage strip = grab.copy(0, 0, width_, count);
         if (strip.isNull() || !writeStripLocked(strip, static_cast<int>(newTop)))
-            return this->stop(Outcome::Kind::budgetReached, "Disk budget reached. Finish to save the valid part.");
+            return refuse(Outcome::Kind::budgetReached, "Disk budget reached. Finish to save the valid part.");
         minY_ = static_cast<int>(newTop);
         rows = count;
     } else if (newBottom > maxY_) {
         const int count = static_cast<int>(newBottom - maxY_);
         const QImage strip = grab.copy(0, h - count, width_, count);
         if (strip.isNull() || !writeStripLocked(strip, maxY_))
-            return this->stop(Outcome::Kind::budgetReached, "Disk budget reached. Finish to save the valid part.");
+            return refuse(Outcome::Kind::budgetReached, "Disk budget reached. Finish to save the valid part.");
         maxY_ = static_cast<int>(newBottom);
         rows = count;
     }
@@ -483,6 +483,11 @@ QImage ScrollStitcher::compose(std::stop_token stop) {
     if (output.isNull()) throw AIError(kBudgetMessage);
     output.setColorSpace(colorSpace_);
 
+    // Strips never overlap, so together they cover the output exactly when their heights add up
+    // to it; a gap (the folder was removed) would leave rows undrawn.
+    std::int64_t covered = 0;
+    for (const Strip& strip : strips_) covered += strip.height;
+    if (covered != height) throw AIError(kStripMessage);
     std::vector<Strip> sorted = strips_;
     std::stable_sort(sorted.begin(), sorted.end(), [](const Strip& a, const Strip& b) { return a.y < b.y; });
     const auto rowBytes = static_cast<std::size_t>(width_) * 4;

@@ -102,7 +102,8 @@ public:
     QImage compose(std::stop_token stop = {});
 
     // Removes the folder with everything in it; on success the strips and the last grab are
-    // forgotten. Throws FileError and keeps the state on failure.
+    // forgotten (a later compose fails for want of strips). Throws FileError and keeps the state
+    // on failure.
     void removeStaging();
 
     // The strip file bytes of an image: PNG of its pixels as they are, with no colour space or
@@ -133,7 +134,7 @@ public:
 private:
     Outcome appendFirst(const QImage& grab, ScrollFrameSignature signature);
     bool writeStripLocked(const QImage& image, int y);
-    Outcome stop(Outcome::Kind kind, std::string status);
+    Outcome refuse(Outcome::Kind kind, std::string status);  // sets partial and the status
     bool withinBudget(double outputHeight) const;
 
     mutable std::mutex mutex_;
