@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <ctime>
 #include <sys/resource.h>
@@ -74,10 +75,15 @@ QImage textPage(int width, int height) {
     return page;
 }
 
+// Every byte of the image read once, eight at a time.
 std::uint64_t plainPass(const QImage& image) {
     std::uint64_t sum = 0;
     const auto* bytes = image.constBits();
-    for (qsizetype i = 0, n = image.sizeInBytes(); i < n; ++i) sum += bytes[i];
+    for (qsizetype i = 0, n = image.sizeInBytes() / 8; i < n; ++i) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i * 8, 8);
+        sum += word;
+    }
     return sum;
 }
 

@@ -101,6 +101,7 @@ TEST(ScrollFrameSignature, SqueezesColumnsOverWhiteAndKeepsEveryRow) {
         {"one pixel a column", 48, [](int x) { return qRgb(x * 5, 255 - x * 5, x); },
          [](int j) { return int(scrollLuma(j * 5, 255 - j * 5, j)); }},
         {"pairs averaged, half up", 96, [](int x) { return x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0); }, [](int) { return 128; }},
+        {"1000 pixels a column", 48'000, [](int x) { return x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0); }, [](int) { return 128; }},
         {"stretched", 24, [](int x) { return qRgb(x * 10, x * 10, x * 10); }, [](int j) { return (j / 2) * 10; }},
         {"a pixel split by two columns", 72, [](int x) { return x % 3 == 1 ? qRgb(0, 0, 0) : qRgb(255, 255, 255); },
          [](int) { return 170; }},
@@ -108,7 +109,7 @@ TEST(ScrollFrameSignature, SqueezesColumnsOverWhiteAndKeepsEveryRow) {
         {"half transparent black", 48, [](int) { return qRgba(0, 0, 0, 128); }, [](int) { return 127; }},
     };
     for (const auto& c : cases) {
-        QImage frame(c.width, 3, QImage::Format_ARGB32);
+        QImage frame(c.width, 3, c.width > 100 ? QImage::Format_RGB32 : QImage::Format_ARGB32);
         for (int x = 0; x < c.width; ++x)
             for (int y = 0; y < 3; ++y) frame.setPixel(x, y, c.pixel(x));
         const ScrollFrameSignature signature(frame);

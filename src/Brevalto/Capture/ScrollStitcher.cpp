@@ -172,27 +172,25 @@ std::uint8_t texturedBands(const std::uint8_t* values, int rowWidth, int row) {
     return mask;
 }
 
-// The sum of the n smallest of count row difference sums (each 0 ... 1530), found by counting:
-// first by value / 64, then within the bucket that holds the n-th smallest.
-std::int64_t lowestSum(const int* values, int count, int n) {
+// The sum of the n smallest of count row difference sums (each 0 ... 1530): counted by value / 64
+// first, then only the bucket that holds the n-th smallest is ordered.
+std::int64_t lowestSum(const int* values, int count, int n, int* inBucket) {
     std::array<int, 32> coarse{};
     for (int i = 0; i < count; ++i) ++coarse[static_cast<std::size_t>(values[i] >> 6)];
     int below = 0, bucket = 0;
     while (below + coarse[static_cast<std::size_t>(bucket)] < n) below += coarse[static_cast<std::size_t>(bucket++)];
     std::int64_t sum = 0;
-    std::array<int, 64> fine{};
+    int held = 0;
     for (int i = 0; i < count; ++i) {
         const int high = values[i] >> 6;
         if (high < bucket)
             sum += values[i];
         else if (high == bucket)
-            ++fine[static_cast<std::size_t>(values[i] & 63)];
+            inBucket[held++] = values[i];
     }
-    for (int low = 0, need = n - below; need > 0; ++low) {
-        const int take = std::min(need, fine[static_cast<std::size_t>(low)]);
-        sum += static_cast<std::int64_t>(take) * (bucket * 64 + low);
-        need -= take;
-    }
+    const int need = n - below;
+    std::nth_element(inBucket, inBucket + (need - 1), inBucket + held);
+    for (int i = 0; i < need; ++i) sum += inBucket[i];
     return sum;
 }
 
@@ -206,7 +204,8 @@ double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int m
     const int y1 = std::min(h - d, h);
     const int step = std::max(overlap / std::max(samples, 1), 1);
     const int rows = (y1 - y0 + step - 1) / step;
-    scratch.resize(static_cast<std::size_t>(kBands) * static_cast<std::size_t>(rows));
+    // One run of rows per band, and one more to order a bucket in.
+    scratch.resize(static_cast<std::size_t>(kBands + 1) * static_cast<std::size_t>(rows));
     std::array<int, kBands> counts{};
     int textured = 0;
     for (int y = y0; y < y1; y += step) {
@@ -236,7 +235,8 @@ double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int m
         }
         // The mean of the best three quarters of the band's rows.
         const int n = std::min(std::max(3 * count / 4, 1), count);
-        const std::int64_t sum = lowestSum(scratch.data() + static_cast<std::ptrdiff_t>(k) * rows, count, n);
+        const std::int64_t sum = lowestSum(scratch.data() + static_cast<std::ptrdiff_t>(k) * rows, count, n,
+                                           scratch.data() + static_cast<std::ptrdiff_t>(kBands) * rows);
         bands[static_cast<std::size_t>(k)] = static_cast<double>(sum) / (n * kRowScoreDenominator);
     }
     std::sort(bands.begin(), bands.end());
