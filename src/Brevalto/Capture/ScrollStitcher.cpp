@@ -181,12 +181,11 @@ std::int64_t lowestSum(const int* values, int count, int n, int* inBucket) {
     while (below + coarse[static_cast<std::size_t>(bucket)] < n) below += coarse[static_cast<std::size_t>(bucket++)];
     std::int64_t sum = 0;
     int held = 0;
-    for (int i = 0; i < count; ++i) {
-        const int high = values[i] >> 6;
-        if (high < bucket)
-            sum += values[i];
-        else if (high == bucket)
-            inBucket[held++] = values[i];
+    for (int i = 0; i < count; ++i) {  // without branches: the buckets come in no order
+        const int value = values[i], high = value >> 6;
+        sum += high < bucket ? value : 0;
+        inBucket[held] = value;
+        held += high == bucket;
     }
     const int need = n - below;
     std::nth_element(inBucket, inBucket + (need - 1), inBucket + held);
@@ -217,12 +216,14 @@ double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int m
         std::array<std::uint8_t, 48> delta;
         for (int c = 0; c < 48; ++c)
             delta[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(std::max(p[c], q[c]) - std::min(p[c], q[c]));
-        for (int k = 0; k < kBands; ++k) {
-            if (!(mask & (1u << k))) continue;
+        for (int k = 0; k < kBands; ++k) {  // a row of an untextured band is written, then not counted
             int difference = 0;
             for (int c = 7 * k + 2; c <= 7 * k + 7; ++c) difference += delta[static_cast<std::size_t>(c)];
-            scratch[static_cast<std::size_t>(k * rows + counts[static_cast<std::size_t>(k)]++)] = difference;
-            ++textured;
+            int& count = counts[static_cast<std::size_t>(k)];
+            scratch[static_cast<std::size_t>(k * rows + count)] = difference;
+            const int counted = (mask >> k) & 1;
+            count += counted;
+            textured += counted;
         }
     }
     if (textured < 30) return 1.0;
