@@ -1,9 +1,12 @@
 #include "App/AppDelegate.h"
 #include "App/SingleInstance.h"
 #include "Imaging/ImageDecoding.h"
+#include "KeychainItems/KeychainClient.h"
+#include "KeychainItems/SecretServiceStore.h"
 #include "Platform/AppPaths.h"
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"
+#include "Platform/Linux/Cld2LanguageDetector.h"
 #include "Platform/Linux/CurlHttpClient.h"
 #include "Platform/Linux/PosixChildProcessRunner.h"
 #include "Platform/Linux/QtPasteboard.h"
@@ -116,6 +119,10 @@ int main(int argc, char** argv) {
     CurlHttpClient http;
     X11HotKeys hotKeys;
     PosixChildProcessRunner processes;
+    Cld2LanguageDetector languageDetector;
+    SecretServiceStore secretStore;
+    KeychainClient keychain(secretStore,
+                            KeychainClient::installedServicePath(QCoreApplication::applicationFilePath().toStdString()));
 
     AppEnvironment environment;
     environment.platform.defaults = &defaults;
@@ -128,6 +135,8 @@ int main(int argc, char** argv) {
     environment.platform.http = &http;
     environment.platform.hotKeys = &hotKeys;
     environment.platform.processes = &processes;
+    environment.platform.languageDetector = &languageDetector;
+    environment.platform.keychain = &keychain;
     environment.dataFolder = dataFolder;
     environment.login = std::move(*login);
 

@@ -8,6 +8,8 @@ class Clock;
 class Defaults;
 class HttpClient;
 class HotKeys;
+class KeychainAccess;
+class LanguageDetector;
 class Pasteboard;
 class ScreenCapture;
 class Screens;
@@ -26,6 +28,8 @@ struct Platform {
     HttpClient* http = nullptr;
     HotKeys* hotKeys = nullptr;
     ChildProcessRunner* processes = nullptr;
+    KeychainAccess* keychain = nullptr;
+    LanguageDetector* languageDetector = nullptr;
 };
 
 }  // namespace brevalto

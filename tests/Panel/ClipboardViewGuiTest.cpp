@@ -17,6 +17,7 @@
 #include "FakePasteboard.h"
 #include "FakeScreens.h"
 #include "FakeScreenshotActions.h"
+#include "ManualAIBackend.h"
 #include "QtWait.h"
 #include "ScriptedPanelAlerts.h"
 #include "TestFolder.h"
@@ -52,6 +53,7 @@ public:
         monitor = std::make_unique<ClipboardMonitor>(*store, board, apps, defaults);
         controller = std::make_unique<PanelController>(*store, *monitor, screens, apps, defaults);
         controller->setScreenshots(&screenshots);
+        controller->setAIActions(&ai);
         view = qobject_cast<ClipboardView*>(controller->surface()->content());
         ASSERT_NE(view, nullptr);
         view->setAlerts(&alerts);
@@ -125,6 +127,7 @@ public:
     FakeApps apps;
     Defaults defaults;
     FakeScreenshotActions screenshots;
+    ManualAIBackend ai;
     ScriptedPanelAlerts alerts;
     std::unique_ptr<ClipStore> store;
     std::unique_ptr<ClipboardMonitor> monitor;
@@ -195,7 +198,7 @@ TEST_F(ClipboardViewTest, KeysPassThroughWhenTheyDoNotApply) {
     controller->showWorkspace(Workspace::editor(std::make_shared<ScreenshotDocumentSession>()));
     EXPECT_FALSE(key(Qt::Key_Down));
     EXPECT_FALSE(key(Qt::Key_Return));
-    controller->showWorkspace(Workspace::imageAI(std::make_shared<AIActionModel>()));
+    controller->showWorkspace(Workspace::imageAI(controller->makeAIModel(clip(store->items().front().id), false)));
     EXPECT_TRUE(key(Qt::Key_Down));
     EXPECT_TRUE(selected().has_value());
     EXPECT_NE(selected(), first);
@@ -427,7 +430,7 @@ TEST_F(ClipboardViewTest, NewClipsCloseThePreviewOnlyWhileNoWorkspaceIsShown) {
     addText("alpha");
     open();
     view->setQuery(QStringLiteral("zzz"));
-    auto model = std::make_shared<AIActionModel>();
+    auto model = controller->makeAIModel(clip(store->items().front().id), false);
     controller->showWorkspace(Workspace::imageAI(model));
     addText("beta");  // hidden by the search like everything else
     ASSERT_TRUE(controller->workspace().has_value());
@@ -492,9 +495,12 @@ TEST_F(ClipboardViewTest, OCRButtonDecidesByShiftAtTheClickAndItsLabelFollowsShi
     ASSERT_TRUE(controller->translation());
     EXPECT_TRUE(controller->translation()->ocr);
     EXPECT_TRUE(controller->translation()->showsTranslation);
-    EXPECT_EQ(controller->translation()->item->id, image);
+    EXPECT_EQ(controller->translation()->item.id, image);
     EXPECT_EQ(selected(), image);
     EXPECT_TRUE(controller->previewExpanded());
+    // The click starts recognition of the clip's stored image.
+    EXPECT_TRUE(controller->translation()->busy());
+    EXPECT_EQ(ai.last().file.toLocalFile().toStdString(), (folder.path() / *clip(image).imageFile).string());
     QTest::keyRelease(window, Qt::Key_Shift, Qt::NoModifier);
     ocr->click();
     EXPECT_FALSE(controller->translation()->showsTranslation);

@@ -15,6 +15,7 @@
 #include "FakePasteboard.h"
 #include "FakeScreens.h"
 #include "FakeScreenshotActions.h"
+#include "ManualAIBackend.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 
@@ -66,7 +67,10 @@ public:
     }
     QPointF notchCentre() const { return controller->currentFrame().center(); }
     std::shared_ptr<ScreenshotDocumentSession> session() { return std::make_shared<ScreenshotDocumentSession>(); }
-    std::shared_ptr<AIActionModel> aiModel() { return std::make_shared<AIActionModel>(); }
+    std::shared_ptr<AIActionModel> aiModel() {
+        return std::make_shared<AIActionModel>(Clip(Clip::Kind::text, SharedText("hello"), std::nullopt, "d", 5, "t"), false,
+                                               defaults, backend);
+    }
 
     TestFolder folder;
     FakeClock clock;
@@ -75,6 +79,7 @@ public:
     FakeScreens screens;
     FakeApps apps;
     Defaults defaults;
+    ManualAIBackend backend;
     std::unique_ptr<ClipboardMonitor> monitor;
     std::unique_ptr<PanelController> controller;
     std::unique_ptr<FakeScreenshotActions> workflow;
@@ -399,7 +404,7 @@ TEST_F(PanelControllerTest, OnCloseRunsOnceHoweverTheWorkspaceCloses) {
     } cases[] = {
         {"escape", [](PanelController& c) { c.handleEscape(); }},
         {"collapse", [](PanelController& c) { c.collapsePanel(); }},
-        {"replacement", [](PanelController& c) { c.showWorkspace(Workspace::imageAI(std::make_shared<AIActionModel>())); }},
+        {"replacement", [this](PanelController& c) { c.showWorkspace(Workspace::imageAI(aiModel())); }},
         {"preview closed", [](PanelController& c) { c.setPreviewExpanded(false); }},
         {"sleep", [](PanelController& c) { c.sleeping(); }},
     };
@@ -419,7 +424,8 @@ TEST_F(PanelControllerTest, OnCloseRunsOnceHoweverTheWorkspaceCloses) {
 TEST_F(PanelControllerTest, ClosingCancelsTheWorkspaceModels) {
     auto ai = aiModel();
     auto regions = std::make_shared<TranslatedImageModel>();
-    ai->setBusy(true);
+    ai->submit(folder.path());
+    ASSERT_TRUE(ai->busy());
     regions->setBusy(true);
     controller->showWorkspace(Workspace::imageAI(ai));
     controller->showWorkspace(Workspace::regions(regions));

@@ -1,5 +1,7 @@
 #include "App/AppServices.h"
 
+#include "AI/AIActionBackend.h"
+#include "AI/ClaudeService.h"
 #include "App/AppEnvironment.h"
 #include "Automation/AutomationAlertPrompt.h"
 #include "Clipboard/ClipStore.h"
@@ -21,6 +23,14 @@ AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRe
     screenshots_ = std::make_unique<ScreenshotWorkflow>(*store_, *monitor_, *controller_, defaults,
                                                         *env.platform.screens);
     controller_->setScreenshots(screenshots_.get());
+    const Platform& platform = env.platform;
+    if (platform.textRecognizer && platform.languageDetector && platform.keychain && platform.http &&
+        platform.processes) {
+        claude_ = std::make_unique<ClaudeService>(*platform.keychain, *platform.http, *platform.processes);
+        aiActions_ = std::make_unique<AIActionServices>(*platform.textRecognizer, *platform.languageDetector,
+                                                        *claude_, defaults);
+        controller_->setAIActions(aiActions_.get());
+    }
     uploads_ = std::make_unique<S3UploadController>(env.platform.pasteboard, defaults,
                                                     S3UploadController::defaultKeychainService(),
                                                     store_->root() / "uploads.json");

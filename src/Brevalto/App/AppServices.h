@@ -6,6 +6,8 @@
 
 namespace brevalto {
 
+class AIActionServices;
+class ClaudeService;
 class ClipStore;
 class ClipboardMonitor;
 class PanelController;
@@ -16,7 +18,8 @@ struct AppEnvironment;
 // The app's long-lived objects, built in launch order, each given what it needs at construction:
 // the history, the clipboard monitor, the notch panel, the screenshot workflow (which the panel
 // holds weakly), uploads (with their history beside the clip history) and the one automation
-// dispatcher (whose confirmations show above the panel). Objects go in the reverse order.
+// dispatcher (whose confirmations show above the panel), and the AI actions of the panel (on-device
+// recognition and language detection, and the Claude service). Objects go in the reverse order.
 class AppServices {
 public:
     // Takes the environment's prompt, if any; onRequest runs every accepted automation request.
@@ -33,6 +36,8 @@ public:
     AutomationDispatcher& dispatcher() const { return *dispatcher_; }
 
 private:
+    std::unique_ptr<ClaudeService> claude_;
+    std::unique_ptr<AIActionServices> aiActions_;
     std::unique_ptr<ClipStore> store_;
     std::unique_ptr<ClipboardMonitor> monitor_;
     std::unique_ptr<PanelController> controller_;

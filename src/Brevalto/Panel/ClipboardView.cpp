@@ -3,6 +3,7 @@
 #include "AI/AIActionModel.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
+#include "Errors/AIError.h"
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
 #include "Panel/NotchGeometry.h"
@@ -17,6 +18,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -444,21 +446,26 @@ void ClipboardView::perform(ItemAction action, const Clip& given, bool translate
     case ItemAction::ocr: {
         setSelected(clip.id);
         if (!controller_.expanded()) controller_.expandPanel(true);
-        auto model = std::make_shared<AIActionModel>();
-        model->item = clip;
-        model->ocr = true;
+        auto model = controller_.makeAIModel(clip, true);
+        if (!model) return;
         model->showsTranslation = translate;
-        controller_.showTranslationModel(std::move(model));
+        std::weak_ptr<AIActionModel> weakModel = model;
+        QPointer<PanelController> weakController(&controller_);
+        model->replaceText = [weakController, weakModel, clip] {
+            if (!weakController) throw AIError("Image not found.");
+            weakController->showRegionTranslator(clip, weakModel);
+        };
+        controller_.showTranslationModel(model);
+        model->runOCR(store().root());
         return;
     }
     case ItemAction::ai: {
-        auto model = std::make_shared<AIActionModel>();
-        model->item = clip;
         if (clip.kind == Clip::Kind::image) {
-            controller_.showWorkspace(PanelController::Workspace::imageAI(std::move(model)));
+            if (auto model = controller_.makeAIModel(clip, false))
+                controller_.showWorkspace(PanelController::Workspace::imageAI(std::move(model)));
         } else {
             setSelected(clip.id);
-            controller_.showTranslationModel(std::move(model));
+            controller_.showTranslation(clip);
         }
         return;
     }

@@ -7,7 +7,9 @@
 #include "Editor/ScreenshotEditorController.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/NotchSurface.h"
+#include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
+#include "Errors/AIError.h"
 #include "Platform/Defaults.h"
 
 #include <QApplication>
@@ -287,6 +289,32 @@ void PanelController::showTranslationModel(std::shared_ptr<AIActionModel> model)
     setPreviewExpandedFlag(true);
     pinnedOpen_ = true;
     updatePanelFrame(true);
+}
+
+std::shared_ptr<AIActionModel> PanelController::makeAIModel(const Clip& clip, bool ocr) {
+    if (!aiActions_) return nullptr;
+    return std::make_shared<AIActionModel>(clip, ocr, defaults_, *aiActions_);
+}
+
+void PanelController::showTranslation(const Clip& clip) {
+    if (translation_) translation_->cancel();
+    auto model = makeAIModel(clip, false);
+    if (!model) return;
+    translation_ = model;
+    emit translationChanged();
+    if (!previewExpanded_) {
+        setPreviewExpandedFlag(true);
+        pinnedOpen_ = true;
+        updatePanelFrame(true);
+    }
+    model->submit(store_.root());
+}
+
+void PanelController::showRegionTranslator(const Clip& clip, const std::weak_ptr<AIActionModel>& model) {
+    const auto owner = model.lock();
+    if (!owner || !clip.imageFile) throw AIError("Image not found.");
+    auto regions = std::make_shared<TranslatedImageModel>();
+    showWorkspace(Workspace::regions(std::move(regions)));
 }
 
 void PanelController::closeCurrentWorkspace() {

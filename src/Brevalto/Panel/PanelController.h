@@ -16,6 +16,7 @@ class QVariantAnimation;
 
 namespace brevalto {
 
+class AIActionBackend;
 class AIActionModel;
 struct Clip;
 class ClipStore;
@@ -98,6 +99,18 @@ public:
     // Shows the model in the preview pane (OCR text or translation), keeping an editor that is
     // shown or kept underneath.
     void showTranslationModel(std::shared_ptr<AIActionModel> model);
+    // Cancels the current translation and shows a new one of the clip's text in the preview pane,
+    // pinned open, and starts it.
+    void showTranslation(const Clip& clip);
+    // Opens the region translator on the clip's image with the model's target language. Throws
+    // AIError "Image not found." when the model is gone or the clip has no image file.
+    void showRegionTranslator(const Clip& clip, const std::weak_ptr<AIActionModel>& model);
+
+    // Where AI action models run their work; without it the AI actions do nothing.
+    AIActionBackend* aiActions() const { return aiActions_; }
+    void setAIActions(AIActionBackend* backend) { aiActions_ = backend; }
+    // A new model for the clip over the panel's backend and settings; null without a backend.
+    std::shared_ptr<AIActionModel> makeAIModel(const Clip& clip, bool ocr);
 
     // The screenshot side (the workflow), held weakly.
     ScreenshotActions* screenshots() const { return screenshots_.data(); }
@@ -189,6 +202,7 @@ private:
     bool pinnedOpen_ = false;
     bool captureActive_ = false;
     QPointer<ScreenshotActions> screenshots_;
+    AIActionBackend* aiActions_ = nullptr;
 
     QVariantAnimation* frameAnimation_ = nullptr;
     bool composing_ = false;  // an input method is composing text in the panel
