@@ -1,10 +1,12 @@
 #include "AI/AIActionModel.h"
 #include "AI/TranslatedImageModel.h"
+#include "ClipCore/SecretScanner.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotCanvasView.h"
 #include "Editor/ScreenshotEditorController.h"
+#include "Errors/AIError.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/NotchSurface.h"
 #include "Panel/PanelController.h"
@@ -419,6 +421,38 @@ TEST_F(PanelControllerTest, OnCloseRunsOnceHoweverTheWorkspaceCloses) {
         controller->closeWorkspace(false);
         EXPECT_EQ(runs, 1);
     }
+}
+
+TEST_F(PanelControllerTest, ShowTranslationOpensThePreviewPinnedAndStartsTheRequest) {
+    controller->setAIActions(&backend);
+    controller->expandPanel(false);
+    ASSERT_FALSE(controller->pinnedOpen());
+    const Clip first(Clip::Kind::text, SharedText("token ghp_" + std::string(36, 'a')), std::nullopt, "d", 40, "t");
+    controller->showTranslation(first);
+    auto model = controller->translation();
+    ASSERT_TRUE(model);
+    EXPECT_FALSE(model->ocr);
+    EXPECT_TRUE(controller->previewExpanded());
+    EXPECT_TRUE(controller->pinnedOpen());
+    EXPECT_TRUE(model->busy());
+    ASSERT_EQ(backend.jobs.size(), 1u);
+    EXPECT_EQ(backend.last().content.at(0).at("text"), SecretScanner::masked(first.text->str()));
+
+    // A second translation cancels the first, whose late reply is dropped.
+    controller->showTranslation(Clip(Clip::Kind::text, SharedText("hello"), std::nullopt, "e", 5, "t"));
+    EXPECT_FALSE(model->busy());
+    backend.jobs.front()->reply("stale");
+    EXPECT_TRUE(model->result().isEmpty());
+    backend.last().reply("こんにちは");
+    EXPECT_EQ(controller->translation()->result(), QStringLiteral("こんにちは"));
+
+    // The region translator needs the model and an image file.
+    EXPECT_THROW(controller->showRegionTranslator(first, controller->translation()), AIError);
+    const Clip image(Clip::Kind::image, std::nullopt, std::string("a.png"), "i", 5, "t");
+    EXPECT_THROW(controller->showRegionTranslator(image, std::weak_ptr<AIActionModel>()), AIError);
+    controller->showRegionTranslator(image, controller->translation());
+    ASSERT_TRUE(controller->workspace());
+    EXPECT_EQ(controller->workspace()->kind(), Workspace::Kind::regions);
 }
 
 TEST_F(PanelControllerTest, ClosingCancelsTheWorkspaceModels) {

@@ -42,7 +42,10 @@ public:
         std::vector<ContentBlock> content;
         std::function<void(TaskResult<std::string>&)> replied;
 
-        bool live() const { return receiver && !stop->stop_requested(); }
+        // False: the outcome arrives even after a cancel, so that only the receiver's own guard
+        // can drop it.
+        bool honourCancel = true;
+        bool live() const { return receiver && !(honourCancel && stop->stop_requested()); }
         void finish(OCRResult result) {
             TaskResult<OCRResult> outcome(std::move(result));
             if (live()) recognized(outcome);
@@ -69,6 +72,7 @@ public:
     bool languagesFail = false;
     FakeLanguageDetector detector;
     std::vector<std::shared_ptr<Job>> jobs;
+    bool honourCancel = true;  // given to every new job
 
     std::vector<QString> supportedOCRLanguages() override {
         if (languagesFail) throw std::runtime_error("no languages");
@@ -79,6 +83,7 @@ public:
                          std::function<void(TaskResult<OCRResult>&)> done) override {
         auto job = std::make_shared<Job>();
         job->receiver = receiver;
+        job->honourCancel = honourCancel;
         job->file = file;
         job->language = language;
         job->recognized = std::move(done);
@@ -89,6 +94,7 @@ public:
                         std::function<void(TaskResult<std::string>&)> done) override {
         auto job = std::make_shared<Job>();
         job->receiver = receiver;
+        job->honourCancel = honourCancel;
         job->system = std::move(system);
         job->content = std::move(content);
         job->replied = std::move(done);
