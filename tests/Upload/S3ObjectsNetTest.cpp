@@ -13,46 +13,42 @@
 namespace brevalto {
 namespace {
 
-const S3Credentials keys{"S3RVER", "s3rver-secret-key-0123456789"};  // s3rver's own account
 const auto png = std::make_shared<const std::string>(std::string("\x89PNG\r\n\x1a\n", 8) + std::string(70'000, 'p'));
+const std::string collision = S3Failure::collision().what(), prefix = "a b!#$&'()*+,:;=?@[]ü~";
 
 std::string outcome(const std::function<void()>& action) {
     try {
         action();
-        return "ok";
     } catch (const S3Failure& failure) {
         return failure.what();
     }
+    return "ok";
 }
-
 // An S3-compatible server (s3rver, installed by scripts/setup) on 127.0.0.1 with a bucket "photos".
+// s3rver ignores If-None-Match (it overwrites) and answers lifecycle requests with 501, so a
+// loopback server plays those.
 class S3ObjectsNet : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         server = std::make_unique<QProcess>();
         server->setProcessChannelMode(QProcess::MergedChannels);
         server->start("node", {BREVALTO_SOURCE_DIR "/.cache/s3rver/node_modules/s3rver/bin/s3rver.js", "-d",
-                              QString::fromStdString(folder.path()), "-a", "127.0.0.1", "-p", "0", "--configure-bucket", "photos"});
-        QString output;
-        while (endpoint.empty() && server->waitForReadyRead(20'000)) {
-            output += QString::fromUtf8(server->readAll());
-            const auto match = QRegularExpression("listening on 127\\.0\\.0\\.1:(\\d+)").match(output);
+                               QString::fromStdString(folder.path()), "-a", "127.0.0.1", "-p", "0", "--configure-bucket", "photos"});
+        for (QString out; endpoint.empty() && server->waitForReadyRead(20'000);) {
+            const auto match = QRegularExpression("listening on 127\\.0\\.0\\.1:(\\d+)").match(out += server->readAll());
             if (match.hasMatch()) endpoint = "http://127.0.0.1:" + match.captured(1).toStdString();
         }
-        if (endpoint.empty()) FAIL() << "s3rver did not start (run scripts/setup): " << output.toStdString();
     }
-    static void TearDownTestSuite() {
-        server->kill();
-        server->waitForFinished();
-        server.reset();
-    }
+    static void TearDownTestSuite() { server.reset(); }
+    void SetUp() override { ASSERT_FALSE(endpoint.empty()) << "s3rver did not start: run scripts/setup"; }
 
-    S3Client client(const std::string& url, const std::string& prefix = "shots & more+ü=@", const char* bucket = "photos") {
+    S3Client client(const std::string& url, const std::string& bucket = "photos") {
         S3Settings s;
         s.endpoint = url;
         s.bucket = bucket;
         s.prefix = prefix;
-        return S3Client(s, keys, true, http);
+        s.publicBaseURL = "https://cdn.example.com/pub/";
+        return S3Client(s, {"S3RVER", "any-secret-key-0123456789"}, true, http);
     }
     S3OwnedObject record(const S3Client& s3) {
         S3OwnedObject r{Uuid::random(), 757'000'000.0, s3.settings, "", sha256Hex(sha256(*png)), {}, {}};
@@ -67,7 +63,6 @@ protected:
 };
 
 TEST_F(S3ObjectsNet, UploadCheckLinkAndDeleteOnlyOwnObjects) {
-    ASSERT_FALSE(endpoint.empty());
     const S3Client s3 = client(endpoint);
     s3.testBucket();
     S3OwnedObject own = record(s3);
@@ -80,32 +75,29 @@ TEST_F(S3ObjectsNet, UploadCheckLinkAndDeleteOnlyOwnObjects) {
     get.responseLimit = 1 << 20;
     get.keepResponseBody = true;
     EXPECT_EQ(http.send(get, {}, nullptr).body, *png);
+    EXPECT_EQ(s3.settings.publicURL(own.key, true), "https://cdn.example.com/pub/a%20b%21%23%24%26%27%28%29%2A%2B%2C"
+                                                    "%3A%3B%3D%3F%40%5B%5D%C3%BC~/20241227/" + own.uploadID() + ".png");
 
     S3OwnedObject impostor = own;  // same key, another digest: not ours
     impostor.sha256 = sha256Hex(sha256("other"));
-    EXPECT_EQ(outcome([&] { s3.deleteObject(impostor, own.key); }), S3Failure::collision().what());
+    EXPECT_EQ(outcome([&] { s3.deleteObject(impostor, own.key); }), collision);
     EXPECT_EQ(outcome([&] { s3.deleteObject(own, own.key + "x"); }), "The exact object key has not been confirmed.");
-    EXPECT_EQ(outcome([&] { s3.put(own, std::make_shared<const std::string>("changed"), nullptr); }),
-              "The rendered image changed or exceeds the 64 MiB upload limit.");
     EXPECT_TRUE(s3.headObject(own));
     s3.deleteObject(own, own.key);
     EXPECT_FALSE(s3.headObject(own));
     s3.deleteObject(own, own.key);  // already gone: nothing to do
-    EXPECT_EQ(outcome([&] { client(endpoint, "p", "missing").testBucket(); }),
-              S3Failure::http(404).what());
+    EXPECT_EQ(outcome([&] { client(endpoint, "missing").testBucket(); }), S3Failure::http(404).what());
 }
 
-// s3rver ignores If-None-Match and overwrites, so a loopback server answers 412 and the HEAD.
 TEST_F(S3ObjectsNet, PutAnswered412SucceedsOnlyForThisVeryUpload) {
     LoopbackHttpServer loopback;
     const S3Client s3 = client(loopback.url());
     const S3OwnedObject own = record(s3);
     const HttpHeaders ours = {{"x-amz-meta-brevalto-sha256", own.sha256}, {"x-amz-meta-brevalto-upload-id", own.uploadID()}};
-    const HttpHeaders theirs = {ours[0], {ours[1].first, Uuid().string()}};
     for (const auto& [head, expected] : std::vector<std::pair<ScriptedReply, std::string>>{
              {ScriptedReply::answering(200, ours), "ok"},
-             {ScriptedReply::answering(200, theirs), S3Failure::collision().what()},
-             {ScriptedReply::answering(404), S3Failure::collision().what()}}) {
+             {ScriptedReply::answering(200, {ours[0], {ours[1].first, Uuid().string()}}), collision},
+             {ScriptedReply::answering(404), collision}}) {
         loopback.enqueue(ScriptedReply::answering(412));
         loopback.enqueue(head);
         EXPECT_EQ(outcome([&] { s3.put(own, png, nullptr); }), expected);
@@ -116,28 +108,23 @@ TEST_F(S3ObjectsNet, PutAnswered412SucceedsOnlyForThisVeryUpload) {
     EXPECT_EQ(loopback.requestCount(), 6u);
 }
 
-// s3rver answers lifecycle requests with 501 NotImplemented, so a loopback server plays the bucket.
 TEST_F(S3ObjectsNet, LifecycleKeepsOtherRulesAndRefusesEntities) {
     const std::string a = "<s3:Rule>\n <s3:ID>a</s3:ID><Filter><Prefix>x&amp;y</Prefix></Filter></s3:Rule>";
-    const std::string noID = "<Rule><Status>Enabled</Status><More><ID>brevalto-expire</ID></More></Rule>";
-    const std::string ours = "<Rule><ID>brevalto-expire</ID></Rule>";
-    auto bucket = [](const std::string& rules) {
-        return ScriptedReply::withBody("<?xml version=\"1.0\"?><L xmlns:s3=\"urn:x\">" + rules + "<Other/></L>");
-    };
+    const std::string noID = "<Rule><More><ID>brevalto-expire</ID></More></Rule>", ours = "<Rule><ID>brevalto-expire</ID></Rule>";
+    auto bucket = [](const std::string& rules) { return ScriptedReply::withBody("<L xmlns:s3=\"u\">" + rules + "<X/></L>"); };
     const std::string put = "PUT <?xml version=\"1.0\" encoding=\"UTF-8\"?><LifecycleConfiguration "
-                            "xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">";
-    const std::string app = "<Rule><ID>brevalto-expire</ID><Filter><Prefix>shots &amp; more+ü=@/</Prefix></Filter>"
-                            "<Status>Enabled</Status><Expiration><Days>7</Days></Expiration></Rule></LifecycleConfiguration>";
+                            "xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">", end = "</LifecycleConfiguration>";
+    const std::string app = "<Rule><ID>brevalto-expire</ID><Filter><Prefix>a b!#$&amp;'()*+,:;=?@[]ü~/</Prefix></Filter>"
+                            "<Status>Enabled</Status><Expiration><Days>7</Days></Expiration></Rule>" + end;
     const std::string bad = S3Failure::response().what();
     const std::vector<std::tuple<ScriptedReply, int, std::string>> cases = {
         {bucket(a + ours + noID), 7, put + a + noID + app},
-        {bucket(ours + a), 0, put + a + "</LifecycleConfiguration>"},
+        {bucket(ours + a), 0, put + a + end},
         {bucket(ours), 0, "DELETE "},
         {ScriptedReply::answering(404), 7, put + app},
         {ScriptedReply::answering(403), 7, S3Failure::http(403).what()},
         {ScriptedReply::withBody("<!DOCTYPE L [<!ENTITY a \"ha\"><!ENTITY b \"&a;&a;&a;&a;\">]><L>&b;</L>"), 7, bad},
         {ScriptedReply::withBody("<!DOCTYPE L [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><L>&e;</L>"), 7, bad},
-        {ScriptedReply::withBody("<L><Rule>&undeclared;</Rule></L>"), 7, bad},
         {ScriptedReply::withBody("<?xml version=\"1.0\"?>"), 7, bad},
         {ScriptedReply::withBody("<L>" + std::string(1 << 20, ' ') + "</L>"), 7, bad},
     };
@@ -153,10 +140,6 @@ TEST_F(S3ObjectsNet, LifecycleKeepsOtherRulesAndRefusesEntities) {
             EXPECT_EQ(sent[1].header("Content-MD5"), toBase64(asBytes(md5(sent[1].body))));
         }
     }
-    LoopbackHttpServer silent;
-    EXPECT_EQ(outcome([&] { client(silent.url(), "/").setLifecycle(7); }),
-              "Set an upload prefix first. A rule without one would delete every object in the bucket.");
-    EXPECT_EQ(silent.requestCount(), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "Upload/S3Keychain.h"
 
-#include "KeychainItems/KeychainClient.h"
+#include "KeychainItems/KeychainAccess.h"
 #include "Upload/S3Failure.h"
 
 namespace brevalto {
@@ -33,7 +33,7 @@ const std::string& S3Keychain::checkLocation(const std::string& account) const {
     return account;
 }
 
-S3Credentials S3Keychain::load(KeychainClient& keychain, const std::string& account) const {
+S3Credentials S3Keychain::load(KeychainAccess& keychain, const std::string& account) const {
     checkLocation(account);
     const KeychainReadResult result = keychain.keychainRead(service, account);
     if (result.status != keychainStatus::success) throw S3Failure::credentials(result.status);
@@ -49,7 +49,7 @@ S3Credentials S3Keychain::load(KeychainClient& keychain, const std::string& acco
     return credentials;
 }
 
-void S3Keychain::save(KeychainClient& keychain, const S3Credentials& credentials, const std::string& account) const {
+void S3Keychain::save(KeychainAccess& keychain, const S3Credentials& credentials, const std::string& account) const {
     credentials.validate();
     const std::string text = credentials.toJson().dump();
     checkLocation(account);
@@ -57,7 +57,7 @@ void S3Keychain::save(KeychainClient& keychain, const S3Credentials& credentials
     if (status != keychainStatus::success) throw S3Failure::credentials(status);
 }
 
-void S3Keychain::remove(KeychainClient& keychain, const std::string& account) const {
+void S3Keychain::remove(KeychainAccess& keychain, const std::string& account) const {
     checkLocation(account);
     const KeychainStatus status = keychain.keychainDelete(service, account);
     if (status != keychainStatus::success && status != keychainStatus::itemNotFound)

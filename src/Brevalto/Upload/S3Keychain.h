@@ -6,7 +6,7 @@
 
 namespace brevalto {
 
-class KeychainClient;
+class KeychainAccess;
 
 // Where a destination's S3 keys live in the keychain: a generic password of `service` whose
 // account is the destination identity (64 lower-case hex characters), holding the credentials as
@@ -24,11 +24,11 @@ struct S3Keychain {
     // The stored keys. A failed read throws S3Failure::credentials with its status; missing,
     // oversized (over 8192 bytes) or unreadable data throws it with -26275; keys that fail their
     // rule throw their own failure.
-    S3Credentials load(KeychainClient& keychain, const std::string& account) const;
+    S3Credentials load(KeychainAccess& keychain, const std::string& account) const;
     // Throws the keys' own failure, or S3Failure::credentials with the keychain's status.
-    void save(KeychainClient& keychain, const S3Credentials& credentials, const std::string& account) const;
+    void save(KeychainAccess& keychain, const S3Credentials& credentials, const std::string& account) const;
     // Removes the keys; a missing item counts as removed.
-    void remove(KeychainClient& keychain, const std::string& account) const;
+    void remove(KeychainAccess& keychain, const std::string& account) const;
 };
 
 }  // namespace brevalto

@@ -1,5 +1,6 @@
 #include "Upload/S3OwnedObject.h"
 
+#include "ClipCore/HexDigits.h"
 #include "Upload/S3Failure.h"
 
 #include <cmath>
@@ -16,9 +17,8 @@ std::string S3OwnedObject::uploadID() const {
 }
 
 void S3OwnedObject::validate() const {
-    bool ok = std::isfinite(unixSeconds(createdAt)) && sha256.size() == 64;
-    for (char c : sha256) ok = ok && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));
-    ok = ok && key == settings.objectKey(createdAt, id) && isValidObjectKey(key, false);
+    const bool ok = std::isfinite(unixSeconds(createdAt)) && sha256.size() == 64 && !containsNonHexDigit(sha256) &&
+                    key == settings.objectKey(createdAt, id) && isValidObjectKey(key, false);
     if (!ok) throw S3Failure::storage();
 }
 

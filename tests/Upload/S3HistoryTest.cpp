@@ -1,6 +1,4 @@
-#include "Platform/Linux/CurlHttpClient.h"
 #include "TestFolder.h"
-#include "Upload/S3Client.h"
 #include "Upload/S3Failure.h"
 #include "Upload/S3History.h"
 
@@ -16,37 +14,31 @@ namespace brevalto {
 namespace {
 
 namespace fs = std::filesystem;
+using Objects = std::vector<S3OwnedObject>;
 const std::string storage = S3Failure::storage().what();
 
-S3OwnedObject record(int n, const std::string& prefix = "brevalto") {
-    S3OwnedObject r{Uuid::random(), 757'000'000.0 + n, {}, "", sha256Hex(sha256(std::to_string(n))),
-                    S3OwnedObject::State::uploaded, std::nullopt};
-    r.settings.endpoint = "https://s3.example.com/base/";
+S3OwnedObject record(int n) {
+    S3OwnedObject r{Uuid::random(), 757'000'000.0 + n, {}, "", sha256Hex(sha256(std::to_string(n))), {}, {}};
+    r.settings.endpoint = "https://s3.example.com";
     r.settings.bucket = "photos";
-    r.settings.prefix = prefix;
-    r.settings.publicBaseURL = "https://cdn.example.com/pub/";
     r.key = r.settings.objectKey(r.createdAt, r.id);
     return r;
 }
-
 std::string outcome(const std::function<void()>& action) {
     try {
         action();
-        return "ok";
     } catch (const std::exception& error) {
         return error.what();
     }
+    return "ok";
 }
-
 std::string text(const fs::path& path) { return std::string(std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {}); }
 void write(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
-
-std::string archive(const std::vector<S3OwnedObject>& objects, int version = 1) {
+std::string archive(const Objects& objects, int version = 1) {
     json::Json list = json::Json::array();
     for (const auto& o : objects) list.push_back(o.toJson());
     return json::Json{{"version", version}, {"objects", list}}.dump();
 }
-
 unsigned mode(const fs::path& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
@@ -56,15 +48,13 @@ TEST(S3History, SavesPrivatelyAndHoldsItsLimitsOnBothPaths) {
     TestFolder folder;
     const fs::path file = folder / "app/uploads.json";
     EXPECT_TRUE(S3History::load(file).empty());
-    std::vector<S3OwnedObject> objects;
+    Objects objects;
     for (int i = 0; i < 2000; ++i) objects.push_back(record(i));
     objects[1].clipID = Uuid::random();
     S3History::save(objects, file);
-    EXPECT_EQ(mode(folder / "app"), 0700u);
-    EXPECT_EQ(mode(file), 0600u);
+    EXPECT_EQ(std::pair(mode(folder / "app"), mode(file)), std::pair(0700u, 0600u));
     EXPECT_EQ(S3History::load(file), objects);
     EXPECT_EQ(json::parse(text(file))["objects"][0].count("clipID"), 0u);
-
     objects.push_back(record(2000));
     EXPECT_EQ(outcome([&] { S3History::save(objects, file); }), storage);
     write(file, archive(objects));
@@ -77,7 +67,6 @@ TEST(S3History, SavesPrivatelyAndHoldsItsLimitsOnBothPaths) {
     EXPECT_EQ(S3History::load(file).size(), 1u);
     S3History::save({}, file);
     EXPECT_EQ(mode(file), 0600u);
-    EXPECT_EQ(text(file), R"({"version":1,"objects":[]})");
     write(file, one + std::string(S3History::maxFileSize - one.size() + 1, ' '));
     EXPECT_EQ(outcome([&] { S3History::load(file); }), storage);
 }
@@ -85,16 +74,14 @@ TEST(S3History, SavesPrivatelyAndHoldsItsLimitsOnBothPaths) {
 TEST(S3History, BadRecordsSymlinksAndCorruptFilesFailAndChangeNothing) {
     TestFolder folder;
     const fs::path file = folder / "uploads.json";
-    const std::vector<std::pair<std::function<void(std::vector<S3OwnedObject>&)>, std::string>> cases = {
-        {[](auto& o) { o[1] = o[0]; }, storage},
-        {[](auto& o) { o[0].sha256[3] = 'A'; }, storage},
-        {[](auto& o) { o[0].sha256.pop_back(); }, storage},
-        {[](auto& o) { o[0].createdAt += 86400; }, storage},
-        {[](auto& o) { o[0].key = "other/" + o[0].key.substr(9); }, storage},
-        {[](auto& o) { o[0].settings.region = ""; }, "Invalid region or prefix, or expiry outside 1-604800 seconds."},
-    };
-    for (const auto& [change, expected] : cases) {
-        std::vector<S3OwnedObject> objects = {record(1), record(2)};
+    for (const auto& [change, expected] : std::vector<std::pair<std::function<void(Objects&)>, std::string>>{
+             {[](auto& o) { o[1] = o[0]; }, storage},
+             {[](auto& o) { o[0].sha256[3] = 'A'; }, storage},
+             {[](auto& o) { o[0].sha256.pop_back(); }, storage},
+             {[](auto& o) { o[0].createdAt += 86400; }, storage},
+             {[](auto& o) { o[0].key = "other/" + o[0].key.substr(9); }, storage},
+             {[](auto& o) { o[0].settings.region = ""; }, "Invalid region or prefix, or expiry outside 1-604800 seconds."}}) {
+        Objects objects = {record(1), record(2)};
         change(objects);
         write(file, "previous");
         EXPECT_EQ(outcome([&] { S3History::save(objects, file); }), expected);
@@ -102,43 +89,24 @@ TEST(S3History, BadRecordsSymlinksAndCorruptFilesFailAndChangeNothing) {
         write(file, archive(objects));
         EXPECT_EQ(outcome([&] { S3History::load(file); }), expected);
     }
-    S3OwnedObject endless = record(1);
-    endless.createdAt = INFINITY;
-    EXPECT_EQ(outcome([&] { S3History::save({endless}, file); }), storage);
+    Objects endless = {record(1)};
+    endless[0].createdAt = INFINITY;
+    EXPECT_EQ(outcome([&] { S3History::save(endless, file); }), storage);
     write(file, archive({record(1)}, 2));
     EXPECT_EQ(outcome([&] { S3History::load(file); }), storage);
-    const std::string corrupt = archive({record(1)}).substr(0, 99);
-    write(file, corrupt);
+    write(file, archive({record(1)}).substr(0, 99));
     EXPECT_THROW(S3History::load(file), DecodingError);
-    EXPECT_EQ(text(file), corrupt);
+    EXPECT_EQ(text(file).size(), 99u);
 
     // Neither a linked file nor a linked folder is ever read or written through.
-    fs::create_directory(folder / "real");
     S3History::save({record(1)}, folder / "real/uploads.json");
     const std::string kept = text(folder / "real/uploads.json");
     fs::create_directory_symlink(folder / "real", folder / "linked");
     fs::create_symlink(folder / "real/uploads.json", folder / "link.json");
     for (const fs::path& linked : {folder / "linked/uploads.json", folder / "link.json"}) {
-        EXPECT_EQ(outcome([&] { S3History::load(linked); }), storage) << linked;
-        EXPECT_EQ(outcome([&] { S3History::save({}, linked); }), storage) << linked;
+        EXPECT_EQ(outcome([&] { S3History::load(linked); }) + outcome([&] { S3History::save({}, linked); }), storage + storage);
     }
     EXPECT_EQ(text(folder / "real/uploads.json"), kept);
-}
-
-TEST(S3Objects, KeysAndLinksEncodeEveryReservedCharacter) {
-    CurlHttpClient http;
-    const S3OwnedObject r = record(1, "a b!#$&'()*+,:;=?@[]ü~");
-    const std::string path = "a%20b%21%23%24%26%27%28%29%2A%2B%2C%3A%3B%3D%3F%40%5B%5D%C3%BC~/20241227/" + r.uploadID() + ".png";
-    EXPECT_EQ(S3Client(r.settings, {}, false, http).requestURL(r.key), "https://s3.example.com/base/photos/" + path);
-    EXPECT_EQ(r.settings.publicURL(r.key, false), "https://cdn.example.com/pub/" + path);
-    S3Settings virtualHost = r.settings;
-    virtualHost.addressing = S3Settings::Addressing::virtualHost;
-    virtualHost.endpoint = "https://s3.example.com";
-    EXPECT_EQ(S3Client(virtualHost, {}, false, http).requestURL(std::nullopt), "https://photos.s3.example.com/");
-    for (const char* bad : {"a%2Fb", "a\\b", "a//b", "../b", "/a", "a/", "a\tb", ""}) {
-        EXPECT_EQ(outcome([&] { S3Client(r.settings, {}, false, http).requestURL(std::string(bad)); }), "Invalid object key.");
-        EXPECT_EQ(outcome([&] { r.settings.publicURL(bad, false); }), "Invalid object key.");
-    }
 }
 
 }  // namespace
