@@ -9,6 +9,7 @@
 #include "Platform/Linux/QtScreens.h"
 #include "Platform/Linux/X11HotKeys.h"
 #include "Platform/Linux/X11Apps.h"
+#include "Platform/Linux/X11Keyboard.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Symbols.h"
 
@@ -111,6 +112,7 @@ int main(int argc, char** argv) {
     X11ScreenCapture screenCapture;
     CurlHttpClient http;
     X11HotKeys hotKeys;
+    X11Keyboard keyboard;
 
     AppEnvironment environment;
     environment.platform.defaults = &defaults;
@@ -121,6 +123,7 @@ int main(int argc, char** argv) {
     environment.platform.screenCapture = &screenCapture;
     environment.platform.http = &http;
     environment.platform.hotKeys = &hotKeys;
+    environment.platform.keyboard = &keyboard;
     environment.dataFolder = dataFolder;
     environment.login = std::move(*login);
 

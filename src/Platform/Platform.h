@@ -7,6 +7,7 @@ class Clock;
 class Defaults;
 class HttpClient;
 class HotKeys;
+class Keyboard;
 class Pasteboard;
 class ScreenCapture;
 class Screens;
@@ -22,6 +23,7 @@ struct Platform {
     ScreenCapture* screenCapture = nullptr;
     HttpClient* http = nullptr;
     HotKeys* hotKeys = nullptr;
+    Keyboard* keyboard = nullptr;
 };
 
 }  // namespace brevalto

@@ -24,6 +24,8 @@ const QStringList kSymbolNames = {
     QStringLiteral("cloud"),
     // The drag handle of finished screenshots.
     QStringLiteral("arrow.up.doc"),
+    // The drag image of dragged clips.
+    QStringLiteral("doc.text"),
 };
 
 class SymbolIconEngine : public QIconEngine {

@@ -64,6 +64,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     monitor_ = std::make_unique<ClipboardMonitor>(*store_, *env_.platform.pasteboard, *env_.platform.apps, defaults);
     // 5. The notch panel.
     controller_ = std::make_unique<PanelController>(*store_, *monitor_, *env_.platform.screens, *env_.platform.apps, defaults);
+    if (env_.platform.keyboard) controller_->setKeyboard(*env_.platform.keyboard);
     if (NotchPanel* panel = controller_->panel()) panel->addActions({settingsAction_, quitAction_});
     // 6. The screenshot workflow, which the panel holds weakly.
     screenshots_ = std::make_unique<ScreenshotWorkflow>(*store_, *monitor_, *controller_, defaults);

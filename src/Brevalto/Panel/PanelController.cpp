@@ -7,6 +7,7 @@
 #include "Editor/ScreenshotEditorController.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/NotchSurface.h"
+#include "Panel/PasteBack.h"
 #include "Platform/Defaults.h"
 
 #include <QApplication>
@@ -307,6 +308,20 @@ void PanelController::sleeping() {
 
 void PanelController::applicationActivated(const std::optional<AppIdentity>& app) {
     if (app && app->processId != QCoreApplication::applicationPid()) target_ = app;
+}
+
+void PanelController::setKeyboard(Keyboard& keyboard) {
+    keyboard_ = &keyboard;
+    delete pasteBack_;
+    pasteBack_ = new PasteBack(*this, apps_, keyboard, screens_);
+}
+
+void PanelController::paste(const Clip& clip, bool direct) {
+    if (pasteBack_) pasteBack_->paste(clip, direct);
+}
+
+void PanelController::dropPaste(const Clip& clip, bool accepted, QPointF point) {
+    if (pasteBack_) pasteBack_->dropPaste(clip, accepted, point);
 }
 
 void PanelController::hoverTick() {

@@ -20,6 +20,9 @@ class AIActionModel;
 class ClipStore;
 class ClipboardMonitor;
 class Defaults;
+class Keyboard;
+class PasteBack;
+struct Clip;
 class NotchPanel;
 class NotchSurface;
 class ScreenshotDocumentSession;
@@ -122,6 +125,15 @@ public:
     // Another application became active.
     void applicationActivated(const std::optional<AppIdentity>& app);
 
+    // Paste back into the target application. Without a keyboard (setKeyboard) nothing is pasted.
+    void setKeyboard(Keyboard& keyboard);
+    PasteBack* pasteBack() const { return pasteBack_; }
+    Keyboard* keyboard() const { return keyboard_; }
+    // Return (direct false), Alt+Return and the card's paste action (direct true).
+    void paste(const Clip& clip, bool direct);
+    // A text clip's drag ended at point (bottom-left screen points) without Escape held.
+    void dropPaste(const Clip& clip, bool accepted, QPointF point);
+
     // One firing of the 0.1 s hover timer (the timer defers it by one event-loop hop).
     void hoverTick();
     // Escape while the panel is expanded and has the key event; true when it was used.
@@ -172,6 +184,8 @@ private:
     bool pinnedOpen_ = false;
     bool captureActive_ = false;
     QPointer<ScreenshotActions> screenshots_;
+    PasteBack* pasteBack_ = nullptr;  // a child
+    Keyboard* keyboard_ = nullptr;
 
     QVariantAnimation* frameAnimation_ = nullptr;
     bool composing_ = false;  // an input method is composing text in the panel
