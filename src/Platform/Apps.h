@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QPointF>
 #include <QRectF>
 #include <QString>
@@ -35,10 +36,12 @@ struct WindowInfo {
 };
 
 // The running applications: which one is frontmost, bringing one back to the front, and the
-// windows on screen.
-class Apps {
+// windows on screen. `frontmostChanged` is emitted when the desktop reports another active window.
+class Apps : public QObject {
+    Q_OBJECT
 public:
-    virtual ~Apps() = default;
+    using QObject::QObject;
+    ~Apps() override = default;
 
     // The application owning the active window (_NET_ACTIVE_WINDOW), or none.
     virtual std::optional<AppIdentity> frontmost() const = 0;
@@ -57,6 +60,9 @@ public:
     virtual std::optional<std::int64_t> processAt(QPointF point) const = 0;
     // Whether the application runs on the Flutter engine.
     virtual bool isFlutter(const AppIdentity& app) const = 0;
+
+signals:
+    void frontmostChanged();
 };
 
 }  // namespace brevalto

@@ -1,6 +1,7 @@
 #include "Platform/Linux/X11Apps.h"
 
 #include "Platform/Linux/X11Connection.h"
+#include "Platform/Linux/X11RootWatcher.h"
 
 #include <QString>
 #include <QThread>
@@ -60,7 +61,11 @@ bool processUsesFlutter(std::int64_t processId, const std::filesystem::path& pro
     return false;
 }
 
-X11Apps::X11Apps() = default;
+X11Apps::X11Apps(QObject* parent) : Apps(parent) {
+    watcher_ = new X11RootWatcher({QStringLiteral("_NET_ACTIVE_WINDOW")}, this);
+    connect(watcher_, &X11RootWatcher::changed, this, &Apps::frontmostChanged);
+}
+
 X11Apps::~X11Apps() {
     if (connection_ && timeWindow_ != 0) {
         xcb_destroy_window(connection_->get(), timeWindow_);
