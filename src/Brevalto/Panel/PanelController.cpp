@@ -2,6 +2,7 @@
 
 #include "AI/AIActionModel.h"
 #include "AI/TranslatedImageModel.h"
+#include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotCanvasView.h"
 #include "Editor/ScreenshotEditorController.h"
@@ -347,7 +348,10 @@ void PanelController::setKeyboard(Keyboard& keyboard) {
 }
 
 void PanelController::paste(const Clip& clip, bool direct) {
-    if (pasteBack_) pasteBack_->paste(clip, direct);
+    if (pasteBack_)
+        pasteBack_->paste(clip, direct);
+    else if (monitor_.copy(clip))  // no keys to send: the user pastes by hand
+        collapsePanel();
 }
 
 void PanelController::dropPaste(const Clip& clip, bool accepted, QPointF point) {

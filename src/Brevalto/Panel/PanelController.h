@@ -132,7 +132,8 @@ public:
     // Another application became active.
     void applicationActivated(const std::optional<AppIdentity>& app);
 
-    // Paste back into the target application. Without a keyboard (setKeyboard) nothing is pasted.
+    // Paste back into the target application. Without a keyboard (setKeyboard) a clip is only
+    // copied and the panel collapses.
     void setKeyboard(Keyboard& keyboard);
     PasteBack* pasteBack() const { return pasteBack_; }
     Keyboard* keyboard() const { return keyboard_; }
