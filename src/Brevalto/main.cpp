@@ -5,6 +5,7 @@
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"
 #include "Platform/Linux/CurlHttpClient.h"
+#include "Platform/Linux/PosixChildProcessRunner.h"
 #include "Platform/Linux/QtPasteboard.h"
 #include "Platform/Linux/QtScreens.h"
 #include "Platform/Linux/TesseractTextRecognizer.h"
@@ -116,6 +117,7 @@ int main(int argc, char** argv) {
     CurlHttpClient http;
     X11HotKeys hotKeys;
     X11Keyboard keyboard;
+    PosixChildProcessRunner processes;
 
     AppEnvironment environment;
     environment.platform.defaults = &defaults;
@@ -128,6 +130,7 @@ int main(int argc, char** argv) {
     environment.platform.http = &http;
     environment.platform.hotKeys = &hotKeys;
     environment.platform.keyboard = &keyboard;
+    environment.platform.processes = &processes;
     environment.dataFolder = dataFolder;
     environment.login = std::move(*login);
 

@@ -3,6 +3,7 @@
 namespace brevalto {
 
 class Apps;
+class ChildProcessRunner;
 class Clock;
 class Defaults;
 class HttpClient;
@@ -26,6 +27,7 @@ struct Platform {
     HttpClient* http = nullptr;
     HotKeys* hotKeys = nullptr;
     Keyboard* keyboard = nullptr;
+    ChildProcessRunner* processes = nullptr;
 };
 
 }  // namespace brevalto

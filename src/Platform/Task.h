@@ -18,6 +18,13 @@
 
 namespace brevalto {
 
+// Thrown by blocking work whose caller asked it to stop (through its std::stop_token); no partial
+// result is returned. Callers treat it as silence, never as a failure to show.
+class TaskCancelled : public std::exception {
+public:
+    const char* what() const noexcept override { return "The operation was cancelled."; }
+};
+
 // A pool of background threads. `shared()` serves general work; features that must serialise
 // their work (the clip store's image encoding) own a pool of one thread.
 class TaskPool {

@@ -83,7 +83,6 @@ DragSourceView::DragSourceView(QWidget* parent) : QWidget(parent) {
     setCursor(Qt::OpenHandCursor);
     setAccessibleName(accessibleLabel);
     setAccessibleDescription(accessibleHelp);
-    setToolTip(accessibleHelp);
 }
 
 DragSourceView::~DragSourceView() = default;
@@ -161,30 +160,34 @@ void DragSourceView::startDrag() {
     drag->setPixmap(stackImage(set, palette().color(QPalette::WindowText)));
     active_ = true;
     if (handle_.began) handle_.began();
-    sessionEnded(runDrag(*drag));
+    // The card may go while the drag runs (the history changed); its end is still reported.
+    const DragHandle handle = handle_;
+    QPointer<DragSourceView> self(this);
+    const Qt::DropAction action = runDrag(*drag);
+    if (self) {
+        active_ = false;
+        start_.reset();
+    }
+    sessionEnded(handle, action, self ? endPoint() : cursorLocation());
 }
 
 Qt::DropAction DragSourceView::runDrag(QDrag& drag) { return drag.exec(Qt::CopyAction); }
 
-QPointF DragSourceView::endPoint() const {
+QPointF DragSourceView::endPoint() const { return cursorLocation(); }
+
+QPointF DragSourceView::cursorLocation() {
     const QScreen* primary = QGuiApplication::primaryScreen();
     const ScreenGeometry geometry =
         primary ? ScreenGeometry::ofPrimaryScreen(QRectF(primary->geometry())) : ScreenGeometry(0);
     return geometry.fromQt(QPointF(QCursor::pos()));
 }
 
-void DragSourceView::sessionEnded(Qt::DropAction action) {
+void DragSourceView::sessionEnded(const DragHandle& handle, Qt::DropAction action, QPointF point) {
     const bool accepted = action != Qt::IgnoreAction;
-    if (handle_.store) handle_.store->setMessage(accepted ? acceptedMessage : cancelledMessage);
-    active_ = false;
-    start_.reset();
-    // The closures may replace the handle (the card updates): keep what this end runs.
-    const auto ended = handle_.ended;
-    const auto dropped = handle_.dropped;
-    const bool escape = handle_.escapeHeld && handle_.escapeHeld();
-    const QPointF point = endPoint();
-    if (ended) ended();
-    if (!escape && dropped) dropped(point, accepted);
+    if (handle.store) handle.store->setMessage(accepted ? acceptedMessage : cancelledMessage);
+    const bool escape = handle.escapeHeld && handle.escapeHeld();
+    if (handle.ended) handle.ended();
+    if (!escape && handle.dropped) handle.dropped(point, accepted);
 }
 
 }  // namespace brevalto

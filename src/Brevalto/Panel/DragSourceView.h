@@ -83,7 +83,11 @@ protected:
 
 private:
     void startDrag();
-    void sessionEnded(Qt::DropAction action);
+    // The mouse location in bottom-left screen points.
+    static QPointF cursorLocation();
+    // Reports the end of a drag: the store's message, then ended, then dropped unless Escape is
+    // held. Touches nothing of the view, which may be gone by then.
+    static void sessionEnded(const DragHandle& handle, Qt::DropAction action, QPointF point);
 
     DragHandle handle_;
     std::optional<QPointF> start_;

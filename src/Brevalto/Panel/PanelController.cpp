@@ -217,7 +217,7 @@ void PanelController::collapsePanel() {
 }
 
 void PanelController::finishParentEditing() {
-    if (screenshots_ && screenshots_->editor()) screenshots_->editor()->finishEditing();
+    if (ScreenshotActions* actions = screenshots(); actions && actions->editor()) actions->editor()->finishEditing();
 }
 
 void PanelController::showWorkspace(Workspace workspace, std::function<void()> onClose) {
@@ -271,6 +271,19 @@ void PanelController::closeWorkspace(bool keepParent) {
         onClose_ = nullptr;
         run();
     }
+}
+
+void PanelController::showTranslationModel(std::shared_ptr<AIActionModel> model) {
+    std::shared_ptr<ScreenshotDocumentSession> kept =
+        workspace_ && workspace_->kind() == Workspace::Kind::editor ? workspace_->session() : parentEditor_;
+    closeWorkspace(kept != nullptr);
+    parentEditor_ = std::move(kept);
+    translation_ = std::move(model);
+    emit translationChanged();
+    onClose_ = nullptr;
+    setPreviewExpandedFlag(true);
+    pinnedOpen_ = true;
+    updatePanelFrame(true);
 }
 
 void PanelController::closeCurrentWorkspace() {

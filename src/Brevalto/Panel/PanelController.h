@@ -93,6 +93,10 @@ public:
     bool captureActive() const { return captureActive_; }
     void setCaptureActive(bool active) { captureActive_ = active; }
 
+    // Shows the model in the preview pane (OCR text or translation), keeping an editor that is
+    // shown or kept underneath.
+    void showTranslationModel(std::shared_ptr<AIActionModel> model);
+
     // The screenshot side (the workflow), held weakly.
     ScreenshotActions* screenshots() const { return screenshots_.data(); }
     void setScreenshots(ScreenshotActions* actions) { screenshots_ = actions; }
