@@ -45,6 +45,8 @@ const QStringList kSymbolNames = {
     QStringLiteral("arrow.up.doc"),
     // The drag image of dragged clips.
     QStringLiteral("doc.text"),
+    // The capture countdown.
+    QStringLiteral("timer"),
 };
 
 class SymbolIconEngine : public QIconEngine {
