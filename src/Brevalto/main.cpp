@@ -7,10 +7,12 @@
 #include "Platform/Linux/CurlHttpClient.h"
 #include "Platform/Linux/QtPasteboard.h"
 #include "Platform/Linux/QtScreens.h"
+#include "Platform/Linux/TesseractTextRecognizer.h"
 #include "Platform/Linux/X11HotKeys.h"
 #include "Platform/Linux/X11Apps.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Symbols.h"
+#include "Platform/Task.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -109,6 +111,7 @@ int main(int argc, char** argv) {
     X11Apps apps;
     QtScreens screens;
     X11ScreenCapture screenCapture;
+    TesseractTextRecognizer textRecognizer;
     CurlHttpClient http;
     X11HotKeys hotKeys;
 
@@ -119,6 +122,7 @@ int main(int argc, char** argv) {
     environment.platform.apps = &apps;
     environment.platform.screens = &screens;
     environment.platform.screenCapture = &screenCapture;
+    environment.platform.textRecognizer = &textRecognizer;
     environment.platform.http = &http;
     environment.platform.hotKeys = &hotKeys;
     environment.dataFolder = dataFolder;
@@ -138,5 +142,8 @@ int main(int argc, char** argv) {
         });
         status = QApplication::exec();
     }
+    // Work that the app's objects cancelled as they closed (a recognition) may still be ending on
+    // the shared pool: it ends before the platform services it uses go.
+    TaskPool::shared().waitForDone();
     return status;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 
 #include <cstdint>
@@ -20,15 +21,21 @@ struct AppIdentity {
 };
 
 // The running applications: which one is frontmost, and bringing one back to the front.
-class Apps {
+// `frontmostChanged` is emitted when the desktop reports another active window.
+class Apps : public QObject {
+    Q_OBJECT
 public:
-    virtual ~Apps() = default;
+    using QObject::QObject;
+    ~Apps() override = default;
 
     // The application owning the active window (_NET_ACTIVE_WINDOW), or none.
     virtual std::optional<AppIdentity> frontmost() const = 0;
     // Brings the application's window to the front and gives it the keyboard. False when the
     // window is gone or the window manager refused.
     virtual bool activate(const AppIdentity& app) = 0;
+
+signals:
+    void frontmostChanged();
 };
 
 }  // namespace brevalto

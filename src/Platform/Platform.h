@@ -10,6 +10,7 @@ class HotKeys;
 class Pasteboard;
 class ScreenCapture;
 class Screens;
+class TextRecognizer;
 
 // The platform services that main builds once and hands to the app's objects at construction.
 // Nothing reaches these through a global: a class takes what it needs in its constructor.
@@ -20,6 +21,7 @@ struct Platform {
     Apps* apps = nullptr;
     Screens* screens = nullptr;
     ScreenCapture* screenCapture = nullptr;
+    TextRecognizer* textRecognizer = nullptr;
     HttpClient* http = nullptr;
     HotKeys* hotKeys = nullptr;
 };

@@ -62,6 +62,9 @@ public:
     virtual void prepareOverlayWindow(QWindow* window) = 0;
     // Shows an ordinary window of ours in the taskbar and pager, or keeps it out of them.
     virtual void setShownInTaskbar(QWindow* window, bool shown) = 0;
+    // Whether a shown window of ours is on screen as far as the display server knows (a window
+    // manager that was starting while it was shown may have left it unmapped).
+    virtual bool isViewable(QWindow* window) const = 0;
 
 signals:
     // Screens appeared, disappeared, moved or changed size or scale.
@@ -69,6 +72,9 @@ signals:
     // The system is about to sleep / has woken up.
     void willSleep();
     void didWake();
+    // A window manager started, quit or was replaced. One that starts after our windows were
+    // shown may not have taken them in: shown windows are shown again.
+    void windowManagerChanged();
 };
 
 }  // namespace brevalto

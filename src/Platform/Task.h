@@ -2,7 +2,6 @@
 
 #include <QMetaObject>
 #include <QObject>
-#include <QPointer>
 #include <QThread>
 #include <QThreadPool>
 
@@ -10,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <type_traits>
@@ -119,6 +119,45 @@ private:
 
 namespace Task {
 
+namespace detail {
+
+// Where finished work is delivered. The receiver's own thread clears it when the receiver is
+// destroyed; a worker posts only while holding the lock and seeing it set, so the receiver is
+// alive when its queue takes the call, and Qt drops the call if the receiver goes before it runs.
+class Delivery {
+public:
+    explicit Delivery(QObject* receiver) : receiver_(receiver) {}
+
+    // Watches the receiver; call once, on any thread, before the work starts.
+    static void watch(const std::shared_ptr<Delivery>& delivery) {
+        std::weak_ptr<Delivery> weak = delivery;
+        delivery->watch_ = QObject::connect(delivery->receiver_, &QObject::destroyed, [weak] {
+            if (const auto self = weak.lock()) {
+                std::lock_guard lock(self->mutex_);
+                self->receiver_ = nullptr;
+            }
+        });
+    }
+
+    // Queues fn on the receiver's thread unless the receiver is gone; then stops watching.
+    template <class Fn>
+    void post(Fn fn) {
+        {
+            std::lock_guard lock(mutex_);
+            if (receiver_) QMetaObject::invokeMethod(receiver_, std::move(fn), Qt::QueuedConnection);
+        }
+        QObject::disconnect(watch_);
+    }
+    void drop() { QObject::disconnect(watch_); }
+
+private:
+    std::mutex mutex_;
+    QObject* receiver_;
+    QMetaObject::Connection watch_;
+};
+
+}  // namespace detail
+
 // Runs fn on the receiver's thread (the GUI thread for widgets and models) soon, unless the
 // receiver is destroyed first.
 inline void post(QObject* receiver, std::function<void()> fn) {
@@ -131,9 +170,13 @@ template <class Work, class Done>
 TaskHandle run(TaskExecutor& pool, QObject* receiver, Work work, Done done) {
     using R = std::invoke_result_t<Work, std::stop_token>;
     auto source = std::make_shared<std::stop_source>();
-    QPointer<QObject> target(receiver);
-    pool.start([source, target, work = std::move(work), done = std::move(done)]() mutable {
-        if (source->stop_requested()) return;
+    auto delivery = std::make_shared<detail::Delivery>(receiver);
+    detail::Delivery::watch(delivery);
+    pool.start([source, delivery, work = std::move(work), done = std::move(done)]() mutable {
+        if (source->stop_requested()) {
+            delivery->drop();
+            return;
+        }
         std::optional<TaskResult<R>> result;
         try {
             if constexpr (std::is_void_v<R>) {
@@ -145,11 +188,9 @@ TaskHandle run(TaskExecutor& pool, QObject* receiver, Work work, Done done) {
         } catch (...) {
             result.emplace(std::current_exception());
         }
-        if (!target) return;
-        auto deliver = [source, done = std::move(done), result = std::make_shared<TaskResult<R>>(std::move(*result))]() mutable {
+        delivery->post([source, done = std::move(done), result = std::make_shared<TaskResult<R>>(std::move(*result))]() mutable {
             if (!source->stop_requested()) done(*result);
-        };
-        QMetaObject::invokeMethod(target.data(), std::move(deliver), Qt::QueuedConnection);
+        });
     });
     return TaskHandle(std::move(source));
 }

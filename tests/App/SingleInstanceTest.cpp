@@ -1,4 +1,3 @@
-#include "App/LaunchAtLogin.h"
 #include "App/SingleInstance.h"
 #include "Platform/AtomicFile.h"
 #include "QtWait.h"
@@ -138,47 +137,6 @@ TEST(SingleInstance, SendingWithNobodyListeningFailsWithAReason) {
     SingleInstance nobody(socketIn(dir));
     EXPECT_FALSE(nobody.send({"brevalto://history"}, 200));
     EXPECT_FALSE(nobody.errorString().isEmpty());
-}
-
-TEST(LaunchAtLogin, WritesAndRemovesTheAutostartEntry) {
-    TestFolder dir;
-    LaunchAtLogin login(dir / "autostart", "/opt/Brevalto Apps/brevalto");
-    EXPECT_FALSE(login.isEnabled());
-    login.setEnabled(true);
-    EXPECT_TRUE(login.isEnabled());
-    const auto entry = AtomicFile::read(login.entryPath(), 4096);
-    EXPECT_NE(entry.find("[Desktop Entry]\n"), std::string::npos);
-    EXPECT_NE(entry.find("Exec=\"/opt/Brevalto Apps/brevalto\"\n"), std::string::npos);
-    login.setEnabled(false);
-    EXPECT_FALSE(login.isEnabled());
-    login.setEnabled(false);  // removing twice is fine
-}
-
-TEST(LaunchAtLogin, AnEntrySwitchedOffByTheDesktopIsNotEnabled) {
-    const struct {
-        const char* name;
-        const char* entry;
-        bool enabled;
-    } cases[] = {
-        {"plain", "[Desktop Entry]\nType=Application\nExec=brevalto\n", true},
-        {"hidden", "[Desktop Entry]\nExec=brevalto\nHidden=true\n", false},
-        {"hidden with blanks and CRLF", "[Desktop Entry]\r\nHidden = true\r\n", false},
-        {"gnome switch off", "[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n", false},
-        {"gnome switch on", "[Desktop Entry]\nX-GNOME-Autostart-enabled=true\nHidden=false\n", true},
-        {"other group only", "[Desktop Entry]\nExec=brevalto\n[Desktop Action x]\nHidden=true\n", true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TestFolder dir;
-        LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
-        AtomicFile::write(login.entryPath(), std::string_view(c.entry), {.refuseSymlinks = false, .createFolder = true});
-        EXPECT_EQ(login.isEnabled(), c.enabled);
-        if (!c.enabled) {
-            // Turning it on writes our own entry again.
-            login.setEnabled(true);
-            EXPECT_TRUE(login.isEnabled());
-        }
-    }
 }
 
 }  // namespace

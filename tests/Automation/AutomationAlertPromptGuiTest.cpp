@@ -62,7 +62,10 @@ TEST(AutomationAlertPrompt, ShowsTheTextsAndButtonsAboveTheGivenWindow) {
     whenPromptShows([&](QMessageBox& box) {
         inspected = true;
         EXPECT_EQ(box.text(), QStringLiteral("Allow this automation request?"));
-        EXPECT_EQ(box.informativeText(), AutomationAlertPrompt::informativeText(request));
+        EXPECT_EQ(box.informativeText(),
+                  QStringLiteral("Action: capture\nMode: window\nDelay: 0 s\nAfter success: copy\n\nIt may capture "
+                                 "the screen, read the clipboard, or copy/save images. It does not upload, send to "
+                                 "AI, run shell commands or delete data."));
         ASSERT_TRUE(box.windowHandle());
         EXPECT_EQ(box.windowHandle()->transientParent(), panel.windowHandle());
         EXPECT_TRUE(box.windowFlags().testFlag(Qt::WindowStaysOnTopHint));

@@ -150,8 +150,7 @@ TEST(GlobalShortcuts, OnlyOurOwnHotKeysFireAndOnlyFromTheEventLoopWhileTheShortc
     FakeHotKeys hotKeys;
     std::vector<ShortcutAction> fired;
     {
-        GlobalShortcuts shortcuts(defaults, hotKeys);
-        shortcuts.onAction = [&](ShortcutAction a) { fired.push_back(a); };
+        GlobalShortcuts shortcuts(defaults, hotKeys, [&](ShortcutAction a) { fired.push_back(a); });
         shortcuts.installHotKeyHandler();
         for (const auto& [id, handled] : {std::pair{HotKeyID{GlobalShortcuts::kSignature, 1}, true},
                                           {{GlobalShortcuts::kSignature, 11}, true},
@@ -173,9 +172,8 @@ TEST(GlobalShortcuts, OnlyOurOwnHotKeysFireAndOnlyFromTheEventLoopWhileTheShortc
 TEST(GlobalShortcuts, FiringCallsTheHandlerOnlyForKnownIndexes) {
     Defaults defaults;
     FakeHotKeys hotKeys;
-    GlobalShortcuts shortcuts(defaults, hotKeys);
     std::vector<ShortcutAction> fired;
-    shortcuts.onAction = [&](ShortcutAction a) { fired.push_back(a); };
+    GlobalShortcuts shortcuts(defaults, hotKeys, [&](ShortcutAction a) { fired.push_back(a); });
     shortcuts.fire(-1);
     shortcuts.fire(0);
     shortcuts.fire(10);

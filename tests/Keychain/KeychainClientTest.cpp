@@ -1,4 +1,4 @@
-#include "App/KeychainClient.h"
+#include "KeychainItems/KeychainClient.h"
 #include "KeychainItems/KeychainService.h"
 #include "MemoryKeychainStore.h"
 #include "ServiceProcess.h"

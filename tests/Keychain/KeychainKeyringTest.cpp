@@ -2,7 +2,7 @@
 // GLib first: its headers use the word that Qt defines as a macro ("signals").
 #include <libsecret/secret.h>
 
-#include "App/KeychainClient.h"
+#include "KeychainItems/KeychainClient.h"
 #include "KeychainItems/KeychainItems.h"
 #include "KeychainItems/KeychainService.h"
 #include "KeychainItems/SecretServiceStore.h"

@@ -52,6 +52,10 @@ TEST(PanelFrame, FollowsTheFrameRule) {
         // The visible frame's bottom (a dock) caps the height 12 points above it.
         {"dock caps list", plain(1440, 400, 100), true, true, false, {350, 112, 740, 280}},
         {"dock caps workspace", plain(1440, 900, 300), true, false, true, {170, 312, 1100, 580}},
+        // A desktop panel reserving the top 32 points: hangs from the visible frame's top.
+        {"top bar collapsed", plain(1440, 900, 0, 868), false, false, false, {601, 828, 238, 32}},
+        {"top bar expanded", plain(1440, 900, 0, 868), true, false, false, {350, 532, 740, 328}},
+        {"top bar and dock cap", plain(1440, 400, 100, 268), true, true, false, {350, 112, 740, 248}},
         {"little room", plain(1440, 30), false, false, false, {601, 12, 238, 10}},
         {"no room at all", plain(1440, 15), false, false, false, {601, 6, 238, 1}},
         {"zero-sized screen", plain(0, 0), true, true, true, {-0.5, -9, 1, 1}},

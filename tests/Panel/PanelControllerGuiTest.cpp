@@ -98,6 +98,47 @@ TEST_F(PanelControllerTest, StartsCollapsedOnScreenAtTheTopCentre) {
     EXPECT_TRUE(controller->panel()->masked());
 }
 
+TEST_F(PanelControllerTest, ActivationsReportedByTheDesktopUpdateTheTargetWithoutPolling) {
+    const int asked = apps.frontmostCalls;
+    waitUntil([] { return false; }, 600);
+    EXPECT_EQ(apps.frontmostCalls, asked) << "nobody asks while nothing changes";
+    apps.setFrontmost(QStringLiteral("Gedit"), 300);
+    EXPECT_EQ(controller->target(), app("Gedit", 300));
+    apps.setFrontmost(QStringLiteral("Brevalto"), QCoreApplication::applicationPid());
+    EXPECT_EQ(controller->target(), app("Gedit", 300));
+}
+
+TEST_F(PanelControllerTest, APanelLeftUnmappedByAStartingWindowManagerIsShownAgainInItsState) {
+    controller->expandPanel(true);
+    const QRect expanded = controller->panel()->geometry();
+    const int prepared = screens.preparedWindows();
+
+    // Taken in: nothing is shown again.
+    emit screens.windowManagerChanged();
+    waitUntil([] { return false; }, 600);
+    EXPECT_EQ(screens.preparedWindows(), prepared);
+
+    // Left unmapped: shown again, dressed, still expanded and in place; a few times at most.
+    screens.unmapped = true;
+    emit screens.windowManagerChanged();
+    ASSERT_TRUE(waitUntil([&] { return screens.preparedWindows() == prepared + 2; }, 2000));
+    EXPECT_TRUE(controller->expanded());
+    EXPECT_TRUE(controller->panel()->isVisible());
+    EXPECT_EQ(controller->panel()->geometry(), expanded);
+    EXPECT_TRUE(waitUntil([&] { return screens.preparedWindows() == prepared + PanelController::kMappingAttempts; },
+                          300 * PanelController::kMappingAttempts));
+    waitUntil([] { return false; }, 400);
+    EXPECT_EQ(screens.preparedWindows(), prepared + PanelController::kMappingAttempts);
+
+    // Off screen around a capture it stays off screen.
+    screens.unmapped = false;
+    controller->setCaptureActive(true);
+    controller->orderOut();
+    emit screens.windowManagerChanged();
+    waitUntil([] { return false; }, 400);
+    EXPECT_FALSE(controller->panel()->isVisible());
+}
+
 TEST_F(PanelControllerTest, HoverOpensUnpinnedAndTheMarginKeepsItOpen) {
     QSignalSpy shown(controller.get(), &PanelController::brevaltoShown);
     QSignalSpy hidden(controller.get(), &PanelController::brevaltoHidden);

@@ -229,6 +229,92 @@ TEST_F(QtPasteboardX11Test, ConcealedWritesCarryThePasswordHint) {
     item.setData(PasteboardType::concealed, QByteArray());
     ASSERT_TRUE(board.write(item));
     EXPECT_EQ(Xclip::paste(QStringLiteral("x-kde-passwordManagerHint")), std::optional<QByteArray>("secret"));
+
+    // Our own content is read as another owner's is: an empty value counts as none.
+    PasteboardItem empty;
+    empty.setString(PasteboardType::string, QString());
+    ASSERT_TRUE(board.write(empty));
+    EXPECT_EQ(reads.data(board, PasteboardType::string).status, PasteboardData::Status::absent);
+}
+
+}  // namespace
+}  // namespace brevalto
+
+namespace brevalto {
+namespace {
+
+using Answer = FakePasteboardOwner::Answer;
+using Target = FakePasteboardOwner::Target;
+
+TEST_F(QtPasteboardX11Test, EachTargetOfATypeIsTriedUntilOneGivesData) {
+    const std::string big(600 * 1024, 'b');
+    struct Case {
+        const char* what;
+        QString type;
+        std::vector<Target> targets;
+        PasteboardData::Status status;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"empty answer first, as a Qt owner gives", PasteboardType::string,
+         {{"text/plain;charset=utf-8", "", Answer::empty}, {"UTF8_STRING", "from a Qt program"}},
+         PasteboardData::Status::ok, "from a Qt program"},
+        {"refusal first", PasteboardType::string,
+         {{"text/plain;charset=utf-8", "x", Answer::refuse}, {"UTF8_STRING", "second target"}},
+         PasteboardData::Status::ok, "second target"},
+        {"no answer first", PasteboardType::string,
+         {{"text/plain;charset=utf-8", "x", Answer::silent}, {"UTF8_STRING", "after a time-out"}},
+         PasteboardData::Status::ok, "after a time-out"},
+        {"wrong format first", PasteboardType::string,
+         {{"text/plain;charset=utf-8", "abcdefgh", Answer::wrongFormat}, {"text/plain", "plain"}},
+         PasteboardData::Status::ok, "plain"},
+        {"Latin-1 only", PasteboardType::string, {{"STRING", "caf\xe9"}}, PasteboardData::Status::ok,
+         QStringLiteral("café").toUtf8()},
+        {"every target empty", PasteboardType::string,
+         {{"UTF8_STRING", "", Answer::empty}, {"STRING", "", Answer::empty}}, PasteboardData::Status::absent, {}},
+        {"every target silent", PasteboardType::string,
+         {{"UTF8_STRING", "x", Answer::silent}, {"STRING", "x", Answer::silent}}, PasteboardData::Status::failed, {}},
+        {"incremental transfer", PasteboardType::png,
+         {{"image/png", big, Answer::incremental}}, PasteboardData::Status::ok, QByteArray::fromStdString(big)},
+        {"owner quits in the middle", PasteboardType::string,
+         {{"UTF8_STRING", big, Answer::quitMidTransfer}}, PasteboardData::Status::failed, {}},
+        {"file list from a GTK file manager", PasteboardType::fileURL,
+         {{"x-special/gnome-copied-files", "copy\nfile:///tmp/a.txt\nfile:///tmp/b%20c.png"}},
+         PasteboardData::Status::ok, "file:///tmp/a.txt\r\nfile:///tmp/b%20c.png\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = board.changeCount();
+        FakePasteboardOwner owner(c.targets);
+        ASSERT_TRUE(owner.owns());
+        ASSERT_TRUE(waitForChange(before));
+        auto types = reads.types(board);
+        ASSERT_TRUE(types);
+        EXPECT_TRUE(types->contains(c.type));
+        QElapsedTimer clock;
+        clock.start();
+        const PasteboardData data = reads.data(board, c.type, 1 << 20);
+        EXPECT_EQ(data.status, c.status);
+        EXPECT_TRUE(data.bytes == c.bytes) << data.bytes.left(80).toStdString();
+        // One time-out per target at most, well inside the whole transfer's bound.
+        EXPECT_LT(clock.elapsed(), 400 * static_cast<qint64>(c.targets.size()) + 1500);
+    }
+}
+
+TEST_F(QtPasteboardX11Test, AReadOfAnOwnerThatWentAwayEndsAtOnceAndTheNextCopyIsRead) {
+    const auto before = board.changeCount();
+    {
+        FakePasteboardOwner owner({{"UTF8_STRING", std::string(300 * 1024, 'q'), Answer::quitMidTransfer}});
+        ASSERT_TRUE(waitForChange(before));
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(reads.data(board, PasteboardType::string).status, PasteboardData::Status::failed);
+        EXPECT_LT(clock.elapsed(), 1000);
+    }
+    const auto after = board.changeCount();
+    ASSERT_TRUE(Xclip::copyFile(writeFile(folder, "next.txt", "next")));
+    ASSERT_TRUE(waitForChange(after));
+    EXPECT_EQ(reads.data(board, PasteboardType::string).bytes, QByteArray("next"));
 }
 
 }  // namespace

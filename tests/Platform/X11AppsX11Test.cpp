@@ -3,6 +3,8 @@
 #include "FakeAppsWindow.h"
 #include "QtWait.h"
 
+#include <QSignalSpy>
+
 #include <gtest/gtest.h>
 
 namespace brevalto {
@@ -24,6 +26,16 @@ TEST(X11AppsX11Test, FrontmostFollowsActivation) {
     EXPECT_EQ(apps.frontmost()->bundleIdentifier, QStringLiteral("Gedit"));
     EXPECT_TRUE(apps.activate(AppIdentity{QStringLiteral("XTerm"), {}, 0, 0}));
     EXPECT_EQ(apps.frontmost()->window, terminal.window());
+
+    // Each activation is announced by the root window's property change, as it happens.
+    QSignalSpy changed(&apps, &Apps::frontmostChanged);
+    ASSERT_TRUE(apps.activate(AppIdentity{QStringLiteral("Gedit"), {}, 0, editor.window()}));
+    EXPECT_TRUE(waitUntil([&] { return changed.count() >= 1; }, 2000));
+    const int seen = changed.count();
+    waitUntil([] { return false; }, 300);
+    EXPECT_EQ(changed.count(), seen) << "no announcement while nothing changes";
+    ASSERT_TRUE(apps.activate(AppIdentity{QStringLiteral("XTerm"), {}, 0, terminal.window()}));
+    EXPECT_TRUE(waitUntil([&] { return changed.count() > seen; }, 2000));
 
     // A window id now used by another app does not activate that app.
     EXPECT_FALSE(apps.activate(AppIdentity{QStringLiteral("Inkscape"), {}, 0, editor.window()}));

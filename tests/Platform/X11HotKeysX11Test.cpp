@@ -39,10 +39,7 @@ void setLock(std::uint16_t mask, bool on) {
 
 // The app's shortcuts over the real hot keys.
 struct App {
-    App() {
-        shortcuts.onAction = [this](ShortcutAction action) { fired.push_back(action); };
-        shortcuts.installHotKeyHandler();
-    }
+    App() { shortcuts.installHotKeyHandler(); }
     // Presses keys and returns every action fired within a moment after the expected number.
     std::vector<ShortcutAction> pressed(const char* keys, std::size_t expected = 1) {
         fired.clear();
@@ -53,8 +50,8 @@ struct App {
     }
     Defaults defaults;
     X11HotKeys hotKeys;
-    GlobalShortcuts shortcuts{defaults, hotKeys};
     std::vector<ShortcutAction> fired;
+    GlobalShortcuts shortcuts{defaults, hotKeys, [this](ShortcutAction action) { fired.push_back(action); }};
 };
 const std::vector<ShortcutAction> kNone, kClipboard{ShortcutAction::openClipboard}, kRegion{ShortcutAction::region},
     kWindow{ShortcutAction::window};

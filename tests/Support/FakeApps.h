@@ -19,16 +19,18 @@ public:
         activated.push_back(app);
         if (refuseActivation) return false;
         front = app;
+        emit frontmostChanged();
         return true;
     }
 
-    // Makes an app with that WM_CLASS class frontmost (none with an empty name).
+    // Makes an app with that WM_CLASS class frontmost (none with an empty name), and says so as
+    // the desktop does.
     void setFrontmost(const QString& bundleIdentifier, std::int64_t processId = 0) {
-        if (bundleIdentifier.isEmpty()) {
+        if (bundleIdentifier.isEmpty())
             front.reset();
-            return;
-        }
-        front = AppIdentity{bundleIdentifier, bundleIdentifier, processId, 0};
+        else
+            front = AppIdentity{bundleIdentifier, bundleIdentifier, processId, 0};
+        emit frontmostChanged();
     }
 
     std::optional<AppIdentity> front;

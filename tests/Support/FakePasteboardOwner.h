@@ -10,6 +10,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <cstdlib>
@@ -22,14 +23,26 @@
 namespace brevalto {
 
 // Another X client that owns the CLIPBOARD selection, for tests that need more than xclip can
-// do: several targets at once, an owner that never answers, or one that answers garbage. It has
+// do: several targets at once, and owners that answer badly (never, with nothing, in the wrong
+// format, or going away in the middle of a transfer) target by target or altogether. It has
 // its own X connection and serves requests on its own thread until it is destroyed or loses the
 // selection.
 class FakePasteboardOwner {
 public:
+    // How the owner answers a request for one target.
+    enum class Answer {
+        value,            // the bytes, in one property of format 8
+        empty,            // a property of the target's type that holds nothing
+        refuse,           // no property: the owner does not have it
+        silent,           // never answers
+        wrongFormat,      // the bytes as a list of 32-bit numbers
+        incremental,      // the bytes in parts of 64 KiB (INCR)
+        quitMidTransfer,  // announces parts, sends the first, then goes away
+    };
     struct Target {
         std::string name;
         std::string bytes;
+        Answer answer = Answer::value;
     };
     enum class Behaviour {
         answer,          // serves its targets
@@ -79,17 +92,55 @@ private:
 
     void serve() {
         pollfd descriptor{xcb_get_file_descriptor(connection_), POLLIN, 0};
-        while (!stop_) {
+        while (!stop_ && !gone_) {
             while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-                if ((event->response_type & 0x7f) == XCB_SELECTION_REQUEST) {
+                const auto type = event->response_type & 0x7f;
+                if (type == XCB_SELECTION_REQUEST) {
                     ++requests_;
                     answer(*reinterpret_cast<xcb_selection_request_event_t*>(event));
+                } else if (type == XCB_PROPERTY_NOTIFY) {
+                    continueTransfer(*reinterpret_cast<xcb_property_notify_event_t*>(event));
                 }
                 std::free(event);
             }
             if (xcb_connection_has_error(connection_)) return;
             ::poll(&descriptor, 1, 10);
         }
+    }
+
+    // An incremental transfer in progress: the requestor deletes the property to ask for the next part.
+    struct Transfer {
+        xcb_window_t requestor = 0;
+        xcb_atom_t property = 0;
+        xcb_atom_t type = 0;
+        std::string bytes;
+        std::size_t sent = 0;
+        bool quit = false;
+        bool done = false;
+    };
+
+    void continueTransfer(const xcb_property_notify_event_t& notify) {
+        if (notify.state != XCB_PROPERTY_DELETE || transfer_.done || notify.window != transfer_.requestor ||
+            notify.atom != transfer_.property)
+            return;
+        if (transfer_.quit && transfer_.sent > 0) {
+            // Goes away in the middle, as a program that quits does.
+            xcb_destroy_window(connection_, window_);
+            xcb_flush(connection_);
+            gone_ = true;
+            return;
+        }
+        constexpr std::size_t part = 64 * 1024;
+        const std::size_t size = std::min(part, transfer_.bytes.size() - transfer_.sent);
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, transfer_.requestor, transfer_.property, transfer_.type,
+                            8, static_cast<std::uint32_t>(size), transfer_.bytes.data() + transfer_.sent);
+        transfer_.sent += size;
+        if (size == 0) {
+            transfer_.done = true;
+            const std::uint32_t none = XCB_EVENT_MASK_NO_EVENT;
+            xcb_change_window_attributes(connection_, transfer_.requestor, XCB_CW_EVENT_MASK, &none);
+        }
+        xcb_flush(connection_);
     }
 
     void answer(const xcb_selection_request_event_t& request) {
@@ -111,9 +162,37 @@ private:
         } else {
             for (std::size_t i = 0; i < targets_.size(); ++i) {
                 if (atoms_[i] != request.target) continue;
-                xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request.requestor, property, request.target, 8,
-                                    static_cast<std::uint32_t>(targets_[i].bytes.size()), targets_[i].bytes.data());
-                served = true;
+                const Target& target = targets_[i];
+                switch (target.answer) {
+                case Answer::silent:
+                    return;
+                case Answer::refuse:
+                    break;
+                case Answer::value:
+                case Answer::empty:
+                    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request.requestor, property, request.target,
+                                        8, target.answer == Answer::empty ? 0u : static_cast<std::uint32_t>(target.bytes.size()),
+                                        target.bytes.data());
+                    served = true;
+                    break;
+                case Answer::wrongFormat:
+                    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request.requestor, property, XCB_ATOM_INTEGER,
+                                        32, static_cast<std::uint32_t>(target.bytes.size() / 4), target.bytes.data());
+                    served = true;
+                    break;
+                case Answer::incremental:
+                case Answer::quitMidTransfer: {
+                    transfer_ = Transfer{request.requestor, property, request.target, target.bytes, 0,
+                                         target.answer == Answer::quitMidTransfer, false};
+                    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+                    xcb_change_window_attributes(connection_, request.requestor, XCB_CW_EVENT_MASK, &mask);
+                    const auto size = static_cast<std::uint32_t>(target.bytes.size());
+                    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request.requestor, property, atom("INCR"), 32,
+                                        1, &size);
+                    served = true;
+                    break;
+                }
+                }
                 break;
             }
         }
@@ -137,6 +216,8 @@ private:
     xcb_atom_t targetsAtom_ = 0;
     std::vector<xcb_atom_t> atoms_;
     bool owns_ = false;
+    Transfer transfer_;
+    std::atomic<bool> gone_{false};
     std::atomic<bool> stop_{false};
     std::atomic<int> requests_{0};
     std::thread thread_;

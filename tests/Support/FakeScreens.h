@@ -56,6 +56,9 @@ public:
     bool hasCompositor() const override { return compositor_; }
     void prepareOverlayWindow(QWindow*) override { ++prepared_; }
     void setShownInTaskbar(QWindow*, bool shown) override { shownInTaskbar_ = shown; }
+    // Windows are viewable when shown, unless a test says the window manager left them unmapped.
+    bool isViewable(QWindow* window) const override { return window && window->isVisible() && !unmapped; }
+    bool unmapped = false;
     std::optional<bool> shownInTaskbar() const { return shownInTaskbar_; }
 
 private:

@@ -2,7 +2,6 @@
 
 #include "App/GeneralSettingsPage.h"
 #include "App/SettingsWindow.h"
-#include "Automation/AutomationAlertPrompt.h"
 #include "Automation/AutomationFailure.h"
 #include "Automation/GlobalShortcutSettings.h"
 #include "Capture/ScreenshotCommand.h"
@@ -22,72 +21,36 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMetaObject>
+#include <QPointer>
 #include <QTimer>
 #include <QWindow>
 
 namespace brevalto {
 
-namespace {
-
-// Sends an edit command to the widget that has the keyboard (a text field, mostly).
-void sendToFocus(const char* slot) {
-    if (QWidget* focus = QApplication::focusWidget()) QMetaObject::invokeMethod(focus, slot);
-}
-
-}  // namespace
-
 AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
-    : QObject(parent),
-      env_(std::move(environment)),
-      shortcuts_(std::make_unique<GlobalShortcuts>(*env_.platform.defaults, *env_.platform.hotKeys)) {}
-
-AppDelegate::~AppDelegate() {
-    // The panel and the workflow refer to the store and the monitor: take them down first.
-    preferences_.reset();
-    screenshots_.reset();
-    controller_.reset();
-    monitor_.reset();
+    : QObject(parent), env_(std::move(environment)) {
+    QPointer<AppDelegate> self(this);
+    shortcuts_ = std::make_unique<GlobalShortcuts>(*env_.platform.defaults, *env_.platform.hotKeys,
+                                                   [self](ShortcutAction action) {
+                                                       if (self) self->handleShortcut(action);
+                                                   });
 }
+
+// Members go in reverse order: the settings window, then the long-lived objects, then the keys.
+AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
-    Defaults& defaults = *env_.platform.defaults;
-
-    // 1. The main menu.
     buildMainMenu();
-    // 2. Registered defaults.
-    defaults.registerDefaults({{"hoverOpen", true}, {"hotKeyCode", 49}});
-    // 3. The history.
-    store_ = std::make_unique<ClipStore>(env_.dataFolder, *env_.platform.clock);
-    // 4. The clipboard monitor; what is on the clipboard now is never recorded.
-    monitor_ = std::make_unique<ClipboardMonitor>(*store_, *env_.platform.pasteboard, *env_.platform.apps, defaults);
-    // 5. The notch panel.
-    controller_ = std::make_unique<PanelController>(*store_, *monitor_, *env_.platform.screens, *env_.platform.apps, defaults);
-    if (NotchPanel* panel = controller_->panel()) panel->addActions({settingsAction_, quitAction_});
-    // 6. The screenshot workflow, which the panel holds weakly.
-    screenshots_ = std::make_unique<ScreenshotWorkflow>(*store_, *monitor_, *controller_, defaults);
-    controller_->setScreenshots(screenshots_.get());
-    // 7. Uploads, with their history beside the clip history.
-    uploads_ = std::make_unique<S3UploadController>(env_.platform.pasteboard, defaults,
-                                                    S3UploadController::defaultKeychainService(),
-                                                    store_->root() / "uploads.json");
-    screenshots_->uploads = uploads_.get();
-    // 8. Automation requests; their confirmation shows above the panel.
-    dispatcher_ = std::make_unique<AutomationDispatcher>(
-        env_.prompt ? std::move(env_.prompt) : std::make_unique<AutomationAlertPrompt>(controller_->panel()));
-    screenshots_->setDispatcher(dispatcher_.get());
+    env_.platform.defaults->registerDefaults({{"hoverOpen", true}, {"hotKeyCode", 49}});
     QPointer<AppDelegate> self(this);
-    dispatcher_->setOnRequest([self](const AutomationRequest& request) {
+    services_ = std::make_unique<AppServices>(env_, [self](const AutomationRequest& request) {
         if (!self) throw AutomationFailure(AutomationFailure::Kind::notReady);
         self->handleAutomation(request);
     });
-    // 9. Global hot keys.
-    shortcuts_->onAction = [self](ShortcutAction action) {
-        if (self) self->handleShortcut(action);
-    };
+    if (NotchPanel* panel = services_->controller().panel()) panel->addActions({settingsAction_, quitAction_});
     shortcuts_->installHotKeyHandler();
-    // 10-11. Retention now and every minute.
+    // Retention now and every minute.
     applyRetention();
     retentionTimer_ = new QTimer(this);
     retentionTimer_->setInterval(static_cast<int>(kRetentionInterval * 1000));
@@ -95,7 +58,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (self) self->applyRetention();
     });
     retentionTimer_->start();
-    // 12. Stale scrolling-capture folders; whatever goes wrong here is left for next time. It
+    // Stale scrolling-capture folders; whatever goes wrong here is left for next time. It
     // starts right after the first frame and deletes on a worker thread, so that neither
     // start-up nor the panel waits on the disk (a left-over capture may hold many strips).
     QTimer::singleShot(0, this, [self] {
@@ -111,10 +74,12 @@ void AppDelegate::applicationDidFinishLaunching() {
             self.data(), [root, now](std::stop_token) { return ScrollStitcher::removeStaleStaging(root, now); },
             [](TaskResult<int>&) {});
     });
-    // 13. Start watching the clipboard.
-    monitor_->start();
+    // Start watching the clipboard.
+    services_->monitor().start();
 }
 
+// Linux desktops mostly have no global menu bar: the main menu's actions are keys of every window
+// of ours (the panel, the settings window), and text fields bring the Edit keys themselves.
 void AppDelegate::buildMainMenu() {
     appMenu_ = new QMenu(QStringLiteral("Brevalto"));
     appMenu_->setParent(nullptr);
@@ -128,36 +93,12 @@ void AppDelegate::buildMainMenu() {
     quitAction_->setShortcutContext(Qt::ApplicationShortcut);
     quitAction_->setObjectName(QStringLiteral("menu-quit"));
 
-    // Text fields bring these keys themselves; the menu names them and sends them to the
-    // focused widget.
-    editMenu_ = new QMenu(QStringLiteral("Edit"));
-    struct EditItem {
-        const char* title;
-        QKeySequence::StandardKey key;
-        const char* slot;
-    };
-    static constexpr EditItem items[] = {
-        {"Undo", QKeySequence::Undo, "undo"},         {"Redo", QKeySequence::Redo, "redo"},
-        {"Cut", QKeySequence::Cut, "cut"},            {"Copy", QKeySequence::Copy, "copy"},
-        {"Paste", QKeySequence::Paste, "paste"},      {"Select All", QKeySequence::SelectAll, "selectAll"},
-    };
-    for (const auto& item : items) {
-        QAction* action = editMenu_->addAction(QString::fromUtf8(item.title));
-        action->setShortcut(QKeySequence(item.key));
-        action->setShortcutContext(Qt::WidgetShortcut);  // the field's own key handling wins
-        const char* slot = item.slot;
-        connect(action, &QAction::triggered, this, [slot] { sendToFocus(slot); });
-    }
     connect(this, &QObject::destroyed, appMenu_, &QObject::deleteLater);
-    connect(this, &QObject::destroyed, editMenu_, &QObject::deleteLater);
 }
 
 void AppDelegate::buildSettingsWindow() {
     preferences_ = std::make_unique<SettingsWindow>();
-    auto* bar = new QMenuBar(preferences_.get());
-    bar->addMenu(appMenu_);
-    bar->addMenu(editMenu_);
-    preferences_->setMenuBar(bar);
+    // No menu bar: the main menu's keys work in this window as in the panel.
     preferences_->addActions({settingsAction_, quitAction_});
 
     auto* general = new GeneralSettingsPage(*env_.platform.defaults, env_.login,
@@ -167,11 +108,11 @@ void AppDelegate::buildSettingsWindow() {
     const struct {
         const char* name;
         const char* symbol;
-    } later[] = {{"Screenshots", "camera.viewfinder"},
-                 {"AI", "sparkles"},
-                 {"Upload", "icloud.and.arrow.up"},
-                 {"Cloudflare", "cloud"}};
-    for (const auto& tab : later)
+    } plainTabs[] = {{"Screenshots", "camera.viewfinder"},
+                     {"AI", "sparkles"},
+                     {"Upload", "icloud.and.arrow.up"},
+                     {"Cloudflare", "cloud"}};
+    for (const auto& tab : plainTabs)
         preferences_->addTab(SettingsWindow::placeholderPage(QString::fromUtf8(tab.name)), QString::fromUtf8(tab.name),
                              QString::fromUtf8(tab.symbol));
     QTabWidget* tabs = preferences_->tabs();
@@ -189,22 +130,23 @@ void AppDelegate::applyTaskbarPolicy(bool shown) {
 
 void AppDelegate::applicationWillTerminate() {
     shortcuts_->unregisterAll();
-    if (screenshots_) screenshots_->cancel();
-    if (uploads_) uploads_->cancelRunningOperation();
-    if (store_) store_->flush();  // the last change reaches the disk before the process ends
+    if (!services_) return;
+    services_->screenshots().cancel();
+    services_->uploads().cancelRunningOperation();
+    services_->store().flush();  // the last change reaches the disk before the process ends
 }
 
 void AppDelegate::openURLs(const QStringList& urls) {
-    if (!store_ || !dispatcher_) return;
+    if (!services_) return;
     if (urls.size() != 1) {
-        store_->setMessage(QStringLiteral("Open one Brevalto URL at a time."));
+        services_->store().setMessage(QStringLiteral("Open one Brevalto URL at a time."));
         return;
     }
     try {
         const auto request = AutomationRequest::fromUrl(urls.front().toStdString());
-        dispatcher_->dispatch(request, AutomationSource::url);
+        services_->dispatcher().dispatch(request, AutomationSource::url);
     } catch (const std::exception& e) {
-        store_->setMessage(QString::fromUtf8(e.what()));
+        services_->store().setMessage(QString::fromUtf8(e.what()));
     }
 }
 
@@ -221,17 +163,12 @@ void AppDelegate::open(AutomationRequest::Command command) {
     AutomationRequest request;
     request.command = command;
     request.mode = command == AutomationRequest::Command::ocr ? AutomationCaptureMode::ocr : AutomationCaptureMode::region;
+    if (!services_) return;
     try {
         request.validate();
+        services_->dispatcher().dispatch(request, AutomationSource::internal);
     } catch (const std::exception& e) {
-        if (store_) store_->setMessage(QString::fromUtf8(e.what()));
-        return;
-    }
-    if (!dispatcher_) return;
-    try {
-        dispatcher_->dispatch(request, AutomationSource::internal);
-    } catch (const std::exception& e) {
-        if (store_) store_->setMessage(QString::fromUtf8(e.what()));
+        services_->store().setMessage(QString::fromUtf8(e.what()));
     }
 }
 
@@ -240,15 +177,15 @@ void AppDelegate::handleAutomation(const AutomationRequest& request) {
         settings();
         return;
     }
-    if (!screenshots_) throw AutomationFailure(AutomationFailure::Kind::notReady);
-    screenshots_->handle(request);
+    if (!services_) throw AutomationFailure(AutomationFailure::Kind::notReady);
+    services_->screenshots().handle(request);
 }
 
 void AppDelegate::handleShortcut(ShortcutAction action) {
     switch (action) {
         case ShortcutAction::openClipboard:
-            if (controller_ && controller_->expanded())
-                controller_->collapsePanel();
+            if (services_ && services_->controller().expanded())
+                services_->controller().collapsePanel();
             else
                 open(AutomationRequest::Command::history);
             return;
@@ -256,17 +193,17 @@ void AppDelegate::handleShortcut(ShortcutAction action) {
             open(AutomationRequest::Command::editor);
             return;
         case ShortcutAction::append:
-            if (screenshots_) screenshots_->run(ScreenshotCommand::region, true);
+            if (services_) services_->screenshots().run(ScreenshotCommand::region, true);
             return;
         default:
-            if (const auto command = screenshotCommandFromRaw(rawValue(action)); command && screenshots_)
-                screenshots_->run(*command, false);
+            if (const auto command = screenshotCommandFromRaw(rawValue(action)); command && services_)
+                services_->screenshots().run(*command, false);
     }
 }
 
 void AppDelegate::applyRetention() {
-    if (!store_) return;
-    store_->prune(env_.platform.clock->now(), env_.platform.defaults->doubleValue(kHistoryRetention));
+    if (!services_) return;
+    services_->store().prune(env_.platform.clock->now(), env_.platform.defaults->doubleValue(kHistoryRetention));
 }
 
 }  // namespace brevalto

@@ -1,17 +1,13 @@
 #pragma once
 
-#include "App/LaunchAtLogin.h"
-#include "Automation/AutomationDispatcher.h"
+#include "App/AppEnvironment.h"
+#include "App/AppServices.h"
 #include "Automation/AutomationRequest.h"
 #include "Automation/GlobalShortcuts.h"
-#include "Platform/Platform.h"
 
 #include <QObject>
-#include <QPointer>
 
-#include <filesystem>
 #include <memory>
-#include <optional>
 
 class QAction;
 class QMenu;
@@ -26,18 +22,9 @@ class S3UploadController;
 class ScreenshotWorkflow;
 class SettingsWindow;
 
-// What the app is started with. main fills it with the real services; tests with fakes and
-// private folders.
-struct AppEnvironment {
-    Platform platform;                                // defaults, clock, pasteboard, apps, screens, hot keys
-    std::optional<std::filesystem::path> dataFolder;  // none: $XDG_DATA_HOME/brevalto
-    std::optional<std::filesystem::path> stagingRoot; // none: the scroll staging root
-    std::unique_ptr<AutomationPrompt> prompt;         // none: an alert above the panel
-    LaunchAtLogin login{{}, {}};  // main sets the user's; tests a private one
-};
-
-// The application's delegate: builds the menus, creates the app's long-lived objects in a fixed
-// order and wires them together, receives "brevalto:" links, and shuts things down on quit.
+// The application's delegate: runs the launch steps (the menus, the registered defaults, the app's
+// long-lived objects through AppServices, hot keys, retention, the clipboard watch), receives
+// "brevalto:" links, and runs the quit steps.
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
@@ -65,17 +52,17 @@ public:
     // Prunes the history by the "historyRetention" setting.
     void applyRetention();
 
-    ClipStore* store() const { return store_.get(); }
-    ClipboardMonitor* monitor() const { return monitor_.get(); }
-    PanelController* controller() const { return controller_.get(); }
-    ScreenshotWorkflow* screenshots() const { return screenshots_.get(); }
-    S3UploadController* uploads() const { return uploads_.get(); }
+    // The long-lived objects; null before launching.
+    ClipStore* store() const { return services_ ? &services_->store() : nullptr; }
+    ClipboardMonitor* monitor() const { return services_ ? &services_->monitor() : nullptr; }
+    PanelController* controller() const { return services_ ? &services_->controller() : nullptr; }
+    ScreenshotWorkflow* screenshots() const { return services_ ? &services_->screenshots() : nullptr; }
+    S3UploadController* uploads() const { return services_ ? &services_->uploads() : nullptr; }
+    AutomationDispatcher* dispatcher() const { return services_ ? &services_->dispatcher() : nullptr; }
     SettingsWindow* preferences() const { return preferences_.get(); }
     GlobalShortcuts& shortcuts() { return *shortcuts_; }
-    AutomationDispatcher* dispatcher() const { return dispatcher_.get(); }
     QTimer* retentionTimer() const { return retentionTimer_; }
     QMenu* appMenu() const { return appMenu_; }
-    QMenu* editMenu() const { return editMenu_; }
 
     // Shows or hides our windows in the taskbar ("showInDock").
     void applyTaskbarPolicy(bool shown);
@@ -92,17 +79,11 @@ private:
     void buildSettingsWindow();
 
     AppEnvironment env_;
-    std::unique_ptr<AutomationDispatcher> dispatcher_;
-    std::unique_ptr<ClipStore> store_;
-    std::unique_ptr<ClipboardMonitor> monitor_;
-    std::unique_ptr<PanelController> controller_;
-    std::unique_ptr<ScreenshotWorkflow> screenshots_;
-    std::unique_ptr<SettingsWindow> preferences_;
     std::unique_ptr<GlobalShortcuts> shortcuts_;
-    std::unique_ptr<S3UploadController> uploads_;
+    std::unique_ptr<AppServices> services_;
+    std::unique_ptr<SettingsWindow> preferences_;
     QTimer* retentionTimer_ = nullptr;
     QMenu* appMenu_ = nullptr;
-    QMenu* editMenu_ = nullptr;
     QAction* settingsAction_ = nullptr;
     QAction* quitAction_ = nullptr;
 };

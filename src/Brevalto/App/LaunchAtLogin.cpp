@@ -11,14 +11,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Quotes a path for the Exec key of a desktop entry.
-std::string quoted(const std::string& path) {
-    std::string out = "\"";
+// The Exec value that runs the program at path, in three layers: the path quoted as one argument
+// (", `, $ and \ take a backslash), every % doubled (a lone one starts a field code), then the
+// string escapes of a desktop entry value (\ becomes \\; a newline, tab or carriage return becomes
+// \n, \t or \r, so the path cannot end the line and start another key).
+std::string execValue(const std::string& path) {
+    std::string quoted = "\"";
     for (char c : path) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
-        out += c;
+        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        if (c == '%') quoted += '%';
+        quoted += c;
     }
-    return out + "\"";
+    quoted += '"';
+    std::string out;
+    for (char c : quoted) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -78,7 +93,7 @@ void LaunchAtLogin::setEnabled(bool enabled) {
         "Type=Application\n"
         "Name=Brevalto\n"
         "Comment=Clipboard history and screenshots\n"
-        "Exec=" + quoted(executable_.string()) + "\n"
+        "Exec=" + execValue(executable_.string()) + "\n"
         "Icon=brevalto\n"
         "Terminal=false\n"
         "X-GNOME-Autostart-enabled=true\n";

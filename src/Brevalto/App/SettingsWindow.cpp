@@ -40,9 +40,7 @@ void SettingsWindow::present() {
         // Sized and centred on the first opening only: closing merely hides the window, so a
         // later opening brings it back where the user left it.
         placed_ = true;
-        // The content area is 620 x 580; the menu bar adds its own height.
-        const int menuHeight = menuWidget() ? menuWidget()->sizeHint().height() : 0;
-        setFixedSize(kWidth, kHeight + menuHeight);
+        setFixedSize(kWidth, kHeight);
         if (const QScreen* screen = this->screen()) {
             const QRect area = screen->availableGeometry();
             move(area.center() - QPoint(width() / 2, height() / 2));

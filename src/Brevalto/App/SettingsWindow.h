@@ -7,7 +7,7 @@ class QTabWidget;
 namespace brevalto {
 
 // "Brevalto Settings": one window of six tabs, built on first opening and kept (closing only
-// hides it). It shows the app's menu bar, since X11 desktops have no global one.
+// hides it). It has no menu bar: the app's keys (Ctrl+, and Ctrl+Q) work in it as actions.
 class SettingsWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -20,7 +20,7 @@ public:
     // Shows the window, brings it to the front and gives it the keyboard.
     void present();
 
-    // A plain page for a tab whose settings are not built yet.
+    // A plain page that names its tab and holds no controls.
     static QWidget* placeholderPage(const QString& name);
 
 private:

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <utility>
 
 namespace brevalto {
 
@@ -92,8 +93,8 @@ bool GlobalShortcuts::isAllowed(std::int64_t keyCode, std::uint32_t modifiers) {
     return inKeyTable(keyCode) && modifiersAllowed(modifiers);
 }
 
-GlobalShortcuts::GlobalShortcuts(Defaults& defaults, HotKeys& hotKeys, QObject* parent)
-    : QObject(parent), defaults_(defaults), hotKeys_(hotKeys) {
+GlobalShortcuts::GlobalShortcuts(Defaults& defaults, HotKeys& hotKeys, ActionHandler onAction, QObject* parent)
+    : QObject(parent), defaults_(defaults), hotKeys_(hotKeys), onAction_(std::move(onAction)) {
     for (const auto action : kAllShortcutActions) {
         if (const auto data = defaults_.data(settingsKey(action))) {
             if (const auto stored = decode(*data);
@@ -204,7 +205,7 @@ bool GlobalShortcuts::hotKeyPressed(const HotKeyID& id) {
 
 void GlobalShortcuts::fire(int index) {
     if (index < 0 || index >= static_cast<int>(kAllShortcutActions.size())) return;
-    if (onAction) onAction(kAllShortcutActions[static_cast<std::size_t>(index)]);
+    if (onAction_) onAction_(kAllShortcutActions[static_cast<std::size_t>(index)]);
 }
 
 }  // namespace brevalto

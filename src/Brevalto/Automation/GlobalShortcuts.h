@@ -67,8 +67,10 @@ public:
     // The signature of every hot key registered here ("BRVL").
     static constexpr std::uint32_t kSignature = 0x4252564C;
 
-    // Loads every binding; registers nothing.
-    GlobalShortcuts(Defaults& defaults, HotKeys& hotKeys, QObject* parent = nullptr);
+    using ActionHandler = std::function<void(ShortcutAction)>;
+
+    // Loads every binding; registers nothing. onAction is the app's handler for a pressed hot key.
+    GlobalShortcuts(Defaults& defaults, HotKeys& hotKeys, ActionHandler onAction = {}, QObject* parent = nullptr);
 
     static const std::array<Key, 38>& keyTable();
     static bool isAllowed(std::int64_t keyCode, std::uint32_t modifiers);
@@ -79,9 +81,6 @@ public:
     // Stores an allowed binding and, once the handler is installed, registers everything again;
     // a refused one only sets the action's message.
     void setBinding(ShortcutAction action, std::int64_t keyCode, std::uint32_t modifiers);
-
-    // The app's handler for a pressed hot key.
-    std::function<void(ShortcutAction)> onAction;
 
     // Installs the key handler once and registers every binding.
     void installHotKeyHandler();
@@ -94,7 +93,7 @@ public:
     // A press from the hot-key handler: one of ours (signature and a known id) is queued to the
     // event loop and answered true; any other is left unhandled.
     bool hotKeyPressed(const HotKeyID& id);
-    // Calls onAction for the action at index (0-based); out-of-range indexes are ignored.
+    // Calls the action handler for the action at index (0-based); out-of-range indexes are ignored.
     void fire(int index);
 
 signals:
@@ -106,6 +105,7 @@ private:
 
     Defaults& defaults_;
     HotKeys& hotKeys_;
+    ActionHandler onAction_;
     std::map<ShortcutAction, ShortcutBinding> bindings_;
     std::map<ShortcutAction, QString> messages_;
     std::map<ShortcutAction, std::uint32_t> registered_;  // action -> hot-key id

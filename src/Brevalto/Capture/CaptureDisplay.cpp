@@ -50,11 +50,6 @@ void requireValid(const CaptureDisplay& display) {
 
 }  // namespace
 
-bool isFiniteNonEmpty(const QRectF& r) {
-    return finite(r.x()) && finite(r.y()) && finite(r.width()) && finite(r.height()) && r.width() > 0 &&
-           r.height() > 0;
-}
-
 bool operator==(const CaptureDisplay& a, const CaptureDisplay& b) {
     return a.id == b.id && a.identity == b.identity && sameRect(a.frame, b.frame) &&
            a.pixelSize.width() == b.pixelSize.width() && a.pixelSize.height() == b.pixelSize.height() &&

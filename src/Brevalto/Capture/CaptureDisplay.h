@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Geometry.h"
+
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
@@ -18,9 +20,6 @@ class ScreenGeometry;
 // the bottom-left corner of the primary display and y growing upward; a QRectF holds them as
 // (minX, minY, width, height). Pixel rectangles count from the top-left corner of one display's
 // (or surface's) image with y growing downward. The two meet only in pixelRect and pointRect.
-
-// True when the minimum corner, width and height are finite and width and height are positive.
-bool isFiniteNonEmpty(const QRectF& rect);
 
 // One display as capture sees it, or a surface: one value standing for several displays at the
 // highest of their scales.

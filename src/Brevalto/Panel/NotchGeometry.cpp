@@ -55,7 +55,9 @@ QRectF panelFrame(bool expanded, bool previewExpanded, bool hasWorkspace, const 
     else
         width = listWidth;
 
-    double top = s.y() + s.height();
+    // The screen's top edge, or the visible frame's where a desktop panel reserves the top of the
+    // screen: the panel never covers the desktop's top bar.
+    double top = std::min(s.y() + s.height(), v.y() + v.height());
     if (!(geometry.safeTop > 0)) top -= kFloatingDrop;
 
     double height;

@@ -30,7 +30,8 @@ std::optional<ScreenInfo> screenContaining(const std::vector<ScreenInfo>& screen
 
 // The notch panel's window frame for its state, in bottom-left points: centred on the screen and
 // hanging from its top edge (8 points lower on a screen without a camera housing), never below 12
-// points above the visible frame's bottom, and never smaller than 1 x 1.
+// points above the visible frame's bottom, and never smaller than 1 x 1. Where a desktop panel
+// reserves the top of the screen, the visible frame's top edge takes the screen's place.
 QRectF panelFrame(bool expanded, bool previewExpanded, bool hasWorkspace, const NotchGeometry& geometry);
 
 }  // namespace brevalto

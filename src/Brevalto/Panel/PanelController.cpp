@@ -23,8 +23,8 @@ namespace brevalto {
 namespace {
 
 constexpr int kHoverIntervalMs = 100;
-constexpr int kActivationIntervalMs = 250;
 constexpr int kFrameAnimationMs = 250;
+constexpr int kMappingCheckMs = 250;
 constexpr double kHoverMargin = 12;
 constexpr char kHoverOpenKey[] = "hoverOpen";
 
@@ -69,16 +69,20 @@ PanelController::PanelController(ClipStore& store, ClipboardMonitor& monitor, Sc
             [this] { QMetaObject::invokeMethod(this, &PanelController::hoverTick, Qt::QueuedConnection); });
     hoverTimer_->start();
 
-    // The desktop does not announce activations to us: watch the frontmost application.
-    activationTimer_ = new QTimer(this);
-    activationTimer_->setInterval(kActivationIntervalMs);
-    connect(activationTimer_, &QTimer::timeout, this, [this] {
+    // The desktop announces each change of the active window.
+    connect(&apps_, &Apps::frontmostChanged, this, [this] {
         const std::optional<AppIdentity> app = apps_.frontmost();
         if (app == lastFrontmost_) return;
         lastFrontmost_ = app;
         applicationActivated(app);
     });
-    activationTimer_->start();
+    // Whether the panel is really on screen is looked at once after it is first shown and after
+    // each change of window manager, which may have been starting meanwhile.
+    mappingCheck_ = new QTimer(this);
+    mappingCheck_->setSingleShot(true);
+    mappingCheck_->setInterval(kMappingCheckMs);
+    connect(mappingCheck_, &QTimer::timeout, this, &PanelController::ensureMapped);
+    connect(&screens_, &Screens::windowManagerChanged, this, &PanelController::windowManagerChanged);
 
     qApp->installEventFilter(this);
 
@@ -92,6 +96,7 @@ PanelController::PanelController(ClipStore& store, ClipboardMonitor& monitor, Sc
         updateGeometry();
         updatePanelFrame(false);
         orderFront();
+        mappingCheck_->start();
     }
 }
 
@@ -298,6 +303,31 @@ void PanelController::displayChanged() {
     updatePanelFrame(false);
     // A capture keeps the panel off screen until it ends; the workflow brings it back.
     if (!captureActive_) orderFront();
+}
+
+void PanelController::windowManagerChanged() {
+    mappingAttempts_ = 0;
+    mappingCheck_->start();
+}
+
+void PanelController::ensureMapped() {
+    // Off screen around a capture: the workflow brings it back.
+    if (!panel_->isVisible()) return;
+    if (screens_.isViewable(panel_->windowHandle())) {
+        updatePanelFrame(false);  // a window manager may have placed it by its own rules
+        return;
+    }
+    // Left unmapped by a window manager that was starting: shown again, in the state it has.
+    if (++mappingAttempts_ > kMappingAttempts) return;
+    const bool hadKeyboard = panel_->isActiveWindow();
+    frameAnimation_->stop();
+    panel_->hide();
+    updatePanelFrame(false);
+    if (hadKeyboard)
+        makeKeyAndOrderFront();
+    else
+        orderFront();
+    mappingCheck_->start();
 }
 
 void PanelController::sleeping() {

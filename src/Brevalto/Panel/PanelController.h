@@ -119,6 +119,13 @@ public:
     void displayChanged();
     // The system is about to sleep.
     void sleeping();
+    // A window manager started, quit or was replaced: shortly after, a panel that should be on
+    // screen and is not is shown again in the state it has, so that the new one takes it in.
+    void windowManagerChanged();
+    // That check: a visible panel that the display server has unmapped is shown again (a few
+    // times at most, a moment apart); one that is on screen gets its frame again.
+    void ensureMapped();
+    static constexpr int kMappingAttempts = 8;
     // Another application became active.
     void applicationActivated(const std::optional<AppIdentity>& app);
 
@@ -164,7 +171,8 @@ private:
     std::shared_ptr<ScreenshotDocumentSession> parentEditor_;
     NotchGeometry geometry_;
     QTimer* hoverTimer_ = nullptr;
-    QTimer* activationTimer_ = nullptr;
+    QTimer* mappingCheck_ = nullptr;
+    int mappingAttempts_ = 0;
     std::optional<ScreenInfo> screen_;
     std::optional<AppIdentity> target_;
     std::optional<AppIdentity> lastFrontmost_;

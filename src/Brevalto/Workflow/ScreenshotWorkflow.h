@@ -33,13 +33,15 @@ public:
     void openInEditor(const Clip& clip) override;
     void pin(const Clip& clip) override;
     TaskHandle uploadAndCopyLink(const Clip& clip) override;
-    bool uploadsAvailable() const override { return uploads != nullptr; }
+    bool uploadsAvailable() const override { return uploads_ != nullptr; }
 
     // Where run() sends its requests; set by the app at launch.
     void setDispatcher(AutomationDispatcher* dispatcher) { dispatcher_ = dispatcher; }
 
-    // Set by the app when uploads are available.
-    S3UploadController* uploads = nullptr;
+    // The upload controller, when uploads are available. The app creates it after the workflow
+    // and sets it once at launch.
+    S3UploadController* uploads() const { return uploads_; }
+    void setUploads(S3UploadController* uploads) { uploads_ = uploads; }
 
     // Runs or refuses one request (throws when it cannot run it).
     void handle(const AutomationRequest& request);
@@ -58,6 +60,7 @@ private:
     PanelController& controller_;
     Defaults& defaults_;
     AutomationDispatcher* dispatcher_ = nullptr;
+    S3UploadController* uploads_ = nullptr;
     ScreenshotEditorController* editor_;
 };
 

@@ -21,6 +21,8 @@ const QString utf8Text = QStringLiteral("text/plain;charset=utf-8");
 const QString plainText = QStringLiteral("text/plain");
 const QString utf8String = QStringLiteral("UTF8_STRING");
 const QString latin1String = QStringLiteral("STRING");
+const QString uriList = QStringLiteral("text/uri-list");
+const QString copiedFiles = QStringLiteral("x-special/gnome-copied-files");
 
 struct TargetMapping {
     const QString& type;
@@ -29,10 +31,12 @@ struct TargetMapping {
 
 const std::vector<TargetMapping>& targetTable() {
     static const std::vector<TargetMapping> table{
-        {PasteboardType::string, {utf8Text, utf8String, plainText, latin1String}},
+        // UTF8_STRING first: GTK answers the text/plain targets with CRLF line ends, and a Qt owner
+        // answers text/plain;charset=utf-8 with nothing.
+        {PasteboardType::string, {utf8String, utf8Text, plainText, latin1String}},
         {PasteboardType::png, {QStringLiteral("image/png")}},
         {PasteboardType::tiff, {QStringLiteral("image/tiff")}},
-        {PasteboardType::fileURL, {QStringLiteral("text/uri-list")}},
+        {PasteboardType::fileURL, {uriList, copiedFiles}},
     };
     return table;
 }
@@ -70,9 +74,21 @@ QStringList X11Targets::typesFor(const QStringList& targets) {
 
 namespace {
 
-// The text of a value read through a target, as UTF-8.
-QByteArray textAsUtf8(const QString& target, QByteArray bytes) {
-    if (target == latin1String) return QString::fromLatin1(bytes).toUtf8();
+// A value read through one of a type's targets, in the form the type has: text as UTF-8, file
+// lists as a URI list.
+QByteArray inTypeForm(const QString& type, const QString& target, QByteArray bytes) {
+    if (type == PasteboardType::string && target == latin1String) return QString::fromLatin1(bytes).toUtf8();
+    if (type == PasteboardType::fileURL && target == copiedFiles) {
+        // "copy" or "cut", then one URI a line.
+        QList<QByteArray> lines = bytes.split('\n');
+        if (!lines.isEmpty()) lines.removeFirst();
+        QByteArray list;
+        for (const QByteArray& line : lines) {
+            const QByteArray uri = line.trimmed();
+            if (!uri.isEmpty()) list += uri + "\r\n";
+        }
+        return list;
+    }
     return bytes;
 }
 
@@ -120,7 +136,9 @@ private:
     };
 
     bool connect();
-    Value convert(const QString& target, std::int64_t maxBytes, std::int64_t expected);
+    Value convert(const QString& target, std::int64_t maxBytes, std::int64_t expected,
+                  X11Connection::Clock::time_point end);
+    bool stopped(std::int64_t expected) const { return closing_->load() || count_->load() != expected; }
     Value receiveIncrementally(xcb_atom_t property, std::int64_t maxBytes, X11Connection::Clock::time_point end,
                                const std::function<bool()>& stop);
 
@@ -133,6 +151,9 @@ private:
     xcb_atom_t incr_ = XCB_ATOM_NONE;
     std::vector<xcb_atom_t> properties_;
     std::uint32_t serial_ = 0;
+    // The targets the current owner listed, for the change count they were read at.
+    std::int64_t offeredCount_ = -1;
+    QStringList offered_;
 };
 
 bool QtPasteboard::Reader::connect() {
@@ -157,14 +178,12 @@ bool QtPasteboard::Reader::connect() {
 }
 
 QtPasteboard::Reader::Value QtPasteboard::Reader::convert(const QString& target, std::int64_t maxBytes,
-                                                          std::int64_t expected) {
+                                                          std::int64_t expected, X11Connection::Clock::time_point end) {
     Value result;
     if (!connect()) return result;
-    const auto stop = [this, expected] { return closing_->load() || count_->load() != expected; };
+    const auto stop = [this, expected] { return stopped(expected); };
     if (stop()) return result;
-    using namespace std::chrono;
     const auto start = X11Connection::Clock::now();
-    const auto end = start + timeouts_.transfer;
 
     const xcb_atom_t targetAtom = x_->atom(target.toStdString());
     const xcb_atom_t property = properties_[serial_++ % properties_.size()];
@@ -249,17 +268,20 @@ QtPasteboard::Reader::Value QtPasteboard::Reader::receiveIncrementally(xcb_atom_
 
 std::optional<QStringList> QtPasteboard::Reader::types(std::int64_t expected) {
     constexpr std::int64_t maxTargets = 1024;
-    Value value = convert(QStringLiteral("TARGETS"), maxTargets * 4, expected);
+    const auto end = X11Connection::Clock::now() + timeouts_.transfer;
+    Value value = convert(QStringLiteral("TARGETS"), maxTargets * 4, expected, end);
     if (value.status == PasteboardData::Status::absent) return QStringList{};  // nobody owns it
     if (value.status != PasteboardData::Status::ok || value.format != 32) return std::nullopt;
     std::vector<xcb_atom_t> atoms(value.bytes.size() / 4);
     std::memcpy(atoms.data(), value.bytes.data(), atoms.size() * 4);
     QStringList targets;
     for (const std::string& name : x_->atomNames(atoms)) targets.append(QString::fromStdString(name));
+    offeredCount_ = expected;
+    offered_ = targets;
 
     QStringList types = X11Targets::typesFor(targets);
     if (targets.contains(X11Targets::passwordHint)) {
-        Value hint = convert(X11Targets::passwordHint, 64, expected);
+        Value hint = convert(X11Targets::passwordHint, 64, expected, end);
         if (hint.status == PasteboardData::Status::failed) return std::nullopt;
         if (hint.status == PasteboardData::Status::ok &&
             QByteArray::fromStdString(hint.bytes).trimmed() == X11Targets::passwordHintSecret &&
@@ -271,22 +293,49 @@ std::optional<QStringList> QtPasteboard::Reader::types(std::int64_t expected) {
 }
 
 PasteboardData QtPasteboard::Reader::data(const QString& type, std::int64_t maxBytes, std::int64_t expected) {
-    PasteboardData answer;
-    answer.status = PasteboardData::Status::absent;
-    for (const QString& target : X11Targets::forType(type)) {
-        Value value = convert(target, maxBytes, expected);
-        if (value.status == PasteboardData::Status::absent) continue;  // try the next target
-        answer.status = value.status;
-        if (value.status == PasteboardData::Status::ok) {
-            answer.bytes = QByteArray::fromStdString(value.bytes);
-            if (type == PasteboardType::string) answer.bytes = textAsUtf8(target, answer.bytes);
-            if (answer.bytes.size() > maxBytes) {
-                answer.bytes.clear();
-                answer.status = PasteboardData::Status::tooLarge;
-            }
-        }
-        break;
+    const auto end = X11Connection::Clock::now() + timeouts_.transfer;
+    // The targets that carry the type, in preference order; those the owner listed come first,
+    // since owners may refuse or ignore what they did not offer.
+    QStringList targets = X11Targets::forType(type);
+    if (offeredCount_ == expected) {
+        std::stable_partition(targets.begin(), targets.end(),
+                              [this](const QString& target) { return offered_.contains(target); });
     }
+    // Owners differ in which targets they answer: an empty answer, a refusal, an answer in the
+    // wrong format or no answer in time on one target moves on to the next.
+    bool unanswered = false;
+    for (const QString& target : targets) {
+        if (stopped(expected) || X11Connection::Clock::now() >= end) return PasteboardData{};
+        Value value = convert(target, maxBytes, expected, end);
+        if (value.status == PasteboardData::Status::ok && value.format != 8) value.status = PasteboardData::Status::failed;
+        switch (value.status) {
+        case PasteboardData::Status::ok:
+            if (value.bytes.empty()) continue;
+            break;
+        case PasteboardData::Status::tooLarge: {
+            PasteboardData answer;
+            answer.status = PasteboardData::Status::tooLarge;
+            return answer;
+        }
+        case PasteboardData::Status::absent:
+            continue;
+        case PasteboardData::Status::failed:
+            unanswered = true;
+            continue;
+        }
+        PasteboardData answer;
+        answer.status = PasteboardData::Status::ok;
+        answer.bytes = inTypeForm(type, target, QByteArray::fromStdString(value.bytes));
+        if (answer.bytes.size() > maxBytes) {
+            answer.bytes.clear();
+            answer.status = PasteboardData::Status::tooLarge;
+        }
+        return answer;
+    }
+    // No target gave data: when some went unanswered the read failed, else there is no value
+    // (an empty one counts as none).
+    PasteboardData answer;
+    if (!unanswered && !stopped(expected)) answer.status = PasteboardData::Status::absent;
     return answer;
 }
 
@@ -348,7 +397,8 @@ void QtPasteboard::readData(const QString& type, std::int64_t maxBytes, QObject*
             const QStringList formats = mime->formats();
             for (const QString& target : X11Targets::forType(type)) {
                 if (!formats.contains(target)) continue;
-                answer.bytes = mime->data(target);
+                answer.bytes = inTypeForm(type, target, mime->data(target));
+                if (answer.bytes.isEmpty()) continue;  // an empty value counts as none
                 answer.status = PasteboardData::Status::ok;
                 if (answer.bytes.size() > maxBytes) {
                     answer.bytes.clear();

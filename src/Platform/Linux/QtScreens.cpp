@@ -1,6 +1,7 @@
 #include "Platform/Linux/QtScreens.h"
 
 #include "Platform/Linux/X11Connection.h"
+#include "Platform/Linux/X11RootWatcher.h"
 
 #include <QCursor>
 #include <QDBusConnection>
@@ -120,6 +121,9 @@ QtScreens::QtScreens(QObject* parent) : Screens(parent) {
     });
     connect(qApp, &QGuiApplication::screenRemoved, this, &Screens::screensChanged);
     connect(qApp, &QGuiApplication::primaryScreenChanged, this, &Screens::screensChanged);
+    // An EWMH window manager announces itself through this root property once it is ready.
+    auto* watcher = new X11RootWatcher({QStringLiteral("_NET_SUPPORTING_WM_CHECK")}, this);
+    connect(watcher, &X11RootWatcher::changed, this, &Screens::windowManagerChanged);
     QDBusConnection bus = QDBusConnection::systemBus();
     if (bus.isConnected()) {
         bus.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
@@ -228,6 +232,16 @@ void QtScreens::prepareOverlayWindow(QWindow* window) {
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, wmDesktop, XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
     }
     xcb_flush(c);
+}
+
+bool QtScreens::isViewable(QWindow* window) const {
+    if (!window || !window->isVisible()) return false;
+    xcb_connection_t* c = x11Connection();
+    if (!c) return true;  // no X server: the platform's own visibility is all there is
+    const auto id = static_cast<xcb_window_t>(window->winId());
+    XcbReply<xcb_get_window_attributes_reply_t> reply(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr));
+    return reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
 void QtScreens::setShownInTaskbar(QWindow* window, bool shown) {

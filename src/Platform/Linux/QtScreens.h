@@ -18,6 +18,7 @@ namespace brevalto {
 // pixel ratio; no camera housing. Sleep and wake come from logind's PrepareForSleep signal on the
 // system bus when there is one. Reduced motion is the XSETTINGS value "Gtk/EnableAnimations"
 // when a settings manager publishes it, else off; the compositor is the owner of _NET_WM_CM_Sn.
+// A window manager's arrival or departure is seen in the root's _NET_SUPPORTING_WM_CHECK.
 class QtScreens : public Screens {
     Q_OBJECT
 public:
@@ -32,6 +33,7 @@ public:
     bool hasCompositor() const override;
     void prepareOverlayWindow(QWindow* window) override;
     void setShownInTaskbar(QWindow* window, bool shown) override;
+    bool isViewable(QWindow* window) const override;
 
     static ScreenInfo describe(const QScreen* screen, const ScreenGeometry& geometry);
     // One integer setting from an XSETTINGS blob (as the settings manager publishes it); none

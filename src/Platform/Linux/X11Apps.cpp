@@ -1,6 +1,7 @@
 #include "Platform/Linux/X11Apps.h"
 
 #include "Platform/Linux/X11Connection.h"
+#include "Platform/Linux/X11RootWatcher.h"
 
 #include <QString>
 #include <QThread>
@@ -26,7 +27,11 @@ std::pair<QString, QString> splitWmClass(const std::string& bytes) {
 
 }  // namespace
 
-X11Apps::X11Apps() = default;
+X11Apps::X11Apps(QObject* parent) : Apps(parent) {
+    watcher_ = new X11RootWatcher({QStringLiteral("_NET_ACTIVE_WINDOW")}, this);
+    connect(watcher_, &X11RootWatcher::changed, this, &Apps::frontmostChanged);
+}
+
 X11Apps::~X11Apps() = default;
 
 X11Connection* X11Apps::connection() const {

@@ -1,4 +1,4 @@
-#include "App/KeychainClient.h"
+#include "KeychainItems/KeychainClient.h"
 
 #include "KeychainItems/KeychainChannel.h"
 

@@ -1,0 +1,35 @@
+#include "App/AppServices.h"
+
+#include "App/AppEnvironment.h"
+#include "Automation/AutomationAlertPrompt.h"
+#include "Clipboard/ClipStore.h"
+#include "Clipboard/ClipboardMonitor.h"
+#include "Panel/NotchPanel.h"
+#include "Panel/PanelController.h"
+#include "Upload/S3UploadController.h"
+#include "Workflow/ScreenshotWorkflow.h"
+
+namespace brevalto {
+
+AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRequest) {
+    Defaults& defaults = *env.platform.defaults;
+    store_ = std::make_unique<ClipStore>(env.dataFolder, *env.platform.clock);
+    // What is on the clipboard now is never recorded.
+    monitor_ = std::make_unique<ClipboardMonitor>(*store_, *env.platform.pasteboard, *env.platform.apps, defaults);
+    controller_ = std::make_unique<PanelController>(*store_, *monitor_, *env.platform.screens, *env.platform.apps,
+                                                    defaults);
+    screenshots_ = std::make_unique<ScreenshotWorkflow>(*store_, *monitor_, *controller_, defaults);
+    controller_->setScreenshots(screenshots_.get());
+    uploads_ = std::make_unique<S3UploadController>(env.platform.pasteboard, defaults,
+                                                    S3UploadController::defaultKeychainService(),
+                                                    store_->root() / "uploads.json");
+    screenshots_->setUploads(uploads_.get());
+    dispatcher_ = std::make_unique<AutomationDispatcher>(
+        env.prompt ? std::move(env.prompt) : std::make_unique<AutomationAlertPrompt>(controller_->panel()));
+    dispatcher_->setOnRequest(std::move(onRequest));
+    screenshots_->setDispatcher(dispatcher_.get());
+}
+
+AppServices::~AppServices() = default;
+
+}  // namespace brevalto

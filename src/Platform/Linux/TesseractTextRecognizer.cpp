@@ -1,0 +1,305 @@
+#include "Platform/Linux/TesseractTextRecognizer.h"
+
+#define ZX_USE_UTF8 1
+#include <ZXing/ReadBarcode.h>
+#include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
+#include <tesseract/resultiterator.h>
+
+#include <QPainter>
+
+#include <algorithm>
+#include <dlfcn.h>
+#include <cstdlib>
+#include <list>
+#include <mutex>
+#include <stdexcept>
+#include <utility>
+
+namespace brevalto {
+
+namespace {
+
+// Text lines whose boxes are lower than this many pixels are read from an enlarged copy: the
+// engine's thresholding loses the strokes of small on-screen text at 1x.
+constexpr int kSmallLineHeight = 14;
+constexpr int kUpscale = 2;
+// Enlarged copies stay below this many pixels.
+constexpr qint64 kMaxUpscaledPixels = 32'000'000;
+// Initialised engines kept for reuse, over all language lists.
+constexpr std::size_t kMaxIdleEngines = 4;
+// Pixels per inch of a screen image at 1x.
+constexpr int kScreenResolution = 96;
+
+using Engine = tesseract::TessBaseAPI;
+
+// A grey copy of the image, transparent parts laid over white (text drawn on a transparent
+// background stays dark on light).
+QImage greyscale(const QImage& image) {
+    if (!image.hasAlphaChannel()) return image.convertToFormat(QImage::Format_Grayscale8);
+    QImage opaque(image.size(), QImage::Format_RGB32);
+    opaque.fill(Qt::white);
+    QPainter painter(&opaque);
+    painter.drawImage(0, 0, image);
+    painter.end();
+    return opaque.convertToFormat(QImage::Format_Grayscale8);
+}
+
+void setImage(Engine& engine, const QImage& grey, int scale) {
+    engine.SetImage(grey.constBits(), grey.width(), grey.height(), 1, static_cast<int>(grey.bytesPerLine()));
+    engine.SetSourceResolution(kScreenResolution * scale);
+}
+
+// The median height of the text lines the engine's layout analysis finds; 0 when it finds none.
+int medianLineHeight(Engine& engine) {
+    std::unique_ptr<tesseract::PageIterator> it(engine.AnalyseLayout());
+    if (!it) return 0;
+    std::vector<int> heights;
+    do {
+        int left = 0, top = 0, right = 0, bottom = 0;
+        if (it->BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom)) heights.push_back(bottom - top);
+    } while (it->Next(tesseract::RIL_TEXTLINE));
+    if (heights.empty()) return 0;
+    std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
+    return heights[heights.size() / 2];
+}
+
+char32_t firstCodePoint(std::string_view s) {
+    if (s.empty()) return 0;
+    const auto b = static_cast<unsigned char>(s[0]);
+    int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
+    char32_t c = extra == 0 ? b : b & (0x3F >> extra);
+    for (int i = 1; i <= extra && i < static_cast<int>(s.size()); ++i) c = (c << 6) | (s[i] & 0x3F);
+    return c;
+}
+
+char32_t lastCodePoint(std::string_view s) {
+    std::size_t start = s.size();
+    while (start > 0) {
+        --start;
+        if ((static_cast<unsigned char>(s[start]) & 0xC0) != 0x80) break;
+    }
+    return firstCodePoint(s.substr(start));
+}
+
+// Scripts written without spaces between words: Han, kana and their punctuation.
+bool unspaced(char32_t c) {
+    return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x31F0 && c <= 0x31FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+           (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF) ||
+           (c >= 0x20000 && c <= 0x2FFFF);
+}
+
+// A box of the engine's image in pixels of the whole image: the engine reads the area, enlarged
+// `scale` times, from `origin`.
+QRect boxOf(const tesseract::PageIterator& it, tesseract::PageIteratorLevel level, int scale, QPoint origin) {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    if (!it.BoundingBox(level, &left, &top, &right, &bottom)) return {};
+    const int l = left / scale, t = top / scale;
+    const int r = (right + scale - 1) / scale, b = (bottom + scale - 1) / scale;
+    return QRect(QPoint(l, t), QSize(r - l, b - t)).translated(origin);
+}
+
+std::string textOf(const tesseract::ResultIterator& it, tesseract::PageIteratorLevel level) {
+    std::unique_ptr<char[]> text(it.GetUTF8Text(level));
+    return text ? std::string(text.get()) : std::string();
+}
+
+// Lines of the recognised page: words joined by one space (none between two words of an unspaced
+// script), each character with its box.
+std::vector<RecognizedLine> linesOf(Engine& engine, int scale, QPoint origin) {
+    std::vector<RecognizedLine> lines;
+    std::unique_ptr<tesseract::ResultIterator> it(engine.GetIterator());
+    if (!it) return lines;
+    auto finish = [&lines] {
+        if (!lines.empty() && lines.back().text.empty()) lines.pop_back();
+    };
+    do {
+        if (it->Empty(tesseract::RIL_SYMBOL)) continue;
+        if (lines.empty() || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
+            finish();
+            RecognizedLine line;
+            line.box = boxOf(*it, tesseract::RIL_TEXTLINE, scale, origin);
+            line.confidence = std::clamp(it->Confidence(tesseract::RIL_TEXTLINE) / 100.0f, 0.0f, 1.0f);
+            lines.push_back(std::move(line));
+        }
+        RecognizedLine& line = lines.back();
+        const std::string symbol = textOf(*it, tesseract::RIL_SYMBOL);
+        if (symbol.empty()) continue;
+        if (it->IsAtBeginningOf(tesseract::RIL_WORD) && !line.text.empty() &&
+            !(unspaced(lastCodePoint(line.text)) && unspaced(firstCodePoint(symbol)))) {
+            line.text += ' ';
+        }
+        RecognizedGlyph glyph;
+        glyph.begin = line.text.size();
+        line.text += symbol;
+        glyph.end = line.text.size();
+        glyph.box = boxOf(*it, tesseract::RIL_SYMBOL, scale, origin);
+        if (!glyph.box.isEmpty()) line.glyphs.push_back(glyph);
+    } while (it->Next(tesseract::RIL_SYMBOL));
+    finish();
+    return lines;
+}
+
+// The engine runs parts of its work on OpenMP threads, a fixed number per parallel loop. On a
+// busy machine (or with several recognitions at once) those threads wait for cores by spinning,
+// and a recognition of seconds takes minutes. Dynamic adjustment lets OpenMP give a loop only the
+// threads the machine's load leaves free. The setting belongs to the calling thread; the
+// function is looked up because the engine may be built without OpenMP.
+void allowFewerEngineThreads() {
+    using SetDynamic = void (*)(int);
+    static const auto setDynamic = reinterpret_cast<SetDynamic>(::dlsym(RTLD_DEFAULT, "omp_set_dynamic"));
+    if (setDynamic) setDynamic(1);
+}
+
+bool stopRequested(void* stop, int) {
+    return static_cast<std::stop_token*>(stop)->stop_requested();
+}
+
+}  // namespace
+
+struct TesseractTextRecognizer::Pool {
+    mutable std::mutex mutex;
+    std::list<std::pair<std::string, std::unique_ptr<Engine>>> idle;  // most recently used first
+
+    std::unique_ptr<Engine> take(const std::string& key) {
+        std::lock_guard lock(mutex);
+        for (auto it = idle.begin(); it != idle.end(); ++it) {
+            if (it->first != key) continue;
+            auto engine = std::move(it->second);
+            idle.erase(it);
+            return engine;
+        }
+        return nullptr;
+    }
+
+    void put(const std::string& key, std::unique_ptr<Engine> engine) {
+        engine->Clear();
+        std::lock_guard lock(mutex);
+        idle.emplace_front(key, std::move(engine));
+        while (idle.size() > kMaxIdleEngines) idle.pop_back();
+    }
+};
+
+TesseractTextRecognizer::TesseractTextRecognizer(std::filesystem::path dataFolder)
+    : dataFolder_(std::move(dataFolder)), pool_(std::make_unique<Pool>()) {}
+
+TesseractTextRecognizer::~TesseractTextRecognizer() = default;
+
+std::filesystem::path TesseractTextRecognizer::defaultDataFolder() {
+    if (const char* prefix = std::getenv("TESSDATA_PREFIX"); prefix && *prefix) return prefix;
+    return "/usr/share/tesseract-ocr/5/tessdata";
+}
+
+const std::vector<TesseractTextRecognizer::Language>& TesseractTextRecognizer::languageTable() {
+    static const std::vector<Language> table = {
+        {"en-US", "eng"},   {"fr-FR", "fra"}, {"it-IT", "ita"}, {"de-DE", "deu"},   {"es-ES", "spa"},
+        {"pt-BR", "por"},   {"zh-Hans", "chi_sim"}, {"zh-Hant", "chi_tra"}, {"ko-KR", "kor"},
+        {"ja-JP", "jpn"},   {"ru-RU", "rus"}, {"uk-UA", "ukr"}, {"th-TH", "tha"},   {"vi-VN", "vie"},
+        {"ar-SA", "ara"},   {"tr-TR", "tur"}, {"id-ID", "ind"}, {"cs-CZ", "ces"},   {"da-DK", "dan"},
+        {"nl-NL", "nld"},   {"no-NO", "nor"}, {"ms-MY", "msa"}, {"pl-PL", "pol"},   {"ro-RO", "ron"},
+        {"sv-SE", "swe"},
+    };
+    return table;
+}
+
+std::optional<std::string> TesseractTextRecognizer::dataName(const QString& identifier) {
+    for (const auto& language : languageTable()) {
+        if (identifier == QLatin1String(language.identifier)) return std::string(language.data);
+    }
+    return std::nullopt;
+}
+
+std::vector<QString> TesseractTextRecognizer::supportedLanguages() {
+    std::vector<QString> supported;
+    for (const auto& language : languageTable()) {
+        std::error_code error;
+        const auto file = dataFolder_ / (std::string(language.data) + ".traineddata");
+        if (std::filesystem::is_regular_file(file, error)) supported.push_back(QString::fromLatin1(language.identifier));
+    }
+    return supported;
+}
+
+std::vector<RecognizedLine> TesseractTextRecognizer::readText(const QImage& image, const QRect& area,
+                                                              const std::vector<QString>& languages,
+                                                              std::stop_token stop) {
+    if (languages.empty()) throw std::invalid_argument("No recognition language.");
+    const auto supported = supportedLanguages();
+    std::string key;
+    for (const auto& language : languages) {
+        const auto name = dataName(language);
+        if (!name || std::find(supported.begin(), supported.end(), language) == supported.end()) {
+            throw std::invalid_argument("Unsupported recognition language.");
+        }
+        if (!key.empty()) key += '+';
+        key += *name;
+    }
+    const QRect inside = area.intersected(image.rect());
+    if (image.isNull() || inside.isEmpty()) return {};
+    if (stop.stop_requested()) throw RecognitionCancelled();
+
+    allowFewerEngineThreads();
+    auto engine = pool_->take(key);
+    if (!engine) {
+        engine = std::make_unique<Engine>();
+        if (engine->Init(dataFolder_.c_str(), key.c_str(), tesseract::OEM_LSTM_ONLY) != 0) {
+            throw std::runtime_error("The text recognition engine could not start.");
+        }
+        engine->SetVariable("debug_file", "/dev/null");
+        engine->SetPageSegMode(tesseract::PSM_AUTO);
+    }
+
+    // The engine reads a copy of the area: its own rectangle setting misplaces the text lines of
+    // any rectangle smaller than the image.
+    const QImage grey = greyscale(inside == image.rect() ? image : image.copy(inside));
+    setImage(*engine, grey, 1);
+    QImage enlarged;
+    int scale = 1;
+    const int lineHeight = medianLineHeight(*engine);
+    if (lineHeight > 0 && lineHeight < kSmallLineHeight &&
+        qint64(grey.width()) * grey.height() * kUpscale * kUpscale <= kMaxUpscaledPixels) {
+        scale = kUpscale;
+        enlarged = grey.scaled(grey.size() * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        setImage(*engine, enlarged, scale);
+    }
+
+    tesseract::ETEXT_DESC monitor;
+    monitor.cancel = &stopRequested;
+    monitor.cancel_this = &stop;
+    const bool failed = lineHeight > 0 && engine->Recognize(&monitor) != 0;
+    // A stopped engine is dropped rather than reused: it ended in the middle of a page.
+    if (stop.stop_requested()) throw RecognitionCancelled();
+    if (failed) throw std::runtime_error("Text recognition failed.");
+
+    std::vector<RecognizedLine> lines = lineHeight > 0 ? linesOf(*engine, scale, inside.topLeft()) : std::vector<RecognizedLine>();
+    pool_->put(key, std::move(engine));
+    return lines;
+}
+
+std::vector<QString> TesseractTextRecognizer::readQRCodes(const QImage& image, const QRect& area,
+                                                          std::stop_token stop) {
+    if (stop.stop_requested()) throw RecognitionCancelled();
+    const QRect inside = area.intersected(image.rect());
+    if (image.isNull() || inside.isEmpty()) return {};
+    const QImage grey = greyscale(inside == image.rect() ? image : image.copy(inside));
+    ZXing::DecodeHints hints;
+    hints.setFormats(ZXing::BarcodeFormat::QRCode);
+    hints.setTryHarder(true);
+    hints.setTryRotate(true);
+    const ZXing::ImageView view(grey.constBits(), grey.width(), grey.height(), ZXing::ImageFormat::Lum,
+                                static_cast<int>(grey.bytesPerLine()));
+    const auto results = ZXing::ReadBarcodes(view, hints);
+    if (stop.stop_requested()) throw RecognitionCancelled();
+    std::vector<QString> payloads;
+    for (const auto& result : results) {
+        if (!result.isValid() || result.contentType() == ZXing::ContentType::Binary) continue;
+        payloads.push_back(QString::fromStdString(result.text()));
+    }
+    return payloads;
+}
+
+int TesseractTextRecognizer::idleEngines() const {
+    std::lock_guard lock(pool_->mutex);
+    return static_cast<int>(pool_->idle.size());
+}
+
+}  // namespace brevalto

@@ -1,0 +1,266 @@
+// recognizeText over the real engines: text drawn by the test with known content, QR codes made by
+// the test, and the inputs that must fail cleanly.
+#include "AI/TextRecognition.h"
+#include "Errors/AIError.h"
+#include "Imaging/ImageDecoding.h"
+#include "Imaging/ImageLimits.h"
+#include "Platform/AtomicFile.h"
+#include "Platform/Linux/TesseractTextRecognizer.h"
+#include "TestFolder.h"
+#include "TextImages.h"
+
+#include <QFile>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace brevalto {
+namespace {
+
+class TextRecognitionEngineTest : public ::testing::Test {
+protected:
+    QUrl save(const QImage& image, const std::string& name = "image.png") {
+        const QString file = QString::fromStdString((folder / name).string());
+        EXPECT_TRUE(image.save(file, "PNG"));
+        return QUrl::fromLocalFile(file);
+    }
+    QUrl write(const QByteArray& bytes, const std::string& name) {
+        const QString file = QString::fromStdString((folder / name).string());
+        QFile out(file);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+        return QUrl::fromLocalFile(file);
+    }
+    OCRResult recognize(const QUrl& url, const QString& language = QStringLiteral("auto"),
+                        std::optional<QRectF> region = std::nullopt) {
+        return recognizeText(recognizer, url, language, region, std::stop_token());
+    }
+    // The error text a recognition throws, empty when it succeeds.
+    std::string failure(const QUrl& url, const QString& language = QStringLiteral("auto")) {
+        try {
+            recognize(url, language);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return {};
+    }
+
+    TestFolder folder;
+    TesseractTextRecognizer recognizer;
+};
+
+// The normalised lower-left box of a pixel rectangle, as the result gives it.
+QRectF normalisedRect(const QRect& r, QSize size) {
+    return QRectF(double(r.x()) / size.width(), 1.0 - double(r.y() + r.height()) / size.height(),
+                  double(r.width()) / size.width(), double(r.height()) / size.height());
+}
+
+std::uint32_t crc32(const QByteArray& bytes) {
+    std::uint32_t crc = 0xffffffffu;
+    for (const char c : bytes) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray pngChunk(const char* type, const QByteArray& data) {
+    const QByteArray body = QByteArray(type) + data;
+    QByteArray chunk;
+    const auto bigEndian = [&chunk](std::uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8) chunk += char((v >> shift) & 0xff);
+    };
+    bigEndian(static_cast<std::uint32_t>(data.size()));
+    chunk += body;
+    bigEndian(crc32(body));
+    return chunk;
+}
+
+void expectNear(const QRectF& actual, const QRectF& expected, QSize size, double pixels) {
+    const double tx = pixels / size.width(), ty = pixels / size.height();
+    EXPECT_NEAR(actual.left(), expected.left(), tx);
+    EXPECT_NEAR(actual.right(), expected.right(), tx);
+    EXPECT_NEAR(actual.top(), expected.top(), ty);
+    EXPECT_NEAR(actual.bottom(), expected.bottom(), ty);
+}
+
+TEST_F(TextRecognitionEngineTest, LanguagesAreTheInstalledDataInTableOrder) {
+    const std::vector<QString> expected = {"en-US", "fr-FR", "de-DE", "zh-Hans", "ko-KR", "ja-JP", "vi-VN"};
+    EXPECT_EQ(supportedOCRLanguages(recognizer), expected);
+
+    TestFolder empty;
+    TesseractTextRecognizer none(empty.path());
+    EXPECT_TRUE(none.supportedLanguages().empty());
+    const QUrl code = save(qrCodeImage("https://example.com/a"), "code.png");
+    EXPECT_THROW(none.readText(QImage(4, 4, QImage::Format_RGB32), QRect(0, 0, 4, 4), {"en-US"}, {}),
+                 std::invalid_argument);
+    // Without text data automatic mode still reads QR codes.
+    EXPECT_EQ(recognizeText(none, code, "auto", std::nullopt, {}).qrPayloads, QStringList{"https://example.com/a"});
+}
+
+TEST_F(TextRecognitionEngineTest, EnglishLinesComeBackWithTheirBoxes) {
+    const QStringList lines = {"The quick brown fox jumps over the lazy dog.",
+                               "Invoice 4721 is due on 31 December, total 1234.56 euros.",
+                               "Settings are saved when the window closes."};
+    for (const int pixelSize : {11, 16}) {  // small on-screen text and ordinary text
+        SCOPED_TRACE(pixelSize);
+        const auto text = renderTextLines(QSize(900, 200), lines, pixelFont("DejaVu Sans", pixelSize));
+        const OCRResult result = recognize(save(text.image), "en-US");
+        ASSERT_EQ(result.regions.size(), 3u) << result.text.toStdString();
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_LE(editDistance(result.regions[i].text, lines[i]), 2) << result.regions[i].text.toStdString();
+            expectNear(result.regions[i].bounds, normalisedRect(text.lineRects[i], text.image.size()),
+                       text.image.size(), 6);
+            EXPECT_GT(result.regions[i].confidence, 0.6f);
+            EXPECT_LE(result.regions[i].confidence, 1.0f);
+        }
+        EXPECT_EQ(result.text, result.regions[0].text + "\n" + result.regions[1].text + "\n" + result.regions[2].text);
+        EXPECT_EQ(result.uncertainLines, 0);
+        EXPECT_TRUE(result.qrPayloads.isEmpty());
+    }
+}
+
+TEST_F(TextRecognitionEngineTest, JapaneseLinesReadWithoutSpacesBetweenCharacters) {
+    const QStringList lines = {QStringLiteral("東京都の天気は晴れです。"), QStringLiteral("明日は雨が降るでしょう。")};
+    const auto text = renderTextLines(QSize(500, 120), lines, pixelFont("Noto Sans CJK JP", 22));
+    const QUrl url = save(text.image);
+    // Alone, and in automatic mode, where English is read first.
+    for (const QString language : {"ja-JP", "auto"}) {
+        SCOPED_TRACE(language.toStdString());
+        const OCRResult result = recognize(url, language);
+        ASSERT_EQ(result.regions.size(), 2u) << result.text.toStdString();
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_LE(editDistance(result.regions[i].text, lines[i]), 1) << result.regions[i].text.toStdString();
+            expectNear(result.regions[i].bounds, normalisedRect(text.lineRects[i], text.image.size()),
+                       text.image.size(), 4);
+        }
+    }
+}
+
+TEST_F(TextRecognitionEngineTest, SecretRectanglesCoverTheDrawnSecrets) {
+    const QStringList lines = {"Write to alice@example.com or bob@example.org today.", "Nothing secret here."};
+    const auto text = renderTextLines(QSize(800, 120), lines, pixelFont("DejaVu Sans", 16));
+    // A region above the second line: boxes are still relative to the whole image.
+    const double top = 1.0 - (text.lineRects[1].top() - 3) / 120.0;
+    const OCRResult result = recognize(save(text.image), "en-US", QRectF(0, top, 1, 1 - top));
+    ASSERT_EQ(result.regions.size(), 1u) << result.text.toStdString();
+    ASSERT_EQ(result.secrets.size(), 2u) << result.text.toStdString();
+    const QString& line = lines[0];
+    const int first = line.indexOf("alice"), second = line.indexOf("bob");
+    const QRect drawn[] = {characterRect(text, 0, first, int(strlen("alice@example.com"))),
+                           characterRect(text, 0, second, int(strlen("bob@example.org")))};
+    for (int i = 0; i < 2; ++i) {
+        expectNear(result.secrets[i], normalisedRect(drawn[i], text.image.size()), text.image.size(), 4);
+    }
+    expectNear(result.regions[0].bounds, normalisedRect(text.lineRects[0], text.image.size()), text.image.size(), 4);
+}
+
+TEST_F(TextRecognitionEngineTest, TextOnTransparentBackgroundIsRead) {
+    QImage image(400, 60, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setFont(pixelFont("DejaVu Sans", 18));
+    painter.setPen(Qt::black);
+    painter.drawText(QPoint(20, 38), "Transparent background");
+    painter.end();
+    EXPECT_LE(editDistance(recognize(save(image)).text, "Transparent background"), 1);
+}
+
+TEST_F(TextRecognitionEngineTest, QRCodesMadeByTheTest) {
+    const QImage one = qrCodeImage("https://example.com/b");
+    const QImage other = qrCodeImage("https://example.com/a");
+    QImage two(one.width() * 2 + 40, one.height(), QImage::Format_RGB32);
+    two.fill(Qt::white);
+    QPainter painter(&two);
+    painter.drawImage(0, 0, one);
+    painter.drawImage(one.width() + 40, 0, one);
+    painter.end();
+    QImage both = two.copy();
+    painter.begin(&both);
+    painter.drawImage(one.width() + 40, 0, other);
+    painter.end();
+
+    // Only a code: no text, no lines, nothing uncertain, and no failure.
+    const OCRResult only = recognize(save(one, "one.png"));
+    EXPECT_EQ(only.qrPayloads, QStringList{"https://example.com/b"});
+    EXPECT_TRUE(only.text.isEmpty());
+    EXPECT_TRUE(only.regions.empty());
+    EXPECT_EQ(only.uncertainLines, 0);
+    EXPECT_EQ(recognize(save(two, "two.png")).qrPayloads, QStringList{"https://example.com/b"});
+    EXPECT_EQ(recognize(save(both, "both.png")).qrPayloads,
+              (QStringList{"https://example.com/a", "https://example.com/b"}));
+    // A region around the second code alone.
+    EXPECT_EQ(recognize(save(both, "both.png"), "auto", QRectF(0.5, 0, 0.5, 1)).qrPayloads,
+              QStringList{"https://example.com/a"});
+
+    // A code of binary bytes carries no text payload. (The engine may take its modules for
+    // letters, so the image may yet have text.)
+    const std::string bytes("\x00\x01\xfe\xff\x80\x7f binary", 12);
+    const QImage binary = qrCodeImage(bytes, 6, true);
+    try {
+        EXPECT_TRUE(recognize(save(binary, "binary.png")).qrPayloads.isEmpty());
+    } catch (const AIError& e) {
+        EXPECT_EQ(e.message(), kOCRNoTextMessage);
+    }
+}
+
+TEST_F(TextRecognitionEngineTest, BadInputFailsWithTheRightError) {
+    raiseImageAllocationLimit();
+    // A PNG header that claims 10,000 x 10,000 pixels, followed by no usable image data: refused
+    // by its stated size before anything is decoded.
+    const QByteArray huge = QByteArray::fromHex("89504e470d0a1a0a") +
+                            pngChunk("IHDR", QByteArray::fromHex("00002710000027100802000000")) +
+                            pngChunk("IDAT", QByteArray(16, '\0')) + pngChunk("IEND", {});
+    EXPECT_EQ(failure(write(huge, "huge.png")), kInvalidImageSizeMessage);
+    EXPECT_EQ(failure(write("this is not an image", "notes.png")), kUnreadableImageMessage);
+    EXPECT_EQ(failure(write("", "empty.png")), kUnreadableImageMessage);
+    EXPECT_THROW(recognize(QUrl::fromLocalFile(QString::fromStdString((folder / "missing.png").string()))), FileError);
+    QImage dot(1, 1, QImage::Format_RGB32);
+    dot.fill(Qt::white);
+    EXPECT_EQ(failure(save(dot, "dot.png")), kOCRNoTextMessage);
+    EXPECT_EQ(failure(save(dot, "dot.png"), "xx-XX"), kOCRLanguageMessage);
+    QImage blank(640, 480, QImage::Format_RGB32);
+    blank.fill(Qt::white);
+    EXPECT_EQ(failure(save(blank, "blank.png")), kOCRNoTextMessage);
+}
+
+TEST_F(TextRecognitionEngineTest, EnginesAreReusedAndACancelledOneIsDropped) {
+    QStringList many;
+    for (int i = 0; i < 40; ++i) many << QStringLiteral("Line %1 of a long page of ordinary words to read").arg(i);
+    const auto page = renderTextLines(QSize(1200, 1000), many, pixelFont("DejaVu Sans", 16), 20, 4);
+    const QUrl url = save(page.image, "page.png");
+    const auto small = renderTextLines(QSize(300, 60), {"Hello there"}, pixelFont("DejaVu Sans", 16));
+    const QUrl hello = save(small.image, "hello.png");
+
+    EXPECT_EQ(recognize(hello, "en-US").text, "Hello there");
+    EXPECT_EQ(recognize(hello, "en-US").text, "Hello there");
+    EXPECT_EQ(recognizer.idleEngines(), 1);
+    recognize(hello, "auto");
+    EXPECT_EQ(recognizer.idleEngines(), 2);
+
+    // Cancelled while the engine reads the page: the error is the cancellation, the engines
+    // taken are not put back, and the next recognition starts a fresh one.
+    std::stop_source stop;
+    std::thread canceller;
+    std::exception_ptr error;
+    std::thread worker([&] {
+        try {
+            recognizeText(recognizer, url, "fr-FR", std::nullopt, stop.get_token());
+        } catch (...) {
+            error = std::current_exception();
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop.request_stop();
+    worker.join();
+    ASSERT_TRUE(error);
+    EXPECT_THROW(std::rethrow_exception(error), RecognitionCancelled);
+    EXPECT_EQ(recognizer.idleEngines(), 2);
+    EXPECT_EQ(recognize(hello, "fr-FR").text, "Hello there");
+    EXPECT_EQ(recognizer.idleEngines(), 3);
+}
+
+}  // namespace
+}  // namespace brevalto
