@@ -3,6 +3,7 @@
 #include "Imaging/ImageDecoding.h"
 #include "Platform/Defaults.h"
 
+#include "FakePasteboard.h"
 #include "ManualExecutor.h"
 #include "RenderSamples.h"
 #include "TestImages.h"
@@ -257,6 +258,49 @@ TEST(SessionTasks, PasteboardImagesHoldToTheirCountAndPixelLimits) {
     items.push_back(dot);
     items.push_back(itemWith(PasteboardType::png, "broken"));
     EXPECT_EQ(intakeFailure(items), "Combined images exceed 64 MP. Import fewer images.");
+}
+
+TEST(SessionTasks, ClipboardImagesAreReadThroughThePasteboard) {
+    IntakeFixture f;
+    const QByteArray png = encodedImage(samples::solid(3, 2, Qt::blue), "PNG");
+    const QByteArray tiff = encodedImage(samples::solid(5, 4, Qt::green), "TIFF");
+    QObject receiver;
+    struct Case {
+        const char* name;
+        PasteboardItem content;
+        QSet<QString> failing;
+        std::string outcome;  // the image size, or the error
+        QStringList reads;
+    };
+    PasteboardItem pngAndText = itemWith(PasteboardType::png, png);
+    pngAndText.setData(PasteboardType::tiff, tiff);
+    pngAndText.setString(PasteboardType::string, "caption");
+    const std::vector<Case> cases = {
+        {"PNG first", pngAndText, {}, "3x2", {PasteboardType::png}},
+        {"TIFF when the PNG cannot be read", pngAndText, {PasteboardType::png}, "5x4", {PasteboardType::png, PasteboardType::tiff}},
+        {"a file", itemWith(PasteboardType::fileURL, f.fileURL("a.png", 7, 6)), {}, "7x6", {PasteboardType::fileURL}},
+        {"text only", itemWith(PasteboardType::string, "words"), {}, "Drop contains a non-image item.", {}},
+        {"nothing", PasteboardItem(), {}, "Clipboard or drop contains no image.", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePasteboard board;
+        board.setContent(c.content);
+        board.failingTypes = c.failing;
+        std::optional<std::string> outcome;
+        Session::readPasteboardImages(board, &receiver, [&](TaskResult<std::vector<QImage>>& result) {
+            try {
+                const auto& images = result.get();
+                outcome = std::to_string(images.at(0).width()) + "x" + std::to_string(images.at(0).height());
+            } catch (const std::exception& e) {
+                outcome = e.what();
+            }
+        });
+        while (board.deliver() > 0) {
+        }
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_EQ(board.dataReads, c.reads);
+    }
 }
 
 struct Placement {

@@ -495,6 +495,66 @@ std::vector<QImage> ScreenshotDocumentSession::pasteboardImages(const std::vecto
     return images;
 }
 
+namespace {
+
+// One read of the clipboard's content into an item of the types that intake uses.
+struct PasteboardReading {
+    QPointer<Pasteboard> pasteboard;
+    QPointer<QObject> receiver;
+    ScreenshotDocumentSession::ImagesReply done;
+    QStringList types;
+    PasteboardItem item;
+    bool oversized = false;
+
+    void finish(bool any) {
+        std::optional<TaskResult<std::vector<QImage>>> result;
+        try {
+            std::vector<PasteboardItem> items;
+            if (any) items.push_back(item);
+            if (oversized && !item.data(PasteboardType::png) && !item.data(PasteboardType::tiff) &&
+                !item.data(PasteboardType::fileURL))
+                throw ScreenshotError(kInvalidImageBytesMessage);
+            result.emplace(ScreenshotDocumentSession::pasteboardImages(items));
+        } catch (...) {
+            result.emplace(std::current_exception());
+        }
+        done(*result);
+    }
+
+    // Reads the next wanted type; PNG makes TIFF unneeded.
+    static void next(const std::shared_ptr<PasteboardReading>& reading) {
+        const QStringList wanted = {PasteboardType::fileURL, PasteboardType::png, PasteboardType::tiff};
+        for (const QString& type : wanted) {
+            if (!reading->types.contains(type) || reading->item.data(type)) continue;
+            if (type == PasteboardType::tiff && reading->item.data(PasteboardType::png)) continue;
+            reading->types.removeAll(type);
+            if (!reading->pasteboard || !reading->receiver) return;
+            const std::int64_t limit = type == PasteboardType::fileURL ? 1 << 20 : kMaxImageBytes;
+            reading->pasteboard->readData(type, limit, reading->receiver, [reading, type](PasteboardData data) {
+                if (data.ok()) reading->item.setData(type, data.bytes);
+                if (data.status == PasteboardData::Status::tooLarge) reading->oversized = true;
+                next(reading);
+            });
+            return;
+        }
+        reading->finish(true);
+    }
+};
+
+}  // namespace
+
+void ScreenshotDocumentSession::readPasteboardImages(Pasteboard& pasteboard, QObject* receiver, ImagesReply done) {
+    auto reading = std::make_shared<PasteboardReading>();
+    reading->pasteboard = &pasteboard;
+    reading->receiver = receiver;
+    reading->done = std::move(done);
+    pasteboard.readTypes(receiver, [reading](std::optional<QStringList> types) {
+        if (!types || types->isEmpty()) return reading->finish(false);
+        reading->types = *types;
+        PasteboardReading::next(reading);
+    });
+}
+
 void ScreenshotDocument::combineImages(ScreenshotDocument& document, const std::vector<Asset>& assets, bool vertical,
                                        double alignment, double spacing) {
     double W = document.canvas.width(), H = document.canvas.height();

@@ -180,6 +180,11 @@ public:
     // The images of a pasteboard's content or of a drop: every local file named by the items'
     // file URLs when there is one, else each item's PNG or TIFF data.
     static std::vector<QImage> pasteboardImages(const std::vector<PasteboardItem>& items);
+    // Reads the clipboard's file URLs, else its PNG, else its TIFF data, and hands the images
+    // (or the error pasteboardImages throws) to done on the receiver's thread; done is not
+    // called when the receiver is gone by then.
+    using ImagesReply = std::function<void(TaskResult<std::vector<QImage>>&)>;
+    static void readPasteboardImages(Pasteboard& pasteboard, QObject* receiver, ImagesReply done);
 
     // The style key of a tool in the settings.
     static std::string styleKey(const QString& tool);
