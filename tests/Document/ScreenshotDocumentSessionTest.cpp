@@ -420,7 +420,6 @@ TEST(ScreenshotDocumentSession, SharedLayersAreCopiedBeforeTheyChange) {
     EXPECT_EQ(b.layers[1].frame.left(), 50);
     EXPECT_EQ(b.layers[2].frame.left(), 2);
     EXPECT_TRUE(b.layers[3].hidden);
-    EXPECT_EQ(ScreenshotDocument::decode(a.encode()).encode(), a.encode());
 }
 
 }  // namespace
