@@ -32,6 +32,22 @@ private:
     int fd_;
 };
 
+// Writes all of `bytes`, going on after interruptions; 0, or the errno of the failed write.
+int writeAll(int fd, std::string_view bytes) {
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool AtomicFile::isSymlink(const fs::path& path) {
@@ -111,17 +127,7 @@ void AtomicFile::write(const fs::path& path, const std::function<void(const Sink
 
     try {
         produce([&](std::string_view bytes) {
-            const char* p = bytes.data();
-            std::size_t left = bytes.size();
-            while (left > 0) {
-                const ssize_t n = ::write(fd.get(), p, left);
-                if (n < 0) {
-                    if (errno == EINTR) continue;
-                    discard("Could not write", errno);
-                }
-                p += n;
-                left -= static_cast<std::size_t>(n);
-            }
+            if (const int error = writeAll(fd.get(), bytes)) discard("Could not write", error);
         });
     } catch (const FileError&) {
         throw;
@@ -152,17 +158,7 @@ StagedFile::StagedFile(const fs::path& folder, const std::string& stagingName, s
     };
     // The mode asked for at creation is narrowed by the umask only; set it exactly.
     if (::fchmod(fd.get(), 0600) != 0) discard("Could not set the permissions of", errno);
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd.get(), p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            discard("Could not write", errno);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    if (const int error = writeAll(fd.get(), bytes)) discard("Could not write", error);
     if (::fsync(fd.get()) != 0) discard("Could not sync", errno);
     if (::close(fd.release()) != 0) discard("Could not close", errno);
     folderFd_ = dir.release();

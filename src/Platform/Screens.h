@@ -62,6 +62,9 @@ public:
     virtual void prepareOverlayWindow(QWindow* window) = 0;
     // Shows an ordinary window of ours in the taskbar and pager, or keeps it out of them.
     virtual void setShownInTaskbar(QWindow* window, bool shown) = 0;
+    // Asks the window manager to keep a window of ours where it is and as large as it is (fixed),
+    // or to let the user move and resize it again.
+    virtual void setWindowFixed(QWindow* window, bool fixed) = 0;
     // Whether a shown window of ours is on screen as far as the display server knows (a window
     // manager that was starting while it was shown may have left it unmapped).
     virtual bool isViewable(QWindow* window) const = 0;

@@ -60,6 +60,8 @@ public:
     bool isViewable(QWindow* window) const override { return window && window->isVisible() && !unmapped; }
     bool unmapped = false;
     std::optional<bool> shownInTaskbar() const { return shownInTaskbar_; }
+    void setWindowFixed(QWindow*, bool fixed) override { windowFixed_ = fixed; }
+    std::optional<bool> windowFixed() const { return windowFixed_; }
 
 private:
     std::vector<ScreenInfo> list_;
@@ -70,6 +72,7 @@ private:
     bool compositor_ = false;
     int prepared_ = 0;
     std::optional<bool> shownInTaskbar_;
+    std::optional<bool> windowFixed_;
 };
 
 }  // namespace brevalto

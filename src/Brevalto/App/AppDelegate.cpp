@@ -16,6 +16,7 @@
 #include "Platform/Symbols.h"
 #include "Platform/Task.h"
 #include "Upload/S3UploadController.h"
+#include "Workflow/ScreenshotPinController.h"
 #include "Workflow/ScreenshotWorkflow.h"
 
 #include <QAction>
@@ -124,6 +125,7 @@ void AppDelegate::buildSettingsWindow() {
 }
 
 void AppDelegate::applyTaskbarPolicy(bool shown) {
+    if (services_) services_->screenshots().pins()->applyTaskbarPolicy(shown);
     if (!preferences_ || !env_.platform.screens) return;
     if (QWindow* window = preferences_->windowHandle()) env_.platform.screens->setShownInTaskbar(window, shown);
 }

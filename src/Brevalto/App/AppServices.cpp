@@ -18,7 +18,8 @@ AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRe
     monitor_ = std::make_unique<ClipboardMonitor>(*store_, *env.platform.pasteboard, *env.platform.apps, defaults);
     controller_ = std::make_unique<PanelController>(*store_, *monitor_, *env.platform.screens, *env.platform.apps,
                                                     defaults);
-    screenshots_ = std::make_unique<ScreenshotWorkflow>(*store_, *monitor_, *controller_, defaults);
+    screenshots_ = std::make_unique<ScreenshotWorkflow>(*store_, *monitor_, *controller_, defaults,
+                                                        *env.platform.screens);
     controller_->setScreenshots(screenshots_.get());
     uploads_ = std::make_unique<S3UploadController>(env.platform.pasteboard, defaults,
                                                     S3UploadController::defaultKeychainService(),

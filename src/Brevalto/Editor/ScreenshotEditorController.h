@@ -6,6 +6,8 @@
 
 namespace brevalto {
 
+class ReferencePins;
+
 // Drives the screenshot editor for the workflow.
 class ScreenshotEditorController : public QObject {
     Q_OBJECT
@@ -21,7 +23,12 @@ public:
     const TaskHandle& ocrTask() const { return ocrTask_; }
     void setOCRTask(TaskHandle task) { ocrTask_ = std::move(task); }
 
+    // Where pinned references open; set by the workflow, which owns them.
+    ReferencePins* pins() const { return pins_; }
+    void setPins(ReferencePins* pins) { pins_ = pins; }
+
 private:
+    ReferencePins* pins_ = nullptr;
     TaskHandle ocrTask_;
 };
 

@@ -5,9 +5,14 @@
 #include "Automation/AutomationRequest.h"
 #include "ClipCore/Clip.h"
 #include "Clipboard/ClipStore.h"
+#include "Document/ScreenshotDocument.h"
+#include "Document/ScreenshotRenderer.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Panel/PanelController.h"
 #include "Workflow/CaptureSettings.h"
+#include "Workflow/ScreenshotPinController.h"
+
+#include <QPointer>
 
 #include <stdexcept>
 
@@ -20,13 +25,16 @@ constexpr char kUnavailableMessage[] = "This command is not available yet.";
 }  // namespace
 
 ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monitor, PanelController& controller,
-                                       Defaults& defaults, QObject* parent)
+                                       Defaults& defaults, Screens& screens, QObject* parent)
     : ScreenshotActions(parent),
       store_(store),
       monitor_(monitor),
       controller_(controller),
       defaults_(defaults),
-      editor_(new ScreenshotEditorController(this)) {}
+      editor_(new ScreenshotEditorController(this)),
+      pins_(new ScreenshotPinController(screens, defaults, this)) {
+    editor_->setPins(pins_);
+}
 
 ScreenshotWorkflow::~ScreenshotWorkflow() = default;
 
@@ -74,7 +82,25 @@ void ScreenshotWorkflow::run(ScreenshotCommand command, bool appendToEditor) {
 
 void ScreenshotWorkflow::openInEditor(const Clip&) { store_.setMessage(QString::fromUtf8(kUnavailableMessage)); }
 
-void ScreenshotWorkflow::pin(const Clip&) { store_.setMessage(QString::fromUtf8(kUnavailableMessage)); }
+void ScreenshotWorkflow::pin(const Clip& clip) {
+    if (!clip.imageFile) return;
+    QImage image;
+    try {
+        if (!ClipStore::isImageFileName(*clip.imageFile))
+            throw std::runtime_error("Not an image file name: " + *clip.imageFile);
+        const ScreenshotDocument::Loaded loaded =
+            ScreenshotDocument::load(screenshotDocumentsRoot(store_.root()), clip.id, store_.root() / *clip.imageFile,
+                                     clip.imageScale.value_or(1.0));
+        image = ScreenshotRenderer::render(loaded.document, loaded.folder, true, false);
+    } catch (const std::exception& e) {
+        store_.setMessage(QString::fromUtf8(e.what()));
+        return;
+    }
+    QPointer<ScreenshotWorkflow> self(this);
+    pins_->showReference(image, [self, clip] {
+        if (self) self->openInEditor(clip);
+    });
+}
 
 TaskHandle ScreenshotWorkflow::uploadAndCopyLink(const Clip&) {
     store_.setMessage(QString::fromUtf8(kUnavailableMessage));

@@ -13,6 +13,8 @@ class ClipboardMonitor;
 class Defaults;
 class PanelController;
 class S3UploadController;
+class Screens;
+class ScreenshotPinController;
 class ScreenshotEditorController;
 struct AutomationRequest;
 
@@ -21,15 +23,18 @@ struct AutomationRequest;
 // screenshot actions it implements.
 //
 // handle() opens the history panel for the history command and refuses every other command;
-// opening a clip in the editor, pinning it and uploading it report that they are unavailable.
+// opening a clip in the editor and uploading it report that they are unavailable. Pinning a clip
+// opens its rendered document in a pin window of the workflow's one pin controller.
 class ScreenshotWorkflow : public ScreenshotActions {
     Q_OBJECT
 public:
     ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monitor, PanelController& controller, Defaults& defaults,
-                       QObject* parent = nullptr);
+                       Screens& screens, QObject* parent = nullptr);
     ~ScreenshotWorkflow() override;
 
     ScreenshotEditorController* editor() const override { return editor_; }
+    // The pins of the workflow and of the editor.
+    ScreenshotPinController* pins() const { return pins_; }
     void openInEditor(const Clip& clip) override;
     void pin(const Clip& clip) override;
     TaskHandle uploadAndCopyLink(const Clip& clip) override;
@@ -62,6 +67,7 @@ private:
     AutomationDispatcher* dispatcher_ = nullptr;
     S3UploadController* uploads_ = nullptr;
     ScreenshotEditorController* editor_;
+    ScreenshotPinController* pins_;
 };
 
 }  // namespace brevalto

@@ -273,4 +273,39 @@ void QtScreens::setShownInTaskbar(QWindow* window, bool shown) {
     xcb_flush(c);
 }
 
+void QtScreens::setWindowFixed(QWindow* window, bool fixed) {
+    xcb_connection_t* c = x11Connection();
+    if (!c || !window) return;
+    const auto id = static_cast<xcb_window_t>(window->winId());
+    const xcb_atom_t hints = internAtom(c, "_MOTIF_WM_HINTS");
+    if (hints == XCB_ATOM_NONE) return;
+    // flags, functions, decorations, input mode, status; Qt writes the decorations it wants.
+    std::uint32_t motif[5] = {0, 0, 0, 0, 0};
+    XcbReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, id, hints, hints, 0, 5), nullptr));
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) == int(sizeof motif))
+        std::memcpy(motif, xcb_get_property_value(reply.get()), sizeof motif);
+    constexpr std::uint32_t flagFunctions = 1, flagDecorations = 2;
+    constexpr std::uint32_t functionResize = 2, functionMove = 4, functionMinimize = 8, functionMaximize = 16,
+                            functionClose = 32;
+    constexpr std::uint32_t decorationAll = 1, decorationResizeHandle = 4;
+    if (!(motif[0] & flagFunctions) || (motif[1] & 1)) {
+        // No functions given, or all of them: name them one by one so that some can be left out.
+        motif[1] = functionResize | functionMove | functionMinimize | functionMaximize | functionClose;
+    }
+    motif[0] |= flagFunctions;
+    if (fixed)
+        motif[1] &= ~(functionMove | functionResize);
+    else
+        motif[1] |= functionMove | functionResize;
+    if ((motif[0] & flagDecorations) && !(motif[2] & decorationAll)) {
+        if (fixed)
+            motif[2] &= ~decorationResizeHandle;
+        else
+            motif[2] |= decorationResizeHandle;
+    }
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, hints, hints, 32, 5, motif);
+    xcb_flush(c);
+}
+
 }  // namespace brevalto

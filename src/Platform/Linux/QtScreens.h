@@ -33,6 +33,7 @@ public:
     bool hasCompositor() const override;
     void prepareOverlayWindow(QWindow* window) override;
     void setShownInTaskbar(QWindow* window, bool shown) override;
+    void setWindowFixed(QWindow* window, bool fixed) override;
     bool isViewable(QWindow* window) const override;
 
     static ScreenInfo describe(const QScreen* screen, const ScreenGeometry& geometry);
