@@ -2,6 +2,7 @@
 
 #include "Document/ScreenshotLayer.h"
 
+#include <atomic>
 #include <cstddef>
 #include <initializer_list>
 #include <iterator>
@@ -63,7 +64,13 @@ class ScreenshotLayerList {
             return *slot;
         } else {
             Slot& owned = const_cast<Slot&>(slot);
-            if (owned.use_count() > 1) owned = std::make_shared<ScreenshotLayer>(*owned);
+            if (owned.use_count() > 1) {
+                owned = std::make_shared<ScreenshotLayer>(*owned);
+            } else {
+                // The last other owner (a background render, say) let go with a release; this
+                // makes its reads happen before the writes that follow.
+                std::atomic_thread_fence(std::memory_order_acquire);
+            }
             return *owned;
         }
     }
