@@ -5,6 +5,7 @@
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"
 #include "Platform/Linux/CurlHttpClient.h"
+#include "Platform/Linux/PosixChildProcessRunner.h"
 #include "Platform/Linux/QtPasteboard.h"
 #include "Platform/Linux/QtScreens.h"
 #include "Platform/Linux/TesseractTextRecognizer.h"
@@ -114,6 +115,7 @@ int main(int argc, char** argv) {
     TesseractTextRecognizer textRecognizer;
     CurlHttpClient http;
     X11HotKeys hotKeys;
+    PosixChildProcessRunner processes;
 
     AppEnvironment environment;
     environment.platform.defaults = &defaults;
@@ -125,6 +127,7 @@ int main(int argc, char** argv) {
     environment.platform.textRecognizer = &textRecognizer;
     environment.platform.http = &http;
     environment.platform.hotKeys = &hotKeys;
+    environment.platform.processes = &processes;
     environment.dataFolder = dataFolder;
     environment.login = std::move(*login);
 

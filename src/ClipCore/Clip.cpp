@@ -3,7 +3,6 @@
 #include "ClipCore/ByteCountFormat.h"
 #include "ClipCore/JsonReading.h"
 #include "ClipCore/SecretScanner.h"
-#include "ClipCore/UnicodeText.h"
 
 #include <cmath>
 #include <cstdint>
@@ -33,8 +32,7 @@ std::optional<Clip::Kind> clipKindFromRaw(std::string_view raw) {
 std::string Clip::title() const {
     if (kind == Kind::image) return "Image \u00B7 " + formatByteCount(byteCount);
     if (!text) return {};
-    std::string masked = SecretScanner::masked(*text);
-    return std::string(unicode::graphemePrefix(masked, kClipTitleLength));
+    return SecretScanner::maskedPrefix(*text, kClipTitleLength);
 }
 
 nlohmann::ordered_json Clip::toJSON() const {

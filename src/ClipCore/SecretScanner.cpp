@@ -312,4 +312,76 @@ std::string SecretScanner::masked(std::string_view text) {
     return result;
 }
 
+namespace {
+
+constexpr std::size_t kPrefixStartBytes = 4096;
+constexpr std::size_t kHeaderLookBack = 256;
+constexpr int kCutCandidates = 64;
+
+bool isSeparatorCodePoint(std::int32_t c) { return c == ':' || c == '='; }
+
+bool isAsciiSpaceByte(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+// Whether a private-key header could run through the space at `offset`: everything between the
+// header's leading dashes and any space inside it is capital letters and spaces.
+bool mayBeInsideHeader(std::string_view text, std::size_t offset) {
+    std::size_t p = offset;
+    for (std::size_t n = 0; p > 0; ++n) {
+        const char c = text[p - 1];
+        if (!((c >= 'A' && c <= 'Z') || c == ' ')) break;
+        if (n == kHeaderLookBack) return true;
+        --p;
+    }
+    return p >= 5 && text.substr(p - 5, 5) == "-----";
+}
+
+// The first offset at or after `from` where the text can be cut without cutting through a
+// secret or joining two: the start of a run of white space that is neither the white space
+// around an assignment's ':' or '=' nor a space of a private-key header. No secret spans such a
+// run (tokens, addresses and values hold no white space), and none starts with white space, so
+// the secrets before the cut are exactly those the whole text has there. npos when none is found
+// among the first few candidates.
+std::size_t safeCut(std::string_view text, std::size_t from) {
+    std::size_t i = from;
+    for (int tries = 0; tries < kCutCandidates; ++tries) {
+        while (i < text.size() && !isAsciiSpaceByte(text[i])) ++i;
+        if (i >= text.size()) return std::string_view::npos;
+        std::size_t a = i;
+        while (a > 0) {
+            unicode::Decoded before = unicode::decodeBefore(text, a);
+            if (!unicode::isWhiteSpace(before.codePoint)) break;
+            a = before.next;
+        }
+        std::size_t b = i;
+        while (b < text.size()) {
+            unicode::Decoded at = unicode::decodeAt(text, b);
+            if (!unicode::isWhiteSpace(at.codePoint)) break;
+            b = at.next;
+        }
+        const bool afterSeparator = a > 0 && isSeparatorCodePoint(unicode::decodeBefore(text, a).codePoint);
+        const bool beforeSeparator = b < text.size() && isSeparatorCodePoint(static_cast<unsigned char>(text[b]));
+        const bool header = text[a] == ' ' && mayBeInsideHeader(text, a);
+        if (a > 0 && !afterSeparator && !beforeSeparator && !header) return a;
+        i = b;
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+std::string SecretScanner::maskedPrefix(std::string_view text, std::size_t count) {
+    std::size_t from = std::max(kPrefixStartBytes, count * 16);
+    while (from < text.size()) {
+        const std::size_t cut = safeCut(text, from);
+        if (cut == std::string_view::npos) break;
+        const std::string part = masked(text.substr(0, cut));
+        const std::string_view head = unicode::graphemePrefix(part, count);
+        // The last character of the part might join what follows the cut: only a prefix that
+        // ends before the part does is final.
+        if (head.size() < part.size()) return std::string(head);
+        from = std::max(cut + 1, from * 2);
+    }
+    return std::string(unicode::graphemePrefix(masked(text), count));
+}
+
 }  // namespace brevalto

@@ -29,6 +29,11 @@ public:
 
     // The text with every range of ranges() replaced by the bullets.
     static std::string masked(std::string_view text);
+
+    // The first `count` user-perceived characters of masked(text), exactly, read from a bounded
+    // prefix of the text wherever a cut exists that no secret can straddle: long texts cost what
+    // their first few kilobytes cost.
+    static std::string maskedPrefix(std::string_view text, std::size_t count);
 };
 
 }  // namespace brevalto

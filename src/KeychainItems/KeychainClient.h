@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KeychainItems/KeychainAccess.h"
 #include "KeychainItems/KeychainItems.h"
 
 #include <chrono>
@@ -26,7 +27,7 @@ namespace brevalto {
 // Over the service, a save of empty data or of more than KeychainItems::maxSize bytes is answered
 // -50 and stores nothing, services must begin with "app.brevalto.", and a read returns no data for
 // an item larger than maxSize; in process none of these limits apply.
-class KeychainClient {
+class KeychainClient final : public KeychainAccess {
 public:
     static constexpr std::chrono::milliseconds defaultDeadline{10000};
 
@@ -34,7 +35,7 @@ public:
     // operations run in process over `store` when nothing exists there.
     KeychainClient(KeychainStore& store, std::filesystem::path servicePath,
                    std::chrono::milliseconds deadline = defaultDeadline);
-    ~KeychainClient();
+    ~KeychainClient() override;
     KeychainClient(const KeychainClient&) = delete;
     KeychainClient& operator=(const KeychainClient&) = delete;
 
@@ -43,10 +44,11 @@ public:
     // from it (an installed app).
     static std::filesystem::path installedServicePath(const std::filesystem::path& appProgram);
 
-    KeychainReadResult keychainRead(const std::string& service, const std::string& account);
-    KeychainStatus keychainExists(const std::string& service, const std::string& account);
-    KeychainStatus keychainDelete(const std::string& service, const std::string& account);
-    KeychainStatus keychainSave(const KeychainData& data, const std::string& service, const std::string& account);
+    KeychainReadResult keychainRead(const std::string& service, const std::string& account) override;
+    KeychainStatus keychainExists(const std::string& service, const std::string& account) override;
+    KeychainStatus keychainDelete(const std::string& service, const std::string& account) override;
+    KeychainStatus keychainSave(const KeychainData& data, const std::string& service,
+                                const std::string& account) override;
 
     // What a reply from the service means: its int64 "status" narrowed to the low 32 bits, and
     // its payload. A reply without an int64 status is no answer: -67585.

@@ -3,6 +3,7 @@
 namespace brevalto {
 
 class Apps;
+class ChildProcessRunner;
 class Clock;
 class Defaults;
 class HttpClient;
@@ -24,6 +25,7 @@ struct Platform {
     TextRecognizer* textRecognizer = nullptr;
     HttpClient* http = nullptr;
     HotKeys* hotKeys = nullptr;
+    ChildProcessRunner* processes = nullptr;
 };
 
 }  // namespace brevalto

@@ -22,8 +22,29 @@ const QStringList kSymbolNames = {
     QStringLiteral("sparkles"),
     QStringLiteral("icloud.and.arrow.up"),
     QStringLiteral("cloud"),
+    // The clip browser: search, cards and their actions.
+    QStringLiteral("magnifyingglass"),
+    QStringLiteral("xmark.circle.fill"),
+    QStringLiteral("photo"),
+    QStringLiteral("text.alignleft"),
+    QStringLiteral("pin.fill"),
+    QStringLiteral("pin"),
+    QStringLiteral("pin.slash"),
+    QStringLiteral("ellipsis"),
+    QStringLiteral("doc.on.doc"),
+    QStringLiteral("doc.on.clipboard"),
+    QStringLiteral("pencil"),
+    QStringLiteral("text.viewfinder"),
+    QStringLiteral("translate"),
+    QStringLiteral("macwindow.on.rectangle"),
+    QStringLiteral("wand.and.stars"),
+    QStringLiteral("rectangle.expand.vertical"),
+    QStringLiteral("trash"),
+    QStringLiteral("link.icloud"),
     // The drag handle of finished screenshots.
     QStringLiteral("arrow.up.doc"),
+    // The capture countdown.
+    QStringLiteral("timer"),
 };
 
 class SymbolIconEngine : public QIconEngine {

@@ -18,10 +18,11 @@
 
 namespace brevalto {
 
-// Thrown by background work that saw a stop request and ended early; its result is dropped.
+// Thrown by blocking work whose caller asked it to stop (through its std::stop_token); no partial
+// result is returned. Callers treat it as silence, never as a failure to show.
 class TaskCancelled : public std::exception {
 public:
-    const char* what() const noexcept override { return "The task was cancelled."; }
+    const char* what() const noexcept override { return "The operation was cancelled."; }
 };
 
 // Where background work runs. TaskPool runs it on threads; tests drive a manual executor.

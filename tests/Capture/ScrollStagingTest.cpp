@@ -82,7 +82,8 @@ TEST(ScrollStaging, EachCaptureOwnsAPrivateFolderRemovedWithIt) {
     const fs::path root = dir / "staging";
     fs::path first, second;
     {
-        ScrollStitcher a(root), b(root);
+        const ScrollBudget budget{16 << 20, 1 << 20, 1000};
+        ScrollStitcher a(root, budget), b(root, budget);
         first = a.folder();
         second = b.folder();
         EXPECT_NE(first, second);
@@ -90,11 +91,17 @@ TEST(ScrollStaging, EachCaptureOwnsAPrivateFolderRemovedWithIt) {
         struct stat st {};
         ASSERT_EQ(::stat(first.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0700u);
-        const auto strip = a.writeStrip(QByteArray("png bytes"));
-        EXPECT_EQ(strip.parent_path(), first);
-        EXPECT_TRUE(strip.filename().string().ends_with(".png"));
-        EXPECT_NE(a.writeStrip(QByteArray("more")), strip);
-        EXPECT_EQ(a.strips().size(), 2u);
+        QImage rows(8, 4, QImage::Format_RGB32);
+        rows.fill(Qt::red);
+        ASSERT_TRUE(a.writeStrip(rows, 0));
+        ASSERT_TRUE(a.writeStrip(rows, 4));
+        const auto strips = a.strips();
+        ASSERT_EQ(strips.size(), 2u);
+        EXPECT_EQ(strips[0].url.parent_path(), first);
+        EXPECT_TRUE(strips[0].url.filename().string().ends_with(".png"));
+        EXPECT_NE(strips[1].url, strips[0].url);
+        ASSERT_EQ(::stat(strips[0].url.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
         b.removeStaging();
         EXPECT_FALSE(fs::exists(second));
         EXPECT_TRUE(b.strips().empty());

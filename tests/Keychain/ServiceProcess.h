@@ -37,13 +37,6 @@ inline std::filesystem::path copyServiceProgram(const TestFolder& folder) {
     return copy;
 }
 
-// An executable shell script.
-inline std::filesystem::path writeScript(const std::filesystem::path& path, const std::string& body) {
-    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-    return path;
-}
-
 class ServiceProcess {
 public:
     // `environment`: NAME=value entries that replace or add to this process's environment.

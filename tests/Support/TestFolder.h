@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace brevalto {
@@ -17,5 +18,12 @@ public:
 private:
     QTemporaryDir dir_;
 };
+
+// An executable shell script (owner only).
+inline std::filesystem::path writeScript(const std::filesystem::path& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
 
 }  // namespace brevalto

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "ClipCore/Clip.h"
 #include "Platform/Task.h"
 
 #include <QObject>
+
+#include <optional>
 
 namespace brevalto {
 
@@ -12,6 +15,12 @@ class AIActionModel : public QObject {
 public:
     explicit AIActionModel(QObject* parent = nullptr);
     ~AIActionModel() override;
+
+    // The clip the model works on, and whether it recognises the text of that clip's image.
+    std::optional<Clip> item;
+    bool ocr = false;
+    // The OCR preview also offers the translation of the recognised text.
+    bool showsTranslation = false;
 
     bool busy() const { return busy_; }
     void setBusy(bool busy);

@@ -1,25 +1,74 @@
 #pragma once
 
+#include "Capture/ScrollFrameSignature.h"
 #include "ClipCore/ReferenceDate.h"
 
 #include <QByteArray>
+#include <QColorSpace>
+#include <QImage>
 
+#include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
+#include <stop_token>
+#include <string>
 #include <vector>
 
 namespace brevalto {
 
-// The on-disk side of a scrolling capture: each capture owns one staging folder, named by a
-// fresh UUID, under a common root in the per-user temporary folder. The folder holds
-// "owner.pid" (the creating process) and one PNG file per stored strip. Folders more than a day
-// old whose creator no longer runs are removed at launch; anything that cannot be proven stale
-// stays.
+// The limits of one scrolling capture: the memory the final composition may need, the bytes of
+// strips its staging folder may hold, and the most rows of the output.
+struct ScrollBudget {
+    std::int64_t memoryBytes = 0;
+    std::int64_t diskBytes = 0;
+    std::int64_t maximumHeight = 0;
+
+    bool isValid() const { return memoryBytes >= 16'777'216 && diskBytes >= 1'048'576 && maximumHeight >= 1; }
+};
+
+// Joins the viewport grabs of one scrolling capture into one tall image. For each grab it finds
+// how far the content moved since the last accepted grab, stores only the new rows as a PNG strip
+// in the capture's staging folder, and holds the capture to its memory, area, height and disk
+// budgets; at the end it draws the strips into one image.
+//
+// Output rows count downward from the first grab's top edge (row 0); scrolling up past the first
+// grab makes them negative. Displacement d between two grabs: row y of the current grab shows what
+// row y + d of the previous one showed (d > 0: the content moved up, new rows at the bottom).
+//
+// The staging folder is named by a fresh UUID under a common root in the per-user temporary
+// folder and holds "owner.pid" (the creating process) and one PNG file per strip. Folders more
+// than a day old whose creator no longer runs are removed at launch; anything that cannot be
+// proven stale stays.
+//
+// One operation runs at a time (calls from several threads wait for each other).
 class ScrollStitcher {
 public:
-    // Creates this capture's staging folder under root (0700) and its "owner.pid". Throws
-    // FileError; leaves no half-made folder when only the identifier file fails.
-    explicit ScrollStitcher(const std::filesystem::path& root = stagingRoot());
+    static constexpr double kAreaLimit = 40'000'000.0;
+
+    struct Strip {
+        std::filesystem::path url;
+        int y = 0;       // output row of the strip's top edge
+        int height = 0;  // rows in the strip
+    };
+
+    struct Outcome {
+        enum class Kind { accepted, first, noNewContent, stopped, budgetReached };
+        Kind kind = Kind::stopped;
+        int rows = 0;             // accepted: new output rows stored, possibly 0
+        double confidence = 0.0;  // accepted: the automatic search's confidence, 0 when it found none
+    };
+
+    struct Displacement {
+        int displacement = 0;
+        double score = 0.0;
+        double confidence = 0.0;
+    };
+
+    // Checks the budget (AIError "Invalid scrolling memory/disk budget"), then creates this
+    // capture's staging folder under root (0700) and its "owner.pid". Folder errors throw
+    // FileError; no half-made folder is left when only the identifier file fails.
+    ScrollStitcher(const std::filesystem::path& root, ScrollBudget budget);
     ~ScrollStitcher();  // removes the folder, ignoring errors
     ScrollStitcher(const ScrollStitcher&) = delete;
     ScrollStitcher& operator=(const ScrollStitcher&) = delete;
@@ -33,19 +82,76 @@ public:
     // Throws FileError when the root cannot be listed or a folder cannot be removed.
     static int removeStaleStaging(const std::filesystem::path& root, Date now);
 
-    const std::filesystem::path& folder() const { return folder_; }
+    // Takes one grab. A manual displacement (the user aligned the grab by hand) replaces the
+    // automatic search, which still runs for its confidence. Throws CaptureCancelled on a stop
+    // request, AIError for an unreadable grab, a first grab beyond the budget or a strip that
+    // cannot be encoded, FileError when a strip cannot be written; a thrown append changes none
+    // of the counters. Every other refusal is an outcome with a status line.
+    Outcome append(const QImage& grab, std::optional<int> manualDisplacement = std::nullopt,
+                   std::stop_token stop = {});
 
-    // Writes one strip atomically under a fresh name; returns its path.
-    std::filesystem::path writeStrip(const QByteArray& png);
-    const std::vector<std::filesystem::path>& strips() const { return strips_; }
+    // Encodes the image as a strip file and stores it at output row y; false (nothing written)
+    // when the disk budget cannot take it. Throws AIError when it cannot be encoded, FileError
+    // when it cannot be written.
+    bool writeStrip(const QImage& image, int y);
 
-    // Removes the folder with everything in it; on success the strips are forgotten. Throws
-    // FileError and keeps the state on failure.
+    // The tall image of every accepted row, premultiplied ARGB in the first grab's colour space.
+    // Throws AIError when nothing was accepted or the output is beyond the memory budget, or a
+    // strip file is missing or unreadable; CaptureError(missingImage) when the image cannot be
+    // made; CaptureCancelled on a stop request. The staging folder stays.
+    QImage compose(std::stop_token stop = {});
+
+    // Removes the folder with everything in it; on success the strips and the last grab are
+    // forgotten (a later compose fails for want of strips). Throws FileError and keeps the state
+    // on failure.
     void removeStaging();
 
+    // The strip file bytes of an image: PNG of its pixels as they are, with no colour space or
+    // text. Throws AIError when it cannot be encoded.
+    static QByteArray encodeStrip(const QImage& image);
+
+    // The search between two consecutive grabs; none when the evidence is too weak.
+    static std::optional<Displacement> findDisplacement(const ScrollFrameSignature& previous,
+                                                        const ScrollFrameSignature& current);
+    // The score of one displacement, 0 ... 1, lower is better.
+    static double overlapScore(int displacement, int rowWidth, int height, const std::uint8_t* previous,
+                               int minimumOverlap, int samples, const std::uint8_t* current);
+    // True when the overlapping rows of the two images are byte for byte the same.
+    static bool overlapMatchesExactly(const QImage& previous, int displacement, int height, const QImage& current);
+
+    const std::filesystem::path& folder() const { return folder_; }
+    ScrollBudget budget() const { return budget_; }
+    std::vector<Strip> strips() const;
+    int frames() const;
+    int minY() const;
+    int maxY() const;
+    int width() const;
+    int frameHeight() const;
+    std::int64_t diskBytes() const;
+    bool partial() const;
+    std::string status() const;
+
 private:
+    Outcome appendFirst(const QImage& grab, ScrollFrameSignature signature);
+    bool writeStripLocked(const QImage& image, int y);
+    Outcome refuse(Outcome::Kind kind, std::string status);  // sets partial and the status
+    bool withinBudget(double outputHeight) const;
+
+    mutable std::mutex mutex_;
     std::filesystem::path folder_;
-    std::vector<std::filesystem::path> strips_;
+    ScrollBudget budget_;
+    std::vector<Strip> strips_;
+    std::optional<ScrollFrameSignature> previous_;
+    int previousPosition_ = 0;
+    int minY_ = 0;
+    int maxY_ = 0;
+    int width_ = 0;
+    int frameHeight_ = 0;
+    int frames_ = 0;
+    std::int64_t diskBytes_ = 0;
+    QColorSpace colorSpace_{QColorSpace::SRgb};
+    bool partial_ = false;
+    std::string status_ = "Select a scrolling viewport";
     bool removed_ = false;
 };
 

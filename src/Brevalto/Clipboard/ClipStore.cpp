@@ -321,6 +321,8 @@ void ClipStore::clearAll() {
     ++generation_;
     commit({});
     thumbnails_.clear();
+    thumbnailsPending_.clear();
+    thumbnailFailures_.clear();
 }
 
 void ClipStore::addText(const std::string& text, const std::string& source) {
@@ -428,12 +430,8 @@ std::optional<Clip> ClipStore::insert(const Clip& clip, const std::optional<QByt
     return std::nullopt;
 }
 
-std::optional<QImage> ClipStore::thumbnail(const Clip& clip) {
-    if (auto hit = thumbnails_.find(clip.digest); hit != thumbnails_.end()) return hit->second;
-    if (!clip.imageFile || !isImageFileName(*clip.imageFile)) return std::nullopt;
-    const fs::path file = root_ / *clip.imageFile;
+std::optional<QImage> ClipStore::makeThumbnail(const fs::path& file) {
     if (!isRegularFile(file)) return std::nullopt;
-
     QImageReader reader(QString::fromStdString(file.string()));
     const QSize stored = reader.size();
     if (!stored.isValid() || stored.isEmpty()) return std::nullopt;
@@ -450,8 +448,39 @@ std::optional<QImage> ClipStore::thumbnail(const Clip& clip) {
     }
     QImage image = reader.read();
     if (image.isNull()) return std::nullopt;
-    thumbnails_.emplace(clip.digest, image);
     return image;
+}
+
+std::optional<QImage> ClipStore::thumbnail(const Clip& clip) {
+    if (auto hit = thumbnails_.find(clip.digest); hit != thumbnails_.end()) return hit->second;
+    if (!clip.imageFile || !isImageFileName(*clip.imageFile)) return std::nullopt;
+    std::optional<QImage> image = makeThumbnail(root_ / *clip.imageFile);
+    if (!image) return std::nullopt;
+    thumbnails_.emplace(clip.digest, *image);
+    return image;
+}
+
+ClipStore::ThumbnailState ClipStore::requestThumbnail(const Clip& clip) {
+    if (thumbnails_.count(clip.digest)) return ThumbnailState::ready;
+    if (!clip.imageFile || !isImageFileName(*clip.imageFile) || thumbnailFailures_.count(clip.digest))
+        return ThumbnailState::failed;
+    if (thumbnailsPending_.count(clip.digest)) return ThumbnailState::pending;
+    thumbnailsPending_.emplace(clip.digest, true);
+    const std::uint64_t generation = generation_;
+    const std::string digest = clip.digest;
+    Task::run(
+        thumbnailPool_, this, [file = root_ / *clip.imageFile](std::stop_token) { return makeThumbnail(file); },
+        [this, generation, digest](TaskResult<std::optional<QImage>>& result) {
+            if (generation != generation_) return;  // the history was cleared meanwhile
+            thumbnailsPending_.erase(digest);
+            std::optional<QImage> image = result.ok() ? result.get() : std::nullopt;
+            if (image)
+                thumbnails_.emplace(digest, std::move(*image));
+            else
+                thumbnailFailures_.emplace(digest, true);
+            emit thumbnailFinished(QString::fromStdString(digest));
+        });
+    return ThumbnailState::pending;
 }
 
 }  // namespace brevalto

@@ -115,6 +115,16 @@ public:
     // nothing when the clip has no readable image file.
     std::optional<QImage> thumbnail(const Clip& clip);
 
+    // The thumbnail of an image clip without blocking: ready (from the cache), failed (the clip
+    // has no readable image), or pending, in which case it is being made on a worker thread and
+    // thumbnailFinished(digest) follows on the GUI thread. Work begun before clearAll() is dropped.
+    enum class ThumbnailState { pending, ready, failed };
+    ThumbnailState requestThumbnail(const Clip& clip);
+
+    // Reads the thumbnail of the image file at `file` (at most 600 px on the long side, upright);
+    // nothing when it cannot. Any thread.
+    static std::optional<QImage> makeThumbnail(const std::filesystem::path& file);
+
     // True for the names the store gives image files: 64 lower-case hexadecimal digits + ".png".
     static bool isImageFileName(std::string_view name);
 
@@ -122,6 +132,7 @@ signals:
     void itemsChanged();
     void messageChanged();
     void pausedChanged();
+    void thumbnailFinished(const QString& digest);
 
 private:
     struct ImageWork;
@@ -142,6 +153,9 @@ private:
     bool writable_ = true;
     int pendingImages_ = 0;
     std::uint64_t generation_ = 0;
+    std::unordered_map<std::string, bool> thumbnailsPending_;  // digest -> being made
+    std::unordered_map<std::string, bool> thumbnailFailures_;
+    TaskPool thumbnailPool_{2, QThread::LowPriority};
     // Lists handed to the writer and not yet applied, by sequence; `latest_` is the newest.
     std::map<std::uint64_t, HistoryWriter::Snapshot> submitted_;
     HistoryWriter::Snapshot latest_;

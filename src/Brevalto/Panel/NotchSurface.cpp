@@ -2,6 +2,7 @@
 
 #include "Clipboard/ClipStore.h"
 #include "Panel/BrevaltoGlyph.h"
+#include "Panel/ClipboardView.h"
 #include "Panel/NotchGeometry.h"
 #include "Panel/NotchOutline.h"
 #include "Panel/PanelController.h"
@@ -100,21 +101,6 @@ QAccessibleInterface* notchButtonAccessible(const QString&, QObject* object) {
     return nullptr;
 }
 
-QWidget* makePlaceholder() {
-    auto* placeholder = new QWidget;
-    placeholder->setObjectName(QStringLiteral("clipboardView"));
-    auto* layout = new QVBoxLayout(placeholder);
-    layout->setContentsMargins(24, 48, 24, 24);
-    auto* label = new QLabel(QStringLiteral("Clipboard history"), placeholder);
-    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, QColor(255, 255, 255, 150));
-    label->setPalette(palette);
-    layout->addWidget(label);
-    layout->addStretch();
-    return placeholder;
-}
-
 }  // namespace
 
 NotchSurface::NotchSurface(PanelController* controller, QWidget* parent)
@@ -123,7 +109,7 @@ NotchSurface::NotchSurface(PanelController* controller, QWidget* parent)
     static const bool accessible = (QAccessible::installFactory(notchButtonAccessible), true);
     (void)accessible;
     setAttribute(Qt::WA_TranslucentBackground);
-    setContent(makePlaceholder());
+    setContent(new ClipboardView(*controller_));
     connect(button_, &QAbstractButton::clicked, controller_, [this] { controller_->expandPanel(true); });
     connect(controller_, &PanelController::expandedChanged, this, &NotchSurface::refresh);
     connect(controller_, &PanelController::previewExpandedChanged, this, &NotchSurface::refresh);

@@ -18,8 +18,7 @@ class NotchSurface : public QWidget {
 public:
     explicit NotchSurface(PanelController* controller, QWidget* parent = nullptr);
 
-    // Replaces the expanded content (at first a plain view titled "Clipboard history"). The surface
-    // takes ownership.
+    // Replaces the expanded content (the clipboard view). The surface takes ownership.
     void setContent(QWidget* content);
     QWidget* content() const { return content_; }
     QAbstractButton* notchButton() const;

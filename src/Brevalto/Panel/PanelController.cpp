@@ -7,6 +7,7 @@
 #include "Editor/ScreenshotEditorController.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/NotchSurface.h"
+#include "Clipboard/ClipboardMonitor.h"
 #include "Platform/Defaults.h"
 
 #include <QApplication>
@@ -215,7 +216,7 @@ void PanelController::collapsePanel() {
 }
 
 void PanelController::finishParentEditing() {
-    if (screenshots_ && screenshots_->editor()) screenshots_->editor()->finishEditing();
+    if (ScreenshotActions* actions = screenshots(); actions && actions->editor()) actions->editor()->finishEditing();
 }
 
 void PanelController::showWorkspace(Workspace workspace, std::function<void()> onClose) {
@@ -269,6 +270,23 @@ void PanelController::closeWorkspace(bool keepParent) {
         onClose_ = nullptr;
         run();
     }
+}
+
+void PanelController::paste(const Clip& clip, bool) {
+    if (monitor_.copy(clip)) collapsePanel();
+}
+
+void PanelController::showTranslationModel(std::shared_ptr<AIActionModel> model) {
+    std::shared_ptr<ScreenshotDocumentSession> kept =
+        workspace_ && workspace_->kind() == Workspace::Kind::editor ? workspace_->session() : parentEditor_;
+    closeWorkspace(kept != nullptr);
+    parentEditor_ = std::move(kept);
+    translation_ = std::move(model);
+    emit translationChanged();
+    onClose_ = nullptr;
+    setPreviewExpandedFlag(true);
+    pinnedOpen_ = true;
+    updatePanelFrame(true);
 }
 
 void PanelController::closeCurrentWorkspace() {

@@ -17,6 +17,7 @@ class QVariantAnimation;
 namespace brevalto {
 
 class AIActionModel;
+struct Clip;
 class ClipStore;
 class ClipboardMonitor;
 class Defaults;
@@ -89,6 +90,14 @@ public:
     // A screenshot capture is running: hover stands still and the panel stays off screen.
     bool captureActive() const { return captureActive_; }
     void setCaptureActive(bool active) { captureActive_ = active; }
+
+    // Copies the clip back to the clipboard and collapses the panel; direct also asks to paste it
+    // into the application that was frontmost before the panel (not available in this build:
+    // the clip is then only copied).
+    void paste(const Clip& clip, bool direct);
+    // Shows the model in the preview pane (OCR text or translation), keeping an editor that is
+    // shown or kept underneath.
+    void showTranslationModel(std::shared_ptr<AIActionModel> model);
 
     // The screenshot side (the workflow), held weakly.
     ScreenshotActions* screenshots() const { return screenshots_.data(); }

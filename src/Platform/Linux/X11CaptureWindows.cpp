@@ -89,9 +89,9 @@ std::vector<ScreenCaptureWindow> X11ScreenCapture::listWindows(bool includeOwn) 
         const auto legacyTitle = x.takeProperty(p.name);
         if (title.type == utf8) {
             w.title = QString::fromUtf8(title.bytes);
-        } else {
+        } else if (legacyTitle.type != XCB_NONE) {
             w.title = legacyTitle.type == utf8 ? QString::fromUtf8(legacyTitle.bytes) : QString::fromLatin1(legacyTitle.bytes);
-        }
+        }  // else no title at all: the title stays null, unlike a title set to nothing
         const auto cls = x.takeProperty(p.wmClass).bytes.split('\0');
         w.appClass = cls.size() > 1 ? QString::fromUtf8(cls[1]) : QString();
         const auto pid = longs(x.takeProperty(p.pid).bytes);

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "ClipCore/Clip.h"
+#include "Panel/ClipList.h"
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+class QToolButton;
+class QMenu;
+
+namespace brevalto {
+
+class ClipboardView;
+
+// One clip in the card row: a fixed 155 x 170 card with its header line (kind and source, a pin
+// when pinned), its preview (the image's thumbnail, or the first lines of its text with secrets
+// masked), its footer line (kind and time) and its row of action controls with an overflow menu
+// for those that do not fit. A click selects it and opens the preview; a Ctrl-click on an image
+// card marks it for a group drag.
+class ClipCard : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 155;
+    static constexpr int kHeight = 170;
+    static constexpr int kPadding = 12;
+    static constexpr int kActionRowHeight = 24;
+    static constexpr std::size_t kPreviewCharacters = 400;
+
+    ClipCard(ClipboardView& view, const Clip& clip, QWidget* parent = nullptr);
+
+    const Clip& clip() const { return clip_; }
+    // Shows the clip's current state (rebuilds the controls when its pin changed).
+    void setClip(const Clip& clip);
+    void setHighlight(bool selected, bool grouped);
+    bool isSelected() const { return selected_; }
+    bool isGrouped() const { return grouped_; }
+    // The preview shows the thumbnail (false while it is being made, or when there is none).
+    bool showsThumbnail() const { return !thumbnail_.isNull(); }
+    bool thumbnailPending() const { return thumbnailPending_; }
+    // The text the preview shows (masked).
+    const QString& previewText() const { return preview_; }
+    // The overflow menu, when not every action fits.
+    QMenu* overflowMenu() const { return menu_; }
+    // The name of the accessibility action of image cards.
+    QString groupActionName() const;
+
+    // Control texts of an action for a clip: title, symbol, accessibility label, help text and
+    // identifier prefix.
+    struct ControlTexts {
+        QString title, symbol, label, help, prefix;
+    };
+    static ControlTexts controlTexts(ItemAction action, Clip::Kind kind, bool pinned, const QString& title);
+
+    // Marks or unmarks the card for a group drag (its accessibility action).
+    Q_INVOKABLE void toggleGroup();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void buildControls();
+    void loadThumbnail();
+    bool uploadsAvailable() const;
+    QRect bodyRect() const;
+
+    ClipboardView& view_;
+    Clip clip_;
+    QString title_;
+    QString preview_;
+    QString time_;
+    QImage thumbnail_;
+    bool thumbnailPending_ = false;
+    bool selected_ = false;
+    bool grouped_ = false;
+    bool uploadsShown_ = false;
+    QWidget* actionRow_ = nullptr;
+    QMenu* menu_ = nullptr;
+};
+
+}  // namespace brevalto

@@ -1,0 +1,407 @@
+#include "Capture/CaptureError.h"
+#include "Capture/ScrollStitcher.h"
+#include "Errors/AIError.h"
+#include "Platform/AtomicFile.h"
+#include "TestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+
+namespace brevalto {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = ScrollStitcher::Outcome::Kind;
+
+enum class Page { text, photo, noise, stripes, table, flat };
+
+// Synthetic pages: lines of "words" (runs of dark pixels with glyph-like gaps) on white, a smooth
+// picture with grain, noise, stripes 4 rows dark and 4 light, one table row repeated every 24
+// rows, one colour.
+QImage makePage(Page kind, int width, int height, unsigned seed = 7) {
+    QImage page(width, height, QImage::Format_RGB32), row(width, 24, QImage::Format_RGB32);
+    page.fill(kind == Page::flat ? 0xff285ac8u : 0xffffffffu);
+    row.fill(0xffffffffu);
+    std::mt19937 rng(seed);
+    for (QImage* text : {&row, &page}) {
+        if (text == &page && kind != Page::text) break;
+        for (int line = text == &row ? 4 : 3; line + 12 <= text->height(); line += text == &row ? 24 : 18)
+            for (int x = 4 + int(rng() % 16), word = 0; x < width - 8; x += word + 4 + int(rng() % 14)) {
+                word = 6 + int(rng() % 40);
+                const QRgb ink = qRgb(int(rng() % 80), int(rng() % 80), int(rng() % 120));
+                for (int y = line; y < line + 12; ++y)
+                    for (int i = x; i < std::min(x + word, width); ++i)
+                        if (rng() % 3) text->setPixel(i, y, ink);
+            }
+    }
+    const auto grain = [&](double c) { return std::clamp(int(std::lround(c + int(rng() % 9) - 4)), 0, 255); };
+    for (int y = 0; y < height && kind != Page::text && kind != Page::flat; ++y)
+        for (int x = 0; x < width; ++x) {
+            const double u = x / 90.0, v = y / 70.0;
+            const int level = (y / 4) % 2 ? 230 : 30;
+            page.setPixel(x, y, kind == Page::photo ? qRgb(grain(128 + 90 * std::sin(u + 1.7 * v)), grain(120 + 80 * std::cos(0.6 * u - v)),
+                                                           grain(110 + 70 * std::sin(2.3 * v + 0.4 * u)))
+                                : kind == Page::noise   ? qRgb(rng() & 255, rng() & 255, rng() & 255)
+                                : kind == Page::stripes ? qRgb(level, level, level)
+                                                        : (y % 24 == 23 ? 0xff787878u : row.pixel(x, y % 24)));
+        }
+    return page;
+}
+
+QImage frameAt(const QImage& page, int top, int height) { return page.copy(0, top, page.width(), height); }
+
+// Rows that are all different and have no texture: row y is one colour.
+QImage pageRows(int width, int top, int height) {
+    QImage rows(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(rows.scanLine(y)), width, qRgb((top + y) & 255, ((top + y) >> 8) & 255, 77));
+    return rows;
+}
+
+// The same premultiplied pixels, whatever the layout or colour space tag.
+bool samePixels(QImage a, QImage b) {
+    a = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    b = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; a.size() == b.size() && y < a.height(); ++y)
+        if (std::memcmp(a.constScanLine(y), b.constScanLine(y), std::size_t(a.width()) * 4) != 0) return false;
+    return a.size() == b.size();
+}
+
+std::optional<int> searched(const QImage& previous, const QImage& current) {
+    const auto found = ScrollStitcher::findDisplacement(ScrollFrameSignature(previous), ScrollFrameSignature(current));
+    return found ? std::optional<int>(found->displacement) : std::nullopt;
+}
+
+template <class Error>
+std::string messageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+struct Capture {
+    TestFolder dir;
+    ScrollStitcher stitcher;
+    explicit Capture(ScrollBudget budget = {512 << 20, 512 << 20, 100'000}) : stitcher(dir / "staging", budget) {}
+};
+
+TEST(ScrollFrameSignature, SqueezesColumnsOverWhiteAndKeepsEveryRow) {
+    const struct {
+        const char* name;
+        int width;
+        std::function<QRgb(int)> pixel;    // by frame column
+        std::function<int(int)> expected;  // by signature column
+    } cases[] = {
+        {"one pixel a column", 48, [](int x) { return qRgb(x * 5, 255 - x * 5, x); },
+         [](int j) { return int(scrollLuma(j * 5, 255 - j * 5, j)); }},
+        {"pairs averaged, half up", 96, [](int x) { return x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0); }, [](int) { return 128; }},
+        {"1000 pixels a column", 48'000, [](int x) { return x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0); }, [](int) { return 128; }},
+        {"stretched", 24, [](int x) { return qRgb(x * 10, x * 10, x * 10); }, [](int j) { return (j / 2) * 10; }},
+        {"a pixel split by two columns", 72, [](int x) { return x % 3 == 1 ? qRgb(0, 0, 0) : qRgb(255, 255, 255); },
+         [](int) { return 170; }},
+        {"transparent is white", 48, [](int) { return qRgba(0, 0, 0, 0); }, [](int) { return 255; }},
+        {"half transparent black", 48, [](int) { return qRgba(0, 0, 0, 128); }, [](int) { return 127; }},
+    };
+    for (const auto& c : cases) {
+        QImage frame(c.width, 3, c.width > 100 ? QImage::Format_RGB32 : QImage::Format_ARGB32);
+        for (int x = 0; x < c.width; ++x)
+            for (int y = 0; y < 3; ++y) frame.setPixel(x, y, c.pixel(x));
+        const ScrollFrameSignature signature(frame);
+        ASSERT_EQ(signature.values.size(), 48u * 3) << c.name;
+        for (int j = 0; j < 48; ++j) EXPECT_NEAR(signature.values[96 + j], c.expected(j), 1) << c.name << " " << j;
+    }
+    for (const QImage& bad : {QImage(), QImage(10, 16'385, QImage::Format_RGB32)})
+        EXPECT_EQ(messageOf<AIError>([&] { ScrollFrameSignature{bad}; }), "Could not inspect the scrolling frame");
+    EXPECT_EQ(ScrollFrameSignature(pageRows(2, 0, 16'384)).height, 16'384);
+
+    // The difference of two grabs looks at the middle 80 % of the rows only.
+    const QImage page = makePage(Page::text, 400, 600);
+    const ScrollFrameSignature a(frameAt(page, 0, 300));
+    const auto difference = [&](const QImage& b) { return ScrollFrameSignature::difference(a, ScrollFrameSignature(b)); };
+    EXPECT_EQ(difference(frameAt(page, 0, 300)), 0.0);
+    EXPECT_EQ(difference(frameAt(page, 0, 299)), 1.0);
+    EXPECT_GT(difference(frameAt(page, 40, 300)), 0.003);
+    QImage toolbar = frameAt(page, 0, 300);  // a change in the top tenth does not count
+    for (int y = 0; y < 29; ++y) std::fill_n(reinterpret_cast<QRgb*>(toolbar.scanLine(y)), 400, 0xff000000u);
+    EXPECT_EQ(difference(toolbar), 0.0);
+}
+
+TEST(ScrollOverlapSearch, FindsKnownDisplacementsAndRefusesWeakEvidence) {
+    const struct {
+        const char* name;
+        Page page;
+        int width, height, previousTop, currentTop;
+        std::optional<int> expected;
+    } cases[] = {
+        {"text down", Page::text, 640, 300, 100, 173, 73},         {"text up", Page::text, 640, 300, 400, 310, -90},
+        {"largest shift", Page::text, 640, 300, 0, 240, 240},      {"past it", Page::text, 640, 300, 0, 241, {}},
+        {"photo", Page::photo, 500, 240, 50, 111, 61},             {"photo up 2", Page::photo, 500, 240, 300, 298, -2},
+        {"noise", Page::noise, 300, 200, 10, 47, 37},              {"narrow noise", Page::noise, 30, 200, 90, 10, -80},
+        {"one row", Page::text, 640, 300, 100, 101, {}},
+        {"no movement", Page::text, 640, 300, 100, 100, {}},       {"stripes", Page::stripes, 400, 300, 0, 37, {}},
+        {"repeated table rows", Page::table, 400, 300, 0, 50, {}}, {"one colour", Page::flat, 400, 300, 0, 50, {}},
+        {"64 rows, 16", Page::noise, 200, 64, 100, 116, 16},       {"64 rows, 17", Page::noise, 200, 64, 100, 117, {}},
+        {"63 rows", Page::noise, 200, 63, 100, 110, {}},
+    };
+    for (const auto& c : cases) {
+        const QImage page = makePage(c.page, c.width, 1200);
+        EXPECT_EQ(searched(frameAt(page, c.previousTop, c.height), frameAt(page, c.currentTop, c.height)), c.expected)
+            << c.name;
+    }
+    const QImage page = makePage(Page::noise, 300, 600);
+    EXPECT_EQ(searched(frameAt(page, 0, 200), page.copy(0, 30, 299, 200)), std::nullopt) << "widths differ";
+    EXPECT_EQ(searched(frameAt(page, 0, 200), frameAt(page, 30, 201)), std::nullopt) << "heights differ";
+
+    // A quarter of the rows spoiled (a tooltip) is left out of the band scores.
+    const ScrollFrameSignature previous(frameAt(page, 100, 300));
+    QImage spoiled = frameAt(page, 160, 300);
+    for (int y = 0; y < 240; y += 20)
+        for (int r = y; r < y + 4; ++r) std::fill_n(reinterpret_cast<QRgb*>(spoiled.scanLine(r)), 300, 0xffff00ffu);
+    const ScrollFrameSignature current(spoiled);
+    EXPECT_EQ(ScrollStitcher::overlapScore(60, 48, 300, previous.values.data(), 60, 240, current.values.data()), 0.0);
+}
+
+TEST(ScrollOverlapSearch, TheExactCheckRescuesAWeakMatchAndRejectsANearOne) {
+    // Text repeating every 16 rows, each repeat a shade darker or lighter: a shift one period off
+    // scores almost as well as the true one, so only the pixels can decide.
+    const QImage unit = makePage(Page::text, 480, 16, 3);
+    QImage page(480, 900, QImage::Format_RGB32);
+    std::mt19937 rng(11);
+    for (int y = 0, shade = 0; y < page.height(); ++y) {
+        if (y % 16 == 0) shade = int(rng() % 5);
+        for (int x = 0; x < 480; ++x) {
+            const QRgb p = unit.pixel(x, y % 16);
+            page.setPixel(x, y, qRgb(std::max(qRed(p) - shade, 0), std::max(qGreen(p) - shade, 0), std::max(qBlue(p) - shade, 0)));
+        }
+    }
+    const QImage previous = frameAt(page, 100, 300), current = frameAt(page, 140, 300);
+    const auto found = ScrollStitcher::findDisplacement(ScrollFrameSignature(previous), ScrollFrameSignature(current));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->displacement, 40);
+    EXPECT_EQ(found->confidence, 1.0);
+    QImage touched = current;
+    touched.setPixel(200, 150, touched.pixel(200, 150) ^ 1);
+    EXPECT_EQ(searched(previous, touched), std::nullopt) << "one pixel off in the overlap";
+
+    // The check itself: the overlapping rows only, byte for byte, whatever the pixel layout.
+    const QImage photo = makePage(Page::photo, 200, 400), before = frameAt(photo, 50, 100);
+    QImage after = frameAt(photo, 80, 100).convertToFormat(QImage::Format_RGB888);
+    const auto exact = [&](int d, const QImage& b) { return ScrollStitcher::overlapMatchesExactly(before, d, 100, b); };
+    EXPECT_TRUE(exact(-30, frameAt(photo, 20, 100)));
+    EXPECT_FALSE(exact(100, frameAt(photo, 150, 100))) << "no overlap";
+    after.setPixel(199, 70, 0);  // below the overlap
+    EXPECT_TRUE(exact(30, after));
+    after.setPixel(199, 69, 0);  // its last pixel
+    EXPECT_FALSE(exact(30, after));
+}
+
+TEST(ScrollStitcher, StitchesKnownPagesBackIntoTheirPixels) {
+    const struct {
+        Page page;
+        std::vector<int> tops;  // frame tops on the page, in grab order
+        std::vector<int> rows;  // new rows stored per grab after the first
+    } cases[] = {
+        {Page::text, {0, 70, 150, 148, 300, 450}, {70, 80, 0, 150, 150}},
+        {Page::photo, {600, 530, 400, 300}, {70, 130, 100}},  // up past the first grab
+        {Page::noise, {200, 320, 250, 210, 360}, {120, 0, 0, 40}},
+    };
+    for (const auto& c : cases) {
+        const QImage page = makePage(c.page, 320, 1200);
+        Capture capture;
+        auto& s = capture.stitcher;
+        std::vector<int> rows;
+        for (std::size_t i = 0; i < c.tops.size(); ++i) {
+            const auto outcome = s.append(frameAt(page, c.tops[i], 200));
+            ASSERT_EQ(outcome.kind, i ? Kind::accepted : Kind::first) << c.tops[i] << ": " << s.status();
+            if (i) {
+                rows.push_back(outcome.rows);
+                EXPECT_GT(outcome.confidence, 0.55);
+            }
+        }
+        EXPECT_EQ(rows, c.rows);
+        const int top = *std::min_element(c.tops.begin(), c.tops.end());
+        const int bottom = *std::max_element(c.tops.begin(), c.tops.end()) + 200;
+        EXPECT_EQ(s.minY(), top - c.tops[0]);
+        EXPECT_EQ(s.maxY(), bottom - c.tops[0]);
+        EXPECT_EQ(s.frames(), int(c.tops.size()));
+        EXPECT_FALSE(s.partial());
+        EXPECT_TRUE(samePixels(s.compose(), page.copy(0, top, 320, bottom - top))) << c.tops.size() << " grabs";
+    }
+}
+
+TEST(ScrollStitcher, RefusalsKeepTheAcceptedPartAndSayWhy) {
+    const std::string lost = "Lost overlap near output row 250. Scroll back toward the last accepted frame, then retry.";
+    const std::string resized = "Viewport size changed. Finish this capture and select again.";
+    const struct {
+        const char* name;
+        std::function<QImage(const QImage&)> grab;
+        std::optional<int> manual;
+        Kind kind;
+        std::string status;
+    } cases[] = {
+        {"same grab", [](const QImage& p) { return frameAt(p, 150, 200); }, {}, Kind::noNewContent, "No new content; waiting for scroll"},
+        {"taller", [](const QImage& p) { return frameAt(p, 150, 201); }, {}, Kind::stopped, resized},
+        {"narrower", [](const QImage& p) { return p.copy(0, 150, 300, 200); }, {}, Kind::stopped, resized},
+        {"one row", [](const QImage& p) { return frameAt(p, 151, 200); }, {}, Kind::stopped, lost},
+        {"too far", [](const QImage& p) { return frameAt(p, 500, 200); }, {}, Kind::stopped, lost},
+        {"one colour", [](const QImage&) { return makePage(Page::flat, 320, 200); }, {}, Kind::stopped, lost},
+        {"stripes", [](const QImage&) { return makePage(Page::stripes, 320, 200); }, {}, Kind::stopped, lost},
+        {"manual 1", [](const QImage& p) { return frameAt(p, 151, 200); }, 1, Kind::stopped, lost},
+        {"manual -1", [](const QImage& p) { return frameAt(p, 149, 200); }, -1, Kind::stopped, lost},
+        {"manual 85 %", [](const QImage& p) { return frameAt(p, 320, 200); }, 170, Kind::stopped, lost},
+        {"manual -161", [](const QImage& p) { return frameAt(p, 0, 200); }, -161, Kind::stopped, lost},
+    };
+    const QImage page = makePage(Page::text, 320, 1200);
+    for (const auto& c : cases) {
+        Capture capture;
+        auto& s = capture.stitcher;
+        ASSERT_EQ(s.append(frameAt(page, 100, 200)).kind, Kind::first);
+        ASSERT_EQ(s.append(frameAt(page, 150, 200)).kind, Kind::accepted);
+        EXPECT_EQ(s.append(c.grab(page), c.manual).kind, c.kind) << c.name;
+        EXPECT_EQ(s.status(), c.status) << c.name;
+        EXPECT_EQ(s.partial(), c.kind != Kind::noNewContent) << c.name;
+        EXPECT_EQ(std::tuple(s.frames(), s.maxY(), s.strips().size()), std::tuple(2, 250, 2u)) << c.name;
+        EXPECT_EQ(s.append(frameAt(page, 230, 200)).kind, Kind::accepted) << c.name << ": still compared with the last";
+        EXPECT_TRUE(samePixels(s.compose(), page.copy(0, 100, 320, 330))) << c.name;
+    }
+}
+
+TEST(ScrollStitcher, AManualDisplacementHoldsWhereTheSearchFindsNothing) {
+    const QImage top = makePage(Page::text, 320, 200, 1), below = makePage(Page::noise, 320, 200, 2);
+    Capture capture;
+    auto& s = capture.stitcher;
+    s.append(top);
+    EXPECT_EQ(s.append(below).kind, Kind::stopped) << "unrelated grabs: nothing to find";
+    const auto outcome = s.append(below, 160);  // the most a grab may move: 4/5 of 200
+    EXPECT_EQ(std::tuple(outcome.kind, outcome.rows, outcome.confidence), std::tuple(Kind::accepted, 160, 0.0));
+    EXPECT_EQ(s.status(), "Manual alignment: inspect the seam before sharing.");
+    EXPECT_TRUE(s.partial());
+    const QImage composed = s.compose();
+    EXPECT_TRUE(samePixels(composed.copy(0, 0, 320, 200), top));
+    EXPECT_TRUE(samePixels(composed.copy(0, 200, 320, 160), below.copy(0, 40, 320, 160)));
+    EXPECT_EQ(s.append(below, -2).kind, Kind::accepted) << "identical grabs placed by hand";
+}
+
+TEST(ScrollStitcher, EachBudgetHoldsAtItsLimitAndRefusesOneRowPast) {
+    const struct {
+        const char* name;
+        ScrollBudget budget;
+        int width, height, limitRows;
+    } cases[] = {
+        {"height", {16 << 20, 1 << 20, 500}, 64, 100, 500},
+        {"memory", {16 << 20, 64 << 20, 100'000}, 2048, 100, 924},       // 8 x 2048 x (100 + 924) = 16 MiB
+        {"area", {1'000'000'000, 64 << 20, 100'000}, 40'000, 100, 1000},  // 40,000,000 pixels
+    };
+    for (const auto& c : cases) {
+        Capture capture(c.budget);
+        auto& s = capture.stitcher;
+        ASSERT_EQ(s.append(pageRows(c.width, 0, c.height)).kind, Kind::first) << c.name;
+        int top = 0;
+        for (int step; (step = std::min(80, c.limitRows - 2 - c.height - top)) > 0; top += step)
+            ASSERT_EQ(s.append(pageRows(c.width, top + step, c.height), step).kind, Kind::accepted) << c.name;
+        EXPECT_EQ(s.append(pageRows(c.width, top + 3, c.height), 3).kind, Kind::budgetReached) << c.name;
+        EXPECT_EQ(s.status(), "Memory/height budget reached. Finish to save the valid part.") << c.name;
+        EXPECT_EQ(s.maxY(), c.limitRows - 2) << c.name;
+        ASSERT_EQ(s.append(pageRows(c.width, top + 2, c.height), 2).kind, Kind::accepted) << c.name;
+        if (c.width * c.limitRows <= 4'000'000) {
+            EXPECT_TRUE(samePixels(s.compose(), pageRows(c.width, 0, c.limitRows)));
+        }
+    }
+    // The first grab: 16 x w x h within the memory, h within the height and its strip within the
+    // disk budget; and the budget itself.
+    const std::string memory = "The first frame exceeds the scrolling memory budget. Select a smaller viewport.";
+    const struct {
+        ScrollBudget budget;
+        QImage grab;
+        std::string error;
+    } firsts[] = {
+        {{16 << 20, 8 << 20, 100'000}, pageRows(1024, 0, 1024), "no error"},
+        {{16 << 20, 8 << 20, 100'000}, pageRows(1024, 0, 1025), memory},
+        {{16 << 20, 1 << 20, 99}, pageRows(64, 0, 100), memory},
+        {{16 << 20, 1 << 20, 100'000}, makePage(Page::noise, 600, 600), "The first frame exceeds the disk budget"},
+    };
+    for (const auto& c : firsts) {
+        Capture capture(c.budget);
+        EXPECT_EQ(messageOf<AIError>([&] { capture.stitcher.append(c.grab); }), c.error);
+        EXPECT_EQ(capture.stitcher.strips().size(), c.error == "no error" ? 1u : 0u);
+    }
+    TestFolder dir;
+    for (const ScrollBudget bad : {ScrollBudget{(16 << 20) - 1, 1 << 20, 1}, ScrollBudget{16 << 20, (1 << 20) - 1, 1},
+                                   ScrollBudget{16 << 20, 1 << 20, 0}})
+        EXPECT_EQ(messageOf<AIError>([&] { ScrollStitcher(dir / "staging", bad); }), "Invalid scrolling memory/disk budget");
+    EXPECT_FALSE(fs::exists(dir / "staging"));
+}
+
+TEST(ScrollStitcher, TheDiskBudgetCountsStripBytesExactly) {
+    const QImage page = makePage(Page::noise, 600, 1400);  // noise does not compress
+    const std::int64_t twoStrips =
+        ScrollStitcher::encodeStrip(frameAt(page, 0, 600)).size() + ScrollStitcher::encodeStrip(page.copy(0, 600, 600, 400)).size();
+    ASSERT_GE(twoStrips, 1 << 20);
+    for (const std::int64_t disk : {twoStrips, twoStrips - 1}) {
+        Capture capture({64 << 20, disk, 100'000});
+        auto& s = capture.stitcher;
+        s.append(frameAt(page, 0, 600));
+        const bool fits = s.append(frameAt(page, 400, 600)).kind == Kind::accepted;
+        EXPECT_EQ(fits, disk == twoStrips);
+        EXPECT_EQ(s.append(frameAt(page, fits ? 800 : 400, 600)).kind, Kind::budgetReached);
+        EXPECT_EQ(s.status(), "Disk budget reached. Finish to save the valid part.");
+        EXPECT_LE(s.diskBytes(), disk);
+        EXPECT_TRUE(samePixels(s.compose(), page.copy(0, 0, 600, fits ? 1000 : 600))) << "the stored part";
+    }
+}
+
+TEST(ScrollStitcher, LostStagingNeverYieldsACorruptImage) {
+    const std::string unavailable = "A staging strip is unavailable. No output was committed.";
+    const QImage page = makePage(Page::text, 320, 1200);
+    for (const char* loss : {"folder", "strip", "damaged strip", "staging removed"}) {
+        Capture capture;
+        auto& s = capture.stitcher;
+        s.append(frameAt(page, 0, 200));
+        ASSERT_EQ(s.append(frameAt(page, 90, 200)).kind, Kind::accepted);
+        const std::string what = loss;
+        if (what == "folder") {  // the next write fails and nothing moves
+            fs::remove_all(s.folder());
+            EXPECT_THROW(s.append(frameAt(page, 180, 200)), FileError);
+            EXPECT_EQ(std::tuple(s.frames(), s.maxY(), s.strips().size()), std::tuple(2, 290, 2u));
+        } else if (what == "staging removed") {
+            s.removeStaging();
+        } else if (what == "strip") {
+            fs::remove(s.strips().back().url);
+        } else {
+            AtomicFile::write(s.strips().back().url, ScrollStitcher::encodeStrip(frameAt(page, 0, 89)));
+        }
+        EXPECT_EQ(messageOf<AIError>([&] { s.compose(); }), unavailable) << loss;
+    }
+    Capture capture;
+    EXPECT_EQ(messageOf<AIError>([&] { capture.stitcher.compose(); }),
+              "Scrolling needs at least one accepted frame within the memory budget.");
+    std::stop_source cancelled;
+    cancelled.request_stop();
+    EXPECT_THROW(capture.stitcher.append(frameAt(page, 0, 200), {}, cancelled.get_token()), CaptureCancelled);
+    EXPECT_EQ(capture.stitcher.frames(), 0);
+    capture.stitcher.append(frameAt(page, 0, 200));
+    EXPECT_THROW(capture.stitcher.compose(cancelled.get_token()), CaptureCancelled);
+}
+
+TEST(ScrollStitcher, StripsAreBarePNGOfTheGrabPixels) {
+    QImage grab = makePage(Page::photo, 120, 80);
+    grab.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
+    grab.setText(QStringLiteral("Title"), QStringLiteral("secret"));
+    const QByteArray png = ScrollStitcher::encodeStrip(grab);
+    for (const char* chunk : {"iCCP", "gAMA", "cHRM", "sRGB", "tEXt", "zTXt", "iTXt"}) EXPECT_FALSE(png.contains(chunk)) << chunk;
+    EXPECT_TRUE(samePixels(QImage::fromData(png, "png"), grab));
+    Capture capture;
+    capture.stitcher.append(grab);
+    const QImage composed = capture.stitcher.compose();
+    EXPECT_EQ(composed.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+    EXPECT_TRUE(samePixels(composed, grab)) << "a single grab composes to itself, unconverted";
+}
+
+}  // namespace
+}  // namespace brevalto
