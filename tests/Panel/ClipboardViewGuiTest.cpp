@@ -18,6 +18,7 @@
 #include "FakePasteboard.h"
 #include "FakeScreens.h"
 #include "FakeScreenshotActions.h"
+#include "ManualExecutor.h"
 #include "QtWait.h"
 #include "ScriptedPanelAlerts.h"
 #include "TestFolder.h"
@@ -115,11 +116,15 @@ public:
         return press.isAccepted();
     }
     std::optional<Uuid> selected() const { return view->selected(); }
+    std::shared_ptr<ScreenshotDocumentSession> editorSession() {
+        return std::make_shared<ScreenshotDocumentSession>(ScreenshotDocument{}, folder.path(), defaults, executor);
+    }
     QString copied() const {
         return QString::fromUtf8(board.content().data(PasteboardType::string).value_or(QByteArray()));
     }
 
     TestFolder folder;
+    ManualExecutor executor;
     FakeClock clock;
     FakePasteboard board;
     FakeScreens screens;
@@ -193,7 +198,7 @@ TEST_F(ClipboardViewTest, KeysPassThroughWhenTheyDoNotApply) {
     QApplication::sendEvent(view->searchField(), &commit);
 
     // The editor takes arrows and Return; the image-AI workspace leaves them to the hidden list.
-    controller->showWorkspace(Workspace::editor(std::make_shared<ScreenshotDocumentSession>()));
+    controller->showWorkspace(Workspace::editor(editorSession()));
     EXPECT_FALSE(key(Qt::Key_Down));
     EXPECT_FALSE(key(Qt::Key_Return));
     controller->showWorkspace(Workspace::imageAI(std::make_shared<AIActionModel>()));
@@ -212,7 +217,7 @@ TEST_F(ClipboardViewTest, FocusFollowsHowThePanelOpensAndTheEditorCloses) {
     EXPECT_EQ(view->focusState(), std::nullopt);
 
     open(true);
-    controller->showWorkspace(Workspace::editor(std::make_shared<ScreenshotDocumentSession>()));
+    controller->showWorkspace(Workspace::editor(editorSession()));
     view->setFocusState(std::nullopt);
     controller->closeCurrentWorkspace();
     EXPECT_EQ(view->focusState(), Focus::history);
@@ -534,7 +539,7 @@ TEST_F(ClipboardViewTest, OCRKeepsTheEditorUnderneathAndAIFollowsTheKind) {
     const Uuid image = addImage();
     const Uuid text = addText("bonjour");
     open();
-    auto session = std::make_shared<ScreenshotDocumentSession>();
+    auto session = editorSession();
     controller->showWorkspace(Workspace::editor(session));
     view->perform(ItemAction::ocr, clip(image), false);
     EXPECT_EQ(controller->parentEditor(), session);
