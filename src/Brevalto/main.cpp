@@ -14,6 +14,7 @@
 #include "Platform/Linux/TesseractTextRecognizer.h"
 #include "Platform/Linux/X11HotKeys.h"
 #include "Platform/Linux/X11Apps.h"
+#include "Platform/Linux/X11Keyboard.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Symbols.h"
 #include "Platform/Task.h"
@@ -118,6 +119,7 @@ int main(int argc, char** argv) {
     TesseractTextRecognizer textRecognizer;
     CurlHttpClient http;
     X11HotKeys hotKeys;
+    X11Keyboard keyboard;
     PosixChildProcessRunner processes;
     Cld2LanguageDetector languageDetector;
     SecretServiceStore secretStore;
@@ -134,6 +136,7 @@ int main(int argc, char** argv) {
     environment.platform.textRecognizer = &textRecognizer;
     environment.platform.http = &http;
     environment.platform.hotKeys = &hotKeys;
+    environment.platform.keyboard = &keyboard;
     environment.platform.processes = &processes;
     environment.platform.languageDetector = &languageDetector;
     environment.platform.keychain = &keychain;

@@ -9,6 +9,7 @@ class Defaults;
 class HttpClient;
 class HotKeys;
 class KeychainAccess;
+class Keyboard;
 class LanguageDetector;
 class Pasteboard;
 class ScreenCapture;
@@ -27,6 +28,7 @@ struct Platform {
     TextRecognizer* textRecognizer = nullptr;
     HttpClient* http = nullptr;
     HotKeys* hotKeys = nullptr;
+    Keyboard* keyboard = nullptr;
     ChildProcessRunner* processes = nullptr;
     KeychainAccess* keychain = nullptr;
     LanguageDetector* languageDetector = nullptr;

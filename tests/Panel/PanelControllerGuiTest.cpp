@@ -18,6 +18,7 @@
 #include "FakeScreens.h"
 #include "FakeScreenshotActions.h"
 #include "ManualAIBackend.h"
+#include "ManualExecutor.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 
@@ -68,13 +69,16 @@ public:
         controller->hoverTick();
     }
     QPointF notchCentre() const { return controller->currentFrame().center(); }
-    std::shared_ptr<ScreenshotDocumentSession> session() { return std::make_shared<ScreenshotDocumentSession>(); }
+    std::shared_ptr<ScreenshotDocumentSession> session() {
+        return std::make_shared<ScreenshotDocumentSession>(ScreenshotDocument{}, folder.path(), defaults, executor);
+    }
     std::shared_ptr<AIActionModel> aiModel() {
         return std::make_shared<AIActionModel>(Clip(Clip::Kind::text, SharedText("hello"), std::nullopt, "d", 5, "t"), false,
                                                defaults, backend);
     }
 
     TestFolder folder;
+    ManualExecutor executor;
     FakeClock clock;
     std::unique_ptr<ClipStore> store;
     FakePasteboard board;
