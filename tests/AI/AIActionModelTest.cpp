@@ -1,8 +1,13 @@
 #include "AI/AIActionModel.h"
 #include "ClipCore/SecretScanner.h"
 #include "Errors/AIError.h"
+#include "AI/ClaudeService.h"
 #include "Platform/Defaults.h"
+#include "Platform/Linux/CurlHttpClient.h"
+#include "Platform/Linux/PosixChildProcessRunner.h"
 
+#include "FakeKeychain.h"
+#include "FakeTextRecognizer.h"
 #include "ManualAIBackend.h"
 #include "QtWait.h"
 #include "TestFolder.h"
@@ -220,6 +225,42 @@ TEST_F(AIActionModelTest, LateOutcomesOfCancelledOrSupersededRunsChangeNothing) 
     orphan->reply("after the model");
 }
 
+// The app's backend on a manual executor: recognitions finish in the order the test picks.
+TEST_F(AIActionModelTest, AppBackendDeliversOnlyTheCurrentRecognition) {
+    QImage image(200, 40, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    ASSERT_TRUE(image.save(QString::fromStdString((folder.path() / "shot.png").string())));
+    FakeTextRecognizer recognizer;
+    recognizer.lines = {FakeTextRecognizer::line("hello world", QPoint(10, 10))};
+    FakeKeychain keychain;
+    CurlHttpClient http;
+    PosixChildProcessRunner processes;
+    ClaudeService claude(keychain, http, processes);
+    ManualExecutor executor;
+    AIActionServices services(recognizer, ai.detector, claude, defaults, executor);
+    AIActionModel m(imageClip(), true, defaults, services);
+    EXPECT_EQ(m.supportedOCRLanguages, recognizer.languages);
+
+    m.runOCR(folder.path());
+    m.runOCR(folder.path());  // supersedes the first
+    ASSERT_EQ(executor.pending(), 2u);
+    executor.run(1);
+    ManualExecutor::deliver();
+    EXPECT_EQ(m.ocrText(), QStringLiteral("hello world"));
+    EXPECT_FALSE(m.busy());
+    m.setOCRText(QStringLiteral("edited"));
+    executor.runAll();  // the superseded run, late
+    EXPECT_EQ(m.ocrText(), QStringLiteral("edited"));
+
+    m.runOCR(folder.path());
+    m.cancel();
+    executor.runAll();
+    EXPECT_TRUE(m.ocrText().isEmpty());
+    EXPECT_FALSE(m.busy());
+    EXPECT_TRUE(m.error().isEmpty());
+    EXPECT_EQ(recognizer.textReads, 1);  // superseded and cancelled work never reached the engine
+}
+
 TEST_F(AIActionModelTest, SupportedLanguagesAreEmptyWhenTheQueryFails) {
     EXPECT_EQ(model(imageClip())->supportedOCRLanguages, ai.languages);
     ai.languagesFail = true;
@@ -274,7 +315,9 @@ TEST_F(AIActionModelTest, ImagePromptSendsTheImageThenTheTrimmedRequest) {
     auto m = model(imageClip());
     m->setPrompt(QStringLiteral("  make it blue\n"));
     m->submit(folder.path());
-    ASSERT_TRUE(waitUntil([&] { return !ai.jobs.empty(); }));
+    EXPECT_TRUE(ai.jobs.empty());  // the image is prepared first
+    ai.work.runAll();
+    ASSERT_EQ(ai.jobs.size(), 1u);
     const auto& content = ai.last().content;
     ASSERT_EQ(content.size(), 2u);
     EXPECT_EQ(content[0].at("source").at("media_type"), "image/png");
@@ -287,7 +330,8 @@ TEST_F(AIActionModelTest, ImagePromptSendsTheImageThenTheTrimmedRequest) {
     auto gone = model(imageClip("vanished.png"));
     gone->setPrompt(QStringLiteral("x"));
     gone->submit(folder.path());
-    ASSERT_TRUE(waitUntil([&] { return !gone->busy(); }));
+    ai.work.runAll();
+    EXPECT_FALSE(gone->busy());
     EXPECT_EQ(gone->error(), QStringLiteral("Could not read the image."));
 }
 

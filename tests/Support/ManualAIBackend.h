@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AI/AIActionBackend.h"
+#include "ManualExecutor.h"
 #include "Platform/LanguageDetector.h"
 
 #include <QPointer>
@@ -71,6 +72,7 @@ public:
     std::vector<QString> languages = {QStringLiteral("en-US"), QStringLiteral("ja-JP")};
     bool languagesFail = false;
     FakeLanguageDetector detector;
+    ManualExecutor work;  // image preparation
     std::vector<std::shared_ptr<Job>> jobs;
     bool honourCancel = true;  // given to every new job
 
@@ -79,6 +81,7 @@ public:
         return languages;
     }
     LanguageDetector& languageDetector() override { return detector; }
+    TaskExecutor& executor() override { return work; }
     TaskHandle recognize(QObject* receiver, const QUrl& file, const QString& language,
                          std::function<void(TaskResult<OCRResult>&)> done) override {
         auto job = std::make_shared<Job>();

@@ -30,6 +30,8 @@ public:
     // The recognition languages of this system; throws when they cannot be listed.
     virtual std::vector<QString> supportedOCRLanguages() = 0;
     virtual LanguageDetector& languageDetector() = 0;
+    // Where other background work of the model (image preparation) runs.
+    virtual TaskExecutor& executor() = 0;
     // Recognises the text of the whole image in `file` with `language` ("auto" or one code).
     virtual TaskHandle recognize(QObject* receiver, const QUrl& file, const QString& language,
                                  std::function<void(TaskResult<OCRResult>&)> done) = 0;
@@ -43,10 +45,11 @@ public:
 class AIActionServices final : public AIActionBackend {
 public:
     AIActionServices(TextRecognizer& recognizer, LanguageDetector& detector, ClaudeService& claude,
-                     const Defaults& defaults);
+                     const Defaults& defaults, TaskExecutor& executor = TaskPool::shared());
 
     std::vector<QString> supportedOCRLanguages() override;
     LanguageDetector& languageDetector() override { return detector_; }
+    TaskExecutor& executor() override { return executor_; }
     TaskHandle recognize(QObject* receiver, const QUrl& file, const QString& language,
                          std::function<void(TaskResult<OCRResult>&)> done) override;
     TaskHandle complete(QObject* receiver, std::string system, std::vector<ContentBlock> content,
@@ -57,6 +60,7 @@ private:
     LanguageDetector& detector_;
     ClaudeService& claude_;
     const Defaults& defaults_;
+    TaskExecutor& executor_;
 };
 
 }  // namespace brevalto

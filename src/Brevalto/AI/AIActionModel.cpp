@@ -267,7 +267,7 @@ void AIActionModel::startRequest(const std::filesystem::path& root, std::optiona
     if (!item.imageFile) return fail(std::make_exception_ptr(AIError(kImageNotFound)));
     const QUrl file = QUrl::fromLocalFile(QString::fromStdString((root / *item.imageFile).string()));
     task_ = Task::run(
-        this, [file](std::stop_token) { return prepareImageForClaude(file); },
+        backend_.executor(), this, [file](std::stop_token) { return prepareImageForClaude(file); },
         [this, run, request = std::move(request)](TaskResult<QByteArray>& png) {
             if (!token_.isCurrent(run)) return;
             if (!png.ok()) return fail(png.error());
