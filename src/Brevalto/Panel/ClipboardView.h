@@ -23,6 +23,7 @@ class ClipCardRow;
 class ClipStore;
 class PanelAlerts;
 class PanelController;
+class StatusBar;
 
 // The content of the expanded notch panel: a header row, then the clip browser (the search field
 // with the filter chips, the horizontal row of clip cards, the status line and the preview
@@ -126,7 +127,7 @@ private:
     QToolButton* clearSearch_;
     QButtonGroup* filterButtons_;
     ClipCardRow* row_;
-    QLabel* status_;
+    StatusBar* status_;
 };
 
 }  // namespace brevalto

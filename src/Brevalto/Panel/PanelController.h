@@ -17,6 +17,7 @@ class QVariantAnimation;
 namespace brevalto {
 
 class AIActionModel;
+class AutomationDispatcher;
 struct Clip;
 class ClipStore;
 class ClipboardMonitor;
@@ -102,6 +103,16 @@ public:
     // The screenshot side (the workflow), held weakly.
     ScreenshotActions* screenshots() const { return screenshots_.data(); }
     void setScreenshots(ScreenshotActions* actions) { screenshots_ = actions; }
+
+    // The app's automation dispatcher (not owned), through which the header opens the settings
+    // window; none until the app sets it.
+    AutomationDispatcher* dispatcher() const { return dispatcher_; }
+    void setDispatcher(AutomationDispatcher* dispatcher) { dispatcher_ = dispatcher; }
+    // The app's quit steps, run by the header's "Quit Brevalto".
+    void setQuitHandler(std::function<void()> quit) { quit_ = std::move(quit); }
+    void quit() const {
+        if (quit_) quit_();
+    }
 
     // Chooses the screen under the mouse (else the main screen) and publishes its geometry.
     void updateGeometry();
@@ -189,6 +200,8 @@ private:
     bool pinnedOpen_ = false;
     bool captureActive_ = false;
     QPointer<ScreenshotActions> screenshots_;
+    AutomationDispatcher* dispatcher_ = nullptr;
+    std::function<void()> quit_;
 
     QVariantAnimation* frameAnimation_ = nullptr;
     bool composing_ = false;  // an input method is composing text in the panel
