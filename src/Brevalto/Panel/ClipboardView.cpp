@@ -9,6 +9,7 @@
 #include "Panel/PanelAlerts.h"
 #include "Panel/PanelController.h"
 #include "Panel/PanelHeader.h"
+#include "Panel/PreviewPane.h"
 #include "Panel/StatusBar.h"
 #include "Platform/Symbols.h"
 
@@ -138,8 +139,7 @@ ClipboardView::ClipboardView(PanelController& controller, QWidget* parent)
     status_ = new StatusBar(*this, browser_);
     browser->addWidget(status_);
 
-    previewArea_ = new QWidget(browser_);
-    previewArea_->setObjectName(QStringLiteral("previewPane"));
+    previewArea_ = new PreviewPane(*this, browser_);
     browser->addWidget(previewArea_, 1);
     browser->addStretch(0);
 
@@ -233,6 +233,11 @@ void ClipboardView::setSelected(const std::optional<Uuid>& selected) {
     selected_ = selected;
     refresh();
     if (changed && selected_) row_->scrollToClip(*selected_);
+}
+
+void ClipboardView::setRevealed(const std::optional<Uuid>& revealed) {
+    revealed_ = revealed;
+    emit stateChanged();
 }
 
 void ClipboardView::clearImageSelection() {
