@@ -9,6 +9,7 @@
 #include "Panel/PanelController.h"
 #include "Panel/PanelHeader.h"
 #include "Panel/PreviewPane.h"
+#include "Panel/PreviewText.h"
 #include "Panel/StatusBar.h"
 #include "Platform/Defaults.h"
 
@@ -327,6 +328,57 @@ TEST_F(PanelFrameTest, RevealingOneClipKeepsEveryOtherMasked) {
     EXPECT_EQ(find<QLabel>(QStringLiteral("previewTitle"))->text(), QStringLiteral("Text in image (on-device OCR)"));
     EXPECT_TRUE(reveal->isHidden());
     EXPECT_EQ(find<PreviewPane>(QStringLiteral("previewPane"))->findChild<QStackedWidget*>()->currentWidget()->objectName(), QStringLiteral("ocrPreview"));
+}
+
+TEST(PreviewTextTest, JoinLinesAcrossBreaksAndSpacing) {
+    struct Case {
+        QString text;
+        QString joined;
+    };
+    const Case cases[] = {
+        {"a\n\n  b  \r\nc", "a b c"},
+        {"  one line\t ", "one line"},
+        {"x\ry\u2028z\u2029w\u0085v\u000Bu", "x y z w v u"},
+        {"\u00A0wide\u3000\n\t\n", "wide"},          // Unicode spaces trimmed, blank lines dropped
+        {"keep  inner   spaces\nnext", "keep  inner   spaces next"},
+        {"", ""},
+        {"\n \r\n\t", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(joinLines(c.text), c.joined) << c.text.toStdString();
+    // A large recognised text joins without trouble.
+    EXPECT_EQ(joinLines(QString(100000, QLatin1Char('x'))).size(), 100000);
+}
+
+TEST(PreviewTextTest, OCRLanguageNamesFallBackToTheCode) {
+    EXPECT_EQ(ocrLanguageName(QStringLiteral("qq-unknown")), QStringLiteral("qq-unknown"));
+    EXPECT_FALSE(ocrLanguageName(QStringLiteral("de")).isEmpty());
+    EXPECT_NE(ocrLanguageName(QStringLiteral("de")), QStringLiteral("de"));
+}
+
+TEST_F(PanelFrameTest, CopiesFromAPreviewCarryTheirSourceAndNeverEnterTheHistory) {
+    addText("stored");
+    const struct {
+        QString text;
+        std::string source;
+        std::string digest;
+    } copies[] = {
+        {"recognised", "Local OCR", ocrPreviewDigest},
+        {"javascript:alert(1)\u0007", "Local QR", ocrPreviewDigest},
+        {"traduit", "Claude", aiPreviewDigest},
+    };
+    for (const auto& copy : copies) {
+        copyTextAsClip(copy.text, copy.source, *monitor, copy.digest);
+        const PasteboardItem& content = board.content();
+        EXPECT_EQ(QString::fromUtf8(content.data(PasteboardType::string).value_or(QByteArray())), copy.text);
+        EXPECT_EQ(content.data(PasteboardType::source).value_or(QByteArray()).toStdString(), copy.source);
+        EXPECT_EQ(content.data(PasteboardType::restored).value_or(QByteArray()), QByteArray("1"));
+        monitor->poll();
+        board.deliver();
+        board.deliver();
+        store->flush();
+        ASSERT_EQ(store->items().size(), 1u);
+        EXPECT_EQ(store->message(), ClipboardMonitor::copiedMessage);
+    }
 }
 
 }  // namespace

@@ -52,7 +52,11 @@ PanelHeader::PanelHeader(ClipboardView& view, QWidget* parent) : QWidget(parent)
     auto* titleRow = new QHBoxLayout(title);
     titleRow->setContentsMargins(0, 0, 0, 0);
     titleRow->setSpacing(6);
-    titleRow->addWidget(new BrevaltoGlyph(15, title));
+    auto* glyph = new BrevaltoGlyph(15, title);
+    QPalette palette = glyph->palette();
+    palette.setColor(glyph->foregroundRole(), Qt::white);
+    glyph->setPalette(palette);
+    titleRow->addWidget(glyph);
     auto* name = new QLabel(QStringLiteral("Brevalto"), title);
     name->setObjectName(QStringLiteral("title"));
     titleRow->addWidget(name);
