@@ -11,6 +11,7 @@
 #include "Platform/Linux/TesseractTextRecognizer.h"
 #include "Platform/Linux/X11HotKeys.h"
 #include "Platform/Linux/X11Apps.h"
+#include "Platform/Linux/X11Keyboard.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Symbols.h"
 #include "Platform/Task.h"
@@ -115,6 +116,7 @@ int main(int argc, char** argv) {
     TesseractTextRecognizer textRecognizer;
     CurlHttpClient http;
     X11HotKeys hotKeys;
+    X11Keyboard keyboard;
     PosixChildProcessRunner processes;
 
     AppEnvironment environment;
@@ -127,6 +129,7 @@ int main(int argc, char** argv) {
     environment.platform.textRecognizer = &textRecognizer;
     environment.platform.http = &http;
     environment.platform.hotKeys = &hotKeys;
+    environment.platform.keyboard = &keyboard;
     environment.platform.processes = &processes;
     environment.dataFolder = dataFolder;
     environment.login = std::move(*login);

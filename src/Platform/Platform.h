@@ -8,6 +8,7 @@ class Clock;
 class Defaults;
 class HttpClient;
 class HotKeys;
+class Keyboard;
 class Pasteboard;
 class ScreenCapture;
 class Screens;
@@ -25,6 +26,7 @@ struct Platform {
     TextRecognizer* textRecognizer = nullptr;
     HttpClient* http = nullptr;
     HotKeys* hotKeys = nullptr;
+    Keyboard* keyboard = nullptr;
     ChildProcessRunner* processes = nullptr;
 };
 

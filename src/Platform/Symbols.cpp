@@ -43,6 +43,8 @@ const QStringList kSymbolNames = {
     QStringLiteral("link.icloud"),
     // The drag handle of finished screenshots.
     QStringLiteral("arrow.up.doc"),
+    // The drag image of dragged clips.
+    QStringLiteral("doc.text"),
     // The capture countdown.
     QStringLiteral("timer"),
     // The panel header and the preview pane.

@@ -25,18 +25,25 @@ public:
     const char* what() const noexcept override { return "The operation was cancelled."; }
 };
 
+// Where background work runs. TaskPool runs it on threads; tests drive a manual executor.
+class TaskExecutor {
+public:
+    virtual ~TaskExecutor() = default;
+    virtual void start(std::function<void()> work) = 0;
+};
+
 // A pool of background threads. `shared()` serves general work; features that must serialise
 // their work (the clip store's image encoding) own a pool of one thread.
-class TaskPool {
+class TaskPool final : public TaskExecutor {
 public:
     explicit TaskPool(int maxThreads, QThread::Priority priority = QThread::InheritPriority);
-    ~TaskPool();  // waits for work already started
+    ~TaskPool() override;  // waits for work already started
     TaskPool(const TaskPool&) = delete;
     TaskPool& operator=(const TaskPool&) = delete;
 
     static TaskPool& shared();
 
-    void start(std::function<void()> work);
+    void start(std::function<void()> work) override;
     // Blocks until all started work has finished (tests and shutdown).
     void waitForDone();
 
@@ -161,7 +168,7 @@ inline void post(QObject* receiver, std::function<void()> fn) {
 // Runs work(stop_token) on the pool and delivers its TaskResult to done on the receiver's
 // thread. done is not called when the receiver is gone or the work was cancelled.
 template <class Work, class Done>
-TaskHandle run(TaskPool& pool, QObject* receiver, Work work, Done done) {
+TaskHandle run(TaskExecutor& pool, QObject* receiver, Work work, Done done) {
     using R = std::invoke_result_t<Work, std::stop_token>;
     auto source = std::make_shared<std::stop_source>();
     auto delivery = std::make_shared<detail::Delivery>(receiver);

@@ -6,6 +6,7 @@
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
 #include "Panel/ClipboardView.h"
+#include "Panel/DragSourceView.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/NotchSurface.h"
 #include "Panel/OCRActionButton.h"
@@ -17,6 +18,7 @@
 #include "FakePasteboard.h"
 #include "FakeScreens.h"
 #include "FakeScreenshotActions.h"
+#include "ManualExecutor.h"
 #include "QtWait.h"
 #include "ScriptedPanelAlerts.h"
 #include "TestFolder.h"
@@ -114,11 +116,15 @@ public:
         return press.isAccepted();
     }
     std::optional<Uuid> selected() const { return view->selected(); }
+    std::shared_ptr<ScreenshotDocumentSession> editorSession() {
+        return std::make_shared<ScreenshotDocumentSession>(ScreenshotDocument{}, folder.path(), defaults, executor);
+    }
     QString copied() const {
         return QString::fromUtf8(board.content().data(PasteboardType::string).value_or(QByteArray()));
     }
 
     TestFolder folder;
+    ManualExecutor executor;
     FakeClock clock;
     FakePasteboard board;
     FakeScreens screens;
@@ -192,7 +198,7 @@ TEST_F(ClipboardViewTest, KeysPassThroughWhenTheyDoNotApply) {
     QApplication::sendEvent(view->searchField(), &commit);
 
     // The editor takes arrows and Return; the image-AI workspace leaves them to the hidden list.
-    controller->showWorkspace(Workspace::editor(std::make_shared<ScreenshotDocumentSession>()));
+    controller->showWorkspace(Workspace::editor(editorSession()));
     EXPECT_FALSE(key(Qt::Key_Down));
     EXPECT_FALSE(key(Qt::Key_Return));
     controller->showWorkspace(Workspace::imageAI(std::make_shared<AIActionModel>()));
@@ -211,7 +217,7 @@ TEST_F(ClipboardViewTest, FocusFollowsHowThePanelOpensAndTheEditorCloses) {
     EXPECT_EQ(view->focusState(), std::nullopt);
 
     open(true);
-    controller->showWorkspace(Workspace::editor(std::make_shared<ScreenshotDocumentSession>()));
+    controller->showWorkspace(Workspace::editor(editorSession()));
     view->setFocusState(std::nullopt);
     controller->closeCurrentWorkspace();
     EXPECT_EQ(view->focusState(), Focus::history);
@@ -392,6 +398,32 @@ TEST_F(ClipboardViewTest, ClicksSelectAndCtrlClicksGroupImagesUpToTheLimit) {
     EXPECT_NE(view->imageSelection().count(images[23]) > 0, before);
 }
 
+TEST_F(ClipboardViewTest, EachCardsBodyIsADragSourceCarryingTheClipAndTheGroup) {
+    const Uuid text = addText("drag me");
+    const Uuid first = addImage(10, 8), second = addImage(12, 8), loose = addImage(14, 8);
+    open();
+    DragSourceView* textSource = view->cardRow()->card(text)->dragSource();
+    DragSourceView* looseSource = view->cardRow()->card(loose)->dragSource();
+    ASSERT_TRUE(textSource && looseSource);
+
+    // Clicks on the body reach the card through its drag source; Ctrl-click groups images.
+    QTest::mouseClick(textSource, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    EXPECT_EQ(selected(), text);
+    QTest::mouseClick(view->cardRow()->card(first)->dragSource(), Qt::LeftButton, Qt::ControlModifier, QPoint(20, 20));
+    view->toggleImageSelection(second);
+    EXPECT_EQ(view->imageSelection(), (std::set<Uuid>{first, second}));
+
+    // Every card's handle knows the group in store order (newest first); only text cards drop-paste
+    // and only image cards select.
+    const DragHandle& handle = looseSource->handle();
+    ASSERT_EQ(handle.selectedItems.size(), 2u);
+    EXPECT_EQ(handle.selectedItems[0].id, second);
+    EXPECT_EQ(handle.selectedItems[1].id, first);
+    EXPECT_EQ(handle.item->id, loose);
+    EXPECT_TRUE(handle.selectMultiple && !handle.dropped);
+    EXPECT_TRUE(!textSource->handle().selectMultiple && textSource->handle().dropped);
+}
+
 TEST_F(ClipboardViewTest, ClearAllAsksAndDeletesEverythingOnlyWhenConfirmed) {
     const Uuid pinned = addText("keep me?");
     store->togglePin(pinned);
@@ -507,7 +539,7 @@ TEST_F(ClipboardViewTest, OCRKeepsTheEditorUnderneathAndAIFollowsTheKind) {
     const Uuid image = addImage();
     const Uuid text = addText("bonjour");
     open();
-    auto session = std::make_shared<ScreenshotDocumentSession>();
+    auto session = editorSession();
     controller->showWorkspace(Workspace::editor(session));
     view->perform(ItemAction::ocr, clip(image), false);
     EXPECT_EQ(controller->parentEditor(), session);

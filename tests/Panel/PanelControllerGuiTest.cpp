@@ -15,6 +15,7 @@
 #include "FakePasteboard.h"
 #include "FakeScreens.h"
 #include "FakeScreenshotActions.h"
+#include "ManualExecutor.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 
@@ -65,10 +66,13 @@ public:
         controller->hoverTick();
     }
     QPointF notchCentre() const { return controller->currentFrame().center(); }
-    std::shared_ptr<ScreenshotDocumentSession> session() { return std::make_shared<ScreenshotDocumentSession>(); }
+    std::shared_ptr<ScreenshotDocumentSession> session() {
+        return std::make_shared<ScreenshotDocumentSession>(ScreenshotDocument{}, folder.path(), defaults, executor);
+    }
     std::shared_ptr<AIActionModel> aiModel() { return std::make_shared<AIActionModel>(); }
 
     TestFolder folder;
+    ManualExecutor executor;
     FakeClock clock;
     std::unique_ptr<ClipStore> store;
     FakePasteboard board;

@@ -2,6 +2,7 @@
 
 #include "Platform/Apps.h"
 
+#include <set>
 #include <vector>
 
 namespace brevalto {
@@ -23,6 +24,22 @@ public:
         return true;
     }
 
+    bool isRunning(const AppIdentity& app) const override { return !terminated.count(app.processId); }
+    std::optional<AppIdentity> application(std::int64_t processId) const override {
+        for (const auto& app : running)
+            if (app.processId == processId && !terminated.count(processId)) return app;
+        return std::nullopt;
+    }
+    std::vector<WindowInfo> windows() const override {
+        ++windowListCalls;
+        return windowList;
+    }
+    std::optional<std::int64_t> processAt(QPointF point) const override {
+        pointsAsked.push_back(point);
+        return pidAtPoint;
+    }
+    bool isFlutter(const AppIdentity& app) const override { return flutter.count(app.processId) > 0; }
+
     // Makes an app with that WM_CLASS class frontmost (none with an empty name), and says so as
     // the desktop does.
     void setFrontmost(const QString& bundleIdentifier, std::int64_t processId = 0) {
@@ -37,6 +54,15 @@ public:
     bool refuseActivation = false;
     std::vector<AppIdentity> activated;
     mutable int frontmostCalls = 0;
+    // Process identifiers that have quit, and of Flutter apps.
+    std::set<std::int64_t> terminated, flutter;
+    // What application() finds.
+    std::vector<AppIdentity> running;
+    // The window list (front to back) and the process under every point.
+    std::vector<WindowInfo> windowList;
+    std::optional<std::int64_t> pidAtPoint;
+    mutable int windowListCalls = 0;
+    mutable std::vector<QPointF> pointsAsked;
 };
 
 }  // namespace brevalto

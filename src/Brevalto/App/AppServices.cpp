@@ -18,6 +18,7 @@ AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRe
     monitor_ = std::make_unique<ClipboardMonitor>(*store_, *env.platform.pasteboard, *env.platform.apps, defaults);
     controller_ = std::make_unique<PanelController>(*store_, *monitor_, *env.platform.screens, *env.platform.apps,
                                                     defaults);
+    if (env.platform.keyboard) controller_->setKeyboard(*env.platform.keyboard);
     screenshots_ = std::make_unique<ScreenshotWorkflow>(*store_, *monitor_, *controller_, defaults,
                                                         *env.platform.screens);
     controller_->setScreenshots(screenshots_.get());

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brevalto {
@@ -69,6 +70,10 @@ struct Pixels {
     // The alpha-weighted average colour of the rectangle rounded outwards and clipped to the
     // buffer; distinct mode averages only the pixels that stand out from the plain average.
     std::optional<RGBA> averageColor(bool distinct, const QRectF& rect) const;
+    // The run of pixels similar to the one at (x, y) (colour distance at most the tolerance,
+    // clamped to 0...1) along its row or its column, as first...last index. None for a point
+    // outside the buffer, and for a run that fills the whole line without meeting an edge.
+    std::optional<std::pair<int, int>> edge(bool horizontal, double x, double y, double tolerance) const;
 
     friend bool operator==(const Pixels&, const Pixels&) = default;
 };

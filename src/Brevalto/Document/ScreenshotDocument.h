@@ -3,6 +3,7 @@
 #include "ClipCore/Uuid.h"
 #include "Document/ScreenshotColor.h"
 #include "Document/ScreenshotLayer.h"
+#include "Document/ScreenshotLayerList.h"
 
 #include <QImage>
 #include <QRectF>
@@ -45,7 +46,7 @@ private:
 
 // An edited screenshot: the raster images it uses, the layers drawn over a canvas (first at the
 // bottom), an optional crop, a backdrop and a small metadata table. A plain value; the editing
-// session keeps copies of it for undo.
+// session keeps copies of it for undo, which share the layers they have in common.
 struct ScreenshotDocument {
     // One PNG file of the document, named by its id.
     struct Asset {
@@ -65,7 +66,7 @@ struct ScreenshotDocument {
     double sourceScale = 1;  // pixels per point of the source capture
     QSizeF canvas;
     std::vector<Asset> assets;
-    std::vector<ScreenshotLayer> layers;
+    ScreenshotLayerList layers;
     std::optional<QRectF> crop;
     std::optional<ScreenshotLayer> originalPlacement;
     ScreenshotBackdrop backdrop;
@@ -93,6 +94,13 @@ struct ScreenshotDocument {
     // Validates the document, checks every asset file and replaces "document.json".
     static void save(const ScreenshotDocument& document, const std::filesystem::path& folder);
 
+    // Places images after the canvas: in a row (each at the right of the canvas as it has grown,
+    // spacing apart, aligned vertically by alignment 0...1) or in a column (below, aligned
+    // horizontally), one image layer per asset; the canvas grows to hold them and the crop is
+    // cleared.
+    static void combineImages(ScreenshotDocument& document, const std::vector<Asset>& assets, bool vertical,
+                              double alignment, double spacing);
+
     struct Loaded;
     // Opens the history item's document, or creates and saves one from the image at source.
     static Loaded load(const std::filesystem::path& root, const Uuid& historyID,
@@ -103,6 +111,11 @@ struct ScreenshotDocument::Loaded {
     ScreenshotDocument document;
     std::filesystem::path folder;
 };
+
+// A style in its stored JSON form, as it stands inside a layer of "document.json". Decoding
+// throws ScreenshotDocumentFormatError.
+std::string encodeScreenshotStyle(const ScreenshotStyle& style);
+ScreenshotStyle decodeScreenshotStyle(std::string_view json);
 
 // The documents root inside the clip store's folder.
 std::filesystem::path screenshotDocumentsRoot(const std::filesystem::path& clipStoreFolder);

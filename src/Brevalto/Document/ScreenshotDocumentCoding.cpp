@@ -325,6 +325,20 @@ ScreenshotDocument ScreenshotDocument::decode(std::string_view bytes) {
     return d;
 }
 
+std::string encodeScreenshotStyle(const ScreenshotStyle& style) {
+    return styleJson(style).dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
+}
+
+ScreenshotStyle decodeScreenshotStyle(std::string_view bytes) {
+    Json root;
+    try {
+        root = Json::parse(bytes);
+    } catch (const Json::exception&) {
+        throw ScreenshotDocumentFormatError("style: malformed JSON");
+    }
+    return style(root, "style");
+}
+
 bool operator==(const ScreenshotDocument& a, const ScreenshotDocument& b) {
     auto sameCrop = [](const std::optional<QRectF>& x, const std::optional<QRectF>& y) {
         return x.has_value() == y.has_value() && (!x || sameRect(*x, *y));

@@ -140,7 +140,10 @@ void ScreenshotDocument::save(const ScreenshotDocument& document, const fs::path
     for (const Asset& asset : document.assets) assetURL(asset, folder);
     const fs::path index = folder / indexName;
     if (AtomicFile::isSymlink(index)) throw ScreenshotError("The document index cannot be a symlink.");
-    AtomicFile::write(index, document.encode(), AtomicWriteOptions{.refuseSymlinks = true, .createFolder = false});
+    // An index that loading would refuse is never written: it would replace the readable one.
+    const std::string bytes = document.encode();
+    if (bytes.size() > largestIndex) throw ScreenshotError("The document index is unsafe or too large.");
+    AtomicFile::write(index, bytes, AtomicWriteOptions{.refuseSymlinks = true, .createFolder = false});
     makePrivate(index);
 }
 

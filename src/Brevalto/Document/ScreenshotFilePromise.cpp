@@ -51,35 +51,47 @@ namespace {
 
 class PromiseMimeData final : public QMimeData {
 public:
-    explicit PromiseMimeData(std::shared_ptr<ScreenshotFilePromise> promise) : promise_(std::move(promise)) {}
+    explicit PromiseMimeData(std::vector<std::shared_ptr<ScreenshotFilePromise>> promises)
+        : promises_(std::move(promises)) {}
 
     QStringList formats() const override {
-        return {ScreenshotFilePromise::pngMimeType, ScreenshotFilePromise::uriListMimeType};
+        QStringList list = QMimeData::formats();
+        if (!promises_.empty()) list << ScreenshotFilePromise::pngMimeType << ScreenshotFilePromise::uriListMimeType;
+        return list;
     }
     bool hasFormat(const QString& mimeType) const override { return formats().contains(mimeType); }
 
 protected:
-    QVariant retrieveData(const QString& mimeType, QMetaType) const override {
-        if (mimeType == ScreenshotFilePromise::pngMimeType) return promise_->data();
+    QVariant retrieveData(const QString& mimeType, QMetaType type) const override {
+        if (promises_.empty()) return QMimeData::retrieveData(mimeType, type);
+        if (mimeType == ScreenshotFilePromise::pngMimeType) return promises_.front()->data();
         if (mimeType == ScreenshotFilePromise::uriListMimeType) {
-            try {
-                const fs::path file = promise_->file();
-                return QByteArray(QUrl::fromLocalFile(QString::fromStdString(file.string())).toEncoded() + "\r\n");
-            } catch (const FileError&) {
-                return QByteArray();  // the bytes still travel as image/png
+            QByteArray list;
+            for (const auto& promise : promises_) {
+                try {
+                    const fs::path file = promise->file();
+                    list += QUrl::fromLocalFile(QString::fromStdString(file.string())).toEncoded() + "\r\n";
+                } catch (const FileError&) {
+                    // the first image's bytes still travel as image/png
+                }
             }
+            return list;
         }
-        return {};
+        return QMimeData::retrieveData(mimeType, type);
     }
 
 private:
-    std::shared_ptr<ScreenshotFilePromise> promise_;
+    std::vector<std::shared_ptr<ScreenshotFilePromise>> promises_;
 };
 
 }  // namespace
 
 QMimeData* ScreenshotFilePromise::mimeData(std::shared_ptr<ScreenshotFilePromise> promise) {
-    return new PromiseMimeData(std::move(promise));
+    return new PromiseMimeData({std::move(promise)});
+}
+
+QMimeData* ScreenshotFilePromise::mimeData(std::vector<std::shared_ptr<ScreenshotFilePromise>> promises) {
+    return new PromiseMimeData(std::move(promises));
 }
 
 }  // namespace brevalto

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class QMimeData;
 
@@ -40,6 +41,9 @@ public:
     // Drag data offering "image/png" and "text/uri-list"; the file is created when a target first
     // asks for the URL list, and the list is empty when it cannot be. The caller owns the data.
     static QMimeData* mimeData(std::shared_ptr<ScreenshotFilePromise> promise);
+    // The same for several promises: "image/png" holds the first one's bytes, the URL list every
+    // file that could be created. Data set on it with setText and the like is offered too.
+    static QMimeData* mimeData(std::vector<std::shared_ptr<ScreenshotFilePromise>> promises);
 
 private:
     const QByteArray data_;

@@ -67,7 +67,7 @@ ScreenshotLayer placementOf(const ScreenshotDocument& document, const QImage& so
 
 QImage framed(const QImage& image, const ScreenshotBackdrop& backdrop, const std::optional<QColorSpace>& space) {
     const double w = image.width(), h = image.height();
-    const double margin = std::max(backdrop.padding, std::ceil(3 * backdrop.shadow));
+    const double margin = backdropMargin(backdrop);
     BitmapContext context = rasterize(space, w + 2 * margin, h + 2 * margin);
     const double W = context.width(), H = context.height();
     QPainter& painter = context.painter();
@@ -118,6 +118,10 @@ QImage framed(const QImage& image, const ScreenshotBackdrop& backdrop, const std
 }
 
 }  // namespace
+
+double backdropMargin(const ScreenshotBackdrop& backdrop) {
+    return std::max(backdrop.padding, std::ceil(3 * backdrop.shadow));
+}
 
 QImage render(const ScreenshotDocument& document, const std::filesystem::path& folder, bool backdrop,
               bool sourceOnly, std::stop_token stop) {

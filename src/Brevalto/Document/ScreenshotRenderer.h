@@ -57,6 +57,10 @@ std::string missingFontMessage(const std::string& fontName);
 QImage render(const ScreenshotDocument& document, const std::filesystem::path& folder, bool backdrop,
               bool sourceOnly, std::stop_token stop = {});
 
+// The width of the backdrop frame on each side of the framed image: its padding, or three times
+// its shadow when that is larger.
+double backdropMargin(const ScreenshotBackdrop& backdrop);
+
 // Draws one layer into a painter on a QImage (a context made by rasterize): rotated about its
 // frame's centre, at its opacity (a redaction is always opaque). canvas is (0, 0) and the canvas
 // size. Blur, pixelate and erase read what the painter's image holds so far; the magnifier reads

@@ -4,6 +4,7 @@
 #include "ClipCore/SecretScanner.h"
 #include "Clipboard/ClipStore.h"
 #include "Panel/ClipboardView.h"
+#include "Panel/DragSourceView.h"
 #include "Panel/OCRActionButton.h"
 #include "Panel/PanelController.h"
 #include "Platform/Symbols.h"
@@ -81,6 +82,8 @@ ClipCard::ClipCard(ClipboardView& view, const Clip& clip, QWidget* parent) : QWi
     setFixedSize(kWidth, kHeight);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setObjectName(QStringLiteral("card-") + QString::fromStdString(clip.id.string()));
+    dragSource_ = new DragSourceView(this);
+    dragSource_->setGeometry(bodyRect());
     setClip(clip);
     connect(&view_.store(), &ClipStore::thumbnailFinished, this, [this](const QString& digest) {
         if (clip_.kind == Clip::Kind::image && digest == QString::fromStdString(clip_.digest)) loadThumbnail();
@@ -114,6 +117,7 @@ void ClipCard::setClip(const Clip& clip) {
                                     "Brevalto pastes it there."));
     if (clip.kind == Clip::Kind::image && thumbnail_.isNull()) loadThumbnail();
     if (rebuild) buildControls();
+    updateDragHandle();
     update();
 }
 
@@ -135,6 +139,8 @@ void ClipCard::loadThumbnail() {
 }
 
 void ClipCard::setHighlight(bool selected, bool grouped) {
+    // Called on every change of the group, which is what a drag of this card carries.
+    updateDragHandle();
     if (selected == selected_ && grouped == grouped_) return;
     selected_ = selected;
     grouped_ = grouped;
@@ -378,6 +384,24 @@ void ClipCard::mouseReleaseEvent(QMouseEvent* event) {
             }
     }
     event->accept();
+}
+
+void ClipCard::updateDragHandle() {
+    std::vector<Clip> group;
+    const std::set<Uuid>& selection = view_.imageSelection();
+    for (const Clip& clip : view_.store().items())
+        if (clip.kind == Clip::Kind::image && selection.count(clip.id)) group.push_back(clip);
+    ClipboardView* view = &view_;
+    const Uuid id = clip_.id;
+    auto clicked = [view, id] {
+        for (const Clip& clip : view->store().items())
+            if (clip.id == id) {
+                view->handleCardClick(clip);
+                break;
+            }
+    };
+    dragSource_->update(DragHandle::forCard(view_.controller(), clip_, std::move(group), std::move(clicked),
+                                            [view, id] { view->toggleImageSelection(id); }));
 }
 
 bool ClipCard::uploadsAvailable() const {

@@ -13,12 +13,14 @@ class QMenu;
 namespace brevalto {
 
 class ClipboardView;
+class DragSourceView;
 
 // One clip in the card row: a fixed 155 x 170 card with its header line (kind and source, a pin
 // when pinned), its preview (the image's thumbnail, or the first lines of its text with secrets
 // masked), its footer line (kind and time) and its row of action controls with an overflow menu
 // for those that do not fit. A click selects it and opens the preview; a Ctrl-click on an image
-// card marks it for a group drag.
+// card marks it for a group drag; dragging its body drags the clip (or the group it belongs to)
+// out of the panel.
 class ClipCard : public QWidget {
     Q_OBJECT
 public:
@@ -45,6 +47,8 @@ public:
     QMenu* overflowMenu() const { return menu_; }
     // The name of the accessibility action of image cards.
     QString groupActionName() const;
+    // The drag source laid over the card's body.
+    DragSourceView* dragSource() const { return dragSource_; }
 
     // Control texts of an action for a clip: title, symbol, accessibility label, help text and
     // identifier prefix.
@@ -65,6 +69,8 @@ private:
     void loadThumbnail();
     bool uploadsAvailable() const;
     QRect bodyRect() const;
+    // Hands the drag source the clip and the current group.
+    void updateDragHandle();
 
     ClipboardView& view_;
     Clip clip_;
@@ -78,6 +84,7 @@ private:
     bool uploadsShown_ = false;
     QWidget* actionRow_ = nullptr;
     QMenu* menu_ = nullptr;
+    DragSourceView* dragSource_ = nullptr;
 };
 
 }  // namespace brevalto

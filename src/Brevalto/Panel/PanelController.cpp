@@ -2,12 +2,13 @@
 
 #include "AI/AIActionModel.h"
 #include "AI/TranslatedImageModel.h"
+#include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotCanvasView.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/NotchSurface.h"
-#include "Clipboard/ClipboardMonitor.h"
+#include "Panel/PasteBack.h"
 #include "Platform/Defaults.h"
 
 #include <QApplication>
@@ -272,10 +273,6 @@ void PanelController::closeWorkspace(bool keepParent) {
     }
 }
 
-void PanelController::paste(const Clip& clip, bool) {
-    if (monitor_.copy(clip)) collapsePanel();
-}
-
 void PanelController::showTranslationModel(std::shared_ptr<AIActionModel> model) {
     std::shared_ptr<ScreenshotDocumentSession> kept =
         workspace_ && workspace_->kind() == Workspace::Kind::editor ? workspace_->session() : parentEditor_;
@@ -355,6 +352,23 @@ void PanelController::sleeping() {
 
 void PanelController::applicationActivated(const std::optional<AppIdentity>& app) {
     if (app && app->processId != QCoreApplication::applicationPid()) target_ = app;
+}
+
+void PanelController::setKeyboard(Keyboard& keyboard) {
+    keyboard_ = &keyboard;
+    delete pasteBack_;
+    pasteBack_ = new PasteBack(*this, apps_, keyboard, screens_);
+}
+
+void PanelController::paste(const Clip& clip, bool direct) {
+    if (pasteBack_)
+        pasteBack_->paste(clip, direct);
+    else if (monitor_.copy(clip))  // no keys to send: the user pastes by hand
+        collapsePanel();
+}
+
+void PanelController::dropPaste(const Clip& clip, bool accepted, QPointF point) {
+    if (pasteBack_) pasteBack_->dropPaste(clip, accepted, point);
 }
 
 void PanelController::hoverTick() {

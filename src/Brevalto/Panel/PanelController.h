@@ -18,10 +18,12 @@ namespace brevalto {
 
 class AIActionModel;
 class AutomationDispatcher;
-struct Clip;
 class ClipStore;
 class ClipboardMonitor;
 class Defaults;
+class Keyboard;
+class PasteBack;
+struct Clip;
 class NotchPanel;
 class NotchSurface;
 class ScreenshotDocumentSession;
@@ -92,10 +94,6 @@ public:
     bool captureActive() const { return captureActive_; }
     void setCaptureActive(bool active) { captureActive_ = active; }
 
-    // Copies the clip back to the clipboard and collapses the panel; direct also asks to paste it
-    // into the application that was frontmost before the panel (not available in this build:
-    // the clip is then only copied).
-    void paste(const Clip& clip, bool direct);
     // Shows the model in the preview pane (OCR text or translation), keeping an editor that is
     // shown or kept underneath.
     void showTranslationModel(std::shared_ptr<AIActionModel> model);
@@ -148,6 +146,16 @@ public:
     static constexpr int kMappingAttempts = 8;
     // Another application became active.
     void applicationActivated(const std::optional<AppIdentity>& app);
+
+    // Paste back into the target application. Without a keyboard (setKeyboard) a clip is only
+    // copied and the panel collapses.
+    void setKeyboard(Keyboard& keyboard);
+    PasteBack* pasteBack() const { return pasteBack_; }
+    Keyboard* keyboard() const { return keyboard_; }
+    // Return (direct false), Alt+Return and the card's paste action (direct true).
+    void paste(const Clip& clip, bool direct);
+    // A text clip's drag ended at point (bottom-left screen points) without Escape held.
+    void dropPaste(const Clip& clip, bool accepted, QPointF point);
 
     // One firing of the 0.1 s hover timer (the timer defers it by one event-loop hop).
     void hoverTick();
@@ -202,6 +210,8 @@ private:
     QPointer<ScreenshotActions> screenshots_;
     AutomationDispatcher* dispatcher_ = nullptr;
     std::function<void()> quit_;
+    PasteBack* pasteBack_ = nullptr;  // a child
+    Keyboard* keyboard_ = nullptr;
 
     QVariantAnimation* frameAnimation_ = nullptr;
     bool composing_ = false;  // an input method is composing text in the panel

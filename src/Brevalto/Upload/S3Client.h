@@ -16,6 +16,8 @@
 
 namespace brevalto {
 
+struct S3OwnedObject;
+
 // Talks to one S3-compatible destination. Requests are signed with Signature Version 4 and sent
 // through the HTTP client; the clock dates the signatures and the sleeper waits between retries.
 class S3Client {
@@ -58,7 +60,33 @@ public:
                const HttpHeaders& headers, std::shared_ptr<const std::string> body, bool collect,
                const HttpClient::Progress& progress, std::stop_token cancel = {}) const;
 
+    // The operations on objects the history holds. Each first runs the record check (a record that
+    // fails it throws S3Failure::storage) and sends nothing for a record or settings that fail
+    // their checks; an object that is not provably the app's own is never overwritten or deleted.
+
+    // Puts the PNG (at most 64 MiB, digest equal to the record's) under the record's key with
+    // If-None-Match: *, so nothing is ever overwritten, and the ownership metadata. A 412 counts
+    // as done only when the object there is this very upload; otherwise S3Failure::collision.
+    void put(const S3OwnedObject& record, std::shared_ptr<const std::string> png, const HttpClient::Progress& progress,
+             std::stop_token cancel = {}) const;
+    // HEAD of the record's key: false when absent (404), true when present with this record's
+    // digest and upload id; any other metadata throws S3Failure::collision.
+    bool headObject(const S3OwnedObject& record, std::stop_token cancel = {}) const;
+    // HEAD of the bucket; nothing is uploaded or changed.
+    void testBucket(std::stop_token cancel = {}) const;
+    // The link to copy for an uploaded record: its public URL or a presigned GET dated now.
+    std::string link(const S3OwnedObject& record) const;
+    // Deletes the record's object once the user typed its exact key, and only after the
+    // ownership check found it there; an absent object counts as deleted.
+    void deleteObject(const S3OwnedObject& record, const std::string& typedKey, std::stop_token cancel = {}) const;
+    // Keeps one expiry rule for the upload prefix (none for `days` 0 or less) and every other
+    // rule of the bucket unchanged; a lifecycle left without rules is deleted.
+    void setLifecycle(int days, std::stop_token cancel = {}) const;
+
 private:
+    // Throws S3Failure::invalid with `message` unless the record's destination is this client's.
+    void requireDestination(const S3OwnedObject& record, const char* message) const;
+
     HttpClient& http_;
     const Clock& clock_;
     Sleeper& sleeper_;

@@ -2,6 +2,7 @@
 
 #include "Platform/Hashing.h"
 #include "Upload/S3Failure.h"
+#include "Upload/S3Signing.h"
 
 #include <QDebug>
 
@@ -183,6 +184,42 @@ void S3Settings::validate(bool allowLoopbackHTTP) const {
 
 std::string S3Settings::identity() const {
     return toHex(sha256(endpoint + "|" + bucket + "|" + region + "|" + std::string(rawValue(addressing))));
+}
+
+namespace {
+
+std::string lowercase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+}  // namespace
+
+std::string S3Settings::objectKey(Date createdAt, const Uuid& id) const {
+    std::string key(withoutOneTrailingSlash(prefix));
+    if (!key.empty()) key += '/';
+    key += s3DateStamp(createdAt).value_or(std::string()).substr(0, 8);
+    return key + "/" + lowercase(id.string()) + ".png";
+}
+
+std::string S3Settings::publicURL(const std::string& key, bool allowLoopbackHTTP) const {
+    validate(allowLoopbackHTTP);
+    if (!isValidObjectKey(key, false)) throw S3Failure::invalid("Invalid object key.");
+    UrlComponents url = validateURL(publicBaseURL, allowLoopbackHTTP);
+    const std::string decoded = UrlComponents::percentDecode(url.encodedPath).value_or(std::string());
+    const std::string path(withoutOneTrailingSlash(decoded));
+    url.encodedPath = uriEncode(path + "/" + key, true);
+    const std::string text = url.text();
+    if (!UrlComponents::parse(text)) throw S3Failure::invalid("Invalid public base URL.");
+    return text;
+}
+
+std::string S3Settings::lifecyclePrefix() const {
+    const std::string rulePrefix(withoutOneTrailingSlash(prefix));
+    if (rulePrefix.empty())
+        throw S3Failure::invalid("Set an upload prefix first. A rule without one would delete every object in the bucket.");
+    return rulePrefix + "/";
 }
 
 std::string_view rawValue(S3Settings::Addressing addressing) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ClipCore/JsonReading.h"
+#include "ClipCore/ReferenceDate.h"
+#include "ClipCore/Uuid.h"
 #include "Platform/UrlComponents.h"
 
 #include <cstdint>
@@ -49,6 +51,17 @@ struct S3Settings {
 
     // The destination identity: lower-case hex SHA-256 of endpoint|bucket|region|addressing.
     std::string identity() const;
+
+    // The key of an upload: the prefix (one trailing "/" dropped) and "/" when it is not empty,
+    // then the creation day as yyyyMMdd in UTC, "/", the lower-case upload id and ".png".
+    std::string objectKey(Date createdAt, const Uuid& id) const;
+
+    // The public link of a key under the public base URL. Throws S3Failure::invalid.
+    std::string publicURL(const std::string& key, bool allowLoopbackHTTP) const;
+
+    // The prefix that the expiry rule covers: the prefix with one trailing "/" dropped, then "/".
+    // Throws S3Failure::invalid for an empty prefix, since such a rule would cover every object.
+    std::string lifecyclePrefix() const;
 
     // The stored JSON form (keys in declaration order; an absent account is left out). fromJson
     // throws DecodingError for a missing key, a wrong type or an unknown enumeration value.

@@ -1,6 +1,7 @@
 #include "Upload/S3UploadController.h"
 
 #include "Upload/S3Failure.h"
+#include "Upload/S3Keychain.h"
 
 namespace brevalto {
 
@@ -12,7 +13,7 @@ S3UploadController::S3UploadController(Pasteboard* pasteboard, Defaults& default
       keychainService_(std::move(keychainService)),
       historyFile_(std::move(historyFile)) {}
 
-std::string S3UploadController::defaultKeychainService() { return "app.brevalto.S3"; }
+std::string S3UploadController::defaultKeychainService() { return S3Keychain::defaultService(); }
 
 void S3UploadController::cancelRunningOperation() {
     if (!work) return;

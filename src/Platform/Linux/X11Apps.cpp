@@ -6,9 +6,16 @@
 #include <QString>
 #include <QThread>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <system_error>
 
 namespace brevalto {
 
@@ -25,18 +32,53 @@ std::pair<QString, QString> splitWmClass(const std::string& bytes) {
             QString::fromLocal8Bit(klass.data(), static_cast<qsizetype>(klass.size()))};
 }
 
+constexpr const char* kFlutterLibrary = "libflutter_linux_gtk.so";
+
+std::vector<std::uint32_t> words(const X11Connection::Property& property) {
+    std::vector<std::uint32_t> result(property.format == 32 ? property.bytes.size() / 4 : 0);
+    if (!result.empty()) std::memcpy(result.data(), property.bytes.data(), result.size() * 4);
+    return result;
+}
+
 }  // namespace
+
+bool processUsesFlutter(std::int64_t processId, const std::filesystem::path& procRoot) {
+    namespace fs = std::filesystem;
+    if (processId <= 0) return false;
+    const fs::path process = procRoot / std::to_string(processId);
+    std::error_code error;
+    const fs::path executable = fs::read_symlink(process / "exe", error);
+    if (!error && executable.has_parent_path()) {
+        const fs::path folder = executable.parent_path();
+        if (fs::exists(folder / kFlutterLibrary, error) || fs::exists(folder / "lib" / kFlutterLibrary, error))
+            return true;
+    }
+    std::ifstream maps(process / "maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        if (line.find(kFlutterLibrary) != std::string::npos) return true;
+    }
+    return false;
+}
 
 X11Apps::X11Apps(QObject* parent) : Apps(parent) {
     watcher_ = new X11RootWatcher({QStringLiteral("_NET_ACTIVE_WINDOW")}, this);
     connect(watcher_, &X11RootWatcher::changed, this, &Apps::frontmostChanged);
 }
 
-X11Apps::~X11Apps() = default;
+X11Apps::~X11Apps() {
+    if (connection_ && timeWindow_ != 0) {
+        xcb_destroy_window(connection_->get(), timeWindow_);
+        xcb_flush(connection_->get());
+    }
+}
 
 X11Connection* X11Apps::connection() const {
     // Opened on first use, and again after the server dropped us.
-    if (!connection_ || connection_->broken()) connection_ = X11Connection::open();
+    if (!connection_ || connection_->broken()) {
+        connection_ = X11Connection::open();
+        timeWindow_ = 0;
+    }
     return connection_.get();
 }
 
@@ -72,13 +114,9 @@ std::uint32_t X11Apps::findWindow(const AppIdentity& app) const {
     }
     if (app.bundleIdentifier.isEmpty()) return XCB_WINDOW_NONE;
     // Else the app's most recently stacked client window.
-    auto list = x->property(x->root(), x->atom("_NET_CLIENT_LIST_STACKING"), 1 << 20);
-    if (!list || list->format != 32) list = x->property(x->root(), x->atom("_NET_CLIENT_LIST"), 1 << 20);
-    if (!list || list->format != 32) return XCB_WINDOW_NONE;
-    const std::size_t count = list->bytes.size() / 4;
-    for (std::size_t i = count; i-- > 0;) {
-        xcb_window_t window = 0;
-        std::memcpy(&window, list->bytes.data() + i * 4, 4);
+    const std::vector<std::uint32_t> list = stacking();
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        const xcb_window_t window = *it;
         auto candidate = identify(window);
         if (!candidate || candidate->bundleIdentifier != app.bundleIdentifier) continue;
         if (app.processId != 0 && candidate->processId != 0 && candidate->processId != app.processId) continue;
@@ -98,7 +136,7 @@ bool X11Apps::activate(const AppIdentity& app) {
 
     // Source 2: the request comes from a direct user action.
     sendRootClientMessage(x->get(), x->root(), window, activeAtom,
-                          {2, XCB_CURRENT_TIME, current.value_or(XCB_WINDOW_NONE), 0, 0});
+                          {2, serverTime(), current.value_or(XCB_WINDOW_NONE), 0, 0});
     xcb_flush(x->get());
 
     // The window manager answers by moving _NET_ACTIVE_WINDOW; give it a moment, not more.
@@ -109,5 +147,130 @@ bool X11Apps::activate(const AppIdentity& app) {
     }
     return false;
 }
+
+std::vector<std::uint32_t> X11Apps::stacking() const {
+    X11Connection* x = connection();
+    if (!x) return {};
+    auto list = x->property(x->root(), x->atom("_NET_CLIENT_LIST_STACKING"), 1 << 20);
+    if (!list || list->format != 32) list = x->property(x->root(), x->atom("_NET_CLIENT_LIST"), 1 << 20);
+    if (!list) return {};
+    return words(*list);
+}
+
+std::uint32_t X11Apps::serverTime() const {
+    X11Connection* x = connection();
+    if (!x) return XCB_CURRENT_TIME;
+    xcb_connection_t* c = x->get();
+    if (timeWindow_ == 0) {
+        timeWindow_ = xcb_generate_id(c);
+        const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, timeWindow_, x->root(), -1, -1, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+    }
+    // Appending nothing to a property still makes the server report the change with its time.
+    const xcb_atom_t stamp = x->atom("BREVALTO_TIMESTAMP");
+    xcb_change_property(c, XCB_PROP_MODE_APPEND, timeWindow_, stamp, XCB_ATOM_STRING, 8, 0, nullptr);
+    xcb_flush(c);
+    const xcb_window_t window = timeWindow_;
+    xcb_generic_event_t* event = x->waitForEvent(
+        [&](const xcb_generic_event_t* e) {
+            if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+            const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(e);
+            return notify->window == window && notify->atom == stamp;
+        },
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(200), {});
+    if (!event) return XCB_CURRENT_TIME;
+    const std::uint32_t time = reinterpret_cast<const xcb_property_notify_event_t*>(event)->time;
+    std::free(event);
+    return time;
+}
+
+bool X11Apps::isRunning(const AppIdentity& app) const {
+    if (app.processId > 0) {
+        if (::kill(static_cast<pid_t>(app.processId), 0) == 0) return true;
+        return errno == EPERM;
+    }
+    // Without a process identifier, the app runs while its window is there and still its own.
+    if (app.window == 0) return false;
+    auto current = identify(app.window);
+    return current && current->bundleIdentifier == app.bundleIdentifier;
+}
+
+std::optional<AppIdentity> X11Apps::application(std::int64_t processId) const {
+    if (processId <= 0) return std::nullopt;
+    const std::vector<std::uint32_t> list = stacking();
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        auto app = identify(*it);
+        if (app && app->processId == processId) return app;
+    }
+    return std::nullopt;
+}
+
+std::vector<WindowInfo> X11Apps::windows() const {
+    X11Connection* x = connection();
+    if (!x) return {};
+    xcb_connection_t* c = x->get();
+    const std::vector<std::uint32_t> list = stacking();
+    const xcb_atom_t typeAtom = x->atom("_NET_WM_WINDOW_TYPE");
+    const xcb_atom_t stateAtom = x->atom("_NET_WM_STATE");
+    const xcb_atom_t pidAtom = x->atom("_NET_WM_PID");
+    const std::vector<xcb_atom_t> ordinary = {x->atom("_NET_WM_WINDOW_TYPE_NORMAL"),
+                                              x->atom("_NET_WM_WINDOW_TYPE_DIALOG"),
+                                              x->atom("_NET_WM_WINDOW_TYPE_UTILITY")};
+    const xcb_atom_t hidden = x->atom("_NET_WM_STATE_HIDDEN");
+    const std::int64_t self = ::getpid();
+
+    std::vector<WindowInfo> result;
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        const xcb_window_t window = *it;
+        XcbReply<xcb_get_window_attributes_reply_t> attributes(
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) continue;
+        if (auto state = x->property(window, stateAtom, 4096)) {
+            const auto states = words(*state);
+            if (std::find(states.begin(), states.end(), hidden) != states.end()) continue;
+        }
+        XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+        XcbReply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
+            c, xcb_translate_coordinates(c, window, x->root(), 0, 0), nullptr));
+        if (!geometry || !origin) continue;
+        WindowInfo info;
+        info.window = window;
+        info.processId = x->cardinal(window, pidAtom).value_or(0);
+        if (info.processId == self) continue;
+        info.bounds = QRectF(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+        // A window without a type is a normal one; otherwise its first type decides.
+        if (auto type = x->property(window, typeAtom, 4096)) {
+            const auto types = words(*type);
+            if (!types.empty() && std::find(ordinary.begin(), ordinary.end(), types.front()) == ordinary.end())
+                info.layer = 1;
+        }
+        result.push_back(info);
+    }
+    return result;
+}
+
+std::optional<std::int64_t> X11Apps::processAt(QPointF point) const {
+    X11Connection* x = connection();
+    if (!x) return std::nullopt;
+    xcb_connection_t* c = x->get();
+    const xcb_atom_t pidAtom = x->atom("_NET_WM_PID");
+    const auto px = static_cast<std::int16_t>(std::clamp(point.x(), -32768.0, 32767.0));
+    const auto py = static_cast<std::int16_t>(std::clamp(point.y(), -32768.0, 32767.0));
+    // From the root down through the frames to the first window that names its process.
+    xcb_window_t parent = x->root();
+    for (int depth = 0; depth < 16; ++depth) {
+        XcbReply<xcb_translate_coordinates_reply_t> reply(
+            xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, x->root(), parent, px, py), nullptr));
+        if (!reply) return std::nullopt;
+        const xcb_window_t child = reply->child;
+        if (child == XCB_WINDOW_NONE) return std::nullopt;
+        if (auto pid = x->cardinal(child, pidAtom); pid && *pid != 0) return static_cast<std::int64_t>(*pid);
+        parent = child;
+    }
+    return std::nullopt;
+}
+
+bool X11Apps::isFlutter(const AppIdentity& app) const { return processUsesFlutter(app.processId); }
 
 }  // namespace brevalto
