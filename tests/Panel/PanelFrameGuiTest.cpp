@@ -26,7 +26,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QStackedWidget>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -67,12 +66,6 @@ public:
         EXPECT_NE(found, nullptr) << name.toStdString();
         return found;
     }
-    Clip clip(const Uuid& id) const {
-        for (const Clip& c : store->items())
-            if (c.id == id) return c;
-        ADD_FAILURE() << "no clip";
-        return {};
-    }
     QString text(const QString& label) const { return find<QLabel>(label)->text(); }
     void trigger(const QString& action) {
         find<QAction>(action)->trigger();
@@ -85,7 +78,6 @@ public:
     FakeScreens screens;
     FakeApps apps;
     Defaults defaults;
-    FakeScreenshotActions screenshots;
     ScriptedPanelAlerts alerts;
     std::unique_ptr<ClipStore> store;
     std::unique_ptr<ClipboardMonitor> monitor;
@@ -137,7 +129,6 @@ TEST_F(PanelFrameTest, PauseSwitchesSymbolTextsAndTheStatusLine) {
 TEST_F(PanelFrameTest, CaptureMenuRunsEveryCommandOnlyWhileTheWorkflowLives) {
     auto* capture = find<QToolButton>(QStringLiteral("capture"));
     auto* header = find<PanelHeader>(QStringLiteral("header"));
-    header->rebuild();
     EXPECT_TRUE(capture->isHidden());
 
     auto workflow = std::make_unique<FakeScreenshotActions>();
@@ -184,8 +175,6 @@ TEST_F(PanelFrameTest, SettingsGoesThroughTheDispatcherAndQuitRunsTheAppSteps) {
     EXPECT_FALSE(controller->expanded());
     ASSERT_EQ(handled.size(), 1u);
     EXPECT_EQ(handled[0].command, AutomationRequest::Command::settings);
-    EXPECT_TRUE(handled[0].postActions.empty());
-    EXPECT_FALSE(handled[0].clipID);
 
     // A handler that fails stays silent.
     dispatcher.setOnRequest([](const AutomationRequest&) { throw std::runtime_error("no window"); });
@@ -203,7 +192,6 @@ TEST_F(PanelFrameTest, StatusBarOffersClearSelectionAndEnableCaptureOnlyWhenThey
     auto* clear = find<QToolButton>(QStringLiteral("clearSelection"));
     auto* enable = find<QToolButton>(QStringLiteral("enableCapture"));
     auto* bar = find<StatusBar>(QStringLiteral("statusBar"));
-    bar->refresh();
     EXPECT_TRUE(clear->isHidden());
     EXPECT_TRUE(enable->isHidden());
     EXPECT_EQ(StatusBar::clearSelectionText(1), QStringLiteral("Clear 1 selected"));
@@ -224,7 +212,6 @@ TEST_F(PanelFrameTest, StatusBarOffersClearSelectionAndEnableCaptureOnlyWhenThey
 }
 
 TEST_F(PanelFrameTest, WorkspaceTitlesAndDone) {
-    EXPECT_EQ(WorkspaceHeader::title(Kind::imageAI), QStringLiteral("Image with Claude"));
     EXPECT_EQ(WorkspaceHeader::title(Kind::regions), QStringLiteral("Replace text in image"));
     EXPECT_EQ(WorkspaceHeader::title(Kind::editor), std::nullopt);
 
@@ -313,21 +300,11 @@ TEST_F(PanelFrameTest, RevealingOneClipKeepsEveryOtherMasked) {
     view->setSelected(a);
     EXPECT_FALSE(shows("sk-ant"));
 
-    // A clip without secrets has no control and shows its text unchanged; copying uses the clear text.
+    // A clip without secrets has no control and shows its text unchanged.
     view->setSelected(store->items().back().id);
     EXPECT_TRUE(reveal->isHidden());
     EXPECT_EQ(body->toPlainText(), QStringLiteral("plain words"));
     EXPECT_EQ(find<QLabel>(QStringLiteral("previewTitle"))->text(), QStringLiteral("Text preview"));
-
-    // An OCR model of the current clip replaces the body and drops the control.
-    auto model = std::make_shared<AIActionModel>();
-    model->item = clip(a);
-    model->ocr = true;
-    view->setSelected(a);
-    controller->showTranslationModel(model);
-    EXPECT_EQ(find<QLabel>(QStringLiteral("previewTitle"))->text(), QStringLiteral("Text in image (on-device OCR)"));
-    EXPECT_TRUE(reveal->isHidden());
-    EXPECT_EQ(find<PreviewPane>(QStringLiteral("previewPane"))->findChild<QStackedWidget*>()->currentWidget()->objectName(), QStringLiteral("ocrPreview"));
 }
 
 TEST(PreviewTextTest, JoinLinesAcrossBreaksAndSpacing) {
