@@ -12,4 +12,10 @@ std::string LanguagePolicy::target(const std::optional<std::string>& source,
     return primary == "en" ? "ja" : "en";
 }
 
+std::string languageName(std::string_view code) {
+    for (const TranslationLanguage& language : translationLanguages)
+        if (language.code == code) return std::string(language.name);
+    return std::string(code);
+}
+
 }  // namespace brevalto

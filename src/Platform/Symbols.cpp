@@ -47,6 +47,13 @@ const QStringList kSymbolNames = {
     QStringLiteral("doc.text"),
     // The capture countdown.
     QStringLiteral("timer"),
+    // The panel header and the preview pane.
+    QStringLiteral("viewfinder"),
+    QStringLiteral("play.fill"),
+    QStringLiteral("power"),
+    QStringLiteral("chevron.up"),
+    QStringLiteral("eye"),
+    QStringLiteral("eye.slash"),
 };
 
 class SymbolIconEngine : public QIconEngine {

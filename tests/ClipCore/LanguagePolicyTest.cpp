@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+#include <vector>
+
 using namespace brevalto;
 
 TEST(LanguagePolicyTest, ChoosesTarget) {
@@ -31,4 +34,15 @@ TEST(LanguagePolicyTest, ChoosesTarget) {
         EXPECT_EQ(LanguagePolicy::target(c.source, c.remembered, c.primary, c.secondary), c.expected)
             << c.source.value_or("-") << " " << c.remembered.value_or("-") << " " << c.primary << " " << c.secondary;
     }
+}
+
+TEST(LanguagePolicyTest, TranslationTargetsAndTheirNames) {
+    std::vector<std::string_view> codes;
+    for (const TranslationLanguage& language : translationLanguages) codes.push_back(language.code);
+    EXPECT_EQ(codes, (std::vector<std::string_view>{"en", "ja", "vi", "zh-Hans", "ko", "fr", "de"}));
+    EXPECT_EQ(languageName("ja"), "日本語");
+    EXPECT_EQ(languageName("fr"), "Français");
+    // Codes are compared exactly; anything else shows as itself.
+    EXPECT_EQ(languageName("zh-hans"), "zh-hans");
+    EXPECT_EQ(languageName("pt-BR"), "pt-BR");
 }

@@ -88,12 +88,6 @@ bool isBlank(std::string_view text) { return unicode::trimmed(text).empty(); }
 
 }  // namespace
 
-std::string languageName(std::string_view code) {
-    for (const auto& [c, name] : translationLanguages)
-        if (code == c) return name;
-    return std::string(code);
-}
-
 std::optional<std::string> detectLanguage(LanguageDetector& detector, std::string_view text) {
     const auto guess = detector.mostLikely(unicode::graphemePrefix(text, AIActionModel::detectedCharacters));
     if (!guess || guess->probability < kDetectionThreshold) return std::nullopt;

@@ -3,6 +3,7 @@
 #include "AI/AIActionBackend.h"
 #include "AI/OCRResult.h"
 #include "ClipCore/Clip.h"
+#include "ClipCore/LanguagePolicy.h"
 #include "Platform/Task.h"
 
 #include <QByteArray>
@@ -12,7 +13,6 @@
 #include <QStringList>
 #include <QUrl>
 
-#include <array>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -25,21 +25,6 @@ namespace brevalto {
 
 class Defaults;
 class LanguageDetector;
-
-// The target languages offered for translation, in order: code and name in that language.
-inline constexpr std::array<std::pair<const char*, const char*>, 7> translationLanguages = {{
-    {"en", "English"},
-    {"ja", "日本語"},
-    {"vi", "Tiếng Việt"},
-    {"zh-Hans", "中文"},
-    {"ko", "한국어"},
-    {"fr", "Français"},
-    {"de", "Deutsch"},
-}};
-
-// The name of a language that translation prompts insert: its own name from
-// translationLanguages, or the code itself for any other language.
-std::string languageName(std::string_view code);
 
 // The language of the first 6000 characters of a text, when the detector's best guess is at
 // least 65% sure; none otherwise.

@@ -49,6 +49,9 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (!self) throw AutomationFailure(AutomationFailure::Kind::notReady);
         self->handleAutomation(request);
     });
+    services_->controller().setQuitHandler([self] {
+        if (self) self->quit();
+    });
     if (NotchPanel* panel = services_->controller().panel()) panel->addActions({settingsAction_, quitAction_});
     shortcuts_->installHotKeyHandler();
     // Retention now and every minute.

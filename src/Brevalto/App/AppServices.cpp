@@ -40,6 +40,7 @@ AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRe
         env.prompt ? std::move(env.prompt) : std::make_unique<AutomationAlertPrompt>(controller_->panel()));
     dispatcher_->setOnRequest(std::move(onRequest));
     screenshots_->setDispatcher(dispatcher_.get());
+    controller_->setDispatcher(dispatcher_.get());
 }
 
 AppServices::~AppServices() = default;

@@ -54,6 +54,8 @@ public:
     void start();
     // One polling step. The panel may call it to catch up at once.
     void poll();
+    // The clipboard it watches.
+    Pasteboard& board() const { return board_; }
     // Whether the desktop denies us the clipboard (never on X11).
     bool accessRestricted() const;
     // Writes the clip back to the clipboard with our marker and its source. True when the

@@ -9,6 +9,9 @@
 #include "Panel/NotchGeometry.h"
 #include "Panel/PanelAlerts.h"
 #include "Panel/PanelController.h"
+#include "Panel/PanelHeader.h"
+#include "Panel/PreviewPane.h"
+#include "Panel/StatusBar.h"
 #include "Platform/Symbols.h"
 
 #include <QApplication>
@@ -41,7 +44,6 @@ QWidget#filter QToolButton { border: none; border-radius: 6px; color: rgba(255,2
                              font-size: 12px; padding: 2px 0px; background: transparent; }
 QWidget#filter QToolButton:checked { background: rgba(255,255,255,64); color: white; }
 QScrollArea#cardRow, QWidget#cardStrip, QWidget#emptyState { background: transparent; }
-QLabel#status { color: rgba(255,255,255,150); font-size: 12px; }
 QLabel#emptyMessage { color: rgba(255,255,255,140); font-size: 13px; }
 QToolButton { color: white; }
 QToolButton:hover { background: rgba(255,255,255,30); border-radius: 5px; }
@@ -60,8 +62,7 @@ ClipboardView::ClipboardView(PanelController& controller, QWidget* parent)
     root->setContentsMargins(24, 0, 24, 16);
     root->setSpacing(12);
 
-    header_ = new QWidget(this);
-    header_->setObjectName(QStringLiteral("header"));
+    header_ = new PanelHeader(*this, this);
     root->addWidget(header_);
 
     browser_ = new QWidget(this);
@@ -137,18 +138,20 @@ ClipboardView::ClipboardView(PanelController& controller, QWidget* parent)
     row_->setFixedHeight(ClipCardRow::kHeight);
     browser->addWidget(row_);
 
-    status_ = new QLabel(browser_);
-    status_->setObjectName(QStringLiteral("status"));
-    status_->setFixedHeight(30);
+    status_ = new StatusBar(*this, browser_);
     browser->addWidget(status_);
 
-    previewArea_ = new QWidget(browser_);
-    previewArea_->setObjectName(QStringLiteral("previewPane"));
+    previewArea_ = new PreviewPane(*this, browser_);
     browser->addWidget(previewArea_, 1);
     browser->addStretch(0);
 
     workspaceArea_ = new QWidget(this);
     workspaceArea_->setObjectName(QStringLiteral("workspace"));
+    auto* workspace = new QVBoxLayout(workspaceArea_);
+    workspace->setContentsMargins(0, 0, 0, 0);
+    workspace->setSpacing(8);
+    workspace->addWidget(new WorkspaceHeader(controller_, workspaceArea_));
+    workspace->addStretch(1);
     root->addWidget(workspaceArea_, 1);
 
     connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) { setQuery(text); });
@@ -156,7 +159,6 @@ ClipboardView::ClipboardView(PanelController& controller, QWidget* parent)
 
     ClipStore& store = controller_.store();
     connect(&store, &ClipStore::itemsChanged, this, &ClipboardView::itemsChanged);
-    connect(&store, &ClipStore::messageChanged, this, [this] { status_->setText(controller_.store().message()); });
     connect(&controller_, &PanelController::brevaltoShown, this, [this](bool tookKeyboard) {
         setSelected(std::nullopt);
         setFocusState(tookKeyboard ? std::optional(Focus::search) : std::nullopt);
@@ -168,7 +170,6 @@ ClipboardView::ClipboardView(PanelController& controller, QWidget* parent)
         refreshLayout();
         refresh();
     });
-    status_->setText(store.message());
     refreshLayout();
     refresh();
 }
@@ -234,6 +235,11 @@ void ClipboardView::setSelected(const std::optional<Uuid>& selected) {
     selected_ = selected;
     refresh();
     if (changed && selected_) row_->scrollToClip(*selected_);
+}
+
+void ClipboardView::setRevealed(const std::optional<Uuid>& revealed) {
+    revealed_ = revealed;
+    emit stateChanged();
 }
 
 void ClipboardView::clearImageSelection() {

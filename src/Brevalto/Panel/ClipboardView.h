@@ -23,6 +23,8 @@ class ClipCardRow;
 class ClipStore;
 class PanelAlerts;
 class PanelController;
+class PreviewPane;
+class StatusBar;
 
 // The content of the expanded notch panel: a header row, then the clip browser (the search field
 // with the filter chips, the horizontal row of clip cards, the status line and the preview
@@ -57,6 +59,9 @@ public:
     const std::set<Uuid>& imageSelection() const { return imageSelection_; }
     void clearImageSelection();
     bool clearAlert() const { return clearAlert_; }
+    // The one clip whose secrets the preview shows in clear.
+    const std::optional<Uuid>& revealed() const { return revealed_; }
+    void setRevealed(const std::optional<Uuid>& revealed);
     std::optional<Focus> focusState() const;
     void setFocusState(std::optional<Focus> focus);
 
@@ -114,6 +119,7 @@ private:
     QString filter_ = QStringLiteral("All");
     std::optional<Uuid> selected_;
     std::set<Uuid> imageSelection_;
+    std::optional<Uuid> revealed_;
     bool clearAlert_ = false;
     bool composing_ = false;
     bool editorWasHidden_ = true;
@@ -121,12 +127,12 @@ private:
     QWidget* header_;
     QWidget* browser_;
     QWidget* workspaceArea_;
-    QWidget* previewArea_;
+    PreviewPane* previewArea_;
     QLineEdit* search_;
     QToolButton* clearSearch_;
     QButtonGroup* filterButtons_;
     ClipCardRow* row_;
-    QLabel* status_;
+    StatusBar* status_;
 };
 
 }  // namespace brevalto

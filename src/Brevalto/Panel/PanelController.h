@@ -18,6 +18,7 @@ namespace brevalto {
 
 class AIActionBackend;
 class AIActionModel;
+class AutomationDispatcher;
 class ClipStore;
 class ClipboardMonitor;
 class Defaults;
@@ -113,6 +114,16 @@ public:
     // The screenshot side (the workflow), held weakly.
     ScreenshotActions* screenshots() const { return screenshots_.data(); }
     void setScreenshots(ScreenshotActions* actions) { screenshots_ = actions; }
+
+    // The app's automation dispatcher (not owned), through which the header opens the settings
+    // window; none until the app sets it.
+    AutomationDispatcher* dispatcher() const { return dispatcher_; }
+    void setDispatcher(AutomationDispatcher* dispatcher) { dispatcher_ = dispatcher; }
+    // The app's quit steps, run by the header's "Quit Brevalto".
+    void setQuitHandler(std::function<void()> quit) { quit_ = std::move(quit); }
+    void quit() const {
+        if (quit_) quit_();
+    }
 
     // Chooses the screen under the mouse (else the main screen) and publishes its geometry.
     void updateGeometry();
@@ -211,6 +222,8 @@ private:
     bool captureActive_ = false;
     QPointer<ScreenshotActions> screenshots_;
     AIActionBackend* aiActions_ = nullptr;
+    AutomationDispatcher* dispatcher_ = nullptr;
+    std::function<void()> quit_;
     PasteBack* pasteBack_ = nullptr;  // a child
     Keyboard* keyboard_ = nullptr;
 

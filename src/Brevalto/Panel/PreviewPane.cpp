@@ -1,0 +1,196 @@
+#include "Panel/PreviewPane.h"
+
+#include "AI/AIActionModel.h"
+#include "Clipboard/ClipStore.h"
+#include "ClipCore/SecretScanner.h"
+#include "Panel/ClipboardView.h"
+#include "Panel/PanelController.h"
+#include "Platform/Symbols.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace brevalto {
+
+namespace {
+
+const char* kStyle = R"(
+QLabel#previewTitle { font-size: 13px; font-weight: 600; color: white; }
+QWidget#previewBox { background: rgba(255,255,255,18); border-radius: 12px; }
+QPlainTextEdit#previewText { background: transparent; border: none; color: white;
+                             font-family: monospace; font-size: 13px; }
+QToolButton#revealSecrets { border: 1px solid rgba(255,255,255,60); border-radius: 5px; padding: 1px 6px;
+                            font-size: 11px; }
+)";
+
+std::string textOf(const Clip& clip) {
+    return clip.text ? clip.text->str() : std::string();
+}
+
+}  // namespace
+
+// The image scaled to fit with its aspect ratio kept, centred.
+class ImageView : public QWidget {
+public:
+    using QWidget::QWidget;
+    void setImage(const QImage& image) {
+        image_ = image;
+        update();
+    }
+    const QImage& image() const { return image_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (image_.isNull()) return;
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QSizeF size = QSizeF(image_.size()).scaled(QSizeF(this->size()), Qt::KeepAspectRatio);
+        const QPointF origin((width() - size.width()) / 2, (height() - size.height()) / 2);
+        painter.drawImage(QRectF(origin, size), image_);
+    }
+
+private:
+    QImage image_;
+};
+
+PreviewPane::PreviewPane(ClipboardView& view, QWidget* parent) : QWidget(parent), view_(view) {
+    setObjectName(QStringLiteral("previewPane"));
+    setStyleSheet(QString::fromLatin1(kStyle));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(10);
+
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(12);
+    title_ = new QLabel(this);
+    title_->setObjectName(QStringLiteral("previewTitle"));
+    titleRow->addWidget(title_);
+    titleRow->addStretch(1);
+    reveal_ = new QToolButton(this);
+    reveal_->setObjectName(QStringLiteral("revealSecrets"));
+    reveal_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    reveal_->setFocusPolicy(Qt::NoFocus);
+    reveal_->setToolTip(QStringLiteral(
+        "Likely keys, tokens or emails are masked on screen. Copy and Paste still use the original text."));
+    titleRow->addWidget(reveal_);
+    column->addLayout(titleRow);
+
+    box_ = new QWidget(this);
+    box_->setObjectName(QStringLiteral("previewBox"));
+    box_->setAttribute(Qt::WA_StyledBackground);
+    auto* boxLayout = new QVBoxLayout(box_);
+    boxLayout->setContentsMargins(12, 12, 12, 12);
+    stack_ = new QStackedWidget(box_);
+    boxLayout->addWidget(stack_);
+    column->addWidget(box_, 1);
+
+    text_ = new QPlainTextEdit(stack_);
+    text_->setObjectName(QStringLiteral("previewText"));
+    text_->setReadOnly(true);
+    text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    text_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    text_->setFocusPolicy(Qt::ClickFocus);
+    image_ = new ImageView(stack_);
+    image_->setObjectName(QStringLiteral("previewImage"));
+    image_->setAccessibleName(QStringLiteral("Image preview"));
+    ocr_ = new QWidget(stack_);
+    ocr_->setObjectName(QStringLiteral("ocrPreview"));
+    translation_ = new QWidget(stack_);
+    translation_->setObjectName(QStringLiteral("translationPreview"));
+    stack_->addWidget(ocr_);
+    stack_->addWidget(image_);
+    stack_->addWidget(translation_);
+    stack_->addWidget(text_);
+
+    connect(reveal_, &QToolButton::clicked, this, [this] {
+        const std::optional<Clip> shown =
+            shownClip(view_.controller().translation().get(), view_.store().items(), view_.currentClip());
+        if (!shown) return;
+        view_.setRevealed(view_.revealed() == shown->id ? std::nullopt : std::optional(shown->id));
+    });
+    connect(&view_, &ClipboardView::stateChanged, this, &PreviewPane::refresh);
+    connect(&view_.controller(), &PanelController::translationChanged, this, &PreviewPane::refresh);
+    connect(&view_.store(), &ClipStore::thumbnailFinished, this, &PreviewPane::refresh);
+    refresh();
+}
+
+std::optional<Clip> PreviewPane::shownClip(const AIActionModel* translation, const std::vector<Clip>& items,
+                                           const std::optional<Clip>& current) {
+    if (translation) {
+        const Uuid id = translation->item.id;
+        if (std::none_of(items.begin(), items.end(), [&](const Clip& clip) { return clip.id == id; }))
+            return translation->item;
+    }
+    return current;
+}
+
+const AIActionModel* PreviewPane::clipModel(const AIActionModel* translation, const Clip& shown) {
+    return translation && translation->item.id == shown.id ? translation : nullptr;
+}
+
+QString PreviewPane::title(const Clip& shown, const AIActionModel* model) {
+    if (model) return model->ocr ? QStringLiteral("Text in image (on-device OCR)") : QStringLiteral("Translation");
+    return shown.kind == Clip::Kind::image ? QStringLiteral("Image preview") : QStringLiteral("Text preview");
+}
+
+PreviewPane::Body PreviewPane::body(const Clip& shown, const AIActionModel* model, bool hasThumbnail) {
+    if (model && model->ocr) return Body::ocr;
+    if (shown.kind == Clip::Kind::image && hasThumbnail) return Body::image;
+    if (model) return Body::translation;
+    return Body::text;
+}
+
+bool PreviewPane::offersReveal(const Clip& shown, const AIActionModel* model) {
+    return shown.kind == Clip::Kind::text && !model && !SecretScanner::ranges(textOf(shown)).empty();
+}
+
+void PreviewPane::refresh() {
+    const std::optional<Clip> shown =
+        shownClip(view_.controller().translation().get(), view_.store().items(), view_.currentClip());
+    title_->setVisible(shown.has_value());
+    box_->setVisible(shown.has_value());
+    reveal_->setVisible(shown && offersReveal(*shown, clipModel(view_.controller().translation().get(), *shown)));
+    if (!shown) return;
+    const AIActionModel* model = clipModel(view_.controller().translation().get(), *shown);
+    const bool revealed = view_.revealed() == shown->id;
+    title_->setText(title(*shown, model));
+    reveal_->setText(revealed ? QStringLiteral("Hide secrets") : QStringLiteral("Show secrets"));
+    reveal_->setIcon(Symbols::icon(revealed ? QStringLiteral("eye.slash") : QStringLiteral("eye")));
+
+    // The cached thumbnail, made off the GUI thread; a finished one refreshes the pane.
+    QImage thumbnail;
+    if (shown->kind == Clip::Kind::image && !(model && model->ocr)) {
+        ClipStore& store = view_.store();
+        if (store.requestThumbnail(*shown) == ClipStore::ThumbnailState::ready)
+            if (auto hit = store.thumbnails().find(shown->digest); hit != store.thumbnails().end())
+                thumbnail = hit->second;
+    }
+    switch (body(*shown, model, !thumbnail.isNull())) {
+    case Body::ocr:
+        stack_->setCurrentWidget(ocr_);
+        break;
+    case Body::image:
+        image_->setImage(thumbnail);
+        stack_->setCurrentWidget(image_);
+        break;
+    case Body::translation:
+        stack_->setCurrentWidget(translation_);
+        break;
+    case Body::text: {
+        const std::string text = textOf(*shown);
+        const QString shownText = QString::fromStdString(revealed ? text : SecretScanner::masked(text));
+        if (text_->toPlainText() != shownText) text_->setPlainText(shownText);
+        stack_->setCurrentWidget(text_);
+        break;
+    }
+    }
+}
+
+}  // namespace brevalto
