@@ -13,6 +13,7 @@
 #include "Panel/PanelController.h"
 #include "Platform/Defaults.h"
 
+#include "PanelFixture.h"
 #include "FakeApps.h"
 #include "FakeClock.h"
 #include "FakePasteboard.h"
@@ -44,26 +45,16 @@ namespace {
 using Workspace = PanelController::Workspace;
 using Focus = ClipboardView::Focus;
 
-class ClipboardViewTest : public ::testing::Test {
+class ClipboardViewTest : public PanelFixture {
 public:
-    void SetUp() override {
+    void configure() override {
         defaults.registerDefaults({{"hoverOpen", true}});
-        screens.setScreens({FakeScreens::screen("main", 0, 0, 1440, 900)});
-        screens.setPrimaryHeight(900);
         screens.setMouse({10, 10});
-        store = std::make_unique<ClipStore>(folder.path(), clock);
-        monitor = std::make_unique<ClipboardMonitor>(*store, board, apps, defaults);
-        controller = std::make_unique<PanelController>(*store, *monitor, screens, apps, defaults);
+    }
+    void SetUp() override {
+        PanelFixture::SetUp();
         controller->setScreenshots(&screenshots);
         controller->setAIActions(&ai);
-        view = qobject_cast<ClipboardView*>(controller->surface()->content());
-        ASSERT_NE(view, nullptr);
-        view->setAlerts(&alerts);
-    }
-    void TearDown() override {
-        controller.reset();
-        monitor.reset();
-        store.reset();
     }
 
     // A text clip, one second newer than the last one added.
@@ -125,20 +116,8 @@ public:
         return QString::fromUtf8(board.content().data(PasteboardType::string).value_or(QByteArray()));
     }
 
-    TestFolder folder;
     ManualExecutor executor;
-    FakeClock clock;
-    FakePasteboard board;
-    FakeScreens screens;
-    FakeApps apps;
-    Defaults defaults;
     FakeScreenshotActions screenshots;
-    ManualAIBackend ai;
-    ScriptedPanelAlerts alerts;
-    std::unique_ptr<ClipStore> store;
-    std::unique_ptr<ClipboardMonitor> monitor;
-    std::unique_ptr<PanelController> controller;
-    ClipboardView* view = nullptr;
 };
 
 TEST_F(ClipboardViewTest, ArrowsMoveTheSelectionWithoutWrappingAndReturnCopies) {

@@ -13,6 +13,7 @@
 #include "Panel/StatusBar.h"
 #include "Platform/Defaults.h"
 
+#include "PanelFixture.h"
 #include "FakeApps.h"
 #include "FakeClock.h"
 #include "FakePasteboard.h"
@@ -39,23 +40,8 @@ namespace {
 using Kind = PanelController::Workspace::Kind;
 
 // The frame of the clip browser: its header, its status bar and the workspace header.
-class PanelFrameTest : public ::testing::Test {
+class PanelFrameTest : public PanelFixture {
 public:
-    void SetUp() override {
-        screens.setScreens({FakeScreens::screen("main", 0, 0, 1440, 900)});
-        screens.setPrimaryHeight(900);
-        store = std::make_unique<ClipStore>(folder.path(), clock);
-        monitor = std::make_unique<ClipboardMonitor>(*store, board, apps, defaults);
-        controller = std::make_unique<PanelController>(*store, *monitor, screens, apps, defaults);
-        view = qobject_cast<ClipboardView*>(controller->surface()->content());
-        ASSERT_NE(view, nullptr);
-        view->setAlerts(&alerts);
-    }
-    void TearDown() override {
-        controller.reset();
-        monitor.reset();
-        store.reset();
-    }
     void addText(const std::string& text) {
         clock.advance(1);
         store->addText(text, "org.example.Editor");
@@ -73,18 +59,6 @@ public:
         QApplication::processEvents();
     }
 
-    TestFolder folder;
-    FakeClock clock;
-    FakePasteboard board;
-    FakeScreens screens;
-    FakeApps apps;
-    Defaults defaults;
-    ManualAIBackend ai;
-    ScriptedPanelAlerts alerts;
-    std::unique_ptr<ClipStore> store;
-    std::unique_ptr<ClipboardMonitor> monitor;
-    std::unique_ptr<PanelController> controller;
-    ClipboardView* view = nullptr;
 };
 
 TEST_F(PanelFrameTest, CountIncludesHiddenClipsAndClearAllFollowsTheHistory) {
