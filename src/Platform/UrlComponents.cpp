@@ -129,17 +129,7 @@ namespace {
 
 // User info keeps unreserved characters and sub-delimiters; everything else is escaped.
 void appendUserInfo(std::string& out, std::string_view text) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    for (char c : text) {
-        if (isUnreserved(c) || isSubDelimiter(c)) {
-            out.push_back(c);
-        } else {
-            const auto byte = static_cast<unsigned char>(c);
-            out.push_back('%');
-            out.push_back(digits[byte >> 4]);
-            out.push_back(digits[byte & 0xF]);
-        }
-    }
+    UrlComponents::appendPercentEncoded(out, text, [](char c) { return isUnreserved(c) || isSubDelimiter(c); });
 }
 
 }  // namespace
@@ -185,6 +175,20 @@ std::vector<UrlQueryItem> UrlComponents::queryItems() const {
         query.remove_prefix(amp + 1);
     }
     return items;
+}
+
+void UrlComponents::appendPercentEncoded(std::string& out, std::string_view text, bool (*keep)(char)) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    for (char c : text) {
+        if (keep(c)) {
+            out.push_back(c);
+        } else {
+            const auto byte = static_cast<unsigned char>(c);
+            out.push_back('%');
+            out.push_back(digits[byte >> 4]);
+            out.push_back(digits[byte & 0xF]);
+        }
+    }
 }
 
 }  // namespace brevalto

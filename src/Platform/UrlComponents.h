@@ -45,6 +45,9 @@ struct UrlComponents {
 
     // Decodes "%XX" escapes; none when an escape is malformed.
     static std::optional<std::string> percentDecode(std::string_view text);
+    // Appends the text with every byte for which `keep` is false written as "%XX" (upper-case
+    // hexadecimal).
+    static void appendPercentEncoded(std::string& out, std::string_view text, bool (*keep)(char));
 };
 
 }  // namespace brevalto

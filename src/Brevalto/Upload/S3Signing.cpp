@@ -1,6 +1,7 @@
 #include "Upload/S3Signing.h"
 
 #include "Platform/Hashing.h"
+#include "Platform/UrlComponents.h"
 #include "Upload/S3Client.h"
 #include "Upload/S3Failure.h"
 
@@ -87,21 +88,17 @@ std::string collapsedValue(std::string_view value) {
 }  // namespace
 
 std::string uriEncode(std::string_view text, bool keepSlash) {
-    static constexpr char digits[] = "0123456789ABCDEF";
+    // Unreserved characters as signing defines them, and "/" where the caller keeps it.
+    static constexpr auto unreserved = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+               c == '_' || c == '~';
+    };
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
-        const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                                c == '-' || c == '.' || c == '_' || c == '~';
-        if (unreserved || (keepSlash && c == '/')) {
-            out.push_back(c);
-        } else {
-            const auto byte = static_cast<unsigned char>(c);
-            out.push_back('%');
-            out.push_back(digits[byte >> 4]);
-            out.push_back(digits[byte & 0xF]);
-        }
-    }
+    if (keepSlash)
+        UrlComponents::appendPercentEncoded(out, text, [](char c) { return unreserved(c) || c == '/'; });
+    else
+        UrlComponents::appendPercentEncoded(out, text, [](char c) { return unreserved(c); });
     return out;
 }
 
