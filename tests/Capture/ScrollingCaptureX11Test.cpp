@@ -66,14 +66,6 @@ struct Desk {
     }
 };
 
-bool sameRgb(const QImage& a, const QImage& b) {
-    if (a.size() != b.size()) return false;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            if ((a.pixel(x, y) & 0xffffff) != (b.pixel(x, y) & 0xffffff)) return false;
-    return true;
-}
-
 TEST(ScrollingCaptureX11, ScrollsAnotherAppsWindowAndGivesBackItsWholePage) {
     PageProgram page(1500);
     ASSERT_TRUE(page.client.isValid()) << "the page window did not come up";

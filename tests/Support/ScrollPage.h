@@ -28,4 +28,13 @@ inline QImage scrollPageImage(int width, int height) {
     return page;
 }
 
+// Whether two images show the same colours in every pixel (alpha and format aside).
+inline bool sameRgb(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return false;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if ((a.pixel(x, y) & 0xffffffu) != (b.pixel(x, y) & 0xffffffu)) return false;
+    return true;
+}
+
 }  // namespace brevalto
