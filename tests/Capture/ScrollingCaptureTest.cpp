@@ -103,6 +103,19 @@ TEST_F(ScrollingCaptureTest, AutomaticCaptureScrollsToTheEndAndHandsTheWholePage
     EXPECT_EQ(wheel.calls[0].first, QPointF(150, 150));
 }
 
+TEST_F(ScrollingCaptureTest, APauseInTheMiddleOfAStepLosesNoOverlap) {
+    select(QRectF(50, 0, 200, 300));
+    wheel.onScroll = [this](int clicks) {
+        scrollTo(offset + clicks * kScrollPageStep);
+        if (wheel.calls.size() == 3) capture->togglePause();  // before the step's frame is taken
+    };
+    ASSERT_TRUE(runUntil([&] { return capture->paused(); }));
+    capture->togglePause();
+    ASSERT_TRUE(runUntil([&] { return closed > 0; })) << status();
+    EXPECT_FALSE(partials[0]);
+    EXPECT_TRUE(sameRgb(shots[0].image, page.copy(50, 0, 200, 1000)));
+}
+
 TEST_F(ScrollingCaptureTest, EveryGrabHasTheFirstFramesSizeAtAFractionalScaleWithTrims) {
     screen.screens[0].scale = 1.5;
     scrollTo(0);

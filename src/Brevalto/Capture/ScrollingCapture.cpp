@@ -240,12 +240,13 @@ void ScrollingCapture::poll(std::uint64_t generation) {
         waiting_ = true;
         return;
     }
-    lastClicks_ = 0;
     if (!targetUnchanged()) {
         pauseFor(targetChanged, true);
         return poll(generation);
     }
-    if (settings_.automatic && !autoScroll()) {
+    // A step whose frame was dropped (a pause, an error) is grabbed before the next scroll, so
+    // that two steps never pass between frames and the overlap survives a pause.
+    if (settings_.automatic && !scrolledUnseen_ && !autoScroll()) {
         settings_.automatic = false;
         pauseFor(autoScrollUnavailable, false);
         return poll(generation);
@@ -264,6 +265,8 @@ void ScrollingCapture::frameReady(std::uint64_t generation, Frame frame) {
         const int manual = settings_.manualOffset;
         const auto outcome = stitcher_->append(image, manual != 0 ? std::optional<int>(manual) : std::nullopt);
         settings_.manualOffset = 0;
+        scrolledUnseen_ = false;
+        const int clicks = std::exchange(lastClicks_, 0);
         frames_ = stitcher_->frames();
         height_ = stitcher_->maxY() - stitcher_->minY();
         status_ = QString::fromStdString(stitcher_->status());
@@ -273,8 +276,7 @@ void ScrollingCapture::frameReady(std::uint64_t generation, Frame frame) {
         case Kind::first:
             noProgress_ = 0;
             // The application's own wheel step, as the frames show it.
-            if (outcome.kind == Kind::accepted && outcome.rows > 0 && lastClicks_ > 0)
-                pixelsPerClick_ = double(outcome.rows) / lastClicks_;
+            if (outcome.kind == Kind::accepted && outcome.rows > 0 && clicks > 0) pixelsPerClick_ = double(outcome.rows) / clicks;
             break;
         case Kind::noNewContent:
             if (settings_.automatic && ++noProgress_ >= 3) {
@@ -374,7 +376,8 @@ bool ScrollingCapture::autoScroll() {
     const int delta = int(std::clamp(region_.height() * (1 - settings_.overlap), 1.0, 10'000.0));
     const int clicks = clicksFor(delta);
     if (!targetUnchanged() || !services_.wheel->scroll(centre, settings_.upward ? -clicks : clicks)) return false;
-    lastClicks_ = clicks;
+    lastClicks_ += clicks;
+    scrolledUnseen_ = true;
     return true;
 }
 

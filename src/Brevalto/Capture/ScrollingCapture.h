@@ -181,6 +181,7 @@ private:
     bool monitoring_ = false;
     int noProgress_ = 0;
     int lastClicks_ = 0;             // wheel clicks of the step whose frame comes next
+    bool scrolledUnseen_ = false;    // a step scrolled but its frame was not taken yet
     double pixelsPerClick_ = 0;      // measured from accepted frames; 0 until then
 };
 
