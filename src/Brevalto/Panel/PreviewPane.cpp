@@ -4,7 +4,9 @@
 #include "Clipboard/ClipStore.h"
 #include "ClipCore/SecretScanner.h"
 #include "Panel/ClipboardView.h"
+#include "Panel/OCRPreview.h"
 #include "Panel/PanelController.h"
+#include "Panel/TranslationPreview.h"
 #include "Platform/Symbols.h"
 
 #include <QHBoxLayout>
@@ -100,10 +102,8 @@ PreviewPane::PreviewPane(ClipboardView& view, QWidget* parent) : QWidget(parent)
     image_ = new ImageView(stack_);
     image_->setObjectName(QStringLiteral("previewImage"));
     image_->setAccessibleName(QStringLiteral("Image preview"));
-    ocr_ = new QWidget(stack_);
-    ocr_->setObjectName(QStringLiteral("ocrPreview"));
-    translation_ = new QWidget(stack_);
-    translation_->setObjectName(QStringLiteral("translationPreview"));
+    ocr_ = new OCRPreview(view_.store(), view_.controller().monitor(), stack_);
+    translation_ = new TranslationPreview(view_.store(), view_.controller().monitor(), stack_);
     stack_->addWidget(ocr_);
     stack_->addWidget(image_);
     stack_->addWidget(translation_);
@@ -157,7 +157,11 @@ void PreviewPane::refresh() {
     title_->setVisible(shown.has_value());
     box_->setVisible(shown.has_value());
     reveal_->setVisible(shown && offersReveal(*shown, clipModel(view_.controller().translation().get(), *shown)));
-    if (!shown) return;
+    if (!shown) {
+        ocr_->setModel(nullptr);
+        translation_->setModel(nullptr);
+        return;
+    }
     const AIActionModel* model = clipModel(view_.controller().translation().get(), *shown);
     const bool revealed = view_.revealed() == shown->id;
     title_->setText(title(*shown, model));
@@ -172,7 +176,12 @@ void PreviewPane::refresh() {
             if (auto hit = store.thumbnails().find(shown->digest); hit != store.thumbnails().end())
                 thumbnail = hit->second;
     }
-    switch (body(*shown, model, !thumbnail.isNull())) {
+    // Only the body that shows the clip's model holds it; the others let go of any earlier one.
+    const Body shownBody = body(*shown, model, !thumbnail.isNull());
+    const std::shared_ptr<AIActionModel>& held = view_.controller().translation();
+    ocr_->setModel(shownBody == Body::ocr ? held : nullptr);
+    translation_->setModel(shownBody == Body::translation ? held : nullptr);
+    switch (shownBody) {
     case Body::ocr:
         stack_->setCurrentWidget(ocr_);
         break;
