@@ -84,7 +84,7 @@ OCRPreview::OCRPreview(ClipStore& store, ClipboardMonitor& monitor, QWidget* par
 
     text_ = new QPlainTextEdit(this);
     text_->setObjectName(QStringLiteral("ocrText"));
-    text_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    text_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     textColumn->addWidget(text_, 1);
 
     qrRows_ = new QWidget(this);
@@ -138,7 +138,7 @@ OCRPreview::OCRPreview(ClipStore& store, ClipboardMonitor& monitor, QWidget* par
     result_->setObjectName(QStringLiteral("ocrTranslationText"));
     result_->setReadOnly(true);
     result_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    result_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    result_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     translationColumn->addWidget(result_, 1);
     row->addWidget(translation_, 1);
 

@@ -30,6 +30,15 @@ QPlainTextEdit#previewText { background: transparent; border: none; color: white
                              font-family: monospace; font-size: 13px; }
 QToolButton#revealSecrets { border: 1px solid rgba(255,255,255,60); border-radius: 5px; padding: 1px 6px;
                             font-size: 11px; }
+QComboBox { color: white; background: rgba(255,255,255,25); border: 1px solid rgba(255,255,255,50);
+            border-radius: 5px; padding: 1px 6px; font-size: 12px; }
+QComboBox::drop-down { border: none; width: 14px; }
+QComboBox QAbstractItemView { background: #262626; color: white; border: 1px solid rgba(255,255,255,40);
+                              selection-background-color: rgba(255,255,255,50); }
+QScrollBar:vertical { background: transparent; width: 8px; }
+QScrollBar::handle:vertical { background: rgba(255,255,255,70); border-radius: 4px; min-height: 20px; }
+QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
+QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }
 )";
 
 std::string textOf(const Clip& clip) {

@@ -107,7 +107,7 @@ TranslationPreview::TranslationPreview(ClipStore& store, ClipboardMonitor& monit
     text_->setObjectName(QStringLiteral("translationText"));
     text_->setReadOnly(true);
     text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    text_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    text_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     column->addWidget(text_, 1);
 
     connect(target_, &QComboBox::activated, this, [this](int index) {
