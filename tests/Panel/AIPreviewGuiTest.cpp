@@ -72,6 +72,16 @@ TEST_F(AIPreviewTest, RecognisedTextIsJoinedCopiedTranslatedAndEditedBackToNoTra
     for (const char* name : {"joinLines", "copyOCRText", "replaceInImage", "translateOCR"}) EXPECT_FALSE(enabled(name)) << name;
     EXPECT_TRUE(find("ocrSecrets")->isHidden());
 
+    // Another recognition language recognises again at once; the first run's late result is dropped.
+    ai.honourCancel = false;
+    ManualAIBackend::Job& first = ai.last();
+    auto* language = find<QComboBox>("ocrLanguage");
+    EXPECT_EQ(language->currentText(), "Auto");
+    language->activated(language->findData("ja-JP"));
+    EXPECT_EQ(ai.last().language, "ja-JP");
+    first.finish(recognised("stale"));
+    EXPECT_EQ(shown("ocrText"), "");
+
     // Payloads are shown as one line of text, copied as they are, never opened.
     const QString script = QStringLiteral("javascript:alert(1)");
     const QString controls = QStringLiteral("a&b\u0007\n\u202Ec");
