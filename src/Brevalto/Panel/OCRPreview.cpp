@@ -145,8 +145,9 @@ OCRPreview::OCRPreview(ClipStore& store, ClipboardMonitor& monitor, QWidget* par
     // Every handler holds the model for its own run: a step may replace the shown model.
     connect(language_, &QComboBox::activated, this, [this](int index) {
         const auto model = model_;
-        if (!model) return;
-        model->setOCRLanguage(language_->itemData(index).toString());
+        const QString language = language_->itemData(index).toString();
+        if (!model || language == model->ocrLanguage()) return;
+        model->setOCRLanguage(language);
         model->runOCR(store_.root());
     });
     connect(text_, &QPlainTextEdit::textChanged, this, &OCRPreview::textEdited);
