@@ -36,15 +36,10 @@ struct ScriptedPrompts : EditorPrompts {
 };
 
 struct RecordingPins : ReferencePins {
-    void showReference(const QImage& image, std::function<void()> reopen) override {
-        shown = image;
-        this->reopen = std::move(reopen);
-    }
-    QImage shown;
-    std::function<void()> reopen;
+    void showReference(const QImage& image, std::function<void()> reopen) override { shown = {image, reopen}; }
+    std::pair<QImage, std::function<void()>> shown;
 };
 
-// A rectangle layer the validation accepts.
 ScreenshotLayer box() {
     ScreenshotLayer layer;
     layer.frame = QRectF(1, 1, 5, 5);
@@ -112,27 +107,27 @@ TEST_F(EditorControllerTest, OpenShowsAgainAndAFailedLoadKeepsTheSessionAndLeave
     EXPECT_TRUE(controller.pending().has_value());
     EXPECT_EQ(executor.pending(), 0u);  // no new scan
 
-    const Uuid linked = Uuid::random();
+    // No source, a source that is no image, a symlinked folder, an unreadable index.
+    const Uuid linked = Uuid::random(), corrupt = Uuid::random();
     fs::create_directory_symlink(folder.path(), root / linked.string());
-    const fs::path notImage = folder / "notes.txt";
-    std::ofstream(notImage) << "not an image";
-    struct Case {
-        std::optional<fs::path> source;
-        Uuid id;
-    };
-    for (const Case& c : {Case{std::nullopt, Uuid::random()}, Case{notImage, Uuid::random()}, Case{clip, linked}}) {
-        prompts.errors.clear();
-        controller.open(c.source, c.id, root, 1.0);
-        EXPECT_EQ(prompts.errors.size(), 1u);
+    fs::create_directories(root / corrupt.string() / "assets");
+    std::ofstream(root / corrupt.string() / "document.json") << "{";
+    std::ofstream(folder / "notes.txt") << "not an image";
+    for (const auto& [source, id, left] : std::vector<std::tuple<std::optional<fs::path>, Uuid, fs::file_type>>{
+             {std::nullopt, Uuid::random(), fs::file_type::not_found},
+             {folder / "notes.txt", Uuid::random(), fs::file_type::not_found},
+             {clip, linked, fs::file_type::symlink},
+             {clip, corrupt, fs::file_type::directory}}) {
+        controller.open(source, id, root, 1.0);
         EXPECT_EQ(controller.session().get(), &session);
-        EXPECT_EQ(fs::symlink_status(root / c.id.string()).type(),
-                  c.id == linked ? fs::file_type::symlink : fs::file_type::not_found);
+        EXPECT_EQ(fs::symlink_status(root / id.string()).type(), left);  // no orphan folder
     }
+    EXPECT_EQ(prompts.errors.size(), 4u);
     EXPECT_EQ(presented.size(), 2u);
 }
 
-TEST_F(EditorControllerTest, SelectionImagesCutWholePixelsOfTheVisibleImage) {
-    EXPECT_EQ(message([&] { controller.selectionImage(true, false); }), "No document is open.");
+TEST_F(EditorControllerTest, CommandsRenderWholePixelsOfTheVisibleImageAndRecordTranslations) {
+    EXPECT_EQ(message([&] { controller.perform(Action::ocr); }), "This action needs the app controller.");
     ScreenshotDocumentSession& session = open();
     session.edit([](ScreenshotDocument& d) {
         d.crop = QRectF(40, 0, 60, 50);
@@ -140,57 +135,42 @@ TEST_F(EditorControllerTest, SelectionImagesCutWholePixelsOfTheVisibleImage) {
     });
     struct Case {
         std::optional<QRectF> selection;
-        bool crop, backdrop;
-        QSize size;
-        QColor corner;  // top-left pixel
+        Action action;
+        QSize size;  // empty: "The selection is outside the visible image."
+        QColor corner;
     };
-    const std::vector<Case> cases = {
-        {std::nullopt, true, false, {60, 50}, Qt::red},
-        {QRectF(45, 5, 10, 10), true, true, {10, 10}, Qt::red},
-        {QRectF(60.3, 5.2, 0.4, 0.4), true, false, {1, 1}, Qt::blue},
-        {QRectF(0, 0, 45.5, 10), true, false, {6, 10}, Qt::red},  // clipped to the crop
-        {QRectF(45, 5, 10, 10), false, false, {60, 50}, Qt::red},
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : std::vector<Case>{
+             {std::nullopt, Action::ocr, {60, 50}, Qt::red},
+             {std::nullopt, Action::upload, {140, 130}, {}},  // framed on the backdrop
+             {QRectF(45, 5, 10, 10), Action::saveAsNewItem, {10, 10}, Qt::red},
+             {QRectF(60.3, 5.2, 0.4, 0.4), Action::translateText, {1, 1}, Qt::blue},
+             {QRectF(0, 0, 45.5, 10), Action::translateImage, {6, 10}, Qt::red},  // clipped to the crop
+             {QRectF(0, 0, 30, 10), Action::captureAppend, {}, {}},
+         }) {
         session.setSelectionRect(c.selection);
-        const QImage image = controller.selectionImage(c.crop, c.backdrop);
-        EXPECT_EQ(image.size(), c.size) << c.size.width();
-        EXPECT_EQ(image.pixelColor(0, 0), c.corner) << c.size.width();
-    }
-    session.setSelectionRect(std::nullopt);
-    EXPECT_GT(controller.selectionImage(true, true).width(), 60);  // whole document with its backdrop
-    session.setSelectionRect(QRectF(0, 0, 30, 10));
-    EXPECT_EQ(message([&] { controller.selectionImage(true, false); }), "The selection is outside the visible image.");
-}
-
-TEST_F(EditorControllerTest, PerformRendersForTheWorkflowAndRecordsTranslationRequests) {
-    EXPECT_EQ(message([&] { controller.perform(Action::ocr); }), "This action needs the app controller.");
-    ScreenshotDocumentSession& session = open();
-    session.edit([](ScreenshotDocument& d) { d.backdrop.enabled = true; });
-    for (Action action : {Action::captureAppend, Action::ocr, Action::translateText, Action::translateImage,
-                          Action::upload, Action::saveAsNewItem}) {
-        for (const std::optional<QRectF>& selection : {std::optional<QRectF>(), std::optional(QRectF(5, 5, 20, 10))}) {
-            actions.clear();
-            session.setSelectionRect(selection);
-            const std::optional<Uuid> before = controller.pending() ? std::optional(controller.pending()->revision)
-                                                                    : std::nullopt;
-            controller.perform(action);
-            ASSERT_EQ(actions.size(), 1u);
-            EXPECT_EQ(actions.back().first, action);
-            const bool framed = !selection && (action == Action::upload || action == Action::saveAsNewItem);
-            const QSize size = selection ? QSize(20, 10) : QSize(100, 50);
-            EXPECT_EQ(actions.back().second.size().width() > 100, framed) << int(action);
-            if (!framed) {
-                EXPECT_EQ(actions.back().second.size(), size) << int(action);
-            }
-            const bool translation = action == Action::translateText || action == Action::translateImage;
-            if (translation) {
-                EXPECT_EQ(controller.pending()->bounds, selection.value_or(QRectF(0, 0, 100, 50)));
-            } else {
-                EXPECT_EQ(controller.pending() ? std::optional(controller.pending()->revision) : std::nullopt, before);
-            }
+        actions.clear();
+        const std::optional<Uuid> pendingBefore =
+            controller.pending() ? std::optional(controller.pending()->revision) : std::nullopt;
+        const std::string error = message([&] { controller.perform(c.action); });
+        if (c.size.isEmpty()) {
+            EXPECT_EQ(error, controller.outsideSelectionMessage.toStdString());
+            EXPECT_TRUE(actions.empty());
+            continue;
+        }
+        ASSERT_EQ(actions.size(), 1u) << error;
+        EXPECT_EQ(actions[0].first, c.action);
+        EXPECT_EQ(actions[0].second.size(), c.size) << int(c.action);
+        if (c.corner.isValid()) {
+            EXPECT_EQ(actions[0].second.pixelColor(0, 0), c.corner) << int(c.action);
+        }
+        if (c.action == Action::translateText || c.action == Action::translateImage) {
+            EXPECT_EQ(controller.pending()->bounds, c.selection->intersected(QRectF(40, 0, 60, 50)));
+        } else {
+            EXPECT_EQ(controller.pending() ? std::optional(controller.pending()->revision) : std::nullopt,
+                      pendingBefore);
         }
     }
+    EXPECT_EQ(controller.selectionImage(false, false).size(), QSize(60, 50));
 }
 
 TEST_F(EditorControllerTest, TranslationsApplyOnceToTheirRevisionAndPreviewWithoutEditing) {
@@ -222,27 +202,24 @@ TEST_F(EditorControllerTest, TranslationsApplyOnceToTheirRevisionAndPreviewWitho
 
 TEST(TranslationLayers, PlaceRegionsInsideTheBoundsAndRefuseBadOnes) {
     const QRectF bounds(10, 20, 200, 100);
-    auto region = [](double x, double y, double w, double h, double scale = 1, bool enabled = true) {
-        return EditableImageRegion{1, "a", "b", x, y, w, h, scale, QColor(0, 0, 255, 128), QColor(0, 255, 0, 128),
-                                   enabled};
+    auto layer = [&](double x, double y, double w, double h, double scale = 1, QRectF in = QRectF(10, 20, 200, 100)) {
+        EditableImageRegion region{1, "a", "b", x, y, w, h, scale, QColor(0, 0, 255, 128), QColor(0, 255, 0, 128)};
+        return translationLayers({region}, in).at(0);
     };
-    const auto whole = translationLayers({region(0, 0, 1, 1)}, bounds).at(0);
-    EXPECT_EQ(whole.frame, bounds);
-    EXPECT_EQ(whole.kind, ScreenshotLayerKind::translatedText);
-    EXPECT_EQ(whole.style.fill.alpha, 1.0);
-    EXPECT_NEAR(whole.style.stroke.alpha, 128 / 255.0, 1e-6);
-    EXPECT_EQ(translationLayers({region(0, 0.8, 1, 0.2)}, bounds).at(0).frame.top(), 20);
-    EXPECT_EQ(translationLayers({region(0.5, 0, 0.500005, 1)}, bounds).size(), 1u);
-    EXPECT_EQ(translationLayers({region(0, 0, 1, 1, 0)}, bounds).at(0).style.fontSize, 4);
-    EXPECT_EQ(translationLayers({region(0, 0, 1, 1)}, QRectF(0, 0, 10, 2000)).at(0).style.fontSize, 1000);
-    EXPECT_EQ(translationLayers({region(-1, 0, 1, 1, 1, false), region(0, 0, 1, 1)}, bounds).size(), 1u);
+    EXPECT_EQ(layer(0, 0, 1, 1).frame, bounds);
+    EXPECT_EQ(layer(0, 0, 1, 1).style.fill, (ScreenshotColor::RGBA{0, 0, 1, 1}));  // opaque background
+    EXPECT_NEAR(layer(0, 0, 1, 1).style.stroke.alpha, 128 / 255.0, 1e-6);
+    EXPECT_EQ(layer(0, 0.8, 1, 0.2).frame, QRectF(10, 20, 200, 20));  // the top of the image
+    EXPECT_EQ(layer(0.5, 0, 0.500005, 1).frame.left(), 110);
+    EXPECT_EQ(layer(0, 0, 1, 1, 0).style.fontSize, 4);
+    EXPECT_EQ(layer(0, 0, 1, 1, 1, QRectF(0, 0, 10, 2000)).style.fontSize, 1000);
 
-    const std::string invalid = kInvalidTranslationRegionMessage;
-    for (const auto& bad : {region(0.5, 0, 0.5001, 1), region(-0.1, 0, 0.5, 1), region(0, 0, 0, 1),
-                            region(0, 0, 1, 1, std::nan(""))})
-        EXPECT_EQ(message([&] { translationLayers({region(0, 0, 1, 1), bad}, bounds); }), invalid);
-    EXPECT_EQ(message([&] { translationLayers({region(0, 0, 1, 1, 1, false)}, bounds); }),
-              kNoTranslationRegionsMessage);
+    for (double width : {0.5001, 0.0, std::nan("")}) {  // refused unless disabled
+        EditableImageRegion bad{1, "a", "b", 0.5, 0, width, 1};
+        EXPECT_EQ(message([&] { translationLayers({bad}, bounds); }), kInvalidTranslationRegionMessage);
+        bad.enabled = false;
+        EXPECT_EQ(message([&] { translationLayers({bad}, bounds); }), kNoTranslationRegionsMessage);
+    }
 }
 
 TEST_F(EditorControllerTest, ImportsAreAllOrNothingWithinTheirLimits) {
@@ -268,25 +245,18 @@ TEST_F(EditorControllerTest, ImportsAreAllOrNothingWithinTheirLimits) {
     prompts.files = {good, url("empty.png")};
     controller.importFiles();
     EXPECT_EQ(session.status().toStdString(), unreadable);
-    prompts.files = {};  // cancelled
-    controller.importFiles();
     EXPECT_EQ(layerCount(), 3u);
 
     PasteboardItem item;
-    QImage small(20, 10, QImage::Format_ARGB32);
-    small.fill(Qt::green);
-    item.setData(PasteboardType::png, encodedImage(small, "PNG"));
+    item.setData(PasteboardType::png, encodedImage(QImage(20, 10, QImage::Format_RGB32), "PNG"));
     board.setContent(item);
     controller.verticalComposition = true;
     controller.importClipboard();
     while (board.deliver() > 0) {}
-    EXPECT_EQ(layerCount(), 4u);
-    EXPECT_EQ(session.document().canvas, QSizeF(324, 72));
-
-    presented.clear();
-    controller.appendCapture(small);
+    EXPECT_EQ(session.document().canvas, QSizeF(324, 72));  // below, 12 apart
+    controller.appendCapture(QImage(10, 10, QImage::Format_RGB32));
     EXPECT_EQ(layerCount(), 5u);
-    EXPECT_EQ(presented.size(), 1u);
+    EXPECT_EQ(presented.size(), 2u);
 }
 
 TEST_F(EditorControllerTest, LineMasksLandOnTheRecognisedPixelsOfTheirRevision) {
@@ -303,10 +273,8 @@ TEST_F(EditorControllerTest, LineMasksLandOnTheRecognisedPixelsOfTheirRevision) 
     const ScreenshotLayer mask = session.document().layers.back();
     EXPECT_EQ(mask.kind, ScreenshotLayerKind::redact);
     EXPECT_EQ(mask.originalText, "ab");
-    EXPECT_NEAR(mask.frame.x(), 10, 1e-9);
-    EXPECT_NEAR(mask.frame.y(), 10, 1e-9);
-    EXPECT_NEAR(mask.frame.width(), 20, 1e-9);
-    EXPECT_NEAR(mask.frame.height(), 20, 1e-9);
+    EXPECT_EQ(mask.frame.toRect(), QRect(10, 10, 20, 20));
+    EXPECT_EQ(mask.frame.topLeft(), QPointF(10, 10));
     EXPECT_EQ(session.status().toStdString(), "Added 1 line masks. Check and adjust each box; OCR can miss text.");
 
     // An edit while recognising drops the result; a second run cancels the first; the current
@@ -322,6 +290,7 @@ TEST_F(EditorControllerTest, LineMasksLandOnTheRecognisedPixelsOfTheirRevision) 
     ASSERT_EQ(layerCount(), 4u);
     EXPECT_EQ(session.document().layers.back().kind, ScreenshotLayerKind::pixelate);
 
+    // No text, a failure, a cancellation mid-way: no masks, and no folder left behind.
     recognizer.lines = {};
     controller.runTextMasks(ScreenshotLayerKind::blur, false);
     executor.runAll();
@@ -330,31 +299,24 @@ TEST_F(EditorControllerTest, LineMasksLandOnTheRecognisedPixelsOfTheirRevision) 
     controller.runTextMasks(std::nullopt, false);
     executor.runAll();
     EXPECT_EQ(session.status().toStdString(), "engine broke");
-    EXPECT_EQ(layerCount(), 4u);
     controller.runTextMasks(std::nullopt, false);
     controller.finishEditing();  // cancelled mid-way
     executor.runAll();
     EXPECT_EQ(session.status().toStdString(), controller.maskingStatus.toStdString());
+    EXPECT_EQ(layerCount(), 4u);
     EXPECT_FALSE(maskFoldersLeft());
 }
 
 TEST_F(EditorControllerTest, TheSecretScanFindsCandidatesThatRedactOnlyTheirRevision) {
-    struct Case {
-        std::vector<RecognizedLine> lines;
-        QString status;
-    };
-    const QString initial = ScreenshotDocumentSession::initialStatus;
-    for (const Case& c : {Case{{FakeTextRecognizer::line("a@b.io", QPoint(0, 0))},
-                               "Found 1 possible secret (orange). Review, then Redact."},
-                          Case{{FakeTextRecognizer::line("a@b.io", QPoint(0, 0)),
-                                FakeTextRecognizer::line("c@d.io", QPoint(0, 15)),
-                                FakeTextRecognizer::line("e@f.io", QPoint(0, 30))},
-                               "Found 3 possible secrets (orange). Review, then Redact."},
-                          Case{{FakeTextRecognizer::line("plain", QPoint(0, 0))}, initial}}) {
-        recognizer.lines = c.lines;
+    for (const auto& [count, status] : std::vector<std::pair<int, std::string>>{
+             {1, "Found 1 possible secret (orange). Review, then Redact."},
+             {3, "Found 3 possible secrets (orange). Review, then Redact."},
+             {0, ScreenshotDocumentSession::initialStatus.toStdString()}}) {
+        recognizer.lines = {FakeTextRecognizer::line("plain", QPoint(0, 0))};
+        for (int i = 0; i < count; ++i) recognizer.lines.push_back(FakeTextRecognizer::line("a@b.io", QPoint(0, 15 * i)));
         ScreenshotDocumentSession& session = open(Uuid::random());
-        EXPECT_EQ(session.status(), c.status) << session.status().toStdString();
-        ASSERT_TRUE(session.secretCandidates().has_value());
+        EXPECT_EQ(session.status().toStdString(), status);
+        EXPECT_EQ(session.secretFrames().size(), static_cast<std::size_t>(count));
     }
     recognizer.lines = {FakeTextRecognizer::line("a@b.io", QPoint(0, 0))};
     ScreenshotDocumentSession& session = open(Uuid::random());
@@ -374,21 +336,20 @@ TEST_F(EditorControllerTest, APinReopensItsDocumentUnlessTheDocumentWasDeleted) 
     ScreenshotDocumentSession& first = open();
     first.setSelectionRect(QRectF(60, 0, 10, 10));
     controller.pinReference();
-    EXPECT_EQ(pins.shown.size(), QSize(10, 10));
-    EXPECT_EQ(pins.shown.pixelColor(0, 0), QColor(Qt::blue));
-    presented.clear();
-    pins.reopen();  // already open: shown again
-    EXPECT_EQ(presented, std::vector{&first});
+    auto& [image, reopen] = pins.shown;
+    EXPECT_EQ(image.size(), QSize(10, 10));
+    EXPECT_EQ(image.pixelColor(0, 0), QColor(Qt::blue));
+    reopen();  // already open: shown again
+    EXPECT_EQ(presented, (std::vector{&first, &first}));
 
     const Uuid other = Uuid::random();
     open(other);
-    pins.reopen();
-    executor.runAll();
+    reopen();
     EXPECT_EQ(controller.session()->document().historyID, historyID);
 
     open(other);
     fs::remove_all(root / historyID.string());
-    pins.reopen();
+    reopen();
     EXPECT_EQ(prompts.errors, std::vector{controller.missingDocumentMessage});
     EXPECT_FALSE(fs::exists(root / historyID.string()));
     EXPECT_EQ(controller.session()->document().historyID, other);
