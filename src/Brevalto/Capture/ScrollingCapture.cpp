@@ -352,11 +352,18 @@ bool ScrollingCapture::targetUnchanged() {
     if (!target_ || !services_.apps->isRunning(*target_) || !lockedDisplay_) return false;
     const auto displays = CaptureDisplay::all(*services_.screen);
     if (std::find(displays.begin(), displays.end(), *lockedDisplay_) == displays.end()) return false;
-    if (windowBounds(windowID_) != windowFrame_) return false;
     const auto front = services_.apps->frontmost();
     if (!front || (front->processId != target_->processId && front->processId != QCoreApplication::applicationPid()))
         return false;
-    return services_.engine->frontWindowID(target_->processId) == windowID_;
+    // One window list for the bounds and the front window (as the engine picks it).
+    if (!services_.screen->hasPermission()) return false;
+    std::optional<QRectF> bounds;
+    std::optional<std::uint32_t> frontWindow;
+    for (const auto& w : services_.screen->windows()) {
+        if (windowID_ && w.id == *windowID_) bounds = w.frame;
+        if (!frontWindow && w.onScreen && w.processId == target_->processId && w.ordinary()) frontWindow = w.id;
+    }
+    return bounds == windowFrame_ && frontWindow == windowID_;
 }
 
 int ScrollingCapture::clicksFor(int pixels) const {
