@@ -16,63 +16,48 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 namespace brevalto {
-
-inline constexpr std::int64_t kPid = 4242;
-inline const QRectF kViewport(50, 40, 200, 200);  // pixels of the 400 x 300 display
 
 class ScrollingCaptureTest : public ::testing::Test {
 protected:
     ScrollingCaptureTest() {
-        screen.windowList.push_back({{7, "Reader", "reader", kPid, ScreenCaptureWindow::Type::normal, {0, 0, 400, 300}, true}, {}});
-        apps.front = AppIdentity{"reader", "reader", kPid, 7};
-        apps.windowList = {{7, kPid, {0, 0, 400, 300}, 0}};
+        screen.windowList.push_back({{7, "R", "r", 42, ScreenCaptureWindow::Type::normal, {0, 0, 400, 300}, true}, {}});
+        apps.front = AppIdentity{"r", "r", 42, 7};
+        apps.windowList = {{7, 42, {0, 0, 400, 300}, 0}};
         wheel.onScroll = [this](int clicks) { scrollTo(offset + clicks * kScrollPageStep); };
         scrollTo(0);
         make();
     }
     void make() {
-        ScrollingCaptureServices s{&coordinator, &engine, &screen, &apps, &wheel, &keys, &timer, &clock,
-                                   staging.path(), [this](const QString& name) {
-                                       exportNames.push_back(name);
-                                       return exportPath;
-                                   }};
+        ScrollingCaptureServices s{&coordinator, &engine, &screen, &apps, &wheel, &keys, &timer, &clock, staging.path(),
+                                   [this](const QString& name) { return exportNames.push_back(name), exportPath; }};
         capture = std::make_unique<ScrollingCapture>(
             s, apps.front, 0,
             [this](const CapturedScreenshot& shot, bool partial, std::function<void(bool)> taken) {
-                shots.push_back(shot);
-                partials.push_back(partial);
-                taken(take);
+                shots.push_back(shot), partials.push_back(partial), taken(take);
             },
             [this] { ++closed; }, [] { return QStringLiteral("Screenshot_1.png"); });
     }
-    void scrollTo(int top) {
+    void scrollTo(int top) {  // the display shows the page from row `top`
         const double scale = screen.screens[0].scale;
         offset = std::clamp(top, 0, page.height() - int(300 * scale));
-        screen.displayImages[display] =
-            page.copy(0, offset, int(400 * scale), int(300 * scale)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        screen.displayImages[display] = page.copy(0, offset, int(400 * scale), int(300 * scale))
+                                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     }
     void set(const std::function<void(ScrollingCapture::Settings&)>& change) {
         auto s = capture->settings();
         change(s);
         capture->setSettings(s);
     }
-    // Starts and selects the viewport; polling begins.
-    void select(const QRectF& viewport = kViewport) {
+    void select(const QRectF& viewport = QRectF(50, 40, 200, 200)) {  // display pixels
         capture->start();
         QCoreApplication::processEvents();
-        ASSERT_TRUE(coordinator.isSelecting()) << capture->status().toStdString();
         ui.complete(CaptureCoordinator::Selection::region(viewport));
         QCoreApplication::processEvents();
     }
-    // Lets the manual clock run in small steps until `done` holds (at most `seconds`).
+    // Runs the manual clock in small steps until `done` holds (at most `seconds`).
     bool runUntil(const std::function<bool()>& done, double seconds = 30) {
-        for (double t = 0; t < seconds && !done(); t += 0.01) {
-            timer.advance(0.01);
-            QCoreApplication::processEvents();
-        }
+        for (double t = 0; t < seconds && !done(); t += 0.01) timer.advance(0.01), QCoreApplication::processEvents();
         return done();
     }
     std::string status() const { return capture->status().toStdString(); }

@@ -14,7 +14,11 @@ TEST_F(ScrollingCaptureTest, PanelFollowsTheCaptureAndWritesItsSettings) {
     const auto button = [&](const QString& text) {
         for (auto* b : view.findChildren<QPushButton*>())
             if (b->text() == text) return b;
-        return static_cast<QPushButton*>(nullptr);
+        throw std::runtime_error("no button " + text.toStdString());
+    };
+    const auto shows = [&](const QString& text) {
+        const auto labels = view.findChildren<QLabel*>();
+        return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text; });
     };
     EXPECT_FALSE(button("Select Viewport")->isHidden());
     EXPECT_TRUE(button("Pause")->isHidden());
@@ -26,14 +30,13 @@ TEST_F(ScrollingCaptureTest, PanelFollowsTheCaptureAndWritesItsSettings) {
     EXPECT_EQ(status(), "Check memory, disk, overlap and trim settings.");
 
     set([](auto& s) { s.memoryMB = 256, s.overlap = 0.456; });
-    auto labels = view.findChildren<QLabel*>();
-    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QLabel* l) { return l->text() == "45%"; }));
+    EXPECT_TRUE(shows("45%"));
     select();
     EXPECT_TRUE(button("Select Viewport")->isHidden());
     EXPECT_FALSE(button("Pause")->isHidden());
-    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QLabel* l) { return l->text() == "1 frames | 200 px high"; }));
+    EXPECT_TRUE(shows("1 frames | 200 px high"));
     capture->togglePause();
-    EXPECT_EQ(button("Resume")->text(), "Resume");
+    EXPECT_FALSE(button("Resume")->isHidden());
     capture->cancel();
 }
 

@@ -9,27 +9,22 @@
 
 namespace brevalto {
 
-// Wheel clicks as a test sees them: every call is recorded and handed to `onScroll`, which plays
-// the application that scrolls.
+// Wheel clicks as a test sees them: recorded and handed to `onScroll`, which plays the application.
 class FakeWheelScroller final : public WheelScroller {
 public:
     bool scroll(QPointF point, int clicks) override {
         calls.emplace_back(point, clicks);
         if (onScroll) onScroll(clicks);
-        return !refuse;
+        return true;
     }
     std::vector<std::pair<QPointF, int>> calls;
     std::function<void(int clicks)> onScroll;
-    bool refuse = false;
 };
 
 // Key presses of other applications, pressed by the test.
 class FakeRawKeyWatcher final : public RawKeyWatcher {
 public:
-    bool start(std::function<void(int key)> pressed) override {
-        pressed_ = std::move(pressed);
-        return true;
-    }
+    bool start(std::function<void(int key)> pressed) override { return pressed_ = std::move(pressed), true; }
     void stop() override { pressed_ = nullptr; }
     bool watching() const { return static_cast<bool>(pressed_); }
     void press(int key) {
