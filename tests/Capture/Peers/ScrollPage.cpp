@@ -11,32 +11,24 @@
 
 #include <cstdio>
 
-namespace {
-
 class PageWindow : public QWidget {
 public:
     PageWindow(int width, int height, int pageHeight) : page_(brevalto::scrollPageImage(width, pageHeight)) {
         setFixedSize(width, height);
         setWindowTitle(QStringLiteral("Scroll Page"));
-        setAttribute(Qt::WA_OpaquePaintEvent);
+        QTimer::singleShot(300, this, [this] {
+            const QPoint at = mapToGlobal(QPoint(0, 0));
+            std::printf("ready %d %d %d %d\n", at.x(), at.y(), this->width(), this->height());
+            std::fflush(stdout);
+        });
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.drawImage(QPoint(0, 0), page_, QRect(0, offset_, width(), height()));
-    }
+    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(QPoint(0, 0), page_, QRect(0, offset_, width(), height())); }
     void wheelEvent(QWheelEvent* event) override {
         const int clicks = event->angleDelta().y() / 120;
         offset_ = std::clamp(offset_ - clicks * brevalto::kScrollPageStep, 0, page_.height() - height());
         update();
-    }
-    void showEvent(QShowEvent*) override {
-        QTimer::singleShot(300, this, [this] {
-            const QPoint at = mapToGlobal(QPoint(0, 0));
-            std::printf("ready %d %d %d %d\n", at.x(), at.y(), width(), height());
-            std::fflush(stdout);
-        });
     }
 
 private:
@@ -44,12 +36,10 @@ private:
     int offset_ = 0;
 };
 
-}  // namespace
-
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const auto arg = [&](int i, int fallback) { return argc > i ? std::atoi(argv[i]) : fallback; };
-    PageWindow window(arg(1, 320), arg(2, 400), arg(3, 2000));
+    const auto arg = [&](int i) { return std::atoi(argv[std::min(i, argc - 1)]); };
+    PageWindow window(argc > 3 ? arg(1) : 320, argc > 3 ? arg(2) : 400, argc > 3 ? arg(3) : 2000);
     window.show();
     return app.exec();
 }
