@@ -54,6 +54,10 @@ const QStringList kSymbolNames = {
     QStringLiteral("chevron.up"),
     QStringLiteral("eye"),
     QStringLiteral("eye.slash"),
+    // The floating thumbnail after a capture.
+    QStringLiteral("xmark"),
+    QStringLiteral("line.3.horizontal"),
+    QStringLiteral("square.and.arrow.down"),
 };
 
 class SymbolIconEngine : public QIconEngine {
