@@ -61,21 +61,20 @@ public:
         screens.setScreens({FakeScreens::screen("main", 0, 0, 1440, 900)});
         screens.setMouse({700, 500});
         controller.setAIActions(&backend);
-        QImage image(400, 300, QImage::Format_ARGB32_Premultiplied);
+        QImage image(400, 300, QImage::Format_RGB32);
         image.fill(Qt::red);
         store.addImage(encodedImage(image, "PNG"), "Screenshot", 1.0, {}, [&](auto c) { clip = c; });
         EXPECT_TRUE(waitUntil([&] { return clip.has_value(); }));
     }
     FloatingThumbnail::Actions actions() {
-        FloatingThumbnail::Actions a;
-        a.openInEditor = [this](const Clip& c) { calls.push_back("edit " + c.id.string()); };
-        a.pin = [this](const Clip& c) { calls.push_back("pin " + c.id.string()); };
-        a.saveAs = [this](const Clip& c) -> std::optional<QString> {
-            calls.push_back("save " + c.id.string());
-            return QStringLiteral("Source image is not available.");
+        const auto record = [this](const char* what) {
+            return [this, what](const Clip& c) { calls.push_back(what + (" " + c.id.string())); };
         };
-        a.upload = [this](const Clip& c) { calls.push_back("upload " + c.id.string()); };
-        return a;
+        return {record("edit"), [this, record](const Clip& c) -> std::optional<QString> {
+                    record("save")(c);
+                    return QStringLiteral("Source image is not available.");
+                },
+                record("pin"), record("upload")};
     }
     QToolButton* button(const char* name) { return thumbnail.thumbnail()->findChild<QToolButton*>(name); }
     // A tick after the clock moved, as the timer would run it.
@@ -107,11 +106,8 @@ TEST_F(ThumbnailTest, ExpiresAfterItsTimeoutUnlessHoverADragOrAnUploadHoldsIt) {
     for (const auto& t : timeouts) {
         if (t.stored) defaults.set(CaptureSettings::thumbnailTimeoutKey, *t.stored);
         thumbnail.showThumbnail(*clip);
-        EXPECT_EQ(thumbnail.expiryRunning(), t.timeout.has_value());
-        if (t.timeout) {
-            EXPECT_DOUBLE_EQ(thumbnail.deadline() - clock.now(), *t.timeout);
-        }
-        EXPECT_TRUE(thumbnail.thumbnail()->isVisible());
+        // No timer: -1.
+        EXPECT_DOUBLE_EQ(thumbnail.expiryRunning() ? thumbnail.deadline() - clock.now() : -1, t.timeout.value_or(-1));
     }
     defaults.remove(CaptureSettings::thumbnailTimeoutKey);
 
@@ -173,14 +169,8 @@ TEST_F(ThumbnailTest, ButtonsActOnTheClipAndEveryDismissalResetsTheState) {
 
     const std::function<void()> dismissals[] = {
         [&] { QTest::mouseClick(button("close"), Qt::LeftButton); },
-        [&] {
-            thumbnail.thumbnail()->activateWindow();
-            ASSERT_TRUE(waitUntil([&] { return thumbnail.thumbnail()->isActiveWindow(); }));
-            QTest::keyClick(thumbnail.thumbnail(), Qt::Key_Escape);
-            waitUntil([&] { return !thumbnail.thumbnail(); }, 1000);  // the button shows its press first
-        },
         [&] { thumbnail.thumbnail()->close(); },  // the window manager's close
-        [&] { thumbnail.dismissThumbnail(); },    // a capture starts, the editor opens
+        [&] { thumbnail.dismissThumbnail(); },    // a capture starts, the editor opens (Escape: on X11)
     };
     for (const auto& dismiss : dismissals) {
         thumbnail.showThumbnail(*clip);
@@ -194,7 +184,7 @@ TEST_F(ThumbnailTest, ButtonsActOnTheClipAndEveryDismissalResetsTheState) {
     }
 }
 
-TEST_F(ThumbnailTest, DeletedImageNoScreenAndScreenChanges) {
+TEST_F(ThumbnailTest, DeletedImageAndScreenChanges) {
     // Deleted while shown: the buttons report the failure; shown for a missing file, no preview.
     thumbnail.showThumbnail(*clip);
     std::filesystem::remove(store.root() / *clip->imageFile);
@@ -213,12 +203,6 @@ TEST_F(ThumbnailTest, DeletedImageNoScreenAndScreenChanges) {
     screens.setScreens({FakeScreens::screen("small", 0, 0, 800, 250)});
     emit screens.screensChanged();
     EXPECT_EQ(thumbnail.thumbnail()->geometry(), QRect(480, 650, 320, 250));
-
-    // No screen at all: the 900 x 700 area at the origin.
-    screens.setScreens({});
-    screens.setMouse({450, 350});
-    thumbnail.showThumbnail(*clip);
-    EXPECT_EQ(thumbnail.thumbnail()->geometry(), QRect(466, 566, 320, 280));
 }
 
 }  // namespace

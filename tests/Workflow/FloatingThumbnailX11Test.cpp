@@ -29,6 +29,7 @@ QString run(const QString& program, const QStringList& arguments) {
     process.waitForFinished(5000);
     return QString::fromUtf8(process.readAllStandardOutput());
 }
+QString xdotool(const QString& line) { return run(QStringLiteral("xdotool"), line.split(QLatin1Char(' '))); }
 
 TEST(FloatingThumbnailX11, AppearsBesideThePointerWithoutFocusExpiresAndTakesEscapeOnceClicked) {
     auto x11 = X11Connection::open();
@@ -43,7 +44,7 @@ TEST(FloatingThumbnailX11, AppearsBesideThePointerWithoutFocusExpiresAndTakesEsc
     ClipboardMonitor monitor(store, board, apps, defaults);
     PanelController controller(store, monitor, screens, apps, defaults);
     FloatingThumbnail thumbnail(store, monitor, controller, screens, defaults, Clock::system(), {});
-    QImage image(640, 400, QImage::Format_ARGB32_Premultiplied);
+    QImage image(640, 400, QImage::Format_RGB32);
     image.fill(Qt::darkGreen);
     std::optional<Clip> clip;
     store.addImage(encodedImage(image, "PNG"), "Screenshot", 1.0, {}, [&](auto c) { clip = c; });
@@ -54,7 +55,7 @@ TEST(FloatingThumbnailX11, AppearsBesideThePointerWithoutFocusExpiresAndTakesEsc
     other.show();
     other.activateWindow();
     ASSERT_TRUE(waitUntil([&] { return active() == xcb_window_t(other.winId()); }));
-    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("500"), QStringLiteral("300")});
+    xdotool(QStringLiteral("mousemove 500 300"));
     ASSERT_TRUE(waitUntil([] { return QCursor::pos() == QPoint(500, 300); }));
 
     defaults.set("capture.thumbnailTimeout", 1.0);
@@ -75,10 +76,9 @@ TEST(FloatingThumbnailX11, AppearsBesideThePointerWithoutFocusExpiresAndTakesEsc
     NotchPanel* window = thumbnail.thumbnail();
     ASSERT_TRUE(waitUntil([&] { return screens.isViewable(window->windowHandle()); }));
     const QPoint pin = window->findChild<QToolButton*>("pin")->mapToGlobal(QPoint(16, 16));
-    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(pin.x()), QString::number(pin.y()),
-                                    QStringLiteral("click"), QStringLiteral("1")});
+    xdotool(QStringLiteral("mousemove %1 %2 click 1").arg(pin.x()).arg(pin.y()));
     ASSERT_TRUE(waitUntil([&] { return active() == xcb_window_t(window->winId()); }));
-    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+    xdotool(QStringLiteral("key Escape"));
     EXPECT_TRUE(waitUntil([&] { return !thumbnail.thumbnail(); }));
 }
 

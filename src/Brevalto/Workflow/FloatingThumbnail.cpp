@@ -49,6 +49,9 @@ FloatingThumbnail::FloatingThumbnail(ClipStore& store, ClipboardMonitor& monitor
     expiry_->setInterval(kTickMilliseconds);
     connect(expiry_, &QTimer::timeout, this, [this] { thumbnailTick(timeout_); });
     connect(&screens_, &Screens::screensChanged, this, &FloatingThumbnail::keepOnScreen);
+    connect(&screens_, &Screens::windowManagerChanged, this, [this] {
+        QTimer::singleShot(kMappingInterval, this, [this] { ensureMapped(kMappingAttempts); });
+    });
 }
 
 FloatingThumbnail::~FloatingThumbnail() { delete window_.data(); }
@@ -92,12 +95,8 @@ void FloatingThumbnail::showThumbnail(const Clip& clip) {
     window_ = window;
 
     window->winId();
-    if (QWindow* handle = window->windowHandle()) {
-        handle->installEventFilter(this);
-        screens_.prepareOverlayWindow(handle);
-    }
-    window->show();
-    window->raise();
+    if (QWindow* handle = window->windowHandle()) handle->installEventFilter(this);
+    present();
 
     const std::optional<double> timeout = CaptureSettings::thumbnailTimeout(defaults_);
     if (!timeout) return;
@@ -213,6 +212,20 @@ bool FloatingThumbnail::eventFilter(QObject* watched, QEvent* event) {
         !window_->isActiveWindow())
         window_->activateWindow();
     return QObject::eventFilter(watched, event);
+}
+
+void FloatingThumbnail::present() {
+    if (QWindow* handle = window_->windowHandle()) screens_.prepareOverlayWindow(handle);
+    window_->show();
+    window_->raise();
+}
+
+void FloatingThumbnail::ensureMapped(int attemptsLeft) {
+    if (!window_ || screens_.isViewable(window_->windowHandle())) return;
+    window_->hide();
+    present();
+    if (attemptsLeft > 1)
+        QTimer::singleShot(kMappingInterval, this, [this, attemptsLeft] { ensureMapped(attemptsLeft - 1); });
 }
 
 void FloatingThumbnail::keepOnScreen() {

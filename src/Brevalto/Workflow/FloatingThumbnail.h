@@ -37,6 +37,10 @@ class FloatingThumbnail : public QObject {
     Q_OBJECT
 public:
     static constexpr int kTickMilliseconds = 250;
+    // After a window manager change, how often and how many times a thumbnail it left unmapped
+    // is shown again.
+    static constexpr int kMappingInterval = 250;
+    static constexpr int kMappingAttempts = 8;
     static constexpr double kMaximumWidth = 320;
     static constexpr double kMaximumHeight = 280;
     static constexpr double kPointerGap = 16;
@@ -116,6 +120,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Dresses the window for the window manager and shows it without the keyboard.
+    void present();
+    // A window manager that started, quit or was replaced may have left the window unmapped.
+    void ensureMapped(int attemptsLeft);
     // After a screen change: a thumbnail no longer inside a visible area moves back into one.
     void keepOnScreen();
 
