@@ -54,7 +54,20 @@ FloatingThumbnail::FloatingThumbnail(ClipStore& store, ClipboardMonitor& monitor
     });
 }
 
-FloatingThumbnail::~FloatingThumbnail() { delete window_.data(); }
+FloatingThumbnail::~FloatingThumbnail() {
+    if (NotchPanel* window = window_.data()) {
+        forget(window);
+        delete window;
+    }
+}
+
+void FloatingThumbnail::forget(NotchPanel* window) {
+    // The filters go first: the window's destruction sends events that must not reach them.
+    window_.clear();
+    view_.clear();
+    window->removeEventFilter(this);
+    if (QWindow* handle = window->windowHandle()) handle->removeEventFilter(this);
+}
 
 QRectF FloatingThumbnail::thumbnailFrame(QPointF mouse, const QRectF& area) {
     const double width = std::min(area.width(), kMaximumWidth);
@@ -113,9 +126,7 @@ void FloatingThumbnail::dismissThumbnail() {
     thumbnailUploadStatus_.clear();
     expiry_->stop();
     if (NotchPanel* window = window_.data()) {
-        window_.clear();
-        view_.clear();
-        window->removeEventFilter(this);
+        forget(window);
         window->hide();
         window->deleteLater();
     }

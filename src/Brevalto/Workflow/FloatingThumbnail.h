@@ -120,6 +120,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Lets go of the window before it is deleted.
+    void forget(NotchPanel* window);
     // Dresses the window for the window manager and shows it without the keyboard.
     void present();
     // A window manager that started, quit or was replaced may have left the window unmapped.
