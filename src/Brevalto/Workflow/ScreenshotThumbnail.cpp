@@ -182,7 +182,7 @@ ScreenshotThumbnail::ScreenshotThumbnail(Clip item, FloatingThumbnail& workflow,
     caption.setPointSizeF(std::max(6.0, caption.pointSizeF() - 2));
     status_->setFont(caption);
     status_->setWordWrap(true);
-    status_->setMaximumHeight(QFontMetrics(caption).lineSpacing() * 2);
+    status_->setMaximumHeight(QFontMetrics(caption).lineSpacing() * 2 + 2);
     statusLayout->addWidget(progress_);
     statusLayout->addWidget(status_, 1);
     column->addWidget(statusRow_);
