@@ -3,6 +3,7 @@
 #include "AI/AIActionModel.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
+#include "Editor/ScreenshotCanvasView.h"
 #include "Errors/AIError.h"
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
@@ -254,6 +255,27 @@ void ClipboardView::itemsChanged() {
 }
 
 void ClipboardView::workspaceChanged() {
+    // The editor workspace shows the canvas of its session, made anew when the session changes.
+    const auto& shown = controller_.workspace();
+    const std::shared_ptr<ScreenshotDocumentSession> session =
+        shown && shown->kind() == PanelController::Workspace::Kind::editor ? shown->session() : nullptr;
+    if (!canvas_ || !session || &canvas_->session() != session.get()) {
+        auto* layout = static_cast<QVBoxLayout*>(workspaceArea_->layout());
+        if (canvas_) {
+            // The canvas may be the one asking to close (Escape): delete it once its event is done.
+            canvas_->hide();
+            layout->removeWidget(canvas_);
+            canvas_->deleteLater();
+            canvas_ = nullptr;
+            layout->setStretch(1, 1);
+        }
+        if (session) {
+            canvas_ = new ScreenshotCanvasView(session, workspaceArea_);
+            canvas_->setClose([this] { controller_.closeCurrentWorkspace(); });
+            layout->insertWidget(1, canvas_, 1);
+            layout->setStretch(2, 0);
+        }
+    }
     const bool editorHidden = !editorShown();
     if (editorHidden != editorWasHidden_) {
         editorWasHidden_ = editorHidden;
