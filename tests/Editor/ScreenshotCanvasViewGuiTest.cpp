@@ -264,7 +264,35 @@ TEST_F(CanvasTest, RulerMeasuresDragsAndFindsNoEdgeOnAFlatImage) {
     release({310, 10});
     drag({50, 50}, {51, 51});
     EXPECT_EQ(session->status(), QStringLiteral("No reliable edge found. Drag the ruler to measure manually."));
+
+    // The colour tool selects one pixel; no tool acts outside the canvas.
+    session->selectTool(QStringLiteral("color"));
+    drag({20.7, 30.2}, {20.7, 30.2});
+    EXPECT_EQ(session->selection(), QRectF(20, 30, 1, 1));
+    session->selectTool(QStringLiteral("rectangle"));
+    drag({-5, 10}, {50, 50});
+    drag({450, 10}, {450, 10});
     EXPECT_EQ(undos(), 0u);
+}
+
+TEST_F(CanvasTest, HoverSamplesTheRenderAndFocusFollowsTheSessionUnlessATextFieldEdits) {
+    executor.runAll();
+    move({10, 10}, Qt::NoButton);
+    ASSERT_TRUE(session->hoverColor());
+    EXPECT_EQ(session->hoverColor()->qColor().rgb(), qRgb(255, 255, 255));
+    move({-100, 10}, Qt::NoButton);  // off the image: the last colour stays
+    EXPECT_TRUE(session->hoverColor());
+
+    const ScreenshotLayer layer = add(Kind::rectangle, {10, 10, 50, 50});
+    field->setFocus();
+    session->setSelectedID(layer.id);
+    QApplication::processEvents();
+    EXPECT_TRUE(field->hasFocus());
+    field->clearFocus();
+    host->setFocus();
+    session->selectTool(QStringLiteral("arrow"));
+    QApplication::processEvents();
+    EXPECT_TRUE(canvas->hasFocus());
 }
 
 TEST_F(CanvasTest, SelectToolPicksMovesAndResizesWithOneUndoStepPerDrag) {
