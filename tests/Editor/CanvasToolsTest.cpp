@@ -16,7 +16,7 @@ ScreenshotLayer layer(Kind kind, QRectF frame, double rotation = 0) {
     return l;
 }
 
-TEST(CanvasToolsTest, ToolsDrawTheirKindsAndStartWithTheirDefaults) {
+TEST(CanvasToolsTest, ToolsDrawTheKindOfTheirNameOrOfTheEffectMode) {
     struct Row {
         const char* tool;
         const char* mode;
@@ -34,25 +34,6 @@ TEST(CanvasToolsTest, ToolsDrawTheirKindsAndStartWithTheirDefaults) {
                                            {"Arrow", "blur", std::nullopt}})
         EXPECT_EQ(toolKind(QString::fromLatin1(row.tool), QString::fromLatin1(row.mode)), row.kind) << row.tool;
 
-    ScreenshotStyle style;
-    style.fill = {1, 0, 0, 1};
-    style.opacity = 0.5;
-    const ScreenshotLayer redact = newDraft(Kind::redact, {3, 4}, style, 7);
-    EXPECT_TRUE(sameRect(redact.frame, QRectF(3, 4, 1, 1)));
-    EXPECT_EQ(redact.style.fill, (ScreenshotColor::RGBA{0, 0, 0, 1}));
-    EXPECT_TRUE(redact.style.filled);
-    EXPECT_EQ(redact.style.opacity, 1);
-    const ScreenshotLayer counter = newDraft(Kind::counter, {0, 0}, style, 7);
-    EXPECT_EQ(counter.text, "7");
-    EXPECT_TRUE(counter.style.filled);
-    EXPECT_EQ(newDraft(Kind::callout, {0, 0}, style, 1).text, "Text");
-    EXPECT_EQ(newDraft(Kind::blur, {0, 0}, style, 1).value, 12);
-    EXPECT_EQ(newDraft(Kind::pixelate, {0, 0}, style, 1).value, 12);
-    EXPECT_EQ(newDraft(Kind::magnifier, {0, 0}, style, 1).value, 3);
-    EXPECT_EQ(newDraft(Kind::arrow, {0, 0}, style, 1).value, 2);
-    EXPECT_EQ(clickSize(Kind::counter), QSizeF(48, 48));
-    EXPECT_EQ(clickSize(Kind::text), QSizeF(140, 48));
-    EXPECT_EQ(clickSize(Kind::callout), QSizeF(140, 140));
 }
 
 TEST(CanvasToolsTest, HitTestFollowsRotationAndSkipsImagesAndHiddenLayers) {
@@ -138,22 +119,13 @@ TEST(CanvasToolsTest, LensSitsOnTheRoomierSideAndInsideTheContent) {
     EXPECT_TRUE(sameRect(magnifier.magnifierLens(), before));
 }
 
-TEST(CanvasToolsTest, KeyTablesAndStatusTexts) {
+TEST(CanvasToolsTest, ToolLettersAndEdgeTexts) {
     const std::vector<std::pair<const char*, const char*>> letters = {
         {"v", "select"}, {"a", "arrow"}, {"t", "text"},        {"R", "rectangle"}, {"b", "effect"},
         {"p", "freehand"}, {"n", "counter"}, {"o", "oval"}, {"h", "highlighter"}, {"m", "magnifier"}};
     for (const auto& [letter, tool] : letters) EXPECT_EQ(toolForLetter(QString::fromLatin1(letter)), QString::fromLatin1(tool));
     EXPECT_EQ(toolForLetter(QStringLiteral("x")), std::nullopt);
     EXPECT_EQ(toolForLetter(QStringLiteral("va")), std::nullopt);
-    EXPECT_EQ(arrowStep(123), QPointF(-1, 0));
-    EXPECT_EQ(arrowStep(124), QPointF(1, 0));
-    EXPECT_EQ(arrowStep(125), QPointF(0, 1));
-    EXPECT_EQ(arrowStep(126), QPointF(0, -1));
-    EXPECT_EQ(arrowStep(36), std::nullopt);
-
-    EXPECT_EQ(rulerText(300, 2), QStringLiteral("Ruler 300.0 px / 150.0 pt (capture scale 2.00)."));
-    EXPECT_EQ(edgeText(std::nullopt, std::nullopt, 1),
-              QStringLiteral("No reliable edge found. Drag the ruler to measure manually."));
     EXPECT_EQ(edgeText(std::pair(10, 19), std::nullopt, 2),
               QStringLiteral("Edge/gap: H 10 px / 5.0 pt; V ?. Sensitivity is adjustable."));
 }
