@@ -5,6 +5,7 @@
 #include "Automation/AutomationRequest.h"
 #include "ClipCore/Clip.h"
 #include "Clipboard/ClipStore.h"
+#include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocument.h"
 #include "Document/ScreenshotRenderer.h"
 #include "Editor/ScreenshotEditorController.h"
@@ -31,7 +32,7 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
       monitor_(monitor),
       controller_(controller),
       defaults_(defaults),
-      editor_(new ScreenshotEditorController(this)),
+      editor_(new ScreenshotEditorController(monitor.board(), defaults, this)),
       pins_(new ScreenshotPinController(screens, defaults, this)) {
     editor_->setPins(pins_);
 }
