@@ -4,6 +4,7 @@
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
 #include "Editor/ScreenshotCanvasView.h"
+#include "Editor/ScreenshotEditorController.h"
 #include "Errors/AIError.h"
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
@@ -12,6 +13,7 @@
 #include "Panel/PanelController.h"
 #include "Panel/PanelHeader.h"
 #include "Panel/PreviewPane.h"
+#include "Panel/ScreenshotActions.h"
 #include "Panel/StatusBar.h"
 #include "Platform/Symbols.h"
 
@@ -272,6 +274,14 @@ void ClipboardView::workspaceChanged() {
         if (session) {
             canvas_ = new ScreenshotCanvasView(session, workspaceArea_);
             canvas_->setClose([this] { controller_.closeCurrentWorkspace(); });
+            if (ScreenshotActions* actions = controller_.screenshots(); actions && actions->editor()) {
+                QPointer<ScreenshotEditorController> editor = actions->editor();
+                canvas_->setDropLayout(editor->verticalComposition, editor->compositionSpacing,
+                                       editor->compositionAlignment);
+                canvas_->setMaskText([editor](std::optional<ScreenshotLayerKind> kind) {
+                    if (editor) editor->runTextMasks(kind, false);
+                });
+            }
             layout->insertWidget(1, canvas_, 1);
             layout->setStretch(2, 0);
         }
