@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace brevalto {
 namespace {
 
@@ -119,13 +121,15 @@ TEST(CanvasToolsTest, LensSitsOnTheRoomierSideAndInsideTheContent) {
     EXPECT_TRUE(sameRect(magnifier.magnifierLens(), before));
 }
 
-TEST(CanvasToolsTest, ToolLettersAndEdgeTexts) {
+TEST(CanvasToolsTest, ToolLettersAndStatusTexts) {
     const std::vector<std::pair<const char*, const char*>> letters = {
         {"v", "select"}, {"a", "arrow"}, {"t", "text"},        {"R", "rectangle"}, {"b", "effect"},
         {"p", "freehand"}, {"n", "counter"}, {"o", "oval"}, {"h", "highlighter"}, {"m", "magnifier"}};
     for (const auto& [letter, tool] : letters) EXPECT_EQ(toolForLetter(QString::fromLatin1(letter)), QString::fromLatin1(tool));
     EXPECT_EQ(toolForLetter(QStringLiteral("x")), std::nullopt);
     EXPECT_EQ(toolForLetter(QStringLiteral("va")), std::nullopt);
+    EXPECT_EQ(selectionLabel({120.9, 80.2}), QStringLiteral("120×80 px\nHit Enter to crop"));
+    EXPECT_EQ(selectionLabel({std::nan(""), 1e300}), QStringLiteral("?×? px\nHit Enter to crop"));
     EXPECT_EQ(edgeText(std::pair(10, 19), std::nullopt, 2),
               QStringLiteral("Edge/gap: H 10 px / 5.0 pt; V ?. Sensitivity is adjustable."));
 }

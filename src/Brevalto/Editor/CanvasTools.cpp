@@ -170,6 +170,13 @@ std::optional<QPointF> arrowStep(int code) {
     }
 }
 
+QString selectionLabel(const QSizeF& size) {
+    const auto whole = [](double v) {
+        return std::abs(v) < 1e15 ? QString::number(static_cast<long long>(v)) : QStringLiteral("?");
+    };
+    return whole(size.width()) + QStringLiteral("×") + whole(size.height()) + QStringLiteral(" px\nHit Enter to crop");
+}
+
 QString rulerText(double length, double scale) {
     return QString::asprintf("Ruler %.1f px / %.1f pt (capture scale %.2f).", length, length / scale, scale);
 }

@@ -79,6 +79,10 @@ std::optional<QString> toolForLetter(const QString& letter);
 // The unit step of an arrow key code, y downwards.
 std::optional<QPointF> arrowStep(int code);
 
+// The label under an area selection: its size in whole pixels (truncated; "?" for a size no
+// integer holds) over "Hit Enter to crop".
+QString selectionLabel(const QSizeF& size);
+
 // "Ruler 300.0 px / 150.0 pt (capture scale 2.00)."
 QString rulerText(double length, double scale);
 // The status of an edge measurement from its horizontal and vertical spans.

@@ -754,8 +754,8 @@ void ScreenshotCanvasView::updateOverlay() {
     lastOverlay_ = now;
     if (session_->guides() && moveID_)
         update();  // the guides span the whole view
-    else if (!dirty.isEmpty())
-        update(dirty.toAlignedRect());
+    else if (const QRectF visible = dirty.intersected(QRectF(rect())); !visible.isEmpty())
+        update(visible.toAlignedRect());
 }
 
 QRectF ScreenshotCanvasView::overlayBounds() const {
@@ -821,9 +821,7 @@ void ScreenshotCanvasView::drawOverlay(QPainter& painter) const {
         font.setPixelSize(12);
         font.setWeight(QFont::DemiBold);
         painter.setFont(font);
-        const QString label = QStringLiteral("%1×%2 px\nHit Enter to crop")
-                                  .arg(static_cast<long long>(std::clamp(selection->width(), -1e15, 1e15)))
-                                  .arg(static_cast<long long>(std::clamp(selection->height(), -1e15, 1e15)));
+        const QString label = selectionLabel(selection->size());
         const QRectF box(v.center().x() - 90, v.bottom() + 6, 180, 36);
         painter.setPen(QColor(0, 0, 0, 160));
         for (const QPointF offset : {QPointF(-1, 0), QPointF(1, 0), QPointF(0, -1), QPointF(0, 1)})
