@@ -54,6 +54,12 @@ const QStringList kSymbolNames = {
     QStringLiteral("chevron.up"),
     QStringLiteral("eye"),
     QStringLiteral("eye.slash"),
+    // The OCR and translation previews.
+    QStringLiteral("text.justify"),
+    QStringLiteral("qrcode"),
+    QStringLiteral("text.below.photo"),
+    QStringLiteral("arrow.clockwise"),
+    QStringLiteral("xmark"),
 };
 
 class SymbolIconEngine : public QIconEngine {
