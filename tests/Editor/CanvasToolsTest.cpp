@@ -18,26 +18,6 @@ ScreenshotLayer layer(Kind kind, QRectF frame, double rotation = 0) {
     return l;
 }
 
-TEST(CanvasToolsTest, ToolsDrawTheKindOfTheirNameOrOfTheEffectMode) {
-    struct Row {
-        const char* tool;
-        const char* mode;
-        std::optional<Kind> kind;
-    };
-    for (const Row& row : std::vector<Row>{{"effect", "erase", Kind::erase},
-                                           {"effect", "eraseText", Kind::erase},
-                                           {"effect", "redact", Kind::redact},
-                                           {"effect", "pixelate", Kind::blur},
-                                           {"curvedArrow", "blur", Kind::curvedArrow},
-                                           {"magnifier", "blur", Kind::magnifier},
-                                           {"select", "blur", std::nullopt},
-                                           {"ruler", "blur", std::nullopt},
-                                           {"image", "blur", Kind::image},
-                                           {"Arrow", "blur", std::nullopt}})
-        EXPECT_EQ(toolKind(QString::fromLatin1(row.tool), QString::fromLatin1(row.mode)), row.kind) << row.tool;
-
-}
-
 TEST(CanvasToolsTest, HitTestFollowsRotationAndSkipsImagesAndHiddenLayers) {
     // A 100 x 20 bar centred at (100, 100), turned 90 degrees, stands 20 wide and 100 tall.
     struct Row {
@@ -67,21 +47,6 @@ TEST(CanvasToolsTest, HitTestFollowsRotationAndSkipsImagesAndHiddenLayers) {
     EXPECT_TRUE(hits(magnifier, {205, 110}));
     EXPECT_TRUE(hitsLensOnly(magnifier, {205, 110}));
     EXPECT_FALSE(hitsLensOnly(magnifier, {110, 110}));
-}
-
-TEST(CanvasToolsTest, HandlesResizeWithoutCrossingTheOppositeEdge) {
-    const QRectF o(10, 10, 100, 50);
-    struct Row {
-        QPointF handle, to;
-        QRectF expected;
-    };
-    for (const Row& row : std::vector<Row>{{{0, 0.5}, {200, 999}, {109, 10, 1, 50}},
-                                           {{1, 1}, {0, 0}, {10, 10, 1, 1}},
-                                           {{1, 1}, {150, 90}, {10, 10, 140, 80}},
-                                           {{0.5, 0}, {-50, -20}, {10, -20, 100, 80}},
-                                           {{0, 0}, {0, 0}, {0, 0, 110, 60}}})
-        EXPECT_TRUE(sameRect(resizedFrame(o, row.handle, row.to), row.expected))
-            << row.handle.x() << "," << row.handle.y();
 }
 
 TEST(CanvasToolsTest, MovedFramesSnapWithinSixViewPoints) {

@@ -129,11 +129,7 @@ TEST_F(CanvasTest, ViewportCommandsFitZoomAndMapPoints) {
     session->setZoom(2.5);
     session->setPan(QPointF(13, -7));
     EXPECT_EQ(view(QPointF(100, 50)), canvas->imageOrigin() + QPointF(150, 150));
-    for (const QPointF p : {QPointF(0, 0), QPointF(100, 50), QPointF(333.25, -12.5)}) {
-        const QPointF back = canvas->imagePoint(view(p));
-        EXPECT_NEAR(back.x(), p.x(), 1e-9);
-        EXPECT_NEAR(back.y(), p.y(), 1e-9);
-    }
+    EXPECT_EQ(canvas->imagePoint(view(QPointF(333.25, -12.5))), QPointF(333.25, -12.5));
 
     // Only the first layout wider than 10 points fits.
     ScreenshotCanvasView late(session);
