@@ -60,6 +60,9 @@ const QStringList kSymbolNames = {
     QStringLiteral("text.below.photo"),
     QStringLiteral("arrow.clockwise"),
     QStringLiteral("xmark"),
+    // The floating thumbnail after a capture.
+    QStringLiteral("line.3.horizontal"),
+    QStringLiteral("square.and.arrow.down"),
 };
 
 class SymbolIconEngine : public QIconEngine {
