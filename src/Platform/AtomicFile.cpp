@@ -135,9 +135,10 @@ void AtomicFile::write(const fs::path& path, const std::function<void(const Sink
         ::unlink(temporary.c_str());
         throw;
     }
-    if (::fsync(fd.get()) != 0) discard("Could not sync", errno);
+    if (options.durable && ::fsync(fd.get()) != 0) discard("Could not sync", errno);
     if (::close(fd.release()) != 0) discard("Could not close", errno);
     if (::rename(temporary.c_str(), path.c_str()) != 0) discard("Could not replace", errno);
+    if (!options.durable) return;
 
     // Make the rename itself durable.
     FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

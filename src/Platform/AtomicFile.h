@@ -27,6 +27,10 @@ struct AtomicWriteOptions {
     bool refuseSymlinks = true;
     // Create the folder (0700) when it is missing.
     bool createFolder = true;
+    // Flush the bytes and the rename to the disk before returning. Scratch files that mean
+    // nothing after a restart may leave it to the system: readers still see the old or the new
+    // content, never a part, and write and close errors (a full disk) are still reported.
+    bool durable = true;
 };
 
 // What a path itself is: a symbolic link at its end is reported as a link, never followed.

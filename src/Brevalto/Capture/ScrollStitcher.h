@@ -89,6 +89,9 @@ public:
     // of the counters. Every other refusal is an outcome with a status line.
     Outcome append(const QImage& grab, std::optional<int> manualDisplacement = std::nullopt,
                    std::stop_token stop = {});
+    // The same for a grab whose signature was already made (its image is the grab).
+    Outcome append(ScrollFrameSignature grab, std::optional<int> manualDisplacement = std::nullopt,
+                   std::stop_token stop = {});
 
     // Encodes the image as a strip file and stores it at output row y; false (nothing written)
     // when the disk budget cannot take it. Throws AIError when it cannot be encoded, FileError

@@ -119,15 +119,16 @@ signals:
 
 private:
     enum class Task { none, selecting, polling, finishing, ended };
-    using Frame = TaskResult<QImage>;
+    using Frame = TaskResult<ScrollFrameSignature>;  // the stable grab with its signature
 
     void selectViewport();
     void viewportSelected(std::uint64_t generation, TaskResult<std::optional<CapturedScreenshot>> result);
     void acceptViewport(const CapturedScreenshot& shot);
     void poll(std::uint64_t generation);
-    void waitForStableFrame(std::uint64_t generation, std::function<void(Frame)> done);
+    // `checked`: the target was checked in this same turn, with nothing but a wheel step since.
+    void waitForStableFrame(std::uint64_t generation, bool checked, std::function<void(Frame)> done);
     void stableGrab(std::uint64_t generation, double deadline, int stable, std::optional<ScrollFrameSignature> previous,
-                    std::function<void(Frame)> done);
+                    bool checked, std::function<void(Frame)> done);
     void frameReady(std::uint64_t generation, Frame frame);
     void pauseFor(const QString& status, bool failure);
     void after(double seconds, std::uint64_t generation, std::function<void()> step);
@@ -138,6 +139,7 @@ private:
     void stopTask();
     bool alive(std::uint64_t generation) const { return generation == generation_ && !ended_; }
     QImage grabViewport();
+    bool scrollStep(bool checked);  // autoScroll; `checked`: the target was checked just before
     std::optional<QRectF> windowBounds(std::optional<std::uint32_t> window);
     double firstScreenMaxY();
     void placePanel();
