@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QImageWriter>
+
 #include <cmath>
 #include <functional>
 #include <random>
@@ -401,6 +404,29 @@ TEST(ScrollStitcher, StripsAreBarePNGOfTheGrabPixels) {
     const QImage composed = capture.stitcher.compose();
     EXPECT_EQ(composed.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
     EXPECT_TRUE(samePixels(composed, grab)) << "a single grab composes to itself, unconverted";
+}
+
+// Strips of every pixel format read back as the general PNG writer's files do: opaque pixels
+// exactly, translucent ones through the same straight-alpha round trip.
+TEST(ScrollStitcher, StripsReadBackAsTheGeneralWriterStoresThem) {
+    const QImage photo = makePage(Page::photo, 97, 40);
+    QImage translucent = photo.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < translucent.height(); ++y)
+        for (int x = 0; x < translucent.width(); ++x)
+            translucent.setPixel(x, y, (translucent.pixel(x, y) & 0xffffffu) | (std::uint32_t((x * 7 + y * 3) % 256) << 24));
+    const QImage cases[] = {photo, photo.convertToFormat(QImage::Format_ARGB32_Premultiplied), translucent,
+                            translucent.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                            photo.convertToFormat(QImage::Format_RGB888), makePage(Page::flat, 1, 1)};
+    for (const QImage& image : cases) {
+        QByteArray reference;
+        QBuffer buffer(&reference);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(QImageWriter(&buffer, "png").write(image));
+        const QImage strip = QImage::fromData(ScrollStitcher::encodeStrip(image), "png");
+        ASSERT_FALSE(strip.isNull()) << image.format();
+        EXPECT_TRUE(samePixels(strip, QImage::fromData(reference, "png"))) << image.format();
+        EXPECT_EQ(strip.hasAlphaChannel(), image.format() != QImage::Format_RGB888 && image.pixel(5 % image.width(), 0) >> 24 != 255);
+    }
 }
 
 }  // namespace
