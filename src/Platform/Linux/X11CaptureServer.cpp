@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace brevalto {
 
@@ -158,11 +160,47 @@ std::vector<X11CaptureServer::Monitor> X11CaptureServer::monitors(bool details) 
         result.push_back(whole);
         return result;
     }
-    Reply<xcb_randr_get_monitors_reply_t> reply{
-        xcb_randr_get_monitors_reply(connection_, xcb_randr_get_monitors(connection_, root_, 1), nullptr)};
-    if (!reply) return result;
+    // The details of the outputs seen last time are asked for together with the monitors; they
+    // are used only for the outputs (and CRTCs) the answer still names, the rest is asked anew.
+    struct Asked {
+        xcb_randr_output_t output = XCB_NONE;
+        xcb_randr_crtc_t crtc = XCB_NONE;
+        xcb_randr_get_output_property_cookie_t edid{};
+        xcb_randr_get_output_info_cookie_t info{};
+        std::optional<xcb_randr_get_crtc_info_cookie_t> crtcInfo;
+        bool used = false;
+    };
+    const xcb_atom_t edidAtom = details ? atom("EDID") : XCB_NONE;
+    const auto ask = [&](xcb_randr_output_t output, xcb_randr_crtc_t crtc) {
+        Asked a;
+        a.output = output;
+        a.crtc = crtc;
+        a.edid = xcb_randr_get_output_property(connection_, output, edidAtom, XCB_GET_PROPERTY_TYPE_ANY, 0, 256, 0, 0);
+        a.info = xcb_randr_get_output_info(connection_, output, XCB_CURRENT_TIME);
+        if (crtc != XCB_NONE) a.crtcInfo = xcb_randr_get_crtc_info(connection_, crtc, XCB_CURRENT_TIME);
+        return a;
+    };
+    const auto monitorsCookie = xcb_randr_get_monitors(connection_, root_, 1);
+    std::vector<Asked> asked;
+    if (details)
+        for (const auto& [output, crtc] : lastOutputs_) asked.push_back(ask(output, crtc));
+    const auto discardUnused = [&] {
+        for (const Asked& a : asked) {
+            if (!a.used) {
+                xcb_discard_reply(connection_, a.edid.sequence);
+                xcb_discard_reply(connection_, a.info.sequence);
+            }
+            if (a.crtcInfo) xcb_discard_reply(connection_, a.crtcInfo->sequence);
+        }
+    };
+    Reply<xcb_randr_get_monitors_reply_t> reply{xcb_randr_get_monitors_reply(connection_, monitorsCookie, nullptr)};
+    if (!reply) {
+        discardUnused();
+        return result;
+    }
 
-    std::vector<xcb_get_atom_name_cookie_t> names;
+    std::vector<std::optional<xcb_get_atom_name_cookie_t>> names;
+    std::vector<xcb_atom_t> nameAtoms;
     std::vector<xcb_randr_output_t> firstOutputs;
     for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem; xcb_randr_monitor_info_next(&it)) {
         const auto* m = it.data;
@@ -175,42 +213,64 @@ std::vector<X11CaptureServer::Monitor> X11CaptureServer::monitors(bool details) 
         // an output's id (both are 29-bit numbers).
         monitor.id = output != XCB_NONE ? output : (m->name | 0x80000000u);
         firstOutputs.push_back(output);
-        if (details) names.push_back(xcb_get_atom_name(connection_, m->name));
+        nameAtoms.push_back(m->name);
+        if (details)
+            names.push_back(atomNames_.count(m->name) ? std::nullopt
+                                                      : std::optional(xcb_get_atom_name(connection_, m->name)));
         result.push_back(monitor);
     }
-    const xcb_atom_t edidAtom = details ? atom("EDID") : XCB_NONE;
-    std::vector<xcb_randr_get_output_property_cookie_t> edids;
-    std::vector<xcb_randr_get_output_info_cookie_t> infos;
-    for (std::size_t i = 0; i < result.size(); ++i) {
-        if (!details) continue;
-        if (Reply<xcb_get_atom_name_reply_t> n{xcb_get_atom_name_reply(connection_, names[i], nullptr)}) {
-            result[i].name = QString::fromUtf8(xcb_get_atom_name_name(n.get()), xcb_get_atom_name_name_length(n.get()));
-        }
-        if (details && firstOutputs[i] != XCB_NONE) {
-            edids.push_back(xcb_randr_get_output_property(connection_, firstOutputs[i], edidAtom, XCB_GET_PROPERTY_TYPE_ANY,
-                                                          0, 256, 0, 0));
-            infos.push_back(xcb_randr_get_output_info(connection_, firstOutputs[i], XCB_CURRENT_TIME));
-        }
+    const auto primaryFirst = [&result] {
+        std::stable_sort(result.begin(), result.end(), [](const Monitor& a, const Monitor& b) { return a.primary > b.primary; });
+    };
+    if (!details) {
+        primaryFirst();
+        return result;
     }
-    std::size_t k = 0;
-    for (std::size_t i = 0; details && i < result.size(); ++i) {
+
+    std::vector<std::size_t> detailOf(result.size(), SIZE_MAX);
+    for (std::size_t i = 0; i < result.size(); ++i) {
         if (firstOutputs[i] == XCB_NONE) continue;
+        auto same = std::find_if(asked.begin(), asked.end(),
+                                 [&](const Asked& a) { return !a.used && a.output == firstOutputs[i]; });
+        if (same == asked.end()) {
+            asked.push_back(ask(firstOutputs[i], XCB_NONE));
+            same = asked.end() - 1;
+        }
+        same->used = true;
+        detailOf[i] = static_cast<std::size_t>(same - asked.begin());
+    }
+    for (std::size_t i = 0; i < result.size(); ++i) {
+        if (names[i]) {
+            if (Reply<xcb_get_atom_name_reply_t> n{xcb_get_atom_name_reply(connection_, *names[i], nullptr)})
+                atomNames_[nameAtoms[i]] =
+                    QString::fromUtf8(xcb_get_atom_name_name(n.get()), xcb_get_atom_name_name_length(n.get()));
+        }
+        if (auto known = atomNames_.find(nameAtoms[i]); known != atomNames_.end()) result[i].name = known->second;
+    }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> seen;
+    for (std::size_t i = 0; i < result.size(); ++i) {
+        if (detailOf[i] == SIZE_MAX) continue;
+        Asked& a = asked[detailOf[i]];
         if (Reply<xcb_randr_get_output_property_reply_t> p{
-                xcb_randr_get_output_property_reply(connection_, edids[k], nullptr)}) {
+                xcb_randr_get_output_property_reply(connection_, a.edid, nullptr)}) {
             result[i].edid = QByteArray(reinterpret_cast<const char*>(xcb_randr_get_output_property_data(p.get())),
                                         xcb_randr_get_output_property_data_length(p.get()));
         }
-        if (Reply<xcb_randr_get_output_info_reply_t> info{
-                xcb_randr_get_output_info_reply(connection_, infos[k], nullptr)};
-            info && info->crtc != XCB_NONE) {
-            if (Reply<xcb_randr_get_crtc_info_reply_t> crtc{xcb_randr_get_crtc_info_reply(
-                    connection_, xcb_randr_get_crtc_info(connection_, info->crtc, XCB_CURRENT_TIME), nullptr)}) {
-                result[i].rotation = rotationDegrees(crtc->rotation);
-            }
+        xcb_randr_crtc_t crtc = XCB_NONE;
+        if (Reply<xcb_randr_get_output_info_reply_t> info{xcb_randr_get_output_info_reply(connection_, a.info, nullptr)})
+            crtc = info->crtc;
+        if (crtc != XCB_NONE) {
+            // The CRTC asked about ahead is used only when the output still shows through it.
+            const auto cookie = a.crtcInfo && a.crtc == crtc ? *std::exchange(a.crtcInfo, std::nullopt)
+                                                             : xcb_randr_get_crtc_info(connection_, crtc, XCB_CURRENT_TIME);
+            if (Reply<xcb_randr_get_crtc_info_reply_t> info{xcb_randr_get_crtc_info_reply(connection_, cookie, nullptr)})
+                result[i].rotation = rotationDegrees(info->rotation);
         }
-        ++k;
+        seen.emplace_back(a.output, crtc);
     }
-    std::stable_sort(result.begin(), result.end(), [](const Monitor& a, const Monitor& b) { return a.primary > b.primary; });
+    discardUnused();
+    lastOutputs_ = std::move(seen);
+    primaryFirst();
     return result;
 }
 

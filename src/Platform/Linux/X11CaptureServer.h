@@ -86,6 +86,10 @@ private:
                  QImage& target, const QPoint& at);
 
     xcb_connection_t* connection_ = nullptr;
+    // The first output of each monitor and its CRTC as last seen, asked about again in the same
+    // round trip as the monitors themselves; atom names, which never change while the server runs.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> lastOutputs_;
+    std::map<std::uint32_t, QString> atomNames_;
     xcb_window_t root_ = XCB_NONE;
     int rootDepth_ = 24;
     int rootWidth_ = 0;
