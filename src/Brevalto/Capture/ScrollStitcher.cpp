@@ -22,6 +22,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace brevalto {
 
 namespace fs = std::filesystem;
@@ -193,10 +197,49 @@ std::int64_t lowestSum(const int* values, int count, int n, int* inBucket) {
     return sum;
 }
 
+// Signature rows laid out by band: band k's six columns in bytes 8k ... 8k + 5, the two bytes
+// after them 0, so that one sum of absolute differences over eight bytes is one band's sum.
+constexpr int kBandedRow = 8 * kBands;
+std::vector<std::uint8_t> bandedRows(const std::uint8_t* values, int rowWidth, int h) {
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(h) * kBandedRow, 0);
+    for (int y = 0; y < h; ++y)
+        for (int k = 0; k < kBands; ++k)
+            std::memcpy(rows.data() + static_cast<std::size_t>(y) * kBandedRow + 8 * k,
+                        values + static_cast<std::ptrdiff_t>(y) * rowWidth + 7 * k + 2, 6);
+    return rows;
+}
+
+// The six band difference sums of two banded rows.
+inline void bandDifferences(const std::uint8_t* p, const std::uint8_t* q, int* sums) {
+#if defined(__SSE2__)
+    for (int i = 0; i < 3; ++i) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * i));
+        const __m128i sad = _mm_sad_epu8(a, b);
+        sums[2 * i] = _mm_cvtsi128_si32(sad);
+        sums[2 * i + 1] = _mm_extract_epi16(sad, 4);
+    }
+#else
+    for (int k = 0; k < kBands; ++k) {
+        int sum = 0;
+        for (int c = 8 * k; c < 8 * k + 6; ++c) sum += std::abs(p[c] - q[c]);
+        sums[k] = sum;
+    }
+#endif
+}
+
+// The previous and current signatures as banded rows, for the search's many scores.
+struct Banded {
+    const std::uint8_t* previous;
+    const std::uint8_t* current;
+};
+
 // The overlap score, with the per-band row scores kept in `scratch` between calls. `masks`, when
-// given, holds texturedBands of every row of `previous`.
+// given, holds texturedBands of every row of `previous`; `banded`, when given, both signatures
+// laid out by band.
 double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int minimumOverlap, int samples,
-                 const std::uint8_t* current, std::vector<int>& scratch, const std::uint8_t* masks = nullptr) {
+                 const std::uint8_t* current, std::vector<int>& scratch, const std::uint8_t* masks = nullptr,
+                 const Banded* banded = nullptr) {
     const int overlap = h - std::abs(d);
     if (overlap < minimumOverlap || overlap < 1 || rowWidth < 48) return 1.0;
     const int y0 = std::max(-d, 0);
@@ -210,15 +253,21 @@ double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int m
     for (int y = y0; y < y1; y += step) {
         const std::uint8_t mask = masks ? masks[y + d] : texturedBands(previous, rowWidth, y + d);
         if (!mask) continue;
-        const std::uint8_t* p = previous + static_cast<std::ptrdiff_t>(y + d) * rowWidth;
-        const std::uint8_t* q = current + static_cast<std::ptrdiff_t>(y) * rowWidth;
-        // Absolute differences of the 48 columns at once (vectorised), then summed by band.
-        std::array<std::uint8_t, 48> delta;
-        for (int c = 0; c < 48; ++c)
-            delta[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(std::max(p[c], q[c]) - std::min(p[c], q[c]));
+        std::array<int, kBands> differences;
+        if (banded) {
+            bandDifferences(banded->previous + static_cast<std::ptrdiff_t>(y + d) * kBandedRow,
+                            banded->current + static_cast<std::ptrdiff_t>(y) * kBandedRow, differences.data());
+        } else {
+            const std::uint8_t* p = previous + static_cast<std::ptrdiff_t>(y + d) * rowWidth;
+            const std::uint8_t* q = current + static_cast<std::ptrdiff_t>(y) * rowWidth;
+            for (int k = 0; k < kBands; ++k) {
+                int sum = 0;
+                for (int c = 7 * k + 2; c <= 7 * k + 7; ++c) sum += std::abs(p[c] - q[c]);
+                differences[static_cast<std::size_t>(k)] = sum;
+            }
+        }
         for (int k = 0; k < kBands; ++k) {  // a row of an untextured band is written, then not counted
-            int difference = 0;
-            for (int c = 7 * k + 2; c <= 7 * k + 7; ++c) difference += delta[static_cast<std::size_t>(c)];
+            const int difference = differences[static_cast<std::size_t>(k)];
             int& count = counts[static_cast<std::size_t>(k)];
             scratch[static_cast<std::size_t>(k * rows + count)] = difference;
             const int counted = (mask >> k) & 1;
@@ -307,10 +356,13 @@ std::optional<ScrollStitcher::Displacement> ScrollStitcher::findDisplacement(con
     std::vector<int> scratch;
     std::vector<std::uint8_t> masks(static_cast<std::size_t>(h));
     for (int row = 0; row < h; ++row) masks[static_cast<std::size_t>(row)] = texturedBands(previous.values.data(), previous.width, row);
+    const std::vector<std::uint8_t> previousRows = bandedRows(previous.values.data(), previous.width, h);
+    const std::vector<std::uint8_t> currentRows = bandedRows(current.values.data(), current.width, h);
+    const Banded banded{previousRows.data(), currentRows.data()};
     int best = -shift;
     for (int d = -shift; d <= shift; ++d) {
         const double score = scoreWith(d, previous.width, h, previous.values.data(), minimumOverlap, kSamples,
-                                       current.values.data(), scratch, masks.data());
+                                       current.values.data(), scratch, masks.data(), &banded);
         scores[static_cast<std::size_t>(d + shift)] = score;
         if (score < scores[static_cast<std::size_t>(best + shift)]) best = d;
     }
