@@ -17,6 +17,7 @@
 #include "FakeClock.h"
 #include "FakeHotKeys.h"
 #include "FakePasteboard.h"
+#include "FakeScreenCapture.h"
 #include "FakeScreens.h"
 #include "QtWait.h"
 #include "TestFolder.h"
@@ -68,6 +69,7 @@ protected:
         env.platform.pasteboard = &pasteboard;
         env.platform.apps = &apps;
         env.platform.screens = &screens;
+        env.platform.screenCapture = &screenCapture;
         env.platform.hotKeys = &hotKeys;
         env.dataFolder = folder / "data";
         env.stagingRoot = folder / "staging";
@@ -82,6 +84,7 @@ protected:
     FakePasteboard pasteboard;
     FakeApps apps;
     FakeScreens screens;
+    FakeScreenCapture screenCapture;
     FakeHotKeys hotKeys;
     int asked = 0;
 };

@@ -14,6 +14,7 @@
 #include "FakeApps.h"
 #include "FakeClock.h"
 #include "FakePasteboard.h"
+#include "FakeScreenCapture.h"
 #include "FakeScreens.h"
 #include "QtWait.h"
 #include "TestFolder.h"
@@ -228,7 +229,8 @@ TEST(WorkflowPin, PinsTheRenderedDocumentAndSurvivesTheClipsDeletion) {
     Defaults defaults;
     ClipboardMonitor monitor(store, board, apps, defaults);
     PanelController controller(store, monitor, screens, apps, defaults);
-    ScreenshotWorkflow workflow(store, monitor, controller, defaults, screens);
+    FakeScreenCapture screen;
+    ScreenshotWorkflow workflow(store, monitor, controller, defaults, screens, {&screen, &apps});
     EXPECT_EQ(workflow.editor()->pins(), workflow.pins());
     std::optional<Clip> clip;
     store.addImage(encodedImage(filled(40, 20, Qt::red), "PNG"), "test", 1.0, {}, [&](auto c) { clip = c; });

@@ -1,17 +1,26 @@
 #include "Workflow/ScreenshotWorkflow.h"
 
+#include "AI/AIActionModel.h"
 #include "Automation/AutomationDispatcher.h"
 #include "Automation/AutomationFailure.h"
 #include "Automation/AutomationRequest.h"
+#include "Capture/CaptureCoordinator.h"
+#include "Capture/CaptureEngine.h"
+#include "Capture/CaptureError.h"
+#include "Capture/CaptureOverlays.h"
 #include "ClipCore/Clip.h"
 #include "Clipboard/ClipStore.h"
-#include "Document/ScreenshotDocument.h"
-#include "Document/ScreenshotRenderer.h"
 #include "Editor/ScreenshotEditorController.h"
+#include "Errors/AIError.h"
 #include "Panel/PanelController.h"
+#include "Platform/Apps.h"
+#include "Platform/Task.h"
 #include "Workflow/CaptureSettings.h"
 #include "Workflow/ScreenshotPinController.h"
+#include "Workflow/WorkflowDialogs.h"
 
+#include <QBuffer>
+#include <QCoreApplication>
 #include <QPointer>
 
 #include <stdexcept>
@@ -20,23 +29,66 @@ namespace brevalto {
 
 namespace {
 
-constexpr char kUnavailableMessage[] = "This command is not available yet.";
+QByteArray encodePNG(const QImage& image) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (image.isNull() || !buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) return {};
+    return png;
+}
+
+bool isCancellation(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const CaptureCancelled&) {
+        return true;
+    } catch (const TaskCancelled&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+QString describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("The capture failed.");
+    }
+}
 
 }  // namespace
 
 ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monitor, PanelController& controller,
-                                       Defaults& defaults, Screens& screens, QObject* parent)
+                                       Defaults& defaults, Screens& screens, CaptureParts parts, QObject* parent)
     : ScreenshotActions(parent),
       store_(store),
       monitor_(monitor),
       controller_(controller),
       defaults_(defaults),
+      apps_(parts.apps),
+      dialogs_(parts.dialogs ? *parts.dialogs : WorkflowDialogs::system()),
+      engine_(std::make_unique<CaptureEngine>(*parts.screen)),
       editor_(new ScreenshotEditorController(this)),
       pins_(new ScreenshotPinController(screens, defaults, this)) {
+    if (!parts.interaction) {
+        auto overlays = std::make_unique<CaptureOverlays>(screens);
+        parts.interaction = overlays.get();
+        ownInteraction_ = std::move(overlays);
+    }
+    if (!parts.timer) {
+        ownTimer_ = std::make_unique<QtCaptureTimer>();
+        parts.timer = ownTimer_.get();
+    }
+    capture_ = new CaptureCoordinator(*engine_, *parts.interaction, *parts.timer, apps_, this);
     editor_->setPins(pins_);
 }
 
-ScreenshotWorkflow::~ScreenshotWorkflow() = default;
+ScreenshotWorkflow::~ScreenshotWorkflow() {
+    // The coordinator goes first: it closes its overlays, which it does not own.
+    delete capture_;
+}
 
 AutomationRequest ScreenshotWorkflow::request(ScreenshotCommand command, bool appendToEditor, const Defaults& defaults) {
     AutomationRequest r;
@@ -59,14 +111,36 @@ AutomationRequest ScreenshotWorkflow::request(ScreenshotCommand command, bool ap
 }
 
 void ScreenshotWorkflow::handle(const AutomationRequest& request) {
+    using Command = AutomationRequest::Command;
     switch (request.command) {
-        case AutomationRequest::Command::history:
+        case Command::capture:
+        case Command::ocr:
+        case Command::append:
+            if (busy_) throw CaptureError(CaptureError::Kind::busy);
+            return handleCapture(request);
+        case Command::clipboard:
+            if (busy_) throw CaptureError(CaptureError::Kind::busy);
+            return importClipboard(request.postActions);
+        case Command::filePicker:
+            if (busy_) throw CaptureError(CaptureError::Kind::busy);
+            return importFile(request.postActions);
+        case Command::history:
             controller_.expandPanel(true);
             return;
-        default:
-            // Captures, imports and the editor are refused.
+        case Command::settings:
+            return;
+        case Command::editor:
             throw std::runtime_error(kUnavailableMessage);
     }
+}
+
+void ScreenshotWorkflow::handleCapture(const AutomationRequest& request) {
+    const bool append = request.command == AutomationRequest::Command::append;
+    if (append) throw AIError(kAppendWithoutDocument);
+    const std::string_view raw = rawValue(request.mode);
+    const ScreenshotCommand command =
+        screenshotCommandFromRaw(raw == "repeat" ? "repeatRegion" : raw).value_or(ScreenshotCommand::region);
+    execute(command, append, static_cast<int>(request.delaySeconds), request.postActions);
 }
 
 void ScreenshotWorkflow::run(ScreenshotCommand command, bool appendToEditor) {
@@ -80,33 +154,154 @@ void ScreenshotWorkflow::run(ScreenshotCommand command, bool appendToEditor) {
     }
 }
 
-void ScreenshotWorkflow::openInEditor(const Clip&) { store_.setMessage(QString::fromUtf8(kUnavailableMessage)); }
+void ScreenshotWorkflow::cancel() {
+    activeID_.reset();
+    if (task_) task_->request_stop();
+    capture_->cancelCapture();
+}
 
-void ScreenshotWorkflow::pin(const Clip& clip) {
-    if (!clip.imageFile) return;
-    QImage image;
-    try {
-        if (!ClipStore::isImageFileName(*clip.imageFile))
-            throw std::runtime_error("Not an image file name: " + *clip.imageFile);
-        const ScreenshotDocument::Loaded loaded =
-            ScreenshotDocument::load(screenshotDocumentsRoot(store_.root()), clip.id, store_.root() / *clip.imageFile,
-                                     clip.imageScale.value_or(1.0));
-        image = ScreenshotRenderer::render(loaded.document, loaded.folder, true, false);
-    } catch (const std::exception& e) {
-        store_.setMessage(QString::fromUtf8(e.what()));
+CaptureRequest ScreenshotWorkflow::captureRequest(ScreenshotCommand command, int delay) const {
+    CaptureRequest r;
+    r.mode = captureMode(command);
+    r.delay = delay;
+    r.includesCursor = CaptureSettings::includesCursor(defaults_);
+    r.shadows = CaptureSettings::shadows(defaults_);
+    r.background = CaptureSettings::background(defaults_);
+    r.applicationPID = targetProcess();
+    return r;
+}
+
+std::optional<std::int32_t> ScreenshotWorkflow::targetProcess() const {
+    const std::int64_t own = QCoreApplication::applicationPid();
+    if (apps_)
+        if (const auto front = apps_->frontmost(); front && front->processId > 0 && front->processId != own)
+            return static_cast<std::int32_t>(front->processId);
+    if (const auto& target = controller_.target(); target && target->processId > 0)
+        return static_cast<std::int32_t>(target->processId);
+    return std::nullopt;
+}
+
+void ScreenshotWorkflow::execute(ScreenshotCommand command, bool appendToEditor, int delay,
+                                 const std::vector<AutomationPostAction>& actions) {
+    if (busy_) {
+        store_.setMessage(QString::fromUtf8(CaptureError::message(CaptureError::Kind::busy)));
         return;
     }
+    if (command == ScreenshotCommand::scrolling) {
+        store_.setMessage(QString::fromUtf8(kUnavailableMessage));
+        return;
+    }
+    const Uuid id = Uuid::random();
+    activeID_ = id;
+    setBusy(true);
+    const std::optional<Uuid> document;
+    const CaptureRequest request = captureRequest(command, delay);
+    hidePanel();
+    auto stop = std::make_shared<std::stop_source>();
+    task_ = stop;
     QPointer<ScreenshotWorkflow> self(this);
-    pins_->showReference(image, [self, clip] {
-        if (self) self->openInEditor(clip);
-    });
+    try {
+        capture_->capture(
+            request,
+            [self, id, command, appendToEditor, document, actions](CaptureCoordinator::Result result) {
+                if (!self) return;
+                std::optional<CapturedScreenshot> shot;
+                try {
+                    shot = std::move(result.get());
+                } catch (...) {
+                    self->captureFailed(std::current_exception());
+                    return self->finishCapture(appendToEditor);
+                }
+                self->captureEnded(id, command, appendToEditor, document, actions, std::move(shot));
+            },
+            stop->get_token());
+    } catch (...) {
+        captureFailed(std::current_exception());
+        finishCapture(appendToEditor);
+    }
+}
+
+void ScreenshotWorkflow::captureEnded(Uuid id, ScreenshotCommand command, bool appendToEditor,
+                                      std::optional<Uuid> document, std::vector<AutomationPostAction> actions,
+                                      std::optional<CapturedScreenshot> shot) {
+    const auto stop = task_;
+    auto over = [this, id, stop] { return isStale(id) || !stop || stop->stop_requested(); };
+    if (!shot || over()) return finishCapture(appendToEditor);
+    const QByteArray png = encodePNG(shot->image);
+    if (png.isEmpty()) {
+        captureFailed(std::make_exception_ptr(CaptureError(CaptureError::Kind::missingImage)));
+        return finishCapture(appendToEditor);
+    }
+    const QSize size = shot->image.size();
+    QPointer<ScreenshotWorkflow> self(this);
+    store_.addImage(
+        png, "Screenshot", shot->scale, [self, over] { return !self || over(); },
+        [self, over, command, appendToEditor, document, actions, size](std::optional<Clip> clip) {
+            if (!self) return;
+            if (!clip || over()) return self->finishCapture(appendToEditor);
+            (void)document;
+            self->store_.setMessage(QStringLiteral("Captured %1 x %2 px").arg(size.width()).arg(size.height()));
+            self->afterCapture(*clip, !appendToEditor, actions);
+            if (command == ScreenshotCommand::ocr) self->openOCR(*clip);
+            self->finishCapture(appendToEditor);
+        });
+}
+
+void ScreenshotWorkflow::captureFailed(std::exception_ptr error) {
+    if (isCancellation(error)) return;
+    const QString text = describe(error);
+    store_.setMessage(text);
+    try {
+        std::rethrow_exception(error);
+    } catch (const CaptureError& e) {
+        if (e.kind() == CaptureError::Kind::permissionDenied) return;
+    } catch (...) {
+    }
+    dialogs_.alert(QString::fromUtf8(kCaptureFailedTitle), text);
+}
+
+void ScreenshotWorkflow::finishCapture(bool appendToEditor) {
+    (void)appendToEditor;
+    setBusy(false);
+    activeID_.reset();
+    task_.reset();
+    controller_.setCaptureActive(false);
+    controller_.updatePanelFrame(false);
+    controller_.orderFront();
+}
+
+bool ScreenshotWorkflow::isStale(const Uuid& id) const { return activeID_ != id; }
+
+void ScreenshotWorkflow::setBusy(bool busy) {
+    if (busy_ == busy) return;
+    busy_ = busy;
+    emit busyChanged(busy);
+}
+
+void ScreenshotWorkflow::hidePanel() {
+    controller_.setCaptureActive(true);
+    controller_.collapsePanel();
+    controller_.orderOut();
+}
+
+void ScreenshotWorkflow::openOCR(const Clip& clip) {
+    if (!controller_.expanded()) controller_.expandPanel(true);
+    auto model = controller_.makeAIModel(clip, true);
+    if (!model) return;
+    model->showsTranslation = false;
+    std::weak_ptr<AIActionModel> weakModel = model;
+    QPointer<PanelController> weakController(&controller_);
+    model->replaceText = [weakController, weakModel, clip] {
+        if (!weakController) throw AIError("Image not found.");
+        weakController->showRegionTranslator(clip, weakModel);
+    };
+    controller_.showTranslationModel(model);
+    model->runOCR(store_.root());
 }
 
 TaskHandle ScreenshotWorkflow::uploadAndCopyLink(const Clip&) {
     store_.setMessage(QString::fromUtf8(kUnavailableMessage));
     return {};
 }
-
-void ScreenshotWorkflow::cancel() {}
 
 }  // namespace brevalto
