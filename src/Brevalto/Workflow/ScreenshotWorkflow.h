@@ -116,6 +116,8 @@ public:
     // Writes the clip's PNG under a fresh screenshot name into the auto-save folder, never over an
     // existing file; the failure text or none.
     std::optional<QString> autoSave(const Clip& clip);
+    // The same under the given file name.
+    std::optional<QString> autoSave(const Clip& clip, const QString& name);
 
     // Imports an image file chosen in an open dialog, or the image on the clipboard (PNG before
     // TIFF), as a history clip followed by the after-capture steps.

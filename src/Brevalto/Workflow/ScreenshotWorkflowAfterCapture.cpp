@@ -72,14 +72,16 @@ std::optional<QString> ScreenshotWorkflow::saveAs(const Clip& clip) {
     return std::nullopt;
 }
 
-std::optional<QString> ScreenshotWorkflow::autoSave(const Clip& clip) {
+std::optional<QString> ScreenshotWorkflow::autoSave(const Clip& clip) { return autoSave(clip, screenshotFileName()); }
+
+std::optional<QString> ScreenshotWorkflow::autoSave(const Clip& clip, const QString& fileName) {
     const auto folder = CaptureSettings::folder(defaults_);
     if (!clip.imageFile || !folder) return QString::fromUtf8(kAutoSaveNeedsFolder);
     try {
         // Staged in the folder and moved to a name that must not exist yet: an existing file is
         // never replaced, and a failure leaves no file behind.
         StagedFile staged(*folder, ".brevalto-" + Uuid::random().string() + ".tmp", readClipImage(clip));
-        const std::string name = screenshotFileName().toStdString();
+        const std::string name = fileName.toStdString();
         if (!staged.place(name)) throw FileError("A file named " + name + " already exists.");
     } catch (const std::exception& e) {
         return QStringLiteral("Auto-save failed: ") + QString::fromUtf8(e.what());
