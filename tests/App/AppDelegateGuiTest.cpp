@@ -13,6 +13,7 @@
 #include "Upload/S3UploadController.h"
 #include "Workflow/ScreenshotWorkflow.h"
 
+#include "Capture/CaptureError.h"
 #include "FakeApps.h"
 #include "FakeClock.h"
 #include "FakeHotKeys.h"
@@ -309,11 +310,14 @@ TEST_F(AppDelegateTest, TheClipboardHotKeyTogglesThePanelAndTheOthersReachTheWor
     app->toggle();
     EXPECT_FALSE(app->controller()->expanded());
 
-    // The workflow refuses capture and editor commands; the refusal ends in the status line.
-    app->store()->setMessage(QString());
+    // A capture reaches the workflow's coordinator (which finds no screen access here); an editor
+    // request without any image is refused, and the refusal ends in the status line.
+    screenCapture.permission = false;
     app->handleShortcut(ShortcutAction::region);
-    EXPECT_EQ(app->store()->message().toStdString(),
-              std::string(AutomationFailure::message(AutomationFailure::Kind::execution)));
+    EXPECT_TRUE(waitUntil([&] {
+        return app->store()->message().toStdString() == CaptureError::message(CaptureError::Kind::permissionDenied);
+    }));
+    EXPECT_FALSE(app->screenshots()->busy());
     app->store()->setMessage(QString());
     app->handleShortcut(ShortcutAction::editor);
     EXPECT_EQ(app->store()->message().toStdString(),
