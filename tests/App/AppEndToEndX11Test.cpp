@@ -4,6 +4,7 @@
 #include "QtWait.h"
 #include "TestFolder.h"
 
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -60,6 +61,37 @@ protected:
         } catch (const std::exception&) {
         }
         return texts;
+    }
+
+    // The sources and image files of the history's image clips.
+    std::vector<std::pair<std::string, std::string>> historyImages() {
+        std::vector<std::pair<std::string, std::string>> images;
+        try {
+            const auto json = nlohmann::json::parse(AtomicFile::read(home_ / "data" / "brevalto" / "history.json", 1 << 20));
+            for (const auto& clip : json)
+                if (clip.contains("imageFile"))
+                    images.emplace_back(clip["source"].get<std::string>(), clip["imageFile"].get<std::string>());
+        } catch (const std::exception&) {
+        }
+        return images;
+    }
+
+    // Waits for a visible window with that exact name other than `except`, gives it the keyboard
+    // and returns its id.
+    QString activate(const QString& name, const QString& except = {}) {
+        QString window;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const QStringList found = run("xdotool", {"search", "--onlyvisible", "--name", "^" + name + "$"})
+                                              .split('\n', Qt::SkipEmptyParts);
+                for (const QString& w : found)
+                    if (w != except) window = w;
+                return !window.isEmpty();
+            },
+            10000))
+            << name.toStdString();
+        run("xdotool", {"windowactivate", "--sync", window});
+        return window;
     }
 
     bool hasWindowNamed(const QString& name) {
@@ -143,6 +175,41 @@ TEST_F(AppEndToEnd, ASecondStartWithoutAnInstanceRunsTheLinkItselfAndTermination
     app_.start(kProgram, {"brevalto://settings"});
     ASSERT_TRUE(app_.waitForStarted(5000));
     ASSERT_TRUE(waitUntil([&] { return hasWindowNamed("Brevalto Settings"); }, 10000));
+    app_.terminate();
+    ASSERT_TRUE(app_.waitForFinished(10000));
+    EXPECT_EQ(app_.exitCode(), 0);
+}
+
+TEST_F(AppEndToEnd, AScreenCaptureLinkBecomesAnImageClipAndIsSavedWhereTheUserChose) {
+    app_.setProcessEnvironment(env_);
+    app_.setProcessChannelMode(QProcess::ForwardedChannels);
+    app_.start(kProgram, {});
+    ASSERT_TRUE(app_.waitForStarted(5000));
+    ASSERT_TRUE(waitUntil([&] { return hasWindowNamed("Brevalto"); }, 10000)) << "the panel never mapped";
+    const QString panel = run("xdotool", {"search", "--onlyvisible", "--name", "^Brevalto$"});
+
+    QProcess link;
+    link.setProcessEnvironment(env_);
+    link.start(kProgram, {"brevalto://capture?mode=screen&after=save"});
+    ASSERT_TRUE(link.waitForFinished(10000));
+    // The confirmation: from its default Cancel to "Allow once".
+    activate("Brevalto", panel);
+    run("xdotool", {"key", "shift+Tab", "space"});
+
+    const fs::path folder = home_ / "shots";
+    AtomicFile::createFolder(folder);
+    activate("Save As");
+    run("xdotool", {"type", QString::fromStdString((folder / "capture.png").string())});
+    run("xdotool", {"key", "Return"});
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(folder / "capture.png"); }, 10000)) << "nothing was saved";
+    const auto images = historyImages();
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].first, "Screenshot");
+    const QImage saved(QString::fromStdString((folder / "capture.png").string()));
+    const QImage stored(QString::fromStdString((home_ / "data" / "brevalto" / images[0].second).string()));
+    EXPECT_FALSE(saved.isNull());
+    EXPECT_EQ(saved, stored);
+
     app_.terminate();
     ASSERT_TRUE(app_.waitForFinished(10000));
     EXPECT_EQ(app_.exitCode(), 0);
