@@ -148,6 +148,11 @@ TEST_F(WorkflowTest, RequestsRouteAndBusyRefusesCapturesAndImportsOnly) {
     };
     EXPECT_EQ(refusal(capture(AutomationCaptureMode::region, {}, Command::append)),
               ScreenshotWorkflow::kAppendWithoutDocument);
+    EXPECT_EQ(refusal(capture(AutomationCaptureMode::region, {}, Command::editor)),
+              ScreenshotWorkflow::kEditorWithoutImage);
+    AutomationRequest deleted = capture(AutomationCaptureMode::region, {}, Command::editor);
+    deleted.clipID = Uuid::random();
+    EXPECT_EQ(refusal(deleted), ScreenshotWorkflow::kDocumentUnavailable);
 
     workflow.handle(capture(AutomationCaptureMode::region));  // waits in the region selection
     ASSERT_TRUE(workflow.busy());

@@ -10,6 +10,7 @@
 #include "Capture/CaptureOverlays.h"
 #include "ClipCore/Clip.h"
 #include "Clipboard/ClipStore.h"
+#include "Document/ScreenshotDocument.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Errors/AIError.h"
 #include "Panel/PanelController.h"
@@ -23,11 +24,15 @@
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 
 namespace brevalto {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 QByteArray encodePNG(const QImage& image) {
     QByteArray png;
@@ -130,8 +135,26 @@ void ScreenshotWorkflow::handle(const AutomationRequest& request) {
         case Command::settings:
             return;
         case Command::editor:
-            throw std::runtime_error(kUnavailableMessage);
+            return handleEditor(request);
     }
+}
+
+void ScreenshotWorkflow::handleEditor(const AutomationRequest& request) {
+    std::optional<Uuid> id = request.clipID;
+    if (!id) id = CaptureSettings::lastEditorClipID(defaults_);
+    if (!id) {
+        const auto& items = store_.current();
+        const auto image = std::find_if(items.begin(), items.end(), [](const Clip& c) { return c.kind == Clip::Kind::image; });
+        if (image != items.end()) id = image->id;
+    }
+    if (!id) throw AIError(kEditorWithoutImage);
+    const auto& items = store_.current();
+    const auto clip = std::find_if(items.begin(), items.end(),
+                                   [&](const Clip& c) { return c.id == *id && c.kind == Clip::Kind::image; });
+    if (clip == items.end() && !fs::exists(screenshotDocumentsRoot(store_.root()) / id->string() / "document.json"))
+        throw AIError(kDocumentUnavailable);
+    controller_.collapsePanel();
+    throw std::runtime_error(kUnavailableMessage);
 }
 
 void ScreenshotWorkflow::handleCapture(const AutomationRequest& request) {

@@ -134,6 +134,7 @@ signals:
 
 private:
     void handleCapture(const AutomationRequest& request);
+    void handleEditor(const AutomationRequest& request);
     void captureEnded(Uuid id, ScreenshotCommand command, bool appendToEditor, std::optional<Uuid> document,
                       std::vector<AutomationPostAction> actions, std::optional<CapturedScreenshot> shot);
     void captureFailed(std::exception_ptr error);
