@@ -292,11 +292,13 @@ TEST_F(WorkflowTest, AutoSaveNeverReplacesAFileAndLeavesNothingWhenItFails) {
 }
 
 TEST_F(WorkflowTest, FileImportsStopAt32MiBAndClipboardImportsPreferPNG) {
-    // A PNG padded to exactly 32 MiB is taken; one byte more is refused before reading.
+    // A PNG padded to exactly 32 MiB, chosen through a link, is taken; one byte more is refused
+    // before reading.
     QByteArray png = encodedImage(filled(30, 10, Qt::green), "PNG");
     png.append(QByteArray(ClipStore::kMaxInputBytes - png.size(), '\0'));
     AtomicFile::write(out / "big.png", png);
-    dialogs.imageFile = out / "big.png";
+    fs::create_symlink(out / "big.png", out / "link.png");
+    dialogs.imageFile = out / "link.png";
     workflow.handle(capture(AutomationCaptureMode::region, {Post::copy}, Command::filePicker));
     ASSERT_TRUE(waitUntil([&] { return images().size() == 1; }));
     EXPECT_EQ(images()[0].source, "Imported image");

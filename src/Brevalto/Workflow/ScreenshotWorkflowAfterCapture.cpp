@@ -64,7 +64,8 @@ std::optional<QString> ScreenshotWorkflow::saveAs(const Clip& clip) {
     const auto target = dialogs_.chooseSaveFile(screenshotFileName());
     if (!target) return std::nullopt;
     try {
-        AtomicFile::write(*target, readClipImage(clip), AtomicWriteOptions{true, false});
+        // The user chose the place: a linked folder is followed, and a link there is replaced.
+        AtomicFile::write(*target, readClipImage(clip), AtomicWriteOptions{false, false});
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     }

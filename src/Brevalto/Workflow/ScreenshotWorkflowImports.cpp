@@ -11,6 +11,8 @@
 
 #include <QPointer>
 
+#include <filesystem>
+
 namespace brevalto {
 
 void ScreenshotWorkflow::importFile(const std::vector<AutomationPostAction>& actions) {
@@ -18,8 +20,10 @@ void ScreenshotWorkflow::importFile(const std::vector<AutomationPostAction>& act
     if (!file) return;
     QByteArray bytes;
     try {
-        const FileStatus status = AtomicFile::status(*file);
-        if (status.kind != FileKind::regular || status.size > static_cast<std::uint64_t>(ClipStore::kMaxInputBytes)) {
+        // The size of what the chosen name leads to; a size that cannot be read counts as too large.
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(*file, error);
+        if (error || size > static_cast<std::uintmax_t>(ClipStore::kMaxInputBytes)) {
             store_.setMessage(QString::fromUtf8(kImageTooLarge));
             return;
         }
