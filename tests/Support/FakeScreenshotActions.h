@@ -2,7 +2,9 @@
 
 #include "ClipCore/Clip.h"
 #include "Editor/ScreenshotEditorController.h"
+#include "FakePasteboard.h"
 #include "Panel/ScreenshotActions.h"
+#include "Platform/Defaults.h"
 
 #include <utility>
 #include <vector>
@@ -26,7 +28,9 @@ public:
     void run(ScreenshotCommand command, bool appendToEditor) override { runs.emplace_back(command, appendToEditor); }
     void cancel() override { ++cancels; }
 
-    ScreenshotEditorController* editorController = new ScreenshotEditorController(this);
+    FakePasteboard board;
+    Defaults defaults;
+    ScreenshotEditorController* editorController = new ScreenshotEditorController(board, defaults, this);
     bool uploads = false;
     std::vector<Uuid> opened;
     std::vector<Uuid> pinned;

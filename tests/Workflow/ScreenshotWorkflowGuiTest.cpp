@@ -8,6 +8,8 @@
 #include "ClipCore/Clip.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
+#include "Document/ScreenshotDocumentSession.h"
+#include "Editor/ScreenshotEditorController.h"
 #include "Panel/PanelController.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Defaults.h"
@@ -168,6 +170,32 @@ TEST_F(WorkflowTest, AScreenCaptureBecomesAClipWithItsSizeInTheStatus) {
     EXPECT_EQ(imageOf(images()[0]).size(), QSize(800, 600));
     EXPECT_EQ(store.message(), "Captured 800 x 600 px");
     EXPECT_FALSE(controller.captureActive() || workflow.activeID());
+}
+
+TEST_F(WorkflowTest, AppendGoesOnlyIntoTheDocumentOpenWhenTheCaptureStarted) {
+    const Clip first = stored(Qt::red), second = stored(Qt::blue);
+    workflow.openInEditor(first);
+    EXPECT_EQ(defaults.string(CaptureSettings::lastEditorClipIDKey), first.id.string());
+    ASSERT_TRUE(workflow.editor()->session());
+    const auto layers = [&] { return workflow.editor()->session()->document().layers.size(); };
+    const std::size_t before = layers();
+    workflow.handle(capture(AutomationCaptureMode::screen, {}, Command::append));
+    waitIdle();
+    EXPECT_EQ(layers(), before + 1);
+    ASSERT_TRUE(controller.workspace());
+    EXPECT_EQ(controller.workspace()->session(), workflow.editor()->session()) << "the editor shows again";
+
+    // Another document opened during the selection takes nothing; the clip is stored anyway.
+    workflow.handle(capture(AutomationCaptureMode::region, {}, Command::append));
+    ASSERT_TRUE(waitUntil([&] { return ui.selection.has_value(); }));
+    workflow.openInEditor(second);
+    ui.complete(CaptureCoordinator::Selection::region({0, 0, 50, 50}));
+    waitIdle();
+    EXPECT_EQ(layers(), before);
+    EXPECT_EQ(images().size(), 2u);
+    // An editor request without a clip shows the open document again.
+    workflow.handle(capture(AutomationCaptureMode::region, {}, Command::editor));
+    EXPECT_EQ(workflow.editor()->session()->document().historyID, second.id);
 }
 
 TEST_F(WorkflowTest, AResultThatTurnsStaleWhileStoredIsDropped) {

@@ -6,6 +6,7 @@
 #include "Automation/AutomationAlertPrompt.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
+#include "Editor/ScreenshotEditorController.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/PanelController.h"
 #include "Upload/S3UploadController.h"
@@ -26,6 +27,7 @@ AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRe
         ScreenshotWorkflow::CaptureParts{env.platform.screenCapture, env.platform.apps});
     controller_->setScreenshots(screenshots_.get());
     const Platform& platform = env.platform;
+    screenshots_->editor()->setRecognizer(platform.textRecognizer);
     if (platform.textRecognizer && platform.languageDetector && platform.keychain && platform.http &&
         platform.processes) {
         claude_ = std::make_unique<ClaudeService>(*platform.keychain, *platform.http, *platform.processes);

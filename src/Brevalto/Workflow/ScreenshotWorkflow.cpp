@@ -10,7 +10,9 @@
 #include "Capture/CaptureOverlays.h"
 #include "ClipCore/Clip.h"
 #include "Clipboard/ClipStore.h"
+#include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocument.h"
+#include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Errors/AIError.h"
 #include "Panel/PanelController.h"
@@ -75,7 +77,7 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
       apps_(parts.apps),
       dialogs_(parts.dialogs ? *parts.dialogs : WorkflowDialogs::system()),
       engine_(std::make_unique<CaptureEngine>(*parts.screen)),
-      editor_(new ScreenshotEditorController(this)),
+      editor_(new ScreenshotEditorController(monitor.board(), defaults, this)),
       pins_(new ScreenshotPinController(screens, defaults, this)) {
     if (!parts.interaction) {
         auto overlays = std::make_unique<CaptureOverlays>(screens);
@@ -88,6 +90,25 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
     }
     capture_ = new CaptureCoordinator(*engine_, *parts.interaction, *parts.timer, apps_, this);
     editor_->setPins(pins_);
+    QPointer<ScreenshotWorkflow> self(this);
+    editor_->setOnAction([self](ScreenshotEditorAction action, const QImage& image) {
+        if (self) self->handleEditorAction(action, image);
+    });
+    QPointer<PanelController> panel(&controller);
+    present_ = [panel](const std::shared_ptr<ScreenshotDocumentSession>& session) {
+        if (panel) panel->showWorkspace(PanelController::Workspace::editor(session));
+    };
+    editor_->setPresent(present_);
+}
+
+void ScreenshotWorkflow::handleEditorAction(ScreenshotEditorAction action, const QImage&) {
+    if (action == ScreenshotEditorAction::captureAppend) return run(ScreenshotCommand::region, true);
+    store_.setMessage(QString::fromUtf8(kUnavailableMessage));
+}
+
+std::optional<Uuid> ScreenshotWorkflow::openDocumentID() const {
+    if (const auto& session = editor_->session()) return session->document().id;
+    return std::nullopt;
 }
 
 ScreenshotWorkflow::~ScreenshotWorkflow() {
@@ -141,6 +162,7 @@ void ScreenshotWorkflow::handle(const AutomationRequest& request) {
 
 void ScreenshotWorkflow::handleEditor(const AutomationRequest& request) {
     std::optional<Uuid> id = request.clipID;
+    if (!id && editor_->session()) id = editor_->session()->document().historyID;
     if (!id) id = CaptureSettings::lastEditorClipID(defaults_);
     if (!id) {
         const auto& items = store_.current();
@@ -154,12 +176,16 @@ void ScreenshotWorkflow::handleEditor(const AutomationRequest& request) {
     if (clip == items.end() && !fs::exists(screenshotDocumentsRoot(store_.root()) / id->string() / "document.json"))
         throw AIError(kDocumentUnavailable);
     controller_.collapsePanel();
-    throw std::runtime_error(kUnavailableMessage);
+    const bool found = clip != items.end();
+    std::optional<fs::path> source;
+    if (found && clip->imageFile) source = store_.root() / *clip->imageFile;
+    editor_->open(source, *id, screenshotDocumentsRoot(store_.root()),
+                  found ? clip->imageScale.value_or(1.0) : 1.0);
 }
 
 void ScreenshotWorkflow::handleCapture(const AutomationRequest& request) {
     const bool append = request.command == AutomationRequest::Command::append;
-    if (append) throw AIError(kAppendWithoutDocument);
+    if (append && !editor_->session()) throw AIError(kAppendWithoutDocument);
     const std::string_view raw = rawValue(request.mode);
     const ScreenshotCommand command =
         screenshotCommandFromRaw(raw == "repeat" ? "repeatRegion" : raw).value_or(ScreenshotCommand::region);
@@ -217,7 +243,7 @@ void ScreenshotWorkflow::execute(ScreenshotCommand command, bool appendToEditor,
     const Uuid id = Uuid::random();
     activeID_ = id;
     setBusy(true);
-    const std::optional<Uuid> document;
+    const std::optional<Uuid> document = appendToEditor ? openDocumentID() : std::nullopt;
     const CaptureRequest request = captureRequest(command, delay);
     hidePanel();
     auto stop = std::make_shared<std::stop_source>();
@@ -255,15 +281,17 @@ void ScreenshotWorkflow::captureEnded(Uuid id, ScreenshotCommand command, bool a
         captureFailed(std::make_exception_ptr(CaptureError(CaptureError::Kind::missingImage)));
         return finishCapture(appendToEditor);
     }
-    const QSize size = shot->image.size();
+    const QImage image = shot->image;
     QPointer<ScreenshotWorkflow> self(this);
     store_.addImage(
         png, "Screenshot", shot->scale, [self, over] { return !self || over(); },
-        [self, over, command, appendToEditor, document, actions, size](std::optional<Clip> clip) {
+        [self, over, command, appendToEditor, document, actions, image](std::optional<Clip> clip) {
             if (!self) return;
             if (!clip || over()) return self->finishCapture(appendToEditor);
-            (void)document;
-            self->store_.setMessage(QStringLiteral("Captured %1 x %2 px").arg(size.width()).arg(size.height()));
+            // Only into the document that was open when the capture started.
+            if (appendToEditor && document && self->openDocumentID() == document)
+                self->editor_->appendCapture(image);
+            self->store_.setMessage(QStringLiteral("Captured %1 x %2 px").arg(image.width()).arg(image.height()));
             self->afterCapture(*clip, !appendToEditor, actions);
             if (command == ScreenshotCommand::ocr) self->openOCR(*clip);
             self->finishCapture(appendToEditor);
@@ -284,13 +312,13 @@ void ScreenshotWorkflow::captureFailed(std::exception_ptr error) {
 }
 
 void ScreenshotWorkflow::finishCapture(bool appendToEditor) {
-    (void)appendToEditor;
     setBusy(false);
     activeID_.reset();
     task_.reset();
     controller_.setCaptureActive(false);
     controller_.updatePanelFrame(false);
     controller_.orderFront();
+    if (appendToEditor && editor_->session()) present_(editor_->session());
 }
 
 bool ScreenshotWorkflow::isStale(const Uuid& id) const { return activeID_ != id; }

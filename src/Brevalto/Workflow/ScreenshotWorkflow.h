@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -31,7 +32,9 @@ class S3UploadController;
 class ScreenCapture;
 class Screens;
 class ScreenshotPinController;
+class ScreenshotDocumentSession;
 class ScreenshotEditorController;
+enum class ScreenshotEditorAction;
 class WorkflowDialogs;
 struct AutomationRequest;
 struct Clip;
@@ -135,6 +138,8 @@ signals:
 private:
     void handleCapture(const AutomationRequest& request);
     void handleEditor(const AutomationRequest& request);
+    void handleEditorAction(ScreenshotEditorAction action, const QImage& image);
+    std::optional<Uuid> openDocumentID() const;
     void captureEnded(Uuid id, ScreenshotCommand command, bool appendToEditor, std::optional<Uuid> document,
                       std::vector<AutomationPostAction> actions, std::optional<CapturedScreenshot> shot);
     void captureFailed(std::exception_ptr error);
@@ -161,6 +166,7 @@ private:
     AutomationDispatcher* dispatcher_ = nullptr;
     S3UploadController* uploads_ = nullptr;
     ScreenshotEditorController* editor_;
+    std::function<void(const std::shared_ptr<ScreenshotDocumentSession>&)> present_;
     ScreenshotPinController* pins_;
     bool busy_ = false;
     std::optional<Uuid> activeID_;

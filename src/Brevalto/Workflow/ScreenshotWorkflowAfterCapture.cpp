@@ -7,6 +7,8 @@
 #include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocument.h"
 #include "Document/ScreenshotRenderer.h"
+#include "Editor/ScreenshotEditorController.h"
+#include "Platform/Defaults.h"
 #include "Platform/AtomicFile.h"
 #include "Workflow/CaptureSettings.h"
 #include "Workflow/ScreenshotPinController.h"
@@ -92,7 +94,9 @@ std::optional<QString> ScreenshotWorkflow::autoSave(const Clip& clip, const QStr
 
 void ScreenshotWorkflow::openInEditor(const Clip& clip) {
     if (!clip.imageFile) return;
-    store_.setMessage(QString::fromUtf8(kUnavailableMessage));
+    editor_->open(store_.root() / *clip.imageFile, clip.id, screenshotDocumentsRoot(store_.root()),
+                  clip.imageScale.value_or(1.0));
+    defaults_.set(CaptureSettings::lastEditorClipIDKey, clip.id.string());
 }
 
 void ScreenshotWorkflow::pin(const Clip& clip) {
