@@ -54,6 +54,15 @@ const QStringList kSymbolNames = {
     QStringLiteral("chevron.up"),
     QStringLiteral("eye"),
     QStringLiteral("eye.slash"),
+    // The OCR and translation previews.
+    QStringLiteral("text.justify"),
+    QStringLiteral("qrcode"),
+    QStringLiteral("text.below.photo"),
+    QStringLiteral("arrow.clockwise"),
+    QStringLiteral("xmark"),
+    // The floating thumbnail after a capture.
+    QStringLiteral("line.3.horizontal"),
+    QStringLiteral("square.and.arrow.down"),
 };
 
 class SymbolIconEngine : public QIconEngine {

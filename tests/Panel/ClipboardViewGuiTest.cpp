@@ -3,6 +3,7 @@
 #include "Clipboard/ClipboardMonitor.h"
 #include "ClipCore/SecretScanner.h"
 #include "Document/ScreenshotDocumentSession.h"
+#include "Editor/ScreenshotCanvasView.h"
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
 #include "Panel/ClipboardView.h"
@@ -187,6 +188,26 @@ TEST_F(ClipboardViewTest, KeysPassThroughWhenTheyDoNotApply) {
     EXPECT_TRUE(key(Qt::Key_Down));
     EXPECT_TRUE(selected().has_value());
     EXPECT_NE(selected(), first);
+}
+
+TEST_F(ClipboardViewTest, TheEditorWorkspaceShowsACanvasOfItsSessionThatKeepsEscape) {
+    open(true);
+    const auto session = editorSession();
+    controller->showWorkspace(Workspace::editor(session));
+    auto* canvas = view->findChild<ScreenshotCanvasView*>();
+    ASSERT_TRUE(canvas);
+    EXPECT_EQ(&canvas->session(), session.get());
+    EXPECT_TRUE(canvas->isVisible());
+    canvas->setFocus();
+    ASSERT_TRUE(canvas->hasFocus());
+    session->setSelectionRect(QRectF(0, 0, 1, 1));
+    QTest::keyClick(canvas, Qt::Key_Escape);  // clears the selection, stays in the editor
+    EXPECT_FALSE(session->selection());
+    ASSERT_TRUE(controller->workspace());
+    QTest::keyClick(canvas, Qt::Key_Escape);  // nothing selected: leaves the editor
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(controller->workspace());
+    EXPECT_FALSE(view->findChild<ScreenshotCanvasView*>());
 }
 
 TEST_F(ClipboardViewTest, FocusFollowsHowThePanelOpensAndTheEditorCloses) {

@@ -327,7 +327,7 @@ TEST_F(PanelControllerTest, EscapeWalksBackOneLevel) {
 TEST_F(PanelControllerTest, EscapeKeyReachesThePanelOnlyWhenItIsItsOwn) {
     auto* host = new QWidget;
     auto* field = new QLineEdit(host);
-    auto* canvas = new ScreenshotCanvasView(host);
+    auto* canvas = new ScreenshotCanvasView(session(), host);
     canvas->setFocusPolicy(Qt::StrongFocus);
     auto* layout = new QVBoxLayout(host);
     layout->addWidget(field);

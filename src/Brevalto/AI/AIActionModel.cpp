@@ -153,6 +153,18 @@ void AIActionModel::setPrompt(const QString& prompt) {
     emit changed();
 }
 
+void AIActionModel::clearResult() {
+    if (result_.isEmpty()) return;
+    result_.clear();
+    emit changed();
+}
+
+void AIActionModel::setError(const QString& error) {
+    if (error_ == error) return;
+    error_ = error;
+    emit changed();
+}
+
 void AIActionModel::setBusy(bool busy) {
     if (busy_ == busy) return;
     busy_ = busy;

@@ -74,6 +74,10 @@ public:
     const QString& result() const { return result_; }
     const QString& error() const { return error_; }
     bool busy() const { return busy_; }
+    // Empties the translation result, whose text changed since it was made.
+    void clearResult();
+    // Shows the failure of a step run outside the model (replacing the text inside the image).
+    void setError(const QString& error);
 
     // Recognises the image: the source URL, else the clip's image file inside `root`.
     void runOCR(const std::filesystem::path& root);

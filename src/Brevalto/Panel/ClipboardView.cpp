@@ -3,6 +3,8 @@
 #include "AI/AIActionModel.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
+#include "Editor/ScreenshotCanvasView.h"
+#include "Editor/ScreenshotEditorController.h"
 #include "Errors/AIError.h"
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
@@ -11,6 +13,7 @@
 #include "Panel/PanelController.h"
 #include "Panel/PanelHeader.h"
 #include "Panel/PreviewPane.h"
+#include "Panel/ScreenshotActions.h"
 #include "Panel/StatusBar.h"
 #include "Platform/Symbols.h"
 
@@ -254,6 +257,35 @@ void ClipboardView::itemsChanged() {
 }
 
 void ClipboardView::workspaceChanged() {
+    // The editor workspace shows the canvas of its session, made anew when the session changes.
+    const auto& shown = controller_.workspace();
+    const std::shared_ptr<ScreenshotDocumentSession> session =
+        shown && shown->kind() == PanelController::Workspace::Kind::editor ? shown->session() : nullptr;
+    if (!canvas_ || !session || &canvas_->session() != session.get()) {
+        auto* layout = static_cast<QVBoxLayout*>(workspaceArea_->layout());
+        if (canvas_) {
+            // The canvas may be the one asking to close (Escape): delete it once its event is done.
+            canvas_->hide();
+            layout->removeWidget(canvas_);
+            canvas_->deleteLater();
+            canvas_ = nullptr;
+            layout->setStretch(1, 1);
+        }
+        if (session) {
+            canvas_ = new ScreenshotCanvasView(session, workspaceArea_);
+            canvas_->setClose([this] { controller_.closeCurrentWorkspace(); });
+            if (ScreenshotActions* actions = controller_.screenshots(); actions && actions->editor()) {
+                QPointer<ScreenshotEditorController> editor = actions->editor();
+                canvas_->setDropLayout(editor->verticalComposition, editor->compositionSpacing,
+                                       editor->compositionAlignment);
+                canvas_->setMaskText([editor](std::optional<ScreenshotLayerKind> kind) {
+                    if (editor) editor->runTextMasks(kind, false);
+                });
+            }
+            layout->insertWidget(1, canvas_, 1);
+            layout->setStretch(2, 0);
+        }
+    }
     const bool editorHidden = !editorShown();
     if (editorHidden != editorWasHidden_) {
         editorWasHidden_ = editorHidden;

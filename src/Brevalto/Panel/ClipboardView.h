@@ -19,6 +19,8 @@ class QButtonGroup;
 
 namespace brevalto {
 
+class ScreenshotCanvasView;
+
 class ClipCardRow;
 class ClipStore;
 class PanelAlerts;
@@ -127,6 +129,8 @@ private:
     QWidget* header_;
     QWidget* browser_;
     QWidget* workspaceArea_;
+    // The canvas of the editor workspace's session, while the editor is shown.
+    ScreenshotCanvasView* canvas_ = nullptr;
     PreviewPane* previewArea_;
     QLineEdit* search_;
     QToolButton* clearSearch_;

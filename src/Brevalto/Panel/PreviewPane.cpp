@@ -4,7 +4,9 @@
 #include "Clipboard/ClipStore.h"
 #include "ClipCore/SecretScanner.h"
 #include "Panel/ClipboardView.h"
+#include "Panel/OCRPreview.h"
 #include "Panel/PanelController.h"
+#include "Panel/TranslationPreview.h"
 #include "Platform/Symbols.h"
 
 #include <QHBoxLayout>
@@ -28,6 +30,15 @@ QPlainTextEdit#previewText { background: transparent; border: none; color: white
                              font-family: monospace; font-size: 13px; }
 QToolButton#revealSecrets { border: 1px solid rgba(255,255,255,60); border-radius: 5px; padding: 1px 6px;
                             font-size: 11px; }
+QComboBox { color: white; background: rgba(255,255,255,25); border: 1px solid rgba(255,255,255,50);
+            border-radius: 5px; padding: 1px 6px; font-size: 12px; }
+QComboBox::drop-down { border: none; width: 14px; }
+QComboBox QAbstractItemView { background: #262626; color: white; border: 1px solid rgba(255,255,255,40);
+                              selection-background-color: rgba(255,255,255,50); }
+QScrollBar:vertical { background: transparent; width: 8px; }
+QScrollBar::handle:vertical { background: rgba(255,255,255,70); border-radius: 4px; min-height: 20px; }
+QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
+QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }
 )";
 
 std::string textOf(const Clip& clip) {
@@ -100,10 +111,8 @@ PreviewPane::PreviewPane(ClipboardView& view, QWidget* parent) : QWidget(parent)
     image_ = new ImageView(stack_);
     image_->setObjectName(QStringLiteral("previewImage"));
     image_->setAccessibleName(QStringLiteral("Image preview"));
-    ocr_ = new QWidget(stack_);
-    ocr_->setObjectName(QStringLiteral("ocrPreview"));
-    translation_ = new QWidget(stack_);
-    translation_->setObjectName(QStringLiteral("translationPreview"));
+    ocr_ = new OCRPreview(view_.store(), view_.controller().monitor(), stack_);
+    translation_ = new TranslationPreview(view_.store(), view_.controller().monitor(), stack_);
     stack_->addWidget(ocr_);
     stack_->addWidget(image_);
     stack_->addWidget(translation_);
@@ -157,7 +166,11 @@ void PreviewPane::refresh() {
     title_->setVisible(shown.has_value());
     box_->setVisible(shown.has_value());
     reveal_->setVisible(shown && offersReveal(*shown, clipModel(view_.controller().translation().get(), *shown)));
-    if (!shown) return;
+    if (!shown) {
+        ocr_->setModel(nullptr);
+        translation_->setModel(nullptr);
+        return;
+    }
     const AIActionModel* model = clipModel(view_.controller().translation().get(), *shown);
     const bool revealed = view_.revealed() == shown->id;
     title_->setText(title(*shown, model));
@@ -172,7 +185,12 @@ void PreviewPane::refresh() {
             if (auto hit = store.thumbnails().find(shown->digest); hit != store.thumbnails().end())
                 thumbnail = hit->second;
     }
-    switch (body(*shown, model, !thumbnail.isNull())) {
+    // Only the body that shows the clip's model holds it; the others let go of any earlier one.
+    const Body shownBody = body(*shown, model, !thumbnail.isNull());
+    const std::shared_ptr<AIActionModel>& held = view_.controller().translation();
+    ocr_->setModel(shownBody == Body::ocr ? held : nullptr);
+    translation_->setModel(shownBody == Body::translation ? held : nullptr);
+    switch (shownBody) {
     case Body::ocr:
         stack_->setCurrentWidget(ocr_);
         break;

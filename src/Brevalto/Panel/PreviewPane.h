@@ -18,6 +18,8 @@ namespace brevalto {
 
 class AIActionModel;
 class ClipboardView;
+class OCRPreview;
+class TranslationPreview;
 
 // One clip at a larger size under the status line: a title row with the secrets control, and a
 // body that shows the text (secrets masked unless revealed), the image, or the OCR or translation
@@ -49,8 +51,8 @@ private:
     QStackedWidget* stack_;
     QPlainTextEdit* text_;
     class ImageView* image_;
-    QWidget* ocr_;
-    QWidget* translation_;
+    OCRPreview* ocr_;
+    TranslationPreview* translation_;
 };
 
 }  // namespace brevalto

@@ -1,0 +1,579 @@
+#include "Capture/ScrollingCapture.h"
+
+#include "Capture/CaptureCoordinator.h"
+#include "Capture/CaptureEngine.h"
+#include "Capture/CaptureError.h"
+#include "Capture/CaptureOverlays.h"
+#include "Capture/ScrollStitcher.h"
+#include "Errors/AIError.h"
+#include "Platform/AtomicFile.h"
+#include "Platform/RawKeyWatcher.h"
+#include "Platform/ScreenCapture.h"
+#include "Platform/WheelScroller.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace brevalto {
+
+namespace {
+
+const char* const settingsInvalid = "Check memory, disk, overlap and trim settings.";
+const char* const noFrontWindow =
+    "Activate the target app, then start Scrolling Capture from its shortcut or the notch.";
+const char* const targetChanged = "Target app or window changed. Restore it, then Resume.";
+const char* const autoScrollUnavailable = "Auto-scroll is unavailable for this container. Choose Manual, then Resume.";
+const char* const notStable =
+    "Content did not stabilize within 4 seconds. Pause animations or use a smaller viewport, then Resume.";
+constexpr double stableTimeout = 4.0;
+constexpr double stableDifference = 0.003;
+constexpr int mostClicksPerStep = 50;
+
+class MonotonicClock final : public Clock {
+public:
+    Date now() const override {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+};
+
+std::optional<QString> askExportPath(const QString& defaultName) {
+    const QString path = QFileDialog::getSaveFileName(nullptr, QObject::tr("Export"), QDir::home().filePath(defaultName),
+                                                      QObject::tr("PNG image (*.png)"));
+    if (path.isEmpty()) return std::nullopt;
+    return path;
+}
+
+bool isCancellation(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const CaptureCancelled&) {
+        return true;
+    } catch (const TaskCancelled&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+QString messageOf(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+bool validSettings(const ScrollingCapture::Settings& s) {
+    return s.memoryMB >= 64 && s.memoryMB <= 1024 && s.diskMB >= 64 && s.diskMB <= 4096 &&
+           s.maximumHeight >= 1000 && s.maximumHeight <= 100'000 && s.overlap >= 0.2 && s.overlap <= 0.85 &&
+           s.trimTop >= 0 && s.trimBottom >= 0;
+}
+
+}  // namespace
+
+ScrollingCapture::ScrollingCapture(ScrollingCaptureServices services, std::optional<AppIdentity> target, int delay,
+                                   Completion completion, std::function<void()> closed,
+                                   std::function<QString()> exportFileName, QObject* parent)
+    : QObject(parent),
+      services_(std::move(services)),
+      target_(std::move(target)),
+      delay_(delay),
+      completion_(std::move(completion)),
+      closed_(std::move(closed)),
+      exportFileName_(std::move(exportFileName)) {
+    if (!services_.timer) {
+        ownTimer_ = std::make_unique<QtCaptureTimer>();
+        services_.timer = ownTimer_.get();
+    }
+    if (!services_.clock) {
+        ownClock_ = std::make_unique<MonotonicClock>();
+        services_.clock = ownClock_.get();
+    }
+    if (!services_.chooseExportPath) services_.chooseExportPath = askExportPath;
+}
+
+ScrollingCapture::~ScrollingCapture() {
+    removeMonitors();
+    services_.timer->stop();
+    if (task_ == Task::selecting && !ended_) services_.coordinator->cancelCapture();
+    if (panel_) panel_->deleteLater();
+}
+
+void ScrollingCapture::setPanel(QWidget* panel) { panel_ = panel; }
+
+void ScrollingCapture::setSettings(const Settings& settings) {
+    settings_ = settings;
+    emit changed();
+}
+
+void ScrollingCapture::setStatus(const QString& status) {
+    status_ = status;
+    emit changed();
+}
+
+// Start and viewport selection
+
+void ScrollingCapture::start() {
+    if (ended_) return;
+    if (task_ != Task::none || !validSettings(settings_)) return setStatus(settingsInvalid);
+    windowID_ = target_ ? services_.engine->frontWindowID(target_->processId) : std::nullopt;
+    windowFrame_ = windowBounds(windowID_);
+    if (!windowID_ || !windowFrame_) {
+        setStatus(noFrontWindow);
+        showPanel();
+        return;
+    }
+    task_ = Task::selecting;
+    ++generation_;
+    selectViewport();
+}
+
+void ScrollingCapture::selectViewport() {
+    if (panel_) panel_->hide();
+    CaptureRequest request;
+    request.delay = delay_;
+    if (target_) request.applicationPID = static_cast<std::int32_t>(target_->processId);
+    request.allowsCrossDisplay = false;
+    request.finishesSelectionOnMouseUp = true;
+    const QPointF centre(windowFrame_->center().x(), firstScreenMaxY() - windowFrame_->center().y());
+    for (const auto& display : CaptureDisplay::all(*services_.screen)) {
+        if (display.frame.contains(centre)) {
+            request.displayID = display.id;
+            break;
+        }
+    }
+    const std::uint64_t generation = generation_;
+    QPointer<ScrollingCapture> self(this);
+    try {
+        services_.coordinator->capture(request, [self, generation](CaptureCoordinator::Result result) {
+            if (self) self->viewportSelected(generation, std::move(result));
+        });
+    } catch (...) {
+        viewportSelected(generation, CaptureCoordinator::Result(std::current_exception()));
+    }
+}
+
+void ScrollingCapture::viewportSelected(std::uint64_t generation, TaskResult<std::optional<CapturedScreenshot>> result) {
+    if (!alive(generation) || task_ != Task::selecting) return;
+    try {
+        const auto& shot = result.get();
+        if (!shot) return cancel();
+        acceptViewport(*shot);
+    } catch (...) {
+        const auto error = std::current_exception();
+        task_ = Task::none;
+        stitcher_.reset();
+        lockedDisplay_.reset();
+        if (isCancellation(error)) return;
+        hadFailure_ = true;
+        running_ = false;
+        setStatus(messageOf(error));
+        showPanel();
+    }
+}
+
+void ScrollingCapture::acceptViewport(const CapturedScreenshot& shot) {
+    const auto displays = CaptureDisplay::all(*services_.screen);
+    const auto display = std::find_if(displays.begin(), displays.end(),
+                                      [&](const CaptureDisplay& d) { return d.id == shot.displayID; });
+    if (windowBounds(windowID_) != windowFrame_ || display == displays.end())
+        throw CaptureError(CaptureError::Kind::unavailableTarget);
+    const int trims = settings_.trimTop + settings_.trimBottom;
+    if (trims >= shot.image.height() - 64) throw AIError("Trim leaves fewer than 64 content pixels.");
+    const QRectF window(windowFrame_->x(), firstScreenMaxY() - windowFrame_->bottom(), windowFrame_->width(),
+                        windowFrame_->height());
+    if (!window.contains(shot.screenRect)) throw AIError("Select a viewport entirely inside the target window.");
+
+    const double scale = shot.scale;
+    const QRectF& r = shot.screenRect;
+    region_ = QRectF(r.x(), r.y() + settings_.trimBottom / scale, r.width(), r.height() - trims / scale);
+    // The pixel rectangle is fixed here, from the selected image itself, so that every later grab
+    // has exactly the first frame's size whatever the rounding of the point rectangle.
+    const QRect whole = display->pixelRect(r).toAlignedRect();
+    pixelRect_ = QRect(whole.x(), whole.y() + settings_.trimTop, shot.image.width(), shot.image.height() - trims);
+
+    stitcher_ = std::make_unique<ScrollStitcher>(
+        services_.stagingRoot, ScrollBudget{std::int64_t(settings_.memoryMB) * 1'048'576,
+                                            std::int64_t(settings_.diskMB) * 1'048'576, settings_.maximumHeight});
+    const QImage first = shot.image.copy(0, settings_.trimTop, shot.image.width(), shot.image.height() - trims);
+    if (first.isNull()) throw CaptureError(CaptureError::Kind::invalidRegion);
+    stitcher_->append(first);
+    lockedDisplay_ = *display;
+    frames_ = 1;
+    height_ = first.height();
+    running_ = true;
+    task_ = Task::polling;
+    emit changed();
+    placePanel();
+    installMonitors();
+    if (target_) services_.apps->activate(*target_);
+    poll(generation_);
+}
+
+// Polling
+
+void ScrollingCapture::after(double seconds, std::uint64_t generation, std::function<void()> step) {
+    QPointer<ScrollingCapture> self(this);
+    services_.timer->start(seconds, [self, generation, step = std::move(step)] {
+        if (self && self->alive(generation)) step();
+    });
+}
+
+void ScrollingCapture::pauseFor(const QString& status, bool failure) {
+    if (failure) hadFailure_ = true;
+    paused_ = true;
+    setStatus(status);
+}
+
+void ScrollingCapture::poll(std::uint64_t generation) {
+    if (!alive(generation) || !running_) return;
+    if (paused_) {
+        waiting_ = true;
+        return;
+    }
+    if (!targetUnchanged()) {
+        pauseFor(targetChanged, true);
+        return poll(generation);
+    }
+    // A step whose frame was dropped (a pause, an error) is grabbed before the next scroll, so
+    // that two steps never pass between frames and the overlap survives a pause.
+    if (settings_.automatic && !scrolledUnseen_ && !autoScroll()) {
+        settings_.automatic = false;
+        pauseFor(autoScrollUnavailable, false);
+        return poll(generation);
+    }
+    QPointer<ScrollingCapture> self(this);
+    waitForStableFrame(generation, [self, generation](Frame frame) {
+        if (self) self->frameReady(generation, std::move(frame));
+    });
+}
+
+void ScrollingCapture::frameReady(std::uint64_t generation, Frame frame) {
+    if (!alive(generation)) return;
+    try {
+        const QImage image = frame.get();
+        if (!targetUnchanged() || paused_) return poll(generation);
+        const int manual = settings_.manualOffset;
+        const auto outcome = stitcher_->append(image, manual != 0 ? std::optional<int>(manual) : std::nullopt);
+        settings_.manualOffset = 0;
+        scrolledUnseen_ = false;
+        const int clicks = std::exchange(lastClicks_, 0);
+        frames_ = stitcher_->frames();
+        height_ = stitcher_->maxY() - stitcher_->minY();
+        status_ = QString::fromStdString(stitcher_->status());
+        using Kind = ScrollStitcher::Outcome::Kind;
+        switch (outcome.kind) {
+        case Kind::accepted:
+        case Kind::first:
+            noProgress_ = 0;
+            // The application's own wheel step, as the frames show it.
+            if (outcome.kind == Kind::accepted && outcome.rows > 0 && clicks > 0) pixelsPerClick_ = double(outcome.rows) / clicks;
+            break;
+        case Kind::noNewContent:
+            if (settings_.automatic && ++noProgress_ >= 3) {
+                emit changed();
+                return stopAndSave();
+            }
+            break;
+        case Kind::stopped:
+            pauseFor(status_ + QStringLiteral(" Pause/Resume retains the last valid frame."), true);
+            break;
+        case Kind::budgetReached:
+            pauseFor(status_, true);
+            break;
+        }
+        emit changed();
+    } catch (...) {
+        const auto error = std::current_exception();
+        if (isCancellation(error)) return;
+        pauseFor(messageOf(error), true);
+    }
+    after(settings_.automatic ? 0.06 : 0.14, generation, [this, generation] { poll(generation); });
+}
+
+void ScrollingCapture::waitForStableFrame(std::uint64_t generation, std::function<void(Frame)> done) {
+    stableGrab(generation, services_.clock->now() + stableTimeout, 0, std::nullopt, std::move(done));
+}
+
+void ScrollingCapture::stableGrab(std::uint64_t generation, double deadline, int stable,
+                                  std::optional<ScrollFrameSignature> previous, std::function<void(Frame)> done) {
+    if (!alive(generation)) return;
+    if (services_.clock->now() >= deadline) return done(Frame(std::make_exception_ptr(AIError(notStable))));
+    QImage image;
+    try {
+        if (!targetUnchanged()) throw CaptureError(CaptureError::Kind::unavailableTarget);
+        image = grabViewport();
+        ScrollFrameSignature signature(image);
+        stable = previous && ScrollFrameSignature::difference(*previous, signature) < stableDifference ? stable + 1 : 0;
+        previous = std::move(signature);
+    } catch (...) {
+        return done(Frame(std::current_exception()));
+    }
+    if (stable > (settings_.speed == 0 ? 2 : 1)) return done(Frame(std::move(image)));
+    const double gap = settings_.speed == 2 ? 0.04 : settings_.speed == 1 ? 0.08 : 0.14;
+    after(gap, generation, [=, this, previous = std::move(previous)]() mutable {
+        stableGrab(generation, deadline, stable, std::move(previous), std::move(done));
+    });
+}
+
+QImage ScrollingCapture::grabViewport() {
+    if (!services_.screen->hasPermission()) throw CaptureError(CaptureError::Kind::permissionDenied);
+    QImage image = services_.screen->grabDisplay(lockedDisplay_->id, pixelRect_, false);
+    if (image.isNull() || image.size() != pixelRect_.size()) throw CaptureError(CaptureError::Kind::unavailableTarget);
+    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+        image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return image;
+}
+
+// Target checks and scrolling
+
+std::optional<QRectF> ScrollingCapture::windowBounds(std::optional<std::uint32_t> window) {
+    if (!window || !services_.screen->hasPermission()) return std::nullopt;
+    for (const auto& w : services_.screen->windows())
+        if (w.id == *window) return w.frame;
+    return std::nullopt;
+}
+
+double ScrollingCapture::firstScreenMaxY() {
+    const auto displays = CaptureDisplay::all(*services_.screen);
+    return displays.empty() ? 0.0 : displays.front().frame.y() + displays.front().frame.height();
+}
+
+bool ScrollingCapture::targetUnchanged() {
+    if (!target_ || !services_.apps->isRunning(*target_) || !lockedDisplay_) return false;
+    const auto displays = CaptureDisplay::all(*services_.screen);
+    if (std::find(displays.begin(), displays.end(), *lockedDisplay_) == displays.end()) return false;
+    const auto front = services_.apps->frontmost();
+    if (!front || (front->processId != target_->processId && front->processId != QCoreApplication::applicationPid()))
+        return false;
+    // One window list for the bounds and the front window (as the engine picks it).
+    if (!services_.screen->hasPermission()) return false;
+    std::optional<QRectF> bounds;
+    std::optional<std::uint32_t> frontWindow;
+    for (const auto& w : services_.screen->windows()) {
+        if (windowID_ && w.id == *windowID_) bounds = w.frame;
+        if (!frontWindow && w.onScreen && w.processId == target_->processId && w.ordinary()) frontWindow = w.id;
+    }
+    return bounds == windowFrame_ && frontWindow == windowID_;
+}
+
+int ScrollingCapture::clicksFor(int pixels) const {
+    if (pixelsPerClick_ <= 0) return 1;  // the first step: one click never skips content
+    return std::clamp(int(pixels / pixelsPerClick_), 1, mostClicksPerStep);
+}
+
+bool ScrollingCapture::autoScroll() {
+    if (!target_ || !targetUnchanged()) return false;
+    const double top = firstScreenMaxY() - region_.y() - region_.height();
+    const QPointF centre(region_.x() + region_.width() / 2, top + region_.height() / 2);
+    // The window under the centre must be the target's front window.
+    const auto windows = services_.apps->windows();
+    const auto hit = std::find_if(windows.begin(), windows.end(),
+                                  [&](const WindowInfo& w) { return w.bounds.contains(centre); });
+    if (hit == windows.end() || hit->processId != target_->processId || hit->window != windowID_) return false;
+    const int delta = int(std::clamp(region_.height() * (1 - settings_.overlap), 1.0, 10'000.0));
+    const int clicks = clicksFor(delta);
+    if (!targetUnchanged() || !services_.wheel->scroll(centre, settings_.upward ? -clicks : clicks)) return false;
+    lastClicks_ += clicks;
+    scrolledUnseen_ = true;
+    return true;
+}
+
+// Pause, stop and save, export, cancel
+
+void ScrollingCapture::togglePause() {
+    if (ended_) return;
+    if (!paused_) {
+        paused_ = true;
+        return setStatus("Paused. Finish keeps accepted content. Resume has no reading timeout.");
+    }
+    if (!targetUnchanged()) return setStatus("Restore the original target app/window before resuming.");
+    paused_ = false;
+    emit changed();
+    if (std::exchange(waiting_, false)) poll(generation_);
+}
+
+void ScrollingCapture::stopTask() {
+    services_.timer->stop();
+    ++generation_;
+    waiting_ = false;
+}
+
+void ScrollingCapture::stopAndSave() {
+    if (ended_) return;
+    if (finishing_ || !stitcher_ || !lockedDisplay_ || frames_ == 0) return setStatus("Select a viewport first.");
+    removeMonitors();
+    finishing_ = true;
+    running_ = false;
+    stopTask();
+    task_ = Task::finishing;
+    emit changed();
+    const std::uint64_t generation = generation_;
+    QPointer<ScrollingCapture> self(this);
+    QMetaObject::invokeMethod(
+        this, [self, generation] { if (self && self->alive(generation)) self->finish(generation); },
+        Qt::QueuedConnection);
+}
+
+void ScrollingCapture::finish(std::uint64_t generation) {
+    CapturedScreenshot shot;
+    try {
+        shot.image = stitcher_->compose();
+    } catch (...) {
+        finishing_ = false;
+        return setStatus(messageOf(std::current_exception()));
+    }
+    const CaptureDisplay& display = *lockedDisplay_;
+    shot.scale = display.pixelSize.width() / display.frame.width();
+    shot.screenRect = region_;
+    shot.displayID = display.id;
+    shot.windowID = windowID_;
+    const bool partial = hadFailure_ || stitcher_->partial();
+    QPointer<ScrollingCapture> self(this);
+    auto answered = std::make_shared<bool>(false);
+    completion_(shot, partial, [self, generation, answered](bool taken) {
+        if (std::exchange(*answered, true) || !self || !self->alive(generation)) return;
+        self->handedOver(taken);
+    });
+}
+
+void ScrollingCapture::handedOver(bool taken) {
+    if (!taken) {
+        finishing_ = false;
+        return setStatus("Could not save to history. Export the accepted image or retry Finish.");
+    }
+    // The image belongs to the history now: a failed clean-up is reported but never leads to a
+    // second hand-over.
+    delivered_ = true;
+    try {
+        stitcher_->removeStaging();
+    } catch (const std::exception& e) {
+        status_ = QString::fromUtf8(e.what());
+        qWarning("Scrolling capture: %s", e.what());
+        emit changed();
+    }
+    stitcher_.reset();
+    finishing_ = false;
+    endCapture();
+}
+
+void ScrollingCapture::exportAccepted() {
+    if (ended_ || finishing_ || exporting_ || !stitcher_) return;
+    paused_ = true;
+    exporting_ = true;
+    setStatus("Paused for export");
+    const std::uint64_t generation = ++exportGeneration_;
+    QPointer<ScrollingCapture> self(this);
+    QMetaObject::invokeMethod(
+        this, [self, generation] { if (self) self->runExport(generation); }, Qt::QueuedConnection);
+}
+
+void ScrollingCapture::runExport(std::uint64_t generation) {
+    const auto current = [this, generation] { return generation == exportGeneration_ && !ended_ && stitcher_; };
+    if (!current()) return;
+    const auto end = [this](const QString& status) {
+        exporting_ = false;
+        if (!status.isEmpty()) setStatus(status);
+    };
+    QImage image;
+    try {
+        image = stitcher_->compose();
+    } catch (...) {
+        return end(messageOf(std::current_exception()));
+    }
+    QPointer<ScrollingCapture> self(this);
+    const auto path = services_.chooseExportPath(exportFileName_ ? exportFileName_() : QStringLiteral("Screenshot.png"));
+    if (!self || !current()) return;
+    if (!path) return end({});
+    try {
+        const QByteArray png = ScrollStitcher::encodeStrip(image);  // throws when nothing can be encoded
+        AtomicFile::write(path->toStdString(), std::string_view(png.constData(), std::size_t(png.size())), {});
+        end("Exported accepted content. Capture is still paused.");
+    } catch (const std::exception& e) {
+        end(QString::fromUtf8(e.what()));
+    }
+}
+
+void ScrollingCapture::cancel() {
+    if (ended_) return;
+    removeMonitors();
+    running_ = false;
+    const bool selecting = task_ == Task::selecting;
+    stopTask();
+    ++exportGeneration_;
+    exporting_ = false;
+    if (selecting) {
+        task_ = Task::ended;  // the coordinator's answer to the cancel finds the capture gone
+        services_.coordinator->cancelCapture();
+    }
+    if (auto stitcher = std::move(stitcher_)) {
+        try {
+            stitcher->removeStaging();
+        } catch (const std::exception&) {
+            // The folder is left for the clean-up at the next launch.
+        }
+    }
+    endCapture();
+}
+
+void ScrollingCapture::endCapture() {
+    task_ = Task::ended;
+    ended_ = true;
+    running_ = false;
+    if (panel_) {
+        panel_->hide();
+        panel_->deleteLater();
+        panel_ = nullptr;
+    }
+    emit changed();
+    if (closed_) closed_();
+}
+
+// Panel and Esc
+
+void ScrollingCapture::showPanel() {
+    if (!panel_) return;
+    panel_->show();
+    panel_->raise();
+}
+
+void ScrollingCapture::placePanel() {
+    if (!panel_ || !lockedDisplay_) return showPanel();
+    // The display's frame in Qt's top-left space, where the panel lives.
+    QRectF frame;
+    for (const auto& d : services_.screen->displays())
+        if (d.id == lockedDisplay_->id) frame = d.frame;
+    panel_->adjustSize();
+    const QSize size = panel_->frameGeometry().size();
+    QPoint origin(int(frame.x()) + 12, int(frame.y()) + 40);
+    const QPointF centre(region_.center().x(), firstScreenMaxY() - region_.center().y());
+    if (QRectF(origin, size).contains(centre)) origin.setX(int(frame.x() + frame.width()) - size.width() - 12);
+    panel_->move(origin);
+    showPanel();
+}
+
+void ScrollingCapture::installMonitors() {
+    if (monitoring_ || !services_.keys) return;
+    monitoring_ = true;
+    QPointer<ScrollingCapture> self(this);
+    services_.keys->start([self](int key) {
+        // While this app has the keyboard the panel's own shortcut takes Esc.
+        if (self && key == Qt::Key_Escape && !QGuiApplication::focusWindow()) self->stopAndSave();
+    });
+}
+
+void ScrollingCapture::removeMonitors() {
+    if (!std::exchange(monitoring_, false)) return;
+    services_.keys->stop();
+}
+
+}  // namespace brevalto

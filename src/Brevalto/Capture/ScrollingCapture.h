@@ -1,0 +1,188 @@
+#pragma once
+
+#include "Capture/CaptureDisplay.h"
+#include "Capture/CapturedScreenshot.h"
+#include "Capture/ScrollFrameSignature.h"
+#include "Platform/Apps.h"
+#include "Platform/Clock.h"
+#include "Platform/Task.h"
+
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QRectF>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace brevalto {
+
+class CaptureCoordinator;
+class CaptureEngine;
+class CaptureTimer;
+class RawKeyWatcher;
+class ScreenCapture;
+class ScrollStitcher;
+class WheelScroller;
+
+// What a scrolling capture works with. The timer, the clock and the export dialog may be left
+// out: a Qt timer, a monotonic clock and a PNG save dialog stand in.
+struct ScrollingCaptureServices {
+    CaptureCoordinator* coordinator = nullptr;
+    CaptureEngine* engine = nullptr;
+    ScreenCapture* screen = nullptr;  // the screen the engine reads, for the viewport grabs
+    Apps* apps = nullptr;
+    WheelScroller* wheel = nullptr;
+    RawKeyWatcher* keys = nullptr;
+    CaptureTimer* timer = nullptr;  // every wait of the capture, one at a time
+    const Clock* clock = nullptr;   // seconds on a clock that never goes back
+    std::filesystem::path stagingRoot;
+    // Asks where to export (the default file name given); none when the user cancelled.
+    std::function<std::optional<QString>(const QString& defaultName)> chooseExportPath;
+};
+
+// One scrolling capture from start to finish: the user picks a viewport inside the target
+// application's front window on a frozen frame; the capture then scrolls the window under the
+// viewport with wheel clicks (or waits for the user to scroll), takes a frame once consecutive
+// grabs agree, hands it to a ScrollStitcher and shows the progress; at the end it composes the
+// tall image and hands it over through the completion. Lives on the GUI thread; `changed` is
+// emitted whenever a setting or a state field changes.
+class ScrollingCapture : public QObject {
+    Q_OBJECT
+public:
+    struct Settings {
+        bool automatic = true;  // the capture scrolls (true) or the user does (false)
+        bool upward = false;    // scroll toward the start of the page
+        double overlap = 0.45;  // share of the viewport kept between two steps, 0.2...0.85
+        int speed = 1;          // 0 slow, 1 normal, 2 fast
+        int trimTop = 0;        // image rows cut off the top of each frame (fixed headers)
+        int trimBottom = 0;
+        int memoryMB = 256;      // 64...1024
+        int diskMB = 512;        // 64...4096
+        int maximumHeight = 30000;  // 1,000...100,000
+        int manualOffset = 0;       // displacement of the next frame only; 0 = found automatically
+    };
+    // Hands the tall image (and whether it is partial) over; `taken` must be answered once, true
+    // when the image was stored.
+    using Completion = std::function<void(const CapturedScreenshot& shot, bool partial, std::function<void(bool taken)> taken)>;
+
+    static constexpr const char* initialStatus =
+        "Select a viewport inside the target window. Only rendered vertical content is captured.";
+
+    // `closed` is called once when the capture ends and may delete it (later, not inside the call).
+    ScrollingCapture(ScrollingCaptureServices services, std::optional<AppIdentity> target, int delay,
+                     Completion completion, std::function<void()> closed, std::function<QString()> exportFileName,
+                     QObject* parent = nullptr);
+    ~ScrollingCapture() override;
+
+    // The floating control panel, which the capture places, shows and hides; released at the end.
+    void setPanel(QWidget* panel);
+    QWidget* panel() const { return panel_; }
+
+    const Settings& settings() const { return settings_; }
+    void setSettings(const Settings& settings);
+    bool running() const { return running_; }
+    bool paused() const { return paused_; }
+    bool finishing() const { return finishing_; }
+    int frames() const { return frames_; }
+    int height() const { return height_; }
+    const QString& status() const { return status_; }
+    bool ended() const { return ended_; }
+
+    // Checks the settings and starts the viewport selection.
+    void start();
+    // Pauses, or resumes when the target is still as it was.
+    void togglePause();
+    // Ends polling, composes the image and hands it over. Also what Esc does while polling.
+    void stopAndSave();
+    // Composes what was accepted so far and writes it to a PNG file the user picks.
+    void exportAccepted();
+    // Ends the capture without a result.
+    void cancel();
+
+    // Whether the target, its front window, its bounds and the viewport's display are as they were.
+    bool targetUnchanged();
+    // Scrolls the target one step with wheel clicks at the viewport's centre; false when it could
+    // not (another window under the centre, the target changed).
+    bool autoScroll();
+    // Wheel clicks for one step of `pixels`, from the pixels per click measured so far.
+    int clicksFor(int pixels) const;
+
+signals:
+    void changed();
+
+private:
+    enum class Task { none, selecting, polling, finishing, ended };
+    using Frame = TaskResult<QImage>;
+
+    void selectViewport();
+    void viewportSelected(std::uint64_t generation, TaskResult<std::optional<CapturedScreenshot>> result);
+    void acceptViewport(const CapturedScreenshot& shot);
+    void poll(std::uint64_t generation);
+    void waitForStableFrame(std::uint64_t generation, std::function<void(Frame)> done);
+    void stableGrab(std::uint64_t generation, double deadline, int stable, std::optional<ScrollFrameSignature> previous,
+                    std::function<void(Frame)> done);
+    void frameReady(std::uint64_t generation, Frame frame);
+    void pauseFor(const QString& status, bool failure);
+    void after(double seconds, std::uint64_t generation, std::function<void()> step);
+    void finish(std::uint64_t generation);
+    void handedOver(bool taken);
+    void runExport(std::uint64_t generation);
+    void endCapture();
+    void stopTask();
+    bool alive(std::uint64_t generation) const { return generation == generation_ && !ended_; }
+    QImage grabViewport();
+    std::optional<QRectF> windowBounds(std::optional<std::uint32_t> window);
+    double firstScreenMaxY();
+    void placePanel();
+    void showPanel();
+    void installMonitors();
+    void removeMonitors();
+    void setStatus(const QString& status);
+
+    ScrollingCaptureServices services_;
+    std::unique_ptr<CaptureTimer> ownTimer_;
+    std::unique_ptr<Clock> ownClock_;
+    std::optional<AppIdentity> target_;
+    int delay_ = 0;
+    Completion completion_;
+    std::function<void()> closed_;
+    std::function<QString()> exportFileName_;
+    QPointer<QWidget> panel_;
+
+    Settings settings_;
+    bool running_ = false;
+    bool paused_ = false;
+    bool finishing_ = false;
+    int frames_ = 0;
+    int height_ = 0;
+    QString status_ = initialStatus;
+
+    Task task_ = Task::none;
+    std::uint64_t generation_ = 0;  // the current task; older callbacks find it changed and end
+    bool waiting_ = false;          // a paused poll loop waits for Resume
+    std::uint64_t exportGeneration_ = 0;
+    bool exporting_ = false;
+    bool ended_ = false;
+    bool delivered_ = false;
+    std::unique_ptr<ScrollStitcher> stitcher_;
+    std::optional<CaptureDisplay> lockedDisplay_;
+    QRectF region_;
+    QRect pixelRect_;  // the viewport in pixels of the locked display, fixed at selection
+    std::optional<std::uint32_t> windowID_;
+    std::optional<QRectF> windowFrame_;
+    bool hadFailure_ = false;
+    bool monitoring_ = false;
+    int noProgress_ = 0;
+    int lastClicks_ = 0;             // wheel clicks of the step whose frame comes next
+    bool scrolledUnseen_ = false;    // a step scrolled but its frame was not taken yet
+    double pixelsPerClick_ = 0;      // measured from accepted frames; 0 until then
+};
+
+}  // namespace brevalto
