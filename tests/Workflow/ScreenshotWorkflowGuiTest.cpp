@@ -14,6 +14,7 @@
 #include "Platform/AtomicFile.h"
 #include "Platform/Defaults.h"
 #include "Workflow/CaptureSettings.h"
+#include "Workflow/FloatingThumbnail.h"
 #include "Workflow/ScreenshotWorkflow.h"
 #include "Workflow/WorkflowDialogs.h"
 
@@ -23,6 +24,7 @@
 #include "FakePasteboard.h"
 #include "FakeScreenCapture.h"
 #include "FakeScreens.h"
+#include "FakeScrollingInput.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 #include "TestImages.h"
@@ -106,7 +108,7 @@ protected:
     FakeCaptureInteraction ui;
     ManualCaptureTimer timer{clock};
     ScriptedDialogs dialogs;
-    ScreenshotWorkflow workflow{store, monitor, controller, defaults, screens, {&screen, &apps, &ui, &timer, &dialogs}};
+    ScreenshotWorkflow workflow{store, monitor, controller, defaults, screens, {.screen = &screen, .apps = &apps, .clock = &clock, .interaction = &ui, .timer = &timer, .dialogs = &dialogs}};
     AutomationDispatcher dispatcher;
 };
 
@@ -170,6 +172,30 @@ TEST_F(WorkflowTest, AScreenCaptureBecomesAClipWithItsSizeInTheStatus) {
     EXPECT_EQ(imageOf(images()[0]).size(), QSize(800, 600));
     EXPECT_EQ(store.message(), "Captured 800 x 600 px");
     EXPECT_FALSE(controller.captureActive() || workflow.activeID());
+    ASSERT_TRUE(workflow.thumbnail().item()) << "the thumbnail follows by default";
+    EXPECT_EQ(workflow.thumbnail().item()->id, images()[0].id);
+
+    // The next capture takes the thumbnail away; "editor" opens the clip in the editor instead.
+    defaults.set(CaptureSettings::afterKey, "editor");
+    workflow.handle(capture(AutomationCaptureMode::screen));
+    EXPECT_FALSE(workflow.thumbnail().item());
+    waitIdle();
+    ASSERT_TRUE(workflow.editor()->session());
+    EXPECT_EQ(workflow.editor()->session()->document().historyID, images()[0].id);
+}
+
+TEST_F(WorkflowTest, ClosingAScrollingCaptureAlwaysEndsBusy) {
+    FakeWheelScroller wheel;
+    FakeRawKeyWatcher keys;
+    ScreenshotWorkflow scrolling{store, monitor, controller, defaults, screens,
+                                 {.screen = &screen, .apps = &apps, .clock = &clock, .wheel = &wheel, .keys = &keys,
+                                  .stagingRoot = out.path(), .interaction = &ui, .timer = &timer, .dialogs = &dialogs}};
+    scrolling.execute(ScreenshotCommand::scrolling, false, 0, {});
+    ASSERT_TRUE(scrolling.busy() && scrolling.scrolling());
+    EXPECT_TRUE(controller.captureActive());
+    scrolling.cancel();
+    EXPECT_FALSE(scrolling.busy() || controller.captureActive());
+    EXPECT_TRUE(waitUntil([&] { return !scrolling.scrolling(); }));
 }
 
 TEST_F(WorkflowTest, AppendGoesOnlyIntoTheDocumentOpenWhenTheCaptureStarted) {

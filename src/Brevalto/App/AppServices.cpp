@@ -24,7 +24,8 @@ AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRe
     if (env.platform.keyboard) controller_->setKeyboard(*env.platform.keyboard);
     screenshots_ = std::make_unique<ScreenshotWorkflow>(
         *store_, *monitor_, *controller_, defaults, *env.platform.screens,
-        ScreenshotWorkflow::CaptureParts{env.platform.screenCapture, env.platform.apps});
+        ScreenshotWorkflow::CaptureParts{env.platform.screenCapture, env.platform.apps, env.platform.clock,
+                                         env.platform.wheel, env.platform.rawKeys, env.stagingRoot});
     controller_->setScreenshots(screenshots_.get());
     const Platform& platform = env.platform;
     screenshots_->editor()->setRecognizer(platform.textRecognizer);

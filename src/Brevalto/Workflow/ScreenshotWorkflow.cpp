@@ -8,6 +8,9 @@
 #include "Capture/CaptureEngine.h"
 #include "Capture/CaptureError.h"
 #include "Capture/CaptureOverlays.h"
+#include "Capture/ScrollStitcher.h"
+#include "Capture/ScrollingCapture.h"
+#include "Capture/ScrollingCaptureView.h"
 #include "ClipCore/Clip.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
@@ -17,18 +20,23 @@
 #include "Errors/AIError.h"
 #include "Panel/PanelController.h"
 #include "Platform/Apps.h"
+#include "Platform/Clock.h"
 #include "Platform/Task.h"
 #include "Workflow/CaptureSettings.h"
+#include "Workflow/FloatingThumbnail.h"
 #include "Workflow/ScreenshotPinController.h"
 #include "Workflow/WorkflowDialogs.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QPointer>
 
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 namespace brevalto {
 
@@ -76,6 +84,10 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
       defaults_(defaults),
       apps_(parts.apps),
       dialogs_(parts.dialogs ? *parts.dialogs : WorkflowDialogs::system()),
+      screen_(*parts.screen),
+      wheel_(parts.wheel),
+      keys_(parts.keys),
+      stagingRoot_(parts.stagingRoot),
       engine_(std::make_unique<CaptureEngine>(*parts.screen)),
       editor_(new ScreenshotEditorController(monitor.board(), defaults, this)),
       pins_(new ScreenshotPinController(screens, defaults, this)) {
@@ -99,6 +111,16 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
         if (panel) panel->showWorkspace(PanelController::Workspace::editor(session));
     };
     editor_->setPresent(present_);
+    FloatingThumbnail::Actions actions;
+    actions.openInEditor = [self](const Clip& clip) {
+        if (self) self->openInEditor(clip);
+    };
+    actions.saveAs = [self](const Clip& clip) { return self ? self->saveAs(clip) : std::nullopt; };
+    actions.pin = [self](const Clip& clip) {
+        if (self) self->pin(clip);
+    };
+    thumbnail_ = new FloatingThumbnail(store, monitor, controller, screens, defaults,
+                                       parts.clock ? *parts.clock : Clock::system(), std::move(actions), this);
 }
 
 void ScreenshotWorkflow::handleEditorAction(ScreenshotEditorAction action, const QImage&) {
@@ -175,6 +197,7 @@ void ScreenshotWorkflow::handleEditor(const AutomationRequest& request) {
                                    [&](const Clip& c) { return c.id == *id && c.kind == Clip::Kind::image; });
     if (clip == items.end() && !fs::exists(screenshotDocumentsRoot(store_.root()) / id->string() / "document.json"))
         throw AIError(kDocumentUnavailable);
+    thumbnail_->dismissThumbnail();
     controller_.collapsePanel();
     const bool found = clip != items.end();
     std::optional<fs::path> source;
@@ -204,6 +227,7 @@ void ScreenshotWorkflow::run(ScreenshotCommand command, bool appendToEditor) {
 }
 
 void ScreenshotWorkflow::cancel() {
+    if (scrolling_) scrolling_->cancel();
     activeID_.reset();
     if (task_) task_->request_stop();
     capture_->cancelCapture();
@@ -236,16 +260,14 @@ void ScreenshotWorkflow::execute(ScreenshotCommand command, bool appendToEditor,
         store_.setMessage(QString::fromUtf8(CaptureError::message(CaptureError::Kind::busy)));
         return;
     }
-    if (command == ScreenshotCommand::scrolling) {
-        store_.setMessage(QString::fromUtf8(kUnavailableMessage));
-        return;
-    }
+    if (command == ScreenshotCommand::scrolling) return startScrolling(appendToEditor, delay, actions);
     const Uuid id = Uuid::random();
     activeID_ = id;
     setBusy(true);
     const std::optional<Uuid> document = appendToEditor ? openDocumentID() : std::nullopt;
     const CaptureRequest request = captureRequest(command, delay);
     hidePanel();
+    thumbnail_->dismissThumbnail();
     auto stop = std::make_shared<std::stop_source>();
     task_ = stop;
     QPointer<ScreenshotWorkflow> self(this);
@@ -312,6 +334,7 @@ void ScreenshotWorkflow::captureFailed(std::exception_ptr error) {
 }
 
 void ScreenshotWorkflow::finishCapture(bool appendToEditor) {
+    if (auto capture = std::exchange(scrolling_, nullptr)) capture->deleteLater();
     setBusy(false);
     activeID_.reset();
     task_.reset();
@@ -319,6 +342,98 @@ void ScreenshotWorkflow::finishCapture(bool appendToEditor) {
     controller_.updatePanelFrame(false);
     controller_.orderFront();
     if (appendToEditor && editor_->session()) present_(editor_->session());
+}
+
+ScrollingCapture* ScreenshotWorkflow::scrolling() const { return scrolling_.data(); }
+
+void ScreenshotWorkflow::startScrolling(bool appendToEditor, int delay, const std::vector<AutomationPostAction>& actions) {
+    if (!wheel_ || !keys_) {
+        store_.setMessage(QString::fromUtf8(kUnavailableMessage));
+        return;
+    }
+    const Uuid id = Uuid::random();
+    activeID_ = id;
+    setBusy(true);
+    const std::optional<Uuid> document = appendToEditor ? openDocumentID() : std::nullopt;
+    thumbnail_->dismissThumbnail();
+    hidePanel();
+    std::optional<AppIdentity> target;
+    if (apps_)
+        if (auto front = apps_->frontmost(); front && front->processId != QCoreApplication::applicationPid())
+            target = std::move(front);
+    if (!target) target = controller_.target();
+
+    QPointer<ScreenshotWorkflow> self(this);
+    auto holder = std::make_shared<QPointer<ScrollingCapture>>();
+    ScrollingCaptureServices services;
+    services.coordinator = capture_;
+    services.engine = engine_.get();
+    services.screen = &screen_;
+    services.apps = apps_;
+    services.wheel = wheel_;
+    services.keys = keys_;
+    try {
+        services.stagingRoot = stagingRoot_ ? *stagingRoot_ : ScrollStitcher::stagingRoot();
+    } catch (const std::exception& e) {
+        store_.setMessage(QString::fromUtf8(e.what()));
+        return finishCapture(appendToEditor);
+    }
+    auto* session = new ScrollingCapture(
+        services, target, delay,
+        [self, id, appendToEditor, document, actions](const CapturedScreenshot& shot, bool partial,
+                                                      std::function<void(bool)> taken) {
+            if (!self) return taken(false);
+            self->scrollingFinished(id, appendToEditor, document, actions, shot, partial, std::move(taken));
+        },
+        [self, holder, appendToEditor] {
+            if (self) self->scrollingClosed(*holder, appendToEditor);
+        },
+        [] { return screenshotFileName(); }, this);
+    *holder = session;
+    scrolling_ = session;
+
+    auto* panel = new ScrollingCaptureView(*session);
+    panel->setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
+    panel->setAttribute(Qt::WA_ShowWithoutActivating);
+    panel->setWindowTitle(QStringLiteral("Scrolling Capture"));
+    panel->setMinimumSize(380, 220);
+    panel->resize(450, 240);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        panel->move(screen->availableGeometry().center() - QPoint(225, 120));
+    session->setPanel(panel);
+    session->start();
+}
+
+void ScreenshotWorkflow::scrollingFinished(const Uuid& id, bool appendToEditor, std::optional<Uuid> document,
+                                           const std::vector<AutomationPostAction>& actions,
+                                           const CapturedScreenshot& shot, bool partial,
+                                           std::function<void(bool)> taken) {
+    if (isStale(id)) return taken(false);
+    const QByteArray png = encodePNG(shot.image);
+    if (png.isEmpty()) return taken(false);
+    const QImage image = shot.image;
+    QPointer<ScreenshotWorkflow> self(this);
+    store_.addImage(
+        png, partial ? "Scrolling screenshot (partial)" : "Scrolling screenshot", shot.scale,
+        [self, id] { return !self || self->isStale(id); },
+        [self, id, appendToEditor, document, actions, image, partial, taken](std::optional<Clip> clip) {
+            if (!self || !clip || self->isStale(id)) return taken(false);
+            if (appendToEditor && document && self->openDocumentID() == document)
+                self->editor_->appendCapture(image);
+            self->store_.setMessage(partial ? QStringLiteral("Saved the valid portion; inspect seams before sharing.")
+                                            : QStringLiteral("Saved %1 x %2 px scrolling capture")
+                                                  .arg(image.width())
+                                                  .arg(image.height()));
+            self->afterCapture(*clip, !appendToEditor, actions);
+            taken(true);
+        });
+}
+
+// The session ended (finished, cancelled or its selection cancelled). It is the current one even
+// when a cancel made the identity absent first, so busy is always cleared.
+void ScreenshotWorkflow::scrollingClosed(const QPointer<ScrollingCapture>& capture, bool appendToEditor) {
+    if (!capture || capture != scrolling_) return;
+    finishCapture(appendToEditor);
 }
 
 bool ScreenshotWorkflow::isStale(const Uuid& id) const { return activeID_ != id; }

@@ -8,8 +8,10 @@
 #include "Panel/ScreenshotActions.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,6 +21,11 @@
 namespace brevalto {
 
 class Apps;
+class Clock;
+class FloatingThumbnail;
+class RawKeyWatcher;
+class ScrollingCapture;
+class WheelScroller;
 class AutomationDispatcher;
 class CaptureCoordinator;
 class CaptureEngine;
@@ -50,11 +57,16 @@ struct Clip;
 class ScreenshotWorkflow : public ScreenshotActions {
     Q_OBJECT
 public:
-    // What the workflow captures with and asks the user through. Only the screen is required; the
-    // others default to the real overlays, a Qt timer and Qt's dialogs.
+    // What the workflow captures with and asks the user through. Only the screen is required;
+    // without the wheel and the key watcher there are no scrolling captures; the others default to
+    // the system clock, the scroll staging root, the real overlays, a Qt timer and Qt's dialogs.
     struct CaptureParts {
         ScreenCapture* screen = nullptr;
         Apps* apps = nullptr;  // the frontmost application, the capture's target
+        Clock* clock = nullptr;
+        WheelScroller* wheel = nullptr;
+        RawKeyWatcher* keys = nullptr;
+        std::optional<std::filesystem::path> stagingRoot = std::nullopt;
         CaptureInteraction* interaction = nullptr;
         CaptureTimer* timer = nullptr;
         WorkflowDialogs* dialogs = nullptr;
@@ -77,6 +89,10 @@ public:
 
     ScreenshotEditorController* editor() const override { return editor_; }
     CaptureCoordinator& capture() const { return *capture_; }
+    // The floating thumbnail shown after a capture.
+    FloatingThumbnail& thumbnail() const { return *thumbnail_; }
+    // The open scrolling capture, if any.
+    ScrollingCapture* scrolling() const;
     // The pins of the workflow and of the editor.
     ScreenshotPinController* pins() const { return pins_; }
     void openInEditor(const Clip& clip) override;
@@ -139,6 +155,11 @@ private:
     void handleCapture(const AutomationRequest& request);
     void handleEditor(const AutomationRequest& request);
     void handleEditorAction(ScreenshotEditorAction action, const QImage& image);
+    void startScrolling(bool appendToEditor, int delay, const std::vector<AutomationPostAction>& actions);
+    void scrollingFinished(const Uuid& id, bool appendToEditor, std::optional<Uuid> document,
+                           const std::vector<AutomationPostAction>& actions, const CapturedScreenshot& shot,
+                           bool partial, std::function<void(bool)> taken);
+    void scrollingClosed(const QPointer<ScrollingCapture>& capture, bool appendToEditor);
     std::optional<Uuid> openDocumentID() const;
     void captureEnded(Uuid id, ScreenshotCommand command, bool appendToEditor, std::optional<Uuid> document,
                       std::vector<AutomationPostAction> actions, std::optional<CapturedScreenshot> shot);
@@ -159,6 +180,10 @@ private:
     Defaults& defaults_;
     Apps* apps_;
     WorkflowDialogs& dialogs_;
+    ScreenCapture& screen_;
+    WheelScroller* wheel_;
+    RawKeyWatcher* keys_;
+    std::optional<std::filesystem::path> stagingRoot_;
     std::unique_ptr<CaptureEngine> engine_;
     std::unique_ptr<CaptureInteraction> ownInteraction_;
     std::unique_ptr<CaptureTimer> ownTimer_;
@@ -168,6 +193,8 @@ private:
     ScreenshotEditorController* editor_;
     std::function<void(const std::shared_ptr<ScreenshotDocumentSession>&)> present_;
     ScreenshotPinController* pins_;
+    FloatingThumbnail* thumbnail_;
+    QPointer<ScrollingCapture> scrolling_;
     bool busy_ = false;
     std::optional<Uuid> activeID_;
     std::shared_ptr<std::stop_source> task_;

@@ -11,6 +11,7 @@
 #include "Platform/Defaults.h"
 #include "Platform/AtomicFile.h"
 #include "Workflow/CaptureSettings.h"
+#include "Workflow/FloatingThumbnail.h"
 #include "Workflow/ScreenshotPinController.h"
 #include "Workflow/WorkflowDialogs.h"
 
@@ -44,13 +45,19 @@ void ScreenshotWorkflow::afterCapture(const Clip& clip, bool showFollowUp,
                 pin(clip);
                 break;
             case AutomationPostAction::thumbnail:
+                thumbnail_->showThumbnail(clip);
                 break;
         }
     }
     if (actions.empty()) {
         if (CaptureSettings::autoCopy(defaults_)) copy();
         if (CaptureSettings::autoSave(defaults_)) collect(autoSave(clip));
-        if (showFollowUp && CaptureSettings::opensEditorAfterCapture(defaults_)) openInEditor(clip);
+        if (showFollowUp) {
+            if (CaptureSettings::opensEditorAfterCapture(defaults_))
+                openInEditor(clip);
+            else
+                thumbnail_->showThumbnail(clip);
+        }
     }
     if (!failures.isEmpty()) store_.setMessage(failures.join(u'\n'));
 }
@@ -94,6 +101,7 @@ std::optional<QString> ScreenshotWorkflow::autoSave(const Clip& clip, const QStr
 
 void ScreenshotWorkflow::openInEditor(const Clip& clip) {
     if (!clip.imageFile) return;
+    thumbnail_->dismissThumbnail();
     editor_->open(store_.root() / *clip.imageFile, clip.id, screenshotDocumentsRoot(store_.root()),
                   clip.imageScale.value_or(1.0));
     defaults_.set(CaptureSettings::lastEditorClipIDKey, clip.id.string());
