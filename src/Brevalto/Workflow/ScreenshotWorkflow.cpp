@@ -134,7 +134,9 @@ std::optional<Uuid> ScreenshotWorkflow::openDocumentID() const {
 }
 
 ScreenshotWorkflow::~ScreenshotWorkflow() {
-    // The coordinator goes first: it closes its overlays, which it does not own.
+    // An open scrolling capture goes first (it asks the coordinator to stop), then the
+    // coordinator, which closes its overlays and does not own them.
+    delete scrolling_.data();
     delete capture_;
 }
 
