@@ -47,7 +47,9 @@ TEST(ScreenshotSettingsView, ShowsTheDefaultsAndStoredValuesAndWritesEachControl
         EXPECT_TRUE(showsLabel(fresh, "Capture delay: 5 seconds") &&
                     showsLabel(fresh, "Thumbnail timeout: 12s (0 stays open)"));
         EXPECT_EQ(find<QPushButton>(fresh, "captureFolder")->text(), "Choose auto-save folder");
-        EXPECT_TRUE(find<QPushButton>(fresh, "screenRecording")->isChecked());
+        auto* permission = find<QPushButton>(fresh, "screenRecording");
+        permission->click();
+        EXPECT_TRUE(permission->isChecked()) << "granted, whatever the user presses";
         EXPECT_FALSE(defaults.contains(CaptureSettings::delayKey)) << "showing writes nothing";
     }
     defaults.set(CaptureSettings::thumbnailTimeoutKey, 7.9);

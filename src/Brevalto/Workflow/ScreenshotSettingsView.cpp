@@ -100,7 +100,7 @@ ScreenshotSettingsView::ScreenshotSettingsView(Defaults& defaults, WorkflowDialo
 
     timeout_ = new QDoubleSpinBox(section);
     timeout_->setObjectName(QStringLiteral("thumbnailTimeout"));
-    timeout_->setDecimals(3);
+    timeout_->setDecimals(1);
     timeout_->setRange(0, 120);
     timeout_->setSingleStep(5);
     timeout_->setValue(defaults_.contains(CaptureSettings::thumbnailTimeoutKey)
@@ -126,9 +126,11 @@ ScreenshotSettingsView::ScreenshotSettingsView(Defaults& defaults, WorkflowDialo
 
     auto* permission = new QPushButton(QStringLiteral("Screen Recording permission settings"), section);
     permission->setObjectName(QStringLiteral("screenRecording"));
+    // Shown pressed while capture is allowed; pressing it changes and opens nothing.
     permission->setCheckable(true);
     permission->setChecked(screenRecordingGranted);
-    permission->setEnabled(false);
+    connect(permission, &QPushButton::clicked, permission,
+            [permission, screenRecordingGranted] { permission->setChecked(screenRecordingGranted); });
     permission->setToolTip(screenRecordingGranted ? QStringLiteral("Screen capture is allowed on this display.")
                                                   : QStringLiteral("No display is open for screen capture."));
     layout->addWidget(permission);
