@@ -240,9 +240,9 @@ TEST(NotchPanelX11, TheAppsPanelShowsBeforeAnyWindowManagerAndKeepsItsPlaceAcros
         step.act();
         if (step.managed) {
             ASSERT_TRUE(waitUntil([&] { return display.windowManagerReady(); }));
-            EXPECT_TRUE(waitUntil([&] { return app.panelManaged(); }, 3000));
+            EXPECT_TRUE(waitUntil([&] { return app.panelManaged(); }, 10000));
         }
-        EXPECT_TRUE(waitUntil([&] { return app.panelFrame() == kCollapsed; }, 3000));
+        EXPECT_TRUE(waitUntil([&] { return app.panelFrame() == kCollapsed; }, 10000));
         EXPECT_TRUE(app.running());
     }
 }
@@ -256,7 +256,7 @@ TEST(NotchPanelX11, TheAppsPanelShowsWhenTheWindowManagerStartsAtTheSameTime) {
         ASSERT_TRUE(display.running());
         AppOnDisplay app(display);
         display.startWindowManager();
-        EXPECT_TRUE(waitUntil([&] { return app.panelManaged() && app.panelFrame() == kCollapsed; }, 5000))
+        EXPECT_TRUE(waitUntil([&] { return app.panelManaged() && app.panelFrame() == kCollapsed; }, 15000))
             << "frame " << app.panelFrame().x() << "," << app.panelFrame().y() << " managed " << app.panelManaged();
     }
 }

@@ -37,12 +37,12 @@ TEST(X11AppsX11Test, FrontmostFollowsActivation) {
     // Each activation is announced by the root window's property change, as it happens.
     QSignalSpy changed(&apps, &Apps::frontmostChanged);
     ASSERT_TRUE(apps.activate(AppIdentity{QStringLiteral("Gedit"), {}, 0, editor.window()}));
-    EXPECT_TRUE(waitUntil([&] { return changed.count() >= 1; }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return changed.count() >= 1; }));
     const int seen = changed.count();
     waitUntil([] { return false; }, 300);
     EXPECT_EQ(changed.count(), seen) << "no announcement while nothing changes";
     ASSERT_TRUE(apps.activate(AppIdentity{QStringLiteral("XTerm"), {}, 0, terminal.window()}));
-    EXPECT_TRUE(waitUntil([&] { return changed.count() > seen; }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return changed.count() > seen; }));
 
     // A window id now used by another app does not activate that app.
     EXPECT_FALSE(apps.activate(AppIdentity{QStringLiteral("Inkscape"), {}, 0, editor.window()}));
