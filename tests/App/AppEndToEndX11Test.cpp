@@ -52,46 +52,30 @@ protected:
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     }
 
+    nlohmann::json history() {
+        try {
+            return nlohmann::json::parse(AtomicFile::read(home_ / "data" / "brevalto" / "history.json", 1 << 20));
+        } catch (const std::exception&) {
+            return nlohmann::json::array();
+        }
+    }
+
     std::vector<std::string> historyTexts() {
         std::vector<std::string> texts;
-        try {
-            const auto json = nlohmann::json::parse(AtomicFile::read(home_ / "data" / "brevalto" / "history.json", 1 << 20));
-            for (const auto& clip : json)
-                if (clip.contains("text")) texts.push_back(clip["text"].get<std::string>());
-        } catch (const std::exception&) {
-        }
+        for (const auto& clip : history())
+            if (clip.contains("text")) texts.push_back(clip["text"].get<std::string>());
         return texts;
     }
 
-    // The sources and image files of the history's image clips.
-    std::vector<std::pair<std::string, std::string>> historyImages() {
-        std::vector<std::pair<std::string, std::string>> images;
-        try {
-            const auto json = nlohmann::json::parse(AtomicFile::read(home_ / "data" / "brevalto" / "history.json", 1 << 20));
-            for (const auto& clip : json)
-                if (clip.contains("imageFile"))
-                    images.emplace_back(clip["source"].get<std::string>(), clip["imageFile"].get<std::string>());
-        } catch (const std::exception&) {
-        }
-        return images;
-    }
-
-    // Waits for a visible window with that exact name other than `except`, gives it the keyboard
-    // and returns its id.
-    QString activate(const QString& name, const QString& except = {}) {
+    // Gives the keyboard to a visible window with that exact name other than `except`.
+    void activate(const QString& name, const QString& except = {}) {
         QString window;
-        EXPECT_TRUE(waitUntil(
-            [&] {
-                const QStringList found = run("xdotool", {"search", "--onlyvisible", "--name", "^" + name + "$"})
-                                              .split('\n', Qt::SkipEmptyParts);
-                for (const QString& w : found)
-                    if (w != except) window = w;
-                return !window.isEmpty();
-            },
-            10000))
-            << name.toStdString();
+        EXPECT_TRUE(waitUntil([&] {
+            for (const QString& w : run("xdotool", {"search", "--onlyvisible", "--name", "^" + name + "$"}).split('\n'))
+                if (!w.isEmpty() && w != except) window = w;
+            return !window.isEmpty();
+        }, 10000)) << name.toStdString();
         run("xdotool", {"windowactivate", "--sync", window});
-        return window;
     }
 
     bool hasWindowNamed(const QString& name) {
@@ -202,13 +186,13 @@ TEST_F(AppEndToEnd, AScreenCaptureLinkBecomesAnImageClipAndIsSavedWhereTheUserCh
     run("xdotool", {"type", QString::fromStdString((folder / "capture.png").string())});
     run("xdotool", {"key", "Return"});
     ASSERT_TRUE(waitUntil([&] { return fs::exists(folder / "capture.png"); }, 10000)) << "nothing was saved";
-    const auto images = historyImages();
-    ASSERT_EQ(images.size(), 1u);
-    EXPECT_EQ(images[0].first, "Screenshot");
+    const auto clips = history();
+    ASSERT_EQ(clips.size(), 1u);
+    EXPECT_EQ(clips[0]["source"], "Screenshot");
     const QImage saved(QString::fromStdString((folder / "capture.png").string()));
-    const QImage stored(QString::fromStdString((home_ / "data" / "brevalto" / images[0].second).string()));
     EXPECT_FALSE(saved.isNull());
-    EXPECT_EQ(saved, stored);
+    EXPECT_EQ(saved, QImage(QString::fromStdString(
+                         (home_ / "data" / "brevalto" / clips[0]["imageFile"].get<std::string>()).string())));
 
     app_.terminate();
     ASSERT_TRUE(app_.waitForFinished(10000));
