@@ -15,7 +15,9 @@
 #include "Platform/Linux/X11HotKeys.h"
 #include "Platform/Linux/X11Apps.h"
 #include "Platform/Linux/X11Keyboard.h"
+#include "Platform/Linux/X11RawKeyWatcher.h"
 #include "Platform/Linux/X11ScreenCapture.h"
+#include "Platform/Linux/X11WheelScroller.h"
 #include "Platform/Symbols.h"
 #include "Platform/Task.h"
 
@@ -122,6 +124,8 @@ int main(int argc, char** argv) {
     X11Keyboard keyboard;
     PosixChildProcessRunner processes;
     Cld2LanguageDetector languageDetector;
+    X11WheelScroller wheel;
+    X11RawKeyWatcher rawKeys;
     SecretServiceStore secretStore;
     KeychainClient keychain(secretStore,
                             KeychainClient::installedServicePath(QCoreApplication::applicationFilePath().toStdString()));
@@ -140,6 +144,8 @@ int main(int argc, char** argv) {
     environment.platform.processes = &processes;
     environment.platform.languageDetector = &languageDetector;
     environment.platform.keychain = &keychain;
+    environment.platform.wheel = &wheel;
+    environment.platform.rawKeys = &rawKeys;
     environment.dataFolder = dataFolder;
     environment.login = std::move(*login);
 

@@ -12,9 +12,11 @@ class KeychainAccess;
 class Keyboard;
 class LanguageDetector;
 class Pasteboard;
+class RawKeyWatcher;
 class ScreenCapture;
 class Screens;
 class TextRecognizer;
+class WheelScroller;
 
 // The platform services that main builds once and hands to the app's objects at construction.
 // Nothing reaches these through a global: a class takes what it needs in its constructor.
@@ -32,6 +34,8 @@ struct Platform {
     ChildProcessRunner* processes = nullptr;
     KeychainAccess* keychain = nullptr;
     LanguageDetector* languageDetector = nullptr;
+    WheelScroller* wheel = nullptr;         // scrolling captures scroll other windows with it
+    RawKeyWatcher* rawKeys = nullptr;       // and watch Escape in any application
 };
 
 }  // namespace brevalto

@@ -13,10 +13,12 @@
 #include "Upload/S3UploadController.h"
 #include "Workflow/ScreenshotWorkflow.h"
 
+#include "Capture/CaptureError.h"
 #include "FakeApps.h"
 #include "FakeClock.h"
 #include "FakeHotKeys.h"
 #include "FakePasteboard.h"
+#include "FakeScreenCapture.h"
 #include "FakeScreens.h"
 #include "QtWait.h"
 #include "TestFolder.h"
@@ -68,6 +70,7 @@ protected:
         env.platform.pasteboard = &pasteboard;
         env.platform.apps = &apps;
         env.platform.screens = &screens;
+        env.platform.screenCapture = &screenCapture;
         env.platform.hotKeys = &hotKeys;
         env.dataFolder = folder / "data";
         env.stagingRoot = folder / "staging";
@@ -82,6 +85,7 @@ protected:
     FakePasteboard pasteboard;
     FakeApps apps;
     FakeScreens screens;
+    FakeScreenCapture screenCapture;
     FakeHotKeys hotKeys;
     int asked = 0;
 };
@@ -306,11 +310,14 @@ TEST_F(AppDelegateTest, TheClipboardHotKeyTogglesThePanelAndTheOthersReachTheWor
     app->toggle();
     EXPECT_FALSE(app->controller()->expanded());
 
-    // The workflow refuses capture and editor commands; the refusal ends in the status line.
-    app->store()->setMessage(QString());
+    // A capture reaches the workflow's coordinator (which finds no screen access here); an editor
+    // request without any image is refused, and the refusal ends in the status line.
+    screenCapture.permission = false;
     app->handleShortcut(ShortcutAction::region);
-    EXPECT_EQ(app->store()->message().toStdString(),
-              std::string(AutomationFailure::message(AutomationFailure::Kind::execution)));
+    EXPECT_TRUE(waitUntil([&] {
+        return app->store()->message().toStdString() == CaptureError::message(CaptureError::Kind::permissionDenied);
+    }));
+    EXPECT_FALSE(app->screenshots()->busy());
     app->store()->setMessage(QString());
     app->handleShortcut(ShortcutAction::editor);
     EXPECT_EQ(app->store()->message().toStdString(),

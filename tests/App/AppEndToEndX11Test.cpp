@@ -4,6 +4,7 @@
 #include "QtWait.h"
 #include "TestFolder.h"
 
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -51,15 +52,30 @@ protected:
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     }
 
+    nlohmann::json history() {
+        try {
+            return nlohmann::json::parse(AtomicFile::read(home_ / "data" / "brevalto" / "history.json", 1 << 20));
+        } catch (const std::exception&) {
+            return nlohmann::json::array();
+        }
+    }
+
     std::vector<std::string> historyTexts() {
         std::vector<std::string> texts;
-        try {
-            const auto json = nlohmann::json::parse(AtomicFile::read(home_ / "data" / "brevalto" / "history.json", 1 << 20));
-            for (const auto& clip : json)
-                if (clip.contains("text")) texts.push_back(clip["text"].get<std::string>());
-        } catch (const std::exception&) {
-        }
+        for (const auto& clip : history())
+            if (clip.contains("text")) texts.push_back(clip["text"].get<std::string>());
         return texts;
+    }
+
+    // Gives the keyboard to a visible window with that exact name other than `except`.
+    void activate(const QString& name, const QString& except = {}) {
+        QString window;
+        EXPECT_TRUE(waitUntil([&] {
+            for (const QString& w : run("xdotool", {"search", "--onlyvisible", "--name", "^" + name + "$"}).split('\n'))
+                if (!w.isEmpty() && w != except) window = w;
+            return !window.isEmpty();
+        }, 10000)) << name.toStdString();
+        run("xdotool", {"windowactivate", "--sync", window});
     }
 
     bool hasWindowNamed(const QString& name) {
@@ -143,6 +159,41 @@ TEST_F(AppEndToEnd, ASecondStartWithoutAnInstanceRunsTheLinkItselfAndTermination
     app_.start(kProgram, {"brevalto://settings"});
     ASSERT_TRUE(app_.waitForStarted(5000));
     ASSERT_TRUE(waitUntil([&] { return hasWindowNamed("Brevalto Settings"); }, 10000));
+    app_.terminate();
+    ASSERT_TRUE(app_.waitForFinished(10000));
+    EXPECT_EQ(app_.exitCode(), 0);
+}
+
+TEST_F(AppEndToEnd, AScreenCaptureLinkBecomesAnImageClipAndIsSavedWhereTheUserChose) {
+    app_.setProcessEnvironment(env_);
+    app_.setProcessChannelMode(QProcess::ForwardedChannels);
+    app_.start(kProgram, {});
+    ASSERT_TRUE(app_.waitForStarted(5000));
+    ASSERT_TRUE(waitUntil([&] { return hasWindowNamed("Brevalto"); }, 10000)) << "the panel never mapped";
+    const QString panel = run("xdotool", {"search", "--onlyvisible", "--name", "^Brevalto$"});
+
+    QProcess link;
+    link.setProcessEnvironment(env_);
+    link.start(kProgram, {"brevalto://capture?mode=screen&after=save"});
+    ASSERT_TRUE(link.waitForFinished(10000));
+    // The confirmation: from its default Cancel to "Allow once".
+    activate("Brevalto", panel);
+    run("xdotool", {"key", "shift+Tab", "space"});
+
+    const fs::path folder = home_ / "shots";
+    AtomicFile::createFolder(folder);
+    activate("Save As");
+    run("xdotool", {"type", QString::fromStdString((folder / "capture.png").string())});
+    run("xdotool", {"key", "Return"});
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(folder / "capture.png"); }, 10000)) << "nothing was saved";
+    const auto clips = history();
+    ASSERT_EQ(clips.size(), 1u);
+    EXPECT_EQ(clips[0]["source"], "Screenshot");
+    const QImage saved(QString::fromStdString((folder / "capture.png").string()));
+    EXPECT_FALSE(saved.isNull());
+    EXPECT_EQ(saved, QImage(QString::fromStdString(
+                         (home_ / "data" / "brevalto" / clips[0]["imageFile"].get<std::string>()).string())));
+
     app_.terminate();
     ASSERT_TRUE(app_.waitForFinished(10000));
     EXPECT_EQ(app_.exitCode(), 0);

@@ -139,6 +139,9 @@ TEST_F(CanvasTest, ViewportCommandsFitZoomAndMapPoints) {
     EXPECT_EQ(session->zoom(), 7);
     late.resize(11, 500);
     EXPECT_DOUBLE_EQ(session->zoom(), ScreenshotCanvasView::minZoom);
+    // A view that grows while nobody has zoomed or panned fits again; after a zoom it stays.
+    late.resize(352, 252);
+    EXPECT_DOUBLE_EQ(session->zoom(), 1);
     session->setZoom(2);
     late.resize(900, 600);
     EXPECT_EQ(session->zoom(), 2);

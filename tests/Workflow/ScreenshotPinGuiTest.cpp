@@ -2,6 +2,7 @@
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocument.h"
+#include "Editor/EditorPrompts.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Panel/PanelController.h"
 #include "Platform/Defaults.h"
@@ -14,6 +15,7 @@
 #include "FakeApps.h"
 #include "FakeClock.h"
 #include "FakePasteboard.h"
+#include "FakeScreenCapture.h"
 #include "FakeScreens.h"
 #include "QtWait.h"
 #include "TestFolder.h"
@@ -228,7 +230,8 @@ TEST(WorkflowPin, PinsTheRenderedDocumentAndSurvivesTheClipsDeletion) {
     Defaults defaults;
     ClipboardMonitor monitor(store, board, apps, defaults);
     PanelController controller(store, monitor, screens, apps, defaults);
-    ScreenshotWorkflow workflow(store, monitor, controller, defaults, screens);
+    FakeScreenCapture screen;
+    ScreenshotWorkflow workflow(store, monitor, controller, defaults, screens, {&screen, &apps});
     EXPECT_EQ(workflow.editor()->pins(), workflow.pins());
     std::optional<Clip> clip;
     store.addImage(encodedImage(filled(40, 20, Qt::red), "PNG"), "test", 1.0, {}, [&](auto c) { clip = c; });
@@ -246,12 +249,18 @@ TEST(WorkflowPin, PinsTheRenderedDocumentAndSurvivesTheClipsDeletion) {
     EXPECT_EQ(panel->state().image().size(), QSize(10, 8));
     EXPECT_EQ(panel->state().image().pixelColor(5, 4), QColor(Qt::red));
 
-    // Deleted: the pin keeps its image and Editor still reaches the workflow, which answers.
+    // Deleted: the pin keeps its image and Editor still reaches the workflow, whose editor says
+    // why it cannot open the document.
+    struct Errors : EditorPrompts {
+        QStringList shown;
+        void showError(const QString& message) override { shown << message; }
+        std::vector<QUrl> chooseImageFiles() override { return {}; }
+    } errors;
+    workflow.editor()->setPrompts(&errors);
     store.commit({});
     store.flush();
-    store.setMessage(QString());
     QTest::mouseClick(find<QPushButton>(panel, "editor"), Qt::LeftButton);
-    EXPECT_FALSE(store.message().isEmpty());
+    EXPECT_EQ(errors.shown.size(), 1);
     EXPECT_TRUE(panel->isVisible());
 
     // Pinning the deleted clip, or a file name outside the history, opens nothing and says why;

@@ -12,12 +12,15 @@
 #include "Panel/PanelController.h"
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"
+#include "Platform/ScreenCapture.h"
 #include "Platform/Screens.h"
 #include "Platform/Symbols.h"
 #include "Platform/Task.h"
 #include "Upload/S3UploadController.h"
 #include "Workflow/ScreenshotPinController.h"
+#include "Workflow/ScreenshotSettingsView.h"
 #include "Workflow/ScreenshotWorkflow.h"
+#include "Workflow/WorkflowDialogs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -109,11 +112,14 @@ void AppDelegate::buildSettingsWindow() {
                                             [this](bool shown) { applyTaskbarPolicy(shown); });
     preferences_->addTab(general, QStringLiteral("General"), QStringLiteral("gearshape"));
     preferences_->addTab(new GlobalShortcutSettings(*shortcuts_), QStringLiteral("Shortcuts"), QStringLiteral("keyboard"));
+    ScreenCapture* screen = env_.platform.screenCapture;
+    preferences_->addTab(new ScreenshotSettingsView(*env_.platform.defaults, WorkflowDialogs::system(),
+                                                    screen && screen->hasPermission()),
+                         QStringLiteral("Screenshots"), QStringLiteral("camera.viewfinder"));
     const struct {
         const char* name;
         const char* symbol;
-    } plainTabs[] = {{"Screenshots", "camera.viewfinder"},
-                     {"AI", "sparkles"},
+    } plainTabs[] = {{"AI", "sparkles"},
                      {"Upload", "icloud.and.arrow.up"},
                      {"Cloudflare", "cloud"}};
     for (const auto& tab : plainTabs)

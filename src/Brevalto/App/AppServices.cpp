@@ -22,8 +22,10 @@ AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRe
     controller_ = std::make_unique<PanelController>(*store_, *monitor_, *env.platform.screens, *env.platform.apps,
                                                     defaults);
     if (env.platform.keyboard) controller_->setKeyboard(*env.platform.keyboard);
-    screenshots_ = std::make_unique<ScreenshotWorkflow>(*store_, *monitor_, *controller_, defaults,
-                                                        *env.platform.screens);
+    screenshots_ = std::make_unique<ScreenshotWorkflow>(
+        *store_, *monitor_, *controller_, defaults, *env.platform.screens,
+        ScreenshotWorkflow::CaptureParts{env.platform.screenCapture, env.platform.apps, env.platform.clock,
+                                         env.platform.wheel, env.platform.rawKeys, env.stagingRoot});
     controller_->setScreenshots(screenshots_.get());
     const Platform& platform = env.platform;
     screenshots_->editor()->setRecognizer(platform.textRecognizer);

@@ -161,6 +161,7 @@ void ScreenshotCanvasView::applyViewport(const QString& command) {
         else if (const auto layer = session_->selectedLayer())
             target = layer->frame.normalized();
     }
+    fitted_.reset();
     if (command == QLatin1String("actual")) {
         session_->setZoom(1);
         session_->setPan(QPointF(0, 0));
@@ -173,6 +174,7 @@ void ScreenshotCanvasView::applyViewport(const QString& command) {
         const QSizeF display = displaySize();
         session_->setZoom(clampZoom(std::min(w / display.width(), h / display.height()), 4));
         session_->setPan(QPointF(0, 0));
+        fitted_ = session_->zoom();
     }
     update();
 }
@@ -190,6 +192,10 @@ void ScreenshotCanvasView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (initialFit_ && width() > 10) {
         initialFit_ = false;
+        applyViewport(QStringLiteral("fit"));
+    } else if (fitted_ && session_->zoom() == *fitted_ && session_->pan() == QPointF(0, 0)) {
+        // The view is still as the last fit left it (the panel opening around it grows it after
+        // its first layout): fit again, until the user zooms or pans.
         applyViewport(QStringLiteral("fit"));
     }
 }

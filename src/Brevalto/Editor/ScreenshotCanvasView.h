@@ -144,6 +144,7 @@ private:
     std::optional<ScreenshotColor::Pixels> pixels_;
     qint64 pixelsKey_ = 0;
     bool initialFit_ = true;
+    std::optional<double> fitted_;  // the zoom of the last fit
 
     // Gesture state, from button press to release.
     bool gesture_ = false;

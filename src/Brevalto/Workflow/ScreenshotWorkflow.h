@@ -1,38 +1,98 @@
 #pragma once
 
+#include "Automation/AutomationPostAction.h"
+#include "Capture/CaptureRequest.h"
+#include "Capture/CapturedScreenshot.h"
 #include "Capture/ScreenshotCommand.h"
+#include "ClipCore/Uuid.h"
 #include "Panel/ScreenshotActions.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <vector>
 
 namespace brevalto {
 
+class Apps;
+class Clock;
+class FloatingThumbnail;
+class RawKeyWatcher;
+class ScrollingCapture;
+class WheelScroller;
 class AutomationDispatcher;
+class CaptureCoordinator;
+class CaptureEngine;
+class CaptureInteraction;
+class CaptureTimer;
 class ClipStore;
 class ClipboardMonitor;
 class Defaults;
 class PanelController;
 class S3UploadController;
+class ScreenCapture;
 class Screens;
 class ScreenshotPinController;
+class ScreenshotDocumentSession;
 class ScreenshotEditorController;
+enum class ScreenshotEditorAction;
+class WorkflowDialogs;
 struct AutomationRequest;
+struct Clip;
 
 // Runs screenshot commands end to end. Every command arrives as an automation request; in-app
-// callers turn a command into one with run(). The panel holds the workflow weakly, through the
-// screenshot actions it implements.
-//
-// handle() opens the history panel for the history command and refuses every other command;
-// opening a clip in the editor and uploading it report that they are unavailable. Pinning a clip
-// opens its rendered document in a pin window of the workflow's one pin controller.
+// callers turn a command into one with run(). A capture runs through the workflow's capture
+// coordinator with the panel out of the way, becomes a PNG image clip in the history, and is
+// followed by the request's after-capture actions or, without any, by the capture settings
+// (copy, auto-save, then the editor or the floating thumbnail). Imports of an image file or the
+// clipboard image end the same way. One capture at a time: `busy` refuses captures and imports
+// meanwhile, and a result whose capture identity is no longer current is dropped.
+// The panel holds the workflow weakly, through the screenshot actions it implements.
 class ScreenshotWorkflow : public ScreenshotActions {
     Q_OBJECT
 public:
+    // What the workflow captures with and asks the user through. Only the screen is required;
+    // without the wheel and the key watcher there are no scrolling captures; the others default to
+    // the system clock, the scroll staging root, the real overlays, a Qt timer and Qt's dialogs.
+    struct CaptureParts {
+        ScreenCapture* screen = nullptr;
+        Apps* apps = nullptr;  // the frontmost application, the capture's target
+        Clock* clock = nullptr;
+        WheelScroller* wheel = nullptr;
+        RawKeyWatcher* keys = nullptr;
+        std::optional<std::filesystem::path> stagingRoot = std::nullopt;
+        CaptureInteraction* interaction = nullptr;
+        CaptureTimer* timer = nullptr;
+        WorkflowDialogs* dialogs = nullptr;
+    };
+
+    static constexpr const char* kUnavailableMessage = "This command is not available yet.";
+    static constexpr const char* kAppendWithoutDocument = "Open an image document before Add Capture.";
+    static constexpr const char* kEditorWithoutImage = "Capture or import an image before opening the editor.";
+    static constexpr const char* kDocumentUnavailable = "That image document is not available.";
+    static constexpr const char* kCaptureFailedTitle = "Capture could not finish";
+    static constexpr const char* kNoSourceImage = "Source image is not available.";
+    static constexpr const char* kAutoSaveNeedsFolder = "Auto-save needs a folder selected in Settings.";
+    static constexpr const char* kImageTooLarge = "Image exceeds 32 MB";
+    static constexpr const char* kNoClipboardImage =
+        "Clipboard has no image bytes. Use Import Image File for file references.";
+
     ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monitor, PanelController& controller, Defaults& defaults,
-                       Screens& screens, QObject* parent = nullptr);
+                       Screens& screens, CaptureParts parts, QObject* parent = nullptr);
     ~ScreenshotWorkflow() override;
 
     ScreenshotEditorController* editor() const override { return editor_; }
+    CaptureCoordinator& capture() const { return *capture_; }
+    // The floating thumbnail shown after a capture.
+    FloatingThumbnail& thumbnail() const { return *thumbnail_; }
+    // The open scrolling capture, if any.
+    ScrollingCapture* scrolling() const;
     // The pins of the workflow and of the editor.
     ScreenshotPinController* pins() const { return pins_; }
     void openInEditor(const Clip& clip) override;
@@ -48,26 +108,96 @@ public:
     S3UploadController* uploads() const { return uploads_; }
     void setUploads(S3UploadController* uploads) { uploads_ = uploads; }
 
-    // Runs or refuses one request (throws when it cannot run it).
+    // A capture, scrolling capture or capture start is in progress.
+    bool busy() const { return busy_; }
+    const std::optional<Uuid>& activeID() const { return activeID_; }
+
+    // Runs or refuses one request (throws CaptureError busy, AIError, or when it cannot run it).
     void handle(const AutomationRequest& request);
     // Turns a command into an internal request, validates and dispatches it; failures end in the
     // store's message.
     void run(ScreenshotCommand command, bool appendToEditor) override;
-    // Cancels the running capture, if any.
+    // Abandons the running capture, if any; its finish step restores the panel.
     void cancel() override;
+
+    // Starts one capture: the request from the capture settings, the panel hidden, the
+    // coordinator's result stored as a clip and followed by the after-capture steps.
+    void execute(ScreenshotCommand command, bool appendToEditor, int delay,
+                 const std::vector<AutomationPostAction>& actions);
+
+    // What follows a clip that a capture or import stored: the actions in order, or without any
+    // the capture settings, with the editor or thumbnail only when showFollowUp. Failures are
+    // joined by line feeds into the store's message.
+    void afterCapture(const Clip& clip, bool showFollowUp, const std::vector<AutomationPostAction>& actions);
+    // Writes the clip's PNG where the save dialog says (replacing a file there); the failure text
+    // or none (also when cancelled).
+    std::optional<QString> saveAs(const Clip& clip);
+    // Writes the clip's PNG under a fresh screenshot name into the auto-save folder, never over an
+    // existing file; the failure text or none.
+    std::optional<QString> autoSave(const Clip& clip);
+    // The same under the given file name.
+    std::optional<QString> autoSave(const Clip& clip, const QString& name);
+
+    // Imports an image file chosen in an open dialog, or the image on the clipboard (PNG before
+    // TIFF), as a history clip followed by the after-capture steps.
+    void importFile(const std::vector<AutomationPostAction>& actions);
+    void importClipboard(const std::vector<AutomationPostAction>& actions);
 
     // The internal request of a command (no post-actions, no clip).
     static AutomationRequest request(ScreenshotCommand command, bool appendToEditor, const Defaults& defaults);
+    // The capture request of a command, from the capture settings.
+    CaptureRequest captureRequest(ScreenshotCommand command, int delay) const;
+
+signals:
+    void busyChanged(bool busy);
 
 private:
+    void handleCapture(const AutomationRequest& request);
+    void handleEditor(const AutomationRequest& request);
+    void handleEditorAction(ScreenshotEditorAction action, const QImage& image);
+    void startScrolling(bool appendToEditor, int delay, const std::vector<AutomationPostAction>& actions);
+    void scrollingFinished(const Uuid& id, bool appendToEditor, std::optional<Uuid> document,
+                           const std::vector<AutomationPostAction>& actions, const CapturedScreenshot& shot,
+                           bool partial, std::function<void(bool)> taken);
+    void scrollingClosed(const QPointer<ScrollingCapture>& capture, bool appendToEditor);
+    std::optional<Uuid> openDocumentID() const;
+    void captureEnded(Uuid id, ScreenshotCommand command, bool appendToEditor, std::optional<Uuid> document,
+                      std::vector<AutomationPostAction> actions, std::optional<CapturedScreenshot> shot);
+    void captureFailed(std::exception_ptr error);
+    void finishCapture(bool appendToEditor);
+    bool isStale(const Uuid& id) const;
+    void setBusy(bool busy);
+    void hidePanel();
+    void openOCR(const Clip& clip);
+    void importBytes(const QByteArray& bytes, const std::string& source, const std::vector<AutomationPostAction>& actions);
+    void readClipboardImage(const std::vector<AutomationPostAction>& actions, bool tiff);
+    std::optional<std::int32_t> targetProcess() const;
+    std::string readClipImage(const Clip& clip) const;
+
     ClipStore& store_;
     ClipboardMonitor& monitor_;
     PanelController& controller_;
     Defaults& defaults_;
+    Apps* apps_;
+    WorkflowDialogs& dialogs_;
+    ScreenCapture& screen_;
+    WheelScroller* wheel_;
+    RawKeyWatcher* keys_;
+    std::optional<std::filesystem::path> stagingRoot_;
+    std::unique_ptr<CaptureEngine> engine_;
+    std::unique_ptr<CaptureInteraction> ownInteraction_;
+    std::unique_ptr<CaptureTimer> ownTimer_;
+    CaptureCoordinator* capture_;
     AutomationDispatcher* dispatcher_ = nullptr;
     S3UploadController* uploads_ = nullptr;
     ScreenshotEditorController* editor_;
+    std::function<void(const std::shared_ptr<ScreenshotDocumentSession>&)> present_;
     ScreenshotPinController* pins_;
+    FloatingThumbnail* thumbnail_;
+    QPointer<ScrollingCapture> scrolling_;
+    bool busy_ = false;
+    std::optional<Uuid> activeID_;
+    std::shared_ptr<std::stop_source> task_;
 };
 
 }  // namespace brevalto

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include <filesystem>
+#include <optional>
+
+namespace brevalto {
+
+// The modal panels and the alert the screenshot workflow and its settings page run: Qt's file
+// dialogs and a message box by default; tests answer from a script.
+class WorkflowDialogs {
+public:
+    virtual ~WorkflowDialogs() = default;
+    // A save dialog limited to PNG files that proposes the name; none when cancelled.
+    virtual std::optional<std::filesystem::path> chooseSaveFile(const QString& proposedName) = 0;
+    // An open dialog for one image file; none when cancelled.
+    virtual std::optional<std::filesystem::path> chooseImageFile() = 0;
+    // An open dialog for one folder (no files); none when cancelled.
+    virtual std::optional<std::filesystem::path> chooseFolder() = 0;
+    // A modal alert with the message, the informative text and one "OK" button.
+    virtual void alert(const QString& message, const QString& informative) = 0;
+
+    // QFileDialog and QMessageBox.
+    static WorkflowDialogs& system();
+};
+
+}  // namespace brevalto
