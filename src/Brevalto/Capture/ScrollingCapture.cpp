@@ -246,15 +246,15 @@ void ScrollingCapture::poll(std::uint64_t generation) {
     }
     // A step whose frame was dropped (a pause, an error) is grabbed before the next scroll, so
     // that two steps never pass between frames and the overlap survives a pause.
-    // The check above holds for the rest of this turn: the step and the first grab follow it at
-    // once, and the frame is taken only after later grabs that are checked again.
+    // The check above stands for the wheel step's first one, which would follow it at once; the
+    // step still checks again right before it scrolls.
     if (settings_.automatic && !scrolledUnseen_ && !scrollStep(true)) {
         settings_.automatic = false;
         pauseFor(autoScrollUnavailable, false);
         return poll(generation);
     }
     QPointer<ScrollingCapture> self(this);
-    waitForStableFrame(generation, true, [self, generation](Frame frame) {
+    waitForStableFrame(generation, [self, generation](Frame frame) {
         if (self) self->frameReady(generation, std::move(frame));
     });
 }
@@ -303,28 +303,26 @@ void ScrollingCapture::frameReady(std::uint64_t generation, Frame frame) {
     after(settings_.automatic ? 0.06 : 0.14, generation, [this, generation] { poll(generation); });
 }
 
-void ScrollingCapture::waitForStableFrame(std::uint64_t generation, bool checked, std::function<void(Frame)> done) {
-    stableGrab(generation, services_.clock->now() + stableTimeout, 0, std::nullopt, checked, std::move(done));
+void ScrollingCapture::waitForStableFrame(std::uint64_t generation, std::function<void(Frame)> done) {
+    stableGrab(generation, services_.clock->now() + stableTimeout, 0, std::nullopt, std::move(done));
 }
 
 void ScrollingCapture::stableGrab(std::uint64_t generation, double deadline, int stable,
-                                  std::optional<ScrollFrameSignature> previous, bool checked,
-                                  std::function<void(Frame)> done) {
+                                  std::optional<ScrollFrameSignature> previous, std::function<void(Frame)> done) {
     if (!alive(generation)) return;
     if (services_.clock->now() >= deadline) return done(Frame(std::make_exception_ptr(AIError(notStable))));
     try {
-        if (!checked && !targetUnchanged()) throw CaptureError(CaptureError::Kind::unavailableTarget);
+        if (!targetUnchanged()) throw CaptureError(CaptureError::Kind::unavailableTarget);
         ScrollFrameSignature signature(grabViewport());
         stable = previous && ScrollFrameSignature::difference(*previous, signature) < stableDifference ? stable + 1 : 0;
         previous = std::move(signature);
     } catch (...) {
         return done(Frame(std::current_exception()));
     }
-    // The first grab is only compared with; every grab that can be taken is checked before it.
     if (stable > (settings_.speed == 0 ? 2 : 1)) return done(Frame(std::move(*previous)));
     const double gap = settings_.speed == 2 ? 0.04 : settings_.speed == 1 ? 0.08 : 0.14;
     after(gap, generation, [=, this, previous = std::move(previous)]() mutable {
-        stableGrab(generation, deadline, stable, std::move(previous), false, std::move(done));
+        stableGrab(generation, deadline, stable, std::move(previous), std::move(done));
     });
 }
 

@@ -125,10 +125,9 @@ private:
     void viewportSelected(std::uint64_t generation, TaskResult<std::optional<CapturedScreenshot>> result);
     void acceptViewport(const CapturedScreenshot& shot);
     void poll(std::uint64_t generation);
-    // `checked`: the target was checked in this same turn, with nothing but a wheel step since.
-    void waitForStableFrame(std::uint64_t generation, bool checked, std::function<void(Frame)> done);
+    void waitForStableFrame(std::uint64_t generation, std::function<void(Frame)> done);
     void stableGrab(std::uint64_t generation, double deadline, int stable, std::optional<ScrollFrameSignature> previous,
-                    bool checked, std::function<void(Frame)> done);
+                    std::function<void(Frame)> done);
     void frameReady(std::uint64_t generation, Frame frame);
     void pauseFor(const QString& status, bool failure);
     void after(double seconds, std::uint64_t generation, std::function<void()> step);
