@@ -86,13 +86,17 @@ X11Connection* X11Apps::connection() const {
 std::optional<AppIdentity> X11Apps::identify(std::uint32_t window) const {
     X11Connection* x = connection();
     if (!x || window == XCB_WINDOW_NONE) return std::nullopt;
-    auto wmClass = x->property(window, XCB_ATOM_WM_CLASS, 1024);
+    // Both properties in one round trip.
+    const auto classCookie = x->requestProperty(window, XCB_ATOM_WM_CLASS, 1024);
+    const auto pidCookie = x->requestProperty(window, x->atom("_NET_WM_PID"), 4);
+    auto wmClass = x->takeProperty(classCookie, 1024);
+    const auto pid = X11Connection::cardinalOf(x->takeProperty(pidCookie, 4));
     if (!wmClass) return std::nullopt;
     AppIdentity app;
     auto [instance, klass] = splitWmClass(wmClass->bytes);
     app.bundleIdentifier = klass.isEmpty() ? instance : klass;
     app.name = instance.isEmpty() ? app.bundleIdentifier : instance;
-    if (auto pid = x->cardinal(window, x->atom("_NET_WM_PID"))) app.processId = *pid;
+    if (pid) app.processId = *pid;
     app.window = window;
     return app;
 }
@@ -230,47 +234,40 @@ std::vector<WindowInfo> X11Apps::windows() const {
         xcb_get_geometry_cookie_t geometry;
         xcb_translate_coordinates_cookie_t origin;
     };
-    const auto ask = [c](xcb_window_t window, xcb_atom_t name, std::uint32_t maxBytes) {
-        return xcb_get_property(c, 0, window, name, XCB_ATOM_ANY, 0, maxBytes / 4 + 1);
-    };
-    // The 32-bit values of a property, at most maxBytes of them; none when the window lacks it.
-    const auto take = [c](xcb_get_property_cookie_t cookie, std::uint32_t maxBytes) -> std::optional<std::vector<std::uint32_t>> {
-        XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, nullptr));
-        if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
-        if (reply->format != 32) return std::vector<std::uint32_t>{};
-        const auto bytes = std::min<std::size_t>(static_cast<std::size_t>(std::max(xcb_get_property_value_length(reply.get()), 0)), maxBytes);
-        std::vector<std::uint32_t> values(bytes / 4);
-        if (!values.empty()) std::memcpy(values.data(), xcb_get_property_value(reply.get()), values.size() * 4);
-        return values;
-    };
     std::vector<Pending> pending;
     pending.reserve(list.size());
     for (auto it = list.rbegin(); it != list.rend(); ++it) {
         const xcb_window_t window = *it;
-        pending.push_back({window, xcb_get_window_attributes(c, window), ask(window, stateAtom, 4096),
-                           ask(window, pidAtom, 4), ask(window, typeAtom, 4096), xcb_get_geometry(c, window),
-                           xcb_translate_coordinates(c, window, x->root(), 0, 0)});
+        pending.push_back({window, xcb_get_window_attributes(c, window), x->requestProperty(window, stateAtom, 4096),
+                           x->requestProperty(window, pidAtom, 4), x->requestProperty(window, typeAtom, 4096),
+                           xcb_get_geometry(c, window), xcb_translate_coordinates(c, window, x->root(), 0, 0)});
     }
 
     std::vector<WindowInfo> result;
     for (const Pending& p : pending) {
         XcbReply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(c, p.attributes, nullptr));
-        const auto states = take(p.state, 4096);
-        const auto pid = take(p.pid, 4);
-        const auto types = take(p.type, 4096);
+        const auto state = x->takeProperty(p.state, 4096);
+        const auto pid = X11Connection::cardinalOf(x->takeProperty(p.pid, 4));
+        const auto type = x->takeProperty(p.type, 4096);
         XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, p.geometry, nullptr));
         XcbReply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(c, p.origin, nullptr));
         if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) continue;
-        if (states && std::find(states->begin(), states->end(), hidden) != states->end()) continue;
+        if (state) {
+            const auto states = words(*state);
+            if (std::find(states.begin(), states.end(), hidden) != states.end()) continue;
+        }
         if (!geometry || !origin) continue;
         WindowInfo info;
         info.window = p.window;
-        info.processId = pid && !pid->empty() ? pid->front() : 0;
+        info.processId = pid.value_or(0);
         if (info.processId == self) continue;
         info.bounds = QRectF(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
         // A window without a type is a normal one; otherwise its first type decides.
-        if (types && !types->empty() && std::find(ordinary.begin(), ordinary.end(), types->front()) == ordinary.end())
-            info.layer = 1;
+        if (type) {
+            const auto types = words(*type);
+            if (!types.empty() && std::find(ordinary.begin(), ordinary.end(), types.front()) == ordinary.end())
+                info.layer = 1;
+        }
         result.push_back(info);
     }
     return result;

@@ -68,8 +68,17 @@ std::vector<std::string> X11Connection::atomNames(const std::vector<xcb_atom_t>&
 
 std::optional<X11Connection::Property> X11Connection::property(xcb_window_t window, xcb_atom_t name,
                                                                 std::uint32_t maxBytes, bool remove) {
+    return takeProperty(requestProperty(window, name, maxBytes, remove), maxBytes);
+}
+
+xcb_get_property_cookie_t X11Connection::requestProperty(xcb_window_t window, xcb_atom_t name, std::uint32_t maxBytes,
+                                                         bool remove) {
     const std::uint32_t units = maxBytes / 4 + 1;
-    auto cookie = xcb_get_property(connection_, remove ? 1 : 0, window, name, XCB_ATOM_ANY, 0, units);
+    return xcb_get_property(connection_, remove ? 1 : 0, window, name, XCB_ATOM_ANY, 0, units);
+}
+
+std::optional<X11Connection::Property> X11Connection::takeProperty(xcb_get_property_cookie_t cookie,
+                                                                    std::uint32_t maxBytes) {
     xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);
     if (!reply) return std::nullopt;
     if (reply->type == XCB_ATOM_NONE) {
@@ -92,7 +101,10 @@ std::optional<X11Connection::Property> X11Connection::property(xcb_window_t wind
 }
 
 std::optional<std::uint32_t> X11Connection::cardinal(xcb_window_t window, xcb_atom_t name) {
-    auto value = property(window, name, 4);
+    return cardinalOf(property(window, name, 4));
+}
+
+std::optional<std::uint32_t> X11Connection::cardinalOf(const std::optional<Property>& value) {
     if (!value || value->format != 32 || value->bytes.size() < 4) return std::nullopt;
     std::uint32_t number = 0;
     std::memcpy(&number, value->bytes.data(), 4);

@@ -58,7 +58,14 @@ public:
     // or is gone. With remove, the server deletes the property once it was read whole.
     std::optional<Property> property(xcb_window_t window, xcb_atom_t name, std::uint32_t maxBytes = 65536,
                                      bool remove = false);
+    // The same in two halves, so that several requests share one round trip: every request must
+    // be taken once, with the maxBytes it was asked with.
+    xcb_get_property_cookie_t requestProperty(xcb_window_t window, xcb_atom_t name, std::uint32_t maxBytes = 65536,
+                                              bool remove = false);
+    std::optional<Property> takeProperty(xcb_get_property_cookie_t cookie, std::uint32_t maxBytes = 65536);
     std::optional<std::uint32_t> cardinal(xcb_window_t window, xcb_atom_t name);
+    // The first value of a 32-bit property of at least one value.
+    static std::optional<std::uint32_t> cardinalOf(const std::optional<Property>& property);
     std::optional<xcb_window_t> windowProperty(xcb_window_t window, xcb_atom_t name);
 
     // Waits for the first event that match accepts, dropping the others, until the deadline or
