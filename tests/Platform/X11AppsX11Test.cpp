@@ -101,6 +101,15 @@ TEST(X11KeyboardX11Test, SendPastePostsControlVToTheFocusedWindow) {
     X11Keyboard keyboard;
     FakeAppsWindow target("target", "Target", 6161, {}, XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE);
     ASSERT_TRUE(waitUntil([&] { return apps.activate(AppIdentity{QStringLiteral("Target"), {}, 6161, target.window()}); }));
+    // The window manager gives the focus a moment after the activation request; keys sent
+    // before that would go to whichever window had it.
+    xcb_connection_t* c = target.connection();
+    ASSERT_TRUE(waitUntil([&] {
+        xcb_get_input_focus_reply_t* focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        const bool focused = focus && focus->focus == target.window();
+        std::free(focus);
+        return focused;
+    }));
     ASSERT_TRUE(keyboard.sendPaste());
 
     struct Key {
@@ -109,7 +118,6 @@ TEST(X11KeyboardX11Test, SendPastePostsControlVToTheFocusedWindow) {
         bool operator==(const Key&) const = default;
     };
     std::vector<Key> keys;
-    xcb_connection_t* c = target.connection();
     waitUntil([&] {
         while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
             const std::uint8_t type = event->response_type & 0x7f;
