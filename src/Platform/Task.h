@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QString>
 #include <QThread>
 #include <QThreadPool>
 
@@ -24,6 +25,25 @@ class TaskCancelled : public std::exception {
 public:
     const char* what() const noexcept override { return "The operation was cancelled."; }
 };
+
+// Whether an error only says that work was cancelled: TaskCancelled, or one of the given
+// exception types (a feature's own cancellation).
+template <typename... Cancellations>
+bool isCancellation(const std::exception_ptr& error) {
+    if (!error) return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const TaskCancelled&) {
+        return true;
+    } catch (const std::exception& e) {
+        return (... || (dynamic_cast<const Cancellations*>(&e) != nullptr));
+    } catch (...) {
+        return false;
+    }
+}
+
+// The sentence an error carries (its what()), or `fallback` for one that is no std::exception.
+QString errorMessage(const std::exception_ptr& error, const QString& fallback);
 
 // Where background work runs. TaskPool runs it on threads; tests drive a manual executor.
 class TaskExecutor {

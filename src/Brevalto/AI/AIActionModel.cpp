@@ -62,27 +62,7 @@ std::vector<QString> languagesOf(AIActionBackend& backend) {
     }
 }
 
-bool isCancellation(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const TaskCancelled&) {
-        return true;
-    } catch (const RecognitionCancelled&) {
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-QString describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("The operation failed.");
-    }
-}
+QString describe(const std::exception_ptr& error) { return errorMessage(error, QStringLiteral("The operation failed.")); }
 
 bool isBlank(std::string_view text) { return unicode::trimmed(text).empty(); }
 
@@ -191,7 +171,7 @@ void AIActionModel::refreshTarget() {
 
 void AIActionModel::fail(std::exception_ptr error) {
     setBusy(false);
-    if (isCancellation(error)) return;
+    if (isCancellation<RecognitionCancelled>(error)) return;
     error_ = describe(error);
     emit changed();
 }

@@ -50,27 +50,7 @@ std::optional<QString> askExportPath(const QString& defaultName) {
     return path;
 }
 
-bool isCancellation(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const CaptureCancelled&) {
-        return true;
-    } catch (const TaskCancelled&) {
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-QString messageOf(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error");
-    }
-}
+QString messageOf(const std::exception_ptr& error) { return errorMessage(error, QStringLiteral("Unknown error")); }
 
 bool validSettings(const ScrollingCapture::Settings& s) {
     return s.memoryMB >= 64 && s.memoryMB <= 1024 && s.diskMB >= 64 && s.diskMB <= 4096 &&
@@ -173,7 +153,7 @@ void ScrollingCapture::viewportSelected(std::uint64_t generation, TaskResult<std
         task_ = Task::none;
         stitcher_.reset();
         lockedDisplay_.reset();
-        if (isCancellation(error)) return;
+        if (isCancellation<CaptureCancelled>(error)) return;
         hadFailure_ = true;
         running_ = false;
         setStatus(messageOf(error));
@@ -297,7 +277,7 @@ void ScrollingCapture::frameReady(std::uint64_t generation, Frame frame) {
         emit changed();
     } catch (...) {
         const auto error = std::current_exception();
-        if (isCancellation(error)) return;
+        if (isCancellation<CaptureCancelled>(error)) return;
         pauseFor(messageOf(error), true);
     }
     after(settings_.automatic ? 0.06 : 0.14, generation, [this, generation] { poll(generation); });

@@ -51,27 +51,7 @@ QByteArray encodePNG(const QImage& image) {
     return png;
 }
 
-bool isCancellation(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const CaptureCancelled&) {
-        return true;
-    } catch (const TaskCancelled&) {
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-QString describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("The capture failed.");
-    }
-}
+QString describe(const std::exception_ptr& error) { return errorMessage(error, QStringLiteral("The capture failed.")); }
 
 }  // namespace
 
@@ -323,7 +303,7 @@ void ScreenshotWorkflow::captureEnded(Uuid id, ScreenshotCommand command, bool a
 }
 
 void ScreenshotWorkflow::captureFailed(std::exception_ptr error) {
-    if (isCancellation(error)) return;
+    if (isCancellation<CaptureCancelled>(error)) return;
     const QString text = describe(error);
     store_.setMessage(text);
     try {
