@@ -5,7 +5,6 @@
 #include "Clipboard/ClipboardMonitor.h"
 #include "Editor/ScreenshotCanvasView.h"
 #include "Editor/ScreenshotEditorController.h"
-#include "Errors/AIError.h"
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
 #include "Panel/NotchGeometry.h"
@@ -483,18 +482,7 @@ void ClipboardView::perform(ItemAction action, const Clip& given, bool translate
         return;
     case ItemAction::ocr: {
         setSelected(clip.id);
-        if (!controller_.expanded()) controller_.expandPanel(true);
-        auto model = controller_.makeAIModel(clip, true);
-        if (!model) return;
-        model->showsTranslation = translate;
-        std::weak_ptr<AIActionModel> weakModel = model;
-        QPointer<PanelController> weakController(&controller_);
-        model->replaceText = [weakController, weakModel, clip] {
-            if (!weakController) throw AIError("Image not found.");
-            weakController->showRegionTranslator(clip, weakModel);
-        };
-        controller_.showTranslationModel(model);
-        model->runOCR(store().root());
+        controller_.showOCR(clip, translate);
         return;
     }
     case ItemAction::ai: {

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
@@ -306,6 +307,21 @@ void PanelController::showTranslation(const Clip& clip) {
         updatePanelFrame(true);
     }
     model->submit(store_.root());
+}
+
+void PanelController::showOCR(const Clip& clip, bool translate) {
+    if (!expanded()) expandPanel(true);
+    auto model = makeAIModel(clip, true);
+    if (!model) return;
+    model->showsTranslation = translate;
+    std::weak_ptr<AIActionModel> weakModel = model;
+    QPointer<PanelController> weakController(this);
+    model->replaceText = [weakController, weakModel, clip] {
+        if (!weakController) throw AIError("Image not found.");
+        weakController->showRegionTranslator(clip, weakModel);
+    };
+    showTranslationModel(model);
+    model->runOCR(store_.root());
 }
 
 void PanelController::showRegionTranslator(const Clip& clip, const std::weak_ptr<AIActionModel>& model) {

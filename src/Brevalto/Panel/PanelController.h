@@ -101,6 +101,9 @@ public:
     // Cancels the current translation and shows a new one of the clip's text in the preview pane,
     // pinned open, and starts it.
     void showTranslation(const Clip& clip);
+    // Expands the panel and recognises the image clip's text into the preview pane (translating
+    // it as well when asked), with "replace in image" opening the region translator.
+    void showOCR(const Clip& clip, bool translate);
     // Opens the region translator on the clip's image with the model's target language. Throws
     // AIError "Image not found." when the model is gone or the clip has no image file.
     void showRegionTranslator(const Clip& clip, const std::weak_ptr<AIActionModel>& model);

@@ -1,7 +1,5 @@
 #include "Workflow/FloatingThumbnail.h"
 
-#include "AI/AIActionModel.h"
-#include "Errors/AIError.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
 #include "Panel/NotchPanel.h"
@@ -198,18 +196,7 @@ void FloatingThumbnail::pin() {
 void FloatingThumbnail::recognizeText() {
     if (!item_) return;
     const Clip clip = *item_;
-    if (!controller_.expanded()) controller_.expandPanel(true);
-    std::shared_ptr<AIActionModel> model = controller_.makeAIModel(clip, true);
-    if (!model) return;
-    model->showsTranslation = false;
-    std::weak_ptr<AIActionModel> weakModel = model;
-    QPointer<PanelController> weakController(&controller_);
-    model->replaceText = [weakController, weakModel, clip] {
-        if (!weakController) throw AIError("Image not found.");
-        weakController->showRegionTranslator(clip, weakModel);
-    };
-    controller_.showTranslationModel(model);
-    model->runOCR(store_.root());
+    controller_.showOCR(clip, false);
 }
 
 bool FloatingThumbnail::eventFilter(QObject* watched, QEvent* event) {

@@ -432,20 +432,7 @@ void ScreenshotWorkflow::hidePanel() {
     controller_.orderOut();
 }
 
-void ScreenshotWorkflow::openOCR(const Clip& clip) {
-    if (!controller_.expanded()) controller_.expandPanel(true);
-    auto model = controller_.makeAIModel(clip, true);
-    if (!model) return;
-    model->showsTranslation = false;
-    std::weak_ptr<AIActionModel> weakModel = model;
-    QPointer<PanelController> weakController(&controller_);
-    model->replaceText = [weakController, weakModel, clip] {
-        if (!weakController) throw AIError("Image not found.");
-        weakController->showRegionTranslator(clip, weakModel);
-    };
-    controller_.showTranslationModel(model);
-    model->runOCR(store_.root());
-}
+void ScreenshotWorkflow::openOCR(const Clip& clip) { controller_.showOCR(clip, false); }
 
 TaskHandle ScreenshotWorkflow::uploadAndCopyLink(const Clip&) {
     store_.setMessage(QString::fromUtf8(kUnavailableMessage));
