@@ -12,6 +12,7 @@
 #include "PrivateDisplay.h"
 #include "QtWait.h"
 #include "TestFolder.h"
+#include "RunProgram.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -27,12 +28,7 @@
 namespace brevalto {
 namespace {
 
-QString run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(5000);
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
+QString run(const QString& program, const QStringList& arguments) { return runProgram(program, arguments); }
 
 // A window's frame in root coordinates from xwininfo's report; empty when it is not viewable.
 QRect frameIn(const QString& info) {

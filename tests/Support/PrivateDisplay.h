@@ -1,6 +1,7 @@
 #pragma once
 
 #include "QtWait.h"
+#include "RunProgram.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -46,12 +47,7 @@ public:
 
     // Runs a program on this display to its end (at most 5 s) and returns its standard output.
     QString run(const QString& program, const QStringList& arguments) const {
-        QProcess process;
-        process.setProcessEnvironment(environment());
-        process.setStandardErrorFile(QProcess::nullDevice());
-        process.start(program, arguments);
-        process.waitForFinished(5000);
-        return QString::fromUtf8(process.readAllStandardOutput());
+        return runProgram(program, arguments, environment());
     }
 
     // Whether a window manager has announced itself on the root window and its announcing window

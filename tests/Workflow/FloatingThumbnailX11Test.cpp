@@ -13,6 +13,7 @@
 #include "QtWait.h"
 #include "TestFolder.h"
 #include "TestImages.h"
+#include "RunProgram.h"
 
 #include <QCursor>
 #include <QProcess>
@@ -23,12 +24,7 @@
 namespace brevalto {
 namespace {
 
-QString run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(5000);
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
+QString run(const QString& program, const QStringList& arguments) { return runProgram(program, arguments); }
 QString xdotool(const QString& line) { return run(QStringLiteral("xdotool"), line.split(QLatin1Char(' '))); }
 
 TEST(FloatingThumbnailX11, AppearsBesideThePointerWithoutFocusExpiresAndTakesEscapeOnceClicked) {

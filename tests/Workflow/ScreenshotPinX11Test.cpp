@@ -6,6 +6,7 @@
 #include "Workflow/ScreenshotReferencePanel.h"
 
 #include "QtWait.h"
+#include "RunProgram.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -20,12 +21,7 @@
 namespace brevalto {
 namespace {
 
-QString run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(5000);
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
+QString run(const QString& program, const QStringList& arguments) { return runProgram(program, arguments); }
 
 QString properties(WId window) { return run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window)}); }
 
