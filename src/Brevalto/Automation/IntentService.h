@@ -31,6 +31,20 @@ class AutomationDispatcher;
 class IntentService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "app.brevalto.Intents")
+    Q_CLASSINFO("D-Bus Introspection",
+                "  <interface name=\"app.brevalto.Intents\">\n"
+                "    <method name=\"Capture\">\n"
+                "      <arg name=\"mode\" type=\"s\" direction=\"in\"/>\n"
+                "      <arg name=\"delaySeconds\" type=\"i\" direction=\"in\"/>\n"
+                "      <arg name=\"postActions\" type=\"as\" direction=\"in\"/>\n"
+                "      <arg name=\"append\" type=\"b\" direction=\"in\"/>\n"
+                "      <arg name=\"dialog\" type=\"s\" direction=\"out\"/>\n"
+                "    </method>\n"
+                "    <method name=\"Open\">\n"
+                "      <arg name=\"destination\" type=\"s\" direction=\"in\"/>\n"
+                "      <arg name=\"dialog\" type=\"s\" direction=\"out\"/>\n"
+                "    </method>\n"
+                "  </interface>\n")
 public:
     static constexpr const char* kServiceName = "app.brevalto";
     static constexpr const char* kObjectPath = "/app/brevalto";
