@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QProcess>
@@ -85,63 +84,42 @@ protected:
     std::vector<AutomationRequest> handled;
 };
 
+// The dialogs themselves are the unit tests' business: here, that they cross the bus both ways.
 TEST_F(IntentServiceTest, CommandLineRunsTheIntentsWithTheirConfirmation) {
-    const QString invalid = QString::fromUtf8(AutomationFailure::message(Kind::invalid).data()) + "\n";
     struct Case {
         QStringList arguments;
         bool allow;
         int status;
         QString out, err;
-        int asked;
-        std::optional<AutomationRequest::Command> handled;
+        std::size_t handled;
     };
     const Case cases[] = {
-        {{"capture"}, true, 0, "Request sent to Brevalto. Check the app for capture status.\n", "", 1,
-         AutomationRequest::Command::capture},
-        {{"capture"}, false, 0, "Cancelled. No capture was requested.\n", "", 1, std::nullopt},
-        {{"capture", "--append", "--mode", "window"}, true, 0,
-         "Request sent to Brevalto. Check the app for capture status.\n", "", 1, AutomationRequest::Command::append},
-        {{"open", "--destination", "history"}, false, 0, "Request sent to Brevalto.\n", "", 0,
-         AutomationRequest::Command::history},
-        {{"open", "--destination", "clipboard"}, false, 0, "Cancelled. Clipboard was not read.\n", "", 1, std::nullopt},
-        {{"open"}, false, 0, "Request sent to Brevalto.\n", "", 0, AutomationRequest::Command::editor},
-        {{"capture", "--mode", "Region"}, true, 1, "", invalid, 0, std::nullopt},
-        {{"capture", "--delay", "61"}, true, 1, "", invalid, 0, std::nullopt},
-        {{"capture", "--after", "copy,copy"}, true, 1, "", invalid, 0, std::nullopt},
-        {{"open", "--destination", "files"}, true, 1, "", invalid, 0, std::nullopt},
+        {{"capture"}, true, 0, "Request sent to Brevalto. Check the app for capture status.\n", "", 1},
+        {{"capture"}, false, 0, "Cancelled. No capture was requested.\n", "", 0},
+        {{"open", "--destination", "history"}, false, 0, "Request sent to Brevalto.\n", "", 1},
+        {{"open", "--destination", "clipboard"}, false, 0, "Cancelled. Clipboard was not read.\n", "", 0},
+        {{"capture", "--mode", "Region"}, true, 1, "", QString::fromUtf8(AutomationFailure::message(Kind::invalid).data()) + "\n", 0},
+        {{"open"}, true, 1, "", "Brevalto intents need a D-Bus session bus.\n", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString() + (c.allow ? " (allowed)" : " (declined)"));
-        prompt->asked = 0;
         handled.clear();
         prompt->answer = [&c](const AutomationRequest&) { return c.allow; };
-        const Outcome outcome = intent(c.arguments);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (c.err.contains("D-Bus")) env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        const Outcome outcome = intent(c.arguments, env);
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_EQ(outcome.out.toStdString(), c.out.toStdString());
         EXPECT_EQ(outcome.err.toStdString(), c.err.toStdString());
-        EXPECT_EQ(prompt->asked, c.asked);
-        ASSERT_EQ(handled.size(), c.handled ? 1u : 0u);
-        if (c.handled) {
-            EXPECT_EQ(handled[0].command, *c.handled);
-        }
+        EXPECT_EQ(handled.size(), c.handled);
     }
     // The defaults reach the app as the intent's: a region into the editor.
     handled.clear();
     intent({"capture"});
     ASSERT_EQ(handled.size(), 1u);
-    EXPECT_EQ(handled[0].mode, AutomationCaptureMode::region);
-    EXPECT_EQ(handled[0].delaySeconds, 0);
-    EXPECT_EQ(handled[0].postActions, std::vector<AutomationPostAction>{AutomationPostAction::edit});
-
-    // Unreadable options never reach the app; without a bus the command says so.
-    const Outcome usage = intent({"capture", "--delay", "5s"});
-    EXPECT_EQ(usage.status, 2);
-    EXPECT_TRUE(usage.err.contains("Usage: brevalto intent capture")) << usage.err.toStdString();
-    QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
-    noBus.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
-    const Outcome lonely = intent({"open"}, noBus);
-    EXPECT_EQ(lonely.status, 1);
-    EXPECT_EQ(lonely.err, "Brevalto intents need a D-Bus session bus.\n");
+    EXPECT_EQ(handled[0], (AutomationRequest{AutomationRequest::Command::capture, AutomationCaptureMode::region, 0,
+                                             {AutomationPostAction::edit}, std::nullopt}));
+    EXPECT_EQ(intent({"capture", "--delay", "5s"}).status, 2);
 }
 
 TEST_F(IntentServiceTest, FailuresAreNamedErrorsCarryingTheirSentence) {
@@ -150,8 +128,6 @@ TEST_F(IntentServiceTest, FailuresAreNamedErrorsCarryingTheirSentence) {
         EXPECT_EQ(reply.errorName(), IntentService::errorName(kind));
         EXPECT_EQ(reply.errorMessage().toStdString(), AutomationFailure::message(kind));
     };
-    expectFailure(call("Capture", {"repeatRegion", 0, QStringList{"edit"}, false}), Kind::invalid);
-    expectFailure(call("Capture", {"region", -1, QStringList{"edit"}, false}), Kind::invalid);
     expectFailure(call("Open", {"files"}), Kind::invalid);
     // A flood of actions is refused whole, without a prompt.
     QStringList flood;
