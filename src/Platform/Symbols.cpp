@@ -91,6 +91,8 @@ const QStringList kSymbolNames = {
     QStringLiteral("eraser"),
     QStringLiteral("rectangle.fill"),
     QStringLiteral("xmark.circle"),
+    // The shortcuts of the intents (the desktop entry's actions draw them too).
+    QStringLiteral("camera"),
 };
 
 class SymbolIconEngine : public QIconEngine {
