@@ -5,44 +5,12 @@
 // malformed request; a reply's data is 1 to 65536 bytes.
 
 #include "FuzzSupport.h"
+#include "Keychain/MemoryKeychainStore.h"
 #include "KeychainItems/KeychainClient.h"
 #include "KeychainItems/KeychainItems.h"
 #include "KeychainItems/KeychainMessage.h"
 
-#include <map>
-
 using namespace brevalto;
-
-namespace {
-
-// Secrets in memory: a service "app.brevalto.present" with account "a" holds one item.
-class MemoryStore final : public KeychainStore {
-public:
-    KeychainStatus find(const std::string& service, const std::string& account, KeychainData* data) override {
-        const auto item = items_.find({service, account});
-        if (item == items_.end()) return keychainStatus::itemNotFound;
-        if (data) *data = item->second;
-        return keychainStatus::success;
-    }
-    KeychainStatus update(const std::string& service, const std::string& account, const KeychainData& data) override {
-        const auto item = items_.find({service, account});
-        if (item == items_.end()) return keychainStatus::itemNotFound;
-        item->second = data;
-        return keychainStatus::success;
-    }
-    KeychainStatus add(const std::string& service, const std::string& account, const KeychainData& data) override {
-        return items_.emplace(std::make_pair(service, account), data).second ? keychainStatus::success
-                                                                             : keychainStatus::duplicateItem;
-    }
-    KeychainStatus remove(const std::string& service, const std::string& account) override {
-        return items_.erase({service, account}) ? keychainStatus::success : keychainStatus::itemNotFound;
-    }
-
-    std::map<std::pair<std::string, std::string>, KeychainData> items_{
-        {{"app.brevalto.present", "a"}, KeychainData{'s', 'e', 'c', 'r', 'e', 't'}}};
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto message = KeychainMessage::decode(data, size);
@@ -57,13 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto encoded = message->encode();
     fuzz::check(encoded && *encoded == std::vector<std::uint8_t>(data, data + size), "a frame does not encode back to itself");
 
-    MemoryStore store;
-    const auto before = store.items_;
+    MemoryKeychainStore store;
+    store.add("app.brevalto.present", "a", KeychainData{'s', 'e', 'c', 'r', 'e', 't'});
+    const int callsBefore = store.calls;
     KeychainMessage reply;
     KeychainItems(store).handle(*message, reply);
     const std::int64_t* status = reply.int64("status");
     fuzz::check(status != nullptr, "a request answered without a status");
-    fuzz::check(*status != keychainStatus::param || store.items_ == before, "a malformed request changed the store");
+    fuzz::check(*status != keychainStatus::param || store.calls == callsBefore, "a malformed request reached the store");
     fuzz::check(reply.encode().has_value(), "a reply that cannot be sent");
 
     const KeychainReadResult read = KeychainClient::replyResult(*message);

@@ -23,6 +23,9 @@ TEST(S3Lifecycle, KeptRulesReadTheSameOncePutBack) {
          {"<Rule><![CDATA[<x>]]></Rule>", "<Rule a=\"1\"/>"}},
         {"a prefix declared by the root", "<L xmlns:s3=\"u&amp;&quot;\"><s3:Rule><s3:ID>a</s3:ID></s3:Rule></L>",
          {"<s3:Rule xmlns:s3=\"u&amp;&quot;\"><s3:ID>a</s3:ID></s3:Rule>"}},
+        {"a prefix only an attribute uses, and a rule using none",
+         "<L xmlns:p=\"u\" xmlns:q=\"w\"><Rule><ID>z</ID></Rule><Rule p:a=\"1\"/></L>",
+         {"<Rule><ID>z</ID></Rule>", "<Rule xmlns:p=\"u\" p:a=\"1\"/>"}},
         {"a prefix the rule declares itself", "<L xmlns:p=\"u\"><p:Rule xmlns:p=\"v\"><p:ID>a</p:ID></p:Rule></L>",
          {"<p:Rule xmlns:p=\"v\"><p:ID>a</p:ID></p:Rule>"}},
     };

@@ -2,6 +2,7 @@
 
 #include "Upload/S3Failure.h"
 
+#include <QSet>
 #include <QString>
 #include <QXmlStreamReader>
 
@@ -28,19 +29,27 @@ QString quotedAttribute(QStringView value) {
     return out + u'"';
 }
 
-// The declarations of the prefixes that the root declares and the rule does not, for the rule's
-// start tag: a rule cut out of its document must still say what its prefixes mean, or the
-// document it is put back into does not parse.
-QString outerPrefixes(const QXmlStreamNamespaceDeclarations& root, const QXmlStreamNamespaceDeclarations& rule) {
+// The declarations, for a rule's start tag, of the prefixes that the rule uses and only the root
+// declares: a rule cut out of its document must still say what its prefixes mean, or the document
+// it is put back into does not parse.
+QString outerPrefixes(const QXmlStreamNamespaceDeclarations& root, const QXmlStreamNamespaceDeclarations& rule,
+                      const QSet<QString>& used) {
     QString out;
     for (const auto& declaration : root) {
-        if (declaration.prefix().isEmpty()) continue;
-        const bool redeclared = std::any_of(rule.begin(), rule.end(),
-                                            [&](const auto& own) { return own.prefix() == declaration.prefix(); });
-        if (!redeclared)
-            out += QStringLiteral(" xmlns:") + declaration.prefix().toString() + u'=' + quotedAttribute(declaration.namespaceUri());
+        const QString prefix = declaration.prefix().toString();
+        if (prefix.isEmpty() || !used.contains(prefix)) continue;
+        const bool redeclared =
+            std::any_of(rule.begin(), rule.end(), [&](const auto& own) { return own.prefix() == prefix; });
+        if (!redeclared) out += QStringLiteral(" xmlns:") + prefix + u'=' + quotedAttribute(declaration.namespaceUri());
     }
     return out;
+}
+
+// The prefixes that the reader's element and its attributes are written with.
+void addPrefixes(const QXmlStreamReader& reader, QSet<QString>& used) {
+    if (!reader.prefix().isEmpty()) used.insert(reader.prefix().toString());
+    for (const auto& attribute : reader.attributes())
+        if (!attribute.prefix().isEmpty()) used.insert(attribute.prefix().toString());
 }
 
 }  // namespace
@@ -57,7 +66,8 @@ std::vector<std::string> foreignLifecycleRules(std::string_view document) {
     int depth = 0;
     qint64 ruleStart = -1;
     qsizetype ruleNameEnd = 0;  // after "<" and the rule's qualified name, in the rule's text
-    QString rulePrefixes;
+    QXmlStreamNamespaceDeclarations ruleDeclarations;
+    QSet<QString> rulePrefixes;  // used inside the rule
     bool ruleIsOurs = false;
     int idDepth = 0;  // depth of the "ID" element being read inside a rule, 0 outside one
     QString idText;
@@ -80,8 +90,11 @@ std::vector<std::string> foreignLifecycleRules(std::string_view document) {
                 ruleStart = text.lastIndexOf(u'<', reader.characterOffset() - 1);
                 ruleIsOurs = false;
                 ruleNameEnd = 1 + reader.qualifiedName().size();
-                rulePrefixes = outerPrefixes(rootDeclarations, reader.namespaceDeclarations());
-            } else if (depth == 3 && ruleStart >= 0 && reader.name() == u"ID") {
+                ruleDeclarations = reader.namespaceDeclarations();
+                rulePrefixes.clear();
+            }
+            if (ruleStart >= 0) addPrefixes(reader, rulePrefixes);
+            if (depth == 3 && ruleStart >= 0 && reader.name() == u"ID") {
                 idDepth = depth;
                 idText.clear();
             }
@@ -97,7 +110,7 @@ std::vector<std::string> foreignLifecycleRules(std::string_view document) {
             if (depth == 2 && ruleStart >= 0) {
                 if (!ruleIsOurs) {
                     QString rule = text.mid(ruleStart, reader.characterOffset() - ruleStart);
-                    rule.insert(ruleNameEnd, rulePrefixes);
+                    rule.insert(ruleNameEnd, outerPrefixes(rootDeclarations, ruleDeclarations, rulePrefixes));
                     kept.push_back(rule.toStdString());
                 }
                 ruleStart = -1;
