@@ -3,7 +3,7 @@
 #include "Clipboard/ClipboardMonitor.h"
 #include "ClipCore/SecretScanner.h"
 #include "Document/ScreenshotDocumentSession.h"
-#include "Editor/ScreenshotCanvasView.h"
+#include "Editor/Canvas/ScreenshotCanvasView.h"
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
 #include "Panel/ClipboardView.h"

@@ -4,7 +4,7 @@
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocumentSession.h"
-#include "Editor/ScreenshotCanvasView.h"
+#include "Editor/Canvas/ScreenshotCanvasView.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Errors/AIError.h"
 #include "Panel/NotchPanel.h"

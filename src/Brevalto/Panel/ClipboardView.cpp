@@ -3,7 +3,7 @@
 #include "AI/AIActionModel.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
-#include "Editor/ScreenshotCanvasView.h"
+#include "Editor/Canvas/ScreenshotCanvasView.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
