@@ -63,6 +63,8 @@ const QStringList kSymbolNames = {
     // The floating thumbnail after a capture.
     QStringLiteral("line.3.horizontal"),
     QStringLiteral("square.and.arrow.down"),
+    // The shortcuts of the intents (the desktop entry's actions draw them too).
+    QStringLiteral("camera"),
 };
 
 class SymbolIconEngine : public QIconEngine {
