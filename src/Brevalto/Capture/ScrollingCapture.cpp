@@ -34,7 +34,6 @@ const char* const autoScrollUnavailable = "Auto-scroll is unavailable for this c
 const char* const notStable =
     "Content did not stabilize within 4 seconds. Pause animations or use a smaller viewport, then Resume.";
 constexpr double stableTimeout = 4.0;
-constexpr double stableDifference = 0.003;
 // How long the content may take to answer a wheel step: until then a grab that still shows the
 // last accepted frame is not taken for settled content, so that a slow application is never
 // mistaken for the end of the page.
@@ -368,7 +367,7 @@ void ScrollingCapture::stableGrab(std::uint64_t generation, double deadline, int
         // last accepted one only count once the application had time to answer.
         const bool answered = !awaitingAnswer_ || signature.values != beforeStep_ ||
                               services_.clock->now() >= stepTime_ + answerWait;
-        stable = answered && previous && ScrollFrameSignature::difference(*previous, signature) < stableDifference
+        stable = answered && previous && ScrollFrameSignature::difference(*previous, signature) < ScrollFrameSignature::kSameView
                      ? stable + 1
                      : 0;
         previous = std::move(signature);
