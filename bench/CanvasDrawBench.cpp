@@ -3,7 +3,7 @@
 // update and the repaint of the region it changed) against one plain repaint of the whole canvas.
 // Runs on the offscreen platform.
 #include "Document/ScreenshotDocumentSession.h"
-#include "Editor/ScreenshotCanvasView.h"
+#include "Editor/Canvas/ScreenshotCanvasView.h"
 #include "Platform/Defaults.h"
 
 #include "Document/RenderSamples.h"

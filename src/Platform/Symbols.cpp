@@ -63,6 +63,36 @@ const QStringList kSymbolNames = {
     // The floating thumbnail after a capture.
     QStringLiteral("line.3.horizontal"),
     QStringLiteral("square.and.arrow.down"),
+    // The screenshot editor: its tools, toolbar and selection bar.
+    QStringLiteral("cursorarrow"),
+    QStringLiteral("arrow.up.right"),
+    QStringLiteral("textformat"),
+    QStringLiteral("rectangle"),
+    QStringLiteral("drop"),
+    QStringLiteral("pencil.tip"),
+    QStringLiteral("1.circle"),
+    QStringLiteral("oval"),
+    QStringLiteral("highlighter"),
+    QStringLiteral("text.bubble"),
+    QStringLiteral("arrow.turn.up.right"),
+    QStringLiteral("light.max"),
+    QStringLiteral("plus.magnifyingglass"),
+    QStringLiteral("square.grid.3x3"),
+    QStringLiteral("wand.and.rays"),
+    QStringLiteral("ruler"),
+    QStringLiteral("eyedropper"),
+    QStringLiteral("hand.raised"),
+    QStringLiteral("square.and.arrow.up"),
+    QStringLiteral("rectangle.inset.filled"),
+    QStringLiteral("arrow.uturn.backward"),
+    QStringLiteral("arrow.uturn.forward"),
+    QStringLiteral("exclamationmark.shield"),
+    QStringLiteral("arrow.up.left.and.arrow.down.right"),
+    QStringLiteral("eraser"),
+    QStringLiteral("rectangle.fill"),
+    QStringLiteral("xmark.circle"),
+    // The shortcuts of the intents (the desktop entry's actions draw them too).
+    QStringLiteral("camera"),
 };
 
 class SymbolIconEngine : public QIconEngine {

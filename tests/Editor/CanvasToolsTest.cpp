@@ -1,4 +1,4 @@
-#include "Editor/CanvasTools.h"
+#include "Editor/Canvas/CanvasTools.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "Document/RenderSamples.h"
 #include "Document/ScreenshotDocumentSession.h"
-#include "Editor/CanvasTools.h"
-#include "Editor/ScreenshotCanvasView.h"
+#include "Editor/Canvas/CanvasTools.h"
+#include "Editor/Canvas/ScreenshotCanvasView.h"
 #include "Platform/Defaults.h"
 
 #include "ManualExecutor.h"

@@ -1,9 +1,12 @@
 #include "LoopbackHttpServer.h"
 #include "Platform/Linux/CurlHttpClient.h"
+#include "StandIns.h"
+#include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace brevalto {
 namespace {
@@ -93,6 +96,62 @@ TEST(CurlHttpClient, RefusesUnsafeRequestsBeforeConnecting) {
     request.url = server.url("/");
     EXPECT_EQ(errorOf([&] { client.send(request, stopped.get_token(), nullptr); }).kind(), HttpError::Kind::cancelled);
     EXPECT_EQ(server.requestCount(), 0u);
+}
+
+// The environment a user behind a TLS-inspecting proxy has: the proxy variables that libcurl reads,
+// no_proxy, and an extra bundle with the proxy's authority. Loopback addresses never go through it.
+TEST(CurlHttpClient, GoesThroughTheEnvironmentsProxyAndTrustsTheExtraBundle) {
+    TestFolder folder;
+    LoopbackHttpServer service;
+    TlsProxyStandIn proxy(folder.path(), {{"api.example.test", service.port()}});
+    ASSERT_TRUE(proxy.running());
+    const std::string bundle = proxy.authority().string();
+    const char* const names[] = {"https_proxy", "HTTPS_PROXY", "http_proxy", "all_proxy", "no_proxy", "NO_PROXY",
+                                 "SSL_CERT_FILE"};
+    struct Case {
+        const char* what;
+        std::vector<std::pair<const char*, std::string>> environment;
+        std::string url;
+        int error;  // 0: answered by the stand-in
+    };
+    const std::string remote = "https://api.example.test/v1/models?limit=1000";
+    const std::vector<Case> cases = {
+        {"proxy and bundle", {{"https_proxy", proxy.proxyUrl()}, {"SSL_CERT_FILE", bundle}}, remote, 0},
+        {"upper-case proxy", {{"HTTPS_PROXY", proxy.proxyUrl()}, {"SSL_CERT_FILE", bundle}}, remote, 0},
+        {"no bundle", {{"https_proxy", proxy.proxyUrl()}}, remote, HttpError::serverCertificateUntrusted},
+        {"unreadable bundle", {{"https_proxy", proxy.proxyUrl()}, {"SSL_CERT_FILE", bundle + ".missing"}}, remote,
+         HttpError::serverCertificateUntrusted},
+        {"host in no_proxy", {{"https_proxy", proxy.proxyUrl()}, {"SSL_CERT_FILE", bundle}, {"no_proxy", "example.test"}},
+         remote, HttpError::cannotFindHost},
+        {"no proxy at all", {{"SSL_CERT_FILE", bundle}}, remote, HttpError::cannotFindHost},
+        {"loopback stays direct",
+         {{"https_proxy", proxy.proxyUrl()}, {"http_proxy", proxy.proxyUrl()}, {"all_proxy", proxy.proxyUrl()}},
+         service.url("/direct"), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* name : names) unsetenv(name);
+        for (const auto& [name, value] : c.environment) setenv(name, value.c_str(), 1);
+        CurlHttpClient client;
+        for (const char* name : names) unsetenv(name);
+        HttpRequest request;
+        request.url = c.url;
+        request.headers = {{"x-api-key", "k"}};
+        const std::size_t before = service.requestCount();
+        if (c.error != 0) {
+            EXPECT_EQ(errorOf([&] { client.send(request, {}, nullptr); }).code(), c.error);
+            EXPECT_EQ(service.requestCount(), before);
+            continue;
+        }
+        EXPECT_EQ(client.send(request, {}, nullptr).status, 200);
+        ASSERT_EQ(service.requestCount(), before + 1);
+        const ReceivedRequest received = service.requests().back();
+        EXPECT_EQ(received.header("x-api-key"), "k");
+        if (c.url == remote) {
+            EXPECT_EQ(received.target, "/v1/models?limit=1000");
+            EXPECT_EQ(received.header("Host"), "api.example.test");
+        }
+    }
 }
 
 }  // namespace

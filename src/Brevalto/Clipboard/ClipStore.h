@@ -73,6 +73,14 @@ public:
 
     const std::filesystem::path& root() const { return root_; }
     bool writable() const { return writable_; }
+    // Why the history could not be loaded; none when it was loaded or there was none.
+    const std::optional<QString>& loadFailure() const { return loadFailure_; }
+    // After a failed load: moves the unreadable index aside as "history.json.unreadable-" and the
+    // UTC time, keeps every other file, and starts an empty history that records. Returns the
+    // index's new place (none when there was no index to move). Throws the file system's error,
+    // leaving the store read-only.
+    std::optional<std::filesystem::path> startNewHistory();
+    static constexpr const char* kUnreadableSuffix = ".unreadable-";
     std::uint64_t generation() const { return generation_; }
     int pendingImages() const { return pendingImages_; }
     const std::unordered_map<std::string, QImage>& thumbnails() const { return thumbnails_; }
@@ -106,6 +114,9 @@ public:
     // `isCancelled`, when given, is asked on the GUI thread before the result is stored.
     void addImage(const QByteArray& data, const std::string& source, std::optional<double> scale = std::nullopt,
                   CancellationTest isCancelled = {}, Completion completion = {});
+    // The same for pixels the app made itself (a capture): encoded once, off the GUI thread.
+    void addImage(const QImage& image, const std::string& source, std::optional<double> scale = std::nullopt,
+                  CancellationTest isCancelled = {}, Completion completion = {});
     // Merges the clip into the current history under its limits, writing its image file first
     // when data is given, and commits the result. Returns the clip as stored (an older copy when
     // the clip was merged into it).
@@ -137,11 +148,15 @@ signals:
 private:
     struct ImageWork;
     void load();
+    void startWriter();
     void publish(std::vector<Clip> clips);
     std::uint64_t submit(const std::vector<Clip>& clips);
     void written(std::uint64_t sequence, std::optional<std::string> error);
     void applyWrites();
     void removeLeftovers(const std::vector<std::string>& files, const std::vector<Uuid>& ids);
+    void acceptImage(qsizetype inputBytes, std::function<std::optional<QByteArray>()> normalise,
+                     const std::string& source, std::optional<double> scale, CancellationTest isCancelled,
+                     Completion completion);
     void finishImage(const ImageWork& work, std::optional<QByteArray> png, const std::string& digest);
 
     Clock& clock_;
@@ -151,6 +166,7 @@ private:
     std::filesystem::path root_;
     std::unordered_map<std::string, QImage> thumbnails_;
     bool writable_ = true;
+    std::optional<QString> loadFailure_;
     int pendingImages_ = 0;
     std::uint64_t generation_ = 0;
     std::unordered_map<std::string, bool> thumbnailsPending_;  // digest -> being made
@@ -179,8 +195,12 @@ private:
 };
 
 // The image decoded (its stored size at most 40 megapixels, checked before decoding), turned
-// upright and encoded as a PNG of at most 32 MiB; nothing when any step fails. Any thread.
+// upright and encoded as a PNG of at most 32 MiB; nothing when any step fails. A PNG that already
+// has that form (upright 8-bit pixels, no metadata but its colour space) comes back unchanged once
+// it has decoded. Any thread.
 std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data);
+// Pixels as normalizeImageToPNG encodes them; nothing over 40 megapixels or 32 MiB. Any thread.
+std::optional<QByteArray> encodeNormalisedPNG(const QImage& image);
 
 // SHA-256 of the bytes as 64 lower-case hexadecimal digits.
 std::string hexDigest(std::string_view bytes);

@@ -1,9 +1,13 @@
 #include "Platform/Linux/CurlHttpClient.h"
 
 #include <curl/curl.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -167,6 +171,21 @@ HttpError errorFor(CURLcode code) {
     }
 }
 
+// Adds the certificates of the extra bundle to the ones libcurl loaded. A bundle that cannot be read
+// adds nothing, as a missing default bundle does for OpenSSL.
+CURLcode onSslContext(CURL*, void* context, void* user) {
+    const auto& bundle = *static_cast<const std::string*>(user);
+    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(context));
+    if (store && X509_STORE_load_file(store, bundle.c_str()) != 1) ERR_clear_error();
+    return CURLE_OK;
+}
+
+std::string environment(const char* lower, const char* upper) {
+    const char* value = std::getenv(lower);
+    if (!value || !*value) value = upper ? std::getenv(upper) : nullptr;
+    return value ? value : "";
+}
+
 struct EasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
@@ -179,6 +198,16 @@ struct ListDeleter {
 CurlHttpClient::CurlHttpClient() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    // The variables libcurl itself reads, in its order (plain http_proxy only in lower case), read
+    // once here so that every exchange of this client goes the same way.
+    const std::string all = environment("all_proxy", "ALL_PROXY");
+    httpsProxy_ = environment("https_proxy", "HTTPS_PROXY");
+    if (httpsProxy_.empty()) httpsProxy_ = all;
+    httpProxy_ = environment("http_proxy", nullptr);
+    if (httpProxy_.empty()) httpProxy_ = all;
+    noProxy_ = "127.0.0.1,localhost,::1";
+    if (const std::string extra = environment("no_proxy", "NO_PROXY"); !extra.empty()) noProxy_ += "," + extra;
+    extraCertificates_ = environment("SSL_CERT_FILE", nullptr);
 }
 
 HttpResponse CurlHttpClient::send(const HttpRequest& request, std::stop_token cancel, const Progress& progress) {
@@ -214,7 +243,14 @@ HttpResponse CurlHttpClient::send(const HttpRequest& request, std::stop_token ca
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
-    curl_easy_setopt(easy, CURLOPT_NOPROXY, "127.0.0.1,localhost");
+    // An empty proxy is none at all (libcurl then ignores the environment).
+    const bool https = request.url.size() > 5 && (request.url[4] == 's' || request.url[4] == 'S');
+    curl_easy_setopt(easy, CURLOPT_PROXY, (https ? httpsProxy_ : httpProxy_).c_str());
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, noProxy_.c_str());
+    if (!extraCertificates_.empty()) {
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, onSslContext);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &extraCertificates_);
+    }
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, rawList);
 

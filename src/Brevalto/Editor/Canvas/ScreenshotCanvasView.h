@@ -30,7 +30,7 @@ class ScreenshotCanvasView : public QWidget {
     Q_OBJECT
 public:
     static inline const QString accessibleLabel = QStringLiteral(
-        "Screenshot canvas. Choose a tool, drag to create or move. Arrow keys nudge one pixel; Shift ten; Option "
+        "Screenshot canvas. Choose a tool, drag to create or move. Arrow keys nudge one pixel; Shift ten; Alt "
         "resizes.");
     static constexpr double minZoom = 0.03;
     static constexpr double maxZoom = 32;

@@ -1,0 +1,218 @@
+#include "Editor/Canvas/ScreenshotCanvasView.h"
+
+#include "Document/ScreenshotDocumentSession.h"
+#include "Document/ScreenshotRenderer.h"
+
+#include <QNativeGestureEvent>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace brevalto {
+
+namespace {
+
+using Property = ScreenshotDocumentSession::Property;
+
+constexpr double fitMargin = 32;
+
+// The zoom kept within minZoom...high; a value that is not a number leaves the zoom at 1.
+double clampZoom(double zoom, double high) {
+    if (std::isnan(zoom)) zoom = 1;
+    return std::clamp(zoom, ScreenshotCanvasView::minZoom, high);
+}
+
+}  // namespace
+
+ScreenshotCanvasView::ScreenshotCanvasView(std::shared_ptr<ScreenshotDocumentSession> session, QWidget* parent)
+    : QWidget(parent), session_(std::move(session)) {
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setAcceptDrops(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAccessibleName(accessibleLabel);
+    connect(session_.get(), &ScreenshotDocumentSession::viewport, this, &ScreenshotCanvasView::applyViewport);
+    connect(session_.get(), &ScreenshotDocumentSession::changed, this, [this](Property property) {
+        switch (property) {
+        case Property::selectedID:
+        case Property::tool:
+            // Choosing a tool or a layer gives the canvas the keyboard, unless a text field is in edit.
+            QTimer::singleShot(0, this, [this] {
+                if (isVisible() && !textFieldHasFocus()) setFocus(Qt::OtherFocusReason);
+            });
+            update();
+            break;
+        case Property::document:
+        case Property::selection:
+        case Property::preview:
+        case Property::zoom:
+        case Property::pan:
+        case Property::guides:
+        case Property::smartCandidate:
+        case Property::secretCandidates: update(); break;
+        default: break;
+        }
+    });
+}
+
+ScreenshotCanvasView::~ScreenshotCanvasView() = default;
+
+void ScreenshotCanvasView::setDropLayout(bool vertical, double spacing, double alignment) {
+    vertical_ = vertical;
+    spacing_ = spacing;
+    alignment_ = alignment;
+    update();
+}
+
+// ---- geometry
+
+QRectF ScreenshotCanvasView::content() const {
+    const ScreenshotDocument& d = session_->document();
+    return d.crop ? d.crop->normalized() : QRectF(QPointF(0, 0), d.canvas);
+}
+
+QRectF ScreenshotCanvasView::canvasRect() const { return QRectF(QPointF(0, 0), session_->document().canvas); }
+
+double ScreenshotCanvasView::backdropMargin() const {
+    const ScreenshotBackdrop& backdrop = session_->document().backdrop;
+    return backdrop.enabled ? ScreenshotRenderer::backdropMargin(backdrop) : 0;
+}
+
+QSizeF ScreenshotCanvasView::displaySize() const {
+    const double margin = backdropMargin();
+    const QRectF c = content();
+    return QSizeF(c.width() + 2 * margin, c.height() + 2 * margin);
+}
+
+QPointF ScreenshotCanvasView::imageOrigin() const {
+    const QSizeF display = displaySize();
+    const double zoom = session_->zoom();
+    const QPointF pan = session_->pan();
+    return QPointF((width() - display.width() * zoom) * 0.5 + pan.x(), (height() - display.height() * zoom) * 0.5 + pan.y());
+}
+
+QPointF ScreenshotCanvasView::imagePoint(QPointF v) const {
+    const QPointF origin = imageOrigin();
+    const double zoom = session_->zoom(), margin = backdropMargin();
+    const QRectF c = content();
+    return QPointF((v.x() - origin.x()) / zoom + c.left() - margin, (v.y() - origin.y()) / zoom + c.top() - margin);
+}
+
+QPointF ScreenshotCanvasView::viewPoint(QPointF p) const {
+    const QPointF origin = imageOrigin();
+    const double zoom = session_->zoom(), margin = backdropMargin();
+    const QRectF c = content();
+    return QPointF(origin.x() + (p.x() - c.left() + margin) * zoom, origin.y() + (p.y() - c.top() + margin) * zoom);
+}
+
+QRectF ScreenshotCanvasView::viewRect(const QRectF& r) const {
+    const double zoom = session_->zoom();
+    return QRectF(viewPoint(r.topLeft()), QSizeF(r.width() * zoom, r.height() * zoom));
+}
+
+void ScreenshotCanvasView::applyViewport(const QString& command) {
+    const double w = width() - fitMargin, h = height() - fitMargin;
+    std::optional<QRectF> target;
+    if (command == QLatin1String("selection")) {
+        if (session_->selection())
+            target = session_->selection()->normalized();
+        else if (const auto layer = session_->selectedLayer())
+            target = layer->frame.normalized();
+    }
+    fitted_.reset();
+    if (command == QLatin1String("actual")) {
+        session_->setZoom(1);
+        session_->setPan(QPointF(0, 0));
+    } else if (target) {
+        const double zoom = clampZoom(std::min(w / target->width(), h / target->height()), maxZoom);
+        const QRectF c = content();
+        session_->setZoom(zoom);
+        session_->setPan(QPointF((c.center().x() - target->center().x()) * zoom, (c.center().y() - target->center().y()) * zoom));
+    } else {
+        const QSizeF display = displaySize();
+        session_->setZoom(clampZoom(std::min(w / display.width(), h / display.height()), 4));
+        session_->setPan(QPointF(0, 0));
+        fitted_ = session_->zoom();
+    }
+    update();
+}
+
+void ScreenshotCanvasView::zoomAbout(double factor, QPointF view) {
+    if (!std::isfinite(factor) || factor <= 0) return;
+    const QPointF d = imagePoint(view);
+    session_->setZoom(clampZoom(session_->zoom() * factor, maxZoom));
+    const QPointF moved = viewPoint(d);
+    session_->setPan(session_->pan() + (view - moved));
+    update();
+}
+
+void ScreenshotCanvasView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (initialFit_ && width() > 10) {
+        initialFit_ = false;
+        applyViewport(QStringLiteral("fit"));
+    } else if (fitted_ && session_->zoom() == *fitted_ && session_->pan() == QPointF(0, 0)) {
+        // The view is still as the last fit left it (the panel opening around it grows it after
+        // its first layout): fit again, until the user zooms or pans.
+        applyViewport(QStringLiteral("fit"));
+    }
+}
+
+// ---- hover, wheel, pinch
+
+void ScreenshotCanvasView::hover(QPointF v) {
+    const QImage& preview = session_->preview();
+    if (preview.isNull()) return;
+    if (!pixels_ || pixelsKey_ != preview.cacheKey()) {
+        pixels_.reset();
+        try {
+            pixels_ = ScreenshotColor::Pixels::fromImage(preview);
+            pixelsKey_ = preview.cacheKey();
+        } catch (const std::exception&) {
+            return;  // tried again on the next move
+        }
+    }
+    const QPointF origin = imageOrigin();
+    const double zoom = session_->zoom();
+    const double x = std::floor((v.x() - origin.x()) / zoom), y = std::floor((v.y() - origin.y()) / zoom);
+    if (!(std::abs(x) < 1e9 && std::abs(y) < 1e9)) return;
+    const auto colour = pixels_->color(static_cast<int>(x), static_cast<int>(y));
+    if (colour && colour != session_->hoverColor()) session_->setHoverColor(colour);
+}
+
+void ScreenshotCanvasView::wheelEvent(QWheelEvent* event) {
+    // Touchpads give pixels; a wheel notch (120 eighths of a degree) counts as one line. Scrolling
+    // up is a negative delta.
+    const QPointF delta = event->pixelDelta().isNull() ? QPointF(event->angleDelta()) / -120.0 : -QPointF(event->pixelDelta());
+    if (event->modifiers().testFlag(Qt::ControlModifier)) {
+        zoomAbout(std::exp(delta.y() / -100), event->position());
+    } else {
+        session_->setPan(session_->pan() + delta);
+        update();
+    }
+    event->accept();
+}
+
+bool ScreenshotCanvasView::event(QEvent* event) {
+    if (event->type() == QEvent::NativeGesture) {
+        auto* gesture = static_cast<QNativeGestureEvent*>(event);
+        if (gesture->gestureType() == Qt::ZoomNativeGesture) {
+            zoomAbout(std::max(1 + gesture->value(), 0.1), gesture->position());
+            return true;
+        }
+    }
+    if (event->type() == QEvent::KeyPress) {
+        // Tab is the copy-colour key here, not a focus move.
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            keyPressEvent(key);
+            return true;
+        }
+    }
+    return QWidget::event(event);
+}
+
+}  // namespace brevalto
