@@ -1,5 +1,7 @@
 #include "App/AppDelegate.h"
 #include "App/SingleInstance.h"
+#include "Automation/IntentCommandLine.h"
+#include "Automation/IntentService.h"
 #include "Imaging/ImageDecoding.h"
 #include "KeychainItems/KeychainClient.h"
 #include "KeychainItems/SecretServiceStore.h"
@@ -30,6 +32,9 @@
 #include <filesystem>
 #include <optional>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -64,6 +69,17 @@ void quitOnTerminationSignals(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // `brevalto intent …` asks the running app over the session bus: no window, no instance of its own.
+    if (argc > 1 && std::strcmp(argv[1], "intent") == 0) {
+        QCoreApplication client(argc, argv);
+        const int status = IntentCommandLine::run(QCoreApplication::arguments().mid(2), QDBusConnection::sessionBus());
+        // Ends here, with the application object alive: the bus thread may still be handing the
+        // last answer on, and would find the types it copies gone if static objects went first.
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(status);
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brevalto"));
     QApplication::setDesktopFileName(QStringLiteral("brevalto"));
@@ -157,8 +173,11 @@ int main(int argc, char** argv) {
         QObject::connect(&app, &QApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
         quitOnTerminationSignals(app);
 
-        QTimer::singleShot(0, &delegate, [&delegate, urls] {
+        // The intents go on the session bus once the dispatcher has its handler; they go before it.
+        std::unique_ptr<IntentService> intents;
+        QTimer::singleShot(0, &delegate, [&delegate, &intents, urls] {
             delegate.applicationDidFinishLaunching();
+            intents = IntentService::publishOnSessionBus(*delegate.dispatcher());
             if (!urls.isEmpty()) delegate.openURLs(urls);
         });
         status = QApplication::exec();

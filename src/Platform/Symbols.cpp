@@ -67,6 +67,8 @@ const QStringList kSymbolNames = {
     QStringLiteral("chevron.up.chevron.down"),
     QStringLiteral("checkmark"),
     QStringLiteral("plus"),
+    // The shortcuts of the intents (the desktop entry's actions draw them too).
+    QStringLiteral("camera"),
 };
 
 class SymbolIconEngine : public QIconEngine {

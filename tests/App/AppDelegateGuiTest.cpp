@@ -76,6 +76,7 @@ protected:
         env.stagingRoot = folder / "staging";
         env.prompt = std::make_unique<CountingPrompt>(&asked, allow);
         env.login = LaunchAtLogin(folder / "autostart", "/usr/bin/brevalto");
+        env.historyAlert = historyAlert;
         return std::make_unique<AppDelegate>(std::move(env));
     }
 
@@ -88,6 +89,7 @@ protected:
     FakeScreenCapture screenCapture;
     FakeHotKeys hotKeys;
     int asked = 0;
+    std::function<bool(const QString&, const QString&)> historyAlert;
 };
 
 TEST_F(AppDelegateTest, LaunchingWiresEverythingAndRegistersTheDefaults) {
@@ -181,6 +183,40 @@ TEST_F(AppDelegateTest, TheShortcutsReadTheirBindingsWhenTheDelegateIsMade) {
     app->applicationDidFinishLaunching();
     EXPECT_EQ(app->shortcuts().bindings().at(ShortcutAction::openClipboard), (ShortcutBinding{4, 768}));
     EXPECT_EQ(app->shortcuts().bindings().at(ShortcutAction::region), (ShortcutBinding{19, 4864}));
+}
+
+// A history that cannot be loaded is said once a launch, naming the file; the answer decides
+// whether the app records again (the file moved aside) or stays read-only (the file untouched).
+TEST_F(AppDelegateTest, AnUnreadableHistoryIsAskedAboutOnceAndANewOneRecords) {
+    const fs::path data = folder / "data";
+    fs::create_directories(data);
+    AtomicFile::write(data / "history.json", std::string_view("[{\"id\":"));
+    for (const bool startNew : {false, true}) {  // the file kept read-only is still there to start anew
+        SCOPED_TRACE(startNew);
+        std::vector<QString> asked;
+        historyAlert = [&](const QString& file, const QString&) {
+            asked.push_back(file);
+            return startNew;
+        };
+        auto owned = make();
+        AppDelegate& app = *owned;
+        app.applicationDidFinishLaunching();
+        ASSERT_TRUE(waitUntil([&] { return !asked.empty(); }));
+        QTest::qWait(50);
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0], QString::fromStdString((data / "history.json").string()));
+        EXPECT_EQ(app.store()->writable(), startNew);
+        EXPECT_EQ(fs::exists(data / "history.json"), !startNew);
+        pasteboard.copyText(startNew ? "recorded in the new history" : "not recorded");
+        waitUntil(
+            [&] {
+                pasteboard.deliver();
+                app.store()->flush();
+                return !app.store()->items().empty();
+            },
+            startNew ? 3000 : 1000);
+        EXPECT_EQ(app.store()->items().size(), startNew ? 1u : 0u);
+    }
 }
 
 TEST_F(AppDelegateTest, RetentionPrunesAtLaunchAndOnEveryTick) {

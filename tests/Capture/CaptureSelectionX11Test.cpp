@@ -5,10 +5,12 @@
 #include "Capture/CaptureEngine.h"
 #include "Capture/CaptureOverlays.h"
 #include "Platform/Linux/QtScreens.h"
+#include "Platform/Linux/X11HotKeys.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "QtWait.h"
 
 #include <QProcess>
+#include <QTest>
 
 #include <xcb/xcb.h>
 
@@ -128,6 +130,35 @@ TEST_F(CaptureSelectionX11Test, EscapeLeavesNoWindowAndNoGrab) {
     EXPECT_EQ(overlays.overlayCount(), 0);
     EXPECT_FALSE(overlays.inputGrabbed());
     EXPECT_TRUE(waitUntil([&] { return overlays.selectionViews().empty(); }));
+    EXPECT_TRUE(grabsAreFree());
+}
+
+// The region hot key opens the overlay, Escape soon after closes it, and the next press of the
+// hot key opens it again, time after time: the overlay's keyboard grab swallows the hot key's
+// release, which must not leave the hot key taken for held down.
+TEST_F(CaptureSelectionX11Test, EscapeSoonAfterTheHotKeyCancelsAndTheHotKeyWorksAgain) {
+    X11HotKeys hotKeys;
+    int presses = 0;
+    HotKeys::Handler handler;
+    handler.pressed = [&](HotKeyID) {
+        ++presses;
+        coordinator.capture(CaptureRequest{}, [this](CaptureCoordinator::Result r) { result.emplace(std::move(r)); });
+    };
+    ASSERT_EQ(hotKeys.installHandler(handler), HotKeys::noError);
+    ASSERT_EQ(hotKeys.registerHotKey(19, 0x100 | 0x200 | 0x1000, HotKeyID{1, 1}), HotKeys::noError);  // Super+Shift+Ctrl+2
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE(round);
+        result.reset();
+        ASSERT_TRUE(xdotool({"key", "super+shift+ctrl+2"}));
+        ASSERT_TRUE(waitUntil([&] { return overlays.overlayCount() == 1 && overlays.inputGrabbed(); }, 5000))
+            << presses << " presses seen";
+        QTest::qWait(300);
+        ASSERT_TRUE(xdotool({"key", "Escape"}));
+        ASSERT_TRUE(waitUntil([&] { return result.has_value(); }));
+        EXPECT_EQ(coordinator.state(), CaptureState::cancelled);
+        EXPECT_EQ(overlays.overlayCount(), 0);
+    }
+    EXPECT_EQ(presses, 3);
     EXPECT_TRUE(grabsAreFree());
 }
 

@@ -181,6 +181,7 @@ TEST(CaptureOverlays, OneWindowPerDisplaySharingOneSelection) {
     EXPECT_EQ(views[1]->geometry(), QRect(400, 0, 200, 100));
     EXPECT_EQ(views[1]->imageOrigin(), QPointF(400, 0));
     EXPECT_EQ(overlays.keyView(), views[1]) << "the window under the mouse takes the keys";
+    EXPECT_EQ(views[0]->shared()->pointer, QPointF(450, 50)) << "crosshair and loupe start under the mouse";
     EXPECT_TRUE(views[0]->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_TRUE(views[0]->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 

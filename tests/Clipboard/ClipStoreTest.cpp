@@ -138,6 +138,22 @@ TEST_F(ClipStoreFixture, FailedLoadLeavesAReadOnlyStore) {
             EXPECT_EQ(readFile(r / "history.json"), before) << c.name;
         }
         EXPECT_TRUE(fs::exists(r / hexName('a')));
+        ASSERT_TRUE(store.loadFailure()) << c.name;
+
+        // Starting a new history moves the index aside untouched, keeps the images and records.
+        const auto aside = store.startNewHistory();
+        ASSERT_TRUE(aside) << c.name;
+        EXPECT_EQ(aside->filename(), "history.json.unreadable-20260509T061320Z");
+        if (!before.empty()) {
+            EXPECT_EQ(readFile(*aside), before) << c.name;
+        }
+        EXPECT_TRUE(store.writable());
+        EXPECT_FALSE(store.loadFailure());
+        EXPECT_TRUE(fs::exists(r / hexName('a')));
+        store.addText("after a new start", "app");
+        store.flush();
+        ASSERT_EQ(store.items().size(), 1u) << c.name;
+        EXPECT_EQ(ClipStore(r, clock).items().size(), 1u) << "the new history loads";
     }
 }
 

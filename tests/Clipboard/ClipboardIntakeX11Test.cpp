@@ -230,5 +230,75 @@ TEST_F(ClipboardIntakeX11Test, TextBeyondTheLimitIsReportedNotRecorded) {
     ASSERT_TRUE(waitForFront([&](const Clip& clip) { return clip.text == std::string("small after huge"); }));
 }
 
+// The peak of this process's resident memory, in MiB.
+long peakMemoryMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLong() / 1024;
+    }
+    return 0;
+}
+
+// A file of `mib` MiB written in pieces, so that making it costs the test no memory.
+QString bigFile(const TestFolder& folder, const QString& name, int mib, char fill) {
+    const QString path = QString::fromStdString((folder / name.toStdString()).string());
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) return {};
+    const QByteArray piece(1 << 20, fill);
+    for (int i = 0; i < mib; ++i) out.write(piece);
+    return path;
+}
+
+// An owner that offers more than we keep is refused, and is let finish its transfer: right after
+// the refusal another program reads the clipboard from the same owner at once. We never hold
+// more than the limit meanwhile.
+TEST_F(ClipboardIntakeX11Test, RefusedLargeCopiesLeaveTheirOwnerAnswering) {
+    struct Case {
+        const char* owner;
+        int mib;
+        bool image;
+    };
+    const Case cases[] = {
+        {"xclip", 33, false}, {"xclip", 200, false}, {"xclip", 300, true},
+        {"xsel", 33, false},  {"xsel", 200, false},  {"GTK", 33, false},
+    };
+    CopyingProgram gtk(QStringLiteral("/usr/bin/python3"),
+                       {QStringLiteral(BREVALTO_SOURCE_DIR "/tests/Clipboard/Peers/gtk-clipboard-peer.py")});
+    const long memoryBefore = peakMemoryMiB();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.owner) + " " + std::to_string(c.mib) + " MiB" + (c.image ? " image" : ""));
+        const QString target = c.image ? QStringLiteral("image/png") : QStringLiteral("UTF8_STRING");
+        const QString path = bigFile(folder, QStringLiteral("big"), c.mib, c.image ? '\x89' : 'z');
+        store.setMessage({});
+        QProcess xsel;
+        if (std::string_view(c.owner) == "xclip") {
+            ASSERT_TRUE(Xclip::copyFile(path, target));
+        } else if (std::string_view(c.owner) == "xsel") {
+            xsel.setStandardInputFile(path);
+            xsel.setStandardErrorFile(QProcess::nullDevice());
+            xsel.start(QStringLiteral("xsel"), {QStringLiteral("--clipboard"), QStringLiteral("--input"),
+                                                QStringLiteral("--nodetach")});
+        } else {
+            ASSERT_TRUE(gtk.copy("text", path));
+        }
+        const QString refusal = c.image ? ClipboardMonitor::imageTooLargeMessage : ClipboardMonitor::textTooLargeMessage;
+        ASSERT_TRUE(waitUntil([&] { return store.message() == refusal && !monitor.reading(); }, 20000))
+            << store.message().toStdString();
+        QElapsedTimer clock;
+        clock.start();
+        const auto targets = Xclip::paste(QStringLiteral("TARGETS"), 1000);
+        ASSERT_TRUE(targets) << "the owner no longer answers";
+        EXPECT_TRUE(targets->contains(target.toUtf8()));
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_TRUE(store.items().empty());
+        if (xsel.state() != QProcess::NotRunning) {
+            xsel.kill();
+            xsel.waitForFinished(2000);
+        }
+    }
+    EXPECT_LT(peakMemoryMiB() - memoryBefore, 160);
+}
+
 }  // namespace
 }  // namespace brevalto

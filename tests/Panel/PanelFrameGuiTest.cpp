@@ -102,6 +102,18 @@ TEST_F(PanelFrameTest, PauseSwitchesSymbolTextsAndTheStatusLine) {
     }
 }
 
+TEST_F(PanelFrameTest, AMessageLongerThanTheStatusLineEndsInAnEllipsisAndShowsWholeInItsHelp) {
+    auto* status = find<QLabel>(QStringLiteral("status"));
+    const QString whole = QStringLiteral("History could not be loaded. Existing files are preserved. ") +
+                          QString(QStringLiteral("/home/someone/.local/share/brevalto/history.json ")).repeated(8);
+    store->setMessage(whole);
+    QApplication::processEvents();
+    ASSERT_GT(status->width(), 0);
+    EXPECT_TRUE(status->text().endsWith(QChar(0x2026))) << status->text().toStdString();
+    EXPECT_LE(status->fontMetrics().horizontalAdvance(status->text()), status->contentsRect().width());
+    EXPECT_EQ(status->toolTip(), whole);
+}
+
 TEST_F(PanelFrameTest, CaptureMenuRunsEveryCommandOnlyWhileTheWorkflowLives) {
     auto* capture = find<QToolButton>(QStringLiteral("capture"));
     auto* header = find<PanelHeader>(QStringLiteral("header"));

@@ -13,6 +13,7 @@
 #include "Panel/PanelController.h"
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"
+#include "Platform/ModalAbovePanel.h"
 #include "Platform/ScreenCapture.h"
 #include "Platform/Screens.h"
 #include "Platform/Symbols.h"
@@ -26,6 +27,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
@@ -84,6 +87,48 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
     // Start watching the clipboard.
     services_->monitor().start();
+    // A history that cannot be loaded records nothing: say so once, in a way nobody misses.
+    if (services_->store().loadFailure()) {
+        QTimer::singleShot(0, this, [self] {
+            if (self) self->offerNewHistory();
+        });
+    }
+}
+
+namespace {
+
+bool askToStartNewHistory(const QString& file, const QString& reason) {
+    QMessageBox alert;
+    alert.setIcon(QMessageBox::Warning);
+    alert.setWindowTitle(QStringLiteral("Brevalto"));
+    alert.setText(QStringLiteral("The clipboard history could not be loaded"));
+    alert.setInformativeText(
+        QStringLiteral("%1 could not be read: %2\n\nThe file is kept as it is, and nothing you copy is recorded "
+                       "until you start a new history. A new history moves the file aside as \"%3\" followed by "
+                       "the time, and keeps every image.")
+            .arg(file, reason, QString::fromUtf8(ClipStore::kIndexFileName) + QString::fromUtf8(ClipStore::kUnreadableSuffix)));
+    QPushButton* start = alert.addButton(QStringLiteral("Start a new history"), QMessageBox::AcceptRole);
+    QPushButton* keep = alert.addButton(QStringLiteral("Keep Read-Only"), QMessageBox::RejectRole);
+    alert.setDefaultButton(keep);
+    alert.setEscapeButton(keep);
+    runModalAbovePanel(alert);
+    return alert.clickedButton() == start;
+}
+
+}  // namespace
+
+void AppDelegate::offerNewHistory() {
+    ClipStore& store = services_->store();
+    if (!store.loadFailure()) return;
+    const QString file = QString::fromStdString((store.root() / ClipStore::kIndexFileName).string());
+    const bool start = env_.historyAlert ? env_.historyAlert(file, *store.loadFailure())
+                                         : askToStartNewHistory(file, *store.loadFailure());
+    if (!start) return;
+    try {
+        store.startNewHistory();
+    } catch (const std::exception& e) {
+        store.setMessage(QStringLiteral("Could not start a new history: ") + QString::fromUtf8(e.what()));
+    }
 }
 
 // Linux desktops mostly have no global menu bar: the main menu's actions are keys of every window

@@ -76,6 +76,7 @@ signals:
 
 private:
     void buildMainMenu();
+    void offerNewHistory();
     void buildSettingsWindow();
 
     AppEnvironment env_;

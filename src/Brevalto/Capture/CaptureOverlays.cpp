@@ -139,6 +139,9 @@ void CaptureOverlays::showSelection(const Selection& selection,
     const QRectF S = selection.surface.frame;
     const ScreenGeometry geometry = screens_.geometry();
     const QPointF mouse = screens_.mouseLocation();
+    // The crosshair and the loupe start where the pointer is, not in the corner of the image.
+    shared->pointer = FrozenCaptureView::imagePoint(QPointF(mouse.x() - S.x(), S.y() + S.height() - mouse.y()), s,
+                                                    QPointF(), selection.image.size());
     auto repaintAll = [this] {
         for (const auto& v : views_) {
             if (v) v->update();

@@ -1,6 +1,7 @@
 #include "Clipboard/ClipStore.h"
 
 #include "ClipCore/HistoryPolicy.h"
+#include "ClipCore/ReferenceDate.h"
 #include "ClipCore/UnicodeText.h"
 #include "Imaging/ImageDecoding.h"
 #include "Platform/AppPaths.h"
@@ -9,6 +10,7 @@
 
 #include <QBuffer>
 #include <QColorSpace>
+#include <QDateTime>
 #include <QImageReader>
 #include <QImageWriter>
 
@@ -124,11 +126,41 @@ ClipStore::ClipStore(std::optional<fs::path> folder, Clock& clock, QObject* pare
       imagePool_(1, QThread::LowPriority) {
     raiseImageAllocationLimit();  // main raises it first; this keeps the 40 MP intake working without it
     load();
-    if (writable_)
-        writer_ = std::make_unique<HistoryWriter>(root_ / kIndexFileName, [this](std::uint64_t sequence,
-                                                                                 std::optional<std::string> error) {
-            written(sequence, std::move(error));
-        });
+    if (writable_) startWriter();
+}
+
+void ClipStore::startWriter() {
+    writer_ = std::make_unique<HistoryWriter>(root_ / kIndexFileName, [this](std::uint64_t sequence,
+                                                                             std::optional<std::string> error) {
+        written(sequence, std::move(error));
+    });
+}
+
+std::optional<fs::path> ClipStore::startNewHistory() {
+    if (writable_) return std::nullopt;
+    AtomicFile::createFolder(root_, false);
+    const fs::path index = root_ / kIndexFileName;
+    std::optional<fs::path> aside;
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(index, error))) {
+        const QString stamp = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(std::floor(unixSeconds(clock_.now()))),
+                                                            Qt::UTC)
+                                  .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+        const std::string base = std::string(kIndexFileName) + kUnreadableSuffix + stamp.toStdString();
+        aside = root_ / base;
+        // Never over an earlier one moved aside in the same second.
+        for (int n = 2; fs::exists(fs::symlink_status(*aside, error)); ++n) aside = root_ / (base + "-" + std::to_string(n));
+        fs::rename(index, *aside);
+    } else if (error && error != std::errc::no_such_file_or_directory) {
+        throw FileError(index.string() + ": " + error.message());
+    }
+    writable_ = true;
+    loadFailure_.reset();
+    startWriter();
+    setMessage(aside ? QStringLiteral("New history started \u00B7 the unreadable one is kept as %1")
+                           .arg(QString::fromStdString(aside->filename().string()))
+                     : QString::fromUtf8(kReadyMessage));
+    return aside;
 }
 
 ClipStore::~ClipStore() { flush(); }
@@ -149,7 +181,8 @@ void ClipStore::load() {
         publish(std::move(clips));
     } catch (const std::exception& e) {
         writable_ = false;
-        setMessage(QString::fromUtf8(kLoadFailedPrefix) + QString::fromUtf8(e.what()));
+        loadFailure_ = QString::fromUtf8(e.what());
+        setMessage(QString::fromUtf8(kLoadFailedPrefix) + *loadFailure_);
     }
 }
 

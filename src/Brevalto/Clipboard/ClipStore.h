@@ -73,6 +73,14 @@ public:
 
     const std::filesystem::path& root() const { return root_; }
     bool writable() const { return writable_; }
+    // Why the history could not be loaded; none when it was loaded or there was none.
+    const std::optional<QString>& loadFailure() const { return loadFailure_; }
+    // After a failed load: moves the unreadable index aside as "history.json.unreadable-" and the
+    // UTC time, keeps every other file, and starts an empty history that records. Returns the
+    // index's new place (none when there was no index to move). Throws the file system's error,
+    // leaving the store read-only.
+    std::optional<std::filesystem::path> startNewHistory();
+    static constexpr const char* kUnreadableSuffix = ".unreadable-";
     std::uint64_t generation() const { return generation_; }
     int pendingImages() const { return pendingImages_; }
     const std::unordered_map<std::string, QImage>& thumbnails() const { return thumbnails_; }
@@ -137,6 +145,7 @@ signals:
 private:
     struct ImageWork;
     void load();
+    void startWriter();
     void publish(std::vector<Clip> clips);
     std::uint64_t submit(const std::vector<Clip>& clips);
     void written(std::uint64_t sequence, std::optional<std::string> error);
@@ -151,6 +160,7 @@ private:
     std::filesystem::path root_;
     std::unordered_map<std::string, QImage> thumbnails_;
     bool writable_ = true;
+    std::optional<QString> loadFailure_;
     int pendingImages_ = 0;
     std::uint64_t generation_ = 0;
     std::unordered_map<std::string, bool> thumbnailsPending_;  // digest -> being made

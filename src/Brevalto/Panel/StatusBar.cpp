@@ -27,6 +27,30 @@ QToolButton* borderedButton(QWidget* parent, const QString& name, const QString&
     return button;
 }
 
+// A one-line label that shows its text whole when it fits, else cut with an ellipsis at the end;
+// its help always holds the whole text.
+class ElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    void setWholeText(const QString& text) {
+        whole_ = text;
+        elide();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
+private:
+    void elide() {
+        const int room = contentsRect().width();
+        setText(room > 0 ? fontMetrics().elidedText(whole_, Qt::ElideRight, room) : whole_);
+    }
+    QString whole_;
+};
+
 }  // namespace
 
 StatusBar::StatusBar(ClipboardView& view, QWidget* parent) : QWidget(parent), view_(view) {
@@ -41,7 +65,7 @@ StatusBar::StatusBar(ClipboardView& view, QWidget* parent) : QWidget(parent), vi
     connect(clearSelection_, &QToolButton::clicked, this, [this] { view_.clearImageSelection(); });
     row->addWidget(clearSelection_);
 
-    text_ = new QLabel(this);
+    text_ = new ElidedLabel(this);
     text_->setObjectName(QStringLiteral("status"));
     text_->setTextFormat(Qt::PlainText);
     text_->setWordWrap(false);
@@ -73,8 +97,8 @@ void StatusBar::refresh() {
     const std::size_t selected = view_.imageSelection().size();
     clearSelection_->setVisible(selected > 0);
     clearSelection_->setText(clearSelectionText(selected));
-    // One line, cut at the bar's end; its help shows the message whole.
-    text_->setText(statusText(store.paused(), store.message()));
+    // One line, cut with an ellipsis at the bar's end; its help shows the message whole.
+    static_cast<ElidedLabel*>(text_)->setWholeText(statusText(store.paused(), store.message()));
     text_->setToolTip(store.message());
     enableCapture_->setVisible(view_.controller().monitor().accessRestricted());
 }

@@ -141,6 +141,7 @@ private:
     bool stopped(std::int64_t expected) const { return closing_->load() || count_->load() != expected; }
     Value receiveIncrementally(xcb_atom_t property, std::int64_t maxBytes, X11Connection::Clock::time_point end,
                                const std::function<bool()>& stop);
+    void drainIncrementally(xcb_atom_t property);
 
     Timeouts timeouts_;
     std::shared_ptr<std::atomic<std::int64_t>> count_;
@@ -212,7 +213,18 @@ QtPasteboard::Reader::Value QtPasteboard::Reader::convert(const QString& target,
     const auto limit = static_cast<std::uint32_t>(std::clamp<std::int64_t>(maxBytes, 0, 0x7fffffff));
     auto value = x_->property(window_, property, limit, true);
     if (!value) return result;  // the owner said it answered but left nothing
-    if (value->type == incr_) return receiveIncrementally(property, maxBytes, end, stop);
+    if (value->type == incr_) {
+        // The owner announces a lower bound of the size: a value that cannot fit is refused at
+        // once, though the owner still has to be let through its transfer.
+        std::uint32_t announced = 0;
+        if (value->format == 32 && value->bytes.size() >= 4) std::memcpy(&announced, value->bytes.data(), 4);
+        if (static_cast<std::int64_t>(announced) > maxBytes) {
+            drainIncrementally(property);
+            result.status = PasteboardData::Status::tooLarge;
+            return result;
+        }
+        return receiveIncrementally(property, maxBytes, end, stop);
+    }
     if (value->bytesAfter > 0) {
         xcb_delete_property(x_->get(), window_, property);
         xcb_flush(x_->get());
@@ -244,7 +256,11 @@ QtPasteboard::Reader::Value QtPasteboard::Reader::receiveIncrementally(xcb_atom_
                        notify->state == XCB_PROPERTY_NEW_VALUE;
             },
             partDeadline, stop);
-        if (!event) return result;
+        if (!event) {
+            // The content changed meanwhile: the owner of the old content still waits for us.
+            if (!closing_->load() && X11Connection::Clock::now() < partDeadline) drainIncrementally(property);
+            return result;
+        }
         std::free(event);
         const auto room = static_cast<std::uint32_t>(
             std::clamp<std::int64_t>(maxBytes - static_cast<std::int64_t>(bytes.size()), 0, 0x7fffffff));
@@ -253,6 +269,8 @@ QtPasteboard::Reader::Value QtPasteboard::Reader::receiveIncrementally(xcb_atom_
         if (part->bytesAfter > 0) {
             xcb_delete_property(x_->get(), window_, property);
             xcb_flush(x_->get());
+            std::string().swap(bytes);
+            drainIncrementally(property);
             result.status = PasteboardData::Status::tooLarge;
             return result;
         }
@@ -264,6 +282,36 @@ QtPasteboard::Reader::Value QtPasteboard::Reader::receiveIncrementally(xcb_atom_
     result.status = PasteboardData::Status::ok;
     result.bytes = std::move(bytes);
     return result;
+}
+
+// An owner in an INCR transfer serves nobody else until it has sent its final, empty part, and
+// it sends each part only after we deleted the one before. So a transfer whose value we do not
+// keep is still taken to its end, without reading the parts: each costs one small request, and
+// the whole is bounded by the transfer timeout and by the answer timeout for each part.
+void QtPasteboard::Reader::drainIncrementally(xcb_atom_t property) {
+    const xcb_window_t window = window_;
+    const auto end = X11Connection::Clock::now() + timeouts_.transfer;
+    const auto closing = [this] { return closing_->load(); };
+    for (;;) {
+        xcb_generic_event_t* event = x_->waitForEvent(
+            [&](const xcb_generic_event_t* e) {
+                if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+                const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(e);
+                return notify->window == window && notify->atom == property &&
+                       notify->state == XCB_PROPERTY_NEW_VALUE;
+            },
+            std::min(end, X11Connection::Clock::now() + timeouts_.answer), closing);
+        if (!event) return;
+        std::free(event);
+        // Asking for no bytes: the server deletes the property only when it was empty.
+        const auto part = x_->property(window_, property, 0, true);
+        if (!part) continue;
+        if (part->bytes.empty() && part->bytesAfter == 0) return;  // the final part
+        if (part->bytesAfter > 0) {
+            xcb_delete_property(x_->get(), window_, property);
+            xcb_flush(x_->get());
+        }
+    }
 }
 
 std::optional<QStringList> QtPasteboard::Reader::types(std::int64_t expected) {

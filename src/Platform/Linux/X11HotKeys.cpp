@@ -222,10 +222,12 @@ bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, q
     }
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) return false;
     const auto* key = static_cast<const xcb_key_press_event_t*>(message);
-    if (key->event != root_) return false;
     const std::uint16_t relevant =
         static_cast<std::uint16_t>(XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | masks_.super | masks_.alt);
     if (type == XCB_KEY_RELEASE) {
+        // A window of ours that took the keyboard while the key was down (a capture overlay the
+        // key opened) receives its release: the key is up all the same, and the window gets the
+        // event too.
         bool ours = false;
         for (auto& grab : grabs_) {
             if (grab.keyCode != key->detail) continue;
@@ -233,8 +235,9 @@ bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, q
             grab.releasedAt = key->time;
             ours = true;
         }
-        return ours;
+        return ours && key->event == root_;
     }
+    if (key->event != root_) return false;
     for (auto& grab : grabs_) {
         if (grab.keyCode != key->detail || (key->state & relevant) != grab.modifiers) continue;
         // A held key repeats: as presses alone, or as release and press with one time stamp.
