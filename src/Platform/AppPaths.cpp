@@ -2,6 +2,9 @@
 
 #include "Platform/AtomicFile.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +50,13 @@ fs::path AppPaths::configHome() { return xdgFolder("XDG_CONFIG_HOME", ".config")
 fs::path AppPaths::dataFolder() { return dataHome() / "brevalto"; }
 
 fs::path AppPaths::configFolder() { return configHome() / "brevalto"; }
+
+fs::path AppPaths::picturesFolder() {
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    std::error_code error;
+    if (!pictures.isEmpty() && fs::is_directory(fs::path(pictures.toStdString()), error)) return pictures.toStdString();
+    return QDir::homePath().toStdString();
+}
 
 fs::path AppPaths::ensurePrivateFolder(const fs::path& folder) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)

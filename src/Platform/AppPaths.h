@@ -16,6 +16,9 @@ public:
     static std::filesystem::path dataFolder();
     // The settings folder: $XDG_CONFIG_HOME/brevalto (default ~/.config/brevalto).
     static std::filesystem::path configFolder();
+    // Where a save dialog starts without a better place: the desktop's Pictures folder (as the
+    // XDG user folders name it) when it exists, else the home folder.
+    static std::filesystem::path picturesFolder();
     // The per-user temporary root: $XDG_RUNTIME_DIR when it is set, private and ours, else
     // /tmp/brevalto-<uid>, created 0700. Refused when it is a symbolic link, not a folder, owned
     // by someone else or open to others, since /tmp is shared between users. Throws FileError.

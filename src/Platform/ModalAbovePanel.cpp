@@ -1,11 +1,12 @@
 #include "Platform/ModalAbovePanel.h"
 
-#include <QMessageBox>
+#include <QDialog>
+#include <QFileDialog>
 #include <QTimer>
 
 namespace brevalto {
 
-int runModalAbovePanel(QMessageBox& alert) {
+int runModalAbovePanel(QDialog& alert) {
     alert.setWindowFlag(Qt::WindowStaysOnTopHint);
     // Queued: it runs once the modal loop spins and the alert is on screen, after the panel.
     QTimer::singleShot(0, &alert, [&alert] {
@@ -13,6 +14,11 @@ int runModalAbovePanel(QMessageBox& alert) {
         alert.activateWindow();
     });
     return alert.exec();
+}
+
+int runModalAbovePanel(QFileDialog& dialog) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    return runModalAbovePanel(static_cast<QDialog&>(dialog));
 }
 
 }  // namespace brevalto

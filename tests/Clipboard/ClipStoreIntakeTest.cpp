@@ -283,6 +283,15 @@ TEST_F(ClipStoreFixture, Thumbnails) {
     EXPECT_EQ(thumb->size(), QSize(600, 400));
     EXPECT_EQ(store.thumbnail(*small.clip)->size(), QSize(30, 20));  // never enlarged
     EXPECT_EQ(store.thumbnails().size(), 2u);
+    // Any shape the store accepts has a picture, however long one side.
+    Outcome strip;
+    store.addImage(encodedImage(picture(70000, 2), "png"), "app", std::nullopt, {}, strip.completion());
+    ASSERT_TRUE(waitUntil([&] { return strip.calls == 1; }, 10000));
+    ASSERT_TRUE(strip.clip);
+    const auto stripThumb = store.thumbnail(*strip.clip);
+    ASSERT_TRUE(stripThumb);
+    EXPECT_EQ(stripThumb->size(), QSize(600, 1));
+    EXPECT_EQ(store.thumbnails().size(), 3u);
 
     // Cached by digest: the file is not read again.
     fs::remove(root() / *wide.clip->imageFile);

@@ -180,10 +180,15 @@ TEST_F(ClipboardViewTest, KeysPassThroughWhenTheyDoNotApply) {
     commit.setCommitString(QString());
     QApplication::sendEvent(view->searchField(), &commit);
 
-    // The editor takes arrows and Return; the image-AI workspace leaves them to the hidden list.
+    // The editor takes arrows and Return (its canvas has the keyboard); the image-AI workspace
+    // leaves them to the hidden list.
     controller->showWorkspace(Workspace::editor(editorSession()));
-    EXPECT_FALSE(key(Qt::Key_Down));
+    const auto before = selected();
+    EXPECT_TRUE(qobject_cast<ScreenshotCanvasView*>(controller->panel()->focusWidget()));
+    key(Qt::Key_Down);
     EXPECT_FALSE(key(Qt::Key_Return));
+    EXPECT_EQ(selected(), before);
+    EXPECT_TRUE(copied().isEmpty());
     controller->showWorkspace(Workspace::imageAI(controller->makeAIModel(clip(store->items().front().id), false)));
     EXPECT_TRUE(key(Qt::Key_Down));
     EXPECT_TRUE(selected().has_value());

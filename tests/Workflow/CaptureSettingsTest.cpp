@@ -1,6 +1,11 @@
 #include "Workflow/CaptureSettings.h"
 
 #include "Platform/Defaults.h"
+#include "TestFolder.h"
+
+#include <QStandardPaths>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -81,6 +86,28 @@ TEST(CaptureSettings, LastEditorClipMustBeAUuid) {
                                       {"e621e1f8-c36c-495a-93fc-0c247a3e6e5f", id},
                                       {"not a uuid", std::nullopt},
                                       {42, std::nullopt}});
+}
+
+// Save dialogs start in the auto-save folder when it is set and there, else in Pictures when
+// there is one, else at home.
+TEST(CaptureSettings, SaveDialogsStartInTheAutoSaveFolderThenPicturesThenHome) {
+    TestFolder home;
+    const std::string previousHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const std::string previousConfig = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+    ::setenv("HOME", home.path().c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    Defaults defaults;
+    EXPECT_EQ(CaptureSettings::saveDialogFolder(defaults), home.path());
+    std::filesystem::create_directory(home / "Pictures");
+    EXPECT_EQ(CaptureSettings::saveDialogFolder(defaults), home / "Pictures");
+    defaults.set(CaptureSettings::folderKey, (home / "gone").string());
+    EXPECT_EQ(CaptureSettings::saveDialogFolder(defaults), home / "Pictures");
+    std::filesystem::create_directory(home / "shots");
+    defaults.set(CaptureSettings::folderKey, (home / "shots").string());
+    EXPECT_EQ(CaptureSettings::saveDialogFolder(defaults), home / "shots");
+    ::setenv("HOME", previousHome.c_str(), 1);
+    if (previousConfig.empty()) ::unsetenv("XDG_CONFIG_HOME");
+    else ::setenv("XDG_CONFIG_HOME", previousConfig.c_str(), 1);
 }
 
 }  // namespace

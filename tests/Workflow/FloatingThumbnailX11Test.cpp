@@ -6,7 +6,9 @@
 #include "Platform/Defaults.h"
 #include "Platform/Linux/QtScreens.h"
 #include "Platform/Linux/X11Connection.h"
+#include "Workflow/CaptureSettings.h"
 #include "Workflow/FloatingThumbnail.h"
+#include "Workflow/WorkflowDialogs.h"
 
 #include "FakeApps.h"
 #include "FakePasteboard.h"
@@ -15,7 +17,12 @@
 #include "TestImages.h"
 #include "RunProgram.h"
 
+#include <QApplication>
 #include <QCursor>
+#include <QFileDialog>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
 #include <QProcess>
 #include <QToolButton>
 
@@ -76,6 +83,68 @@ TEST(FloatingThumbnailX11, AppearsBesideThePointerWithoutFocusExpiresAndTakesEsc
     ASSERT_TRUE(waitUntil([&] { return active() == xcb_window_t(window->winId()); }));
     xdotool(QStringLiteral("key Escape"));
     EXPECT_TRUE(waitUntil([&] { return !thumbnail.thumbnail(); }));
+}
+
+// Save As from the thumbnail: the save dialog opens above the thumbnail, which stays above other
+// windows, and starts in the auto-save folder.
+TEST(FloatingThumbnailX11, TheSaveDialogOpensAboveTheThumbnailInTheAutoSaveFolder) {
+    TestFolder folder;
+    const auto shots = folder / "shots";
+    std::filesystem::create_directory(shots);
+    ClipStore store(folder / "history");
+    FakePasteboard board;
+    FakeApps apps;
+    QtScreens screens;
+    Defaults defaults;
+    defaults.set(std::string(CaptureSettings::folderKey), shots.string());
+    ClipboardMonitor monitor(store, board, apps, defaults);
+    PanelController controller(store, monitor, screens, apps, defaults);
+    FloatingThumbnail::Actions actions;
+    actions.saveAs = [&](const Clip&) {
+        WorkflowDialogs::system().chooseSaveFile(QStringLiteral("shot.png"), CaptureSettings::saveDialogFolder(defaults));
+        return std::optional<QString>();
+    };
+    FloatingThumbnail thumbnail(store, monitor, controller, screens, defaults, Clock::system(), actions);
+    QImage image(640, 400, QImage::Format_RGB32);
+    image.fill(QColor(0, 200, 0));
+    std::optional<Clip> clip;
+    store.addImage(encodedImage(image, "PNG"), "Screenshot", 1.0, {}, [&](auto c) { clip = c; });
+    ASSERT_TRUE(waitUntil([&] { return clip.has_value(); }));
+    xdotool(QStringLiteral("mousemove 700 400"));
+    defaults.set("capture.thumbnailTimeout", 0.0);
+    thumbnail.showThumbnail(*clip);
+    NotchPanel* window = thumbnail.thumbnail();
+    ASSERT_TRUE(waitUntil([&] { return screens.isViewable(window->windowHandle()); }));
+    QTest::qWait(300);
+    const QPoint middle = window->geometry().center();
+    const auto pixel = [&] {
+        return QApplication::primaryScreen()->grabWindow(0, middle.x(), middle.y(), 1, 1).toImage().pixel(0, 0);
+    };
+    const QRgb thumbnailPixel = pixel();
+    ASSERT_GT(qGreen(thumbnailPixel), 150) << "the thumbnail shows the image";
+
+    // While the dialog's modal loop runs: put it over the thumbnail and look at the screen.
+    QString directory;
+    QRgb seen = thumbnailPixel;
+    bool looked = false;
+    QTimer::singleShot(0, [&] {
+        QFileDialog* dialog = nullptr;
+        ASSERT_TRUE(waitUntil([&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) dialog = d;
+            return dialog && screens.isViewable(dialog->windowHandle());
+        }));
+        directory = dialog->directory().absolutePath();
+        dialog->move(middle - QPoint(dialog->width() / 2, dialog->height() / 2));
+        waitUntil([&] { return (seen = pixel()) != thumbnailPixel; }, 3000);
+        looked = true;
+        dialog->reject();
+    });
+    window->findChild<QToolButton*>("save")->click();
+    EXPECT_TRUE(looked);
+    EXPECT_EQ(directory, QString::fromStdString(shots.string()));
+    EXPECT_NE(seen, thumbnailPixel) << "the thumbnail covers the dialog";
+    EXPECT_TRUE(thumbnail.thumbnail());
 }
 
 }  // namespace

@@ -17,7 +17,9 @@ namespace {
 
 struct FolderDialogs : WorkflowDialogs {
     std::optional<std::filesystem::path> folder;
-    std::optional<std::filesystem::path> chooseSaveFile(const QString&) override { return {}; }
+    std::optional<std::filesystem::path> chooseSaveFile(const QString&, const std::filesystem::path&) override {
+        return {};
+    }
     std::optional<std::filesystem::path> chooseImageFile() override { return {}; }
     std::optional<std::filesystem::path> chooseFolder() override { return folder; }
     void alert(const QString&, const QString&) override {}

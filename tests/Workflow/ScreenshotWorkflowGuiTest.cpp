@@ -41,7 +41,11 @@ using Post = AutomationPostAction;
 struct ScriptedDialogs : WorkflowDialogs {
     std::optional<fs::path> saveFile, imageFile;
     QStringList alerts;
-    std::optional<fs::path> chooseSaveFile(const QString&) override { return saveFile; }
+    std::optional<fs::path> startFolder;
+    std::optional<fs::path> chooseSaveFile(const QString&, const fs::path& folder) override {
+        startFolder = folder;
+        return saveFile;
+    }
     std::optional<fs::path> chooseImageFile() override { return imageFile; }
     std::optional<fs::path> chooseFolder() override { return {}; }
     void alert(const QString& message, const QString& informative) override { alerts << message + ": " + informative; }

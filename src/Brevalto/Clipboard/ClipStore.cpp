@@ -85,6 +85,16 @@ QImage bareView(const QImage& image) {
 
 std::string hexDigest(std::string_view bytes) { return toHex(sha256(bytes)); }
 
+namespace {
+
+// The store's rule for an image: at least one pixel and at most 40 megapixels, of any shape.
+bool storableSize(QSize size) {
+    return size.isValid() && size.width() >= 1 && size.height() >= 1 &&
+           double(size.width()) * double(size.height()) <= ClipStore::kMaxImagePixels;
+}
+
+}  // namespace
+
 std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data) {
     QByteArray input = data;  // shares the bytes; QBuffer wants a non-const array
     QBuffer buffer(&input);
@@ -92,8 +102,7 @@ std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data) {
     QImageReader reader(&buffer);
     // The pixel limit is tested on the stored size, before anything is decoded.
     const QSize stored = reader.size();
-    if (!stored.isValid() || stored.width() < 1 || stored.height() < 1) return std::nullopt;
-    if (double(stored.width()) * double(stored.height()) > ClipStore::kMaxImagePixels) return std::nullopt;
+    if (!storableSize(stored)) return std::nullopt;
     reader.setAutoTransform(true);
     QImage image = reader.read();
     if (image.isNull()) return std::nullopt;
@@ -467,12 +476,8 @@ std::optional<QImage> ClipStore::makeThumbnail(const fs::path& file) {
     if (!isRegularFile(file)) return std::nullopt;
     QImageReader reader(QString::fromStdString(file.string()));
     const QSize stored = reader.size();
-    if (!stored.isValid() || stored.isEmpty()) return std::nullopt;
-    try {
-        validateImageSize(stored.width(), stored.height());
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
+    // The image was accepted under the store's rule, so its thumbnail follows the same rule.
+    if (!storableSize(stored)) return std::nullopt;
     reader.setAutoTransform(true);
     const bool reduce = std::max(stored.width(), stored.height()) > kThumbnailSize;
     if (reduce) {

@@ -157,10 +157,11 @@ void ScreenshotDocumentSession::commitGesture() {
         scheduleRender();
         throw;
     }
-    setDocument(std::move(next));
+    // The history first, so that views of the new document see its undo step.
     undoStack_.push_back(std::move(before));
     while (undoStack_.size() > static_cast<std::size_t>(undoLimit)) undoStack_.pop_front();
     redoStack_.clear();
+    setDocument(std::move(next));
     setStatus(savedStatus);
     scheduleRender();
 }

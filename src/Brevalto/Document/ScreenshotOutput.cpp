@@ -4,8 +4,10 @@
 #include "Document/ScreenshotRenderer.h"
 #include "Errors/ScreenshotError.h"
 #include "Imaging/ImageLimits.h"
+#include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/GifEncoding.h"
+#include "Platform/ModalAbovePanel.h"
 #include "Platform/Pasteboard.h"
 
 #include <QApplication>
@@ -168,8 +170,9 @@ public:
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setNameFilter(nameFilter(type));
         dialog.setDefaultSuffix(preferredExtension(type));
+        dialog.setDirectory(QString::fromStdString(AppPaths::picturesFolder().string()));
         dialog.selectFile(proposedName);
-        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        if (runModalAbovePanel(dialog) != QDialog::Accepted) return std::nullopt;
         const QList<QUrl> urls = dialog.selectedUrls();
         if (urls.isEmpty()) return std::nullopt;
         return urls.constFirst();

@@ -1,5 +1,6 @@
 #include "Editor/EditorPrompts.h"
 
+#include "Platform/AppPaths.h"
 #include "Platform/ModalAbovePanel.h"
 
 #include <QFileDialog>
@@ -22,7 +23,8 @@ std::vector<QUrl> DialogEditorPrompts::chooseImageFiles() {
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilter(QStringLiteral("Images (%1)").arg(patterns.join(QLatin1Char(' '))));
-    if (dialog.exec() != QDialog::Accepted) return {};
+    dialog.setDirectory(QString::fromStdString(AppPaths::picturesFolder().string()));
+    if (runModalAbovePanel(dialog) != QDialog::Accepted) return {};
     const QList<QUrl> chosen = dialog.selectedUrls();
     return std::vector<QUrl>(chosen.begin(), chosen.end());
 }

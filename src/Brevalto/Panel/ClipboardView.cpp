@@ -3,8 +3,8 @@
 #include "AI/AIActionModel.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
-#include "Editor/Canvas/ScreenshotCanvasView.h"
 #include "Editor/ScreenshotEditorController.h"
+#include "Editor/View/ScreenshotEditorView.h"
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
 #include "Panel/NotchGeometry.h"
@@ -256,32 +256,28 @@ void ClipboardView::itemsChanged() {
 }
 
 void ClipboardView::workspaceChanged() {
-    // The editor workspace shows the canvas of its session, made anew when the session changes.
+    // The editor workspace shows the editor of its session (while the screenshot side is there),
+    // made anew when the session changes.
     const auto& shown = controller_.workspace();
+    ScreenshotActions* actions = controller_.screenshots();
     const std::shared_ptr<ScreenshotDocumentSession> session =
-        shown && shown->kind() == PanelController::Workspace::Kind::editor ? shown->session() : nullptr;
-    if (!canvas_ || !session || &canvas_->session() != session.get()) {
+        shown && shown->kind() == PanelController::Workspace::Kind::editor && actions && actions->editor()
+            ? shown->session()
+            : nullptr;
+    if (!editor_ || !session || &editor_->session() != session.get()) {
         auto* layout = static_cast<QVBoxLayout*>(workspaceArea_->layout());
-        if (canvas_) {
-            // The canvas may be the one asking to close (Escape): delete it once its event is done.
-            canvas_->hide();
-            layout->removeWidget(canvas_);
-            canvas_->deleteLater();
-            canvas_ = nullptr;
+        if (editor_) {
+            // The editor may be the one asking to close (Escape, Done): delete it once its event is done.
+            editor_->hide();
+            layout->removeWidget(editor_);
+            editor_->deleteLater();
+            editor_ = nullptr;
             layout->setStretch(1, 1);
         }
         if (session) {
-            canvas_ = new ScreenshotCanvasView(session, workspaceArea_);
-            canvas_->setClose([this] { controller_.closeCurrentWorkspace(); });
-            if (ScreenshotActions* actions = controller_.screenshots(); actions && actions->editor()) {
-                QPointer<ScreenshotEditorController> editor = actions->editor();
-                canvas_->setDropLayout(editor->verticalComposition, editor->compositionSpacing,
-                                       editor->compositionAlignment);
-                canvas_->setMaskText([editor](std::optional<ScreenshotLayerKind> kind) {
-                    if (editor) editor->runTextMasks(kind, false);
-                });
-            }
-            layout->insertWidget(1, canvas_, 1);
+            editor_ = new ScreenshotEditorView(session, *actions->editor(),
+                                               [this] { controller_.closeCurrentWorkspace(); }, workspaceArea_);
+            layout->insertWidget(1, editor_, 1);
             layout->setStretch(2, 0);
         }
     }

@@ -19,7 +19,7 @@ class QButtonGroup;
 
 namespace brevalto {
 
-class ScreenshotCanvasView;
+class ScreenshotEditorView;
 
 class ClipCardRow;
 class ClipStore;
@@ -129,8 +129,8 @@ private:
     QWidget* header_;
     QWidget* browser_;
     QWidget* workspaceArea_;
-    // The canvas of the editor workspace's session, while the editor is shown.
-    ScreenshotCanvasView* canvas_ = nullptr;
+    // The editor of the editor workspace's session, while the editor is shown.
+    ScreenshotEditorView* editor_ = nullptr;
     PreviewPane* previewArea_;
     QLineEdit* search_;
     QToolButton* clearSearch_;

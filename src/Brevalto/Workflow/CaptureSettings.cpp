@@ -1,5 +1,6 @@
 #include "Workflow/CaptureSettings.h"
 
+#include "Platform/AppPaths.h"
 #include "Platform/Defaults.h"
 
 #include <algorithm>
@@ -30,6 +31,12 @@ std::optional<std::filesystem::path> CaptureSettings::folder(const Defaults& def
     const auto path = defaults.string(folderKey);
     if (!path || path->empty()) return std::nullopt;
     return std::filesystem::path(*path);
+}
+
+std::filesystem::path CaptureSettings::saveDialogFolder(const Defaults& defaults) {
+    std::error_code error;
+    if (const auto chosen = folder(defaults); chosen && std::filesystem::is_directory(*chosen, error)) return *chosen;
+    return AppPaths::picturesFolder();
 }
 
 bool CaptureSettings::opensEditorAfterCapture(const Defaults& defaults) {

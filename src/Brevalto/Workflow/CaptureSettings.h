@@ -59,6 +59,9 @@ public:
     static bool autoSave(const Defaults& defaults);
     // The auto-save folder; none when empty or absent.
     static std::optional<std::filesystem::path> folder(const Defaults& defaults);
+    // Where a save dialog starts: the auto-save folder when one is set and exists, else the
+    // Pictures folder, else the home folder.
+    static std::filesystem::path saveDialogFolder(const Defaults& defaults);
     // True when a finished capture opens the editor (the value is exactly "editor"); otherwise
     // the floating thumbnail shows.
     static bool opensEditorAfterCapture(const Defaults& defaults);

@@ -70,7 +70,7 @@ std::string ScreenshotWorkflow::readClipImage(const Clip& clip) const {
 
 std::optional<QString> ScreenshotWorkflow::saveAs(const Clip& clip) {
     if (!clip.imageFile) return QString::fromUtf8(kNoSourceImage);
-    const auto target = dialogs_.chooseSaveFile(screenshotFileName());
+    const auto target = dialogs_.chooseSaveFile(screenshotFileName(), CaptureSettings::saveDialogFolder(defaults_));
     if (!target) return std::nullopt;
     try {
         // The user chose the place: a linked folder is followed, and a link there is replaced.

@@ -1,5 +1,6 @@
 #include "Workflow/WorkflowDialogs.h"
 
+#include "Platform/AppPaths.h"
 #include "Platform/ModalAbovePanel.h"
 
 #include <QFileDialog>
@@ -15,27 +16,38 @@ std::optional<std::filesystem::path> chosen(const QString& path) {
     return std::filesystem::path(path.toStdString());
 }
 
+std::optional<std::filesystem::path> answer(QFileDialog& dialog) {
+    if (runModalAbovePanel(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return chosen(dialog.selectedFiles().constFirst());
+}
+
 class QtWorkflowDialogs final : public WorkflowDialogs {
 public:
-    std::optional<std::filesystem::path> chooseSaveFile(const QString& proposedName) override {
-        QFileDialog dialog(nullptr, QString(), proposedName, QStringLiteral("PNG image (*.png)"));
+    std::optional<std::filesystem::path> chooseSaveFile(const QString& proposedName,
+                                                        const std::filesystem::path& folder) override {
+        QFileDialog dialog(nullptr, QString(), QString::fromStdString(folder.string()),
+                           QStringLiteral("PNG image (*.png)"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(QStringLiteral("png"));
         dialog.selectFile(proposedName);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-        return chosen(dialog.selectedFiles().front());
+        return answer(dialog);
     }
 
     std::optional<std::filesystem::path> chooseImageFile() override {
         QStringList patterns;
         for (const QByteArray& suffix : QImageReader::supportedImageFormats())
             patterns << QStringLiteral("*.") + QString::fromLatin1(suffix);
-        return chosen(QFileDialog::getOpenFileName(nullptr, QString(), QString(),
-                                                   QStringLiteral("Images (%1)").arg(patterns.join(u' '))));
+        QFileDialog dialog(nullptr, QString(), QString::fromStdString(AppPaths::picturesFolder().string()),
+                           QStringLiteral("Images (%1)").arg(patterns.join(u' ')));
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        return answer(dialog);
     }
 
     std::optional<std::filesystem::path> chooseFolder() override {
-        return chosen(QFileDialog::getExistingDirectory(nullptr));
+        QFileDialog dialog;
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        return answer(dialog);
     }
 
     void alert(const QString& message, const QString& informative) override {

@@ -8,12 +8,14 @@
 namespace brevalto {
 
 // The modal panels and the alert the screenshot workflow and its settings page run: Qt's file
-// dialogs and a message box by default; tests answer from a script.
+// dialogs and a message box by default, above our floating windows; tests answer from a script.
 class WorkflowDialogs {
 public:
     virtual ~WorkflowDialogs() = default;
-    // A save dialog limited to PNG files that proposes the name; none when cancelled.
-    virtual std::optional<std::filesystem::path> chooseSaveFile(const QString& proposedName) = 0;
+    // A save dialog limited to PNG files that starts in the folder and proposes the name; none
+    // when cancelled.
+    virtual std::optional<std::filesystem::path> chooseSaveFile(const QString& proposedName,
+                                                                const std::filesystem::path& folder) = 0;
     // An open dialog for one image file; none when cancelled.
     virtual std::optional<std::filesystem::path> chooseImageFile() = 0;
     // An open dialog for one folder (no files); none when cancelled.

@@ -1,0 +1,202 @@
+#include "Editor/View/BackdropPopover.h"
+
+#include "Document/ScreenshotDocumentSession.h"
+#include "Editor/View/ScreenshotEditorView.h"
+
+#include <QColorDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QSlider>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace brevalto {
+
+namespace {
+
+struct SliderRow {
+    const char* label;
+    const char* name;
+    int maximum;
+    double ScreenshotBackdrop::*field;
+};
+
+const SliderRow kRows[] = {
+    {"Backdrop", "backdropPadding", 300, &ScreenshotBackdrop::padding},
+    {"Shadow", "backdropShadow", 100, &ScreenshotBackdrop::shadow},
+    {"Radius", "backdropRadius", 100, &ScreenshotBackdrop::radius},
+    {"Angle", "backdropAngle", 360, &ScreenshotBackdrop::angle},
+};
+
+ScreenshotColor::RGBA rgba(const double (&c)[4]) { return {c[0], c[1], c[2], c[3]}; }
+
+// A preset's button: a 34 x 26 rounded swatch of its gradient, top-leading to bottom-trailing.
+class PresetSwatch : public QToolButton {
+public:
+    PresetSwatch(const BackdropPopover::Preset& preset, QWidget* parent) : QToolButton(parent), preset_(preset) {
+        setFixedSize(34, 26);
+        setFocusPolicy(Qt::NoFocus);
+        setAutoRaise(true);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient gradient(QPointF(0, 0), QPointF(width(), height()));
+        gradient.setColorAt(0, rgba(preset_.first).qColor());
+        gradient.setColorAt(1, rgba(preset_.second).qColor());
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+        painter.fillPath(path, gradient);
+        if (underMouse()) painter.strokePath(path, QPen(QColor(255, 255, 255, 160), 1));
+    }
+
+private:
+    BackdropPopover::Preset preset_;
+};
+
+}  // namespace
+
+const std::array<BackdropPopover::Preset, 6>& BackdropPopover::gradientPresets() {
+    static const std::array<Preset, 6> presets{{
+        {{0.12, 0.42, 1.0, 1.0}, {0.5, 0.83, 1.0, 1.0}},
+        {{0.04, 0.12, 0.23, 1.0}, {0.23, 0.48, 0.84, 1.0}},
+        {{0.1, 0.1, 0.18, 1.0}, {0.91, 0.27, 0.38, 1.0}},
+        {{1.0, 0.0, 0.8, 1.0}, {1.0, 0.7, 0.28, 1.0}},
+        {{0.08, 0.22, 0.18, 1.0}, {0.65, 0.8, 0.55, 1.0}},
+        {{0.79, 0.84, 1.0, 1.0}, {0.89, 0.89, 0.89, 1.0}},
+    }};
+    return presets;
+}
+
+BackdropPopover::BackdropPopover(ScreenshotEditorView& view) : QFrame(&view, Qt::Popup), view_(view) {
+    setObjectName(QStringLiteral("backdropPopover"));
+    setAttribute(Qt::WA_NoMouseReplay);  // a click on the backdrop button only closes it
+    setFrameShape(QFrame::StyledPanel);
+    setFixedWidth(300);
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(14, 14, 14, 14);
+    stack->setSpacing(10);
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(14);
+    grid->setVerticalSpacing(8);
+    for (int i = 0; i < 4; ++i) {
+        const SliderRow& row = kRows[i];
+        grid->addWidget(new QLabel(QString::fromUtf8(row.label), this), i, 0);
+        auto* slider = new QSlider(Qt::Horizontal, this);
+        slider->setObjectName(QString::fromUtf8(row.name));
+        slider->setAccessibleName(QString::fromUtf8(row.label));
+        slider->setRange(0, row.maximum);
+        connect(slider, &QSlider::valueChanged, this, [this, field = row.field](int value) {
+            view_.state().backdrop.*field = value;
+            edited();
+        });
+        grid->addWidget(slider, i, 1);
+        sliders_[std::size_t(i)] = slider;
+    }
+    stack->addLayout(grid);
+
+    auto* presets = new QHBoxLayout;
+    presets->setSpacing(6);
+    presets->addStretch(1);
+    for (std::size_t i = 0; i < gradientPresets().size(); ++i) {
+        const Preset& preset = gradientPresets()[i];
+        auto* swatch = new PresetSwatch(preset, this);
+        const QString name = QStringLiteral("Gradient %1").arg(i + 1);
+        swatch->setObjectName(QStringLiteral("gradient%1").arg(i + 1));
+        swatch->setAccessibleName(name);
+        swatch->setToolTip(name);
+        connect(swatch, &QToolButton::clicked, this, [this, preset] {
+            view_.state().backdrop.first = rgba(preset.first);
+            view_.state().backdrop.second = rgba(preset.second);
+            edited();
+        });
+        presets->addWidget(swatch);
+    }
+    presets->addStretch(1);
+    stack->addLayout(presets);
+
+    auto* colors = new QHBoxLayout;
+    colors->addStretch(1);
+    for (const bool first : {true, false}) {
+        auto* button = new QPushButton(first ? QStringLiteral("Start") : QStringLiteral("End"), this);
+        button->setObjectName(first ? QStringLiteral("backdropStart") : QStringLiteral("backdropEnd"));
+        connect(button, &QPushButton::clicked, this, [this, first] { chooseColor(first); });
+        colors->addWidget(button);
+    }
+    colors->addStretch(1);
+    stack->addLayout(colors);
+
+    auto* buttons = new QHBoxLayout;
+    remove_ = new QPushButton(QStringLiteral("Remove"), this);
+    remove_->setObjectName(QStringLiteral("removeBackdrop"));
+    connect(remove_, &QPushButton::clicked, this, [this] { view_.removeBackdrop(); });
+    buttons->addWidget(remove_);
+    buttons->addStretch(1);
+    auto* done = new QPushButton(QStringLiteral("Done"), this);
+    done->setObjectName(QStringLiteral("backdropDone"));
+    done->setDefault(true);
+    connect(done, &QPushButton::clicked, this, [this] { view_.setShowBackdrop(false); });
+    buttons->addWidget(done);
+    stack->addLayout(buttons);
+
+    connect(&view_.session(), &ScreenshotDocumentSession::changed, this, [this](ScreenshotDocumentSession::Property p) {
+        if (p == ScreenshotDocumentSession::Property::document)
+            remove_->setEnabled(view_.session().document().backdrop.enabled);
+    });
+}
+
+void BackdropPopover::load() {
+    loading_ = true;
+    const ScreenshotBackdrop& backdrop = view_.state().backdrop;
+    for (int i = 0; i < 4; ++i) sliders_[std::size_t(i)]->setValue(int(std::lround(backdrop.*kRows[i].field)));
+    remove_->setEnabled(view_.session().document().backdrop.enabled);
+    loading_ = false;
+}
+
+void BackdropPopover::showUnder(QWidget* button) {
+    load();
+    adjustSize();
+    QPoint below = button->mapToGlobal(QPoint(button->width() / 2 - width() / 2, button->height() + 4));
+    below.setX(std::max(below.x(), button->window()->geometry().left()));
+    move(below);
+    show();
+    raise();
+    activateWindow();
+}
+
+void BackdropPopover::edited() {
+    if (!loading_) view_.applyBackdrop(view_.state().backdrop);
+}
+
+void BackdropPopover::chooseColor(bool first) {
+    ScreenshotColor::RGBA& field = first ? view_.state().backdrop.first : view_.state().backdrop.second;
+    const QColor chosen = QColorDialog::getColor(field.qColor(), &view_, first ? QStringLiteral("Start") : QStringLiteral("End"),
+                                                 QColorDialog::ShowAlphaChannel);
+    if (!chosen.isValid()) return;
+    field = ScreenshotColor::RGBA::fromQColor(chosen);
+    view_.applyBackdrop(view_.state().backdrop);
+}
+
+void BackdropPopover::hideEvent(QHideEvent* event) {
+    QFrame::hideEvent(event);
+    view_.setShowBackdrop(false);
+}
+
+void BackdropPopover::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
+        view_.setShowBackdrop(false);
+        return;
+    }
+    QFrame::keyPressEvent(event);
+}
+
+}  // namespace brevalto

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QImage>
+#include <QToolButton>
+#include <QWidget>
+
+namespace brevalto {
+
+// The editor bar's icon button: a symbol in a 30 x 28 point frame that takes clicks on its whole
+// rectangle, on a clear rounded background (radius 6) that is tinted while the item is active or
+// the pointer rests on it. The help text doubles as accessible name unless one is given. It never
+// takes the keyboard focus, so letters, Tab and Escape keep reaching the canvas.
+class EditorIconButton : public QToolButton {
+    Q_OBJECT
+public:
+    EditorIconButton(const QString& symbol, const QString& help, const QString& objectName, QWidget* parent = nullptr,
+                     const QString& accessibleName = {});
+
+    const QString& symbol() const { return symbol_; }
+    bool active() const { return active_; }
+    void setActive(bool active);
+
+    QSize sizeHint() const override { return QSize(30, 28); }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString symbol_;
+    bool active_ = false;
+    QImage normal_;  // the symbol drawn once per state, at the screen's pixel ratio
+    QImage disabled_;
+    qreal ratio_ = 0;
+};
+
+// The bar's readout: a value in 12 pt semibold with even-width digits over a 10 pt caption in the
+// secondary colour, at its natural size.
+class EditorReadout : public QWidget {
+    Q_OBJECT
+public:
+    explicit EditorReadout(const QString& objectName, QWidget* parent = nullptr);
+
+    const QString& value() const { return value_; }
+    const QString& caption() const { return caption_; }
+    void setTexts(const QString& value, const QString& caption);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+    // Draws the two lines with their left edge at x.
+    static void paintTexts(QPainter& painter, const QWidget& widget, double x, const QString& value,
+                           const QString& caption);
+    static QFont valueFont(const QFont& base);
+    static QFont captionFont(const QFont& base);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString value_;
+    QString caption_;
+};
+
+// A readout that is a plain button, optionally led by a 20 point colour swatch (the colour under
+// the pointer, Tab to copy; the zoom, toggling 100 % and Fit).
+class EditorReadoutButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    EditorReadoutButton(const QString& objectName, const QString& help, bool swatch, QWidget* parent = nullptr);
+
+    const QString& value() const { return value_; }
+    const QString& caption() const { return caption_; }
+    const QColor& swatchColor() const { return swatchColor_; }
+    void setTexts(const QString& value, const QString& caption);
+    void setSwatchColor(const QColor& color);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool swatch_;
+    QColor swatchColor_ = Qt::white;
+    QString value_;
+    QString caption_;
+};
+
+// A thin vertical line 22 points high with 4 points on either side.
+QWidget* editorSeparator(QWidget* parent);
+
+}  // namespace brevalto

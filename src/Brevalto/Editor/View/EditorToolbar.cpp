@@ -1,0 +1,243 @@
+#include "Editor/View/EditorToolbar.h"
+
+#include "Document/ScreenshotDocumentSession.h"
+#include "Document/ScreenshotDragView.h"
+#include "Editor/View/EditorControls.h"
+#include "Editor/View/EditorMoreMenu.h"
+#include "Editor/View/ScreenshotEditorView.h"
+#include "Editor/View/ScreenshotShareButton.h"
+#include "Editor/View/SelectionActionBar.h"
+#include "Editor/View/ToolPalette.h"
+#include "Platform/Symbols.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cmath>
+
+namespace brevalto {
+
+namespace {
+
+using Property = ScreenshotDocumentSession::Property;
+
+constexpr int kFrameMs = 16;
+
+QPushButton* textButton(const QString& text, const QString& name, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+}  // namespace
+
+EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWidget(parent), view_(view) {
+    setObjectName(QStringLiteral("editorToolbar"));
+    setFixedHeight(52);
+    setStyleSheet(QStringLiteral(
+        "QPushButton { color: white; background: rgba(255,255,255,26); border: 1px solid rgba(255,255,255,40);"
+        " border-radius: 5px; padding: 2px 8px; font-size: 12px; }"
+        "QPushButton:hover { background: rgba(255,255,255,46); }"
+        "QPushButton#redactSecrets { background: rgb(230,130,20); border-color: rgb(240,150,40); }"));
+    ScreenshotDocumentSession& session = view_.session();
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(10, 0, 10, 0);
+    row->setSpacing(4);
+
+    auto* copy = new EditorIconButton(QStringLiteral("doc.on.doc"), QStringLiteral("Copy image"), QStringLiteral("copyImage"), this);
+    connect(copy, &QToolButton::clicked, this, [this] { view_.copyImage(); });
+    row->addWidget(copy);
+    auto* save = new EditorIconButton(QStringLiteral("square.and.arrow.down"), QStringLiteral("Save As\u2026"),
+                                      QStringLiteral("saveAs"), this);
+    connect(save, &QToolButton::clicked, this, [this] { view_.attempt([this] { view_.saveImage(false); }); });
+    row->addWidget(save);
+    auto* pin = new EditorIconButton(QStringLiteral("pin"), QStringLiteral("Pin floating"), QStringLiteral("pin"), this);
+    connect(pin, &QToolButton::clicked, this, [this] { view_.pinReference(); });
+    row->addWidget(pin);
+
+    const auto render = [this] {
+        if (!view_.controller()) throw std::runtime_error(ScreenshotEditorController::noDocumentMessage.toStdString());
+        return view_.controller()->selectionImage(true, true);
+    };
+    const auto failed = [this](const std::exception& error) { view_.session().setStatus(QString::fromUtf8(error.what())); };
+    drag_ = new ScreenshotDragView(this);
+    drag_->setObjectName(QStringLiteral("drag"));
+    drag_->setToolTip(QStringLiteral("Drag PNG file to another app"));
+    drag_->setFixedSize(30, 28);
+    drag_->setFocusPolicy(Qt::NoFocus);
+    QPalette light = drag_->palette();
+    light.setColor(QPalette::WindowText, QColor(255, 255, 255, 230));
+    drag_->setPalette(light);
+    drag_->makeImage = render;
+    drag_->folder = session.directory() / "Drag";
+    drag_->failed = failed;
+    row->addWidget(drag_);
+    share_ = new ScreenshotShareButton(view_, this);
+    share_->image = render;
+    share_->failed = failed;
+    row->addWidget(share_);
+    backdrop_ = new EditorIconButton(QStringLiteral("rectangle.inset.filled"), QStringLiteral("Backdrop"),
+                                     QStringLiteral("backdrop"), this);
+    connect(backdrop_, &QToolButton::clicked, this, [this] { view_.toggleBackdrop(); });
+    row->addWidget(backdrop_);
+    row->addWidget(editorSeparator(this));
+
+    // The mode group: exactly one of its three is shown.
+    smart_ = new QWidget(this);
+    smart_->setObjectName(QStringLiteral("smartGroup"));
+    auto* smartRow = new QHBoxLayout(smart_);
+    smartRow->setContentsMargins(0, 0, 0, 0);
+    smartRow->setSpacing(4);
+    auto* apply = textButton(QStringLiteral("Apply selection"), QStringLiteral("applySelection"), smart_);
+    connect(apply, &QPushButton::clicked, this, [this] { view_.applySmartCandidate(); });
+    smartRow->addWidget(apply);
+    auto* cancel = textButton(QStringLiteral("Cancel"), QStringLiteral("cancelSmartSelection"), smart_);
+    connect(cancel, &QPushButton::clicked, this, [this] { view_.cancelSmartCandidate(); });
+    smartRow->addWidget(cancel);
+    row->addWidget(smart_);
+    selectionBar_ = new SelectionActionBar(view_, this);
+    row->addWidget(selectionBar_);
+    palette_ = new ToolPalette(view_, this);
+    row->addWidget(palette_, 1);
+
+    redactSecrets_ = textButton(QString(), QStringLiteral("redactSecrets"), this);
+    redactSecrets_->setIcon(Symbols::icon(QStringLiteral("exclamationmark.shield")));
+    redactSecrets_->setToolTip(QStringLiteral(
+        "On-device OCR found likely keys, tokens or emails (orange boxes). Click to cover them with opaque masks."));
+    connect(redactSecrets_, &QPushButton::clicked, this, [this] {
+        if (view_.controller()) view_.controller()->redactSecrets();
+    });
+    row->addWidget(redactSecrets_);
+    dismissSecrets_ = new EditorIconButton(QStringLiteral("xmark"), QStringLiteral("Dismiss secret warning"),
+                                           QStringLiteral("dismissSecrets"), this);
+    connect(dismissSecrets_, &QToolButton::clicked, this, [this] { view_.session().setSecretCandidates(std::nullopt); });
+    row->addWidget(dismissSecrets_);
+    row->addSpacing(8);
+    row->addStretch(0);
+
+    undo_ = new EditorIconButton(QStringLiteral("arrow.uturn.backward"), QStringLiteral("Undo Ctrl+Z"), QStringLiteral("undo"), this);
+    connect(undo_, &QToolButton::clicked, this, [this] { view_.session().undo(); });
+    row->addWidget(undo_);
+    redo_ = new EditorIconButton(QStringLiteral("arrow.uturn.forward"), QStringLiteral("Redo Ctrl+Shift+Z"),
+                                 QStringLiteral("redo"), this);
+    connect(redo_, &QToolButton::clicked, this, [this] { view_.session().redo(); });
+    row->addWidget(redo_);
+    row->addWidget(editorSeparator(this));
+
+    color_ = new EditorReadoutButton(QStringLiteral("hoverColor"),
+                                     QStringLiteral("Color under the pointer. Click or press Tab to copy."), true, this);
+    connect(static_cast<EditorReadoutButton*>(color_), &QAbstractButton::clicked, this, [this] { view_.copyHoverColor(); });
+    row->addWidget(color_);
+    row->addWidget(editorSeparator(this));
+    size_ = new EditorReadout(QStringLiteral("sizeReadout"), this);
+    row->addWidget(size_);
+    row->addWidget(editorSeparator(this));
+    zoom_ = new EditorReadoutButton(QStringLiteral("zoom"), QStringLiteral("Toggle 100% and Fit"), false, this);
+    connect(static_cast<EditorReadoutButton*>(zoom_), &QAbstractButton::clicked, this, [this] { view_.toggleZoom(); });
+    row->addWidget(zoom_);
+
+    auto* more = new EditorIconButton(QStringLiteral("line.3.horizontal"), QStringLiteral("More"), QStringLiteral("more"),
+                                      this, QStringLiteral("More actions"));
+    moreMenu_ = new EditorMoreMenu(view_, more);
+    more->setMenu(moreMenu_);
+    more->setPopupMode(QToolButton::InstantPopup);
+    row->addWidget(more);
+    auto* done = textButton(QStringLiteral("Done"), QStringLiteral("done"), this);
+    done->setToolTip(QStringLiteral("Close the editor. Changes are saved."));
+    done->setAccessibleName(QStringLiteral("Done"));
+    connect(done, &QPushButton::clicked, this, [this] { view_.done(); });
+    row->addWidget(done);
+
+    hoverFrame_ = new QTimer(this);
+    hoverFrame_->setSingleShot(true);
+    hoverFrame_->setInterval(kFrameMs);
+    connect(hoverFrame_, &QTimer::timeout, this, [this] {
+        if (hoverPending_) refreshHoverColor();
+    });
+
+    connect(&session, &ScreenshotDocumentSession::changed, this, [this](Property property) {
+        switch (property) {
+        case Property::document:
+            refreshDocument();
+            break;
+        case Property::selection:
+        case Property::smartCandidate:
+            refreshMode();
+            refreshSize();
+            moreMenu_->refresh();
+            break;
+        case Property::tool: palette_->refreshActive(); break;
+        case Property::zoom: refreshZoom(); break;
+        case Property::hoverColor: hoverColorChanged(); break;
+        case Property::secretCandidates: refreshSecrets(); break;
+        case Property::snap:
+        case Property::guides: moreMenu_->refresh(); break;
+        default: break;
+        }
+    });
+    refreshMode();
+    refreshDocument();
+    refreshZoom();
+    refreshHoverColor();
+}
+
+void EditorToolbar::refreshMode() {
+    const ScreenshotDocumentSession& s = view_.session();
+    const bool smart = s.smartCandidate().has_value();
+    const bool selection = !smart && s.selection().has_value();
+    smart_->setVisible(smart);
+    selectionBar_->setVisible(selection);
+    palette_->setVisible(!smart && !selection);
+}
+
+void EditorToolbar::refreshDocument() {
+    const ScreenshotDocumentSession& s = view_.session();
+    backdrop_->setActive(s.document().backdrop.enabled);
+    undo_->setEnabled(!s.undoStack().empty());
+    redo_->setEnabled(!s.redoStack().empty());
+    refreshSize();
+    refreshSecrets();
+    moreMenu_->refresh();
+}
+
+void EditorToolbar::refreshSize() {
+    size_->setTexts(view_.sizeText(), view_.session().selection() ? QStringLiteral("Selection size") : QStringLiteral("Image size"));
+}
+
+void EditorToolbar::refreshZoom() {
+    const long percent = std::lround(view_.session().zoom() * 100);
+    auto* zoom = static_cast<EditorReadoutButton*>(zoom_);
+    zoom->setTexts(QString::number(percent) + QLatin1Char('%'), QStringLiteral("Zoom"));
+    zoom->setAccessibleName(QStringLiteral("Zoom %1 percent. Toggle 100% and Fit").arg(percent));
+}
+
+void EditorToolbar::hoverColorChanged() {
+    if (hoverFrame_->isActive()) {
+        hoverPending_ = true;
+        return;
+    }
+    refreshHoverColor();
+    hoverFrame_->start();
+}
+
+void EditorToolbar::refreshHoverColor() {
+    hoverPending_ = false;
+    const auto& color = view_.session().hoverColor();
+    const QString hex = color ? QString::fromStdString(color->hex()) : QStringLiteral("#------");
+    auto* readout = static_cast<EditorReadoutButton*>(color_);
+    readout->setTexts(hex, QStringLiteral("Tab to copy"));
+    readout->setSwatchColor(color ? color->qColor() : QColor(Qt::white));
+    readout->setAccessibleName(QStringLiteral("Color under pointer ") + hex + QStringLiteral(". Copy"));
+}
+
+void EditorToolbar::refreshSecrets() {
+    const std::size_t count = view_.session().secretFrames().size();
+    redactSecrets_->setVisible(count > 0);
+    dismissSecrets_->setVisible(count > 0);
+    if (count > 0)
+        redactSecrets_->setText(QStringLiteral("Redact %1 secret%2").arg(count).arg(count == 1 ? "" : "s"));
+}
+
+}  // namespace brevalto

@@ -1,0 +1,197 @@
+#include "Editor/View/ScreenshotEditorView.h"
+
+#include "Document/ScreenshotDocumentSession.h"
+#include "Editor/Canvas/ScreenshotCanvasView.h"
+#include "Editor/View/BackdropPopover.h"
+#include "Editor/View/EditorControls.h"
+#include "Editor/View/EditorToolbar.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QPainterPath>
+#include <QRegion>
+#include <QResizeEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <stdexcept>
+
+namespace brevalto {
+
+namespace {
+
+using Property = ScreenshotDocumentSession::Property;
+
+constexpr int kCornerRadius = 10;
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::NoFrame);
+    line->setFixedHeight(1);
+    line->setStyleSheet(QStringLiteral("background: rgba(255,255,255,38);"));
+    return line;
+}
+
+// Rounds the widget's corners as the panel shows it.
+class RoundedCorners : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize) {
+            auto* widget = static_cast<QWidget*>(watched);
+            QPainterPath path;
+            path.addRoundedRect(QRectF(widget->rect()), kCornerRadius, kCornerRadius);
+            widget->setMask(QRegion(path.toFillPolygon().toPolygon()));
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSession> session,
+                                           ScreenshotEditorController& controller, std::function<void()> done,
+                                           QWidget* parent)
+    : QWidget(parent),
+      session_(std::move(session)),
+      controller_(&controller),
+      done_(std::move(done)),
+      dialogs_(&ScreenshotOutput::systemDialogs()) {
+    setObjectName(QStringLiteral("screenshotEditor"));
+    installEventFilter(new RoundedCorners(this));
+
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+
+    toolbar_ = new EditorToolbar(*this);
+    stack->addWidget(toolbar_);
+    stack->addWidget(divider(this));
+
+    canvas_ = new ScreenshotCanvasView(session_, this);
+    canvas_->setMinimumWidth(360);
+    canvas_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    canvas_->setCopyColor([this] { copyHoverColor(); });
+    canvas_->setMaskText([this](std::optional<ScreenshotLayerKind> kind) {
+        if (controller_) controller_->runTextMasks(kind, false);
+    });
+    canvas_->setClose([this] { this->done(); });
+    canvas_->setDropLayout(state_.vertical, state_.spacing, state_.alignment);
+    stack->addWidget(canvas_, 1);
+    stack->addWidget(divider(this));
+
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("editorStatus"));
+    status_->setWordWrap(true);
+    status_->setTextFormat(Qt::PlainText);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    status_->setFocusPolicy(Qt::NoFocus);
+    status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    status_->setContentsMargins(12, 5, 12, 5);
+    QFont caption = status_->font();
+    caption.setPixelSize(11);
+    status_->setFont(caption);
+    status_->setStyleSheet(QStringLiteral("color: rgba(255,255,255,150);"));
+    // Two lines at most; a longer status is cut there and can still be selected whole.
+    status_->setFixedHeight(2 * QFontMetrics(caption).lineSpacing() + 10);
+    status_->setText(session_->status());
+    stack->addWidget(status_);
+
+    connect(session_.get(), &ScreenshotDocumentSession::changed, this, [this](Property property) {
+        if (property == Property::status) status_->setText(session_->status());
+    });
+}
+
+ScreenshotEditorView::~ScreenshotEditorView() = default;
+
+void ScreenshotEditorView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    const ScreenshotDocument& document = session_->document();
+    state_.width = document.canvas.width();
+    state_.height = document.canvas.height();
+    state_.backdrop = document.backdrop;
+    focusCanvas();
+}
+
+void ScreenshotEditorView::focusCanvas() {
+    // The first tool letter must reach the canvas without a click: it takes the keyboard when the
+    // view is shown, and again once the panel has finished opening around it, unless a control
+    // of the editor has it by then.
+    canvas_->setFocus(Qt::OtherFocusReason);
+    QTimer::singleShot(0, canvas_, [this] {
+        QWidget* focus = QApplication::focusWidget();
+        if (canvas_->isVisible() && !(focus && isAncestorOf(focus))) canvas_->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+void ScreenshotEditorView::setPanel(std::optional<EditorPanel> panel) {
+    if (panel == panel_) return;
+    panel_ = panel;
+    emit panelChanged(panel_);
+    // The sheet has closed: what was changed in it ends as one undo step.
+    if (!panel_) attemptSession([](ScreenshotDocumentSession& s) { s.commitGesture(); });
+}
+
+void ScreenshotEditorView::setShowBackdrop(bool show) {
+    if (show == showBackdrop_) return;
+    showBackdrop_ = show;
+    if (show) {
+        if (!popover_) popover_ = new BackdropPopover(*this);
+        popover_->showUnder(toolbar_->backdropButton());
+    } else {
+        if (popover_ && popover_->isVisible()) popover_->hide();
+        // The popover has closed: everything changed in it ends as one undo step.
+        attempt([this] { session_->commitGesture(); });
+    }
+    emit showBackdropChanged(show);
+}
+
+void ScreenshotEditorView::reportError(const std::exception& error) {
+    if (controller_ && controller_->session()) controller_->session()->setStatus(QString::fromUtf8(error.what()));
+}
+
+void ScreenshotEditorView::attempt(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        reportError(error);
+    }
+}
+
+void ScreenshotEditorView::attemptSession(const std::function<void(ScreenshotDocumentSession&)>& operation) {
+    attempt([&] { operation(*session_); });
+}
+
+void ScreenshotEditorView::sendAction(ScreenshotEditorAction action) {
+    if (controller_) attempt([&] { controller_->perform(action); });
+}
+
+void ScreenshotEditorView::chooseTool(const EditorTool& tool) {
+    session_->setSelectionRect(std::nullopt);
+    session_->selectTool(tool.id);
+}
+
+void ScreenshotEditorView::openToolStyle() {
+    if (const auto layer = session_->selectedLayer(); layer && layer->kind != ScreenshotLayerKind::image)
+        session_->setStyle(layer->style);
+    setPanel(EditorPanel::style);
+}
+
+std::vector<double> ScreenshotEditorView::compositionExtents(const std::vector<std::size_t>& indices,
+                                                             const ScreenshotDocument& document) const {
+    std::vector<double> extents;
+    extents.reserve(indices.size());
+    for (std::size_t index : indices) {
+        if (index >= document.layers.size()) throw std::out_of_range("no layer at that index");
+        const QRectF& frame = document.layers[index].frame;
+        extents.push_back(state_.vertical ? frame.width() : frame.height());
+    }
+    return extents;
+}
+
+void ScreenshotEditorView::done() {
+    if (done_) done_();
+}
+
+}  // namespace brevalto

@@ -1,0 +1,157 @@
+#pragma once
+
+#include "Document/ScreenshotColor.h"
+#include "Document/ScreenshotDocument.h"
+#include "Document/ScreenshotLayer.h"
+#include "Document/ScreenshotOutput.h"
+#include "Editor/ScreenshotEditorController.h"
+#include "Editor/View/EditorTool.h"
+
+#include <QColor>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QLabel;
+
+namespace brevalto {
+
+class BackdropPopover;
+class EditorToolbar;
+class ScreenshotCanvasView;
+class ScreenshotDocumentSession;
+
+// The screenshot editor: the toolbar row, the canvas and a two-line status line, over one editing
+// session. It keeps only presentation state (export, resize, backdrop, colour and composition
+// options, the open inspector panel); everything edited lives in the session, and every widget
+// follows the session's change signal for what it shows. Errors of its commands never escape: each
+// one's message becomes the status.
+class ScreenshotEditorView : public QWidget {
+    Q_OBJECT
+public:
+    // The view's own state and its initial values.
+    struct State {
+        ScreenshotOutput::Format format = ScreenshotOutput::Format::png;
+        bool oneX = false;
+        double quality = 0.9;
+        bool srgb = true;
+        QColor jpegBackground = Qt::white;
+        double gifDuration = 1.0;
+        double width = 800;
+        double height = 600;
+        bool aspect = true;
+        bool editedWidth = true;
+        double percent = 100;
+        ScreenshotBackdrop backdrop;  // the working copy the backdrop popover edits
+        double padding = 8;
+        ScreenshotColor::RGBA foreground{0, 0, 0, 1};
+        ScreenshotColor::RGBA background{1, 1, 1, 1};
+        QString sampleMode = QStringLiteral("pixel");
+        bool vertical = false;
+        double spacing = 12;
+        double alignment = 0;
+    };
+
+    static inline const QString copiedImageStatus = QStringLiteral("Copied image.");
+    static inline const QString copiedSelectionStatus = QStringLiteral("Copied selection.");
+    static inline const QString noHoverColorStatus = QStringLiteral("Move the pointer over the image to sample a color.");
+    static inline const QString selectFirstStatus = QStringLiteral("Select an area first.");
+    static inline const QString masksCancelledStatus = QStringLiteral("OCR masks cancelled.");
+    // The status after a file was saved.
+    static QString savedStatus(const QUrl& file);
+
+    // done closes the editor; the controller is the app's editor controller (held weakly).
+    ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSession> session, ScreenshotEditorController& controller,
+                         std::function<void()> done, QWidget* parent = nullptr);
+    ~ScreenshotEditorView() override;
+
+    ScreenshotDocumentSession& session() const { return *session_; }
+    const std::shared_ptr<ScreenshotDocumentSession>& sharedSession() const { return session_; }
+    ScreenshotEditorController* controller() const { return controller_; }
+    State& state() { return state_; }
+    const State& state() const { return state_; }
+    ScreenshotCanvasView* canvas() const { return canvas_; }
+    EditorToolbar* toolbar() const { return toolbar_; }
+    QLabel* statusLine() const { return status_; }
+    // The save and print dialogs (Qt's own unless replaced, e.g. by tests).
+    ScreenshotOutput::Dialogs& dialogs() const { return *dialogs_; }
+    void setDialogs(ScreenshotOutput::Dialogs& dialogs) { dialogs_ = &dialogs; }
+
+    // ---- the open inspector panel (none: no sheet). Closing it ends the open undo step.
+    const std::optional<EditorPanel>& panel() const { return panel_; }
+    void setPanel(std::optional<EditorPanel> panel);
+    // ---- the backdrop popover. Hiding it ends the open undo step.
+    bool showBackdrop() const { return showBackdrop_; }
+    void setShowBackdrop(bool show);
+    BackdropPopover* backdropPopover() const { return popover_; }
+
+    // ---- error reporting: a thrown error's message becomes the status of the controller's session
+    void attempt(const std::function<void()>& action);
+    void attemptSession(const std::function<void(ScreenshotDocumentSession&)>& operation);
+    void sendAction(ScreenshotEditorAction action);
+
+    // ---- tools, panels, colour
+    void chooseTool(const EditorTool& tool);
+    void openToolStyle();
+    void copyHoverColor();
+
+    // ---- the toolbar's commands
+    void copyImage();
+    void saveImage(bool copyURL);  // throws; called through attempt
+    void pinReference();
+    void toggleBackdrop();
+    void applyBackdrop(const ScreenshotBackdrop& backdrop);
+    void removeBackdrop();
+    void applySmartCandidate();
+    void cancelSmartCandidate();
+    void toggleZoom();
+    QString sizeText() const;
+    void done();
+
+    // ---- the selection bar's commands
+    void copySelection();
+    void coverSelection(ScreenshotLayerKind kind);
+    void cancelSelection();
+
+    // ---- the More menu's handlers
+    void resetCrop();
+    void autoAdjustSelection();
+    void cancelMaskOCR();
+    void printImage();
+
+    // The cross extents of layers for arranging them in a column (widths) or a row (heights).
+    std::vector<double> compositionExtents(const std::vector<std::size_t>& indices,
+                                           const ScreenshotDocument& document) const;
+    // The layer the cover commands add over a rectangle.
+    static ScreenshotLayer coverLayer(ScreenshotLayerKind kind, const QRectF& frame);
+
+signals:
+    void panelChanged(std::optional<EditorPanel> panel);
+    void showBackdropChanged(bool shown);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void reportError(const std::exception& error);
+    void focusCanvas();
+
+    std::shared_ptr<ScreenshotDocumentSession> session_;
+    QPointer<ScreenshotEditorController> controller_;
+    std::function<void()> done_;
+    State state_;
+    std::optional<EditorPanel> panel_;
+    bool showBackdrop_ = false;
+    ScreenshotOutput::Dialogs* dialogs_;
+
+    EditorToolbar* toolbar_ = nullptr;
+    ScreenshotCanvasView* canvas_ = nullptr;
+    QLabel* status_ = nullptr;
+    BackdropPopover* popover_ = nullptr;
+};
+
+}  // namespace brevalto

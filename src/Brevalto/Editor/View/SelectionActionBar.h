@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QWidget>
+
+namespace brevalto {
+
+class ScreenshotEditorView;
+
+// The commands on the selected area, shown in the toolbar in place of the tool palette while a
+// selection exists: crop, copy, zoom to it, recognise its text, blur its text lines, erase it,
+// redact it, or drop it.
+class SelectionActionBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit SelectionActionBar(ScreenshotEditorView& view, QWidget* parent = nullptr);
+};
+
+}  // namespace brevalto
