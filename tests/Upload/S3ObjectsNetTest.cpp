@@ -110,6 +110,8 @@ TEST_F(S3ObjectsNet, PutAnswered412SucceedsOnlyForThisVeryUpload) {
 
 TEST_F(S3ObjectsNet, LifecycleKeepsOtherRulesAndRefusesEntities) {
     const std::string a = "<s3:Rule>\n <s3:ID>a</s3:ID><Filter><Prefix>x&amp;y</Prefix></Filter></s3:Rule>";
+    // Put back with the declaration of the root's prefix that it uses.
+    const std::string aPut = "<s3:Rule xmlns:s3=\"u\">\n <s3:ID>a</s3:ID><Filter><Prefix>x&amp;y</Prefix></Filter></s3:Rule>";
     const std::string noID = "<Rule><More><ID>brevalto-expire</ID></More></Rule>", ours = "<Rule><ID>brevalto-expire</ID></Rule>";
     auto bucket = [](const std::string& rules) { return ScriptedReply::withBody("<L xmlns:s3=\"u\">" + rules + "<X/></L>"); };
     const std::string put = "PUT <?xml version=\"1.0\" encoding=\"UTF-8\"?><LifecycleConfiguration "
@@ -118,8 +120,8 @@ TEST_F(S3ObjectsNet, LifecycleKeepsOtherRulesAndRefusesEntities) {
                             "<Status>Enabled</Status><Expiration><Days>7</Days></Expiration></Rule>" + end;
     const std::string bad = S3Failure::response().what();
     const std::vector<std::tuple<ScriptedReply, int, std::string>> cases = {
-        {bucket(a + ours + noID), 7, put + a + noID + app},
-        {bucket(ours + a), 0, put + a + end},
+        {bucket(a + ours + noID), 7, put + aPut + noID + app},
+        {bucket(ours + a), 0, put + aPut + end},
         {bucket(ours), 0, "DELETE "},
         {ScriptedReply::answering(404), 7, put + app},
         {ScriptedReply::answering(403), 7, S3Failure::http(403).what()},
