@@ -1,12 +1,9 @@
 #include "LoopbackHttpServer.h"
 #include "Platform/Linux/CurlHttpClient.h"
-#include "TestFolder.h"
+#include "S3rver.h"
 #include "Upload/S3Client.h"
 #include "Upload/S3Failure.h"
 #include "Upload/S3OwnedObject.h"
-
-#include <QProcess>
-#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -30,14 +27,8 @@ std::string outcome(const std::function<void()>& action) {
 class S3ObjectsNet : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        server = std::make_unique<QProcess>();
-        server->setProcessChannelMode(QProcess::MergedChannels);
-        server->start("node", {BREVALTO_SOURCE_DIR "/.cache/s3rver/node_modules/s3rver/bin/s3rver.js", "-d",
-                               QString::fromStdString(folder.path()), "-a", "127.0.0.1", "-p", "0", "--configure-bucket", "photos"});
-        for (QString out; endpoint.empty() && server->waitForReadyRead(20'000);) {
-            const auto match = QRegularExpression("listening on 127\\.0\\.0\\.1:(\\d+)").match(out += server->readAll());
-            if (match.hasMatch()) endpoint = "http://127.0.0.1:" + match.captured(1).toStdString();
-        }
+        server = std::make_unique<S3rver>("photos");
+        endpoint = server->endpoint;
     }
     static void TearDownTestSuite() { server.reset(); }
     void SetUp() override { ASSERT_FALSE(endpoint.empty()) << "s3rver did not start: run scripts/setup"; }
@@ -56,8 +47,7 @@ protected:
         return r;
     }
 
-    static inline TestFolder folder;
-    static inline std::unique_ptr<QProcess> server;
+    static inline std::unique_ptr<S3rver> server;
     static inline std::string endpoint;
     CurlHttpClient http;
 };
