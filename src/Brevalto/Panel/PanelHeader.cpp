@@ -6,6 +6,7 @@
 #include "Panel/BrevaltoGlyph.h"
 #include "Panel/ClipboardView.h"
 #include "Panel/PanelController.h"
+#include "Platform/Counts.h"
 #include "Platform/Symbols.h"
 
 #include <QHBoxLayout>
@@ -136,7 +137,7 @@ PanelHeader::PanelHeader(ClipboardView& view, QWidget* parent) : QWidget(parent)
 }
 
 QString PanelHeader::countText(std::size_t count) {
-    return QStringLiteral("%1 items").arg(qulonglong(count));
+    return counted(static_cast<long long>(count), QStringLiteral("item"), QStringLiteral("items"));
 }
 
 void PanelHeader::showEvent(QShowEvent* event) {
