@@ -162,6 +162,76 @@ TEST_F(ClipStoreFixture, EqualPicturesFromDifferentFormatsShareOneClip) {
     EXPECT_EQ(pngFiles(root()).size(), 1u);
 }
 
+// A PNG that already is what normalising makes is stored byte for byte; anything that carries
+// more than pixels and colour, or pixels in another form, is normalised as before.
+TEST_F(ClipStoreFixture, APlainPNGIsKeptAsItCameAndOthersAreNormalised) {
+    // Compressed otherwise than the store compresses, as other applications do.
+    auto png = [](const QImage& image) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "png");
+        writer.setQuality(95);
+        EXPECT_TRUE(writer.write(image));
+        return bytes;
+    };
+    QImage translucent(12, 8, QImage::Format_ARGB32);
+    translucent.fill(QColor(10, 200, 30, 90));
+    QImage grey = picture(9, 7).convertToFormat(QImage::Format_Grayscale8);
+    QImage deep = picture(9, 7).convertToFormat(QImage::Format_RGBX64);
+    QImage tagged = picture(9, 7);
+    tagged.setText("Author", "someone");
+    const QByteArray plain = png(picture(30, 10));
+    QByteArray badChecksum = plain;
+    badChecksum[badChecksum.indexOf("pHYs") + 6] = 'x';  // inside the resolution chunk
+    struct Case {
+        const char* what;
+        QByteArray input;
+        bool kept;
+    } cases[] = {
+        {"RGB", plain, true},
+        {"RGBA with transparency", png(translucent), true},
+        {"grey", png(grey), true},
+        {"16 bits per channel", png(deep), false},
+        {"a text chunk", png(tagged), false},
+        {"another resolution", [&] {
+             QImage image = picture(9, 7);
+             image.setDotsPerMeterX(5000);
+             return png(image);
+         }(), true},
+        {"a damaged chunk", badChecksum, false},
+        {"bytes after the end", plain + "hidden", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClipStore store(folder.path() / c.what, clock);
+        Outcome outcome;
+        store.addImage(c.input, "app", std::nullopt, {}, outcome.completion());
+        ASSERT_TRUE(waitUntil([&] { return outcome.calls > 0; }));
+        ASSERT_TRUE(outcome.clip);
+        const std::string bytes = readFile(store.root() / *outcome.clip->imageFile);
+        EXPECT_EQ(bytes == c.input.toStdString(), c.kept);
+        EXPECT_EQ(outcome.clip->digest, hexDigest(bytes));
+        EXPECT_EQ(QImage::fromData(QByteArray::fromStdString(bytes)).convertToFormat(QImage::Format_ARGB32),
+                  QImage::fromData(c.input).convertToFormat(QImage::Format_ARGB32));
+        EXPECT_EQ(bytes.find("someone"), std::string::npos);
+        EXPECT_EQ(bytes.find("hidden"), std::string::npos);
+    }
+
+    // A capture handed over as pixels is encoded once into those very bytes, so copying it back
+    // in (or copying the same picture from another app) finds the same clip.
+    ClipStore store(root(), clock);
+    const QImage shot = picture(64, 40);
+    Outcome captured, copied;
+    store.addImage(shot, "Screenshot", 2.0, {}, captured.completion());
+    store.addImage(*encodeNormalisedPNG(shot), "app", std::nullopt, {}, copied.completion());
+    ASSERT_TRUE(waitUntil([&] { return captured.calls + copied.calls == 2; }));
+    ASSERT_TRUE(captured.clip && copied.clip);
+    EXPECT_EQ(captured.clip->id, copied.clip->id);
+    EXPECT_EQ(readFile(root() / *captured.clip->imageFile), encodeNormalisedPNG(shot)->toStdString());
+    EXPECT_EQ(captured.clip->imageScale, 2.0);
+}
+
 TEST_F(ClipStoreFixture, FortyMegapixelBoundary) {
     struct Case {
         int width, height;
@@ -184,10 +254,60 @@ TEST_F(ClipStoreFixture, FortyMegapixelBoundary) {
     }
 }
 
+// A PNG written chunk by chunk: an RGB image of the given size whose image data is `rows`
+// (each row a filter byte and its pixels), compressed as one zlib stream.
+QByteArray handMadePNG(int width, int height, const QByteArray& rows) {
+    auto crc = [](const QByteArray& bytes) {
+        std::uint32_t c = 0xffffffffu;
+        for (unsigned char b : bytes) {
+            c ^= b;
+            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320u ^ (c >> 1) : c >> 1;
+        }
+        return c ^ 0xffffffffu;
+    };
+    auto be32 = [](std::uint32_t v) {
+        const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        return QByteArray(bytes, 4);
+    };
+    auto chunk = [&](const char* type, const QByteArray& body) {
+        const QByteArray typed = QByteArray(type) + body;
+        return be32(std::uint32_t(body.size())) + typed + be32(crc(typed));
+    };
+    const QByteArray header = be32(std::uint32_t(width)) + be32(std::uint32_t(height)) + QByteArray("\x08\x02\0\0\0", 5);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", qCompress(rows).mid(4)) +
+           chunk("IEND", {});
+}
+
+TEST_F(ClipStoreFixture, AHandMadePlainPNGIsKeptOnlyWithAllItsRows) {
+    QByteArray rows;
+    for (int y = 0; y < 3; ++y) rows += QByteArray(1, '\0') + QByteArray(4 * 3, char(40 * y));
+    ClipStore store(root(), clock);
+    Outcome outcome;
+    store.addImage(handMadePNG(4, 3, rows), "app", std::nullopt, {}, outcome.completion());
+    ASSERT_TRUE(waitUntil([&] { return outcome.calls > 0; }));
+    ASSERT_TRUE(outcome.clip);
+    EXPECT_EQ(readFile(root() / *outcome.clip->imageFile), handMadePNG(4, 3, rows).toStdString());
+    EXPECT_EQ(QImage::fromData(handMadePNG(4, 3, rows)).pixelColor(0, 2), QColor(80, 80, 80));
+
+    // More data than rows: it decodes, but is not what it claims to be, so it is normalised.
+    Outcome extra;
+    store.addImage(handMadePNG(4, 3, rows + "more"), "app", std::nullopt, {}, extra.completion());
+    ASSERT_TRUE(waitUntil([&] { return extra.calls > 0; }));
+    ASSERT_TRUE(extra.clip);
+    EXPECT_NE(extra.clip->digest, outcome.clip->digest);
+    EXPECT_EQ(QImage::fromData(QByteArray::fromStdString(readFile(root() / *extra.clip->imageFile))).pixelColor(0, 2),
+              QColor(80, 80, 80));
+}
+
 TEST_F(ClipStoreFixture, UnreadableImagesLeaveNothing) {
     ClipStore store(root(), clock);
+    QByteArray rows;
+    for (int y = 0; y < 3; ++y) rows += QByteArray(1, '\0') + QByteArray(4 * 3, 'x');
+    QByteArray unknownFilter = rows;
+    unknownFilter[13] = 9;
     for (const QByteArray& data : {QByteArray("plain text, not a picture"), QByteArray(),
-                                   encodedImage(picture(8, 8), "png").left(60)}) {
+                                   encodedImage(picture(8, 8), "png").left(60), handMadePNG(4, 4, rows),
+                                   handMadePNG(4, 3, unknownFilter)}) {
         Outcome outcome;
         store.addImage(data, "app", std::nullopt, {}, outcome.completion());
         ASSERT_TRUE(waitUntil([&] { return outcome.calls > 0; }));

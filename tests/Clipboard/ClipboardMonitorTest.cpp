@@ -12,6 +12,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -375,6 +376,36 @@ TEST_F(ClipboardMonitorTest, StartedMonitorLooksAtAChangeAtOnce) {
     store.flush();
     ASSERT_EQ(store.items().size(), 1u);
     EXPECT_EQ(store.items().front().text, std::optional<std::string>("quicker"));
+}
+
+// Nothing wakes the monitor while the clipboard stays as it is; only a denied clipboard is
+// looked at again by itself, until access is allowed and the change is recorded.
+TEST_F(ClipboardMonitorTest, AStartedMonitorRestsUntilTheClipboardChanges) {
+    auto running = [&] {
+        int active = 0;
+        for (const QTimer* timer : monitor.findChildren<QTimer*>()) active += timer->isActive();
+        return active;
+    };
+    monitor.start();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(running(), 0);
+    EXPECT_EQ(board.typeReads, 0);
+
+    board.accessSetting = PasteboardAccess::ask;
+    board.copyText("while denied");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(store.message(), ClipboardMonitor::accessMessage);
+    EXPECT_EQ(running(), 1);
+    store.setMessage(QStringLiteral("something else"));
+    ASSERT_TRUE(waitUntil([&] { return store.message() == ClipboardMonitor::accessMessage; }, 2000))
+        << "said again without another change";
+    board.accessSetting = PasteboardAccess::alwaysAllow;
+    ASSERT_TRUE(waitUntil([&] { return board.typeReads == 1; }, 2000));
+    while (board.deliver() > 0) {
+    }
+    store.flush();
+    ASSERT_EQ(store.items().size(), 1u);
+    EXPECT_EQ(running(), 0);
 }
 
 TEST_F(ClipboardMonitorTest, CopiesOfFinishedScreenshotsAreNotRecorded) {

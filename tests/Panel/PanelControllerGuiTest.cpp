@@ -206,11 +206,48 @@ TEST_F(PanelControllerTest, PinnedOrFrozenPanelIgnoresTheMouseLeaving) {
     EXPECT_TRUE(controller->expanded());
 }
 
-TEST_F(PanelControllerTest, TheTimerDrivesHover) {
+// The timer rests while the panel is collapsed and the pointer elsewhere; the pointer entering
+// the notch wakes it, and it runs on while the panel is open.
+TEST_F(PanelControllerTest, TheTimerDrivesHoverOnlyWhileThePointerIsOnThePanel) {
+    screens.setMouse({5, 5});
+    EXPECT_TRUE(waitUntil([&] { return !controller->hoverArmed(); }, 2000));
+
     screens.setMouse(notchCentre());
+    waitUntil([] { return false; }, 300);
+    EXPECT_FALSE(controller->expanded()) << "no entry reported yet";
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(controller->panel(), &enter);
     EXPECT_TRUE(waitUntil([&] { return controller->expanded(); }, 2000));
+    EXPECT_TRUE(controller->hoverArmed());
     screens.setMouse({5, 5});
     EXPECT_TRUE(waitUntil([&] { return !controller->expanded(); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return !controller->hoverArmed(); }, 2000));
+
+    // Collapsing with the pointer still on the notch opens it again at the next tick, as before.
+    screens.setMouse(notchCentre());
+    QApplication::sendEvent(controller->panel(), &enter);
+    ASSERT_TRUE(waitUntil([&] { return controller->expanded(); }, 2000));
+    controller->collapsePanel();
+    EXPECT_TRUE(waitUntil([&] { return controller->expanded(); }, 2000));
+
+    // After a capture the timer looks again, since the panel came back under a still pointer.
+    controller->collapsePanel();
+    controller->setCaptureActive(true);
+    screens.setMouse({5, 5});
+    EXPECT_TRUE(waitUntil([&] { return !controller->hoverArmed(); }, 2000));
+    screens.setMouse(notchCentre());
+    controller->setCaptureActive(false);
+    EXPECT_TRUE(waitUntil([&] { return controller->expanded(); }, 2000));
+
+    // With several screens the notch follows the pointer, so the timer never rests.
+    controller->collapsePanel();
+    screens.setMouse({5, 5});
+    screens.setScreens({FakeScreens::screen("main", 0, 0, 1440, 900), FakeScreens::screen("right", 1440, 0, 1440, 900)});
+    emit screens.screensChanged();
+    waitUntil([] { return false; }, 400);
+    EXPECT_TRUE(controller->hoverArmed());
+    screens.setMouse({2000, 100});
+    EXPECT_TRUE(waitUntil([&] { return controller->screen()->name == QStringLiteral("right"); }, 2000));
 }
 
 TEST_F(PanelControllerTest, CollapsedNotchFollowsTheMouseToAnotherScreen) {

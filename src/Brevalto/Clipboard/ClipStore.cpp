@@ -16,6 +16,9 @@
 #include <QImageWriter>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <span>
 #include <cmath>
 #include <set>
 
@@ -94,21 +97,114 @@ bool storableSize(QSize size) {
            double(size.width()) * double(size.height()) <= ClipStore::kMaxImagePixels;
 }
 
+// CRC-32 as PNG chunks carry it (ISO 3309, reflected, initial and final value all ones).
+std::uint32_t chunkCRC(const unsigned char* bytes, std::size_t size) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    std::uint32_t c = 0xffffffffu;
+    for (std::size_t i = 0; i < size; ++i) c = table[(c ^ bytes[i]) & 0xff] ^ (c >> 8);
+    return c ^ 0xffffffffu;
+}
+
+std::uint32_t bigEndian32(const unsigned char* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | std::uint32_t(p[3]);
+}
+
+// A PNG that normalising would not change in any way that matters: 8-bit grey, RGB, grey with
+// alpha or RGBA within the pixel limit, every chunk intact, nothing but pixels, colour space and
+// resolution (no text, no orientation, no transparency key, nothing after the end).
+struct PlainPNG {
+    std::uint32_t width = 0, height = 0;
+    int bytesPerPixel = 0;
+    bool interlaced = false;
+    QByteArray stream;  // the image data chunks joined: one zlib stream
+};
+
+std::optional<PlainPNG> plainPNG(const QByteArray& data) {
+    static constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+    const std::size_t size = static_cast<std::size_t>(data.size());
+    if (size < 8 || std::memcmp(bytes, kSignature, 8) != 0) return std::nullopt;
+    std::optional<PlainPNG> png;
+    for (std::size_t at = 8; at + 12 <= size;) {
+        const std::uint32_t length = bigEndian32(bytes + at);
+        if (length > size - at - 12) return std::nullopt;
+        const std::string_view type(reinterpret_cast<const char*>(bytes + at + 4), 4);
+        const unsigned char* body = bytes + at + 8;
+        if (chunkCRC(bytes + at + 4, length + 4) != bigEndian32(body + length)) return std::nullopt;
+        at += 12 + length;
+        if (!png) {
+            // IHDR first: width, height, bit depth 8, colour type 0/2/4/6, standard methods.
+            if (type != "IHDR" || length != 13) return std::nullopt;
+            png.emplace();
+            png->width = bigEndian32(body);
+            png->height = bigEndian32(body + 4);
+            if (png->width < 1 || png->height < 1 || png->width > 0x7fffffffu || png->height > 0x7fffffffu)
+                return std::nullopt;
+            if (double(png->width) * double(png->height) > ClipStore::kMaxImagePixels) return std::nullopt;
+            static constexpr int kChannels[7] = {1, 0, 3, 0, 2, 0, 4};
+            if (body[8] != 8 || body[9] > 6 || kChannels[body[9]] == 0) return std::nullopt;
+            png->bytesPerPixel = kChannels[body[9]];
+            if (body[10] != 0 || body[11] != 0 || body[12] > 1) return std::nullopt;
+            png->interlaced = body[12] == 1;
+        } else if (type == "IDAT") {
+            png->stream.append(reinterpret_cast<const char*>(body), length);
+        } else if (type == "IEND") {
+            return !png->stream.isEmpty() && length == 0 && at == size ? png : std::nullopt;
+        } else if (type == "pHYs") {
+            // A resolution names no one and changes no pixel.
+            if (length != 9 || body[8] > 1) return std::nullopt;
+        } else if (type != "sRGB" && type != "gAMA" && type != "cHRM" && type != "iCCP") {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+// Whether the image data inflates to exactly the rows the header promises, each with a known
+// filter: then the pixels decode, and nothing needs to be decoded to know it.
+bool pixelDataIntact(const PlainPNG& png) {
+    struct Pass {
+        std::uint32_t x, y, dx, dy;
+    };
+    static constexpr Pass kWhole[] = {{0, 0, 1, 1}};
+    static constexpr Pass kAdam7[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> passes;  // rows, bytes per row with its filter
+    std::uint64_t expected = 0;
+    for (const Pass& pass : png.interlaced ? std::span<const Pass>(kAdam7) : std::span<const Pass>(kWhole)) {
+        const std::uint64_t columns = png.width > pass.x ? (png.width - pass.x + pass.dx - 1) / pass.dx : 0;
+        const std::uint64_t rows = png.height > pass.y ? (png.height - pass.y + pass.dy - 1) / pass.dy : 0;
+        if (columns == 0 || rows == 0) continue;
+        passes.emplace_back(rows, 1 + columns * std::uint64_t(png.bytesPerPixel));
+        expected += rows * passes.back().second;
+    }
+    if (expected > 0xffffffffu) return false;
+    // qUncompress reads a zlib stream behind its expected length (4 bytes, big-endian).
+    QByteArray framed(4, Qt::Uninitialized);
+    for (int i = 0; i < 4; ++i) framed[i] = char((expected >> (24 - 8 * i)) & 0xff);
+    framed.append(png.stream);
+    const QByteArray raw = qUncompress(framed);
+    if (std::uint64_t(raw.size()) != expected) return false;
+    const auto* row = reinterpret_cast<const unsigned char*>(raw.constData());
+    for (const auto& [rows, stride] : passes)
+        for (std::uint64_t r = 0; r < rows; ++r, row += stride)
+            if (*row > 4) return false;
+    return true;
+}
+
 }  // namespace
 
-std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data) {
-    QByteArray input = data;  // shares the bytes; QBuffer wants a non-const array
-    QBuffer buffer(&input);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    // The pixel limit is tested on the stored size, before anything is decoded.
-    const QSize stored = reader.size();
-    if (!storableSize(stored)) return std::nullopt;
-    reader.setAutoTransform(true);
-    QImage image = reader.read();
-    if (image.isNull()) return std::nullopt;
-    image = canonicalPixels(std::move(image));
-
+std::optional<QByteArray> encodeNormalisedPNG(const QImage& source) {
+    if (source.isNull() || !storableSize(source.size())) return std::nullopt;
+    const QImage image = canonicalPixels(source);
     QByteArray png;
     QBuffer output(&png);
     output.open(QIODevice::WriteOnly);
@@ -119,6 +215,23 @@ std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data) {
     output.close();
     if (png.size() > ClipStore::kMaxInputBytes) return std::nullopt;
     return png;
+}
+
+std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data) {
+    // A PNG that already is what normalising makes of it is kept byte for byte: its pixels are
+    // proved whole without decoding them, and encoding them again would change none of them.
+    if (const std::optional<PlainPNG> plain = plainPNG(data); plain && pixelDataIntact(*plain)) return data;
+    QByteArray input = data;  // shares the bytes; QBuffer wants a non-const array
+    QBuffer buffer(&input);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    // The pixel limit is tested on the stored size, before anything is decoded.
+    const QSize stored = reader.size();
+    if (!storableSize(stored)) return std::nullopt;
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.isNull()) return std::nullopt;
+    return encodeNormalisedPNG(image);
 }
 
 bool ClipStore::isImageFileName(std::string_view name) {
@@ -390,6 +503,19 @@ struct ClipStore::ImageWork {
 
 void ClipStore::addImage(const QByteArray& data, const std::string& source, std::optional<double> scale,
                          CancellationTest isCancelled, Completion completion) {
+    acceptImage(data.size(), [data] { return normalizeImageToPNG(data); }, source, scale, std::move(isCancelled),
+                std::move(completion));
+}
+
+void ClipStore::addImage(const QImage& image, const std::string& source, std::optional<double> scale,
+                         CancellationTest isCancelled, Completion completion) {
+    acceptImage(0, [image] { return encodeNormalisedPNG(image); }, source, scale, std::move(isCancelled),
+                std::move(completion));
+}
+
+void ClipStore::acceptImage(qsizetype inputBytes, std::function<std::optional<QByteArray>()> normalise,
+                            const std::string& source, std::optional<double> scale, CancellationTest isCancelled,
+                            Completion completion) {
     auto reject = [&](const char* message) {
         if (message) setMessage(QString::fromUtf8(message));
         if (completion) completion(std::nullopt);
@@ -397,7 +523,7 @@ void ClipStore::addImage(const QByteArray& data, const std::string& source, std:
     if (!writable_) return reject(nullptr);
     if (scale && !(std::isfinite(*scale) && *scale > 0 && *scale <= 8)) return reject(kInvalidScaleMessage);
     if (pendingImages_ >= kMaxPendingImages) return reject(kQueueBusyMessage);
-    if (data.size() > kMaxInputBytes) return reject(kImageTooLargeMessage);
+    if (inputBytes > kMaxInputBytes) return reject(kImageTooLargeMessage);
 
     ++pendingImages_;
     ImageWork work{source, scale, std::move(isCancelled), std::move(completion), generation_, clock_.now()};
@@ -405,12 +531,12 @@ void ClipStore::addImage(const QByteArray& data, const std::string& source, std:
         std::optional<QByteArray> png;
         std::string digest;
     };
-    // The background step holds the bytes only; the result comes back to this object on the GUI
+    // The background step holds the input only; the result comes back to this object on the GUI
     // thread, and is dropped when the store is gone.
     Task::run(
         imagePool_, this,
-        [data](std::stop_token) {
-            Normalised result{normalizeImageToPNG(data), {}};
+        [normalise = std::move(normalise)](std::stop_token) {
+            Normalised result{normalise(), {}};
             if (result.png) result.digest = hexDigest(std::string_view(result.png->constData(), result.png->size()));
             return result;
         },

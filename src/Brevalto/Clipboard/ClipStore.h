@@ -114,6 +114,9 @@ public:
     // `isCancelled`, when given, is asked on the GUI thread before the result is stored.
     void addImage(const QByteArray& data, const std::string& source, std::optional<double> scale = std::nullopt,
                   CancellationTest isCancelled = {}, Completion completion = {});
+    // The same for pixels the app made itself (a capture): encoded once, off the GUI thread.
+    void addImage(const QImage& image, const std::string& source, std::optional<double> scale = std::nullopt,
+                  CancellationTest isCancelled = {}, Completion completion = {});
     // Merges the clip into the current history under its limits, writing its image file first
     // when data is given, and commits the result. Returns the clip as stored (an older copy when
     // the clip was merged into it).
@@ -151,6 +154,9 @@ private:
     void written(std::uint64_t sequence, std::optional<std::string> error);
     void applyWrites();
     void removeLeftovers(const std::vector<std::string>& files, const std::vector<Uuid>& ids);
+    void acceptImage(qsizetype inputBytes, std::function<std::optional<QByteArray>()> normalise,
+                     const std::string& source, std::optional<double> scale, CancellationTest isCancelled,
+                     Completion completion);
     void finishImage(const ImageWork& work, std::optional<QByteArray> png, const std::string& digest);
 
     Clock& clock_;
@@ -189,8 +195,12 @@ private:
 };
 
 // The image decoded (its stored size at most 40 megapixels, checked before decoding), turned
-// upright and encoded as a PNG of at most 32 MiB; nothing when any step fails. Any thread.
+// upright and encoded as a PNG of at most 32 MiB; nothing when any step fails. A PNG that already
+// has that form (upright 8-bit pixels, no metadata but its colour space) comes back unchanged once
+// it has decoded. Any thread.
 std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data);
+// Pixels as normalizeImageToPNG encodes them; nothing over 40 megapixels or 32 MiB. Any thread.
+std::optional<QByteArray> encodeNormalisedPNG(const QImage& image);
 
 // SHA-256 of the bytes as 64 lower-case hexadecimal digits.
 std::string hexDigest(std::string_view bytes);

@@ -33,13 +33,18 @@ ClipboardMonitor::ClipboardMonitor(ClipStore& store, Pasteboard& board, Apps& ap
 ClipboardMonitor::~ClipboardMonitor() = default;
 
 void ClipboardMonitor::start() {
-    if (timer_) return;
-    timer_ = new QTimer(this);  // goes with the monitor: no tick after it is gone
-    timer_->setInterval(intervalMs);
-    connect(timer_, &QTimer::timeout, this, &ClipboardMonitor::poll);
-    timer_->start();
-    // The same step as soon as the clipboard reports a change, after the report is handled.
+    if (started_) return;
+    started_ = true;
+    // The change count is ours, raised with every change the clipboard reports: a poll follows
+    // each report at once (after the report is handled), so nothing needs to wake in between.
     connect(&board_, &Pasteboard::changed, this, &ClipboardMonitor::poll, Qt::QueuedConnection);
+    // Only while the desktop denies access does a poll come back by itself, to keep saying so
+    // and to record what changed once access is allowed.
+    retry_ = new QTimer(this);  // goes with the monitor: no poll after it is gone
+    retry_->setSingleShot(true);
+    retry_->setInterval(intervalMs);
+    connect(retry_, &QTimer::timeout, this, &ClipboardMonitor::poll);
+    poll();
 }
 
 bool ClipboardMonitor::accessRestricted() const {
@@ -69,6 +74,7 @@ void ClipboardMonitor::poll() {
     }
     if (accessRestricted()) {
         store_.setMessage(accessMessage);
+        if (retry_) retry_->start();
         return;
     }
     if (board_.changeCount() == count_) return;
@@ -161,7 +167,7 @@ void ClipboardMonitor::reportOversized(Clip::Kind kind) {
 void ClipboardMonitor::finish() {
     reading_ = false;
     // A change that came while we were reading is looked at now, not at the next tick.
-    if (timer_ && board_.changeCount() != count_) QTimer::singleShot(0, this, &ClipboardMonitor::poll);
+    if (started_ && board_.changeCount() != count_) QTimer::singleShot(0, this, &ClipboardMonitor::poll);
 }
 
 bool ClipboardMonitor::copy(const Clip& clip) {

@@ -20,8 +20,8 @@ class Apps;
 class ClipStore;
 class Defaults;
 
-// Connects the desktop's clipboard with the history. Every 0.4 s, and at once whenever the
-// clipboard reports a change, it looks for new content; content that passes the capture rules
+// Connects the desktop's clipboard with the history. Whenever the clipboard reports a change it
+// looks for new content at once; content that passes the capture rules
 // becomes a text or image clip in the store. In the other direction it writes a stored clip back
 // to the clipboard, marked so that it is not recorded again.
 //
@@ -36,6 +36,7 @@ public:
     static inline const QString& restoredType = PasteboardType::restored;
     static constexpr const char* ignoredAppsKey = "ignoredApps";
     static constexpr const char* defaultIgnoredApps = "1Password,KeePassXC";
+    // The longest a change waits before it is looked at (in practice it is looked at at once).
     static constexpr int intervalMs = 400;
 
     static inline const QString accessMessage = QStringLiteral("Clipboard access is not Always Allow.");
@@ -50,7 +51,7 @@ public:
     ClipboardMonitor(ClipStore& store, Pasteboard& board, Apps& apps, Defaults& defaults, QObject* parent = nullptr);
     ~ClipboardMonitor() override;
 
-    // Starts the polling timer and the polls on change. Once; later calls do nothing.
+    // Starts polling on every change of the clipboard. Once; later calls do nothing.
     void start();
     // One polling step. The panel may call it to catch up at once.
     void poll();
@@ -92,7 +93,8 @@ private:
     Pasteboard& board_;
     Apps& apps_;
     Defaults& defaults_;
-    QTimer* timer_ = nullptr;
+    bool started_ = false;
+    QTimer* retry_ = nullptr;
     std::int64_t count_;
     bool reading_ = false;
 };

@@ -69,11 +69,12 @@ PanelController::PanelController(ClipStore& store, ClipboardMonitor& monitor, Sc
     connect(&screens_, &Screens::willSleep, this, &PanelController::sleeping);
 
     // The hover tick is deferred by one event-loop hop, so it never runs inside another operation.
+    // It runs only while it can matter (see armHover), so that a collapsed panel with the pointer
+    // elsewhere costs nothing.
     hoverTimer_ = new QTimer(this);
     hoverTimer_->setInterval(kHoverIntervalMs);
     connect(hoverTimer_, &QTimer::timeout, this,
             [this] { QMetaObject::invokeMethod(this, &PanelController::hoverTick, Qt::QueuedConnection); });
-    hoverTimer_->start();
 
     // The desktop announces each change of the active window.
     connect(&apps_, &Apps::frontmostChanged, this, [this] {
@@ -104,6 +105,7 @@ PanelController::PanelController(ClipStore& store, ClipboardMonitor& monitor, Sc
         orderFront();
         mappingCheck_->start();
     }
+    armHover();
 }
 
 PanelController::~PanelController() {
@@ -115,8 +117,25 @@ PanelController::~PanelController() {
 void PanelController::setExpanded(bool expanded) {
     if (expanded_ == expanded) return;
     expanded_ = expanded;
+    armHover();  // open: watched until it closes; closed: one look whether the pointer is on it
     emit expandedChanged(expanded_);
 }
+
+void PanelController::setDragActive(bool active) {
+    dragActive_ = active;
+    if (!active) armHover();
+}
+
+void PanelController::setCaptureActive(bool active) {
+    captureActive_ = active;
+    if (!active) armHover();
+}
+
+void PanelController::armHover() {
+    if (!hoverTimer_->isActive()) hoverTimer_->start();
+}
+
+bool PanelController::hoverArmed() const { return hoverTimer_->isActive(); }
 
 void PanelController::setPreviewExpandedFlag(bool open) {
     if (previewExpanded_ == open) return;
@@ -359,6 +378,7 @@ void PanelController::setPreviewExpanded(bool open) {
 
 void PanelController::displayChanged() {
     if (dragActive_) return;
+    armHover();
     updateGeometry();
     updatePanelFrame(false);
     // A capture keeps the panel off screen until it ends; the workflow brings it back.
@@ -417,7 +437,14 @@ void PanelController::dropPaste(const Clip& clip, bool accepted, QPointF point) 
 }
 
 void PanelController::hoverTick() {
-    if (dragActive_ || captureActive_) return;
+    // While collapsed the tick only matters with the pointer on the notch (the window tells us
+    // when it enters) or, with several screens, wherever the pointer is, since the notch follows
+    // it to another screen. Otherwise the timer rests until the next entry or change of state.
+    const bool followsScreens = screens_.screens().size() > 1;
+    auto rest = [&] {
+        if (!expanded_ && !followsScreens) hoverTimer_->stop();
+    };
+    if (dragActive_ || captureActive_) return rest();
     const QPointF mouse = screens_.mouseLocation();
     if (expanded_) {
         if (pinnedOpen_) return;
@@ -435,8 +462,8 @@ void PanelController::hoverTick() {
         }
         break;
     }
-    if (!panel_->isVisible() || !rectContains(currentFrame(), mouse)) return;
-    if (!defaults_.boolValue(kHoverOpenKey)) return;
+    if (!panel_->isVisible() || !rectContains(currentFrame(), mouse)) return rest();
+    if (!defaults_.boolValue(kHoverOpenKey)) return;  // the pointer may stay while the setting changes
     expandPanel(false);
 }
 
@@ -470,6 +497,9 @@ bool PanelController::eventFilter(QObject* watched, QEvent* event) {
         break;
     case QEvent::FocusOut:
         if (inPanel(watched)) composing_ = false;
+        break;
+    case QEvent::Enter:
+        if (watched == panel_) armHover();
         break;
     case QEvent::KeyPress:
         if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && expanded_ && inPanel(watched))

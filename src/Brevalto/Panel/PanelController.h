@@ -87,13 +87,13 @@ public:
 
     // A clip card is being dragged out: opening, closing, screen changes and hover stand still.
     bool dragActive() const { return dragActive_; }
-    void setDragActive(bool active) { dragActive_ = active; }
+    void setDragActive(bool active);
     // The panel stays open when the mouse leaves. Cleared only by collapsing.
     bool pinnedOpen() const { return pinnedOpen_; }
     void setPinnedOpen(bool pinned) { pinnedOpen_ = pinned; }
     // A screenshot capture is running: hover stands still and the panel stays off screen.
     bool captureActive() const { return captureActive_; }
-    void setCaptureActive(bool active) { captureActive_ = active; }
+    void setCaptureActive(bool active);
 
     // Shows the model in the preview pane (OCR text or translation), keeping an editor that is
     // shown or kept underneath.
@@ -173,8 +173,11 @@ public:
     // A text clip's drag ended at point (bottom-left screen points) without Escape held.
     void dropPaste(const Clip& clip, bool accepted, QPointF point);
 
-    // One firing of the 0.1 s hover timer (the timer defers it by one event-loop hop).
+    // One firing of the 0.1 s hover timer (the timer defers it by one event-loop hop). The timer
+    // runs while the panel is open, from the pointer's entry into the collapsed notch until it is
+    // gone again, around changes of state, and always with several screens.
     void hoverTick();
+    bool hoverArmed() const;
     // Escape while the panel is expanded and has the key event; true when it was used.
     bool handleEscape();
 
@@ -195,6 +198,7 @@ protected:
 private:
     void setExpanded(bool expanded);
     void setPreviewExpandedFlag(bool open);
+    void armHover();
     void finishParentEditing();
     void rememberFrontmost(const std::optional<AppIdentity>& app);
     bool inPanel(QObject* object) const;

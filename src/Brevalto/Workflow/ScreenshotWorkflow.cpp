@@ -27,7 +27,6 @@
 #include "Workflow/ScreenshotPinController.h"
 #include "Workflow/WorkflowDialogs.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
@@ -43,13 +42,6 @@ namespace brevalto {
 namespace {
 
 namespace fs = std::filesystem;
-
-QByteArray encodePNG(const QImage& image) {
-    QByteArray png;
-    QBuffer buffer(&png);
-    if (image.isNull() || !buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) return {};
-    return png;
-}
 
 QString describe(const std::exception_ptr& error) { return errorMessage(error, QStringLiteral("The capture failed.")); }
 
@@ -280,15 +272,16 @@ void ScreenshotWorkflow::captureEnded(Uuid id, ScreenshotCommand command, bool a
     const auto stop = task_;
     auto over = [this, id, stop] { return isStale(id) || !stop || stop->stop_requested(); };
     if (!shot || over()) return finishCapture(appendToEditor);
-    const QByteArray png = encodePNG(shot->image);
-    if (png.isEmpty()) {
+    if (shot->image.isNull()) {
         captureFailed(std::make_exception_ptr(CaptureError(CaptureError::Kind::missingImage)));
         return finishCapture(appendToEditor);
     }
     const QImage image = shot->image;
     QPointer<ScreenshotWorkflow> self(this);
+    // Encoded once, by the store and off the GUI thread: the clip's file is then what the copy,
+    // the auto-save and every later use read.
     store_.addImage(
-        png, "Screenshot", shot->scale, [self, over] { return !self || over(); },
+        image, "Screenshot", shot->scale, [self, over] { return !self || over(); },
         [self, over, command, appendToEditor, document, actions, image](std::optional<Clip> clip) {
             if (!self) return;
             if (!clip || over()) return self->finishCapture(appendToEditor);
@@ -391,12 +384,11 @@ void ScreenshotWorkflow::scrollingFinished(const Uuid& id, bool appendToEditor, 
                                            const CapturedScreenshot& shot, bool partial,
                                            std::function<void(bool)> taken) {
     if (isStale(id)) return taken(false);
-    const QByteArray png = encodePNG(shot.image);
-    if (png.isEmpty()) return taken(false);
+    if (shot.image.isNull()) return taken(false);
     const QImage image = shot.image;
     QPointer<ScreenshotWorkflow> self(this);
     store_.addImage(
-        png, partial ? "Scrolling screenshot (partial)" : "Scrolling screenshot", shot.scale,
+        image, partial ? "Scrolling screenshot (partial)" : "Scrolling screenshot", shot.scale,
         [self, id] { return !self || self->isStale(id); },
         [self, id, appendToEditor, document, actions, image, partial, taken](std::optional<Clip> clip) {
             if (!self || !clip || self->isStale(id)) return taken(false);
