@@ -52,7 +52,10 @@ Defaults::Defaults(std::filesystem::path file) : file_(std::move(file)) {
         const auto text = AtomicFile::read(*file_, kMaxFileBytes);
         auto parsed = Value::parse(text);
         if (!parsed.is_object()) throw std::runtime_error("not an object");
-        values_ = fromFileForm(parsed);
+        // The top level is the dictionary of settings, never a data value, whatever its members.
+        Value values = Value::object();
+        for (auto it = parsed.begin(); it != parsed.end(); ++it) values[it.key()] = fromFileForm(it.value());
+        values_ = std::move(values);
     } catch (const std::exception&) {
         auto aside = *file_;
         aside += ".corrupt";

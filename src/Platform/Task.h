@@ -120,6 +120,8 @@ public:
     }
     bool isCancelled() const { return source_ && source_->stop_requested(); }
     bool isValid() const { return source_ != nullptr; }
+    // The token the work watches (one that never stops for an empty handle).
+    std::stop_token token() const { return source_ ? source_->get_token() : std::stop_token(); }
 
 private:
     std::shared_ptr<std::stop_source> source_;

@@ -235,6 +235,21 @@ TEST(Defaults, FileRoundTripKeepsTypesAndSignalsChanges) {
     EXPECT_FALSE(again.contains("volatile"));
 }
 
+// A file whose only member is named like the data marker is still the dictionary of settings: its
+// setting reads back, and later changes are stored next to it.
+TEST(Defaults, ATopLevelDataMarkerIsASetting) {
+    TestFolder dir;
+    const auto file = dir / "defaults.json";
+    AtomicFile::write(file, std::string_view(R"({"$data":"not base64"})"));
+    Defaults d(file);
+    EXPECT_EQ(d.string("$data"), "not base64");
+    d.set("k", 1);
+    EXPECT_TRUE(d.lastWriteError().empty());
+    const Defaults again(file);
+    EXPECT_EQ(again.string("$data"), "not base64");
+    EXPECT_EQ(again.integer("k"), 1);
+}
+
 TEST(Defaults, ACorruptFileIsMovedAsideNotOverwritten) {
     TestFolder dir;
     const auto file = dir / "defaults.json";

@@ -1,3 +1,4 @@
+#include "Platform/Defaults.h"
 #include "TestFolder.h"
 #include "Upload/S3Failure.h"
 #include "Upload/S3History.h"
@@ -107,6 +108,33 @@ TEST(S3History, BadRecordsSymlinksAndCorruptFilesFailAndChangeNothing) {
         EXPECT_EQ(outcome([&] { S3History::load(linked); }) + outcome([&] { S3History::save({}, linked); }), storage + storage);
     }
     EXPECT_EQ(text(folder / "real/uploads.json"), kept);
+}
+
+TEST(S3History, LiveUploadsAreThoseOfTheClipOnTheDestinationThatOutliveTheNextHour) {
+    Defaults defaults;
+    const Uuid clip = Uuid::random();
+    S3OwnedObject r = record(0);
+    r.clipID = clip;
+    r.state = S3OwnedObject::State::uploaded;
+    const double day = 86400, created = r.createdAt;
+    S3Settings other = r.settings;
+    other.prefix = "elsewhere";
+    // (stored days, seconds after creation, clip, destination, state) -> live
+    const std::vector<std::tuple<int, double, Uuid, S3Settings, S3OwnedObject::State, bool>> cases = {
+        {0, 3650 * day, clip, r.settings, S3OwnedObject::State::uploaded, true},
+        {1, day - 3600 - 1, clip, r.settings, S3OwnedObject::State::uploaded, true},
+        {1, day - 3600, clip, r.settings, S3OwnedObject::State::uploaded, false},
+        {7, 0, Uuid::random(), r.settings, S3OwnedObject::State::uploaded, false},
+        {7, 0, clip, other, S3OwnedObject::State::uploaded, false},
+        {7, 0, clip, r.settings, S3OwnedObject::State::uncertain, false},
+    };
+    for (const auto& [days, after, id, active, state, live] : cases) {
+        defaults.set(S3History::lifecycleDaysKey(r.settings), days);
+        r.state = state;
+        EXPECT_EQ(S3History::isLiveUpload(r, id, created + after, active, defaults), live) << days << " " << after;
+        if (state == S3OwnedObject::State::uploaded && id == clip && active == r.settings)
+            EXPECT_EQ(S3History::survivesAutoDelete(r, created + after, defaults), live);
+    }
 }
 
 }  // namespace

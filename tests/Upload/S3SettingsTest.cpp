@@ -1,4 +1,5 @@
 #include "Platform/HttpClient.h"
+#include "Platform/Task.h"
 #include "Upload/S3Failure.h"
 #include "Upload/S3Settings.h"
 
@@ -357,6 +358,7 @@ TEST(S3Failure, TextsAndMapping) {
     const auto from = [](auto error) { return S3Failure::from(std::make_exception_ptr(error)); };
     EXPECT_EQ(from(S3Failure::collision()), S3Failure::collision());
     EXPECT_EQ(from(HttpError(HttpError::Kind::cancelled, HttpError::cancelledCode)), S3Failure::cancelled());
+    EXPECT_EQ(from(TaskCancelled()), S3Failure::cancelled());
     EXPECT_EQ(from(HttpError(HttpError::Kind::transport, HttpError::cannotConnectToHost)), S3Failure::network(-1004));
     EXPECT_EQ(from(std::runtime_error("https://secret@host/ leaked body")),
               S3Failure::invalid("Could not complete the S3 operation. Unverified error data is hidden."));

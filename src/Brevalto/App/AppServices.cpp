@@ -36,9 +36,9 @@ AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRe
                                                         *claude_, defaults);
         controller_->setAIActions(aiActions_.get());
     }
-    uploads_ = std::make_unique<S3UploadController>(env.platform.pasteboard, defaults,
-                                                    S3UploadController::defaultKeychainService(),
-                                                    store_->root() / "uploads.json");
+    uploads_ = std::make_unique<S3UploadController>(
+        env.platform.pasteboard, defaults, S3UploadController::defaultKeychainService(), store_->root() / "uploads.json",
+        S3UploadController::Parts{.keychain = platform.keychain, .http = platform.http, .clock = platform.clock});
     screenshots_->setUploads(uploads_.get());
     dispatcher_ = std::make_unique<AutomationDispatcher>(
         env.prompt ? std::move(env.prompt) : std::make_unique<AutomationAlertPrompt>(controller_->panel()));

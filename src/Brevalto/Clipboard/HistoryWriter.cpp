@@ -34,7 +34,8 @@ void HistoryWriter::run() {
     for (;;) {
         wake_.wait(lock, [this] { return waiting_ || stopping_; });
         if (!waiting_) return;  // stopping with nothing left to write
-        auto [sequence, clips] = std::move(*waiting_);
+        const std::uint64_t sequence = waiting_->first;
+        Snapshot clips = std::move(waiting_->second);
         waiting_.reset();
         writing_ = true;
         lock.unlock();

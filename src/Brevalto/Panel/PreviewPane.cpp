@@ -3,16 +3,20 @@
 #include "AI/AIActionModel.h"
 #include "Clipboard/ClipStore.h"
 #include "ClipCore/SecretScanner.h"
+#include "ClipCore/UnicodeText.h"
 #include "Panel/ClipboardView.h"
 #include "Panel/OCRPreview.h"
 #include "Panel/PanelController.h"
 #include "Panel/TranslationPreview.h"
 #include "Platform/Symbols.h"
+#include "Platform/Task.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -44,6 +48,12 @@ QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none;
 std::string textOf(const Clip& clip) {
     return clip.text ? clip.text->str() : std::string();
 }
+
+// The text body holds this many characters at first and gains as many each time the reader
+// scrolls near its end, so that a text of any length opens at once.
+constexpr std::size_t kTextStep = 20'000;
+// Texts up to this size are searched for secrets at once; longer ones off the GUI thread.
+constexpr std::size_t kSecretsCheckedAtOnce = 256 * 1024;
 
 }  // namespace
 
@@ -118,6 +128,9 @@ PreviewPane::PreviewPane(ClipboardView& view, QWidget* parent) : QWidget(parent)
     stack_->addWidget(translation_);
     stack_->addWidget(text_);
 
+    connect(text_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value >= text_->verticalScrollBar()->maximum() - text_->verticalScrollBar()->pageStep()) extendText();
+    });
     connect(reveal_, &QToolButton::clicked, this, [this] {
         const std::optional<Clip> shown =
             shownClip(view_.controller().translation().get(), view_.store().items(), view_.currentClip());
@@ -165,7 +178,7 @@ void PreviewPane::refresh() {
         shownClip(view_.controller().translation().get(), view_.store().items(), view_.currentClip());
     title_->setVisible(shown.has_value());
     box_->setVisible(shown.has_value());
-    reveal_->setVisible(shown && offersReveal(*shown, clipModel(view_.controller().translation().get(), *shown)));
+    reveal_->setVisible(shown && revealApplies(*shown, clipModel(view_.controller().translation().get(), *shown)));
     if (!shown) {
         ocr_->setModel(nullptr);
         translation_->setModel(nullptr);
@@ -201,14 +214,57 @@ void PreviewPane::refresh() {
     case Body::translation:
         stack_->setCurrentWidget(translation_);
         break;
-    case Body::text: {
-        const std::string text = textOf(*shown);
-        const QString shownText = QString::fromStdString(revealed ? text : SecretScanner::masked(text));
-        if (text_->toPlainText() != shownText) text_->setPlainText(shownText);
+    case Body::text:
+        showText(*shown, revealed);
         stack_->setCurrentWidget(text_);
         break;
     }
+}
+
+bool PreviewPane::revealApplies(const Clip& shown, const AIActionModel* model) {
+    if (!shown.text || shown.text->size() <= kSecretsCheckedAtOnce) return offersReveal(shown, model);
+    if (shown.kind != Clip::Kind::text || model) return false;
+    // A long text is searched once, on the pool; the control appears when the answer comes.
+    if (auto known = secrets_.find(shown.digest); known != secrets_.end()) return known->second;
+    if (checking_.insert(shown.digest).second) {
+        Task::run(
+            TaskPool::shared(), this,
+            [text = *shown.text](std::stop_token) { return !SecretScanner::ranges(text.view()).empty(); },
+            [this, digest = shown.digest](TaskResult<bool>& result) {
+                checking_.erase(digest);
+                secrets_[digest] = result.ok() && result.get();
+                refresh();
+            });
     }
+    return false;
+}
+
+void PreviewPane::showText(const Clip& clip, bool revealed) {
+    const SharedText text = clip.text ? *clip.text : SharedText(std::string());
+    if (shownText_ && shownText_->id == clip.id && shownText_->digest == clip.digest &&
+        shownText_->revealed == revealed)
+        return;
+    shownText_ = ShownText{clip.id, clip.digest, text, revealed, 0, 0, false};
+    text_->clear();
+    extendText();
+}
+
+void PreviewPane::extendText() {
+    if (!shownText_ || shownText_->complete) return;
+    ShownText& shown = *shownText_;
+    const std::size_t characters = shown.characters + kTextStep;
+    const std::string prefix = shown.revealed ? std::string(unicode::graphemePrefix(shown.text.view(), characters))
+                                              : SecretScanner::maskedPrefix(shown.text.view(), characters);
+    // Each longer prefix begins with the shorter one, so only the rest is added.
+    const QString rest = QString::fromUtf8(prefix.data() + shown.bytes, qsizetype(prefix.size() - shown.bytes));
+    shown.complete = prefix.size() == shown.bytes || (shown.revealed && prefix.size() == shown.text.size());
+    if (!rest.isEmpty()) {
+        QTextCursor end(text_->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(rest);
+    }
+    shown.bytes = prefix.size();
+    shown.characters = characters;
 }
 
 }  // namespace brevalto

@@ -7,6 +7,9 @@
 #include <QWidget>
 
 #include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 class QLabel;
@@ -44,6 +47,20 @@ public:
     void refresh();
 
 private:
+    // What the text body shows: a prefix of the clip's text, extended as the reader scrolls.
+    struct ShownText {
+        Uuid id;
+        std::string digest;
+        SharedText text;
+        bool revealed = false;
+        std::size_t characters = 0;  // asked for so far
+        std::size_t bytes = 0;       // of the shown prefix
+        bool complete = false;
+    };
+    bool revealApplies(const Clip& shown, const AIActionModel* clipModel);
+    void showText(const Clip& clip, bool revealed);
+    void extendText();
+
     ClipboardView& view_;
     QLabel* title_;
     QToolButton* reveal_;
@@ -53,6 +70,9 @@ private:
     class ImageView* image_;
     OCRPreview* ocr_;
     TranslationPreview* translation_;
+    std::optional<ShownText> shownText_;
+    std::unordered_map<std::string, bool> secrets_;  // long texts by digest: whether they hold a secret
+    std::set<std::string> checking_;
 };
 
 }  // namespace brevalto

@@ -1,6 +1,7 @@
 #include "Upload/S3Failure.h"
 
 #include "Platform/HttpClient.h"
+#include "Platform/Task.h"
 
 namespace brevalto {
 
@@ -54,6 +55,8 @@ S3Failure S3Failure::from(std::exception_ptr error) {
         if (error) std::rethrow_exception(error);
     } catch (const S3Failure& failure) {
         return failure;
+    } catch (const TaskCancelled&) {
+        return cancelled();
     } catch (const HttpError& httpError) {
         if (httpError.kind() == HttpError::Kind::cancelled) return cancelled();
         return network(httpError.code());

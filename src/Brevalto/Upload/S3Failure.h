@@ -22,9 +22,10 @@ public:
     static S3Failure cancelled();
     static S3Failure response();
 
-    // Maps any error raised while talking to S3 or R2: an S3Failure unchanged, a cancelled
-    // exchange as `cancelled`, any other failed exchange as `network` with its code, and
-    // anything else as `invalid` with a fixed sentence, so no foreign text reaches the user.
+    // Maps any error raised while talking to S3 or R2: an S3Failure unchanged, cancelled work
+    // (a cancelled task or exchange) as `cancelled`, any other failed exchange as `network` with
+    // its code, and anything else as `invalid` with a fixed sentence, so no foreign text reaches
+    // the user.
     static S3Failure from(std::exception_ptr error);
 
     Kind kind() const { return kind_; }

@@ -13,7 +13,8 @@ inline constexpr std::string_view s3ExpiryRuleID = "brevalto-expire";
 
 // The rules of a lifecycle document that are not the app's: every child element of the root
 // named "Rule" (any namespace) without an "ID" child reading "brevalto-expire", as its exact XML
-// text, in order. Throws S3Failure::response for a document that does not parse, has no root
+// text, in order; a rule that the root's namespace prefixes reach gets their declarations on its
+// start tag, so it reads the same in the document it is put back into. Throws S3Failure::response for a document that does not parse, has no root
 // element, or carries a DOCTYPE or an entity reference (nothing is ever expanded or loaded).
 std::vector<std::string> foreignLifecycleRules(std::string_view document);
 

@@ -1,35 +1,573 @@
 #include "Upload/S3UploadController.h"
 
+#include "Document/ScreenshotOutput.h"
+#include "KeychainItems/KeychainAccess.h"
+#include "Platform/AppPaths.h"
+#include "Platform/Clock.h"
+#include "Platform/Defaults.h"
+#include "Platform/Hashing.h"
+#include "Platform/Pasteboard.h"
 #include "Upload/S3Failure.h"
-#include "Upload/S3Keychain.h"
+#include "Upload/S3History.h"
+#include "Upload/UploadDialogs.h"
+
+#include <QColor>
+#include <QTimer>
+
+#include <atomic>
 
 namespace brevalto {
 
+namespace {
+
+constexpr KeychainStatus serviceNotAvailable = -67585;
+
+QString text(const char* sentence) { return QString::fromUtf8(sentence); }
+
+QString days(int count) { return count == 1 ? QStringLiteral("1 day") : QStringLiteral("%1 days").arg(count); }
+
+// The stored JSON of a destination when it is small enough and decodes.
+std::optional<S3Settings> storedSettings(const Defaults& defaults, const std::string& key, bool& present) {
+    const std::optional<std::string> data = defaults.data(key);
+    present = data.has_value();
+    if (!data || data->size() > S3UploadController::kMaxStoredSettings) return std::nullopt;
+    try {
+        return S3Settings::fromJson(json::parse(*data));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+// The image as uploaded: its PNG bytes and their digest.
+struct S3UploadController::Encoded {
+    std::shared_ptr<const std::string> png;
+    std::string digest;
+};
+
+// Upload progress as the transfer thread reports it; the GUI reads it once per frame.
+struct S3UploadController::ProgressReport {
+    std::atomic<double> fraction{0};
+    std::atomic<bool> fresh{false};
+};
+
 S3UploadController::S3UploadController(Pasteboard* pasteboard, Defaults& defaults, std::string keychainService,
-                                       std::filesystem::path historyFile, QObject* parent)
+                                       std::optional<std::filesystem::path> historyFile, Parts parts,
+                                       QObject* parent)
     : QObject(parent),
       pasteboard_(pasteboard),
       defaults_(defaults),
-      keychainService_(std::move(keychainService)),
-      historyFile_(std::move(historyFile)) {}
+      keychain_{std::move(keychainService)},
+      keychainAccess_(parts.keychain),
+      http_(parts.http),
+      clock_(parts.clock ? *parts.clock : Clock::system()),
+      dialogs_(parts.dialogs ? *parts.dialogs : UploadDialogs::system()),
+      pool_(parts.pool ? *parts.pool : TaskPool::shared()),
+      encode_(std::move(parts.encode)),
+      allowLoopbackHTTP_(parts.allowLoopbackHTTP),
+      historyFile_(historyFile ? std::move(*historyFile) : AppPaths::dataFolder() / "uploads.json"),
+      progressTimer_(new QTimer(this)) {
+    if (!encode_)
+        encode_ = [](const QImage& image) {
+            return ScreenshotOutput::encode(image, ScreenshotOutput::Format::png, Qt::white, false, 1.0, 0.9);
+        };
+    progressTimer_->setInterval(kProgressIntervalMs);
+    connect(progressTimer_, &QTimer::timeout, this, [this] {
+        if (report_ && report_->fresh.exchange(false)) setProgress(report_->fraction.load());
+    });
+
+    setUseCloudflare(defaults_.boolValue(useCloudflareKey));
+    readStoredSettings();
+    try {
+        history_ = S3History::load(historyFile_, allowLoopbackHTTP_);
+    } catch (...) {
+        storageAvailable_ = false;
+        status_ = text(S3Failure::storage().what());
+    }
+}
+
+S3UploadController::~S3UploadController() {
+    if (work) work->cancel();
+}
+
+void S3UploadController::readStoredSettings() {
+    bool present = false;
+    if (auto r2 = storedSettings(defaults_, r2SettingsKey, present); r2 && r2->cloudflareAccountID) {
+        try {
+            r2->validate(false);
+            r2Settings_ = *r2;
+        } catch (const S3Failure&) {
+        }
+    }
+    const std::optional<S3Settings> s3 = storedSettings(defaults_, settingsKey, present);
+    if (!present) return;
+    try {
+        if (!s3) throw S3Failure::invalid("");
+        s3->validate(allowLoopbackHTTP_);
+        settings_ = *s3;
+    } catch (const S3Failure&) {
+        settings_ = S3Settings();
+        status_ = QStringLiteral("Invalid S3 settings. Correct and save them; existing keys remain in Keychain.");
+    }
+}
 
 std::string S3UploadController::defaultKeychainService() { return S3Keychain::defaultService(); }
 
-void S3UploadController::cancelRunningOperation() {
-    if (!work) return;
-    work->cancel();
-    work.reset();
-    setStatus(QString::fromUtf8(S3Failure::cancelled().what()));
-    if (busy_) {
-        busy_ = false;
-        emit busyChanged();
-    }
+int S3UploadController::lifecycleDays(const S3Settings& settings) const {
+    return static_cast<int>(defaults_.integer(S3History::lifecycleDaysKey(settings)));
+}
+
+bool S3UploadController::hasLiveUpload(const Uuid& clipID) const {
+    const Date now = clock_.now();
+    for (const S3OwnedObject& record : history_)
+        if (S3History::isLiveUpload(record, clipID, now, activeSettings(), defaults_)) return true;
+    return false;
+}
+
+void S3UploadController::setSettings(const S3Settings& settings) {
+    if (settings_ == settings) return;
+    settings_ = settings;
+    emit settingsChanged();
+}
+
+void S3UploadController::setUseCloudflare(bool use) {
+    defaults_.set(useCloudflareKey, use);
+    if (useCloudflare_ == use) return;
+    useCloudflare_ = use;
+    emit settingsChanged();
 }
 
 void S3UploadController::setStatus(const QString& status) {
     if (status_ == status) return;
     status_ = status;
     emit statusChanged();
+}
+
+void S3UploadController::setBusy(bool busy) {
+    if (busy_ == busy) return;
+    busy_ = busy;
+    emit busyChanged();
+}
+
+void S3UploadController::setProgress(double progress) {
+    if (progress_ == progress) return;
+    progress_ = progress;
+    emit progressChanged();
+}
+
+void S3UploadController::fail(std::exception_ptr error) { setStatus(text(S3Failure::from(error).what())); }
+
+// Settings and keys.
+
+void S3UploadController::saveSettings(const QString& accessKey, const QString& secretKey) {
+    if (busy_) throw S3Failure::invalid("Wait for the current S3 operation before saving settings.");
+    settings_.validate(allowLoopbackHTTP_);
+    if (accessKey.isEmpty() != secretKey.isEmpty())
+        throw S3Failure::invalid("Enter both keys, or leave both empty to keep existing keys.");
+    const bool withKeys = !accessKey.isEmpty();
+    if (withKeys) {
+        if (!keychainAccess_) throw S3Failure::credentials(serviceNotAvailable);
+        keychain_.save(*keychainAccess_, S3Credentials{accessKey.toStdString(), secretKey.toStdString()},
+                       settings_.identity());
+    }
+    defaults_.setData(settingsKey, settings_.toJson().dump());
+    setStatus(withKeys ? QStringLiteral("Settings and keys saved. The keyring stores separate keys for each endpoint, "
+                                        "bucket and region.")
+                       : QStringLiteral("Settings saved without keys. The keyring stores separate keys for each "
+                                        "endpoint, bucket and region."));
+}
+
+void S3UploadController::removeKeys() {
+    if (busy_ || !dialogs_.confirmRemoveKeys()) return;
+    try {
+        const std::string account = settings_.identity();
+        keychain_.checkLocation(account);
+        if (!keychainAccess_) throw S3Failure::credentials(serviceNotAvailable);
+        keychain_.remove(*keychainAccess_, account);
+        setStatus(QStringLiteral("Keys removed for this destination."));
+    } catch (...) {
+        fail(std::current_exception());
+    }
+}
+
+S3Client S3UploadController::loadCredentials(const S3Settings& settings) const {
+    settings.validate(allowLoopbackHTTP_);
+    if (!keychainAccess_) throw S3Failure::credentials(serviceNotAvailable);
+    S3Credentials credentials = keychain_.load(*keychainAccess_, settings.identity());
+    if (!http_) throw S3Failure::network(HttpError::unknown);
+    return S3Client(settings, std::move(credentials), allowLoopbackHTTP_, *http_, clock_);
+}
+
+// History.
+
+void S3UploadController::saveHistory(const std::vector<S3OwnedObject>& objects) {
+    if (!storageAvailable_) throw S3Failure::storage();
+    try {
+        S3History::save(objects, historyFile_, allowLoopbackHTTP_);
+    } catch (...) {
+        storageAvailable_ = false;
+        throw S3Failure::storage();
+    }
+    history_ = objects;
+    emit historyChanged();
+}
+
+void S3UploadController::setState(const S3OwnedObject& record, S3OwnedObject::State state) {
+    std::vector<S3OwnedObject> copy = history_;
+    const auto entry = std::find_if(copy.begin(), copy.end(), [&](const S3OwnedObject& o) { return o.id == record.id; });
+    if (entry == copy.end()) throw S3Failure::storage();
+    entry->state = state;
+    saveHistory(copy);
+}
+
+const S3OwnedObject* S3UploadController::findRecord(const Uuid& id, bool allowDeleted) const {
+    for (const S3OwnedObject& record : history_)
+        if (record.id == id && (allowDeleted || record.state != S3OwnedObject::State::deleted)) return &record;
+    return nullptr;
+}
+
+// Operations.
+
+S3UploadController::Operation S3UploadController::begin(const QString& status) {
+    auto source = std::make_shared<std::stop_source>();
+    work = TaskHandle(source);
+    const Operation operation{*work, ++workNumber_};
+    setBusy(true);
+    setStatus(status);
+    return operation;
+}
+
+bool S3UploadController::isRunning(std::uint64_t number) const {
+    return work && number == workNumber_ && !work->isCancelled();
+}
+
+void S3UploadController::finish(std::uint64_t number) {
+    if (!isRunning(number)) return;
+    work.reset();
+    progressTimer_->stop();
+    setBusy(false);
+    emit operationEnded(number);
+}
+
+void S3UploadController::cancelRunningOperation() {
+    if (!work) return;
+    work->cancel();
+    work.reset();
+    progressTimer_->stop();
+    setStatus(text(S3Failure::cancelled().what()));
+    setBusy(false);
+    emit operationEnded(workNumber_);
+}
+
+template <class Work, class Done>
+void S3UploadController::step(const Operation& operation, Work work, Done done) {
+    using R = std::invoke_result_t<Work, std::stop_token>;
+    // The operation's own token stops the work; the pool's is never cancelled.
+    const std::uint64_t number = operation.number;
+    TaskHandle handle = operation.handle;
+    Task::run(
+        pool_, this,
+        [work = std::move(work), handle](std::stop_token) mutable -> R {
+            if (handle.isCancelled()) throw TaskCancelled();
+            return work(handle.token());
+        },
+        [this, number, done = std::move(done)](TaskResult<R>& result) mutable {
+            if (!isRunning(number)) return;
+            bool continued = false;
+            try {
+                continued = done(result);
+            } catch (...) {
+                fail(std::current_exception());
+            }
+            if (!continued) finish(number);
+        });
+}
+
+std::optional<S3UploadController::Operation> S3UploadController::upload(const QImage& image, bool copyLink,
+                                                                         std::optional<Uuid> clipID) {
+    if (busy_) return std::nullopt;
+    if (!storageAvailable_) {
+        setStatus(text(S3Failure::storage().what()));
+        return std::nullopt;
+    }
+    const S3Settings destination = activeSettings();
+    operationID_ = Uuid::random();
+    const Operation operation = begin(QStringLiteral("Preparing the final PNG. Source files and documents are not sent."));
+    setProgress(0);
+    try {
+        // R2 destinations are set up on the Cloudflare side, which this build does not offer yet.
+        if ((copyLink && (destination.endpoint.empty() || destination.bucket.empty())) || destination.cloudflareAccountID)
+            throw S3Failure::invalid(setupMessage.toStdString());
+        destination.validate(allowLoopbackHTTP_);
+    } catch (...) {
+        fail(std::current_exception());
+        finish(operation.number);
+        return operation;
+    }
+    step(
+        operation,
+        [image, encode = encode_](std::stop_token cancel) {
+            const QByteArray bytes = encode(image);
+            if (cancel.stop_requested()) throw TaskCancelled();
+            if (bytes.size() > kMaxUploadBytes) throw S3Failure::invalid("The PNG exceeds the 64 MiB upload limit.");
+            auto png = std::make_shared<const std::string>(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+            return Encoded{png, sha256Hex(sha256(*png))};
+        },
+        [this, operation, destination, copyLink, clipID](TaskResult<Encoded>& result) {
+            const Encoded& encoded = result.get();
+            continueUpload(operation, destination, copyLink, clipID, encoded.png, encoded.digest);
+            return isRunning(operation.number);
+        });
+    return operation;
+}
+
+void S3UploadController::continueUpload(const Operation& operation, const S3Settings& destination, bool copyLink,
+                                        std::optional<Uuid> clipID, std::shared_ptr<const std::string> png,
+                                        const std::string& digest) {
+    using State = S3OwnedObject::State;
+    const Date now = clock_.now();
+    std::optional<S3OwnedObject> record;
+    for (const S3OwnedObject& candidate : history_) {
+        if ((candidate.state == State::uncertain || (copyLink && candidate.state == State::uploaded)) &&
+            candidate.settings == destination && candidate.sha256 == digest &&
+            S3History::survivesAutoDelete(candidate, now, defaults_)) {
+            record = candidate;
+            break;
+        }
+    }
+    if (!record) {
+        S3OwnedObject fresh{Uuid::random(), now, destination, "", digest, State::uncertain, std::nullopt};
+        fresh.key = destination.objectKey(fresh.createdAt, fresh.id);
+        record = fresh;
+    }
+    if (clipID && !record->clipID) record->clipID = clipID;
+
+    std::optional<S3Client> client;
+    if (record->state != State::uploaded) client.emplace(loadCredentials(destination));
+
+    const auto stored = std::find_if(history_.begin(), history_.end(), [&](const S3OwnedObject& o) { return o.id == record->id; });
+    if (stored == history_.end() || stored->clipID != record->clipID) {
+        std::vector<S3OwnedObject> objects = history_;
+        const auto entry = std::find_if(objects.begin(), objects.end(), [&](const S3OwnedObject& o) { return o.id == record->id; });
+        if (entry != objects.end())
+            *entry = *record;
+        else
+            objects.push_back(*record);
+        saveHistory(objects);
+    }
+
+    setStatus(QStringLiteral("Uploading. Cancellation or a network error may leave an object; its key is retained for "
+                             "verification."));
+    const S3OwnedObject uploaded = [&] {
+        S3OwnedObject copy = *record;
+        copy.state = State::uploaded;
+        return copy;
+    }();
+    if (record->state == State::uploaded) {
+        setState(uploaded, State::uploaded);
+        setProgress(1.0);
+        if (copyLink) copyLinkAfterUpload(uploaded);
+        finish(operation.number);
+        return;
+    }
+
+    report_ = std::make_shared<ProgressReport>();
+    progressTimer_->start();
+    step(
+        operation,
+        [client = *client, record = *record, png, report = report_](std::stop_token cancel) {
+            client.put(
+                record, png,
+                [report](double fraction) {
+                    report->fraction.store(fraction);
+                    report->fresh.store(true);
+                },
+                cancel);
+            return true;
+        },
+        [this, uploaded, copyLink](TaskResult<bool>& result) {
+            result.get();
+            progressTimer_->stop();
+            try {
+                setState(uploaded, S3OwnedObject::State::uploaded);
+            } catch (...) {
+                setStatus(QStringLiteral("The server received the image, but local status could not be saved. The "
+                                         "object remains unverified."));
+                return false;
+            }
+            setProgress(1.0);
+            if (copyLink)
+                copyLinkAfterUpload(uploaded);
+            else
+                setStatus(QStringLiteral("Upload complete. Click Copy link separately; the clipboard is unchanged. "
+                                         "Link expiry does not delete the object."));
+            return false;
+        });
+}
+
+void S3UploadController::copyLinkAfterUpload(const S3OwnedObject& record) {
+    try {
+        const std::string link = record.settings.linkMode == S3Settings::LinkMode::publicURL
+                                     ? record.settings.publicURL(record.key, allowLoopbackHTTP_)
+                                     : loadCredentials(record.settings).link(record);
+        writeLink(link);
+        setStatus(QStringLiteral("Link copied."));
+    } catch (...) {
+        fail(std::current_exception());
+    }
+}
+
+void S3UploadController::writeLink(const std::string& url) {
+    PasteboardItem item;
+    item.setString(PasteboardType::string, QString::fromStdString(url));
+    item.markAsOwnCopy(QStringLiteral("app.brevalto"));
+    if (!pasteboard_ || !pasteboard_->write(item)) throw S3Failure::invalid("Could not write the link to the clipboard.");
+}
+
+void S3UploadController::copyLink(const Uuid& id) {
+    if (busy_) return;
+    const S3OwnedObject* record = findRecord(id, true);
+    if (record && record->settings.cloudflareAccountID) return setStatus(setupMessage);
+    if (!record || record->state != S3OwnedObject::State::uploaded)
+        return setStatus(QStringLiteral("No upload has been verified successfully."));
+    try {
+        const bool publicURL = record->settings.linkMode == S3Settings::LinkMode::publicURL;
+        writeLink(publicURL ? record->settings.publicURL(record->key, allowLoopbackHTTP_)
+                            : loadCredentials(record->settings).link(*record));
+        setStatus(publicURL ? QStringLiteral("Public URL copied. Configure public access on the bucket separately.")
+                            : QStringLiteral("Presigned link copied. It grants temporary access; share it only with "
+                                             "intended recipients."));
+    } catch (...) {
+        fail(std::current_exception());
+    }
+}
+
+void S3UploadController::verify(const Uuid& id) {
+    const S3OwnedObject* found = findRecord(id, false);
+    if (busy_ || !found) return;
+    const S3OwnedObject record = *found;
+    const Operation operation = begin(
+        QStringLiteral("Verifying the saved object. R2 downloads and hashes the PNG; S3 checks HEAD metadata."));
+    try {
+        if (record.settings.cloudflareAccountID) throw S3Failure::invalid(setupMessage.toStdString());
+        const S3Client client = loadCredentials(record.settings);
+        step(
+            operation, [client, record](std::stop_token cancel) { return client.headObject(record, cancel); },
+            [this, record](TaskResult<bool>& result) {
+                if (!result.get()) {
+                    setStatus(QStringLiteral("Object not found. No link or new upload was created."));
+                    return false;
+                }
+                setState(record, S3OwnedObject::State::uploaded);
+                setStatus(QStringLiteral("Object ownership verified. Copy link and Delete are available."));
+                return false;
+            });
+    } catch (...) {
+        fail(std::current_exception());
+        finish(operation.number);
+    }
+}
+
+void S3UploadController::deleteObject(const Uuid& id) {
+    const S3OwnedObject* found = findRecord(id, false);
+    if (busy_ || !found) return;
+    const S3OwnedObject record = *found;
+    const std::optional<QString> typed =
+        dialogs_.confirmDelete(QString::fromStdString(record.settings.bucket), QString::fromStdString(record.key));
+    if (!typed || busy_) return;
+    if (typed->toStdString() != record.key)
+        return setStatus(QStringLiteral("The key does not match. No object was deleted."));
+    const Operation operation = begin(QStringLiteral("Verifying ownership and deleting the confirmed object."));
+    try {
+        if (record.settings.cloudflareAccountID) throw S3Failure::invalid(setupMessage.toStdString());
+        const S3Client client = loadCredentials(record.settings);
+        step(
+            operation,
+            [client, record, key = typed->toStdString()](std::stop_token cancel) {
+                client.deleteObject(record, key, cancel);
+                return true;
+            },
+            [this, record](TaskResult<bool>& result) {
+                result.get();
+                setState(record, S3OwnedObject::State::deleted);
+                setStatus(QStringLiteral("The object was deleted or is already absent. Local history retains its "
+                                         "deleted status."));
+                return false;
+            });
+    } catch (...) {
+        fail(std::current_exception());
+        finish(operation.number);
+    }
+}
+
+void S3UploadController::setAutoDelete(int count) {
+    if (busy_) return;
+    const S3Settings destination = activeSettings();
+    const Operation operation =
+        begin(count == 0 ? QStringLiteral("Removing the auto-delete rule from the bucket.")
+                         : QStringLiteral("Setting the bucket to delete Brevalto uploads after %1.").arg(days(count)));
+    try {
+        if (destination.cloudflareAccountID) throw S3Failure::invalid(setupMessage.toStdString());
+        const S3Client client = loadCredentials(destination);
+        step(
+            operation,
+            [client, count](std::stop_token cancel) {
+                client.setLifecycle(count, cancel);
+                return true;
+            },
+            [this, destination, count](TaskResult<bool>& result) {
+                result.get();
+                defaults_.set(S3History::lifecycleDaysKey(destination), count);
+                emit settingsChanged();
+                setStatus(count == 0 ? QStringLiteral("Auto-delete is off. Other lifecycle rules are unchanged.")
+                                     : QStringLiteral("The bucket deletes uploads under %1 about %2 after upload, even "
+                                                      "when this computer is off.")
+                                           .arg(QString::fromStdString(destination.lifecyclePrefix()), days(count)));
+                return false;
+            });
+    } catch (...) {
+        fail(std::current_exception());
+        finish(operation.number);
+    }
+}
+
+void S3UploadController::forgetDeleted() {
+    if (busy_) return;
+    std::vector<S3OwnedObject> kept;
+    for (const S3OwnedObject& record : history_)
+        if (record.state != S3OwnedObject::State::deleted) kept.push_back(record);
+    try {
+        saveHistory(kept);
+        setStatus(QStringLiteral("Deleted records removed locally. No server request was made."));
+    } catch (...) {
+        fail(std::current_exception());
+    }
+}
+
+void S3UploadController::testConnection() {
+    if (busy_) return;
+    const S3Settings destination = activeSettings();
+    const Operation operation = begin(QStringLiteral("Checking the bucket. No upload or bucket policy changes."));
+    try {
+        if (destination.cloudflareAccountID) throw S3Failure::invalid(setupMessage.toStdString());
+        const S3Client client = loadCredentials(destination);
+        step(
+            operation,
+            [client](std::stop_token cancel) {
+                client.testBucket(cancel);
+                return true;
+            },
+            [this](TaskResult<bool>& result) {
+                result.get();
+                setStatus(QStringLiteral("Bucket HEAD succeeded. This does not prove PUT, DELETE or public access "
+                                         "permissions."));
+                return false;
+            });
+    } catch (...) {
+        fail(std::current_exception());
+        finish(operation.number);
+    }
 }
 
 }  // namespace brevalto

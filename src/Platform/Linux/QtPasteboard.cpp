@@ -72,11 +72,7 @@ QStringList X11Targets::typesFor(const QStringList& targets) {
     return types;
 }
 
-namespace {
-
-// A value read through one of a type's targets, in the form the type has: text as UTF-8, file
-// lists as a URI list.
-QByteArray inTypeForm(const QString& type, const QString& target, QByteArray bytes) {
+QByteArray X11Targets::inTypeForm(const QString& type, const QString& target, QByteArray bytes) {
     if (type == PasteboardType::string && target == latin1String) return QString::fromLatin1(bytes).toUtf8();
     if (type == PasteboardType::fileURL && target == copiedFiles) {
         // "copy" or "cut", then one URI a line.
@@ -91,6 +87,8 @@ QByteArray inTypeForm(const QString& type, const QString& target, QByteArray byt
     }
     return bytes;
 }
+
+namespace {
 
 QMimeData* mimeDataFor(const PasteboardItem& item) {
     auto* mime = new QMimeData;
@@ -373,7 +371,7 @@ PasteboardData QtPasteboard::Reader::data(const QString& type, std::int64_t maxB
         }
         PasteboardData answer;
         answer.status = PasteboardData::Status::ok;
-        answer.bytes = inTypeForm(type, target, QByteArray::fromStdString(value.bytes));
+        answer.bytes = X11Targets::inTypeForm(type, target, QByteArray::fromStdString(value.bytes));
         if (answer.bytes.size() > maxBytes) {
             answer.bytes.clear();
             answer.status = PasteboardData::Status::tooLarge;
@@ -445,7 +443,7 @@ void QtPasteboard::readData(const QString& type, std::int64_t maxBytes, QObject*
             const QStringList formats = mime->formats();
             for (const QString& target : X11Targets::forType(type)) {
                 if (!formats.contains(target)) continue;
-                answer.bytes = inTypeForm(type, target, mime->data(target));
+                answer.bytes = X11Targets::inTypeForm(type, target, mime->data(target));
                 if (answer.bytes.isEmpty()) continue;  // an empty value counts as none
                 answer.status = PasteboardData::Status::ok;
                 if (answer.bytes.size() > maxBytes) {

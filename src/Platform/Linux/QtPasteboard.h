@@ -21,6 +21,9 @@ namespace X11Targets {
 QStringList forType(const QString& type);
 // The type identifiers that a list of targets offers (the protocol's own targets dropped).
 QStringList typesFor(const QStringList& targets);
+// A value read through one of a type's targets, in the form the type has: text as UTF-8 (a
+// Latin-1 STRING converted), file lists as a URI list.
+QByteArray inTypeForm(const QString& type, const QString& target, QByteArray bytes);
 // The target through which password managers mark their copies, and the value that conceals.
 inline const QString passwordHint = QStringLiteral("x-kde-passwordManagerHint");
 inline const QByteArray passwordHintSecret = QByteArrayLiteral("secret");

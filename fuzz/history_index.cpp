@@ -1,0 +1,37 @@
+// The history index ("history.json"): decodeClips, as the clip store reads it at launch.
+// Properties: a refusal is DecodingError; a decoded history encodes (with the store's streaming
+// writer) to exactly what the JSON library writes for it, which decodes to the same history; every
+// clip's title holds at most 180 user-perceived characters.
+
+#include "ClipCore/Clip.h"
+#include "ClipCore/DecodingError.h"
+#include "ClipCore/UnicodeText.h"
+#include "FuzzSupport.h"
+
+using namespace brevalto;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<Clip> clips;
+    try {
+        clips = decodeClips(fuzz::text(data, size));
+    } catch (const DecodingError&) {
+        return 0;
+    } catch (const std::exception& error) {
+        fuzz::unexpected(error);
+    }
+    try {
+        const std::string encoded = encodeClips(clips);
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
+        for (const Clip& clip : clips) array.push_back(clip.toJSON());
+        fuzz::check(encoded == array.dump(), "the streaming writer differs from the clip's JSON form");
+        fuzz::check(decodeClips(encoded) == clips, "a decoded history does not survive a round trip");
+    } catch (const std::exception& error) {
+        fuzz::unexpected(error);
+    }
+    for (const Clip& clip : clips) {
+        const std::string title = clip.title();
+        fuzz::check(unicode::graphemePrefix(title, kClipTitleLength).size() == title.size(),
+                    "a title longer than 180 characters");
+    }
+    return 0;
+}
