@@ -17,6 +17,7 @@
 #include "Platform/Screens.h"
 #include "Platform/Symbols.h"
 #include "Platform/Task.h"
+#include "Upload/S3SettingsView.h"
 #include "Upload/S3UploadController.h"
 #include "Workflow/ScreenshotPinController.h"
 #include "Workflow/ScreenshotSettingsView.h"
@@ -165,9 +166,12 @@ void AppDelegate::buildSettingsWindow() {
     } plainTabs[] = {{"AI", "sparkles"},
                      {"Upload", "icloud.and.arrow.up"},
                      {"Cloudflare", "cloud"}};
-    for (const auto& tab : plainTabs)
-        preferences_->addTab(SettingsWindow::placeholderPage(QString::fromUtf8(tab.name)), QString::fromUtf8(tab.name),
-                             QString::fromUtf8(tab.symbol));
+    for (const auto& tab : plainTabs) {
+        const QString name = QString::fromUtf8(tab.name);
+        QWidget* page = name == QLatin1String("Upload") && services_ ? new S3SettingsView(services_->uploads())
+                                                                      : SettingsWindow::placeholderPage(name);
+        preferences_->addTab(page, name, QString::fromUtf8(tab.symbol));
+    }
     QTabWidget* tabs = preferences_->tabs();
     for (int i = 0; i < tabs->count(); ++i)
         tabs->setTabIcon(i, Symbols::icon(tabs->widget(i)->property("symbol").toString(),

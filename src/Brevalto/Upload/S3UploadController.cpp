@@ -22,6 +22,19 @@ namespace {
 
 constexpr KeychainStatus serviceNotAvailable = -67585;
 
+// Stands in for a missing HTTP client: every exchange fails as a connection would.
+class NoHttp final : public HttpClient {
+public:
+    HttpResponse send(const HttpRequest&, std::stop_token, const Progress&) override {
+        throw HttpError(HttpError::Kind::transport, HttpError::unknown);
+    }
+};
+
+HttpClient& noHttp() {
+    static NoHttp http;
+    return http;
+}
+
 QString text(const char* sentence) { return QString::fromUtf8(sentence); }
 
 QString days(int count) { return count == 1 ? QStringLiteral("1 day") : QStringLiteral("%1 days").arg(count); }
@@ -195,8 +208,7 @@ S3Client S3UploadController::loadCredentials(const S3Settings& settings) const {
     settings.validate(allowLoopbackHTTP_);
     if (!keychainAccess_) throw S3Failure::credentials(serviceNotAvailable);
     S3Credentials credentials = keychain_.load(*keychainAccess_, settings.identity());
-    if (!http_) throw S3Failure::network(HttpError::unknown);
-    return S3Client(settings, std::move(credentials), allowLoopbackHTTP_, *http_, clock_);
+    return S3Client(settings, std::move(credentials), allowLoopbackHTTP_, http_ ? *http_ : noHttp(), clock_);
 }
 
 // History.
