@@ -159,9 +159,7 @@ void AppDelegate::buildSettingsWindow() {
                                             [this](bool shown) { applyTaskbarPolicy(shown); });
     preferences_->addTab(general, QStringLiteral("General"), QStringLiteral("gearshape"));
     preferences_->addTab(new GlobalShortcutSettings(*shortcuts_), QStringLiteral("Shortcuts"), QStringLiteral("keyboard"));
-    ScreenCapture* screen = env_.platform.screenCapture;
-    preferences_->addTab(new ScreenshotSettingsView(*env_.platform.defaults, WorkflowDialogs::system(),
-                                                    screen && screen->hasPermission()),
+    preferences_->addTab(new ScreenshotSettingsView(*env_.platform.defaults, WorkflowDialogs::system()),
                          QStringLiteral("Screenshots"), QStringLiteral("camera.viewfinder"));
     ClaudeService* claude = services_ ? services_->claude() : nullptr;
     preferences_->addTab(claude ? static_cast<QWidget*>(new ClaudeSettingsView(*env_.platform.defaults, *claude))
