@@ -20,6 +20,7 @@
 #include "TestFolder.h"
 #include "TestImages.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
@@ -92,7 +93,10 @@ protected:
         return found;
     }
     void click(const QString& name) { QTest::mouseClick(find(name), Qt::LeftButton); }
-    QAction* action(const QString& name) { return view->findChild<QAction*>(name); }
+    QAction* action(const QString& name) {
+        view->toolbar()->moreMenu();  // made when first needed
+        return view->findChild<QAction*>(name);
+    }
     void trigger(const QString& name) {
         ASSERT_TRUE(action(name)) << name.toStdString();
         action(name)->trigger();
@@ -129,9 +133,6 @@ TEST_F(EditorViewTest, EveryToolbarItemHasItsNameHelpLabelAndStateAndNoneTakesTh
         {"tool.select", "Select / area (V)", "Select / area (V)", true, true},
         {"tool.arrow", "Arrow (A)", "Arrow (A)", true, true},
         {"moreTools", "More tools", "More tools", true, true},
-        {"redactSecrets", "On-device OCR found likely keys, tokens or emails (orange boxes). Click to cover them "
-                          "with opaque masks.", "", false, true},
-        {"dismissSecrets", "Dismiss secret warning", "Dismiss secret warning", false, true},
         {"undo", "Undo Ctrl+Z", "Undo Ctrl+Z", true, false},
         {"redo", "Redo Ctrl+Shift+Z", "Redo Ctrl+Shift+Z", true, false},
         {"hoverColor", "Color under the pointer. Click or press Tab to copy.", "Color under pointer #------. Copy",
@@ -249,6 +250,9 @@ TEST_F(EditorViewTest, SizeZoomAndSecretReadoutsFollowTheSession) {
         session().setSecretCandidates(ScreenshotDocumentSession::SecretCandidates{
             session().document().revision, std::vector<QRectF>(std::size_t(count), QRectF(1, 1, 10, 10))});
         EXPECT_EQ(find<QAbstractButton>("redactSecrets")->text(), QString::fromUtf8(text));
+        EXPECT_EQ(find("redactSecrets")->toolTip(), QStringLiteral("On-device OCR found likely keys, tokens or emails "
+                                                                   "(orange boxes). Click to cover them with opaque masks."));
+        EXPECT_EQ(find("dismissSecrets")->accessibleName(), QStringLiteral("Dismiss secret warning"));
         EXPECT_TRUE(find("dismissSecrets")->isVisible());
     }
     click("dismissSecrets");
@@ -514,6 +518,8 @@ TEST_F(EditorViewTest, ToolStyleAndPanelsEndTheirStepWhenTheSheetCloses) {
     session().setStatus(QString(2000, QLatin1Char('x')).replace(QLatin1Char('x'), QStringLiteral("word ")));
     QLabel* status = view->statusLine();
     EXPECT_LE(status->height(), 2 * status->fontMetrics().lineSpacing() + 10);
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(status, &enter);
     EXPECT_TRUE(status->textInteractionFlags() & Qt::TextSelectableByMouse);
 
     std::vector<std::size_t> indices{0, 1};

@@ -2,9 +2,10 @@
 
 #include "Platform/Symbols.h"
 
-#include <QFrame>
-#include <QHBoxLayout>
+#include <QApplication>
+#include <QHash>
 #include <QPainter>
+#include <QMenu>
 #include <QPainterPath>
 
 #include <algorithm>
@@ -37,6 +38,21 @@ void EditorIconButton::setActive(bool active) {
     update();
 }
 
+void EditorIconButton::setMenuFactory(std::function<QMenu*()> factory) {
+    menuFactory_ = std::move(factory);
+    setPopupMode(QToolButton::InstantPopup);
+}
+
+QMenu* EditorIconButton::ensureMenu() {
+    if (!menu() && menuFactory_) setMenu(menuFactory_());
+    return menu();
+}
+
+void EditorIconButton::mousePressEvent(QMouseEvent* event) {
+    ensureMenu();
+    QToolButton::mousePressEvent(event);
+}
+
 void EditorIconButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -50,16 +66,20 @@ void EditorIconButton::paintEvent(QPaintEvent*) {
         path.addRoundedRect(frame, 6, 6);
         painter.fillPath(path, QColor(255, 255, 255, tint));
     }
-    const qreal ratio = devicePixelRatioF();
-    if (ratio != ratio_ || normal_.isNull()) {
-        ratio_ = ratio;
-        normal_ = Symbols::image(symbol_, QSizeF(kSymbolSize, kSymbolSize), kForeground, ratio);
-        disabled_ = Symbols::image(symbol_, QSizeF(kSymbolSize, kSymbolSize), QColor(255, 255, 255, 80), ratio);
-    }
-    const QImage& image = isEnabled() ? normal_ : disabled_;
+    const QImage& image =
+        cachedSymbol(symbol_, kSymbolSize, isEnabled() ? kForeground : QColor(255, 255, 255, 80), devicePixelRatioF());
     if (image.isNull()) return;
     const QPointF topLeft((width() - kSymbolSize) / 2.0, (height() - kSymbolSize) / 2.0);
     painter.drawImage(QRectF(topLeft, QSizeF(kSymbolSize, kSymbolSize)), image);
+}
+
+const QImage& cachedSymbol(const QString& symbol, int size, const QColor& color, qreal ratio) {
+    static QHash<QString, QImage> cache;
+    const QString key = symbol + QLatin1Char('/') + QString::number(size) + QLatin1Char('/') +
+                        QString::number(color.rgba(), 16) + QLatin1Char('/') + QString::number(ratio);
+    auto found = cache.find(key);
+    if (found == cache.end()) found = cache.insert(key, Symbols::image(symbol, QSizeF(size, size), color, ratio));
+    return *found;
 }
 
 EditorReadout::EditorReadout(const QString& objectName, QWidget* parent) : QWidget(parent) {
@@ -68,17 +88,33 @@ EditorReadout::EditorReadout(const QString& objectName, QWidget* parent) : QWidg
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-QFont EditorReadout::valueFont(const QFont& base) {
-    QFont font = base;
-    font.setPixelSize(12);
-    font.setWeight(QFont::DemiBold);
+const QFont& EditorReadout::valueFont() {
+    static const QFont font = [] {
+        QFont f = QApplication::font();
+        f.setPixelSize(12);
+        f.setWeight(QFont::DemiBold);
+        return f;
+    }();
     return font;
 }
 
-QFont EditorReadout::captionFont(const QFont& base) {
-    QFont font = base;
-    font.setPixelSize(10);
+const QFont& EditorReadout::captionFont() {
+    static const QFont font = [] {
+        QFont f = QApplication::font();
+        f.setPixelSize(10);
+        return f;
+    }();
     return font;
+}
+
+const QFontMetrics& EditorReadout::valueMetrics() {
+    static const QFontMetrics metrics(valueFont());
+    return metrics;
+}
+
+const QFontMetrics& EditorReadout::captionMetrics() {
+    static const QFontMetrics metrics(captionFont());
+    return metrics;
 }
 
 void EditorReadout::setTexts(const QString& value, const QString& caption) {
@@ -91,15 +127,15 @@ void EditorReadout::setTexts(const QString& value, const QString& caption) {
 }
 
 QSize EditorReadout::sizeHint() const {
-    const QFontMetrics value(valueFont(font())), caption(captionFont(font()));
+    const QFontMetrics &value = valueMetrics(), &caption = captionMetrics();
     return QSize(std::max(value.horizontalAdvance(value_), caption.horizontalAdvance(caption_)) + 2,
                  value.height() + caption.height());
 }
 
 void EditorReadout::paintTexts(QPainter& painter, const QWidget& widget, double x, const QString& value,
                                const QString& caption) {
-    const QFont vf = valueFont(widget.font()), cf = captionFont(widget.font());
-    const QFontMetrics vm(vf), cm(cf);
+    const QFont &vf = valueFont(), &cf = captionFont();
+    const QFontMetrics &vm = valueMetrics(), &cm = captionMetrics();
     const double top = (widget.height() - vm.height() - cm.height()) / 2.0;
     painter.setFont(vf);
     painter.setPen(kForeground);
@@ -138,7 +174,7 @@ void EditorReadoutButton::setSwatchColor(const QColor& color) {
 }
 
 QSize EditorReadoutButton::sizeHint() const {
-    const QFontMetrics value(EditorReadout::valueFont(font())), caption(EditorReadout::captionFont(font()));
+    const QFontMetrics &value = EditorReadout::valueMetrics(), &caption = EditorReadout::captionMetrics();
     // The colour readout keeps one width for every colour: "#" and six even-width digits.
     const QString widest = swatch_ ? QStringLiteral("#DDDDDD") : value_;
     const int text = std::max(value.horizontalAdvance(widest), caption.horizontalAdvance(caption_)) + 2;
@@ -159,17 +195,79 @@ void EditorReadoutButton::paintEvent(QPaintEvent*) {
     EditorReadout::paintTexts(painter, *this, x, value_, caption_);
 }
 
+EditorTextButton::EditorTextButton(const QString& text, const QString& objectName, QWidget* parent,
+                                   const QString& symbol, const QColor& accent)
+    : QAbstractButton(parent), symbol_(symbol), accent_(accent) {
+    setText(text);
+    setObjectName(objectName);
+    setAccessibleName(text);
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_Hover);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    QFont small = font();
+    small.setPixelSize(12);
+    setFont(small);
+}
+
+QSize EditorTextButton::sizeHint() const {
+    const int icon = symbol_.isEmpty() ? 0 : 18;
+    return QSize(fontMetrics().horizontalAdvance(text()) + 18 + icon, 24);
+}
+
+void EditorTextButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 5, 5);
+    QColor fill = accent_.isValid() ? accent_ : QColor(255, 255, 255, 26);
+    if (isDown())
+        fill = fill.darker(120);
+    else if (underMouse())
+        fill = accent_.isValid() ? accent_.lighter(112) : QColor(255, 255, 255, 46);
+    painter.fillPath(path, fill);
+    painter.setPen(QColor(255, 255, 255, accent_.isValid() ? 0 : 40));
+    painter.drawPath(path);
+    int x = 9;
+    if (!symbol_.isEmpty()) {
+        painter.drawImage(QRectF(x, (height() - 14) / 2.0, 14, 14), cachedSymbol(symbol_, 14, Qt::white, devicePixelRatioF()));
+        x += 18;
+    }
+    painter.setPen(isEnabled() ? QColor(Qt::white) : QColor(255, 255, 255, 100));
+    painter.drawText(QRect(x, 0, width() - x - 9, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+}
+
+namespace {
+
+// A line of the light separator colour: the whole widget, or a centred vertical line of a height.
+class Line : public QWidget {
+public:
+    explicit Line(QWidget* parent, int height = 0) : QWidget(parent), height_(height) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const QColor color(255, 255, 255, 42);
+        if (height_ == 0)
+            QPainter(this).fillRect(rect(), color);
+        else
+            QPainter(this).fillRect(QRect(width() / 2, (height() - height_) / 2, 1, height_), color);
+    }
+
+private:
+    int height_;
+};
+
+}  // namespace
+
 QWidget* editorSeparator(QWidget* parent) {
-    auto* box = new QWidget(parent);
-    auto* layout = new QHBoxLayout(box);
-    layout->setContentsMargins(4, 0, 4, 0);
-    auto* line = new QFrame(box);
-    line->setFrameShape(QFrame::NoFrame);
-    line->setFixedSize(1, 22);
-    line->setStyleSheet(QStringLiteral("background: rgba(255,255,255,46);"));
-    layout->addWidget(line);
-    box->setFixedWidth(9);
-    return box;
+    auto* line = new Line(parent, 22);
+    line->setFixedWidth(9);
+    return line;
+}
+
+QWidget* editorDivider(QWidget* parent) {
+    auto* line = new Line(parent);
+    line->setFixedHeight(1);
+    return line;
 }
 
 }  // namespace brevalto

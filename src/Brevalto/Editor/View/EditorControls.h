@@ -1,9 +1,14 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QFontMetrics>
 #include <QImage>
 #include <QToolButton>
 #include <QWidget>
+
+#include <functional>
+
+class QMenu;
 
 namespace brevalto {
 
@@ -21,19 +26,25 @@ public:
     bool active() const { return active_; }
     void setActive(bool active);
 
+    // A menu made only when first needed (a press, or ensureMenu), then shown at once on press.
+    void setMenuFactory(std::function<QMenu*()> factory);
+    QMenu* ensureMenu();
+
     QSize sizeHint() const override { return QSize(30, 28); }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     QString symbol_;
     bool active_ = false;
-    QImage normal_;  // the symbol drawn once per state, at the screen's pixel ratio
-    QImage disabled_;
-    qreal ratio_ = 0;
+    std::function<QMenu*()> menuFactory_;
 };
+
+// The symbol drawn in the colour at the pixel ratio, once per process for each combination.
+const QImage& cachedSymbol(const QString& symbol, int size, const QColor& color, qreal ratio);
 
 // The bar's readout: a value in 12 pt semibold with even-width digits over a 10 pt caption in the
 // secondary colour, at its natural size.
@@ -51,8 +62,10 @@ public:
     // Draws the two lines with their left edge at x.
     static void paintTexts(QPainter& painter, const QWidget& widget, double x, const QString& value,
                            const QString& caption);
-    static QFont valueFont(const QFont& base);
-    static QFont captionFont(const QFont& base);
+    static const QFont& valueFont();
+    static const QFont& captionFont();
+    static const QFontMetrics& valueMetrics();
+    static const QFontMetrics& captionMetrics();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -88,7 +101,28 @@ private:
     QString caption_;
 };
 
+// The bar's small text button ("Done", "Crop", "Apply selection" ...): a rounded, lightly filled
+// button with an optional leading symbol and an accent fill (the orange secret warning).
+class EditorTextButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    EditorTextButton(const QString& text, const QString& objectName, QWidget* parent = nullptr,
+                     const QString& symbol = {}, const QColor& accent = {});
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString symbol_;
+    QColor accent_;
+};
+
 // A thin vertical line 22 points high with 4 points on either side.
 QWidget* editorSeparator(QWidget* parent);
+// A full-width line one point high.
+QWidget* editorDivider(QWidget* parent);
 
 }  // namespace brevalto

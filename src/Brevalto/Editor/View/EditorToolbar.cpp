@@ -11,7 +11,6 @@
 #include "Platform/Symbols.h"
 
 #include <QHBoxLayout>
-#include <QPushButton>
 #include <QTimer>
 
 #include <cmath>
@@ -24,23 +23,11 @@ using Property = ScreenshotDocumentSession::Property;
 
 constexpr int kFrameMs = 16;
 
-QPushButton* textButton(const QString& text, const QString& name, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    button->setFocusPolicy(Qt::NoFocus);
-    return button;
-}
-
 }  // namespace
 
 EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWidget(parent), view_(view) {
     setObjectName(QStringLiteral("editorToolbar"));
     setFixedHeight(52);
-    setStyleSheet(QStringLiteral(
-        "QPushButton { color: white; background: rgba(255,255,255,26); border: 1px solid rgba(255,255,255,40);"
-        " border-radius: 5px; padding: 2px 8px; font-size: 12px; }"
-        "QPushButton:hover { background: rgba(255,255,255,46); }"
-        "QPushButton#redactSecrets { background: rgb(230,130,20); border-color: rgb(240,150,40); }"));
     ScreenshotDocumentSession& session = view_.session();
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(10, 0, 10, 0);
@@ -84,36 +71,16 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
     row->addWidget(backdrop_);
     row->addWidget(editorSeparator(this));
 
-    // The mode group: exactly one of its three is shown.
-    smart_ = new QWidget(this);
-    smart_->setObjectName(QStringLiteral("smartGroup"));
-    auto* smartRow = new QHBoxLayout(smart_);
-    smartRow->setContentsMargins(0, 0, 0, 0);
-    smartRow->setSpacing(4);
-    auto* apply = textButton(QStringLiteral("Apply selection"), QStringLiteral("applySelection"), smart_);
-    connect(apply, &QPushButton::clicked, this, [this] { view_.applySmartCandidate(); });
-    smartRow->addWidget(apply);
-    auto* cancel = textButton(QStringLiteral("Cancel"), QStringLiteral("cancelSmartSelection"), smart_);
-    connect(cancel, &QPushButton::clicked, this, [this] { view_.cancelSmartCandidate(); });
-    smartRow->addWidget(cancel);
-    row->addWidget(smart_);
-    selectionBar_ = new SelectionActionBar(view_, this);
-    row->addWidget(selectionBar_);
-    palette_ = new ToolPalette(view_, this);
-    row->addWidget(palette_, 1);
-
-    redactSecrets_ = textButton(QString(), QStringLiteral("redactSecrets"), this);
-    redactSecrets_->setIcon(Symbols::icon(QStringLiteral("exclamationmark.shield")));
-    redactSecrets_->setToolTip(QStringLiteral(
-        "On-device OCR found likely keys, tokens or emails (orange boxes). Click to cover them with opaque masks."));
-    connect(redactSecrets_, &QPushButton::clicked, this, [this] {
-        if (view_.controller()) view_.controller()->redactSecrets();
-    });
-    row->addWidget(redactSecrets_);
-    dismissSecrets_ = new EditorIconButton(QStringLiteral("xmark"), QStringLiteral("Dismiss secret warning"),
-                                           QStringLiteral("dismissSecrets"), this);
-    connect(dismissSecrets_, &QToolButton::clicked, this, [this] { view_.session().setSecretCandidates(std::nullopt); });
-    row->addWidget(dismissSecrets_);
+    // The mode group: exactly one of the palette, the selection bar and the proposal's buttons;
+    // the last two are made when first needed.
+    modeGroup_ = new QWidget(this);
+    modeRow_ = new QHBoxLayout(modeGroup_);
+    modeRow_->setContentsMargins(0, 0, 0, 0);
+    modeRow_->setSpacing(0);
+    palette_ = new ToolPalette(view_, modeGroup_);
+    modeRow_->addWidget(palette_, 1);
+    row->addWidget(modeGroup_, 1);
+    secretsIndex_ = row->indexOf(modeGroup_) + 1;
     row->addSpacing(8);
     row->addStretch(0);
 
@@ -138,16 +105,14 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
     connect(static_cast<EditorReadoutButton*>(zoom_), &QAbstractButton::clicked, this, [this] { view_.toggleZoom(); });
     row->addWidget(zoom_);
 
-    auto* more = new EditorIconButton(QStringLiteral("line.3.horizontal"), QStringLiteral("More"), QStringLiteral("more"),
-                                      this, QStringLiteral("More actions"));
-    moreMenu_ = new EditorMoreMenu(view_, more);
-    more->setMenu(moreMenu_);
-    more->setPopupMode(QToolButton::InstantPopup);
-    row->addWidget(more);
-    auto* done = textButton(QStringLiteral("Done"), QStringLiteral("done"), this);
+    more_ = new EditorIconButton(QStringLiteral("line.3.horizontal"), QStringLiteral("More"), QStringLiteral("more"),
+                                 this, QStringLiteral("More actions"));
+    more_->setMenuFactory([this] { return moreMenu_ = new EditorMoreMenu(view_, more_); });
+    row->addWidget(more_);
+    auto* done = new EditorTextButton(QStringLiteral("Done"), QStringLiteral("done"), this);
     done->setToolTip(QStringLiteral("Close the editor. Changes are saved."));
     done->setAccessibleName(QStringLiteral("Done"));
-    connect(done, &QPushButton::clicked, this, [this] { view_.done(); });
+    connect(done, &QAbstractButton::clicked, this, [this] { view_.done(); });
     row->addWidget(done);
 
     hoverFrame_ = new QTimer(this);
@@ -166,14 +131,16 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
         case Property::smartCandidate:
             refreshMode();
             refreshSize();
-            moreMenu_->refresh();
+            if (moreMenu_) moreMenu_->refresh();
             break;
         case Property::tool: palette_->refreshActive(); break;
         case Property::zoom: refreshZoom(); break;
         case Property::hoverColor: hoverColorChanged(); break;
         case Property::secretCandidates: refreshSecrets(); break;
         case Property::snap:
-        case Property::guides: moreMenu_->refresh(); break;
+        case Property::guides:
+            if (moreMenu_) moreMenu_->refresh();
+            break;
         default: break;
         }
     });
@@ -183,13 +150,49 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
     refreshHoverColor();
 }
 
+QWidget* EditorToolbar::smartGroup() {
+    if (!smart_) {
+        smart_ = new QWidget(modeGroup_);
+        smart_->setObjectName(QStringLiteral("smartGroup"));
+        smart_->hide();
+        auto* row = new QHBoxLayout(smart_);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(4);
+        auto* apply = new EditorTextButton(QStringLiteral("Apply selection"), QStringLiteral("applySelection"), smart_);
+        connect(apply, &QAbstractButton::clicked, this, [this] { view_.applySmartCandidate(); });
+        row->addWidget(apply);
+        auto* cancel = new EditorTextButton(QStringLiteral("Cancel"), QStringLiteral("cancelSmartSelection"), smart_);
+        connect(cancel, &QAbstractButton::clicked, this, [this] { view_.cancelSmartCandidate(); });
+        row->addWidget(cancel);
+        modeRow_->insertWidget(0, smart_);
+    }
+    return smart_;
+}
+
+SelectionActionBar* EditorToolbar::selectionBar() {
+    if (!selectionBar_) {
+        selectionBar_ = new SelectionActionBar(view_, modeGroup_);
+        selectionBar_->hide();
+        modeRow_->insertWidget(0, selectionBar_);
+    }
+    return selectionBar_;
+}
+
+EditorMoreMenu* EditorToolbar::moreMenu() {
+    more_->ensureMenu();
+    return moreMenu_;
+}
+
 void EditorToolbar::refreshMode() {
     const ScreenshotDocumentSession& s = view_.session();
     const bool smart = s.smartCandidate().has_value();
     const bool selection = !smart && s.selection().has_value();
-    smart_->setVisible(smart);
-    selectionBar_->setVisible(selection);
+    if (smart || smart_) smartGroup()->setVisible(smart);
+    if (selection || selectionBar_) selectionBar()->setVisible(selection);
     palette_->setVisible(!smart && !selection);
+    modeRow_->setStretch(modeRow_->indexOf(palette_), palette_->isVisibleTo(modeGroup_) ? 1 : 0);
+    modeGroup_->setSizePolicy(palette_->isVisibleTo(modeGroup_) ? QSizePolicy::Preferred : QSizePolicy::Fixed,
+                              QSizePolicy::Fixed);
 }
 
 void EditorToolbar::refreshDocument() {
@@ -199,7 +202,7 @@ void EditorToolbar::refreshDocument() {
     redo_->setEnabled(!s.redoStack().empty());
     refreshSize();
     refreshSecrets();
-    moreMenu_->refresh();
+    if (moreMenu_) moreMenu_->refresh();
 }
 
 void EditorToolbar::refreshSize() {
@@ -234,10 +237,29 @@ void EditorToolbar::refreshHoverColor() {
 
 void EditorToolbar::refreshSecrets() {
     const std::size_t count = view_.session().secretFrames().size();
+    if (count == 0 && !redactSecrets_) return;
+    if (!redactSecrets_) {
+        auto* row = static_cast<QHBoxLayout*>(layout());
+        redactSecrets_ = new EditorTextButton(QString(), QStringLiteral("redactSecrets"), this,
+                                              QStringLiteral("exclamationmark.shield"), QColor(230, 126, 20));
+        redactSecrets_->setToolTip(QStringLiteral(
+            "On-device OCR found likely keys, tokens or emails (orange boxes). Click to cover them with opaque masks."));
+        connect(redactSecrets_, &QAbstractButton::clicked, this, [this] {
+            if (view_.controller()) view_.controller()->redactSecrets();
+        });
+        row->insertWidget(secretsIndex_, redactSecrets_);
+        dismissSecrets_ = new EditorIconButton(QStringLiteral("xmark"), QStringLiteral("Dismiss secret warning"),
+                                               QStringLiteral("dismissSecrets"), this);
+        connect(dismissSecrets_, &QToolButton::clicked, this,
+                [this] { view_.session().setSecretCandidates(std::nullopt); });
+        row->insertWidget(secretsIndex_ + 1, dismissSecrets_);
+    }
     redactSecrets_->setVisible(count > 0);
     dismissSecrets_->setVisible(count > 0);
-    if (count > 0)
+    if (count > 0) {
         redactSecrets_->setText(QStringLiteral("Redact %1 secret%2").arg(count).arg(count == 1 ? "" : "s"));
+        redactSecrets_->updateGeometry();
+    }
 }
 
 }  // namespace brevalto

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-class QPushButton;
+class QHBoxLayout;
 class QTimer;
 
 namespace brevalto {
@@ -10,6 +10,7 @@ namespace brevalto {
 class EditorIconButton;
 class EditorMoreMenu;
 class EditorReadout;
+class EditorTextButton;
 class ScreenshotDragView;
 class ScreenshotEditorView;
 class ScreenshotShareButton;
@@ -27,11 +28,12 @@ public:
 
     EditorIconButton* backdropButton() const { return backdrop_; }
     ToolPalette* palette() const { return palette_; }
-    SelectionActionBar* selectionBar() const { return selectionBar_; }
-    QWidget* smartGroup() const { return smart_; }
+    // The parts that are made when first needed.
+    SelectionActionBar* selectionBar();
+    QWidget* smartGroup();
     ScreenshotShareButton* shareButton() const { return share_; }
     ScreenshotDragView* dragButton() const { return drag_; }
-    EditorMoreMenu* moreMenu() const { return moreMenu_; }
+    EditorMoreMenu* moreMenu();
     EditorReadout* sizeReadout() const { return size_; }
     QWidget* colorReadout() const { return color_; }
     QWidget* zoomReadout() const { return zoom_; }
@@ -49,16 +51,20 @@ private:
     EditorIconButton* backdrop_ = nullptr;
     ScreenshotDragView* drag_ = nullptr;
     ScreenshotShareButton* share_ = nullptr;
+    QWidget* modeGroup_ = nullptr;
+    QHBoxLayout* modeRow_ = nullptr;
+    int secretsIndex_ = 0;
     QWidget* smart_ = nullptr;
     SelectionActionBar* selectionBar_ = nullptr;
     ToolPalette* palette_ = nullptr;
-    QPushButton* redactSecrets_ = nullptr;
+    EditorTextButton* redactSecrets_ = nullptr;
     EditorIconButton* dismissSecrets_ = nullptr;
     EditorIconButton* undo_ = nullptr;
     EditorIconButton* redo_ = nullptr;
     QWidget* color_ = nullptr;
     EditorReadout* size_ = nullptr;
     QWidget* zoom_ = nullptr;
+    EditorIconButton* more_ = nullptr;
     EditorMoreMenu* moreMenu_ = nullptr;
     // The colour readout repaints at most once a frame, however fast the pointer moves.
     QTimer* hoverFrame_ = nullptr;

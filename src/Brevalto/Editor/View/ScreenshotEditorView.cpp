@@ -7,7 +7,6 @@
 #include "Editor/View/EditorToolbar.h"
 
 #include <QApplication>
-#include <QFrame>
 #include <QLabel>
 #include <QPainterPath>
 #include <QRegion>
@@ -24,14 +23,6 @@ namespace {
 using Property = ScreenshotDocumentSession::Property;
 
 constexpr int kCornerRadius = 10;
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::NoFrame);
-    line->setFixedHeight(1);
-    line->setStyleSheet(QStringLiteral("background: rgba(255,255,255,38);"));
-    return line;
-}
 
 // Rounds the widget's corners as the panel shows it.
 class RoundedCorners : public QObject {
@@ -67,7 +58,7 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
 
     toolbar_ = new EditorToolbar(*this);
     stack->addWidget(toolbar_);
-    stack->addWidget(divider(this));
+    stack->addWidget(editorDivider(this));
 
     canvas_ = new ScreenshotCanvasView(session_, this);
     canvas_->setMinimumWidth(360);
@@ -79,20 +70,25 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
     canvas_->setClose([this] { this->done(); });
     canvas_->setDropLayout(state_.vertical, state_.spacing, state_.alignment);
     stack->addWidget(canvas_, 1);
-    stack->addWidget(divider(this));
+    stack->addWidget(editorDivider(this));
 
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("editorStatus"));
     status_->setWordWrap(true);
     status_->setTextFormat(Qt::PlainText);
-    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // The text becomes selectable once the pointer comes to it (its text control is costly to
+    // make on every opening).
+    status_->setAttribute(Qt::WA_Hover);
+    status_->installEventFilter(this);
     status_->setFocusPolicy(Qt::NoFocus);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     status_->setContentsMargins(12, 5, 12, 5);
     QFont caption = status_->font();
     caption.setPixelSize(11);
     status_->setFont(caption);
-    status_->setStyleSheet(QStringLiteral("color: rgba(255,255,255,150);"));
+    QPalette secondary = status_->palette();
+    secondary.setColor(QPalette::WindowText, QColor(255, 255, 255, 150));
+    status_->setPalette(secondary);
     // Two lines at most; a longer status is cut there and can still be selected whole.
     status_->setFixedHeight(2 * QFontMetrics(caption).lineSpacing() + 10);
     status_->setText(session_->status());
@@ -104,6 +100,13 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
 }
 
 ScreenshotEditorView::~ScreenshotEditorView() = default;
+
+bool ScreenshotEditorView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == status_ && (event->type() == QEvent::HoverEnter || event->type() == QEvent::Enter) &&
+        !(status_->textInteractionFlags() & Qt::TextSelectableByMouse))
+        status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return QWidget::eventFilter(watched, event);
+}
 
 void ScreenshotEditorView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);

@@ -43,6 +43,11 @@ std::vector<std::filesystem::path>& shareFiles() {
 ScreenshotShareButton::ScreenshotShareButton(ScreenshotEditorView& view, QWidget* parent)
     : EditorIconButton(QStringLiteral("square.and.arrow.up"), QStringLiteral("Share"), QStringLiteral("share"), parent),
       view_(view) {
+    connect(this, &QToolButton::clicked, this, &ScreenshotShareButton::share);
+}
+
+QMenu* ScreenshotShareButton::menu() {
+    if (menu_) return menu_;
     menu_ = new QMenu(this);
     menu_->setObjectName(QStringLiteral("shareMenu"));
     QAction* copy = menu_->addAction(QStringLiteral("Copy image"));
@@ -66,7 +71,7 @@ ScreenshotShareButton::ScreenshotShareButton(ScreenshotEditorView& view, QWidget
     QAction* open = menu_->addAction(QStringLiteral("Open with default app"));
     open->setObjectName(QStringLiteral("shareOpen"));
     connect(open, &QAction::triggered, this, [this] { view_.attempt([this] { openWithDefaultApp(); }); });
-    connect(this, &QToolButton::clicked, this, &ScreenshotShareButton::share);
+    return menu_;
 }
 
 void ScreenshotShareButton::share() {
@@ -77,7 +82,7 @@ void ScreenshotShareButton::share() {
         if (failed) failed(error);
         return;
     }
-    menu_->popup(mapToGlobal(QPoint(0, height())));
+    menu()->popup(mapToGlobal(QPoint(0, height())));
 }
 
 std::filesystem::path ScreenshotShareButton::writeShareFile(const QImage& image, const std::filesystem::path& folder) {

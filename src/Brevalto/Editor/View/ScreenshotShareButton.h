@@ -28,7 +28,8 @@ public:
     std::function<QImage()> image;
     std::function<void(const std::exception&)> failed;
 
-    QMenu* menu() const { return menu_; }
+    // The share menu (made when first needed).
+    QMenu* menu();
     const QImage& shared() const { return shared_; }
     // Renders and opens the menu (the button's click).
     void share();

@@ -5,7 +5,6 @@
 #include "Editor/View/ScreenshotEditorView.h"
 
 #include <QHBoxLayout>
-#include <QPushButton>
 
 #include <functional>
 
@@ -18,11 +17,9 @@ SelectionActionBar::SelectionActionBar(ScreenshotEditorView& view, QWidget* pare
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(2);
 
-    auto* crop = new QPushButton(QStringLiteral("Crop"), this);
-    crop->setObjectName(QStringLiteral("cropSelection"));
+    auto* crop = new EditorTextButton(QStringLiteral("Crop"), QStringLiteral("cropSelection"), this);
     crop->setToolTip(QStringLiteral("Crop to selection (Enter)"));
-    crop->setFocusPolicy(Qt::NoFocus);
-    connect(crop, &QPushButton::clicked, this,
+    connect(crop, &QAbstractButton::clicked, this,
             [&view] { view.attemptSession([](ScreenshotDocumentSession& s) { s.crop(); }); });
     row->addWidget(crop);
     row->addSpacing(4);

@@ -32,10 +32,13 @@ ToolPalette::ToolPalette(ScreenshotEditorView& view, QWidget* parent) : QWidget(
         buttons_.push_back(button);
     }
     more_ = new EditorIconButton(QStringLiteral("ellipsis"), QStringLiteral("More tools"), QStringLiteral("moreTools"), this);
-    menu_ = new QMenu(more_);
-    menu_->setObjectName(QStringLiteral("moreToolsMenu"));
-    more_->setMenu(menu_);
-    more_->setPopupMode(QToolButton::InstantPopup);
+    more_->setMenuFactory([this] {
+        menu_ = new QMenu(more_);
+        menu_->setObjectName(QStringLiteral("moreToolsMenu"));
+        connect(menu_, &QMenu::aboutToShow, this, &ToolPalette::fillMenu);
+        fillMenu();
+        return menu_;
+    });
     row->addWidget(more_);
     row->addStretch(1);
     show(rowSizes[0]);
@@ -63,11 +66,19 @@ void ToolPalette::resizeEvent(QResizeEvent* event) {
 void ToolPalette::show(int n) {
     if (n == shown_) return;
     shown_ = n;
-    const auto& palette = EditorTool::palette();
     for (std::size_t i = 0; i < buttons_.size(); ++i) buttons_[i]->setVisible(static_cast<int>(i) < n);
-    // The menu lists the palette tools left out of the row, then the more-tools table.
+    if (menu_) fillMenu();
+}
+
+QMenu* ToolPalette::moreTools() const { return more_->ensureMenu(); }
+
+void ToolPalette::fillMenu() {
+    // The palette tools left out of the row, then the more-tools table.
+    const auto& palette = EditorTool::palette();
+    if (filled_ == shown_) return;
+    filled_ = shown_;
     menu_->clear();
-    std::vector<EditorTool> listed(palette.begin() + n, palette.end());
+    std::vector<EditorTool> listed(palette.begin() + shown_, palette.end());
     listed.insert(listed.end(), EditorTool::moreTools().begin(), EditorTool::moreTools().end());
     for (const EditorTool& tool : listed) {
         QAction* action = menu_->addAction(Symbols::icon(tool.icon, menuIconColor), tool.title);

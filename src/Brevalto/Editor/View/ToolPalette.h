@@ -25,7 +25,8 @@ public:
 
     // How many palette tools the row shows.
     int shown() const { return shown_; }
-    QMenu* moreTools() const { return menu_; }
+    // The "More tools" menu (made when first needed).
+    QMenu* moreTools() const;
     const std::vector<EditorIconButton*>& buttons() const { return buttons_; }
     // Marks the button of the session's tool.
     void refreshActive();
@@ -40,12 +41,14 @@ protected:
 
 private:
     void show(int n);
+    void fillMenu();
 
     ScreenshotEditorView& view_;
     std::vector<EditorIconButton*> buttons_;
     EditorIconButton* more_ = nullptr;
     QMenu* menu_ = nullptr;
     int shown_ = 0;
+    int filled_ = 0;  // the row size the menu's entries were made for
 };
 
 }  // namespace brevalto
