@@ -131,7 +131,7 @@ void BM_ScrollingCapture(benchmark::State& state) {
         QThread::msleep(200);
         bool closed = false;
         ScrollingCaptureServices services{&d.coordinator, &d.engine, &d.screen, &d.apps, &d.wheel, nullptr,
-                                          &d.timer, nullptr, d.staging.path(), nullptr};
+                                          &d.timer, nullptr, nullptr, d.staging.path(), nullptr};
         ScrollingCapture capture(services, d.apps.application(d.page.processId()), 0,
                                  [](const CapturedScreenshot&, bool, std::function<void(bool)> taken) { taken(true); },
                                  [&] { closed = true; }, {});

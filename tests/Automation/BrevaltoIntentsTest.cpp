@@ -186,7 +186,7 @@ TEST(IntentCommandLine, HelpAndDesktopEntryShowEveryTitle) {
     const char* commands[] = {"capture", "open"};
     const char* actions[] = {"capture", "open-editor"};
     for (int i = 0; i < 2; ++i) {
-        const auto& shortcut = brevaltoShortcuts()[std::size_t(i)];
+        const BrevaltoShortcut shortcut = brevaltoShortcuts()[std::size_t(i)];
         EXPECT_TRUE(entry.contains(QStringLiteral("[Desktop Action %1]\nName=%2\nIcon=brevalto-%3\nExec=brevalto intent %4\n")
                                        .arg(actions[i], shortcut.shortTitle, shortcut.systemImage, commands[i])));
         EXPECT_TRUE(Symbols::has(shortcut.systemImage));

@@ -198,9 +198,13 @@ TEST(ScrollOverlapSearch, TheExactCheckRescuesAWeakMatchAndRejectsANearOne) {
     const auto exact = [&](int d, const QImage& b) { return ScrollStitcher::overlapMatchesExactly(before, d, 100, b); };
     EXPECT_TRUE(exact(-30, frameAt(photo, 20, 100)));
     EXPECT_FALSE(exact(100, frameAt(photo, 150, 100))) << "no overlap";
-    after.setPixel(199, 70, 0);  // below the overlap
+    after.setPixel(150, 70, 0);  // below the overlap
     EXPECT_TRUE(exact(30, after));
-    after.setPixel(199, 69, 0);  // its last pixel
+    for (int y = 0; y < 70; ++y) after.setPixel(199, y, 0);  // a scroll bar at the edge stays put
+    EXPECT_TRUE(exact(30, after));
+    after.setPixel(150, 69, 0);  // the overlap's last row, at the edge of `before`
+    EXPECT_TRUE(exact(30, after));
+    after.setPixel(150, 67, 0);  // within the overlap
     EXPECT_FALSE(exact(30, after));
 }
 
@@ -249,6 +253,12 @@ TEST(ScrollStitcher, RefusalsKeepTheAcceptedPartAndSayWhy) {
         std::string status;
     } cases[] = {
         {"same grab", [](const QImage& p) { return frameAt(p, 150, 200); }, {}, Kind::noNewContent, "No new content; waiting for scroll"},
+        {"same view, edges changed", [](const QImage& p) {
+             QImage g = frameAt(p, 150, 200);  // a shade drawn along the bottom, a scroll bar along the side
+             for (int x = 0; x < 320; ++x) g.setPixel(x, 199, qRgb(90, 90, 90)), g.setPixel(x, 198, qRgb(x % 7 * 30, 0, 0));
+             for (int y = 0; y < 200; ++y) g.setPixel(316, y, qRgb(0, 0, 255));
+             return g;
+         }, {}, Kind::noNewContent, "No new content; waiting for scroll"},
         {"taller", [](const QImage& p) { return frameAt(p, 150, 201); }, {}, Kind::stopped, resized},
         {"narrower", [](const QImage& p) { return p.copy(0, 150, 300, 200); }, {}, Kind::stopped, resized},
         {"one row", [](const QImage& p) { return frameAt(p, 151, 200); }, {}, Kind::stopped, lost},

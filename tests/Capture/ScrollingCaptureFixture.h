@@ -18,6 +18,11 @@
 
 namespace brevalto {
 
+class InlineExecutor final : public TaskExecutor {
+public:
+    void start(std::function<void()> work) override { work(); }
+};
+
 class ScrollingCaptureTest : public ::testing::Test {
 protected:
     ScrollingCaptureTest() {
@@ -29,7 +34,8 @@ protected:
         make();
     }
     void make() {
-        ScrollingCaptureServices s{&coordinator, &engine, &screen, &apps, &wheel, &keys, &timer, &clock, staging.path(),
+        ScrollingCaptureServices s{&coordinator, &engine, &screen, &apps, &wheel, &keys, &timer, &clock, &executor,
+                                   staging.path(),
                                    [this](const QString& name) { return exportNames.push_back(name), exportPath; }};
         capture = std::make_unique<ScrollingCapture>(
             s, apps.front, 0,
@@ -76,6 +82,7 @@ protected:
     ManualCaptureTimer countdown{clock}, timer{clock};
     CaptureCoordinator coordinator{engine, ui, countdown, &apps};
     TestFolder staging;
+    InlineExecutor executor;  // the stitcher's appends run at once; their answers come as queued calls
     std::unique_ptr<ScrollingCapture> capture;
     std::vector<CapturedScreenshot> shots;
     std::vector<bool> partials;

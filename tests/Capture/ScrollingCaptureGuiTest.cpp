@@ -4,7 +4,9 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
+#include <QToolButton>
 
 namespace brevalto {
 namespace {
@@ -33,6 +35,30 @@ TEST_F(ScrollingCaptureTest, PanelFollowsTheCaptureAndWritesItsSettings) {
     EXPECT_TRUE(!visible("Select Viewport") && visible("Pause") && visible("1 frames | 200 px high"));
     capture->togglePause();
     EXPECT_TRUE(visible("Resume"));
+    capture->cancel();
+}
+
+// The panel is never in the frames: it moves to a corner clear of the viewport, and again when
+// its options open over it; the options grow the window and closing them shrinks it back.
+TEST_F(ScrollingCaptureTest, PanelKeepsClearOfTheViewportAndFitsItsOptions) {
+    screen.screens[0].frame = QRectF(0, 0, 1200, 900);
+    QImage desktop(1200, 900, QImage::Format_ARGB32_Premultiplied);
+    desktop.fill(Qt::white);
+    QPainter(&desktop).drawImage(0, 0, screen.displayImages[display]);
+    screen.displayImages[display] = desktop;
+    ScrollingCaptureView panel(*capture);  // the window itself, as the workflow hosts it
+    capture->setPanel(&panel);
+    const QRect viewport(0, 0, 400, 300);
+    select(viewport);
+    ASSERT_TRUE(panel.isVisible() && capture->running()) << status();
+    EXPECT_FALSE(panel.frameGeometry().intersects(viewport));
+    const QSize closed = panel.size();
+    auto* options = panel.findChild<QToolButton*>();
+    options->click();
+    EXPECT_GT(panel.height(), closed.height() + 100);
+    EXPECT_FALSE(panel.frameGeometry().intersects(viewport));
+    options->click();
+    EXPECT_EQ(panel.size(), closed);
     capture->cancel();
 }
 

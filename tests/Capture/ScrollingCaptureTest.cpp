@@ -93,6 +93,40 @@ TEST_F(ScrollingCaptureTest, AutomaticCaptureScrollsToTheEndThroughAPauseAndHand
     EXPECT_EQ(wheel.calls.at(1).second, 240 / kScrollPageStep);
 }
 
+// Applications that answer wheel steps late, or speed up long bursts of clicks, still give the
+// whole page: a late answer is waited for, and Resume after lost overlap scrolls back.
+TEST_F(ScrollingCaptureTest, SlowAndAcceleratingApplicationsStillGiveTheWholePage) {
+    for (const bool accelerating : {false, true}) {
+        make();
+        wheel.calls.clear();
+        scrollTo(0);
+        std::optional<std::pair<double, int>> answer;  // when and where the application scrolls
+        wheel.onScroll = [&](int clicks) {
+            // Past three clicks in one burst each click scrolls twice as far, either way.
+            const int steps = accelerating ? clicks + (clicks > 3 ? clicks - 3 : clicks < -3 ? clicks + 3 : 0) : clicks;
+            const int from = answer ? answer->second : offset;
+            answer = {clock.now() + (accelerating ? 0.0 : 0.3), from + steps * kScrollPageStep};
+        };
+        screen.onGrab = [&] {
+            if (answer && clock.now() >= answer->first) scrollTo(std::exchange(answer, std::nullopt)->second);
+        };
+        set([](auto& s) { s.overlap = 0.2; });
+        select(QRectF(50, 0, 200, 300));
+        if (accelerating) {
+            ASSERT_TRUE(runUntil([&] { return capture->paused(); })) << status();
+            EXPECT_TRUE(status().starts_with("Lost overlap near output row ")) << status();
+            const auto lost = wheel.calls.back().second;
+            capture->togglePause();
+            ASSERT_TRUE(runUntil([&] { return wheel.calls.size() > 2 && wheel.calls.back().second < 0; }));
+            EXPECT_EQ(wheel.calls.back().second, -lost) << "scrolled back by the lost step";
+        }
+        ASSERT_TRUE(runUntil([&] { return closed > 0; }, 60)) << status();
+        EXPECT_TRUE(sameRgb(shots.at(0).image, page.copy(50, 0, 200, 1000))) << accelerating;
+        EXPECT_EQ(partials.at(0), accelerating);
+        shots.clear(), partials.clear(), closed = 0;
+    }
+}
+
 TEST_F(ScrollingCaptureTest, EveryGrabHasTheFirstFramesSizeAtAFractionalScaleWithTrims) {
     screen.screens[0].scale = 1.5;
     scrollTo(0);

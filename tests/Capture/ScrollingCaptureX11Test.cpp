@@ -51,7 +51,7 @@ struct Desk {
     void start() {
         ASSERT_TRUE(waitUntil([&] { return apps.frontmost() && apps.frontmost()->processId == page.processId(); }));
         capture = std::make_unique<ScrollingCapture>(
-            ScrollingCaptureServices{&coordinator, &engine, &screen, &apps, &wheel, &keys, nullptr, nullptr,
+            ScrollingCaptureServices{&coordinator, &engine, &screen, &apps, &wheel, &keys, nullptr, nullptr, nullptr,
                                      staging.path(), nullptr},
             apps.application(page.processId()), 0,
             [this](const CapturedScreenshot& result, bool, std::function<void(bool)> taken) {

@@ -158,9 +158,7 @@ void AppDelegate::buildSettingsWindow() {
                                             [this](bool shown) { applyTaskbarPolicy(shown); });
     preferences_->addTab(general, QStringLiteral("General"), QStringLiteral("gearshape"));
     preferences_->addTab(new GlobalShortcutSettings(*shortcuts_), QStringLiteral("Shortcuts"), QStringLiteral("keyboard"));
-    ScreenCapture* screen = env_.platform.screenCapture;
-    preferences_->addTab(new ScreenshotSettingsView(*env_.platform.defaults, WorkflowDialogs::system(),
-                                                    screen && screen->hasPermission()),
+    preferences_->addTab(new ScreenshotSettingsView(*env_.platform.defaults, WorkflowDialogs::system()),
                          QStringLiteral("Screenshots"), QStringLiteral("camera.viewfinder"));
     const struct {
         const char* name;

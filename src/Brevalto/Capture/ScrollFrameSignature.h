@@ -13,6 +13,8 @@ namespace brevalto {
 // exact pixel check and for storing rows.
 struct ScrollFrameSignature {
     static constexpr int kColumns = 48;
+    // Below this difference two grabs show the same view (the content has not moved).
+    static constexpr double kSameView = 0.003;
     static constexpr int kMaxHeight = 16'384;
     static constexpr const char* kFailureMessage = "Could not inspect the scrolling frame";
 

@@ -295,8 +295,8 @@ double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int m
 
 // The rows [top, top + height) of an image as premultiplied RGBA8 sRGB; null when they cannot be
 // read.
-QImage rgbaRows(const QImage& image, int top, int width, int height) {
-    QImage rows = image.copy(0, top, width, height);
+QImage rgbaRows(const QImage& image, int left, int top, int width, int height) {
+    QImage rows = image.copy(left, top, width, height);
     if (rows.isNull()) return rows;
     if (rows.colorSpace().isValid() && rows.colorSpace() != QColorSpace(QColorSpace::SRgb))
         rows.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
@@ -327,19 +327,30 @@ bool ScrollStitcher::overlapMatchesExactly(const QImage& previous, int displacem
     // A crop that would reach outside either image fails.
     if (previous.width() < width || previous.height() < previousTop + overlap || current.height() < currentTop + overlap)
         return false;
+    // What stays put while the page moves is left out of the proof, as it is out of the search:
+    // the edge columns that signatures never read (scroll bars, window borders) and a few rows at
+    // the viewport's top and bottom edges (shades and lines that views draw where the content goes on).
+    const int left = width / ScrollFrameSignature::kColumns;
+    const int right = (43 * width + ScrollFrameSignature::kColumns - 1) / ScrollFrameSignature::kColumns;
+    const int edge = std::max(2, height / 64);
+    const int first = std::max({edge - currentTop, edge - previousTop, 0});
+    const int end = std::min({height - edge - currentTop, height - edge - previousTop, overlap});
+    if (end <= first) return false;
     const bool sameLayout = previous.format() == current.format() && previous.depth() == 32 &&
                             previous.colorSpace() == current.colorSpace() && previous.width() == width &&
                             (previous.format() == QImage::Format_RGB32 ||
                              previous.format() == QImage::Format_ARGB32_Premultiplied);
     if (sameLayout) {
         // The same pixel format on both sides: RGBA8 bytes are equal exactly when these are.
-        const auto bytes = static_cast<std::size_t>(width) * 4;
-        for (int y = 0; y < overlap; ++y)
-            if (std::memcmp(previous.constScanLine(previousTop + y), current.constScanLine(currentTop + y), bytes) != 0)
+        const auto bytes = static_cast<std::size_t>(right - left) * 4;
+        for (int k = first; k < end; ++k)
+            if (std::memcmp(previous.constScanLine(previousTop + k) + 4 * left,
+                            current.constScanLine(currentTop + k) + 4 * left, bytes) != 0)
                 return false;
         return true;
     }
-    return sameRows(rgbaRows(previous, previousTop, width, overlap), rgbaRows(current, currentTop, width, overlap));
+    return sameRows(rgbaRows(previous, left, previousTop + first, right - left, end - first),
+                    rgbaRows(current, left, currentTop + first, right - left, end - first));
 }
 
 std::optional<ScrollStitcher::Displacement> ScrollStitcher::findDisplacement(const ScrollFrameSignature& previous,
@@ -564,6 +575,12 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
         return {Outcome::Kind::noNewContent, 0, 0.0};
     }
     const auto found = findDisplacement(*previous_, signature);
+    // A view that did not move, whatever changed at its edges (a scroll bar fading, a shade
+    // drawn at the end of the page), brings nothing new either.
+    if (!manualDisplacement && !found && ScrollFrameSignature::difference(*previous_, signature) < ScrollFrameSignature::kSameView) {
+        status_ = "No new content; waiting for scroll";
+        return {Outcome::Kind::noNewContent, 0, 0.0};
+    }
     // A manual displacement holds whatever the search says; without one, nothing found stops.
     const std::optional<int> d = manualDisplacement ? manualDisplacement
                                  : found             ? std::optional<int>(found->displacement)

@@ -119,7 +119,8 @@ public:
     // The score of one displacement, 0 ... 1, lower is better.
     static double overlapScore(int displacement, int rowWidth, int height, const std::uint8_t* previous,
                                int minimumOverlap, int samples, const std::uint8_t* current);
-    // True when the overlapping rows of the two images are byte for byte the same.
+    // True when the overlapping rows of the two images are byte for byte the same in the columns
+    // that signatures read (the edge columns, where scroll bars stay put, are left out).
     static bool overlapMatchesExactly(const QImage& previous, int displacement, int height, const QImage& current);
 
     const std::filesystem::path& folder() const { return folder_; }

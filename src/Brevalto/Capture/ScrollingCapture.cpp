@@ -12,6 +12,7 @@
 #include "Platform/WheelScroller.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -33,8 +34,10 @@ const char* const autoScrollUnavailable = "Auto-scroll is unavailable for this c
 const char* const notStable =
     "Content did not stabilize within 4 seconds. Pause animations or use a smaller viewport, then Resume.";
 constexpr double stableTimeout = 4.0;
-constexpr double stableDifference = 0.003;
-constexpr int mostClicksPerStep = 50;
+// How long the content may take to answer a wheel step: until then a grab that still shows the
+// last accepted frame is not taken for settled content, so that a slow application is never
+// mistaken for the end of the page.
+constexpr double answerWait = 0.6;
 
 class MonotonicClock final : public Clock {
 public:
@@ -79,16 +82,25 @@ ScrollingCapture::ScrollingCapture(ScrollingCaptureServices services, std::optio
         services_.clock = ownClock_.get();
     }
     if (!services_.chooseExportPath) services_.chooseExportPath = askExportPath;
+    if (!services_.executor) {
+        ownExecutor_ = std::make_unique<TaskPool>(1);
+        services_.executor = ownExecutor_.get();
+    }
 }
 
 ScrollingCapture::~ScrollingCapture() {
+    append_.cancel();
     removeMonitors();
     services_.timer->stop();
     if (task_ == Task::selecting && !ended_) services_.coordinator->cancelCapture();
     if (panel_) panel_->deleteLater();
 }
 
-void ScrollingCapture::setPanel(QWidget* panel) { panel_ = panel; }
+void ScrollingCapture::setPanel(QWidget* panel) {
+    if (panel_) panel_->removeEventFilter(this);
+    panel_ = panel;
+    if (panel_) panel_->installEventFilter(this);
+}
 
 void ScrollingCapture::setSettings(const Settings& settings) {
     settings_ = settings;
@@ -181,12 +193,14 @@ void ScrollingCapture::acceptViewport(const CapturedScreenshot& shot) {
     const QRect whole = display->pixelRect(r).toAlignedRect();
     pixelRect_ = QRect(whole.x(), whole.y() + settings_.trimTop, shot.image.width(), shot.image.height() - trims);
 
-    stitcher_ = std::make_unique<ScrollStitcher>(
+    stitcher_ = std::make_shared<ScrollStitcher>(
         services_.stagingRoot, ScrollBudget{std::int64_t(settings_.memoryMB) * 1'048'576,
                                             std::int64_t(settings_.diskMB) * 1'048'576, settings_.maximumHeight});
     const QImage first = shot.image.copy(0, settings_.trimTop, shot.image.width(), shot.image.height() - trims);
     if (first.isNull()) throw CaptureError(CaptureError::Kind::invalidRegion);
-    stitcher_->append(first);
+    ScrollFrameSignature signature(first);
+    lastAccepted_ = signature.values;
+    stitcher_->append(std::move(signature));
     lockedDisplay_ = *display;
     frames_ = 1;
     height_ = first.height();
@@ -241,13 +255,37 @@ void ScrollingCapture::poll(std::uint64_t generation) {
 
 void ScrollingCapture::frameReady(std::uint64_t generation, Frame frame) {
     if (!alive(generation)) return;
+    std::optional<ScrollFrameSignature> signature;
     try {
-        ScrollFrameSignature& signature = frame.get();
-        if (!targetUnchanged() || paused_) return poll(generation);
-        const int manual = settings_.manualOffset;
-        const auto outcome =
-            stitcher_->append(std::move(signature), manual != 0 ? std::optional<int>(manual) : std::nullopt);
-        settings_.manualOffset = 0;
+        signature = std::move(frame.get());
+    } catch (...) {
+        const auto error = std::current_exception();
+        if (isCancellation<CaptureCancelled>(error)) return;
+        pauseFor(messageOf(error), true);
+        return after(settings_.automatic ? 0.06 : 0.14, generation, [this, generation] { poll(generation); });
+    }
+    if (!targetUnchanged() || paused_) return poll(generation);
+    const int manual = std::exchange(settings_.manualOffset, 0);
+    std::vector<std::uint8_t> values = signature->values;
+    // The stitcher works on its own thread; the capture waits for its answer before the next step.
+    QPointer<ScrollingCapture> self(this);
+    append_ = brevalto::Task::run(
+        *services_.executor, this,
+        [stitcher = stitcher_, signature = std::move(*signature),
+         manual = manual != 0 ? std::optional<int>(manual) : std::nullopt](std::stop_token stop) mutable {
+            return stitcher->append(std::move(signature), manual, stop);
+        },
+        [self, generation, values = std::move(values)](TaskResult<ScrollStitcher::Outcome>& result) mutable {
+            if (self) self->appended(generation, std::move(result), std::move(values));
+        });
+}
+
+void ScrollingCapture::appended(std::uint64_t generation, TaskResult<ScrollStitcher::Outcome> result,
+                                std::vector<std::uint8_t> values) {
+    if (!alive(generation) || !stitcher_) return;
+    awaitingAnswer_ = false;
+    try {
+        const auto outcome = result.get();
         scrolledUnseen_ = false;
         const int clicks = std::exchange(lastClicks_, 0);
         frames_ = stitcher_->frames();
@@ -258,16 +296,31 @@ void ScrollingCapture::frameReady(std::uint64_t generation, Frame frame) {
         case Kind::accepted:
         case Kind::first:
             noProgress_ = 0;
-            // The application's own wheel step, as the frames show it.
-            if (outcome.kind == Kind::accepted && outcome.rows > 0 && clicks > 0) pixelsPerClick_ = double(outcome.rows) / clicks;
+            lastAccepted_ = std::move(values);
+            unmatchedClicks_ = 0;
+            rewindOnLoss_ = false;
+            if (outcome.kind == Kind::accepted && outcome.rows > 0 && clicks > 0) {
+                // The application's own wheel step, as the frames show it. The largest seen is
+                // kept: a frame taken before every click was handled shows less, never more.
+                pixelsPerClick_ = std::max(pixelsPerClick_, double(outcome.rows) / clicks);
+            }
             break;
         case Kind::noNewContent:
+            // The view is the accepted frame's again.
+            unmatchedClicks_ = 0;
+            rewindOnLoss_ = false;
             if (settings_.automatic && ++noProgress_ >= 3) {
                 emit changed();
                 return stopAndSave();
             }
             break;
         case Kind::stopped:
+            // A step that lost the overlap was too long for this application (it may speed
+            // up fast wheels): later steps take at most half as many clicks.
+            if (clicks > 0) clickLimit_ = std::max(clicks / 2, 1);
+            // Resumed after lost overlap and still lost: scroll back by the clicks that lost it
+            // and look again before pausing a second time.
+            if (std::exchange(rewindOnLoss_, false) && rewind(values)) break;
             pauseFor(status_ + QStringLiteral(" Pause/Resume retains the last valid frame."), true);
             break;
         case Kind::budgetReached:
@@ -278,9 +331,25 @@ void ScrollingCapture::frameReady(std::uint64_t generation, Frame frame) {
     } catch (...) {
         const auto error = std::current_exception();
         if (isCancellation<CaptureCancelled>(error)) return;
+        scrolledUnseen_ = false;
+        lastClicks_ = 0;
         pauseFor(messageOf(error), true);
     }
     after(settings_.automatic ? 0.06 : 0.14, generation, [this, generation] { poll(generation); });
+}
+
+bool ScrollingCapture::rewind(const std::vector<std::uint8_t>& refused) {
+    if (!settings_.automatic || unmatchedClicks_ == 0 || !targetUnchanged()) return false;
+    const double top = firstScreenMaxY() - region_.y() - region_.height();
+    const QPointF centre(region_.x() + region_.width() / 2, top + region_.height() / 2);
+    if (!services_.wheel->scroll(centre, -unmatchedClicks_)) return false;
+    unmatchedClicks_ = 0;
+    lastClicks_ = 0;
+    scrolledUnseen_ = true;  // the next frame is taken before any further step
+    stepTime_ = services_.clock->now();
+    beforeStep_ = refused;
+    awaitingAnswer_ = true;
+    return true;
 }
 
 void ScrollingCapture::waitForStableFrame(std::uint64_t generation, std::function<void(Frame)> done) {
@@ -294,7 +363,13 @@ void ScrollingCapture::stableGrab(std::uint64_t generation, double deadline, int
     try {
         if (!targetUnchanged()) throw CaptureError(CaptureError::Kind::unavailableTarget);
         ScrollFrameSignature signature(grabViewport());
-        stable = previous && ScrollFrameSignature::difference(*previous, signature) < stableDifference ? stable + 1 : 0;
+        // Right after a wheel step the content has not moved yet: frames that still show the
+        // last accepted one only count once the application had time to answer.
+        const bool answered = !awaitingAnswer_ || signature.values != beforeStep_ ||
+                              services_.clock->now() >= stepTime_ + answerWait;
+        stable = answered && previous && ScrollFrameSignature::difference(*previous, signature) < ScrollFrameSignature::kSameView
+                     ? stable + 1
+                     : 0;
         previous = std::move(signature);
     } catch (...) {
         return done(Frame(std::current_exception()));
@@ -324,7 +399,7 @@ std::optional<QRectF> ScrollingCapture::windowBounds(std::optional<std::uint32_t
     return std::nullopt;
 }
 
-double ScrollingCapture::firstScreenMaxY() {
+double ScrollingCapture::firstScreenMaxY() const {
     const auto displays = CaptureDisplay::all(*services_.screen);
     return displays.empty() ? 0.0 : displays.front().frame.y() + displays.front().frame.height();
 }
@@ -349,7 +424,7 @@ bool ScrollingCapture::targetUnchanged() {
 
 int ScrollingCapture::clicksFor(int pixels) const {
     if (pixelsPerClick_ <= 0) return 1;  // the first step: one click never skips content
-    return std::clamp(int(pixels / pixelsPerClick_), 1, mostClicksPerStep);
+    return std::clamp(int(pixels / pixelsPerClick_), 1, clickLimit_);
 }
 
 bool ScrollingCapture::autoScroll() { return scrollStep(false); }
@@ -363,10 +438,16 @@ bool ScrollingCapture::scrollStep(bool checked) {
     const auto hit = std::find_if(windows.begin(), windows.end(),
                                   [&](const WindowInfo& w) { return w.bounds.contains(centre); });
     if (hit == windows.end() || hit->processId != target_->processId || hit->window != windowID_) return false;
-    const int delta = int(std::clamp(region_.height() * (1 - settings_.overlap), 1.0, 10'000.0));
+    // The step in image rows, as the frames measure the wheel's.
+    const int delta = int(std::clamp(pixelRect_.height() * (1 - settings_.overlap), 1.0, 10'000.0));
     const int clicks = clicksFor(delta);
-    if (!targetUnchanged() || !services_.wheel->scroll(centre, settings_.upward ? -clicks : clicks)) return false;
+    const int signedClicks = settings_.upward ? -clicks : clicks;
+    if (!targetUnchanged() || !services_.wheel->scroll(centre, signedClicks)) return false;
     lastClicks_ += clicks;
+    unmatchedClicks_ += signedClicks;
+    stepTime_ = services_.clock->now();
+    beforeStep_ = lastAccepted_;
+    awaitingAnswer_ = true;
     scrolledUnseen_ = true;
     return true;
 }
@@ -381,12 +462,16 @@ void ScrollingCapture::togglePause() {
     }
     if (!targetUnchanged()) return setStatus("Restore the original target app/window before resuming.");
     paused_ = false;
+    // After lost overlap the view is first looked at as it is (the user may have scrolled back);
+    // should the overlap still be lost, the capture scrolls back toward the last accepted frame.
+    if (settings_.automatic && unmatchedClicks_ != 0) rewindOnLoss_ = scrolledUnseen_ = true;
     emit changed();
     if (std::exchange(waiting_, false)) poll(generation_);
 }
 
 void ScrollingCapture::stopTask() {
     services_.timer->stop();
+    append_.cancel();
     ++generation_;
     waiting_ = false;
 }
@@ -537,11 +622,41 @@ void ScrollingCapture::placePanel() {
         if (d.id == lockedDisplay_->id) frame = d.frame;
     panel_->adjustSize();
     const QSize size = panel_->frameGeometry().size();
-    QPoint origin(int(frame.x()) + 12, int(frame.y()) + 40);
-    const QPointF centre(region_.center().x(), firstScreenMaxY() - region_.center().y());
-    if (QRectF(origin, size).contains(centre)) origin.setX(int(frame.x() + frame.width()) - size.width() - 12);
+    const QRectF viewport(region_.x(), firstScreenMaxY() - region_.y() - region_.height(), region_.width(),
+                          region_.height());
+    const int left = int(frame.x()) + 12, right = int(frame.x() + frame.width()) - size.width() - 12;
+    const int top = int(frame.y()) + 40, bottom = int(frame.y() + frame.height()) - size.height() - 12;
+    QPoint origin(left, top);
+    if (QRectF(origin, size).contains(viewport.center())) origin.setX(right);
+    // A panel over the viewport would be in every frame (or hidden for every grab): another
+    // corner of the display that keeps it clear is taken when there is one.
+    if (QRectF(origin, size).intersects(viewport)) {
+        for (const QPoint corner : {QPoint(left, top), QPoint(right, top), QPoint(left, bottom), QPoint(right, bottom)}) {
+            if (!QRectF(corner, size).intersects(viewport)) {
+                origin = corner;
+                break;
+            }
+        }
+    }
     panel_->move(origin);
     showPanel();
+}
+
+bool ScrollingCapture::panelCoversViewport() const {
+    if (!panel_ || !panel_->isVisible()) return false;
+    const QRectF viewport(region_.x(), firstScreenMaxY() - region_.y() - region_.height(), region_.width(),
+                          region_.height());
+    return QRectF(panel_->frameGeometry()).intersects(viewport);
+}
+
+bool ScrollingCapture::eventFilter(QObject* watched, QEvent* event) {
+    // The panel grew (its options opened) over the viewport while polling: it moves clear again.
+    if (watched == panel_ && event->type() == QEvent::Resize && running_ && !placing_ && panelCoversViewport()) {
+        placing_ = true;
+        placePanel();
+        placing_ = false;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void ScrollingCapture::installMonitors() {

@@ -3,6 +3,7 @@
 #include "Capture/CaptureDisplay.h"
 #include "Capture/CapturedScreenshot.h"
 #include "Capture/ScrollFrameSignature.h"
+#include "Capture/ScrollStitcher.h"
 #include "Platform/Apps.h"
 #include "Platform/Clock.h"
 #include "Platform/Task.h"
@@ -20,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace brevalto {
 
@@ -28,7 +30,6 @@ class CaptureEngine;
 class CaptureTimer;
 class RawKeyWatcher;
 class ScreenCapture;
-class ScrollStitcher;
 class WheelScroller;
 
 // What a scrolling capture works with. The timer, the clock and the export dialog may be left
@@ -42,6 +43,7 @@ struct ScrollingCaptureServices {
     RawKeyWatcher* keys = nullptr;
     CaptureTimer* timer = nullptr;  // every wait of the capture, one at a time
     const Clock* clock = nullptr;   // seconds on a clock that never goes back
+    TaskExecutor* executor = nullptr;  // where the stitcher takes frames; one thread of its own when absent
     std::filesystem::path stagingRoot;
     // Asks where to export (the default file name given); none when the user cancelled.
     std::function<std::optional<QString>(const QString& defaultName)> chooseExportPath;
@@ -117,6 +119,9 @@ public:
 signals:
     void changed();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     enum class Task { none, selecting, polling, finishing, ended };
     using Frame = TaskResult<ScrollFrameSignature>;  // the stable grab with its signature
@@ -129,6 +134,9 @@ private:
     void stableGrab(std::uint64_t generation, double deadline, int stable, std::optional<ScrollFrameSignature> previous,
                     std::function<void(Frame)> done);
     void frameReady(std::uint64_t generation, Frame frame);
+    void appended(std::uint64_t generation, TaskResult<ScrollStitcher::Outcome> result,
+                  std::vector<std::uint8_t> values);
+    bool rewind(const std::vector<std::uint8_t>& refused);
     void pauseFor(const QString& status, bool failure);
     void after(double seconds, std::uint64_t generation, std::function<void()> step);
     void finish(std::uint64_t generation);
@@ -140,8 +148,9 @@ private:
     QImage grabViewport();
     bool scrollStep(bool checked);  // autoScroll; `checked`: the target was checked just before
     std::optional<QRectF> windowBounds(std::optional<std::uint32_t> window);
-    double firstScreenMaxY();
+    double firstScreenMaxY() const;
     void placePanel();
+    bool panelCoversViewport() const;
     void showPanel();
     void installMonitors();
     void removeMonitors();
@@ -149,6 +158,7 @@ private:
 
     ScrollingCaptureServices services_;
     std::unique_ptr<CaptureTimer> ownTimer_;
+    std::unique_ptr<TaskPool> ownExecutor_;
     std::unique_ptr<Clock> ownClock_;
     std::optional<AppIdentity> target_;
     int delay_ = 0;
@@ -172,7 +182,10 @@ private:
     bool exporting_ = false;
     bool ended_ = false;
     bool delivered_ = false;
-    std::unique_ptr<ScrollStitcher> stitcher_;
+    // Shared with the append under way on the executor, which may outlive a cancelled capture.
+    std::shared_ptr<ScrollStitcher> stitcher_;
+    TaskHandle append_;
+    bool appending_ = false;
     std::optional<CaptureDisplay> lockedDisplay_;
     QRectF region_;
     QRect pixelRect_;  // the viewport in pixels of the locked display, fixed at selection
@@ -180,10 +193,18 @@ private:
     std::optional<QRectF> windowFrame_;
     bool hadFailure_ = false;
     bool monitoring_ = false;
+    bool placing_ = false;
     int noProgress_ = 0;
     int lastClicks_ = 0;             // wheel clicks of the step whose frame comes next
     bool scrolledUnseen_ = false;    // a step scrolled but its frame was not taken yet
-    double pixelsPerClick_ = 0;      // measured from accepted frames; 0 until then
+    double stepTime_ = 0;            // when the last wheel step was posted
+    bool awaitingAnswer_ = false;    // a step was posted and no frame was taken since
+    std::vector<std::uint8_t> beforeStep_;  // signature values of the view the step scrolled away from
+    int unmatchedClicks_ = 0;        // clicks (down positive) since the last frame that matched
+    bool rewindOnLoss_ = false;      // Resume after lost overlap: scroll back when it is still lost
+    int clickLimit_ = 50;            // the most clicks of one step; a step that lost the overlap halves it
+    std::vector<std::uint8_t> lastAccepted_;  // signature values of the frame the stitcher holds
+    double pixelsPerClick_ = 0;      // the largest step per click measured from accepted frames; 0 until then
 };
 
 }  // namespace brevalto

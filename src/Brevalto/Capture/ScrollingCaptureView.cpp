@@ -90,7 +90,8 @@ ScrollingCaptureView::ScrollingCaptureView(ScrollingCapture& capture, QWidget* p
     connect(optionsToggle_, &QToolButton::toggled, this, [this](bool open) {
         optionsToggle_->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
         options_->setVisible(open);
-        if (window() != this) window()->adjustSize();
+        // The window grows with the options and shrinks back when they close.
+        window()->adjustSize();
     });
 
     auto* optionsLayout = new QVBoxLayout(options_);
@@ -98,7 +99,7 @@ ScrollingCaptureView::ScrollingCaptureView(ScrollingCapture& capture, QWidget* p
     optionsLayout->setSpacing(12);
     auto* pickers = new QFormLayout;
     optionsLayout->addLayout(pickers);
-    mode_ = picker(pickers, tr("Mode"), {tr("Manual"), tr("Auto (Accessibility)")});
+    mode_ = picker(pickers, tr("Mode"), {tr("Manual"), tr("Auto")});
     direction_ = picker(pickers, tr("Direction"), {tr("Down"), tr("Up")});
     speed_ = picker(pickers, tr("Speed"), {tr("Slow"), tr("Normal"), tr("Fast")});
     const auto update = [this](auto change) {
@@ -200,9 +201,13 @@ void ScrollingCaptureView::refresh() {
         // A field being typed in keeps the user's text.
         if (!edit->hasFocus()) edit->setText(formatInteger(s.*field));
     }
+    const bool rowsChanged = setup_->isVisibleTo(this) != !c.running() || manual_->isVisibleTo(this) != c.paused() ||
+                      export_->isVisibleTo(this) != (c.frames() >= 1);
     setup_->setVisible(!c.running());
     manual_->setVisible(c.paused());
     export_->setVisible(c.frames() >= 1);
+    // Open options that gain or lose rows resize the window with them.
+    if (rowsChanged && options_->isVisibleTo(this) && window()->isVisible()) window()->adjustSize();
 }
 
 QWidget* ScrollingCaptureView::makePanel(ScrollingCapture& capture) {

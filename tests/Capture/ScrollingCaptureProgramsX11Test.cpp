@@ -1,0 +1,234 @@
+// Scrolling captures of real programs showing a long page of numbered lines: a terminal (xterm),
+// GTK 3 and GTK 4 text views and a Qt text view, scrolled by the capture and by hand. The stitched
+// image is read back line by line from the binary code each line starts with: every line must be
+// there once, in order.
+#include "Capture/CaptureCoordinator.h"
+#include "Capture/CaptureEngine.h"
+#include "Capture/ScrollingCapture.h"
+#include "FakeCaptureInteraction.h"
+#include "Platform/Linux/X11Apps.h"
+#include "Platform/Linux/X11RawKeyWatcher.h"
+#include "Platform/Linux/X11ScreenCapture.h"
+#include "Platform/Linux/X11WheelScroller.h"
+#include "QtWait.h"
+#include "RunProgram.h"
+#include "TestFolder.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace brevalto {
+namespace {
+
+constexpr int kLines = 320;
+constexpr int kBits = 10;
+
+// Line n: two spaces, "#", n in ten binary digits ('#' for one, ' ' for zero), "#", three spaces, n in
+// decimal and words that differ from line to line, so that the page has texture across its
+// width. A blank line comes before and after.
+QString pageText() {
+    static const char* const words[] = {"alpha", "bravo", "charlie", "delta", "echo", "foxtrot", "golf",
+                                        "hotel", "india", "juliet", "kilo", "lima", "mike", "november"};
+    QString text = QStringLiteral("\n");
+    std::uint32_t seed = 7;
+    for (int n = 1; n <= kLines; ++n) {
+        QString line = QStringLiteral("  #");
+        for (int bit = kBits - 1; bit >= 0; --bit) line += (n >> bit) & 1 ? '#' : ' ';
+        line += QStringLiteral("#   %1").arg(n, 3, 10, QLatin1Char('0'));
+        seed = seed * 1103515245u + 12345u;
+        for (int w = 0, count = 2 + int((seed >> 16) % 8); w < count; ++w) {
+            seed = seed * 1103515245u + 12345u;
+            line += ' ' + QString::fromLatin1(words[(seed >> 16) % 14]);
+        }
+        text += line + '\n';
+    }
+    return text + '\n';
+}
+
+// The line numbers an image shows, top to bottom, read from the code at the start of each line
+// (-1 for a line whose code cannot be read). Works for any monospaced font on a plain background.
+std::vector<int> lineNumbers(const QImage& shot) {
+    const QImage image = shot.convertToFormat(QImage::Format_RGB32);
+    const int w = image.width(), h = image.height();
+    std::array<int, 256> counts{};
+    std::vector<std::uint8_t> luma(std::size_t(w) * std::size_t(h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) ++counts[luma[std::size_t(y) * w + x] = std::uint8_t(qGray(image.pixel(x, y)))];
+    const int background = int(std::max_element(counts.begin(), counts.end()) - counts.begin());
+    const auto ink = [&](int x, int y) { return std::abs(luma[std::size_t(y) * w + x] - background) > 100; };
+    std::vector<int> columns(std::size_t(w), 0);
+    for (int x = 0; x < w; ++x)
+        for (int y = 0; y < h; ++y) columns[std::size_t(x)] += ink(x, y);
+    const int x0 = int(std::find_if(columns.begin(), columns.end(), [](int c) { return c > 0; }) - columns.begin());
+    // The widest run of empty columns near the start is the gap between the code and the rest.
+    int gapStart = -1, gapEnd = -1;
+    for (int x = x0, run = -1; x < std::min(w, x0 + w / 2); ++x) {
+        if (columns[std::size_t(x)] == 0) {
+            if (run < 0) run = x;
+        } else if (run >= 0) {
+            if (x - run > gapEnd - gapStart) gapStart = run, gapEnd = x;
+            run = -1;
+        }
+    }
+    if (gapStart < 0) return {};
+    const double cell = (gapEnd - x0) / 15.0;             // the words start in cell 15
+    const double glyph = gapStart - x0 - 11 * cell;        // the ink width of '#'
+    if (cell < 3 || glyph < 1) return {};
+    std::vector<int> numbers;
+    for (int y = 0; y < h;) {
+        const auto inked = [&](int row) {
+            for (int x = x0; x < gapStart; ++x)
+                if (ink(x, row)) return true;
+            return false;
+        };
+        if (!inked(y)) {
+            ++y;
+            continue;
+        }
+        int bottom = y;
+        while (bottom < h && inked(bottom)) ++bottom;
+        const auto cellInked = [&](int i) {
+            const int centre = int(std::lround(x0 + i * cell + glyph / 2));
+            const int reach = std::max(1, int(glyph / 4));
+            for (int row = y; row < bottom; ++row)
+                for (int x = centre - reach; x <= centre + reach; ++x)
+                    if (x >= 0 && x < w && ink(x, row)) return true;
+            return false;
+        };
+        int value = 0;
+        for (int i = 1; i <= kBits; ++i) value = value * 2 + cellInked(i);
+        numbers.push_back(cellInked(0) && cellInked(kBits + 1) ? value : -1);
+        y = bottom;
+    }
+    return numbers;
+}
+
+struct Program {
+    const char* name;
+    QString path;
+    QStringList arguments;
+    bool startsAtEnd;  // a terminal shows the end of its output
+};
+
+// One program with the page, and a scrolling capture of its text with the real desktop pieces.
+struct Desk {
+    TestFolder folder;
+    QProcess program;
+    X11ScreenCapture screen;
+    CaptureEngine engine{screen};
+    X11Apps apps;
+    X11WheelScroller wheel;
+    X11RawKeyWatcher keys;
+    FakeCaptureInteraction ui;
+    FakeClock clock;
+    ManualCaptureTimer countdown{clock};
+    CaptureCoordinator coordinator{engine, ui, countdown, &apps};
+    TestFolder staging;
+    QRect viewport;
+    std::optional<CapturedScreenshot> shot;
+    bool partial = false;
+    bool closed = false;
+    std::unique_ptr<ScrollingCapture> capture;
+
+    explicit Desk(const Program& p) {
+        const QString page = QString::fromStdString((folder / "page.txt").string());
+        QFile file(page);
+        if (!file.open(QIODevice::WriteOnly) || file.write(pageText().toUtf8()) < 0) return;
+        file.close();
+        program.start(p.path, QStringList(p.arguments).replaceInStrings("PAGE", page));
+        std::optional<AppIdentity> front;
+        if (!waitUntil([&] { return (front = apps.frontmost()) && front->processId == program.processId(); }, 20000))
+            return;
+        QThread::msleep(500);  // placed and painted
+        // The text: the window's client area less a small margin.
+        const QString info = runProgram(QStringLiteral("xwininfo"), {"-id", QString::number(front->window)});
+        const auto number = [&](const char* label) {
+            const auto match = QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)")).match(info);
+            return match.hasMatch() ? match.captured(1).toInt() : -1;
+        };
+        const QRect client(number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"), number("Height"));
+        if (p.startsAtEnd) {
+            wheel.scroll(client.center(), -3 * kLines);
+            QThread::msleep(500);
+        }
+        if (client.width() > 100 && client.height() > 100) viewport = client.adjusted(4, 4, -4, -4);
+    }
+    ~Desk() {
+        capture.reset();
+        program.terminate();
+        if (!program.waitForFinished(3000)) program.kill();
+    }
+    void start(bool automatic) {
+        capture = std::make_unique<ScrollingCapture>(
+            ScrollingCaptureServices{&coordinator, &engine, &screen, &apps, &wheel, &keys, nullptr, nullptr, nullptr,
+                                     staging.path(), nullptr},
+            apps.frontmost(), 0,
+            [this](const CapturedScreenshot& result, bool isPartial, std::function<void(bool)> taken) {
+                shot = result, partial = isPartial;
+                taken(true);
+            },
+            [this] { closed = true; }, nullptr);
+        auto settings = capture->settings();
+        settings.automatic = automatic;
+        capture->setSettings(settings);
+        capture->start();
+        ASSERT_TRUE(waitUntil([&] { return coordinator.isSelecting(); })) << capture->status().toStdString();
+        ui.complete(CaptureCoordinator::Selection::region(viewport));
+        ASSERT_TRUE(capture->running()) << capture->status().toStdString();
+    }
+    // Scrolls by hand, three wheel clicks at a time, each once the capture took the last one,
+    // until the page ends; then stops and saves.
+    void scrollByHand() {
+        for (int still = 0, height = capture->height(); still < 2 && !capture->paused();) {
+            wheel.scroll(viewport.center(), 3);
+            waitUntil([&] { return capture->height() > height || capture->paused(); }, 3000);
+            still = capture->height() > height ? 0 : still + 1;
+            height = capture->height();
+        }
+        capture->stopAndSave();
+    }
+};
+
+void PrintTo(const Program& program, std::ostream* out) { *out << program.name; }
+
+class ScrollingCapturePrograms : public ::testing::TestWithParam<Program> {};
+
+TEST_P(ScrollingCapturePrograms, CapturesEveryLineOnceInOrderAutomaticallyAndByHand) {
+    std::vector<int> expected(kLines);
+    std::iota(expected.begin(), expected.end(), 1);
+    for (const bool automatic : {true, false}) {
+        SCOPED_TRACE(automatic ? "automatic" : "by hand");
+        Desk desk(GetParam());
+        ASSERT_TRUE(desk.viewport.isValid()) << GetParam().name << " did not come up";
+        desk.start(automatic);
+        if (!automatic) desk.scrollByHand();
+        ASSERT_TRUE(waitUntil([&] { return desk.closed || desk.capture->paused(); }, 120000))
+            << desk.capture->status().toStdString();
+        ASSERT_TRUE(desk.closed) << desk.capture->status().toStdString();
+        EXPECT_FALSE(desk.partial);
+        const auto numbers = lineNumbers(desk.shot->image);
+        EXPECT_EQ(numbers, expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealPrograms, ScrollingCapturePrograms,
+    ::testing::Values(
+        Program{"xterm", "xterm",
+                {"-geometry", "90x42+40+40", "-e", "sh", "-c", "printf '\\033[?25l'; cat \"$0\"; exec sleep 600", "PAGE"},
+                true},
+        Program{"gtk3", "/usr/bin/python3", {BREVALTO_SOURCE_DIR "/tests/Capture/Peers/ScrollTextGtk.py", "3", "PAGE"}, false},
+        Program{"gtk4", "/usr/bin/python3", {BREVALTO_SOURCE_DIR "/tests/Capture/Peers/ScrollTextGtk.py", "4", "PAGE"}, false},
+        Program{"qt", BREVALTO_BINARY_DIR "/tests/ScrollTextView", {"PAGE"}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace brevalto
