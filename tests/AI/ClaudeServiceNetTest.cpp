@@ -224,13 +224,13 @@ TEST(ClaudeServiceNet, TheAPIKeyLivesInTheKeychain) {
     for (std::string bad : {"", " \n ", "sk-ant\nSECRET", "sk-ant\rSECRET"})
         EXPECT_EQ(h.keyCall([&] { h.service.saveAPIKey(bad); }), "error: Invalid API key.");
     h.keychain.forced["save"] = -25308;
-    EXPECT_EQ(h.keyCall([&] { h.service.saveAPIKey("sk-ant-SECRET3"); }), "error: Could not save the key in Keychain (-25308).");
+    EXPECT_EQ(h.keyCall([&] { h.service.saveAPIKey("sk-ant-SECRET3"); }), "error: Could not save the key in the keyring (-25308).");
 
     h.keychain.put(item.first, item.second, "SECRET\xFF");
-    EXPECT_EQ(h.key(), "error: Could not read the key from Keychain (0).");
+    EXPECT_EQ(h.key(), "error: Could not read the key from the keyring (0).");
     for (KeychainStatus forced : {keychainStatus::serviceNotAvailable, keychainStatus::success}) {
         h.keychain.forced["read"] = forced;
-        EXPECT_EQ(h.key(), "error: Could not read the key from Keychain (" + std::to_string(forced) + ").");
+        EXPECT_EQ(h.key(), "error: Could not read the key from the keyring (" + std::to_string(forced) + ").");
     }
     h.keychain.forced.clear();
     for (int i = 0; i < 2; ++i) EXPECT_EQ(h.keyCall([&] { h.service.removeAPIKey(); }), "(done)");

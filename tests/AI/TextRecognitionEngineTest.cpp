@@ -226,6 +226,36 @@ TEST_F(TextRecognitionEngineTest, BadInputFailsWithTheRightError) {
     EXPECT_EQ(failure(save(blank, "blank.png")), kOCRNoTextMessage);
 }
 
+// A page of two columns and many lines is read in parts by several engines at once: the lines,
+// their boxes and their order are exactly those of one engine reading the parts in turn, and
+// they are the lines drawn.
+TEST_F(TextRecognitionEngineTest, APageReadByManyEnginesReadsAsByOne) {
+    QStringList left, right;
+    for (int i = 0; i < 14; ++i) {
+        left << QStringLiteral("Left column line %1 holds ordinary words.").arg(i);
+        right << QStringLiteral("Right side %1: settings, history and notes.").arg(i);
+    }
+    QImage page(1400, 520, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QPainter painter(&page);
+        painter.drawImage(0, 0, renderTextLines(QSize(640, 520), left, pixelFont("DejaVu Sans", 13)).image);
+        painter.drawImage(760, 0, renderTextLines(QSize(640, 520), right, pixelFont("DejaVu Sans", 13)).image);
+    }
+    TesseractTextRecognizer one(TesseractTextRecognizer::defaultDataFolder(), 1);
+    TesseractTextRecognizer four(TesseractTextRecognizer::defaultDataFolder(), 4);
+    const auto alone = one.readText(page, page.rect(), {"en-US"}, {});
+    const auto together = four.readText(page, page.rect(), {"en-US"}, {});
+    EXPECT_EQ(together, alone);
+    EXPECT_GE(four.idleEngines(), 2) << "several engines read and were kept";
+    ASSERT_EQ(alone.size(), 28u);
+    for (int i = 0; i < 14; ++i) {
+        EXPECT_LE(editDistance(QString::fromStdString(alone[i].text), left[i]), 1) << alone[i].text;
+        EXPECT_LE(editDistance(QString::fromStdString(alone[14 + i].text), right[i]), 1) << alone[14 + i].text;
+        EXPECT_TRUE(alone[14 + i].box.left() >= 760);
+    }
+}
+
 TEST_F(TextRecognitionEngineTest, EnginesAreReusedAndACancelledOneIsDropped) {
     QStringList many;
     for (int i = 0; i < 40; ++i) many << QStringLiteral("Line %1 of a long page of ordinary words to read").arg(i);

@@ -1,6 +1,11 @@
 #include "App/GeneralSettingsPage.h"
 #include "App/LaunchAtLogin.h"
 #include "App/SettingsWindow.h"
+#include "Capture/CaptureError.h"
+#include "Clipboard/ClipStore.h"
+#include "Panel/PanelHeader.h"
+#include "Workflow/ScreenshotSettingsView.h"
+#include "Workflow/WorkflowDialogs.h"
 #include "Platform/Defaults.h"
 #include "TestFolder.h"
 
@@ -108,6 +113,51 @@ TEST(GeneralSettingsPage, StoredValuesAreShown) {
     GeneralSettingsPage other(defaults, login, {});
     EXPECT_EQ(find<QComboBox>(other, "historyRetention")->currentIndex(), -1);
     EXPECT_EQ(defaults.storedDouble("historyRetention"), 1800.0);  // and stores nothing over it
+}
+
+// Texts written for this desktop: no permission controls it never needs, no keys or places of
+// another platform, and counts in the singular for one.
+TEST(SettingsPages, TextsFitTheDesktopAndCountsUseTheirSingular) {
+    struct NoDialogs : WorkflowDialogs {
+        std::optional<std::filesystem::path> chooseSaveFile(const QString&, const std::filesystem::path&) override {
+            return {};
+        }
+        std::optional<std::filesystem::path> chooseImageFile() override { return {}; }
+        std::optional<std::filesystem::path> chooseFolder() override { return {}; }
+        void alert(const QString&, const QString&) override {}
+    } dialogs;
+    TestFolder dir;
+    Defaults defaults;
+    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    GeneralSettingsPage general(defaults, login, {});
+    ScreenshotSettingsView screenshots(defaults, dialogs);
+    for (QWidget* page : {static_cast<QWidget*>(&general), static_cast<QWidget*>(&screenshots)}) {
+        QStringList texts;
+        for (const QWidget* w : page->findChildren<QWidget*>()) {
+            texts << w->toolTip() << w->accessibleName();
+            if (const auto* label = qobject_cast<const QLabel*>(w)) texts << label->text();
+            if (const auto* button = qobject_cast<const QAbstractButton*>(w)) texts << button->text();
+        }
+        for (const QString& text : texts)
+            for (const char* foreign : {"Accessibility", "Screen Recording", "Keychain", "Option", "Mac", "\u2318",
+                                        "\u2325", "System Settings", "(needs"})
+                EXPECT_FALSE(text.contains(QString::fromUtf8(foreign))) << text.toStdString();
+    }
+    EXPECT_EQ(general.findChild<QPushButton*>(QStringLiteral("allowAccessibility")), nullptr);
+
+    ClipStore store(dir / "history");
+    store.addText("one", "test");
+    const struct {
+        QString shown, expected;
+    } changed[] = {
+        {store.message(), QStringLiteral("Saved text \u00B7 1 item")},
+        {PanelHeader::countText(1), QStringLiteral("1 item")},
+        {PanelHeader::countText(2), QStringLiteral("2 items")},
+        {ScreenshotSettingsView::delayLabel(1), QStringLiteral("Capture delay: 1 second")},
+        {QString::fromUtf8(CaptureError::message(CaptureError::Kind::permissionDenied)),
+         QStringLiteral("Screen capture needs an X11 display. Run Brevalto in an X11 session, then retry.")},
+    };
+    for (const auto& c : changed) EXPECT_EQ(c.shown, c.expected);
 }
 
 TEST(SettingsWindow, HasItsTitleAndTabsInOrder) {

@@ -147,7 +147,7 @@ TEST_F(CaptureCoordinatorTest, CountdownTicksEverySecondThenShoots) {
     expectEnd(CaptureState::completed);
     EXPECT_EQ(ui.countdowns, (std::vector<int>{3, 2, 1}));
     EXPECT_EQ(messages, (std::vector<QString>{"Preparing capture", "Capture in 3 seconds", "Capture in 2 seconds",
-                                              "Capture in 1 seconds", "Captured"}));
+                                              "Capture in 1 second", "Captured"}));
 
     messages.clear();
     start(request(CaptureMode::screen));

@@ -111,7 +111,7 @@ TEST_F(ClipStoreFixture, ImageChecksBeforeAcceptance) {
             ASSERT_TRUE(waitUntil([&] { return outcome.calls > 0; })) << c.name;
             ASSERT_TRUE(outcome.clip) << c.name;
             EXPECT_EQ(outcome.clip->imageScale, c.scale);
-            EXPECT_EQ(store.message(), QString::fromUtf8("Saved image · 1 items"));
+            EXPECT_EQ(store.message(), QString::fromUtf8("Saved image · 1 item"));
         }
     }
 }

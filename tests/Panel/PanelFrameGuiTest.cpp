@@ -117,6 +117,26 @@ TEST_F(PanelFrameTest, AMessageLongerThanTheStatusLineEndsInAnEllipsisAndShowsWh
     EXPECT_EQ(status->toolTip(), whole);
 }
 
+// The panel's menus are windows of their own; they are drawn in the panel's dark palette, not the
+// desktop's light one.
+TEST_F(PanelFrameTest, MenusOfThePanelFollowItsPalette) {
+    addText("a card with a menu");
+    QApplication::processEvents();
+    const QPalette& panel = controller->panel()->palette();
+    std::vector<QMenu*> menus{find<QMenu>(QStringLiteral("moreActionsMenu"))};
+    for (QMenu* menu : controller->panel()->findChildren<QMenu*>())
+        if (menu->objectName().startsWith(QStringLiteral("actionsMenu-"))) menus.push_back(menu);
+    ASSERT_GE(menus.size(), 2u);
+    for (QMenu* menu : menus) {
+        SCOPED_TRACE(menu->objectName().toStdString());
+        menu->popup(QPoint(10, 10));
+        QApplication::processEvents();
+        EXPECT_EQ(menu->palette().color(QPalette::Window), panel.color(QPalette::Window));
+        EXPECT_EQ(menu->palette().color(QPalette::WindowText), panel.color(QPalette::WindowText));
+        menu->close();
+    }
+}
+
 TEST_F(PanelFrameTest, CaptureMenuRunsEveryCommandOnlyWhileTheWorkflowLives) {
     auto* capture = find<QToolButton>(QStringLiteral("capture"));
     auto* header = find<PanelHeader>(QStringLiteral("header"));

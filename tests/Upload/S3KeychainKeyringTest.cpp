@@ -34,7 +34,7 @@ TEST(S3KeychainKeyring, KeysAreSavedReadAndRemovedPerDestination) {
     }
     at.remove(keychain, account);
     at.remove(keychain, account);  // nothing left to remove is fine
-    EXPECT_EQ(failure([&] { at.save(keychain, {"AKID", secret}, account.substr(1)); }), "Invalid Keychain service or account.");
+    EXPECT_EQ(failure([&] { at.save(keychain, {"AKID", secret}, account.substr(1)); }), "Invalid keyring service or account.");
     EXPECT_EQ(keychain.keychainExists(at.service, account), -25300);
 }
 

@@ -346,7 +346,7 @@ TEST(S3Failure, TextsAndMapping) {
         {S3Failure::http(429), "S3 rate limit reached. The retry limit has been exhausted."},
         {S3Failure::http(503), "S3 HTTP 503. Response content is hidden to protect data and keys."},
         {S3Failure::network(-1001), "S3 connection failed (code -1001). URLs and credentials are hidden."},
-        {S3Failure::credentials(-25300), "S3 Keychain access failed (code -25300). Enter keys for this endpoint and bucket."},
+        {S3Failure::credentials(-25300), "S3 keyring access failed (code -25300). Enter keys for this endpoint and bucket."},
         {S3Failure::storage(), "Could not read or save upload history. Existing data is preserved; new uploads are blocked."},
         {S3Failure::collision(), "This object key belongs to another upload. It will not be overwritten or deleted."},
         {S3Failure::cancelled(), "Cancelled. The server may have received the object; check history before retrying."},

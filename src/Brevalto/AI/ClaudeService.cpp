@@ -82,7 +82,7 @@ std::string ClaudeService::readAPIKey() const {
     KeychainReadResult read = keychain_.keychainRead(apiKeyService(), apiKeyAccount);
     if (read.status == keychainStatus::itemNotFound) throw AIError("Enter a Claude API key in Settings first.");
     if (read.status != keychainStatus::success || !read.data || !validUTF8(*read.data))
-        throw AIError("Could not read the key from Keychain (" + std::to_string(read.status) + ").");
+        throw AIError("Could not read the key from the keyring (" + std::to_string(read.status) + ").");
     return std::string(read.data->begin(), read.data->end());
 }
 
@@ -235,7 +235,7 @@ void ClaudeService::saveAPIKey(const std::string& key) const {
     const KeychainStatus status = keychain_.keychainSave(KeychainData(trimmed.begin(), trimmed.end()),
                                                          apiKeyService(), apiKeyAccount);
     if (status != keychainStatus::success)
-        throw AIError("Could not save the key in Keychain (" + std::to_string(status) + ").");
+        throw AIError("Could not save the key in the keyring (" + std::to_string(status) + ").");
 }
 
 void ClaudeService::removeAPIKey() const {

@@ -87,15 +87,10 @@ GeneralSettingsPage::GeneralSettingsPage(Defaults& defaults, LaunchAtLogin& logi
     ignoredForm->addRow(QStringLiteral("Ignored apps"), ignored_);
     clipboardLayout->addLayout(ignoredForm);
     clipboardLayout->addWidget(caption(
-        QStringLiteral("Text dropped on an app that refuses it, or on a Flutter app, is pasted into that app (needs "
-                       "Accessibility). Cancelling a drag with Esc never pastes."),
+        QStringLiteral("Text dropped on an app that refuses it, or on a Flutter app, is pasted into that app. "
+                       "Cancelling a drag with Esc never pastes."),
         clipboard));
-    auto* accessibility = new QPushButton(QStringLiteral("Allow Accessibility for the Paste button\u2026"), clipboard);
-    accessibility->setObjectName(QStringLiteral("allowAccessibility"));
-    // X11 lets the app send the paste keystroke without a permission: it is always granted.
-    accessibility->setEnabled(false);
-    accessibility->setToolTip(QStringLiteral("Granted: this desktop needs no permission for pasting."));
-    clipboardLayout->addWidget(accessibility, 0, Qt::AlignLeft);
+    // X11 lets the app send the paste keystroke without a permission, so none is asked for here.
 
     auto* retentionForm = new QFormLayout;
     retention_ = new QComboBox(clipboard);

@@ -4,6 +4,7 @@
 #include "Capture/CaptureError.h"
 #include "Capture/CaptureInteraction.h"
 #include "Errors/AIError.h"
+#include "Platform/Counts.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -311,7 +312,7 @@ void CaptureCoordinator::runCountdown(int seconds, Step then) {
 void CaptureCoordinator::countdownTick(int seconds, Step then) {
     if (cancelled()) return endCancelled();
     setCountdown(seconds);
-    setMessage(QStringLiteral("Capture in %1 seconds").arg(seconds));
+    setMessage(QStringLiteral("Capture in ") + counted(seconds, QStringLiteral("second"), QStringLiteral("seconds")));
     QPointer<CaptureCoordinator> self(this);
     interaction_.showCountdown(seconds, [self] {
         if (self) self->cancelCapture();

@@ -5,8 +5,7 @@ namespace brevalto {
 const char* CaptureError::message(Kind kind) {
     switch (kind) {
     case Kind::permissionDenied:
-        return "Screen capture needs an X11 display. Run Brevalto in an X11 session, then retry. Normal capture "
-               "does not need Accessibility.";
+        return "Screen capture needs an X11 display. Run Brevalto in an X11 session, then retry.";
     case Kind::invalidRegion: return "Select a nonempty region intersecting an available display.";
     case Kind::unavailableTarget: return "The display or window changed. Select the target again.";
     case Kind::busy: return "A capture is already active. Finish or cancel it first.";

@@ -99,7 +99,7 @@ ScrollingCaptureView::ScrollingCaptureView(ScrollingCapture& capture, QWidget* p
     optionsLayout->setSpacing(12);
     auto* pickers = new QFormLayout;
     optionsLayout->addLayout(pickers);
-    mode_ = picker(pickers, tr("Mode"), {tr("Manual"), tr("Auto (Accessibility)")});
+    mode_ = picker(pickers, tr("Mode"), {tr("Manual"), tr("Auto")});
     direction_ = picker(pickers, tr("Direction"), {tr("Down"), tr("Up")});
     speed_ = picker(pickers, tr("Speed"), {tr("Slow"), tr("Normal"), tr("Fast")});
     const auto update = [this](auto change) {

@@ -6,6 +6,7 @@
 #include "Imaging/ImageDecoding.h"
 #include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/Counts.h"
 #include "Platform/Hashing.h"
 
 #include <QBuffer>
@@ -590,9 +591,9 @@ std::optional<Clip> ClipStore::insert(const Clip& clip, const std::optional<QByt
     }
     commit(*clips);
     savesOfNewClips_.insert(sequence_);
-    setMessage(QStringLiteral("Saved %1 \u00B7 %2 items")
-                   .arg(QString::fromUtf8(rawValue(clip.kind).data(), qsizetype(rawValue(clip.kind).size())))
-                   .arg(clips->size()));
+    setMessage(QStringLiteral("Saved %1 \u00B7 %2")
+                   .arg(QString::fromUtf8(rawValue(clip.kind).data(), qsizetype(rawValue(clip.kind).size())),
+                        counted(static_cast<long long>(clips->size()), QStringLiteral("item"), QStringLiteral("items"))));
     for (const Clip& stored : *clips)
         if (stored.digest == clip.digest && stored.kind == clip.kind) return stored;
     return std::nullopt;

@@ -258,7 +258,7 @@ void ClipCard::buildControls() {
             const ItemAction action = actions[std::size_t(i)];
             if (action == ItemAction::upload && !uploads) continue;
             const ControlTexts t = texts(action);
-            QAction* entry = menu_->addAction(Symbols::icon(t.symbol, QColor(40, 40, 40)), t.title);
+            QAction* entry = menu_->addAction(Symbols::icon(t.symbol, QColor(Qt::white)), t.title);
             entry->setObjectName(t.prefix + uuid);
             entry->setToolTip(t.help);
             entry->setStatusTip(t.label);
@@ -276,7 +276,7 @@ void ClipCard::buildControls() {
             for (QAction* entry : menu->actions())
                 if (entry->objectName() == QStringLiteral("ocr-") + uuid) {
                     entry->setText(OCRActionButton::title(shift));
-                    entry->setIcon(Symbols::icon(OCRActionButton::symbol(shift), QColor(40, 40, 40)));
+                    entry->setIcon(Symbols::icon(OCRActionButton::symbol(shift), QColor(Qt::white)));
                 }
         });
         more->setMenu(menu_);

@@ -1,5 +1,7 @@
 #include "Panel/NotchPanel.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QPalette>
 #include <QRegion>
 
@@ -23,6 +25,20 @@ NotchPanel::NotchPanel(bool translucent, QWidget* parent)
     dark.setColor(QPalette::Button, QColor(44, 44, 46));
     dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 110));
     setPalette(dark);
+    // Menus and popups of the panel are windows of their own, which inherit no palette.
+    if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
+}
+
+bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::Polish && event->type() != QEvent::Show) return false;
+    auto* popup = qobject_cast<QWidget*>(watched);
+    if (!popup || popup->windowType() != Qt::Popup) return false;
+    for (const QWidget* owner = popup->parentWidget(); owner; owner = owner->parentWidget()) {
+        if (owner != this) continue;
+        if (popup->palette() != palette()) popup->setPalette(palette());
+        break;
+    }
+    return false;
 }
 
 void NotchPanel::setOutline(NotchOutline outline, bool masked) {

@@ -25,6 +25,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Gives the panel's menus and popups its dark palette as they are made.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void applyMask();

@@ -6,6 +6,7 @@
 #include "Panel/NotchGeometry.h"
 #include "Panel/NotchOutline.h"
 #include "Panel/PanelController.h"
+#include "Platform/Counts.h"
 #include "Platform/Symbols.h"
 
 #include <QAbstractButton>
@@ -87,7 +88,7 @@ public:
 
     QString text(QAccessible::Text kind) const override {
         if (kind == QAccessible::Value)
-            return QStringLiteral("%1 items").arg(static_cast<NotchButton*>(widget())->count());
+            return counted(static_cast<NotchButton*>(widget())->count(), QStringLiteral("item"), QStringLiteral("items"));
         return QAccessibleWidget::text(kind);
     }
     QStringList actionNames() const override { return {pressAction()}; }

@@ -6,6 +6,7 @@
 #include "Panel/BrevaltoGlyph.h"
 #include "Panel/ClipboardView.h"
 #include "Panel/PanelController.h"
+#include "Platform/Counts.h"
 #include "Platform/Symbols.h"
 
 #include <QHBoxLayout>
@@ -100,12 +101,12 @@ PanelHeader::PanelHeader(ClipboardView& view, QWidget* parent) : QWidget(parent)
     more_->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(more_);
     menu->setObjectName(QStringLiteral("moreActionsMenu"));
-    QAction* settings = menu->addAction(Symbols::icon(QStringLiteral("gearshape"), Qt::black),
+    QAction* settings = menu->addAction(Symbols::icon(QStringLiteral("gearshape"), Qt::white),
                                         QStringLiteral("Settings\u2026"));
     settings->setObjectName(QStringLiteral("settings"));
     connect(settings, &QAction::triggered, this, &PanelHeader::openSettings);
     menu->addSeparator();
-    clearAll_ = menu->addAction(Symbols::icon(QStringLiteral("trash"), Qt::black),
+    clearAll_ = menu->addAction(Symbols::icon(QStringLiteral("trash"), Qt::white),
                                 QStringLiteral("Clear all history..."));
     clearAll_->setObjectName(QStringLiteral("clearAll"));
     // The confirmation runs its own event loop: ask once the menu has closed.
@@ -114,7 +115,7 @@ PanelHeader::PanelHeader(ClipboardView& view, QWidget* parent) : QWidget(parent)
         QTimer::singleShot(0, &view_, [view = &view_] { view->askClearAll(); });
     });
     menu->addSeparator();
-    QAction* quit = menu->addAction(Symbols::icon(QStringLiteral("power"), Qt::black), QStringLiteral("Quit Brevalto"));
+    QAction* quit = menu->addAction(Symbols::icon(QStringLiteral("power"), Qt::white), QStringLiteral("Quit Brevalto"));
     quit->setObjectName(QStringLiteral("quit"));
     connect(quit, &QAction::triggered, this, [this] { view_.controller().quit(); });
     more_->setMenu(menu);
@@ -136,7 +137,7 @@ PanelHeader::PanelHeader(ClipboardView& view, QWidget* parent) : QWidget(parent)
 }
 
 QString PanelHeader::countText(std::size_t count) {
-    return QStringLiteral("%1 items").arg(qulonglong(count));
+    return counted(static_cast<long long>(count), QStringLiteral("item"), QStringLiteral("items"));
 }
 
 void PanelHeader::showEvent(QShowEvent* event) {

@@ -28,7 +28,7 @@ S3Failure S3Failure::network(int code) {
 
 S3Failure S3Failure::credentials(std::int32_t status) {
     return S3Failure(Kind::credentials, status,
-                     "S3 Keychain access failed (code " + std::to_string(status) +
+                     "S3 keyring access failed (code " + std::to_string(status) +
                          "). Enter keys for this endpoint and bucket.");
 }
 

@@ -29,7 +29,7 @@ std::string S3Keychain::defaultService() { return "app.brevalto.S3"; }
 const std::string& S3Keychain::checkLocation(const std::string& account) const {
     const auto serviceCharacters = countCharacters(service);
     if (service.empty() || service.size() > 200 || !serviceCharacters || countCharacters(account) != 64u)
-        throw S3Failure::invalid("Invalid Keychain service or account.");
+        throw S3Failure::invalid("Invalid keyring service or account.");
     return account;
 }
 

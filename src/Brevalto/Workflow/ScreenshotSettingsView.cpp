@@ -3,6 +3,7 @@
 #include "Platform/Defaults.h"
 #include "Workflow/CaptureSettings.h"
 #include "Workflow/WorkflowDialogs.h"
+#include "Platform/Counts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -30,15 +31,14 @@ QString stringSetting(const Defaults& defaults, std::string_view k, std::string_
 }  // namespace
 
 QString ScreenshotSettingsView::delayLabel(int seconds) {
-    return QStringLiteral("Capture delay: %1 seconds").arg(seconds);
+    return QStringLiteral("Capture delay: ") + counted(seconds, QStringLiteral("second"), QStringLiteral("seconds"));
 }
 
 QString ScreenshotSettingsView::timeoutLabel(double seconds) {
     return QStringLiteral("Thumbnail timeout: %1s (0 stays open)").arg(static_cast<long long>(std::trunc(seconds)));
 }
 
-ScreenshotSettingsView::ScreenshotSettingsView(Defaults& defaults, WorkflowDialogs& dialogs,
-                                               bool screenRecordingGranted, QWidget* parent)
+ScreenshotSettingsView::ScreenshotSettingsView(Defaults& defaults, WorkflowDialogs& dialogs, QWidget* parent)
     : QWidget(parent), defaults_(defaults), dialogs_(dialogs) {
     setObjectName(QStringLiteral("settings-screenshots"));
     auto* outer = new QVBoxLayout(this);
@@ -124,20 +124,9 @@ ScreenshotSettingsView::ScreenshotSettingsView(Defaults& defaults, WorkflowDialo
     layout->addWidget(folder_);
     showFolder();
 
-    auto* permission = new QPushButton(QStringLiteral("Screen Recording permission settings"), section);
-    permission->setObjectName(QStringLiteral("screenRecording"));
-    // Shown pressed while capture is allowed; pressing it changes and opens nothing.
-    permission->setCheckable(true);
-    permission->setChecked(screenRecordingGranted);
-    connect(permission, &QPushButton::clicked, permission,
-            [permission, screenRecordingGranted] { permission->setChecked(screenRecordingGranted); });
-    permission->setToolTip(screenRecordingGranted ? QStringLiteral("Screen capture is allowed on this display.")
-                                                  : QStringLiteral("No display is open for screen capture."));
-    layout->addWidget(permission);
-
-    auto* note = new QLabel(QStringLiteral("Normal capture needs Screen Recording, not Accessibility. Cross-display "
-                                           "regions use the highest display scale. Static wallpaper uses a fill crop; "
-                                           "dynamic wallpaper may differ."),
+    // Screen capture needs no permission on X11, so none is asked for here.
+    auto* note = new QLabel(QStringLiteral("Cross-display regions use the highest display scale. Static wallpaper "
+                                           "uses a fill crop; dynamic wallpaper may differ."),
                             section);
     note->setObjectName(QStringLiteral("captureNote"));
     note->setWordWrap(true);

@@ -15,14 +15,12 @@ class Defaults;
 class WorkflowDialogs;
 
 // The "Screenshots" page of the settings window: the capture settings, written to the user's
-// settings as soon as a control changes and read by the workflow at its next capture, the
-// auto-save folder, and whether screen capture is allowed (on X11 it needs no permission while a
-// display is open, so the control only shows that state).
+// settings as soon as a control changes and read by the workflow at its next capture, and the
+// auto-save folder. Screen capture needs no permission on X11, so the page asks for none.
 class ScreenshotSettingsView : public QWidget {
     Q_OBJECT
 public:
-    ScreenshotSettingsView(Defaults& defaults, WorkflowDialogs& dialogs, bool screenRecordingGranted,
-                           QWidget* parent = nullptr);
+    ScreenshotSettingsView(Defaults& defaults, WorkflowDialogs& dialogs, QWidget* parent = nullptr);
 
     static QString delayLabel(int seconds);
     static QString timeoutLabel(double seconds);

@@ -9,11 +9,14 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <atomic>
 #include <dlfcn.h>
 #include <cstdlib>
+#include <cstring>
 #include <list>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace brevalto {
@@ -30,6 +33,10 @@ constexpr qint64 kMaxUpscaledPixels = 32'000'000;
 constexpr std::size_t kMaxIdleEngines = 4;
 // Pixels per inch of a screen image at 1x.
 constexpr int kScreenResolution = 96;
+// A page with more text lines than this is read in bands of at most this many lines of one
+// block, each band by an engine of its own, several at once. The bands depend on the page alone,
+// so the result is the same however many engines read them.
+constexpr int kBandLines = 6;
 
 using Engine = tesseract::TessBaseAPI;
 
@@ -50,18 +57,79 @@ void setImage(Engine& engine, const QImage& grey, int scale) {
     engine.SetSourceResolution(kScreenResolution * scale);
 }
 
-// The median height of the text lines the engine's layout analysis finds; 0 when it finds none.
-int medianLineHeight(Engine& engine) {
+// The text lines of the engine's layout analysis, block by block in reading order.
+std::vector<std::vector<QRect>> textLines(Engine& engine) {
+    std::vector<std::vector<QRect>> blocks;
     std::unique_ptr<tesseract::PageIterator> it(engine.AnalyseLayout());
-    if (!it) return 0;
-    std::vector<int> heights;
+    if (!it) return blocks;
     do {
         int left = 0, top = 0, right = 0, bottom = 0;
-        if (it->BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom)) heights.push_back(bottom - top);
+        if (!it->BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom)) continue;
+        if (blocks.empty() || it->IsAtBeginningOf(tesseract::RIL_BLOCK)) blocks.emplace_back();
+        blocks.back().push_back(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
     } while (it->Next(tesseract::RIL_TEXTLINE));
+    return blocks;
+}
+
+// The median height of the lines; 0 when there are none.
+int medianLineHeight(const std::vector<std::vector<QRect>>& blocks) {
+    std::vector<int> heights;
+    for (const auto& block : blocks)
+        for (const QRect& line : block) heights.push_back(line.height());
     if (heights.empty()) return 0;
     std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
     return heights[heights.size() / 2];
+}
+
+// A part of the page (pixels of the image the engine reads) holding a run of at most kBandLines
+// lines of one block, with a margin; the lines of the page that are neither its own nor touching
+// its own are blanked.
+struct Band {
+    QRect area;
+    std::vector<QRect> blanked;  // within the area
+};
+
+// The bands of the page; none when it is small enough to be read whole. Areas start on multiples
+// of `scale`, so that their boxes map back to whole pixels of the original image.
+std::vector<Band> textBands(const std::vector<std::vector<QRect>>& blocks, int lineHeight, const QRect& page,
+                            int scale) {
+    std::size_t lines = 0;
+    for (const auto& block : blocks) lines += block.size();
+    if (lines <= std::size_t(kBandLines)) return {};
+    const int margin = std::max(2, 3 * lineHeight);
+    std::vector<Band> bands;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const auto& block = blocks[b];
+        for (std::size_t first = 0; first < block.size(); first += kBandLines) {
+            const std::size_t end = std::min(block.size(), first + kBandLines);
+            QRect own;
+            for (std::size_t i = first; i < end; ++i) own |= block[i];
+            Band band;
+            band.area = own.adjusted(-margin, -margin, margin, margin).intersected(page);
+            band.area.setLeft(band.area.left() / scale * scale);
+            band.area.setTop(band.area.top() / scale * scale);
+            for (std::size_t o = 0; o < blocks.size(); ++o)
+                for (std::size_t i = 0; i < blocks[o].size(); ++i) {
+                    const QRect& line = blocks[o][i];
+                    if ((o == b && i >= first && i < end) || !line.intersects(band.area)) continue;
+                    const bool touchesOwn = std::any_of(block.begin() + long(first), block.begin() + long(end),
+                                                        [&](const QRect& mine) { return mine.intersects(line); });
+                    if (!touchesOwn) band.blanked.push_back(line.intersected(band.area).translated(-band.area.topLeft()));
+                }
+            bands.push_back(std::move(band));
+        }
+    }
+    return bands;
+}
+
+// The band's part of the page, other lines blanked white.
+QImage bandImage(const QImage& page, const Band& band) {
+    QImage part = page.copy(band.area);
+    for (const QRect& other : band.blanked) {
+        const QRect r = other.intersected(part.rect());
+        for (int y = r.top(); y <= r.bottom(); ++y) std::memset(part.scanLine(y) + r.left(), 255, std::size_t(r.width()));
+    }
+    return part;
 }
 
 char32_t firstCodePoint(std::string_view s) {
@@ -180,8 +248,12 @@ struct TesseractTextRecognizer::Pool {
     }
 };
 
-TesseractTextRecognizer::TesseractTextRecognizer(std::filesystem::path dataFolder)
-    : dataFolder_(std::move(dataFolder)), pool_(std::make_unique<Pool>()) {}
+TesseractTextRecognizer::TesseractTextRecognizer(std::filesystem::path dataFolder, int workers)
+    : dataFolder_(std::move(dataFolder)), pool_(std::make_unique<Pool>()), workers_(std::max(1, workers)) {}
+
+int TesseractTextRecognizer::defaultWorkers() {
+    return int(std::clamp(std::thread::hardware_concurrency() / 2, 1u, unsigned(kMaxIdleEngines)));
+}
 
 TesseractTextRecognizer::~TesseractTextRecognizer() = default;
 
@@ -238,41 +310,102 @@ std::vector<RecognizedLine> TesseractTextRecognizer::readText(const QImage& imag
     if (stop.stop_requested()) throw RecognitionCancelled();
 
     allowFewerEngineThreads();
-    auto engine = pool_->take(key);
-    if (!engine) {
-        engine = std::make_unique<Engine>();
-        if (engine->Init(dataFolder_.c_str(), key.c_str(), tesseract::OEM_LSTM_ONLY) != 0) {
-            throw std::runtime_error("The text recognition engine could not start.");
-        }
-        engine->SetVariable("debug_file", "/dev/null");
-        engine->SetPageSegMode(tesseract::PSM_AUTO);
-    }
+    auto engine = takeEngine(key);
 
     // The engine reads a copy of the area: its own rectangle setting misplaces the text lines of
     // any rectangle smaller than the image.
     const QImage grey = greyscale(inside == image.rect() ? image : image.copy(inside));
     setImage(*engine, grey, 1);
+    const std::vector<std::vector<QRect>> layout = textLines(*engine);
+    const int lineHeight = medianLineHeight(layout);
+    if (lineHeight == 0) {
+        pool_->put(key, std::move(engine));
+        return {};
+    }
     QImage enlarged;
     int scale = 1;
-    const int lineHeight = medianLineHeight(*engine);
-    if (lineHeight > 0 && lineHeight < kSmallLineHeight &&
+    if (lineHeight < kSmallLineHeight &&
         qint64(grey.width()) * grey.height() * kUpscale * kUpscale <= kMaxUpscaledPixels) {
         scale = kUpscale;
         enlarged = grey.scaled(grey.size() * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        setImage(*engine, enlarged, scale);
     }
+    const QImage& page = scale == 1 ? grey : enlarged;
 
     tesseract::ETEXT_DESC monitor;
     monitor.cancel = &stopRequested;
     monitor.cancel_this = &stop;
-    const bool failed = lineHeight > 0 && engine->Recognize(&monitor) != 0;
-    // A stopped engine is dropped rather than reused: it ended in the middle of a page.
+    // The bands come from the layout of the page as the engine reads it (enlarged or not).
+    std::vector<Band> bands;
+    if (scale == 1) {
+        bands = textBands(layout, lineHeight, grey.rect(), 1);
+    } else {
+        setImage(*engine, page, scale);
+        bands = textBands(textLines(*engine), lineHeight * scale, page.rect(), scale);
+    }
+    if (bands.empty()) {
+        setImage(*engine, page, scale);
+        const bool failed = engine->Recognize(&monitor) != 0;
+        // A stopped engine is dropped rather than reused: it ended in the middle of a page.
+        if (stop.stop_requested()) throw RecognitionCancelled();
+        if (failed) throw std::runtime_error("Text recognition failed.");
+        std::vector<RecognizedLine> lines = linesOf(*engine, scale, inside.topLeft());
+        pool_->put(key, std::move(engine));
+        return lines;
+    }
+
+    // Independent bands, read by up to `workers_` engines at once, each band's lines kept in
+    // place: the same lines in the same order as one engine reading the bands one by one.
+    std::vector<std::vector<RecognizedLine>> read(bands.size());
+    std::atomic<std::size_t> next = 0;
+    std::atomic<bool> failed = false;
+    auto work = [&](std::unique_ptr<Engine> own) {
+        allowFewerEngineThreads();
+        try {
+            if (!own) own = takeEngine(key);
+            own->SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
+            for (std::size_t i = next++; i < bands.size() && !failed && !stop.stop_requested(); i = next++) {
+                const QImage part = bandImage(page, bands[i]);
+                setImage(*own, part, scale);
+                tesseract::ETEXT_DESC bandMonitor;
+                bandMonitor.cancel = &stopRequested;
+                bandMonitor.cancel_this = &stop;
+                if (own->Recognize(&bandMonitor) != 0) {
+                    failed = true;
+                    break;
+                }
+                read[i] = linesOf(*own, scale, inside.topLeft() + bands[i].area.topLeft() / scale);
+            }
+            own->SetPageSegMode(tesseract::PSM_AUTO);
+            if (!failed && !stop.stop_requested()) pool_->put(key, std::move(own));
+        } catch (...) {
+            failed = true;
+        }
+    };
+    std::vector<std::thread> helpers;
+    const int helping = std::min<int>(workers_, int(bands.size())) - 1;
+    for (int i = 0; i < helping; ++i) helpers.emplace_back(work, nullptr);
+    work(std::move(engine));
+    for (std::thread& helper : helpers) helper.join();
     if (stop.stop_requested()) throw RecognitionCancelled();
     if (failed) throw std::runtime_error("Text recognition failed.");
-
-    std::vector<RecognizedLine> lines = lineHeight > 0 ? linesOf(*engine, scale, inside.topLeft()) : std::vector<RecognizedLine>();
-    pool_->put(key, std::move(engine));
+    std::vector<RecognizedLine> lines;
+    for (auto& band : read) std::move(band.begin(), band.end(), std::back_inserter(lines));
     return lines;
+}
+
+std::unique_ptr<tesseract::TessBaseAPI> TesseractTextRecognizer::takeEngine(const std::string& key) {
+    if (auto engine = pool_->take(key)) {
+        engine->SetPageSegMode(tesseract::PSM_AUTO);
+        return engine;
+    }
+    auto engine = std::make_unique<Engine>();
+    if (engine->Init(dataFolder_.c_str(), key.c_str(), tesseract::OEM_LSTM_ONLY) != 0) {
+        throw std::runtime_error("The text recognition engine could not start.");
+    }
+    engine->SetVariable("debug_file", "/dev/null");
+    engine->SetVariable("thresholding_method", "2");
+    engine->SetPageSegMode(tesseract::PSM_AUTO);
+    return engine;
 }
 
 std::vector<QString> TesseractTextRecognizer::readQRCodes(const QImage& image, const QRect& area,

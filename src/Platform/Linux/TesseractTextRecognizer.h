@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+namespace tesseract {
+class TessBaseAPI;
+}
+
 namespace brevalto {
 
 // Text through tesseract's LSTM engine with the language data installed on the system, QR codes
@@ -23,12 +27,16 @@ public:
         const char* data;
     };
 
-    // `dataFolder` holds the "<data>.traineddata" files.
-    explicit TesseractTextRecognizer(std::filesystem::path dataFolder = defaultDataFolder());
+    // `dataFolder` holds the "<data>.traineddata" files. A page of many text lines is read by up
+    // to `workers` engines at once, with the same result as by one.
+    explicit TesseractTextRecognizer(std::filesystem::path dataFolder = defaultDataFolder(),
+                                     int workers = defaultWorkers());
     ~TesseractTextRecognizer() override;
     TesseractTextRecognizer(const TesseractTextRecognizer&) = delete;
     TesseractTextRecognizer& operator=(const TesseractTextRecognizer&) = delete;
 
+    // Half the processor's threads, at most 4.
+    static int defaultWorkers();
     // $TESSDATA_PREFIX when set, else the folder of Debian's language packages.
     static std::filesystem::path defaultDataFolder();
     // Every language this recognizer knows, in the order supportedLanguages() lists them.
@@ -47,8 +55,12 @@ public:
 
 private:
     struct Pool;
+    // An idle engine of the language list, else a new one; throws when none can start.
+    std::unique_ptr<tesseract::TessBaseAPI> takeEngine(const std::string& key);
+
     std::filesystem::path dataFolder_;
     std::unique_ptr<Pool> pool_;
+    int workers_;
 };
 
 }  // namespace brevalto
