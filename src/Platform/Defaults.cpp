@@ -89,6 +89,12 @@ void Defaults::remove(std::string_view k) {
     emit changed(QString::fromUtf8(k.data(), static_cast<qsizetype>(k.size())));
 }
 
+std::vector<std::string> Defaults::keys() const {
+    std::vector<std::string> keys;
+    for (auto it = values_.begin(); it != values_.end(); ++it) keys.push_back(it.key());
+    return keys;
+}
+
 void Defaults::registerDefaults(const Value& dictionary) {
     if (!dictionary.is_object()) return;
     for (auto it = dictionary.begin(); it != dictionary.end(); ++it) registered_[it.key()] = it.value();

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brevalto {
 
@@ -48,6 +49,8 @@ public:
     void set(std::string_view key, Value value);
     void setData(std::string_view key, std::string_view bytes);
     void remove(std::string_view key);
+    // The keys the user set (not the registered ones), in no particular order.
+    std::vector<std::string> keys() const;
     // Merges values into the registration domain (later registrations win).
     void registerDefaults(const Value& dictionary);
 

@@ -63,6 +63,10 @@ const QStringList kSymbolNames = {
     // The floating thumbnail after a capture.
     QStringLiteral("line.3.horizontal"),
     QStringLiteral("square.and.arrow.down"),
+    // The model picker of the AI settings.
+    QStringLiteral("chevron.up.chevron.down"),
+    QStringLiteral("checkmark"),
+    QStringLiteral("plus"),
     // The screenshot editor: its tools, toolbar and selection bar.
     QStringLiteral("cursorarrow"),
     QStringLiteral("arrow.up.right"),

@@ -133,6 +133,13 @@ TEST(ScrollFrameSignature, SqueezesColumnsOverWhiteAndKeepsEveryRow) {
     QImage toolbar = frameAt(page, 0, 300);  // a change in the top tenth does not count
     for (int y = 0; y < 29; ++y) std::fill_n(reinterpret_cast<QRgb*>(toolbar.scanLine(y)), 400, 0xff000000u);
     EXPECT_EQ(difference(toolbar), 0.0);
+    // A signature of the compared rows alone measures the same, at any height.
+    for (const int top : {0, 40, 133}) {
+        const QImage b = frameAt(page, top, 300 - top / 2);
+        const ScrollFrameSignature compared(b, ScrollFrameSignature::Rows::compared), whole(b), first(frameAt(page, 0, b.height()));
+        EXPECT_EQ(ScrollFrameSignature::difference(first, compared), ScrollFrameSignature::difference(first, whole)) << top;
+        EXPECT_EQ(compared.values, ScrollFrameSignature::comparedRowsOf(whole.values, whole.height)) << top;
+    }
 }
 
 TEST(ScrollOverlapSearch, FindsKnownDisplacementsAndRefusesWeakEvidence) {

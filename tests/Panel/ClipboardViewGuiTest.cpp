@@ -314,6 +314,23 @@ TEST_F(ClipboardViewTest, CardControlsCarryTheirNamesAndRunTheirActions) {
     EXPECT_EQ(screenshots.uploaded, std::vector<Uuid>{image});
     EXPECT_EQ(screenshots.opened, std::vector<Uuid>{image});
     EXPECT_EQ(screenshots.pinned, std::vector<Uuid>{image});
+    // A live upload turns the control into "Copy link"; any running upload disables it.
+    const QString imageTitle = QString::fromStdString(clip(image).title());
+    screenshots.liveUploads = {image};
+    screenshots.busyUploading = true;
+    emit screenshots.uploadStateChanged();
+    settle();
+    auto* link = find<QToolButton>("upload-" + i);
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(QStringList({link->text(), link->accessibleName(), link->toolTip()}),
+              QStringList({"Copy link", "Copy link of " + imageTitle, "Copy the uploaded link"}));
+    EXPECT_FALSE(link->isEnabled());
+    screenshots.liveUploads.clear();
+    screenshots.busyUploading = false;
+    emit screenshots.uploadStateChanged();
+    settle();
+    EXPECT_EQ(find<QToolButton>("upload-" + i)->text(), "Upload and copy link");
+    EXPECT_TRUE(find<QToolButton>("upload-" + i)->isEnabled());
 
     // Pin flips the control's texts; preview selects and opens the pane; delete removes.
     QTest::mouseClick(find<QToolButton>("pin-" + t), Qt::LeftButton);

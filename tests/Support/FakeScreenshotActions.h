@@ -6,6 +6,7 @@
 #include "Panel/ScreenshotActions.h"
 #include "Platform/Defaults.h"
 
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,8 @@ public:
         return TaskHandle(std::make_shared<std::stop_source>());
     }
     bool uploadsAvailable() const override { return uploads; }
+    bool hasLiveUpload(const Uuid& clipID) const override { return liveUploads.count(clipID) > 0; }
+    bool uploadBusy() const override { return busyUploading; }
     void run(ScreenshotCommand command, bool appendToEditor) override { runs.emplace_back(command, appendToEditor); }
     void cancel() override { ++cancels; }
 
@@ -32,6 +35,8 @@ public:
     Defaults defaults;
     ScreenshotEditorController* editorController = new ScreenshotEditorController(board, defaults, this);
     bool uploads = false;
+    std::set<Uuid> liveUploads;
+    bool busyUploading = false;
     std::vector<Uuid> opened;
     std::vector<Uuid> pinned;
     std::vector<Uuid> uploaded;

@@ -16,20 +16,33 @@ std::string asciiLower(std::string_view text) {
     return lower;
 }
 
-// The user-perceived characters of the text, each lowercased and in composed form, so that "É",
-// "é" and "e" + U+0301 compare equal.
-std::vector<QString> foldedCharacters(const QString& text) {
+std::vector<QString> graphemes(const QString& text) {
     std::vector<QString> characters;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype start = 0;
     for (qsizetype end = finder.toNextBoundary(); end != -1; end = finder.toNextBoundary()) {
-        if (end > start) characters.push_back(text.mid(start, end - start).toLower().normalized(QString::NormalizationForm_C));
+        if (end > start) characters.push_back(text.mid(start, end - start));
         start = end;
     }
     return characters;
 }
 
+// The user-perceived characters of the text, each lowercased and in composed form, so that "É",
+// "é" and "e" + U+0301 compare equal.
+std::vector<QString> foldedCharacters(const QString& text) {
+    std::vector<QString> characters = graphemes(text);
+    for (QString& character : characters) character = character.toLower().normalized(QString::NormalizationForm_C);
+    return characters;
+}
+
 }  // namespace
+
+std::vector<std::string> characters(std::string_view text) {
+    std::vector<std::string> result;
+    for (const QString& character : graphemes(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))))
+        result.push_back(character.toStdString());
+    return result;
+}
 
 std::string modelSection(std::string_view id) {
     const std::string lower = asciiLower(id);

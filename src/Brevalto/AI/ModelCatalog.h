@@ -29,6 +29,9 @@ inline constexpr std::string_view otherTitle = "Other";
 // ASCII letters fold, whatever the user's locale), else "Other".
 std::string modelSection(std::string_view id);
 
+// The user-perceived characters (extended grapheme clusters) of UTF-8 text, in order.
+std::vector<std::string> characters(std::string_view text);
+
 // The offsets, in user-perceived characters of `candidate`, where the query's characters occur in
 // order (greedy, first occurrence), letter case ignored and canonically equivalent characters
 // equal; the query's white space is dropped. None when the query is not consumed. An empty query

@@ -1,5 +1,6 @@
 #include "App/AppDelegate.h"
 
+#include "AI/ClaudeSettingsView.h"
 #include "App/GeneralSettingsPage.h"
 #include "App/SettingsWindow.h"
 #include "Automation/AutomationFailure.h"
@@ -160,11 +161,14 @@ void AppDelegate::buildSettingsWindow() {
     preferences_->addTab(new GlobalShortcutSettings(*shortcuts_), QStringLiteral("Shortcuts"), QStringLiteral("keyboard"));
     preferences_->addTab(new ScreenshotSettingsView(*env_.platform.defaults, WorkflowDialogs::system()),
                          QStringLiteral("Screenshots"), QStringLiteral("camera.viewfinder"));
+    ClaudeService* claude = services_ ? services_->claude() : nullptr;
+    preferences_->addTab(claude ? static_cast<QWidget*>(new ClaudeSettingsView(*env_.platform.defaults, *claude))
+                                : SettingsWindow::placeholderPage(QStringLiteral("AI")),
+                         QStringLiteral("AI"), QStringLiteral("sparkles"));
     const struct {
         const char* name;
         const char* symbol;
-    } plainTabs[] = {{"AI", "sparkles"},
-                     {"Upload", "icloud.and.arrow.up"},
+    } plainTabs[] = {{"Upload", "icloud.and.arrow.up"},
                      {"Cloudflare", "cloud"}};
     for (const auto& tab : plainTabs) {
         const QString name = QString::fromUtf8(tab.name);

@@ -34,6 +34,8 @@ public:
     ScreenshotWorkflow& screenshots() const { return *screenshots_; }
     S3UploadController& uploads() const { return *uploads_; }
     AutomationDispatcher& dispatcher() const { return *dispatcher_; }
+    // The Claude service, when the platform offers what it needs (none in some tests).
+    ClaudeService* claude() const { return claude_.get(); }
 
 private:
     std::unique_ptr<ClaudeService> claude_;

@@ -102,7 +102,18 @@ double lowestFourMean(std::array<double, 6> bands) {
 
 }  // namespace
 
-ScrollFrameSignature::ScrollFrameSignature(const QImage& frame) : image(frame) {
+bool ScrollFrameSignature::comparedRow(int y, int height) {
+    const int step = std::max(height / 80, 1);
+    return y >= height / 10 && y < 9 * height / 10 && (y - height / 10) % step == 0;
+}
+
+std::vector<std::uint8_t> ScrollFrameSignature::comparedRowsOf(std::vector<std::uint8_t> values, int height) {
+    for (int y = 0; y < height && std::size_t(y + 1) * kColumns <= values.size(); ++y)
+        if (!comparedRow(y, height)) std::fill_n(values.begin() + std::ptrdiff_t(y) * kColumns, kColumns, 0);
+    return values;
+}
+
+ScrollFrameSignature::ScrollFrameSignature(const QImage& frame, Rows rows) : image(frame) {
     if (frame.isNull() || frame.width() < 1 || frame.height() < 1 || frame.height() > kMaxHeight)
         throw AIError(kFailureMessage);
     const bool opaque = frame.format() == QImage::Format_RGB32;
@@ -121,6 +132,7 @@ ScrollFrameSignature::ScrollFrameSignature(const QImage& frame) : image(frame) {
     const auto spans = columnSpans(frameWidth);
     const std::uint64_t total = static_cast<std::uint64_t>(frameWidth);
     for (int y = 0; y < height; ++y) {
+        if (rows == Rows::compared && !comparedRow(y, height)) continue;
         const auto* row = reinterpret_cast<const QRgb*>(source.constScanLine(y));
         std::uint8_t* out = values.data() + static_cast<std::size_t>(y) * kColumns;
         if (opaque)

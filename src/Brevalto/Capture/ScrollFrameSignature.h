@@ -23,9 +23,18 @@ struct ScrollFrameSignature {
     std::vector<std::uint8_t> values;  // width * height, row by row from the top
     QImage image;
 
+    // Which rows a signature holds: all, or only those that `difference` compares (the others
+    // stay 0), which is all that telling whether the view settled needs.
+    enum class Rows { all, compared };
+
     // Throws AIError(kFailureMessage) for an empty frame, one taller than kMaxHeight rows, or
     // when its pixels cannot be read.
-    explicit ScrollFrameSignature(const QImage& frame);
+    explicit ScrollFrameSignature(const QImage& frame, Rows rows = Rows::all);
+
+    // Whether `difference` compares row y of a signature `height` rows high.
+    static bool comparedRow(int y, int height);
+    // The values with every row that `difference` does not compare set to 0.
+    static std::vector<std::uint8_t> comparedRowsOf(std::vector<std::uint8_t> values, int height);
 
     // How unlike two grabs of the same viewport are, 0 ... 1: the middle 80 % of the rows,
     // compared band by band, the four closest bands averaged. 1 when the heights differ.

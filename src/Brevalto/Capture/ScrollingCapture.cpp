@@ -266,26 +266,30 @@ void ScrollingCapture::frameReady(std::uint64_t generation, Frame frame) {
     }
     if (!targetUnchanged() || paused_) return poll(generation);
     const int manual = std::exchange(settings_.manualOffset, 0);
-    std::vector<std::uint8_t> values = signature->values;
-    // The stitcher works on its own thread; the capture waits for its answer before the next step.
+    // The stitcher works on its own thread, from the frame's whole signature made there; the
+    // capture waits for its answer before the next step.
+    using Appended = std::pair<ScrollStitcher::Outcome, std::vector<std::uint8_t>>;
     QPointer<ScrollingCapture> self(this);
     append_ = brevalto::Task::run(
         *services_.executor, this,
-        [stitcher = stitcher_, signature = std::move(*signature),
-         manual = manual != 0 ? std::optional<int>(manual) : std::nullopt](std::stop_token stop) mutable {
-            return stitcher->append(std::move(signature), manual, stop);
+        [stitcher = stitcher_, frame = signature->image,
+         manual = manual != 0 ? std::optional<int>(manual) : std::nullopt](std::stop_token stop) {
+            ScrollFrameSignature whole(frame);
+            std::vector<std::uint8_t> values = whole.values;
+            return Appended(stitcher->append(std::move(whole), manual, stop), std::move(values));
         },
-        [self, generation, values = std::move(values)](TaskResult<ScrollStitcher::Outcome>& result) mutable {
-            if (self) self->appended(generation, std::move(result), std::move(values));
+        [self, generation](TaskResult<Appended>& result) {
+            if (self) self->appended(generation, std::move(result));
         });
 }
 
-void ScrollingCapture::appended(std::uint64_t generation, TaskResult<ScrollStitcher::Outcome> result,
-                                std::vector<std::uint8_t> values) {
+void ScrollingCapture::appended(std::uint64_t generation,
+                                TaskResult<std::pair<ScrollStitcher::Outcome, std::vector<std::uint8_t>>> result) {
     if (!alive(generation) || !stitcher_) return;
     awaitingAnswer_ = false;
     try {
-        const auto outcome = result.get();
+        const auto outcome = result.get().first;
+        std::vector<std::uint8_t>& values = result.get().second;
         scrolledUnseen_ = false;
         const int clicks = std::exchange(lastClicks_, 0);
         frames_ = stitcher_->frames();
@@ -347,7 +351,7 @@ bool ScrollingCapture::rewind(const std::vector<std::uint8_t>& refused) {
     lastClicks_ = 0;
     scrolledUnseen_ = true;  // the next frame is taken before any further step
     stepTime_ = services_.clock->now();
-    beforeStep_ = refused;
+    beforeStep_ = ScrollFrameSignature::comparedRowsOf(refused, pixelRect_.height());
     awaitingAnswer_ = true;
     return true;
 }
@@ -362,7 +366,7 @@ void ScrollingCapture::stableGrab(std::uint64_t generation, double deadline, int
     if (services_.clock->now() >= deadline) return done(Frame(std::make_exception_ptr(AIError(notStable))));
     try {
         if (!targetUnchanged()) throw CaptureError(CaptureError::Kind::unavailableTarget);
-        ScrollFrameSignature signature(grabViewport());
+        ScrollFrameSignature signature(grabViewport(), ScrollFrameSignature::Rows::compared);
         // Right after a wheel step the content has not moved yet: frames that still show the
         // last accepted one only count once the application had time to answer.
         const bool answered = !awaitingAnswer_ || signature.values != beforeStep_ ||
@@ -446,7 +450,7 @@ bool ScrollingCapture::scrollStep(bool checked) {
     lastClicks_ += clicks;
     unmatchedClicks_ += signedClicks;
     stepTime_ = services_.clock->now();
-    beforeStep_ = lastAccepted_;
+    beforeStep_ = ScrollFrameSignature::comparedRowsOf(lastAccepted_, pixelRect_.height());
     awaitingAnswer_ = true;
     scrolledUnseen_ = true;
     return true;

@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace brevalto {
@@ -124,7 +125,7 @@ protected:
 
 private:
     enum class Task { none, selecting, polling, finishing, ended };
-    using Frame = TaskResult<ScrollFrameSignature>;  // the stable grab with its signature
+    using Frame = TaskResult<ScrollFrameSignature>;  // the stable grab with the rows its settling compared
 
     void selectViewport();
     void viewportSelected(std::uint64_t generation, TaskResult<std::optional<CapturedScreenshot>> result);
@@ -134,8 +135,9 @@ private:
     void stableGrab(std::uint64_t generation, double deadline, int stable, std::optional<ScrollFrameSignature> previous,
                     std::function<void(Frame)> done);
     void frameReady(std::uint64_t generation, Frame frame);
-    void appended(std::uint64_t generation, TaskResult<ScrollStitcher::Outcome> result,
-                  std::vector<std::uint8_t> values);
+    // The stitcher's outcome for a frame, with the frame's signature values.
+    void appended(std::uint64_t generation,
+                  TaskResult<std::pair<ScrollStitcher::Outcome, std::vector<std::uint8_t>>> result);
     bool rewind(const std::vector<std::uint8_t>& refused);
     void pauseFor(const QString& status, bool failure);
     void after(double seconds, std::uint64_t generation, std::function<void()> step);

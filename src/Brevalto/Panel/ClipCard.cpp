@@ -97,7 +97,7 @@ QString ClipCard::groupActionName() const {
 void ClipCard::setClip(const Clip& clip) {
     const bool first = actionRow_ == nullptr;
     const bool rebuild = first || clip.pinned != clip_.pinned || clip.id != clip_.id ||
-                         uploadsShown_ != uploadsAvailable();
+                         uploadsShown_ != uploadsAvailable() || uploadState_ != uploadState();
     if (first || clip.digest != clip_.digest || clip.id != clip_.id) {
         title_ = QString::fromStdString(clip.title());
         preview_ = clip.text ? QString::fromStdString(SecretScanner::maskedPrefix(*clip.text, kPreviewCharacters))
@@ -147,7 +147,8 @@ void ClipCard::setHighlight(bool selected, bool grouped) {
     update();
 }
 
-ClipCard::ControlTexts ClipCard::controlTexts(ItemAction action, Clip::Kind kind, bool pinned, const QString& title) {
+ClipCard::ControlTexts ClipCard::controlTexts(ItemAction action, Clip::Kind kind, bool pinned, const QString& title,
+                                              bool liveUpload) {
     const bool image = kind == Clip::Kind::image;
     switch (action) {
     case ItemAction::copy:
@@ -160,6 +161,7 @@ ClipCard::ControlTexts ClipCard::controlTexts(ItemAction action, Clip::Kind kind
         return {OCRActionButton::title(false), OCRActionButton::symbol(false), "OCR " + title,
                 "Recognize text. Shift-click to recognize and translate.", "ocr-"};
     case ItemAction::upload:
+        if (liveUpload) return {"Copy link", "link.icloud", "Copy link of " + title, "Copy the uploaded link", "upload-"};
         return {"Upload and copy link", "icloud.and.arrow.up", "Upload " + title,
                 "Upload to the configured destination and copy its link. Anyone with a public URL can view the "
                 "image.",
@@ -197,8 +199,12 @@ void ClipCard::buildControls() {
 
     const QString uuid = QString::fromStdString(clip_.id.string());
     const QString title = title_;
-    auto texts = [this](ItemAction action) { return controlTexts(action, clip_.kind, clip_.pinned, title_); };
     const bool uploads = uploadsShown_ = uploadsAvailable();
+    uploadState_ = uploadState();
+    const auto [liveUpload, uploadBusy] = uploadState_;
+    auto texts = [this, live = liveUpload](ItemAction action) {
+        return controlTexts(action, clip_.kind, clip_.pinned, title_, live);
+    };
     const Uuid id = clip_.id;
     ClipboardView* view = &view_;
     auto run = [view, id](ItemAction action, bool translate) {
@@ -238,6 +244,7 @@ void ClipCard::buildControls() {
         button->setFixedSize(24, 24);
         button->setIconSize(QSize(14, 14));
         button->setFont(font);
+        if (action == ItemAction::upload) button->setEnabled(!uploadBusy);
         layout->addWidget(button);
     }
     if (k < n) {
@@ -262,6 +269,7 @@ void ClipCard::buildControls() {
             entry->setObjectName(t.prefix + uuid);
             entry->setToolTip(t.help);
             entry->setStatusTip(t.label);
+            if (action == ItemAction::upload) entry->setEnabled(!uploadBusy);
             if (action == ItemAction::ocr) {
                 connect(entry, &QAction::triggered, this, [run] {
                     run(ItemAction::ocr, QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier));
@@ -407,6 +415,12 @@ void ClipCard::updateDragHandle() {
 bool ClipCard::uploadsAvailable() const {
     ScreenshotActions* screenshots = view_.controller().screenshots();
     return screenshots && screenshots->uploadsAvailable();
+}
+
+std::pair<bool, bool> ClipCard::uploadState() const {
+    ScreenshotActions* screenshots = view_.controller().screenshots();
+    if (!screenshots || !screenshots->uploadsAvailable()) return {false, false};
+    return {screenshots->hasLiveUpload(clip_.id), screenshots->uploadBusy()};
 }
 
 void ClipCard::toggleGroup() {

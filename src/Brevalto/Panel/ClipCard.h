@@ -55,7 +55,10 @@ public:
     struct ControlTexts {
         QString title, symbol, label, help, prefix;
     };
-    static ControlTexts controlTexts(ItemAction action, Clip::Kind kind, bool pinned, const QString& title);
+    // liveUpload: the clip's upload on the active destination is live, so the upload control
+    // copies its link.
+    static ControlTexts controlTexts(ItemAction action, Clip::Kind kind, bool pinned, const QString& title,
+                                     bool liveUpload = false);
 
     // Marks or unmarks the card for a group drag (its accessibility action).
     Q_INVOKABLE void toggleGroup();
@@ -68,6 +71,8 @@ private:
     void buildControls();
     void loadThumbnail();
     bool uploadsAvailable() const;
+    // The upload control's state now: live (copies the link) and busy (disabled).
+    std::pair<bool, bool> uploadState() const;
     QRect bodyRect() const;
     // Hands the drag source the clip and the current group.
     void updateDragHandle();
@@ -82,6 +87,7 @@ private:
     bool selected_ = false;
     bool grouped_ = false;
     bool uploadsShown_ = false;
+    std::pair<bool, bool> uploadState_{false, false};
     QWidget* actionRow_ = nullptr;
     QMenu* menu_ = nullptr;
     DragSourceView* dragSource_ = nullptr;

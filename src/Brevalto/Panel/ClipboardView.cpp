@@ -168,6 +168,7 @@ ClipboardView::ClipboardView(PanelController& controller, QWidget* parent)
     connect(&controller_, &PanelController::brevaltoHidden, this, [this] { setFocusState(std::nullopt); });
     connect(&controller_, &PanelController::workspaceChanged, this, &ClipboardView::workspaceChanged);
     connect(&controller_, &PanelController::previewExpandedChanged, this, &ClipboardView::refreshLayout);
+    connect(&controller_, &PanelController::uploadStateChanged, this, [this] { refresh(); });
     connect(&controller_, &PanelController::geometryChanged, this, [this] {
         refreshLayout();
         refresh();

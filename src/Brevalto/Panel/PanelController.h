@@ -116,7 +116,11 @@ public:
 
     // The screenshot side (the workflow), held weakly.
     ScreenshotActions* screenshots() const { return screenshots_.data(); }
-    void setScreenshots(ScreenshotActions* actions) { screenshots_ = actions; }
+    // The screenshot side; its upload state changes are passed on as uploadStateChanged.
+    void setScreenshots(ScreenshotActions* actions) {
+        screenshots_ = actions;
+        if (actions) connect(actions, &ScreenshotActions::uploadStateChanged, this, &PanelController::uploadStateChanged);
+    }
 
     // The app's automation dispatcher (not owned), through which the header opens the settings
     // window; none until the app sets it.
@@ -182,6 +186,8 @@ public:
     bool handleEscape();
 
 signals:
+    // The screenshot side's upload history, busy state or destination changed.
+    void uploadStateChanged();
     void expandedChanged(bool expanded);
     void previewExpandedChanged(bool previewExpanded);
     void translationChanged();

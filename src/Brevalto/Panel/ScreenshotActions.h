@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Capture/ScreenshotCommand.h"
+#include "ClipCore/Uuid.h"
 #include "Platform/Task.h"
 
 #include <QObject>
@@ -14,6 +15,7 @@ class ScreenshotEditorController;
 // workspace, the clip cards' edit, pin and upload actions, and the capture menu. The screenshot
 // workflow implements it; the panel holds it weakly (a QObject, so that a QPointer sees it go).
 class ScreenshotActions : public QObject {
+    Q_OBJECT
 public:
     using QObject::QObject;
     ~ScreenshotActions() override = default;
@@ -29,11 +31,19 @@ public:
     virtual TaskHandle uploadAndCopyLink(const Clip& clip) = 0;
     // True when uploads are set up, so that the clip cards offer the upload control.
     virtual bool uploadsAvailable() const = 0;
+    // Whether the clip has a live upload on the active destination (its link can be copied), and
+    // whether an upload operation runs now; uploadStateChanged follows changes of either.
+    virtual bool hasLiveUpload(const Uuid&) const { return false; }
+    virtual bool uploadBusy() const { return false; }
 
     // Runs a screenshot command from the capture menu; failures end in the store's message.
     virtual void run(ScreenshotCommand command, bool appendToEditor) = 0;
     // Cancels the running capture, if any.
     virtual void cancel() = 0;
+
+signals:
+    // The upload history, the busy state or the destination changed.
+    void uploadStateChanged();
 };
 
 }  // namespace brevalto

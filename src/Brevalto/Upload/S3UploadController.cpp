@@ -298,6 +298,11 @@ void S3UploadController::step(const Operation& operation, Work work, Done done) 
 
 std::optional<S3UploadController::Operation> S3UploadController::upload(const QImage& image, bool copyLink,
                                                                          std::optional<Uuid> clipID) {
+    return upload([image](std::stop_token) { return image; }, copyLink, clipID);
+}
+
+std::optional<S3UploadController::Operation> S3UploadController::upload(ImageSource image, bool copyLink,
+                                                                         std::optional<Uuid> clipID) {
     if (busy_) return std::nullopt;
     if (!storageAvailable_) {
         setStatus(text(S3Failure::storage().what()));
@@ -307,20 +312,25 @@ std::optional<S3UploadController::Operation> S3UploadController::upload(const QI
     operationID_ = Uuid::random();
     const Operation operation = begin(QStringLiteral("Preparing the final PNG. Source files and documents are not sent."));
     setProgress(0);
-    try {
-        // R2 destinations are set up on the Cloudflare side, which this build does not offer yet.
-        if ((copyLink && (destination.endpoint.empty() || destination.bucket.empty())) || destination.cloudflareAccountID)
-            throw S3Failure::invalid(setupMessage.toStdString());
-        destination.validate(allowLoopbackHTTP_);
-    } catch (...) {
-        fail(std::current_exception());
-        finish(operation.number);
-        return operation;
-    }
     step(
         operation,
-        [image, encode = encode_](std::stop_token cancel) {
-            const QByteArray bytes = encode(image);
+        [image = std::move(image), encode = encode_, destination, copyLink,
+         allowLoopback = allowLoopbackHTTP_](std::stop_token cancel) {
+            // R2 destinations are set up on the Cloudflare side, which this build does not offer yet.
+            if ((copyLink && (destination.endpoint.empty() || destination.bucket.empty())) ||
+                destination.cloudflareAccountID)
+                throw S3Failure::invalid(setupMessage.toStdString());
+            destination.validate(allowLoopback);
+            QImage picture;
+            try {
+                picture = image(cancel);
+            } catch (const S3Failure&) {
+                throw;
+            } catch (const std::exception& error) {
+                if (cancel.stop_requested()) throw TaskCancelled();
+                throw S3Failure::invalid(error.what());
+            }
+            const QByteArray bytes = encode(picture);
             if (cancel.stop_requested()) throw TaskCancelled();
             if (bytes.size() > kMaxUploadBytes) throw S3Failure::invalid("The PNG exceeds the 64 MiB upload limit.");
             auto png = std::make_shared<const std::string>(bytes.constData(), static_cast<std::size_t>(bytes.size()));

@@ -122,6 +122,10 @@ public:
     // the same image there, and copies its link when asked. None when busy or when the history
     // is not available (the status says why).
     std::optional<Operation> upload(const QImage& image, bool copyLink, std::optional<Uuid> clipID);
+    // The same for an image made on the pool (a render): its errors are the app's own sentences
+    // and show as they are.
+    using ImageSource = std::function<QImage(std::stop_token)>;
+    std::optional<Operation> upload(ImageSource image, bool copyLink, std::optional<Uuid> clipID);
     void verify(const Uuid& id);
     void copyLink(const Uuid& id);
     // After the user typed the record's exact key, deletes the object.

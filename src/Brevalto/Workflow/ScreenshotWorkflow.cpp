@@ -25,6 +25,7 @@
 #include "Workflow/CaptureSettings.h"
 #include "Workflow/FloatingThumbnail.h"
 #include "Workflow/ScreenshotPinController.h"
+#include "Upload/UploadDialogs.h"
 #include "Workflow/WorkflowDialogs.h"
 
 #include <QCoreApplication>
@@ -56,6 +57,7 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
       defaults_(defaults),
       apps_(parts.apps),
       dialogs_(parts.dialogs ? *parts.dialogs : WorkflowDialogs::system()),
+      uploadDialogs_(parts.uploadDialogs ? *parts.uploadDialogs : UploadDialogs::system()),
       screen_(*parts.screen),
       wheel_(parts.wheel),
       keys_(parts.keys),
@@ -90,6 +92,9 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
     actions.saveAs = [self](const Clip& clip) { return self ? self->saveAs(clip) : std::nullopt; };
     actions.pin = [self](const Clip& clip) {
         if (self) self->pin(clip);
+    };
+    actions.upload = [self](const Clip& clip) {
+        if (self) self->uploadFromThumbnail(clip);
     };
     thumbnail_ = new FloatingThumbnail(store, monitor, controller, screens, defaults,
                                        parts.clock ? *parts.clock : Clock::system(), std::move(actions), this);
@@ -425,10 +430,5 @@ void ScreenshotWorkflow::hidePanel() {
 }
 
 void ScreenshotWorkflow::openOCR(const Clip& clip) { controller_.showOCR(clip, false); }
-
-TaskHandle ScreenshotWorkflow::uploadAndCopyLink(const Clip&) {
-    store_.setMessage(QString::fromUtf8(kUnavailableMessage));
-    return {};
-}
 
 }  // namespace brevalto

@@ -42,6 +42,7 @@ class ScreenshotPinController;
 class ScreenshotDocumentSession;
 class ScreenshotEditorController;
 enum class ScreenshotEditorAction;
+class UploadDialogs;
 class WorkflowDialogs;
 struct AutomationRequest;
 struct Clip;
@@ -70,6 +71,7 @@ public:
         CaptureInteraction* interaction = nullptr;
         CaptureTimer* timer = nullptr;
         WorkflowDialogs* dialogs = nullptr;
+        UploadDialogs* uploadDialogs = nullptr;  // the public-upload question
     };
 
     static constexpr const char* kUnavailableMessage = "This command is not available yet.";
@@ -80,6 +82,8 @@ public:
     static constexpr const char* kNoSourceImage = "Source image is not available.";
     static constexpr const char* kAutoSaveNeedsFolder = "Auto-save needs a folder selected in Settings.";
     static constexpr const char* kImageTooLarge = "Image exceeds 32 MB";
+    static constexpr const char* kUploadRunning = "Another upload request is running. Wait for it to finish.";
+    static constexpr const char* kPublicConfirmedKey = "upload.publicConfirmed";
     static constexpr const char* kNoClipboardImage =
         "Clipboard has no image bytes. Use Import Image File for file references.";
 
@@ -97,8 +101,20 @@ public:
     ScreenshotPinController* pins() const { return pins_; }
     void openInEditor(const Clip& clip) override;
     void pin(const Clip& clip) override;
+    // Uploads the history image (its edited document, rendered) and copies the link; the store's
+    // message says "Uploading..." or "Copying link..." and then the outcome. The handle is of
+    // that follow-up.
     TaskHandle uploadAndCopyLink(const Clip& clip) override;
     bool uploadsAvailable() const override { return uploads_ != nullptr; }
+    bool hasLiveUpload(const Uuid& clipID) const override;
+    bool uploadBusy() const override;
+    // The thumbnail's upload button: one at a time; its state and outcome show in the thumbnail.
+    TaskHandle uploadFromThumbnail(const Clip& clip);
+    // The editor's upload of its rendered image for the open document's history item; the
+    // outcome goes to the open session's status.
+    TaskHandle uploadFromEditor(const QImage& image);
+    // Asks before an upload to a public bucket unless the user said not to ask again.
+    bool confirmPublicUpload();
 
     // Where run() sends its requests; set by the app at launch.
     void setDispatcher(AutomationDispatcher* dispatcher) { dispatcher_ = dispatcher; }
@@ -106,7 +122,7 @@ public:
     // The upload controller, when uploads are available. The app creates it after the workflow
     // and sets it once at launch.
     S3UploadController* uploads() const { return uploads_; }
-    void setUploads(S3UploadController* uploads) { uploads_ = uploads; }
+    void setUploads(S3UploadController* uploads);
 
     // A capture, scrolling capture or capture start is in progress.
     bool busy() const { return busy_; }
@@ -173,6 +189,12 @@ private:
     void readClipboardImage(const std::vector<AutomationPostAction>& actions, bool tiff);
     std::optional<std::int32_t> targetProcess() const;
     std::string readClipImage(const Clip& clip) const;
+    // Starts the controller's upload of the clip's rendered document: its operation number, or
+    // none when the user declined a public upload. Throws the reason it cannot start.
+    std::optional<std::uint64_t> upload(const Clip& clip);
+    // Runs then(dropped) when the controller's operation of that number ends; dropped tells
+    // whether the returned follow-up was cancelled meanwhile.
+    TaskHandle followUpload(std::uint64_t number, std::function<void(bool dropped)> then);
 
     ClipStore& store_;
     ClipboardMonitor& monitor_;
@@ -180,6 +202,7 @@ private:
     Defaults& defaults_;
     Apps* apps_;
     WorkflowDialogs& dialogs_;
+    UploadDialogs& uploadDialogs_;
     ScreenCapture& screen_;
     WheelScroller* wheel_;
     RawKeyWatcher* keys_;

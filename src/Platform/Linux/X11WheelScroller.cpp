@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <vector>
 
 namespace brevalto {
 
@@ -26,25 +25,23 @@ bool X11WheelScroller::scroll(QPointF point, int clicks) {
     const auto coordinate = [](double v) {
         return static_cast<std::int16_t>(std::clamp(std::floor(v), -32768.0, 32767.0));
     };
-    std::vector<xcb_void_cookie_t> cookies;
+    // Every event unchecked and one round trip at the end: a refused event makes the server
+    // answer with an error, which the reply of that round trip follows.
     const auto motion = [&](std::int16_t x, std::int16_t y) {
-        cookies.push_back(xcb_test_fake_input_checked(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, x, y, 0));
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, x, y, 0);
     };
     motion(coordinate(point.x()), coordinate(point.y()));
     const std::uint8_t button = clicks > 0 ? 5 : 4;
     for (int i = 0; i < std::abs(clicks); ++i) {
-        cookies.push_back(
-            xcb_test_fake_input_checked(c, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0));
-        cookies.push_back(
-            xcb_test_fake_input_checked(c, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0));
+        xcb_test_fake_input(c, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0);
+        xcb_test_fake_input(c, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0);
     }
     motion(pointer->root_x, pointer->root_y);
-    bool ok = true;
-    for (const auto cookie : cookies) {
-        if (xcb_generic_error_t* error = xcb_request_check(c, cookie)) {
-            ok = false;
-            std::free(error);
-        }
+    XcbReply<xcb_get_input_focus_reply_t> sync(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    bool ok = sync != nullptr;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+        if (event->response_type == 0) ok = false;  // an error
+        std::free(event);
     }
     return ok;
 }
