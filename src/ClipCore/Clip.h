@@ -61,6 +61,8 @@ std::optional<Clip::Kind> clipKindFromRaw(std::string_view raw);
 std::string encodeClips(const std::vector<Clip>& clips);
 // The same text handed to `sink` in pieces of about a mebibyte as it is made.
 void encodeClips(const std::vector<Clip>& clips, const std::function<void(std::string_view)>& sink);
-std::vector<Clip> decodeClips(std::string_view json);
+// `padded` promises kDecodePadding readable bytes after the text, which then need not be copied.
+inline constexpr std::size_t kDecodePadding = 64;
+std::vector<Clip> decodeClips(std::string_view json, bool padded = false);
 
 }  // namespace brevalto

@@ -229,6 +229,9 @@ std::string AtomicFile::read(const fs::path& path, std::uint64_t maxBytes, bool 
     if (!S_ISREG(st.st_mode)) throw FileError("Not a regular file: " + path.string());
     if (static_cast<std::uint64_t>(st.st_size) > maxBytes) throw FileError("File too large: " + path.string());
     std::string data;
+    // A little room past the end, so that a parser reading in wide blocks can use the bytes where
+    // they are instead of copying them.
+    data.reserve(static_cast<std::size_t>(st.st_size) + 64);
     data.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
     while (got < data.size()) {

@@ -1,5 +1,6 @@
 #include "ClipCore/ByteCountFormat.h"
 #include "ClipCore/Clip.h"
+#include "ClipCore/JsonReading.h"
 #include "ClipCore/DecodingError.h"
 #include "ClipCore/SecretScanner.h"
 #include "ClipCore/UnicodeText.h"
@@ -208,6 +209,48 @@ TEST(ClipTest, DecodingRules) {
             EXPECT_NO_THROW(decodeClips(c.json)) << c.name;
         } else {
             EXPECT_THROW(decodeClips(c.json), DecodingError) << c.name;
+        }
+    }
+}
+
+// The index is read by a fast parser; on every input it must agree with the general JSON reader,
+// value for value and failure for failure.
+TEST(ClipTest, FastIndexReadingAgreesWithTheGeneralReader) {
+    const std::string id = R"("id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F")";
+    const std::string rest = R"("digest":"d","byteCount":3,"createdAt":10,"pinned":false,"source":"s")";
+    auto deep = [](int levels) { return std::string(std::size_t(levels), '[') + std::string(std::size_t(levels), ']'); };
+    const std::string inputs[] = {
+        "[{" + id + R"(,"kind":"text","text":"a\u00e9\ud83d\ude00\n\"q\"",)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","source":"first",)" + rest + "}]",  // the last "source" counts
+        "[{" + id + R"(,"kind":"image","imageFile":"x.png","imageFile":null,)" + rest + "}]",
+        "[{" + id + R"(,"\u006bind":"text","text":"escaped name",)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","digest":"d","byteCount":18446744073709551615,"createdAt":1,"pinned":true,"source":"s"}])",
+        "[{" + id + R"(,"kind":"text","digest":"d","byteCount":9223372036854775807,"createdAt":-0,"pinned":true,"source":"s"}])",
+        "[{" + id + R"(,"kind":"text","digest":"d","byteCount":1e3,"createdAt":99999999999999999999,"pinned":true,"source":"s"}])",
+        "[{" + id + R"(,"kind":"image","imageScale":2.5,"ocrText":"read",)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","text":"lone \udc00",)" + rest + "}]",
+        "\xEF\xBB\xBF[]",
+        "[{" + id + R"(,"kind":"text","extra":)" + deep(510) + "," + rest + "}]",
+        "[{" + id + R"(,"kind":"text","extra":)" + deep(511) + "," + rest + "}]",
+        "[{" + id + R"(,"kind":"text","extra":)" + deep(600) + "," + rest + "}]",
+        " [ ] ",
+        "[1e400]",
+    };
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(input.substr(0, 120));
+        std::optional<std::vector<Clip>> general;
+        try {
+            const auto array = json::parse(input);
+            json::requireArray(array, "history");
+            general.emplace();
+            for (const auto& object : array) general->push_back(Clip::fromJSON(object));
+        } catch (const DecodingError&) {
+            general.reset();
+        }
+        if (general) {
+            EXPECT_EQ(decodeClips(input), *general);
+        } else {
+            EXPECT_THROW(decodeClips(input), DecodingError);
         }
     }
 }

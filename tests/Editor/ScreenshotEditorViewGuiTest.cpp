@@ -75,10 +75,14 @@ protected:
         controller.setRecognizer(&recognizer);
         controller.open(folder / "clip.png", Uuid::random(), folder / "docs", 1.0);
         executor.runAll();
-        view = std::make_unique<View>(controller.session(), controller, [this] { ++closed; });
+        // In a host that takes the keyboard on clicks, as the panel does.
+        host = std::make_unique<QWidget>();
+        host->setFocusPolicy(Qt::StrongFocus);
+        view = new View(controller.session(), controller, [this] { ++closed; }, host.get());
         view->setDialogs(dialogs);
         view->resize(1100, 700);
-        view->show();
+        host->resize(1100, 700);
+        host->show();
         settle();
     }
     void settle() {
@@ -111,7 +115,8 @@ protected:
     ManualExecutor executor;
     ScriptedDialogs dialogs;
     ScreenshotEditorController controller{board, defaults};
-    std::unique_ptr<View> view;
+    std::unique_ptr<QWidget> host;
+    View* view = nullptr;
     int closed = 0;
 };
 
@@ -165,6 +170,8 @@ TEST_F(EditorViewTest, EveryToolbarItemHasItsNameHelpLabelAndStateAndNoneTakesTh
     QTest::keyClick(view->canvas(), Qt::Key_R);
     EXPECT_EQ(session().tool(), QStringLiteral("rectangle"));
     EXPECT_TRUE(find<EditorIconButton>("tool.rectangle")->active());
+    click("zoom");  // a click on the bar leaves the keyboard with the canvas
+    EXPECT_TRUE(view->canvas()->hasFocus());
     click("done");
     EXPECT_EQ(closed, 1);
 }
@@ -497,7 +504,7 @@ TEST_F(EditorViewTest, ToolStyleAndPanelsEndTheirStepWhenTheSheetCloses) {
     box.style = red;
     session().addLayer(box);
     session().setStyle(ScreenshotStyle{});
-    QSignalSpy panels(view.get(), &View::panelChanged);
+    QSignalSpy panels(view, &View::panelChanged);
     view->openToolStyle();
     EXPECT_EQ(session().style(), red);
     EXPECT_EQ(view->panel(), EditorPanel::style);

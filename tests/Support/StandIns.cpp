@@ -51,12 +51,24 @@ void TlsProxyStandIn::addTo(QProcessEnvironment& environment) const {
     environment.insert(QStringLiteral("SSL_CERT_FILE"), QString::fromStdString(authority().string()));
 }
 
-MessagesApiStandIn::MessagesApiStandIn(const std::filesystem::path& log, const std::string& reply)
-    : StandInProcess(QStringLiteral("messages-api.py"),
-                     reply.empty() ? QStringList{QStringLiteral("--log"), QString::fromStdString(log.string())}
-                                   : QStringList{QStringLiteral("--log"), QString::fromStdString(log.string()),
-                                                 QStringLiteral("--reply"), QString::fromStdString(reply)}),
-      log_(log) {}
+namespace {
+
+QStringList messagesArguments(const std::filesystem::path& log, const std::string& reply, const nlohmann::json& models) {
+    QStringList arguments{QStringLiteral("--log"), QString::fromStdString(log.string())};
+    if (!reply.empty()) arguments << QStringLiteral("--reply") << QString::fromStdString(reply);
+    if (!models.is_null()) {
+        const std::filesystem::path file = log.parent_path() / "models.json";
+        std::ofstream(file) << models.dump();
+        arguments << QStringLiteral("--models") << QString::fromStdString(file.string());
+    }
+    return arguments;
+}
+
+}  // namespace
+
+MessagesApiStandIn::MessagesApiStandIn(const std::filesystem::path& log, const std::string& reply,
+                                       const nlohmann::json& models)
+    : StandInProcess(QStringLiteral("messages-api.py"), messagesArguments(log, reply, models)), log_(log) {}
 
 std::vector<nlohmann::json> MessagesApiStandIn::requests() const {
     std::vector<nlohmann::json> requests;

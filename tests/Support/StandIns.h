@@ -49,10 +49,12 @@ private:
 };
 
 // The Messages API stand-in (messages-api.py): a model list and message replies, logging every
-// request it receives to `log`. `reply` fixes the text of every reply (by default it echoes).
+// request it receives to `log`. `reply` fixes the text of every reply (by default it echoes);
+// `models`, a JSON array of {"id", "display_name"}, replaces the default model list.
 class MessagesApiStandIn : public StandInProcess {
 public:
-    explicit MessagesApiStandIn(const std::filesystem::path& log, const std::string& reply = {});
+    explicit MessagesApiStandIn(const std::filesystem::path& log, const std::string& reply = {},
+                                const nlohmann::json& models = nullptr);
 
     // The requests received so far, each {"method", "path", "headers", "body"}.
     std::vector<nlohmann::json> requests() const;

@@ -232,6 +232,8 @@ void ClaudeSettingsView::setStatus(const QString& status) {
 
 void ClaudeSettingsView::setKeyBusy(bool busy) {
     keyBusy_ = busy;
+    // The keyboard goes back to the field rather than on to the next section.
+    if (busy && (save_->hasFocus() || remove_->hasFocus())) key_->setFocus(Qt::OtherFocusReason);
     remove_->setEnabled(!busy);
     updateSaveEnabled();
 }

@@ -390,6 +390,8 @@ void ModelPicker::refresh() {
     chooser_->setToolTip(qs(model_));
     chooser_->setAccessibleName(full);
     progress_->setVisible(loading_);
+    // The keyboard stays in the row rather than jumping to the next control.
+    if (loading_ && reloadButton_->hasFocus()) chooser_->setFocus(Qt::OtherFocusReason);
     reloadButton_->setEnabled(!loading_);
     errorLabel_->setText(error_);
     errorLabel_->setVisible(!error_.isEmpty());

@@ -299,7 +299,8 @@ void ClipStore::load() {
             if (error && error != std::errc::no_such_file_or_directory) throw FileError(index.string() + ": " + error.message());
             return;
         }
-        std::vector<Clip> clips = decodeClips(AtomicFile::read(index, kMaxIndexBytes, true));
+        const std::string text = AtomicFile::read(index, kMaxIndexBytes, true);
+        std::vector<Clip> clips = decodeClips(text, text.capacity() - text.size() >= kDecodePadding);
         std::erase_if(clips, [this](const Clip& clip) { return !keepsAfterLoad(clip, root_); });
         publish(std::move(clips));
     } catch (const std::exception& e) {

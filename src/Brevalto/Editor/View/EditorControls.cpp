@@ -18,6 +18,16 @@ constexpr int kSymbolSize = 17;
 const QColor kForeground(255, 255, 255, 230);
 const QColor kSecondary(255, 255, 255, 140);
 
+// Replaces a readout's texts, laying the bar out again only when its size changes.
+void replaceTexts(QWidget& widget, QString& value, QString& caption, const QString& newValue, const QString& newCaption) {
+    if (newValue == value && newCaption == caption) return;
+    const QSize before = widget.sizeHint();
+    value = newValue;
+    caption = newCaption;
+    if (widget.sizeHint() != before) widget.updateGeometry();
+    widget.update();
+}
+
 }  // namespace
 
 EditorIconButton::EditorIconButton(const QString& symbol, const QString& help, const QString& objectName,
@@ -118,12 +128,7 @@ const QFontMetrics& EditorReadout::captionMetrics() {
 }
 
 void EditorReadout::setTexts(const QString& value, const QString& caption) {
-    if (value == value_ && caption == caption_) return;
-    const QSize before = sizeHint();
-    value_ = value;
-    caption_ = caption;
-    if (sizeHint() != before) updateGeometry();
-    update();
+    replaceTexts(*this, value_, caption_, value, caption);
 }
 
 QSize EditorReadout::sizeHint() const {
@@ -159,12 +164,7 @@ EditorReadoutButton::EditorReadoutButton(const QString& objectName, const QStrin
 }
 
 void EditorReadoutButton::setTexts(const QString& value, const QString& caption) {
-    if (value == value_ && caption == caption_) return;
-    const QSize before = sizeHint();
-    value_ = value;
-    caption_ = caption;
-    if (sizeHint() != before) updateGeometry();
-    update();
+    replaceTexts(*this, value_, caption_, value, caption);
 }
 
 void EditorReadoutButton::setSwatchColor(const QColor& color) {

@@ -69,6 +69,10 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
     });
     canvas_->setClose([this] { this->done(); });
     canvas_->setDropLayout(state_.vertical, state_.spacing, state_.alignment);
+    // A click on a control that takes no focus gives it to the nearest ancestor that does: here
+    // the view, which hands it on to the canvas, so that keys keep reaching it.
+    setFocusPolicy(Qt::ClickFocus);
+    setFocusProxy(canvas_);
     stack->addWidget(canvas_, 1);
     stack->addWidget(editorDivider(this));
 

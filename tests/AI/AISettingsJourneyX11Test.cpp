@@ -1,0 +1,209 @@
+// A new user's way through the AI settings, with the built program started as a user starts it:
+// its own D-Bus session and keyring, and the environment's proxy leading api.anthropic.com to the
+// Messages API stand-in. The screenshots of each step stay in the build tree
+// (tests/screenshots/ai-settings-journey) for a person to look at.
+#include "Platform/AtomicFile.h"
+#include "QtWait.h"
+#include "StandIns.h"
+#include "TestFolder.h"
+
+#include <QPoint>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+namespace brevalto {
+namespace {
+
+namespace fs = std::filesystem;
+
+const QString kProgram = QStringLiteral(BREVALTO_BINARY_DIR "/brevalto");
+const fs::path kScreenshots = fs::path(BREVALTO_BINARY_DIR) / "tests" / "screenshots" / "ai-settings-journey";
+
+class AISettingsJourney : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env_ = QProcessEnvironment::systemEnvironment();
+        env_.insert("HOME", QString::fromStdString(home_.path().string()));
+        env_.insert("XDG_DATA_HOME", QString::fromStdString((home_ / "data").string()));
+        env_.insert("XDG_CONFIG_HOME", QString::fromStdString((home_ / "config").string()));
+        AtomicFile::createFolder(home_ / "run");
+        env_.insert("XDG_RUNTIME_DIR", QString::fromStdString((home_ / "run").string()));
+        env_.insert("QT_QPA_PLATFORM", "xcb");
+        env_.remove("DBUS_SESSION_BUS_ADDRESS");
+        fs::remove_all(kScreenshots);
+        fs::create_directories(kScreenshots);
+    }
+
+    void TearDown() override {
+        // The app runs under the session script; stop it by its own process id.
+        bool ok = false;
+        const qint64 pid = QString::fromStdString(AtomicFile::read(home_ / "app.pid", 64)).trimmed().toLongLong(&ok);
+        if (ok && pid > 0) QProcess::execute("kill", {QString::number(pid)});
+        if (session_.state() != QProcess::NotRunning && !session_.waitForFinished(10000)) {
+            session_.kill();
+            session_.waitForFinished(3000);
+        }
+    }
+
+    // Starts the program in a D-Bus session of its own with an unlocked GNOME Keyring.
+    void startApp() {
+        session_.setProcessEnvironment(env_);
+        session_.setProcessChannelMode(QProcess::ForwardedChannels);
+        const QString script = QStringLiteral(
+            "mkdir -p \"$HOME/.local/share/keyrings\"\n"
+            "eval \"$(printf test | gnome-keyring-daemon --unlock --components=secrets --daemonize)\"\n"
+            "\"$0\" & echo $! > \"$HOME/app.pid\"\n"
+            "wait $!\n"
+            "status=$?\n"
+            "[ -n \"${GNOME_KEYRING_PID:-}\" ] && kill \"$GNOME_KEYRING_PID\" 2>/dev/null\n"
+            "exit $status\n");
+        session_.start("dbus-run-session", {"--", "sh", "-c", script, kProgram});
+        ASSERT_TRUE(session_.waitForStarted(5000));
+        ASSERT_TRUE(waitUntil([&] { return !window("^Brevalto$").isEmpty(); }, 20000)) << "the panel never mapped";
+    }
+
+    QString run(const QString& program, const QStringList& args) {
+        QProcess p;
+        p.setProcessEnvironment(env_);
+        p.start(program, args);
+        EXPECT_TRUE(p.waitForFinished(10000)) << program.toStdString();
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+    QString window(const QString& name) { return run("xdotool", {"search", "--onlyvisible", "--name", name}).section('\n', 0, 0); }
+    void keys(const QStringList& names) {
+        for (const QString& name : names) {
+            run("xdotool", {"key", "--clearmodifiers", name});
+            QThread::msleep(150);
+        }
+    }
+    void type(const QString& text) { run("xdotool", {"type", "--delay", "30", text}); }
+    void screenshot(const char* name) {
+        QThread::msleep(500);
+        run("import", {"-window", "root", QString::fromStdString((kScreenshots / name).string())});
+        EXPECT_TRUE(fs::exists(kScreenshots / name)) << name;
+    }
+    QPoint origin(const QString& window) {
+        const QString info = run("xwininfo", {"-id", window});
+        auto value = [&](const char* label) {
+            return QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)")).match(info).captured(1).toInt();
+        };
+        return {value("Absolute upper-left X"), value("Absolute upper-left Y")};
+    }
+    nlohmann::json defaults() {
+        try {
+            return nlohmann::json::parse(AtomicFile::read(home_ / "config" / "brevalto" / "defaults.json", 1 << 20));
+        } catch (const std::exception&) {
+            return nlohmann::json::object();
+        }
+    }
+    std::vector<nlohmann::json> received(const MessagesApiStandIn& api, const std::string& method) {
+        std::vector<nlohmann::json> found;
+        for (const auto& request : api.requests())
+            if (request["method"] == method) found.push_back(request);
+        return found;
+    }
+
+    TestFolder home_;
+    TestFolder standIns_;
+    QProcessEnvironment env_;
+    QProcess session_;
+};
+
+TEST_F(AISettingsJourney, KeyModelProviderAndATranslationReachTheService) {
+    const nlohmann::json models = nlohmann::json::array({
+        {{"id", "claude-opus-4-1"}, {"display_name", "Claude Opus 4.1"}},
+        {{"id", "claude-sonnet-4-5"}, {"display_name", "Claude Sonnet 4.5"}},
+        {{"id", "claude-sonnet-4-6"}, {"display_name", "Claude Sonnet 4.6"}},
+        {{"id", "claude-haiku-4-5"}, {"display_name", "Claude Haiku 4.5"}},
+    });
+    MessagesApiStandIn api(standIns_ / "messages.log", "Good morning, how are you?", models);
+    ASSERT_TRUE(api.running());
+    TlsProxyStandIn proxy(standIns_ / "proxy", {{"api.anthropic.com", api.port()}});
+    ASSERT_TRUE(proxy.running());
+    proxy.addTo(env_);
+    startApp();
+
+    // 1. The settings, from the panel's keys, on the AI tab.
+    keys({"super+shift+space"});
+    QThread::msleep(800);
+    keys({"ctrl+comma"});
+    ASSERT_TRUE(waitUntil([&] { return !window("^Brevalto Settings$").isEmpty(); }, 10000));
+    keys({"super+shift+space"});  // the panel collapses out of the way
+    QThread::msleep(800);
+    const QString settings = window("^Brevalto Settings$");
+    run("xdotool", {"windowactivate", "--sync", settings});
+    keys({"ctrl+Tab", "ctrl+Tab", "ctrl+Tab"});
+    screenshot("1-ai-tab.png");
+
+    // 2. A key with blanks around it, saved through the keyring: the model list then comes with it.
+    keys({"Tab", "Tab", "Tab"});  // the page's scroll area, the provider, the key field
+    type("  sk-test  ");
+    keys({"Tab", "space"});  // Save key
+    QThread::msleep(1500);
+    screenshot("2-key-saved.png");
+
+    // 3. Reload the models, open the chooser, filter, move down and choose.
+    keys({"Tab", "Tab", "Tab", "space"});  // back in the key field: Remove key, the chooser, Reload models
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto& request : received(api, "GET"))
+            if (request["headers"].value("x-api-key", "") == "sk-test") return true;
+        return false;
+    }, 10000)) << "the model list was never asked for with the saved key";
+    keys({"space"});  // the chooser, which kept the keyboard while the list loaded
+    QThread::msleep(500);
+    type("son");
+    keys({"Down"});
+    screenshot("3-model-popover.png");
+    keys({"Return"});
+    ASSERT_TRUE(waitUntil([&] { return defaults().value("claudeModel", "") == "claude-sonnet-4-6"; }, 5000))
+        << defaults().dump();
+    EXPECT_EQ(defaults().value("recentModels", ""), "claude-sonnet-4-6");
+
+    // 4. The command-line tool: its path field instead of the key; the reset says what it did.
+    const QPoint at = origin(settings);
+    keys({"shift+Tab", "shift+Tab", "shift+Tab"});  // from the chooser back to the provider
+    keys({"Down", "Down"});
+    ASSERT_TRUE(waitUntil([&] { return defaults().value("aiProvider", "") == "claudeCode"; }, 5000)) << defaults().dump();
+    for (int i = 0; i < 6; ++i) keys({"Tab"});  // path, chooser, reload, primary, secondary, reset
+    keys({"space"});
+    screenshot("4-command-line-tool.png");
+    keys({"shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab"});
+    keys({"Up", "Up"});  // back to the API
+    ASSERT_TRUE(waitUntil([&] { return defaults().value("aiProvider", "") == "anthropic"; }, 5000)) << defaults().dump();
+    EXPECT_EQ(origin(settings), at);
+
+    // 5. A text clip translated from the panel: the service gets the chosen model and the key.
+    QProcess copy;
+    copy.setProcessEnvironment(env_);
+    copy.start("xclip", {"-selection", "clipboard", "-i"});
+    copy.write("Guten Morgen, wie geht es dir?");
+    copy.closeWriteChannel();
+    ASSERT_TRUE(copy.waitForFinished(5000));
+    QThread::msleep(1500);
+    keys({"super+shift+space"});
+    QThread::msleep(1000);
+    const QString panel = window("^Brevalto$");
+    // The translate button of the first card.
+    const QPoint button = origin(panel) + QPoint(101, 244);
+    run("xdotool", {"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"});
+    ASSERT_TRUE(waitUntil([&] { return !received(api, "POST").empty(); }, 15000)) << "no translation request";
+    const nlohmann::json request = received(api, "POST").back();
+    EXPECT_EQ(request["path"], "/v1/messages");
+    EXPECT_EQ(request["headers"]["x-api-key"], "sk-test");
+    EXPECT_EQ(request["headers"]["host"], "api.anthropic.com");
+    EXPECT_EQ(request["body"]["model"], "claude-sonnet-4-6");
+    EXPECT_NE(request["body"].dump().find("Guten Morgen"), std::string::npos);
+    screenshot("5-translation.png");
+
+    // The key went nowhere else.
+    EXPECT_EQ(defaults().dump().find("sk-test"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace brevalto
