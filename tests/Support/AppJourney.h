@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/AtomicFile.h"
+#include "PrivateUser.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 
@@ -28,13 +29,7 @@ protected:
         : screenshots_(std::filesystem::path(BREVALTO_BINARY_DIR) / "tests" / "screenshots" / name) {}
 
     void SetUp() override {
-        env_ = QProcessEnvironment::systemEnvironment();
-        env_.insert("HOME", QString::fromStdString(home_.path().string()));
-        env_.insert("XDG_DATA_HOME", QString::fromStdString((home_ / "data").string()));
-        env_.insert("XDG_CONFIG_HOME", QString::fromStdString((home_ / "config").string()));
-        AtomicFile::createFolder(home_ / "run");
-        env_.insert("XDG_RUNTIME_DIR", QString::fromStdString((home_ / "run").string()));
-        env_.insert("QT_QPA_PLATFORM", "xcb");
+        env_ = privateUserEnvironment(home_.path());
         env_.remove("DBUS_SESSION_BUS_ADDRESS");
         std::filesystem::remove_all(screenshots_);
         std::filesystem::create_directories(screenshots_);
