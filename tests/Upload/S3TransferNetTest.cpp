@@ -236,9 +236,13 @@ TEST_F(S3TransferNet, CancellationMidUploadEndsTheTransfer) {
     server.enqueue(ScriptedReply::answering(503, {{"Retry-After", "0"}}));
     server.enqueue(ScriptedReply::stalled());
     std::stop_source caller;
-    std::atomic<double> secondAttempt{-1.0};
+    // The second attempt starts over: its fractions follow one lower than the last of the first.
+    std::atomic<double> secondAttempt{-1.0}, last{0.0};
+    std::atomic<bool> restarted{false};
     const auto progress = [&](double fraction) {
-        if (server.requestCount() >= 2) secondAttempt = fraction;
+        if (fraction < last) restarted = true;
+        last = fraction;
+        if (restarted) secondAttempt = fraction;
     };
     auto upload = std::async(std::launch::async, [&] {
         return failureOf(

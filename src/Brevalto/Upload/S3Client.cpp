@@ -69,8 +69,9 @@ std::string S3Client::requestURL(const std::optional<std::string>& key) const {
 S3Client::Reply S3Client::send(const std::string& method, const std::optional<std::string>& key,
                                const std::optional<std::string>& query, const HttpHeaders& headers,
                                std::shared_ptr<const std::string> body, bool collect,
-                               const HttpClient::Progress& progress, std::stop_token cancel) const {
-    const std::string noBody;
+                               const HttpClient::Progress& progress, std::stop_token cancel,
+                               std::optional<std::string> payloadHash) const {
+    if (!payloadHash) payloadHash = toHex(sha256(body ? std::string_view(*body) : std::string_view()));
     for (int attempt = 0;; ++attempt) {
         std::string url = requestURL(key);
         if (query) {
@@ -87,7 +88,7 @@ S3Client::Reply S3Client::send(const std::string& method, const std::optional<st
         request.totalTimeout = resourceTimeout;
         for (const auto& [name, value] : headers) request.setHeader(name, value);
         request.body = body;
-        sign(request, credentials, settings.region, clock_.now(), body ? std::string_view(*body) : noBody);
+        signHashed(request, credentials, settings.region, clock_.now(), *payloadHash);
 
         S3Transfer transfer(http_, progress, collect ? 1024 * 1024 : 64 * 1024, collect);
         double delay = 0;
@@ -131,7 +132,8 @@ void S3Client::put(const S3OwnedObject& record, std::shared_ptr<const std::strin
                                  {"If-None-Match", "*"},
                                  {"x-amz-meta-brevalto-sha256", record.sha256},
                                  {"x-amz-meta-brevalto-upload-id", record.uploadID()}};
-    const int status = send("PUT", record.key, std::nullopt, headers, png, false, progress, cancel).response.status;
+    const int status =
+        send("PUT", record.key, std::nullopt, headers, png, false, progress, cancel, record.sha256).response.status;
     if (succeeded(status)) return;
     if (status != 412) throw S3Failure::http(status);
     // Something already holds the key: it is fine only when it is this very upload.

@@ -39,6 +39,9 @@ public:
     // Throws S3Failure::invalid; a request that fails keeps no Authorization header.
     static void sign(HttpRequest& request, const S3Credentials& credentials, std::string_view region, Date date,
                      std::string_view body);
+    // The same with the body's SHA-256 (lower-case hex) already known.
+    static void signHashed(HttpRequest& request, const S3Credentials& credentials, std::string_view region, Date date,
+                           const std::string& payloadHash);
 
     // The presigned GET URL of an object URL, valid for `lifetimeSeconds` (1...604800) from
     // `date`; the signature is the last query item. Throws S3Failure::invalid.
@@ -56,9 +59,12 @@ public:
     // Builds, signs and sends one request, retrying 429, 500, 502, 503 and 504 answers and
     // time-outs, refused and lost connections up to twice. Statuses are returned, not judged.
     // Collecting keeps up to 1 MiB of the body; otherwise 64 KiB are accepted and dropped.
+    // The body is hashed once for all attempts; `payloadHash` is its SHA-256 when the caller
+    // already checked it.
     Reply send(const std::string& method, const std::optional<std::string>& key, const std::optional<std::string>& query,
                const HttpHeaders& headers, std::shared_ptr<const std::string> body, bool collect,
-               const HttpClient::Progress& progress, std::stop_token cancel = {}) const;
+               const HttpClient::Progress& progress, std::stop_token cancel = {},
+               std::optional<std::string> payloadHash = std::nullopt) const;
 
     // The operations on objects the history holds. Each first runs the record check (a record that
     // fails it throws S3Failure::storage) and sends nothing for a record or settings that fail

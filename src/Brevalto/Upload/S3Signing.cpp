@@ -131,6 +131,11 @@ std::string canonicalQuery(const UrlComponents& url) {
 
 void S3Client::sign(HttpRequest& request, const S3Credentials& credentials, std::string_view region, Date date,
                     std::string_view body) {
+    signHashed(request, credentials, region, date, toHex(sha256(body)));
+}
+
+void S3Client::signHashed(HttpRequest& request, const S3Credentials& credentials, std::string_view region, Date date,
+                          const std::string& payloadHash) {
     credentials.validate();
     constexpr const char* inputMessage = "Invalid signing input.";
     const auto url = UrlComponents::parse(request.url);
@@ -140,7 +145,6 @@ void S3Client::sign(HttpRequest& request, const S3Credentials& credentials, std:
 
     request.setHeader("Host", hostValue(*url, inputMessage));
     request.setHeader("x-amz-date", *stamp);
-    const std::string payloadHash = toHex(sha256(body));
     request.setHeader("x-amz-content-sha256", payloadHash);
 
     std::vector<std::pair<std::string, std::string>> canonical;
