@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QPainter>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainterPath>
 
 #include <algorithm>
@@ -32,12 +33,11 @@ void replaceTexts(QWidget& widget, QString& value, QString& caption, const QStri
 
 EditorIconButton::EditorIconButton(const QString& symbol, const QString& help, const QString& objectName,
                                    QWidget* parent, const QString& accessibleName)
-    : QToolButton(parent), symbol_(symbol) {
+    : QAbstractButton(parent), symbol_(symbol) {
     setObjectName(objectName);
     setToolTip(help);
     setAccessibleName(accessibleName.isEmpty() ? help : accessibleName);
     setFocusPolicy(Qt::NoFocus);
-    setAutoRaise(true);
     setAttribute(Qt::WA_Hover);
     setFixedSize(sizeHint());
 }
@@ -48,19 +48,22 @@ void EditorIconButton::setActive(bool active) {
     update();
 }
 
-void EditorIconButton::setMenuFactory(std::function<QMenu*()> factory) {
-    menuFactory_ = std::move(factory);
-    setPopupMode(QToolButton::InstantPopup);
-}
-
 QMenu* EditorIconButton::ensureMenu() {
-    if (!menu() && menuFactory_) setMenu(menuFactory_());
-    return menu();
+    if (!menu_ && menuFactory_) {
+        menu_ = menuFactory_();
+        connect(menu_, &QMenu::aboutToHide, this, [this] { setDown(false); });
+    }
+    return menu_;
 }
 
 void EditorIconButton::mousePressEvent(QMouseEvent* event) {
-    ensureMenu();
-    QToolButton::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton && ensureMenu()) {
+        setDown(true);
+        menu_->popup(mapToGlobal(QPoint(0, height())));
+        event->accept();
+        return;
+    }
+    QAbstractButton::mousePressEvent(event);
 }
 
 void EditorIconButton::paintEvent(QPaintEvent*) {

@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QFontMetrics>
 #include <QImage>
-#include <QToolButton>
 #include <QWidget>
 
 #include <functional>
@@ -16,7 +15,7 @@ namespace brevalto {
 // rectangle, on a clear rounded background (radius 6) that is tinted while the item is active or
 // the pointer rests on it. The help text doubles as accessible name unless one is given. It never
 // takes the keyboard focus, so letters, Tab and Escape keep reaching the canvas.
-class EditorIconButton : public QToolButton {
+class EditorIconButton : public QAbstractButton {
     Q_OBJECT
 public:
     EditorIconButton(const QString& symbol, const QString& help, const QString& objectName, QWidget* parent = nullptr,
@@ -26,8 +25,8 @@ public:
     bool active() const { return active_; }
     void setActive(bool active);
 
-    // A menu made only when first needed (a press, or ensureMenu), then shown at once on press.
-    void setMenuFactory(std::function<QMenu*()> factory);
+    // A menu made only when first needed (a press, or ensureMenu), shown under the button on press.
+    void setMenuFactory(std::function<QMenu*()> factory) { menuFactory_ = std::move(factory); }
     QMenu* ensureMenu();
 
     QSize sizeHint() const override { return QSize(30, 28); }
@@ -41,6 +40,7 @@ private:
     QString symbol_;
     bool active_ = false;
     std::function<QMenu*()> menuFactory_;
+    QMenu* menu_ = nullptr;
 };
 
 // The symbol drawn in the colour at the pixel ratio, once per process for each combination.

@@ -34,14 +34,14 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
     row->setSpacing(4);
 
     auto* copy = new EditorIconButton(QStringLiteral("doc.on.doc"), QStringLiteral("Copy image"), QStringLiteral("copyImage"), this);
-    connect(copy, &QToolButton::clicked, this, [this] { view_.copyImage(); });
+    connect(copy, &QAbstractButton::clicked, this, [this] { view_.copyImage(); });
     row->addWidget(copy);
     auto* save = new EditorIconButton(QStringLiteral("square.and.arrow.down"), QStringLiteral("Save As\u2026"),
                                       QStringLiteral("saveAs"), this);
-    connect(save, &QToolButton::clicked, this, [this] { view_.attempt([this] { view_.saveImage(false); }); });
+    connect(save, &QAbstractButton::clicked, this, [this] { view_.attempt([this] { view_.saveImage(false); }); });
     row->addWidget(save);
     auto* pin = new EditorIconButton(QStringLiteral("pin"), QStringLiteral("Pin floating"), QStringLiteral("pin"), this);
-    connect(pin, &QToolButton::clicked, this, [this] { view_.pinReference(); });
+    connect(pin, &QAbstractButton::clicked, this, [this] { view_.pinReference(); });
     row->addWidget(pin);
 
     const auto render = [this] {
@@ -67,7 +67,7 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
     row->addWidget(share_);
     backdrop_ = new EditorIconButton(QStringLiteral("rectangle.inset.filled"), QStringLiteral("Backdrop"),
                                      QStringLiteral("backdrop"), this);
-    connect(backdrop_, &QToolButton::clicked, this, [this] { view_.toggleBackdrop(); });
+    connect(backdrop_, &QAbstractButton::clicked, this, [this] { view_.toggleBackdrop(); });
     row->addWidget(backdrop_);
     row->addWidget(editorSeparator(this));
 
@@ -85,11 +85,11 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
     row->addStretch(0);
 
     undo_ = new EditorIconButton(QStringLiteral("arrow.uturn.backward"), QStringLiteral("Undo Ctrl+Z"), QStringLiteral("undo"), this);
-    connect(undo_, &QToolButton::clicked, this, [this] { view_.session().undo(); });
+    connect(undo_, &QAbstractButton::clicked, this, [this] { view_.session().undo(); });
     row->addWidget(undo_);
     redo_ = new EditorIconButton(QStringLiteral("arrow.uturn.forward"), QStringLiteral("Redo Ctrl+Shift+Z"),
                                  QStringLiteral("redo"), this);
-    connect(redo_, &QToolButton::clicked, this, [this] { view_.session().redo(); });
+    connect(redo_, &QAbstractButton::clicked, this, [this] { view_.session().redo(); });
     row->addWidget(redo_);
     row->addWidget(editorSeparator(this));
 
@@ -250,7 +250,7 @@ void EditorToolbar::refreshSecrets() {
         row->insertWidget(secretsIndex_, redactSecrets_);
         dismissSecrets_ = new EditorIconButton(QStringLiteral("xmark"), QStringLiteral("Dismiss secret warning"),
                                                QStringLiteral("dismissSecrets"), this);
-        connect(dismissSecrets_, &QToolButton::clicked, this,
+        connect(dismissSecrets_, &QAbstractButton::clicked, this,
                 [this] { view_.session().setSecretCandidates(std::nullopt); });
         row->insertWidget(secretsIndex_ + 1, dismissSecrets_);
     }

@@ -43,7 +43,7 @@ std::vector<std::filesystem::path>& shareFiles() {
 ScreenshotShareButton::ScreenshotShareButton(ScreenshotEditorView& view, QWidget* parent)
     : EditorIconButton(QStringLiteral("square.and.arrow.up"), QStringLiteral("Share"), QStringLiteral("share"), parent),
       view_(view) {
-    connect(this, &QToolButton::clicked, this, &ScreenshotShareButton::share);
+    connect(this, &QAbstractButton::clicked, this, &ScreenshotShareButton::share);
 }
 
 QMenu* ScreenshotShareButton::menu() {

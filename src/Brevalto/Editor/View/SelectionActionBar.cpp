@@ -49,7 +49,7 @@ SelectionActionBar::SelectionActionBar(ScreenshotEditorView& view, QWidget* pare
     for (const Item& item : items) {
         auto* button = new EditorIconButton(QString::fromUtf8(item.symbol), QString::fromUtf8(item.help),
                                             QString::fromUtf8(item.name), this);
-        connect(button, &QToolButton::clicked, this, item.run);
+        connect(button, &QAbstractButton::clicked, this, item.run);
         row->addWidget(button);
     }
 }

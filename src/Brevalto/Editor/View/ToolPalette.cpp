@@ -27,7 +27,7 @@ ToolPalette::ToolPalette(ScreenshotEditorView& view, QWidget* parent) : QWidget(
     row->setSpacing(kSpacing);
     for (const EditorTool& tool : EditorTool::palette()) {
         auto* button = new EditorIconButton(tool.icon, tool.help(), QStringLiteral("tool.") + tool.id, this);
-        connect(button, &QToolButton::clicked, this, [this, tool] { view_.chooseTool(tool); });
+        connect(button, &QAbstractButton::clicked, this, [this, tool] { view_.chooseTool(tool); });
         row->addWidget(button);
         buttons_.push_back(button);
     }
