@@ -2,44 +2,22 @@
 // its own D-Bus session and keyring, and the environment's proxy leading api.anthropic.com to the
 // Messages API stand-in. The screenshots of each step stay in the build tree
 // (tests/screenshots/ai-settings-journey) for a person to look at.
-#include "Platform/AtomicFile.h"
-
 #include "AppJourney.h"
-#include "QtWait.h"
 #include "StandIns.h"
-
-#include <QPoint>
-#include <QThread>
-
-#include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
 
 namespace brevalto {
 namespace {
 
-namespace fs = std::filesystem;
-
 class AISettingsJourney : public AppJourney {
 protected:
-    AISettingsJourney() : AppJourney(fs::path(BREVALTO_BINARY_DIR) / "tests" / "screenshots" / "ai-settings-journey") {}
+    AISettingsJourney() : AppJourney("ai-settings-journey") {}
 
-    QPoint origin(const QString& window) { return geometry(window).topLeft(); }
-    nlohmann::json defaults() {
-        try {
-            return nlohmann::json::parse(AtomicFile::read(home_ / "config" / "brevalto" / "defaults.json", 1 << 20));
-        } catch (const std::exception&) {
-            return nlohmann::json::object();
-        }
-    }
     std::vector<nlohmann::json> received(const MessagesApiStandIn& api, const std::string& method) {
         std::vector<nlohmann::json> found;
         for (const auto& request : api.requests())
             if (request["method"] == method) found.push_back(request);
         return found;
     }
-
-    TestFolder standIns_;
 };
 
 TEST_F(AISettingsJourney, KeyModelProviderAndATranslationReachTheService) {

@@ -13,6 +13,8 @@
 #include <QFont>
 #include <QImage>
 #include <QPainter>
+#include <QRect>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -26,8 +28,16 @@ namespace fs = std::filesystem;
 
 class RegionTranslationJourney : public AppJourney {
 protected:
-    RegionTranslationJourney()
-        : AppJourney(fs::path(BREVALTO_BINARY_DIR) / "tests" / "screenshots" / "region-translation-journey") {}
+    RegionTranslationJourney() : AppJourney("region-translation-journey") {}
+
+    // A window's place and size on the screen.
+    QRect geometry(const QString& window) {
+        const QString info = run("xwininfo", {"-id", window});
+        auto value = [&](const char* label) {
+            return QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)")).match(info).captured(1).toInt();
+        };
+        return {value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height")};
+    }
 
     // Clicks at a point of the panel window, given from its top-left corner.
     void clickPanel(QPoint at) {
@@ -47,8 +57,6 @@ protected:
             return {};
         }
     }
-
-    TestFolder standIns_;
 };
 
 TEST_F(RegionTranslationJourney, RecogniseTranslatePreviewRecolourAndSave) {
