@@ -3,6 +3,7 @@
 // Messages API stand-in. The screenshots of each step stay in the build tree
 // (tests/screenshots/ai-settings-journey) for a person to look at.
 #include "Platform/AtomicFile.h"
+#include "PrivateUser.h"
 #include "QtWait.h"
 #include "StandIns.h"
 #include "TestFolder.h"
@@ -28,13 +29,7 @@ const fs::path kScreenshots = fs::path(BREVALTO_BINARY_DIR) / "tests" / "screens
 class AISettingsJourney : public ::testing::Test {
 protected:
     void SetUp() override {
-        env_ = QProcessEnvironment::systemEnvironment();
-        env_.insert("HOME", QString::fromStdString(home_.path().string()));
-        env_.insert("XDG_DATA_HOME", QString::fromStdString((home_ / "data").string()));
-        env_.insert("XDG_CONFIG_HOME", QString::fromStdString((home_ / "config").string()));
-        AtomicFile::createFolder(home_ / "run");
-        env_.insert("XDG_RUNTIME_DIR", QString::fromStdString((home_ / "run").string()));
-        env_.insert("QT_QPA_PLATFORM", "xcb");
+        env_ = privateUserEnvironment(home_.path());
         env_.remove("DBUS_SESSION_BUS_ADDRESS");
         fs::remove_all(kScreenshots);
         fs::create_directories(kScreenshots);

@@ -1,6 +1,7 @@
 // Starts the built program as a user would, on the private X server of this test, and drives it
 // from other processes: xclip copies, a second `brevalto URL`, the quit shortcut.
 #include "Platform/AtomicFile.h"
+#include "PrivateUser.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 
@@ -23,13 +24,7 @@ const QString kProgram = QStringLiteral(BREVALTO_BINARY_DIR "/brevalto");
 class AppEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        env_ = QProcessEnvironment::systemEnvironment();
-        env_.insert("HOME", QString::fromStdString(home_.path().string()));
-        env_.insert("XDG_DATA_HOME", QString::fromStdString((home_ / "data").string()));
-        env_.insert("XDG_CONFIG_HOME", QString::fromStdString((home_ / "config").string()));
-        AtomicFile::createFolder(home_ / "run");
-        env_.insert("XDG_RUNTIME_DIR", QString::fromStdString((home_ / "run").string()));
-        env_.insert("QT_QPA_PLATFORM", "xcb");
+        env_ = privateUserEnvironment(home_.path());
     }
 
     void TearDown() override {

@@ -72,6 +72,12 @@ public:
     std::shared_ptr<ScreenshotDocumentSession> session() {
         return std::make_shared<ScreenshotDocumentSession>(ScreenshotDocument{}, folder.path(), defaults, executor);
     }
+    std::shared_ptr<TranslatedImageModel> regionsModel() {
+        QImage(4, 4, QImage::Format_RGB32).save(QString::fromStdString((folder / "regions.png").string()));
+        return std::make_shared<TranslatedImageModel>(
+            QUrl::fromLocalFile(QString::fromStdString((folder / "regions.png").string())), "en", false, defaults,
+            backend);
+    }
     std::shared_ptr<AIActionModel> aiModel() {
         return std::make_shared<AIActionModel>(Clip(Clip::Kind::text, SharedText("hello"), std::nullopt, "d", 5, "t"), false,
                                                defaults, backend);
@@ -405,7 +411,7 @@ TEST_F(PanelControllerTest, WorkspaceStackKeepsOneEditor) {
     controller->showWorkspace(Workspace::imageAI(aiModel()));
     controller->showWorkspace(Workspace::imageAI(aiModel()));
     EXPECT_EQ(controller->parentEditor(), first);
-    controller->showWorkspace(Workspace::regions(std::make_shared<TranslatedImageModel>()));
+    controller->showWorkspace(Workspace::regions(regionsModel()));
     EXPECT_EQ(controller->parentEditor(), first);
 
     // A new editor keeps nothing underneath; the dropped editor finishes its editing.
@@ -491,17 +497,29 @@ TEST_F(PanelControllerTest, ShowTranslationOpensThePreviewPinnedAndStartsTheRequ
     EXPECT_THROW(controller->showRegionTranslator(first, controller->translation()), AIError);
     const Clip image(Clip::Kind::image, std::nullopt, std::string("a.png"), "i", 5, "t");
     EXPECT_THROW(controller->showRegionTranslator(image, std::weak_ptr<AIActionModel>()), AIError);
+    // A missing file is reported in the status line; an image opens the workspace and recognition.
+    controller->showRegionTranslator(image, controller->translation());
+    EXPECT_EQ(store->message(), QStringLiteral("The file \u201Ca.png\u201D couldn\u2019t be opened."));
+    EXPECT_NE(controller->workspace()->kind(), Workspace::Kind::regions);
+    QImage(4, 4, QImage::Format_RGB32).save(QString::fromStdString((folder / "a.png").string()));
+    controller->translation()->setTarget("fr");
     controller->showRegionTranslator(image, controller->translation());
     ASSERT_TRUE(controller->workspace());
     EXPECT_EQ(controller->workspace()->kind(), Workspace::Kind::regions);
+    const auto& regions = *controller->workspace()->regionsModel();
+    EXPECT_EQ(regions.target(), "fr");
+    EXPECT_FALSE(regions.inferTarget);
+    EXPECT_TRUE(regions.busy());
+    EXPECT_EQ(backend.last().file, regions.sourceURL);
 }
 
 TEST_F(PanelControllerTest, ClosingCancelsTheWorkspaceModels) {
     auto ai = aiModel();
-    auto regions = std::make_shared<TranslatedImageModel>();
+    auto regions = regionsModel();
     ai->submit(folder.path());
     ASSERT_TRUE(ai->busy());
-    regions->setBusy(true);
+    regions->detectRegions();
+    ASSERT_TRUE(regions->busy());
     controller->showWorkspace(Workspace::imageAI(ai));
     controller->showWorkspace(Workspace::regions(regions));
     EXPECT_FALSE(ai->busy());

@@ -20,6 +20,8 @@ struct EditableImageRegion {
     QColor background = Qt::white;
     QColor foreground = Qt::black;
     bool enabled = true;
+
+    bool operator==(const EditableImageRegion&) const = default;
 };
 
 }  // namespace brevalto

@@ -73,6 +73,8 @@ ModelPopover::ModelPopover(QWidget* parent) : QFrame(parent, Qt::Popup) {
     setObjectName(QStringLiteral("modelPopover"));
     setFrameShape(QFrame::StyledPanel);
     setFixedSize(ModelPicker::popoverWidth, ModelPicker::popoverHeight);
+    // A click outside only closes it: replayed on the chooser, it would open it again at once.
+    setAttribute(Qt::WA_NoMouseReplay);
 }
 
 void ModelPopover::hideEvent(QHideEvent* event) {

@@ -1,6 +1,7 @@
 #include "Panel/ClipboardView.h"
 
 #include "AI/AIActionModel.h"
+#include "AI/TranslatedImageView.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
 #include "Editor/ScreenshotEditorController.h"
@@ -14,6 +15,7 @@
 #include "Panel/PreviewPane.h"
 #include "Panel/ScreenshotActions.h"
 #include "Panel/StatusBar.h"
+#include "Panel/TranslatedImageHistory.h"
 #include "Platform/Symbols.h"
 
 #include <QApplication>
@@ -282,12 +284,29 @@ void ClipboardView::workspaceChanged() {
             layout->setStretch(2, 0);
         }
     }
+    showRegionsView();
     const bool editorHidden = !editorShown();
     if (editorHidden != editorWasHidden_) {
         editorWasHidden_ = editorHidden;
         if (editorHidden && controller_.expanded()) setFocusState(Focus::history);
     }
     refreshLayout();
+}
+
+void ClipboardView::showRegionsView() {
+    // The region translator's view below the workspace header, made anew for each model.
+    const auto& shown = controller_.workspace();
+    const auto model = shown && shown->kind() == PanelController::Workspace::Kind::regions ? shown->regionsModel() : nullptr;
+    if (regionsView_ && (!model || &regionsView_->model() != model.get())) {
+        regionsView_->hide();
+        regionsView_->deleteLater();
+        regionsView_ = nullptr;
+    }
+    if (model && !regionsView_) {
+        if (!imageHistory_) imageHistory_ = std::make_unique<TranslatedImageHistory>(store());
+        regionsView_ = new TranslatedImageView(model, *imageHistory_, workspaceArea_);
+        static_cast<QVBoxLayout*>(workspaceArea_->layout())->insertWidget(1, regionsView_, 1);
+    }
 }
 
 void ClipboardView::refreshLayout() {

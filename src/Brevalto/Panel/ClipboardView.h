@@ -20,6 +20,8 @@ class QButtonGroup;
 namespace brevalto {
 
 class ScreenshotEditorView;
+class TranslatedImageHistory;
+class TranslatedImageView;
 
 class ClipCardRow;
 class ClipStore;
@@ -111,6 +113,7 @@ private:
     void itemsChanged();
     void queryOrFilterChanged();
     void workspaceChanged();
+    void showRegionsView();
 
     PanelController& controller_;
     PanelAlerts* alerts_ = nullptr;
@@ -131,6 +134,9 @@ private:
     QWidget* workspaceArea_;
     // The editor of the editor workspace's session, while the editor is shown.
     ScreenshotEditorView* editor_ = nullptr;
+    // The region translator of the regions workspace, while it is shown.
+    TranslatedImageView* regionsView_ = nullptr;
+    std::unique_ptr<TranslatedImageHistory> imageHistory_;
     PreviewPane* previewArea_;
     QLineEdit* search_;
     QToolButton* clearSearch_;

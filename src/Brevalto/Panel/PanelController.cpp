@@ -346,8 +346,17 @@ void PanelController::showOCR(const Clip& clip, bool translate) {
 void PanelController::showRegionTranslator(const Clip& clip, const std::weak_ptr<AIActionModel>& model) {
     const auto owner = model.lock();
     if (!owner || !clip.imageFile) throw AIError("Image not found.");
-    auto regions = std::make_shared<TranslatedImageModel>();
-    showWorkspace(Workspace::regions(std::move(regions)));
+    if (!aiActions_) return;
+    const QUrl file = QUrl::fromLocalFile(QString::fromStdString((store_.root() / *clip.imageFile).string()));
+    std::shared_ptr<TranslatedImageModel> regions;
+    try {
+        regions = std::make_shared<TranslatedImageModel>(file, owner->target(), false, defaults_, *aiActions_);
+    } catch (const std::exception& error) {
+        store_.setMessage(QString::fromUtf8(error.what()));
+        return;
+    }
+    showWorkspace(Workspace::regions(regions));
+    regions->detectRegions();
 }
 
 void PanelController::closeCurrentWorkspace() {
