@@ -2,6 +2,7 @@
 
 #include "AI/TranslatedImageModel.h"
 #include "ClipCore/LanguagePolicy.h"
+#include "Imaging/FittedImageView.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -31,7 +32,20 @@ QLabel#regionsHintMasks, QLabel#regionsHintPrivacy { color: rgba(255,255,255,140
 QLabel#regionsStatus { font-size: 11px; }
 QLabel#regionsOutdated { color: rgb(255,196,80); font-size: 11px; }
 QCheckBox { color: rgba(255,255,255,210); }
+QScrollArea#regionsEditorScroll, QWidget#regionsEditor { background: transparent; }
 )";
+
+// The colour dialog keeps the desktop's own look inside the dark panel.
+const char* kDialogStyle = "QLabel, QCheckBox { color: palette(window-text); }";
+
+// A widget that keeps its place in the layout while hidden, so the controls never jump.
+template <class W>
+W* steady(W* widget) {
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+    return widget;
+}
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, bool wrap = false) {
     auto* label = new QLabel(text, parent);
@@ -59,34 +73,6 @@ QIcon swatch(const QColor& color) {
 
 }  // namespace
 
-// The model's preview, scaled to fit and centred.
-class TranslatedImagePreview : public QWidget {
-public:
-    explicit TranslatedImagePreview(QWidget* parent) : QWidget(parent) {
-        setObjectName(QStringLiteral("regionsPreview"));
-        setMinimumSize(200, 120);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    }
-    void setImage(const QImage& image) {
-        image_ = image;
-        update();
-    }
-    const QImage& image() const { return image_; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        if (image_.isNull()) return;
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QSizeF size = QSizeF(image_.size()).scaled(QSizeF(this->size()), Qt::KeepAspectRatio);
-        const QRectF target(QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), size);
-        painter.drawImage(target, image_);
-    }
-
-private:
-    QImage image_;
-};
-
 QString TranslatedImageView::regionLabel(std::size_t index, const QString& text) {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype end = 0;
@@ -105,7 +91,10 @@ TranslatedImageView::TranslatedImageView(std::shared_ptr<TranslatedImageModel> m
 
     auto* main = new QVBoxLayout;
     main->setSpacing(6);
-    preview_ = new TranslatedImagePreview(this);
+    preview_ = new FittedImageView(this);
+    preview_->setObjectName(QStringLiteral("regionsPreview"));
+    preview_->setMinimumSize(200, 120);
+    preview_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     main->addWidget(preview_, 1);
     main->addWidget(label(this, "regionsHintMasks",
                           QStringLiteral("Best for screenshots and flat backgrounds. Masks are white by default; adjust "
@@ -134,15 +123,15 @@ TranslatedImageView::TranslatedImageView(std::shared_ptr<TranslatedImageModel> m
     progress_->setRange(0, 0);
     progress_->setTextVisible(false);
     progress_->setFixedWidth(60);
-    actions->addWidget(progress_);
+    actions->addWidget(steady(progress_));
     cancel_ = button(this, "regionsCancel", QStringLiteral("Cancel"));
-    actions->addWidget(cancel_);
+    actions->addWidget(steady(cancel_));
     actions->addStretch(1);
     main->addLayout(actions);
     status_ = label(this, "regionsStatus", QString(), true);
     main->addWidget(status_);
     outdated_ = label(this, "regionsOutdated", QStringLiteral("Preview is out of date."));
-    main->addWidget(outdated_);
+    main->addWidget(steady(outdated_));
     root->addLayout(main, 1);
 
     auto* scroll = new QScrollArea(this);
@@ -250,6 +239,7 @@ void TranslatedImageView::pickColor(bool mask) {
     dialog->setObjectName(QStringLiteral("regionsColorDialog"));
     dialog->setWindowTitle(mask ? QStringLiteral("Mask color") : QStringLiteral("Text color"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setStyleSheet(QString::fromLatin1(kDialogStyle));
     connect(dialog, &QColorDialog::colorSelected, this, [this, mask](const QColor& color) {
         edit([mask, color](EditableImageRegion& r) { (mask ? r.background : r.foreground) = color; });
     });
