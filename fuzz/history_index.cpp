@@ -1,7 +1,8 @@
 // The history index ("history.json"): decodeClips, as the clip store reads it at launch.
-// Properties: a refusal is DecodingError; a decoded history encodes (with the store's streaming
-// writer) to exactly what the JSON library writes for it, which decodes to the same history; every
-// clip's title holds at most 180 user-perceived characters.
+// Properties: a refusal is DecodingError, the same with or without room after the text; a decoded
+// history encodes (with the store's streaming writer) to exactly what the JSON library writes for
+// it, which decodes to the same history; every clip's title holds at most 180 user-perceived
+// characters.
 
 #include "ClipCore/Clip.h"
 #include "ClipCore/DecodingError.h"
@@ -11,10 +12,25 @@
 using namespace brevalto;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The store hands over the file's text with room after it when it has some; both ways read
+    // the same.
+    std::string padded;
+    padded.reserve(size + kDecodePadding);
+    padded.assign(fuzz::text(data, size));
     std::vector<Clip> clips;
+    bool refused = false;
     try {
-        clips = decodeClips(fuzz::text(data, size));
+        clips = decodeClips(padded, true);
     } catch (const DecodingError&) {
+        refused = true;
+    } catch (const std::exception& error) {
+        fuzz::unexpected(error);
+    }
+    try {
+        const std::vector<Clip> unpadded = decodeClips(fuzz::text(data, size));
+        fuzz::check(!refused && unpadded == clips, "the history reads differently with room after its text");
+    } catch (const DecodingError&) {
+        fuzz::check(refused, "the history is refused only without room after its text");
         return 0;
     } catch (const std::exception& error) {
         fuzz::unexpected(error);
