@@ -1,9 +1,9 @@
 #include "AI/TranslatedImageModel.h"
-#include "AI/TranslatedImageStore.h"
 #include "ClipCore/SecretScanner.h"
 #include "Errors/AIError.h"
 #include "Platform/Defaults.h"
 
+#include "FakeTranslatedImageStore.h"
 #include "ManualAIBackend.h"
 #include "TestFolder.h"
 
@@ -22,21 +22,6 @@ namespace {
 const char* kFound2 = "Found 2 regions. Translate, adjust regions and backgrounds, then update the preview.";
 const char* kTranslated = "Regions translated. Click Update Preview to see the image.";
 const char* kReady = "Preview ready. Check the masks, text and layout before saving.";
-
-class FakeStore : public TranslatedImageStore {
-public:
-    struct Added {
-        QByteArray png;
-        std::string source;
-        std::function<void(bool)> done;
-    };
-    std::vector<Added> added;
-    QString reason = QStringLiteral("The history is read-only.");
-    void addImage(const QByteArray& png, const std::string& source, std::function<void(bool)> done) override {
-        added.push_back({png, source, std::move(done)});
-    }
-    QString message() const override { return reason; }
-};
 
 class TranslatedImageModelTest : public ::testing::Test {
 public:
@@ -81,7 +66,7 @@ public:
     TestFolder folder;
     Defaults defaults;
     ManualAIBackend ai;
-    FakeStore store;
+    FakeTranslatedImageStore store;
 };
 
 TEST_F(TranslatedImageModelTest, DetectTranslatePreviewEditAndSave) {

@@ -8,7 +8,9 @@ Prints "ready PORT" on its first line of output, then answers, with or without t
 
     GET  .../v1/models?limit=1000   {"data": [{"id", "display_name", "type"}...], "has_more": false}
     POST .../v1/messages            a message whose one text block is --reply (default: the
-                                    request's last text block after "Stand-in: ")
+                                    request's last text block after "Stand-in: "; a region
+                                    translation request, {"regions": [{"id", "text"}...]}, gets the
+                                    same regions back with each text upper-cased)
 
 A request without "x-api-key" or "cf-aig-authorization" is answered 401, any other path 404.
 Each request is appended to the log as one line of JSON: {"method", "path", "headers", "body"},
@@ -37,6 +39,15 @@ def last_text(body):
     except (KeyError, IndexError, TypeError, AttributeError):
         pass
     return ""
+
+
+def upper_cased_regions(text):
+    """The reply to a region translation request, or None when the text is no such request."""
+    try:
+        regions = json.loads(text)["regions"]
+        return json.dumps({"regions": [{"id": row["id"], "text": row["text"].upper()} for row in regions]})
+    except (ValueError, KeyError, TypeError):
+        return None
 
 
 def make_handler(options, models, lock):
@@ -93,7 +104,9 @@ def make_handler(options, models, lock):
             if self.endpoint() != "messages":
                 self.answer(404, {"type": "error", "error": {"type": "not_found_error"}})
                 return
-            text = options.reply if options.reply is not None else "Stand-in: " + last_text(body)
+            text = options.reply
+            if text is None:
+                text = upper_cased_regions(last_text(body)) or "Stand-in: " + last_text(body)
             model = body.get("model", "") if isinstance(body, dict) else ""
             self.answer(200, {"id": "msg_standin", "type": "message", "role": "assistant", "model": model,
                               "content": [{"type": "text", "text": text}], "stop_reason": "end_turn",

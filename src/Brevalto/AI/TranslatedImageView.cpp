@@ -31,7 +31,20 @@ QLabel#regionsHintMasks, QLabel#regionsHintPrivacy { color: rgba(255,255,255,140
 QLabel#regionsStatus { font-size: 11px; }
 QLabel#regionsOutdated { color: rgb(255,196,80); font-size: 11px; }
 QCheckBox { color: rgba(255,255,255,210); }
+QScrollArea#regionsEditorScroll, QWidget#regionsEditor { background: transparent; }
 )";
+
+// The colour dialog keeps the desktop's own look inside the dark panel.
+const char* kDialogStyle = "QLabel, QCheckBox { color: palette(window-text); }";
+
+// A widget that keeps its place in the layout while hidden, so the controls never jump.
+template <class W>
+W* steady(W* widget) {
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+    return widget;
+}
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, bool wrap = false) {
     auto* label = new QLabel(text, parent);
@@ -134,15 +147,15 @@ TranslatedImageView::TranslatedImageView(std::shared_ptr<TranslatedImageModel> m
     progress_->setRange(0, 0);
     progress_->setTextVisible(false);
     progress_->setFixedWidth(60);
-    actions->addWidget(progress_);
+    actions->addWidget(steady(progress_));
     cancel_ = button(this, "regionsCancel", QStringLiteral("Cancel"));
-    actions->addWidget(cancel_);
+    actions->addWidget(steady(cancel_));
     actions->addStretch(1);
     main->addLayout(actions);
     status_ = label(this, "regionsStatus", QString(), true);
     main->addWidget(status_);
     outdated_ = label(this, "regionsOutdated", QStringLiteral("Preview is out of date."));
-    main->addWidget(outdated_);
+    main->addWidget(steady(outdated_));
     root->addLayout(main, 1);
 
     auto* scroll = new QScrollArea(this);
@@ -250,6 +263,7 @@ void TranslatedImageView::pickColor(bool mask) {
     dialog->setObjectName(QStringLiteral("regionsColorDialog"));
     dialog->setWindowTitle(mask ? QStringLiteral("Mask color") : QStringLiteral("Text color"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setStyleSheet(QString::fromLatin1(kDialogStyle));
     connect(dialog, &QColorDialog::colorSelected, this, [this, mask](const QColor& color) {
         edit([mask, color](EditableImageRegion& r) { (mask ? r.background : r.foreground) = color; });
     });
