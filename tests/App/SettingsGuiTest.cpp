@@ -140,7 +140,7 @@ TEST(SettingsPages, TextsFitTheDesktopAndCountsUseTheirSingular) {
         }
         for (const QString& text : texts)
             for (const char* foreign : {"Accessibility", "Screen Recording", "Keychain", "Option", "Mac", "\u2318",
-                                        "\u2325", "System Settings", "(needs"})
+                                        "\u2325", "System Settings", "(needs", "notch"})
                 EXPECT_FALSE(text.contains(QString::fromUtf8(foreign))) << text.toStdString();
     }
     EXPECT_EQ(general.findChild<QPushButton*>(QStringLiteral("allowAccessibility")), nullptr);

@@ -268,7 +268,7 @@ TEST_F(S3UploadControllerNet, StoredStateThatCannotBeTrustedIsSetAside) {
     stored.endpoint = "https://s3.example.com";
     stored.bucket = "photos";
     const std::string json = stored.toJson().dump();
-    const std::string invalid = "Invalid S3 settings. Correct and save them; existing keys remain in Keychain.";
+    const std::string invalid = "Invalid S3 settings. Correct and save them; existing keys remain in the keyring.";
     for (const auto& [bytes, expected] : std::vector<std::pair<std::string, std::string>>{
              {json + std::string(S3UploadController::kMaxStoredSettings - json.size(), ' '), ""},
              {json + std::string(S3UploadController::kMaxStoredSettings + 1 - json.size(), ' '), invalid},

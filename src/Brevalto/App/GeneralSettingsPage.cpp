@@ -58,7 +58,7 @@ GeneralSettingsPage::GeneralSettingsPage(Defaults& defaults, LaunchAtLogin& logi
     // Appearance
     auto* appearance = new QGroupBox(QStringLiteral("Appearance"), this);
     auto* appearanceLayout = new QVBoxLayout(appearance);
-    hover_ = new QCheckBox(QStringLiteral("Open when hovering over the notch"), appearance);
+    hover_ = new QCheckBox(QStringLiteral("Open when hovering over the panel"), appearance);
     hover_->setObjectName(QStringLiteral("hoverOpen"));
     hover_->setChecked(boolSetting(defaults_, kHoverOpen, true));
     connect(hover_, &QCheckBox::toggled, this, [this](bool on) { defaults_.set(kHoverOpen, on); });

@@ -121,7 +121,7 @@ void S3UploadController::readStoredSettings() {
         settings_ = *s3;
     } catch (const S3Failure&) {
         settings_ = S3Settings();
-        status_ = QStringLiteral("Invalid S3 settings. Correct and save them; existing keys remain in Keychain.");
+        status_ = QStringLiteral("Invalid S3 settings. Correct and save them; existing keys remain in the keyring.");
     }
 }
 

@@ -140,6 +140,7 @@ private:
     Value receiveIncrementally(xcb_atom_t property, std::int64_t maxBytes, X11Connection::Clock::time_point end,
                                const std::function<bool()>& stop);
     void drainIncrementally(xcb_atom_t property);
+    bool waitForPart(xcb_atom_t property, X11Connection::Clock::time_point deadline, const std::function<bool()>& stop);
 
     Timeouts timeouts_;
     std::shared_ptr<std::atomic<std::int64_t>> count_;
@@ -236,6 +237,22 @@ QtPasteboard::Reader::Value QtPasteboard::Reader::convert(const QString& target,
     return result;
 }
 
+// Waits until the owner has put the next part of an INCR transfer into the property.
+bool QtPasteboard::Reader::waitForPart(xcb_atom_t property, X11Connection::Clock::time_point deadline,
+                                       const std::function<bool()>& stop) {
+    const xcb_window_t window = window_;
+    xcb_generic_event_t* event = x_->waitForEvent(
+        [&](const xcb_generic_event_t* e) {
+            if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+            const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(e);
+            return notify->window == window && notify->atom == property && notify->state == XCB_PROPERTY_NEW_VALUE;
+        },
+        deadline, stop);
+    const bool arrived = event != nullptr;
+    std::free(event);
+    return arrived;
+}
+
 // The INCR protocol: the owner sends the value in parts, each put in the property after we
 // delete the previous one, and ends with an empty part.
 QtPasteboard::Reader::Value QtPasteboard::Reader::receiveIncrementally(xcb_atom_t property, std::int64_t maxBytes,
@@ -243,23 +260,13 @@ QtPasteboard::Reader::Value QtPasteboard::Reader::receiveIncrementally(xcb_atom_
                                                                        const std::function<bool()>& stop) {
     Value result;
     std::string bytes;
-    const xcb_window_t window = window_;
     for (;;) {
         const auto partDeadline = std::min(end, X11Connection::Clock::now() + timeouts_.answer);
-        xcb_generic_event_t* event = x_->waitForEvent(
-            [&](const xcb_generic_event_t* e) {
-                if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
-                const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(e);
-                return notify->window == window && notify->atom == property &&
-                       notify->state == XCB_PROPERTY_NEW_VALUE;
-            },
-            partDeadline, stop);
-        if (!event) {
+        if (!waitForPart(property, partDeadline, stop)) {
             // The content changed meanwhile: the owner of the old content still waits for us.
             if (!closing_->load() && X11Connection::Clock::now() < partDeadline) drainIncrementally(property);
             return result;
         }
-        std::free(event);
         const auto room = static_cast<std::uint32_t>(
             std::clamp<std::int64_t>(maxBytes - static_cast<std::int64_t>(bytes.size()), 0, 0x7fffffff));
         auto part = x_->property(window_, property, room, true);
@@ -287,20 +294,10 @@ QtPasteboard::Reader::Value QtPasteboard::Reader::receiveIncrementally(xcb_atom_
 // keep is still taken to its end, without reading the parts: each costs one small request, and
 // the whole is bounded by the transfer timeout and by the answer timeout for each part.
 void QtPasteboard::Reader::drainIncrementally(xcb_atom_t property) {
-    const xcb_window_t window = window_;
     const auto end = X11Connection::Clock::now() + timeouts_.transfer;
     const auto closing = [this] { return closing_->load(); };
     for (;;) {
-        xcb_generic_event_t* event = x_->waitForEvent(
-            [&](const xcb_generic_event_t* e) {
-                if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
-                const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(e);
-                return notify->window == window && notify->atom == property &&
-                       notify->state == XCB_PROPERTY_NEW_VALUE;
-            },
-            std::min(end, X11Connection::Clock::now() + timeouts_.answer), closing);
-        if (!event) return;
-        std::free(event);
+        if (!waitForPart(property, std::min(end, X11Connection::Clock::now() + timeouts_.answer), closing)) return;
         // Asking for no bytes: the server deletes the property only when it was empty.
         const auto part = x_->property(window_, property, 0, true);
         if (!part) continue;
