@@ -2,17 +2,8 @@
 // GTK 3 and GTK 4 text views and a Qt text view, scrolled by the capture and by hand. The stitched
 // image is read back line by line from the binary code each line starts with: every line must be
 // there once, in order.
-#include "Capture/CaptureCoordinator.h"
-#include "Capture/CaptureEngine.h"
-#include "Capture/ScrollingCapture.h"
-#include "FakeCaptureInteraction.h"
-#include "Platform/Linux/X11Apps.h"
-#include "Platform/Linux/X11RawKeyWatcher.h"
-#include "Platform/Linux/X11ScreenCapture.h"
-#include "Platform/Linux/X11WheelScroller.h"
-#include "QtWait.h"
 #include "RunProgram.h"
-#include "TestFolder.h"
+#include "ScrollingCaptureX11Desk.h"
 
 #include <QFile>
 #include <QProcess>
@@ -119,24 +110,10 @@ struct Program {
 };
 
 // One program with the page, and a scrolling capture of its text with the real desktop pieces.
-struct Desk {
+struct Desk : X11ScrollingDesk {
     TestFolder folder;
     QProcess program;
-    X11ScreenCapture screen;
-    CaptureEngine engine{screen};
-    X11Apps apps;
-    X11WheelScroller wheel;
-    X11RawKeyWatcher keys;
-    FakeCaptureInteraction ui;
-    FakeClock clock;
-    ManualCaptureTimer countdown{clock};
-    CaptureCoordinator coordinator{engine, ui, countdown, &apps};
-    TestFolder staging;
     QRect viewport;
-    std::optional<CapturedScreenshot> shot;
-    bool partial = false;
-    bool closed = false;
-    std::unique_ptr<ScrollingCapture> capture;
 
     explicit Desk(const Program& p) {
         const QString page = QString::fromStdString((folder / "page.txt").string());
@@ -167,21 +144,7 @@ struct Desk {
         if (!program.waitForFinished(3000)) program.kill();
     }
     void start(bool automatic) {
-        capture = std::make_unique<ScrollingCapture>(
-            ScrollingCaptureServices{&coordinator, &engine, &screen, &apps, &wheel, &keys, nullptr, nullptr, nullptr,
-                                     staging.path(), nullptr},
-            apps.frontmost(), 0,
-            [this](const CapturedScreenshot& result, bool isPartial, std::function<void(bool)> taken) {
-                shot = result, partial = isPartial;
-                taken(true);
-            },
-            [this] { closed = true; }, nullptr);
-        auto settings = capture->settings();
-        settings.automatic = automatic;
-        capture->setSettings(settings);
-        capture->start();
-        ASSERT_TRUE(waitUntil([&] { return coordinator.isSelecting(); })) << capture->status().toStdString();
-        ui.complete(CaptureCoordinator::Selection::region(viewport));
+        startCapture(viewport, [&](auto& s) { s.automatic = automatic; });
         ASSERT_TRUE(capture->running()) << capture->status().toStdString();
     }
     // Scrolls by hand, three wheel clicks at a time, each once the capture took the last one,

@@ -1,16 +1,7 @@
 // A scrolling capture against a real X server: another process shows a tall known page and
 // scrolls it on wheel clicks; the capture scrolls it with XTest and gives back the page's pixels.
-#include "Capture/CaptureCoordinator.h"
-#include "Capture/CaptureEngine.h"
-#include "Capture/ScrollingCapture.h"
-#include "FakeCaptureInteraction.h"
-#include "Platform/Linux/X11Apps.h"
-#include "Platform/Linux/X11RawKeyWatcher.h"
-#include "Platform/Linux/X11ScreenCapture.h"
-#include "Platform/Linux/X11WheelScroller.h"
-#include "QtWait.h"
 #include "ScrollPage.h"
-#include "TestFolder.h"
+#include "ScrollingCaptureX11Desk.h"
 
 #include <QProcess>
 
@@ -21,22 +12,9 @@ namespace {
 
 // The page program and a capture of its window with the real desktop pieces; the viewport is
 // the window's whole client area.
-struct Desk {
+struct Desk : X11ScrollingDesk {
     QProcess page;
     QRect client;
-    X11ScreenCapture screen;
-    CaptureEngine engine{screen};
-    X11Apps apps;
-    X11WheelScroller wheel;
-    X11RawKeyWatcher keys;
-    FakeCaptureInteraction ui;
-    FakeClock clock;
-    ManualCaptureTimer countdown{clock};
-    CaptureCoordinator coordinator{engine, ui, countdown, &apps};
-    TestFolder staging;
-    std::optional<CapturedScreenshot> shot;
-    bool closed = false;
-    std::unique_ptr<ScrollingCapture> capture;
 
     explicit Desk(int pageHeight) {
         page.start(QStringLiteral(BREVALTO_BINARY_DIR "/tests/ScrollPage"), {"320", "400", QString::number(pageHeight)});
@@ -45,26 +23,13 @@ struct Desk {
         if (words.size() == 5) client = QRect(words[1].toInt(), words[2].toInt(), words[3].toInt(), words[4].toInt());
     }
     ~Desk() {
+        capture.reset();
         page.terminate();
         page.waitForFinished(3000);
     }
     void start() {
         ASSERT_TRUE(waitUntil([&] { return apps.frontmost() && apps.frontmost()->processId == page.processId(); }));
-        capture = std::make_unique<ScrollingCapture>(
-            ScrollingCaptureServices{&coordinator, &engine, &screen, &apps, &wheel, &keys, nullptr, nullptr, nullptr,
-                                     staging.path(), nullptr},
-            apps.application(page.processId()), 0,
-            [this](const CapturedScreenshot& result, bool, std::function<void(bool)> taken) {
-                shot = result;
-                taken(true);
-            },
-            [this] { closed = true; }, nullptr);
-        auto settings = capture->settings();
-        settings.speed = 2;
-        capture->setSettings(settings);
-        capture->start();
-        ASSERT_TRUE(waitUntil([&] { return coordinator.isSelecting(); })) << capture->status().toStdString();
-        ui.complete(CaptureCoordinator::Selection::region(client));
+        startCapture(client, [](auto& s) { s.speed = 2; });
     }
 };
 

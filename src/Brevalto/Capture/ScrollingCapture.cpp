@@ -12,8 +12,8 @@
 #include "Platform/WheelScroller.h"
 
 #include <QCoreApplication>
-#include <QEvent>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
@@ -288,8 +288,7 @@ void ScrollingCapture::appended(std::uint64_t generation,
     if (!alive(generation) || !stitcher_) return;
     awaitingAnswer_ = false;
     try {
-        const auto outcome = result.get().first;
-        std::vector<std::uint8_t>& values = result.get().second;
+        auto& [outcome, values] = result.get();
         scrolledUnseen_ = false;
         const int clicks = std::exchange(lastClicks_, 0);
         frames_ = stitcher_->frames();
@@ -344,8 +343,7 @@ void ScrollingCapture::appended(std::uint64_t generation,
 
 bool ScrollingCapture::rewind(const std::vector<std::uint8_t>& refused) {
     if (!settings_.automatic || unmatchedClicks_ == 0 || !targetUnchanged()) return false;
-    const double top = firstScreenMaxY() - region_.y() - region_.height();
-    const QPointF centre(region_.x() + region_.width() / 2, top + region_.height() / 2);
+    const QPointF centre = viewportOnScreen().center();
     if (!services_.wheel->scroll(centre, -unmatchedClicks_)) return false;
     unmatchedClicks_ = 0;
     lastClicks_ = 0;
@@ -435,8 +433,7 @@ bool ScrollingCapture::autoScroll() { return scrollStep(false); }
 
 bool ScrollingCapture::scrollStep(bool checked) {
     if (!target_ || (!checked && !targetUnchanged())) return false;
-    const double top = firstScreenMaxY() - region_.y() - region_.height();
-    const QPointF centre(region_.x() + region_.width() / 2, top + region_.height() / 2);
+    const QPointF centre = viewportOnScreen().center();
     // The window under the centre must be the target's front window.
     const auto windows = services_.apps->windows();
     const auto hit = std::find_if(windows.begin(), windows.end(),
@@ -626,8 +623,7 @@ void ScrollingCapture::placePanel() {
         if (d.id == lockedDisplay_->id) frame = d.frame;
     panel_->adjustSize();
     const QSize size = panel_->frameGeometry().size();
-    const QRectF viewport(region_.x(), firstScreenMaxY() - region_.y() - region_.height(), region_.width(),
-                          region_.height());
+    const QRectF viewport = viewportOnScreen();
     const int left = int(frame.x()) + 12, right = int(frame.x() + frame.width()) - size.width() - 12;
     const int top = int(frame.y()) + 40, bottom = int(frame.y() + frame.height()) - size.height() - 12;
     QPoint origin(left, top);
@@ -646,11 +642,12 @@ void ScrollingCapture::placePanel() {
     showPanel();
 }
 
+QRectF ScrollingCapture::viewportOnScreen() const {
+    return QRectF(region_.x(), firstScreenMaxY() - region_.y() - region_.height(), region_.width(), region_.height());
+}
+
 bool ScrollingCapture::panelCoversViewport() const {
-    if (!panel_ || !panel_->isVisible()) return false;
-    const QRectF viewport(region_.x(), firstScreenMaxY() - region_.y() - region_.height(), region_.width(),
-                          region_.height());
-    return QRectF(panel_->frameGeometry()).intersects(viewport);
+    return panel_ && panel_->isVisible() && QRectF(panel_->frameGeometry()).intersects(viewportOnScreen());
 }
 
 bool ScrollingCapture::eventFilter(QObject* watched, QEvent* event) {

@@ -152,6 +152,7 @@ private:
     std::optional<QRectF> windowBounds(std::optional<std::uint32_t> window);
     double firstScreenMaxY() const;
     void placePanel();
+    QRectF viewportOnScreen() const;  // the viewport in Qt's top-left screen space
     bool panelCoversViewport() const;
     void showPanel();
     void installMonitors();
