@@ -1,0 +1,228 @@
+// A new user's way through the region translator, with the built program started as a user
+// starts it (its own D-Bus session and keyring, the proxy leading api.anthropic.com to the
+// Messages API stand-in, which answers each region upper-cased): an image with two lines is
+// copied, recognised from its card, its regions translated, previewed, recoloured and saved as a
+// new clip. The screenshots of each step stay in the build tree
+// (tests/screenshots/region-translation-journey) for a person to look at.
+#include "Platform/AtomicFile.h"
+#include "QtWait.h"
+#include "StandIns.h"
+#include "TestFolder.h"
+
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <QPoint>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+namespace brevalto {
+namespace {
+
+namespace fs = std::filesystem;
+
+const QString kProgram = QStringLiteral(BREVALTO_BINARY_DIR "/brevalto");
+const fs::path kScreenshots = fs::path(BREVALTO_BINARY_DIR) / "tests" / "screenshots" / "region-translation-journey";
+
+class RegionTranslationJourney : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env_ = QProcessEnvironment::systemEnvironment();
+        env_.insert("HOME", QString::fromStdString(home_.path().string()));
+        env_.insert("XDG_DATA_HOME", QString::fromStdString((home_ / "data").string()));
+        env_.insert("XDG_CONFIG_HOME", QString::fromStdString((home_ / "config").string()));
+        AtomicFile::createFolder(home_ / "run");
+        env_.insert("XDG_RUNTIME_DIR", QString::fromStdString((home_ / "run").string()));
+        env_.insert("QT_QPA_PLATFORM", "xcb");
+        env_.remove("DBUS_SESSION_BUS_ADDRESS");
+        fs::remove_all(kScreenshots);
+        fs::create_directories(kScreenshots);
+    }
+
+    void TearDown() override {
+        bool ok = false;
+        const qint64 pid = QString::fromStdString(AtomicFile::read(home_ / "app.pid", 64)).trimmed().toLongLong(&ok);
+        if (ok && pid > 0) QProcess::execute("kill", {QString::number(pid)});
+        if (session_.state() != QProcess::NotRunning && !session_.waitForFinished(10000)) {
+            session_.kill();
+            session_.waitForFinished(3000);
+        }
+    }
+
+    void startApp() {
+        session_.setProcessEnvironment(env_);
+        session_.setProcessChannelMode(QProcess::ForwardedChannels);
+        const QString script = QStringLiteral(
+            "mkdir -p \"$HOME/.local/share/keyrings\"\n"
+            "eval \"$(printf test | gnome-keyring-daemon --unlock --components=secrets --daemonize)\"\n"
+            "\"$0\" & echo $! > \"$HOME/app.pid\"\n"
+            "wait $!\n"
+            "status=$?\n"
+            "[ -n \"${GNOME_KEYRING_PID:-}\" ] && kill \"$GNOME_KEYRING_PID\" 2>/dev/null\n"
+            "exit $status\n");
+        session_.start("dbus-run-session", {"--", "sh", "-c", script, kProgram});
+        ASSERT_TRUE(session_.waitForStarted(5000));
+        ASSERT_TRUE(waitUntil([&] { return !window("^Brevalto$").isEmpty(); }, 20000)) << "the panel never mapped";
+    }
+
+    QString run(const QString& program, const QStringList& args) {
+        QProcess p;
+        p.setProcessEnvironment(env_);
+        p.start(program, args);
+        EXPECT_TRUE(p.waitForFinished(10000)) << program.toStdString();
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+    QString window(const QString& name) { return run("xdotool", {"search", "--onlyvisible", "--name", name}).section('\n', 0, 0); }
+    void keys(const QStringList& names) {
+        for (const QString& name : names) {
+            run("xdotool", {"key", "--clearmodifiers", name});
+            QThread::msleep(150);
+        }
+    }
+    void type(const QString& text) { run("xdotool", {"type", "--delay", "30", text}); }
+    void screenshot(const char* name) {
+        QThread::msleep(500);
+        run("import", {"-window", "root", QString::fromStdString((kScreenshots / name).string())});
+        EXPECT_TRUE(fs::exists(kScreenshots / name)) << name;
+    }
+    QRect geometry(const QString& window) {
+        const QString info = run("xwininfo", {"-id", window});
+        auto value = [&](const char* label) {
+            return QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)")).match(info).captured(1).toInt();
+        };
+        return {value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height")};
+    }
+    // Clicks at a point of the panel window, given from its top-left corner.
+    void clickPanel(QPoint at) {
+        const QPoint point = geometry(window("^Brevalto$")).topLeft() + at;
+        run("xdotool", {"mousemove", QString::number(point.x()), QString::number(point.y()), "click", "1"});
+    }
+    std::vector<nlohmann::json> posts(const MessagesApiStandIn& api) {
+        std::vector<nlohmann::json> found;
+        for (const auto& request : api.requests())
+            if (request["method"] == "POST") found.push_back(request);
+        return found;
+    }
+    std::string history() {
+        try {
+            return AtomicFile::read(home_ / "data" / "brevalto" / "history.json", 1 << 20);
+        } catch (const std::exception&) {
+            return {};
+        }
+    }
+
+    TestFolder home_;
+    TestFolder standIns_;
+    QProcessEnvironment env_;
+    QProcess session_;
+};
+
+TEST_F(RegionTranslationJourney, RecogniseTranslatePreviewRecolourAndSave) {
+    MessagesApiStandIn api(standIns_ / "messages.log");
+    ASSERT_TRUE(api.running());
+    TlsProxyStandIn proxy(standIns_ / "proxy", {{"api.anthropic.com", api.port()}});
+    ASSERT_TRUE(proxy.running());
+    proxy.addTo(env_);
+    startApp();
+
+    // The API key, saved on the AI settings page.
+    keys({"super+shift+space"});
+    QThread::msleep(800);
+    keys({"ctrl+comma"});
+    ASSERT_TRUE(waitUntil([&] { return !window("^Brevalto Settings$").isEmpty(); }, 10000));
+    keys({"super+shift+space"});
+    QThread::msleep(800);
+    const QString settings = window("^Brevalto Settings$");
+    run("xdotool", {"windowactivate", "--sync", settings});
+    keys({"ctrl+Tab", "ctrl+Tab", "ctrl+Tab", "Tab", "Tab", "Tab"});
+    type("sk-test");
+    keys({"Tab", "space"});
+    QThread::msleep(1500);
+    run("xdotool", {"windowclose", settings});
+
+    // 1. An image with two lines of text, copied by another program, recognised from its card.
+    QImage image(640, 220, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(44);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(30, 80, QStringLiteral("Good morning"));
+        painter.drawText(30, 170, QStringLiteral("Open the settings"));
+    }
+    const fs::path png = standIns_ / "two-lines.png";
+    ASSERT_TRUE(image.save(QString::fromStdString(png.string())));
+    run("xclip", {"-selection", "clipboard", "-t", "image/png", "-i", QString::fromStdString(png.string())});
+    QThread::msleep(1500);
+    keys({"super+shift+space"});
+    QThread::msleep(1000);
+    clickPanel({101, 244});  // the first card's OCR button
+    QThread::msleep(4000);
+    screenshot("1-ocr.png");
+
+    // 2. "Replace in image": the workspace with the regions found.
+    clickPanel({526, 372});
+    ASSERT_TRUE(waitUntil([&] { return geometry(window("^Brevalto$")).height() > 600; }, 5000)) << "no workspace";
+    QThread::msleep(4000);
+    screenshot("2-regions.png");
+
+    // 3. Translate Regions, then Update Preview.
+    clickPanel({255, 388});
+    ASSERT_TRUE(waitUntil([&] { return !posts(api).empty(); }, 15000)) << "no translation request";
+    const nlohmann::json request = posts(api).back();
+    EXPECT_EQ(request["headers"]["x-api-key"], "sk-test");
+    EXPECT_EQ(request["body"]["system"].get<std::string>().rfind("Translate each region's text into ", 0), 0u);
+    const auto sent = nlohmann::json::parse(request["body"]["messages"][0]["content"][0]["text"].get<std::string>());
+    ASSERT_EQ(sent["regions"].size(), 2u) << sent.dump();
+    EXPECT_EQ(sent["regions"][0]["id"], 0);
+    QThread::msleep(1500);
+    clickPanel({369, 388});
+    QThread::msleep(3000);
+    screenshot("3-preview.png");
+
+    // 4. Region 1's mask colour: the preview is out of date until it is updated.
+    clickPanel({851, 384});
+    ASSERT_TRUE(waitUntil([&] { return !window("^Mask color$").isEmpty(); }, 5000)) << "no colour dialog";
+    screenshot("4-colour-dialog.png");
+    keys({"alt+h", "ctrl+a"});  // the dialog's HTML field
+    type("#ffee00");
+    keys({"Return"});
+    QThread::msleep(1000);
+    screenshot("4-mask-colour.png");
+    clickPanel({369, 388});
+    QThread::msleep(3000);
+    clickPanel({480, 388});  // Save New Image
+    ASSERT_TRUE(waitUntil([&] { return history().find("Translated image \u00B7 ") != std::string::npos; }, 10000))
+        << history();
+    screenshot("5-saved.png");
+    // The saved clip shows region 1 on its new mask colour.
+    bool yellow = false;
+    for (const auto& entry : fs::directory_iterator(home_ / "data" / "brevalto")) {
+        if (entry.path().extension() != ".png") continue;
+        const QImage saved(QString::fromStdString(entry.path().string()));
+        for (int y = 0; y < saved.height() && !yellow; y += 2)
+            for (int x = 0; x < saved.width() && !yellow; x += 2) yellow = saved.pixel(x, y) == qRgb(255, 238, 0);
+    }
+    EXPECT_TRUE(yellow) << "no clip with the yellow mask";
+
+    // 5. Esc walks back: to the list, whose first card is the new image, then the panel closes.
+    keys({"Escape"});
+    QThread::msleep(1000);
+    EXPECT_LT(geometry(window("^Brevalto$")).height(), 600);
+    screenshot("6-list.png");
+    keys({"Escape"});
+    QThread::msleep(1000);
+    screenshot("7-closed.png");
+    EXPECT_LT(geometry(window("^Brevalto$")).height(), 100);
+}
+
+}  // namespace
+}  // namespace brevalto
