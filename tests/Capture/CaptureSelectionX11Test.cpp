@@ -6,6 +6,7 @@
 #include "Capture/CaptureOverlays.h"
 #include "Platform/Linux/QtScreens.h"
 #include "Platform/Linux/X11HotKeys.h"
+#include "Platform/Linux/X11RawKeyWatcher.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "QtWait.h"
 
@@ -160,6 +161,30 @@ TEST_F(CaptureSelectionX11Test, EscapeSoonAfterTheHotKeyCancelsAndTheHotKeyWorks
     }
     EXPECT_EQ(presses, 3);
     EXPECT_TRUE(grabsAreFree());
+}
+
+// While another client holds the keyboard the overlay cannot take it; Escape still cancels.
+TEST_F(CaptureSelectionX11Test, EscapeCancelsWhileAnotherClientHoldsTheKeyboard) {
+    X11RawKeyWatcher keys;
+    overlays.watchEscapeWith(&keys);
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+    auto* grab = xcb_grab_keyboard_reply(
+        other, xcb_grab_keyboard(other, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC), nullptr);
+    ASSERT_TRUE(grab && grab->status == XCB_GRAB_STATUS_SUCCESS);
+    std::free(grab);
+
+    coordinator.capture(CaptureRequest{}, [this](CaptureCoordinator::Result r) { result.emplace(std::move(r)); });
+    ASSERT_TRUE(waitUntil([&] { return overlays.overlayCount() == 1; }));
+    QTest::qWait(300);
+    EXPECT_FALSE(overlays.inputGrabbed());
+    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    EXPECT_TRUE(waitUntil([&] { return result.has_value(); }, 3000));
+    EXPECT_EQ(coordinator.state(), CaptureState::cancelled);
+    EXPECT_EQ(overlays.overlayCount(), 0);
+    xcb_ungrab_keyboard(other, XCB_CURRENT_TIME);
+    xcb_disconnect(other);
+    overlays.watchEscapeWith(nullptr);
 }
 
 }  // namespace

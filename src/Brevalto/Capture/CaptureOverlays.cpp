@@ -1,6 +1,7 @@
 #include "Capture/CaptureOverlays.h"
 
 #include "Capture/FrozenCaptureView.h"
+#include "Platform/RawKeyWatcher.h"
 #include "Platform/Screens.h"
 #include "Platform/Symbols.h"
 
@@ -10,6 +11,8 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+
+#include <utility>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -177,6 +180,13 @@ void CaptureOverlays::showSelection(const Selection& selection,
         view->raise();
     }
     shown_ = true;
+    if (keys_ && !watching_) {
+        QPointer<CaptureOverlays> self(this);
+        watching_ = keys_->start([self](int key) {
+            if (self && key == Qt::Key_Escape && self->shown_ && self->keyView_)
+                self->keyView_->handleKey(KeyPress{KeyPress::escape, 0});
+        });
+    }
     if (keyView_) {
         keyView_->activateWindow();
         keyView_->setFocus(Qt::OtherFocusReason);
@@ -214,6 +224,7 @@ void CaptureOverlays::releaseInput() {
 }
 
 void CaptureOverlays::closeOverlays() {
+    if (std::exchange(watching_, false)) keys_->stop();
     releaseInput();
     shown_ = false;
     for (const auto& view : views_) {

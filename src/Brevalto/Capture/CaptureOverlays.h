@@ -16,6 +16,7 @@ class QLabel;
 
 namespace brevalto {
 
+class RawKeyWatcher;
 class Screens;
 
 // The countdown panel: a small frameless window near the bottom-right corner of the main screen
@@ -63,6 +64,9 @@ public:
     FrozenCaptureView* keyView() const { return keyView_; }
     // Whether the display server has given that window the keyboard and pointer grabs.
     bool inputGrabbed() const { return grabbed_; }
+    // Escape pressed anywhere, wherever the keyboard goes, cancels a selection while it is up:
+    // also before its window has the keyboard, and while another client holds it.
+    void watchEscapeWith(RawKeyWatcher* keys) { keys_ = keys; }
 
 private:
     void grabInput();
@@ -79,6 +83,8 @@ private:
     int grabAttempts_ = 0;
     bool grabbed_ = false;
     bool shown_ = false;
+    RawKeyWatcher* keys_ = nullptr;
+    bool watching_ = false;
 };
 
 // The countdown's one-second waits on a Qt timer.

@@ -67,6 +67,7 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
       pins_(new ScreenshotPinController(screens, defaults, this)) {
     if (!parts.interaction) {
         auto overlays = std::make_unique<CaptureOverlays>(screens);
+        overlays->watchEscapeWith(keys_);
         parts.interaction = overlays.get();
         ownInteraction_ = std::move(overlays);
     }
