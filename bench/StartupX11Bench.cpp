@@ -136,6 +136,36 @@ void BM_ResidentAfterTenIdleSeconds(benchmark::State& state) {
 }
 BENCHMARK(BM_ResidentAfterTenIdleSeconds)->Iterations(1)->Unit(benchmark::kSecond);
 
+// 200 one-line texts copied with xclip while the panel stays closed, on an empty history: what the
+// app's resident memory grew by, against what the bare window's grew by over the same copies.
+void BM_ResidentGrowthAfterShortCopies(benchmark::State& state) {
+    TestFolder home;
+    AtomicFile::createFolder(home / "run");
+    const auto env = homeEnvironment(home);
+    for (auto _ : state) {
+        pid_t app = 0, base = 0;
+        if (!launchUntilMapped({program()}, env, app) || !launchUntilMapped({selfPath, "--baseline-window"}, env, base)) {
+            state.SkipWithError("a window never mapped");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        const double appBefore = residentMiB(app), baseBefore = residentMiB(base);
+        for (int i = 0; i < 200; ++i) {
+            const std::string command =
+                "printf 'copied line number " + std::to_string(i) + "' | xclip -selection clipboard -i";
+            if (std::system(command.c_str()) != 0) return state.SkipWithError("xclip failed");
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        const double appGrowth = residentMiB(app) - appBefore, baseGrowth = residentMiB(base) - baseBefore;
+        stop(app);
+        stop(base);
+        state.counters["app_growth_MiB"] = appGrowth;
+        state.counters["baseline_growth_MiB"] = baseGrowth;
+    }
+}
+BENCHMARK(BM_ResidentGrowthAfterShortCopies)->Iterations(1)->Unit(benchmark::kSecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -2,112 +2,22 @@
 // its own D-Bus session and keyring, and the environment's proxy leading api.anthropic.com to the
 // Messages API stand-in. The screenshots of each step stay in the build tree
 // (tests/screenshots/ai-settings-journey) for a person to look at.
-#include "Platform/AtomicFile.h"
-#include "PrivateUser.h"
-#include "QtWait.h"
+#include "AppJourney.h"
 #include "StandIns.h"
-#include "TestFolder.h"
-
-#include <QPoint>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QRegularExpression>
-#include <QThread>
-
-#include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
 
 namespace brevalto {
 namespace {
 
-namespace fs = std::filesystem;
-
-const QString kProgram = QStringLiteral(BREVALTO_BINARY_DIR "/brevalto");
-const fs::path kScreenshots = fs::path(BREVALTO_BINARY_DIR) / "tests" / "screenshots" / "ai-settings-journey";
-
-class AISettingsJourney : public ::testing::Test {
+class AISettingsJourney : public AppJourney {
 protected:
-    void SetUp() override {
-        env_ = privateUserEnvironment(home_.path());
-        env_.remove("DBUS_SESSION_BUS_ADDRESS");
-        fs::remove_all(kScreenshots);
-        fs::create_directories(kScreenshots);
-    }
+    AISettingsJourney() : AppJourney("ai-settings-journey") {}
 
-    void TearDown() override {
-        // The app runs under the session script; stop it by its own process id.
-        bool ok = false;
-        const qint64 pid = QString::fromStdString(AtomicFile::read(home_ / "app.pid", 64)).trimmed().toLongLong(&ok);
-        if (ok && pid > 0) QProcess::execute("kill", {QString::number(pid)});
-        if (session_.state() != QProcess::NotRunning && !session_.waitForFinished(10000)) {
-            session_.kill();
-            session_.waitForFinished(3000);
-        }
-    }
-
-    // Starts the program in a D-Bus session of its own with an unlocked GNOME Keyring.
-    void startApp() {
-        session_.setProcessEnvironment(env_);
-        session_.setProcessChannelMode(QProcess::ForwardedChannels);
-        const QString script = QStringLiteral(
-            "mkdir -p \"$HOME/.local/share/keyrings\"\n"
-            "eval \"$(printf test | gnome-keyring-daemon --unlock --components=secrets --daemonize)\"\n"
-            "\"$0\" & echo $! > \"$HOME/app.pid\"\n"
-            "wait $!\n"
-            "status=$?\n"
-            "[ -n \"${GNOME_KEYRING_PID:-}\" ] && kill \"$GNOME_KEYRING_PID\" 2>/dev/null\n"
-            "exit $status\n");
-        session_.start("dbus-run-session", {"--", "sh", "-c", script, kProgram});
-        ASSERT_TRUE(session_.waitForStarted(5000));
-        ASSERT_TRUE(waitUntil([&] { return !window("^Brevalto$").isEmpty(); }, 20000)) << "the panel never mapped";
-    }
-
-    QString run(const QString& program, const QStringList& args) {
-        QProcess p;
-        p.setProcessEnvironment(env_);
-        p.start(program, args);
-        EXPECT_TRUE(p.waitForFinished(10000)) << program.toStdString();
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    }
-    QString window(const QString& name) { return run("xdotool", {"search", "--onlyvisible", "--name", name}).section('\n', 0, 0); }
-    void keys(const QStringList& names) {
-        for (const QString& name : names) {
-            run("xdotool", {"key", "--clearmodifiers", name});
-            QThread::msleep(150);
-        }
-    }
-    void type(const QString& text) { run("xdotool", {"type", "--delay", "30", text}); }
-    void screenshot(const char* name) {
-        QThread::msleep(500);
-        run("import", {"-window", "root", QString::fromStdString((kScreenshots / name).string())});
-        EXPECT_TRUE(fs::exists(kScreenshots / name)) << name;
-    }
-    QPoint origin(const QString& window) {
-        const QString info = run("xwininfo", {"-id", window});
-        auto value = [&](const char* label) {
-            return QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)")).match(info).captured(1).toInt();
-        };
-        return {value("Absolute upper-left X"), value("Absolute upper-left Y")};
-    }
-    nlohmann::json defaults() {
-        try {
-            return nlohmann::json::parse(AtomicFile::read(home_ / "config" / "brevalto" / "defaults.json", 1 << 20));
-        } catch (const std::exception&) {
-            return nlohmann::json::object();
-        }
-    }
     std::vector<nlohmann::json> received(const MessagesApiStandIn& api, const std::string& method) {
         std::vector<nlohmann::json> found;
         for (const auto& request : api.requests())
             if (request["method"] == method) found.push_back(request);
         return found;
     }
-
-    TestFolder home_;
-    TestFolder standIns_;
-    QProcessEnvironment env_;
-    QProcess session_;
 };
 
 TEST_F(AISettingsJourney, KeyModelProviderAndATranslationReachTheService) {

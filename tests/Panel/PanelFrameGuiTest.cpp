@@ -4,6 +4,8 @@
 #include "ClipCore/SecretScanner.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
+#include "Panel/ClipCard.h"
+#include "Panel/ClipCardRow.h"
 #include "Panel/ClipboardView.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/NotchSurface.h"
@@ -350,6 +352,22 @@ TEST_F(PanelFrameTest, ALongTextPreviewGrowsAsItIsScrolled) {
         QCoreApplication::processEvents();
     }
     EXPECT_EQ(body->toPlainText(), QString::fromStdString(text));
+}
+
+// Copies made while the panel is closed leave only the cards near the start of the row; the
+// others are made when the open row is scrolled to them.
+TEST_F(PanelFrameTest, CopiesWithThePanelClosedHoldNoCardsFarFromView) {
+    controller->collapsePanel();
+    for (int i = 0; i < 60; ++i) addText("copy " + std::to_string(i));
+    QCoreApplication::processEvents();
+    EXPECT_LE(view->cardRow()->cards().size(), 12u);
+
+    controller->expandPanel(true);
+    ASSERT_TRUE(waitUntil([&] { return view->cardRow()->isVisible(); }));
+    QScrollBar* bar = view->cardRow()->horizontalScrollBar();
+    bar->setValue(bar->maximum());
+    ASSERT_NE(view->cardRow()->card(store->items().back().id), nullptr);
+    EXPECT_EQ(view->cardRow()->card(store->items().back().id)->clip().text, std::optional<std::string>("copy 0"));
 }
 
 TEST(PreviewTextTest, JoinLinesAcrossBreaksAndSpacing) {

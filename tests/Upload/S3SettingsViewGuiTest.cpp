@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -125,9 +126,16 @@ TEST_F(S3SettingsViewTest, FormEditsTheDestinationAndTheActionsReachTheControlle
     pool.runAll();
     EXPECT_TRUE(uploads->history().empty());
 
-    // Auto-delete: a choice that fails falls back to the stored days.
+    // Auto-delete: a wheel passing over the picker chooses nothing; a choice that fails falls
+    // back to the stored days.
     auto* days = find<QComboBox>(page, "autoDelete");
     EXPECT_EQ(days->currentText(), "Never");
+    const QString before = find<QLabel>(page, "uploadStatus")->text();
+    QWheelEvent wheel(QPointF(5, 5), days->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(days, &wheel);
+    EXPECT_EQ(days->currentText(), "Never");
+    EXPECT_EQ(find<QLabel>(page, "uploadStatus")->text(), before);
     days->setCurrentIndex(2);
     emit days->activated(2);
     pool.runAll();

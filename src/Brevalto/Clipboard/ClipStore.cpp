@@ -10,6 +10,7 @@
 #include "Platform/Hashing.h"
 
 #include <QBuffer>
+#include <QTimer>
 #include <QColorSpace>
 #include <QDateTime>
 #include <QImageReader>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <span>
 #include <cmath>
+#include <malloc.h>
 #include <set>
 
 namespace brevalto {
@@ -303,6 +305,7 @@ void ClipStore::load() {
         std::vector<Clip> clips = decodeClips(text, text.capacity() - text.size() >= kDecodePadding);
         std::erase_if(clips, [this](const Clip& clip) { return !keepsAfterLoad(clip, root_); });
         publish(std::move(clips));
+        ::malloc_trim(0);  // the index text and the parser's buffers go back to the system
     } catch (const std::exception& e) {
         writable_ = false;
         loadFailure_ = QString::fromUtf8(e.what());
@@ -553,6 +556,8 @@ void ClipStore::acceptImage(qsizetype inputBytes, std::function<std::optional<QB
 
 void ClipStore::finishImage(const ImageWork& work, std::optional<QByteArray> png, const std::string& digest) {
     --pendingImages_;
+    // Decoded pixels and encoder buffers of the work are gone: their memory goes back too.
+    if (pendingImages_ == 0) QTimer::singleShot(0, this, [] { ::malloc_trim(0); });
     auto complete = [&](std::optional<Clip> clip) {
         if (work.completion) work.completion(std::move(clip));
     };

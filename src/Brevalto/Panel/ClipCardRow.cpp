@@ -93,14 +93,40 @@ void ClipCardRow::setClips(const std::vector<const Clip*>& clips, const std::opt
         emptyBox_->hide();
         strip_->resize(placeX(ids_.size() - 1) + ClipCard::kWidth + kInset, kHeight);
     }
+    // Cards pushed away from the viewport by new clips are made again when scrolled to; while
+    // the row is hidden they go, so that copies made with the panel closed hold no cards.
+    dropFarCards();
     buildNearViewport();
+}
+
+std::pair<int, int> ClipCardRow::nearViewport() const {
+    const int left = horizontalScrollBar()->value();
+    return {std::max(0, (left - kInset) / kPlace - kBuildMargin),
+            std::min(int(ids_.size()) - 1, (left + viewport()->width()) / kPlace + kBuildMargin)};
+}
+
+void ClipCardRow::dropFarCards() {
+    // Only while no one can be using a card: hidden, nothing is pressed, dragged or open.
+    if (isVisible()) return;
+    const auto [first, last] = nearViewport();
+    for (int i = 0; i < int(ids_.size()); ++i) {
+        if (i >= first && i <= last) continue;
+        auto it = cards_.find(ids_[std::size_t(i)]);
+        if (it == cards_.end()) continue;
+        it->second->hide();
+        it->second->deleteLater();
+        cards_.erase(it);
+    }
+}
+
+void ClipCardRow::hideEvent(QHideEvent* event) {
+    QScrollArea::hideEvent(event);
+    dropFarCards();
 }
 
 void ClipCardRow::buildNearViewport() {
     if (ids_.empty()) return;
-    const int left = horizontalScrollBar()->value();
-    const int first = std::max(0, (left - kInset) / kPlace - kBuildMargin);
-    const int last = std::min(int(ids_.size()) - 1, (left + viewport()->width()) / kPlace + kBuildMargin);
+    const auto [first, last] = nearViewport();
     std::vector<std::size_t> missing;
     for (int i = first; i <= last; ++i)
         if (!cards_.count(ids_[std::size_t(i)])) missing.push_back(std::size_t(i));

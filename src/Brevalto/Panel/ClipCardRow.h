@@ -47,9 +47,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
 private:
+    // The places of the cards that are built: the viewport's and a few on each side.
+    std::pair<int, int> nearViewport() const;
+    void dropFarCards();
     void buildNearViewport();
     static int placeX(std::size_t index) { return kInset + int(index) * (155 + kSpacing); }
 

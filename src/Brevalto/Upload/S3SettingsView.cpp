@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <array>
 #include <cmath>
@@ -30,6 +31,16 @@ QLabel* note(const QString& text, QWidget* parent) {
     label->setForegroundRole(QPalette::PlaceholderText);
     return label;
 }
+
+// A picker that a scrolling wheel passes over: choosing sends a request to the bucket, which
+// only a deliberate choice may do.
+class DeliberateComboBox final : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void wheelEvent(QWheelEvent* event) override { event->ignore(); }
+};
 
 QString dateText(Date createdAt) {
     const auto when = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(unixSeconds(createdAt) * 1000)));
@@ -198,7 +209,7 @@ void S3SettingsView::build() {
     layout->addWidget(progress_);
 
     auto* lifecycle = new QFormLayout;
-    autoDelete_ = new QComboBox(section);
+    autoDelete_ = new DeliberateComboBox(section);
     autoDelete_->setObjectName(QStringLiteral("autoDelete"));
     autoDelete_->setAccessibleName(QStringLiteral("Delete uploaded images after"));
     for (int days : kDayChoices) autoDelete_->addItem(daysTitle(days), days);
@@ -285,20 +296,24 @@ void S3SettingsView::refreshHistory() {
         const QString id = QString::fromStdString(record.id.string());
         auto* row = new QWidget(rows_);
         row->setObjectName(QStringLiteral("upload-") + id);
-        auto* line = new QHBoxLayout(row);
-        line->setContentsMargins(0, 0, 0, 0);
-        auto* texts = new QVBoxLayout;
+        // The key on a line of its own (it can be long), then the date and state with the actions.
+        auto* lines = new QVBoxLayout(row);
+        lines->setContentsMargins(0, 0, 0, 0);
+        lines->setSpacing(2);
         auto* key = new QLabel(QString::fromStdString(record.key), row);
         key->setObjectName(QStringLiteral("key-") + id);
         key->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        key->setToolTip(key->text());
+        key->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        lines->addWidget(key);
+        auto* line = new QHBoxLayout;
+        lines->addLayout(line);
         auto* detail = new QLabel(dateText(record.createdAt) + QStringLiteral(" \u00b7 ") +
                                       QString::fromUtf8(rawValue(record.state).data(), rawValue(record.state).size()),
                                   row);
         detail->setObjectName(QStringLiteral("detail-") + id);
         detail->setForegroundRole(QPalette::PlaceholderText);
-        texts->addWidget(key);
-        texts->addWidget(detail);
-        line->addLayout(texts, 1);
+        line->addWidget(detail, 1);
         const Uuid recordID = record.id;
         const bool live = record.state != S3OwnedObject::State::deleted;
         auto action = [&](const char* prefix, const QString& title, bool enabled, void (S3UploadController::*run)(const Uuid&)) {

@@ -3,6 +3,7 @@
 #include "Platform/ModalAbovePanel.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -42,8 +43,18 @@ public:
         field->setObjectName(QStringLiteral("exactObjectKey"));
         field->setPlaceholderText(QStringLiteral("Exact object key"));
         field->setFixedSize(500, 26);
-        if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        // The field goes above the buttons.
+        auto* grid = qobject_cast<QGridLayout*>(box.layout());
+        auto* buttons = box.findChild<QDialogButtonBox*>();
+        if (grid && buttons && grid->indexOf(buttons) >= 0) {
+            int row = 0, column = 0, rows = 0, columns = 0;
+            grid->getItemPosition(grid->indexOf(buttons), &row, &column, &rows, &columns);
+            grid->removeWidget(buttons);
+            grid->addWidget(field, row, 0, 1, grid->columnCount());
+            grid->addWidget(buttons, row + 1, column, rows, columns);
+        } else if (grid) {
             grid->addWidget(field, grid->rowCount(), 0, 1, grid->columnCount());
+        }
         box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
         QPushButton* remove = box.addButton(QStringLiteral("Delete object"), QMessageBox::DestructiveRole);
         runModalAbovePanel(box);

@@ -82,8 +82,7 @@ int medianLineHeight(const std::vector<std::vector<QRect>>& blocks) {
 }
 
 // A part of the page (pixels of the image the engine reads) holding a run of at most kBandLines
-// lines of one block, with a margin; the lines of the page that are neither its own nor touching
-// its own are blanked.
+// lines of one block, with a margin; the other lines of the page that reach into it are blanked.
 struct Band {
     QRect area;
     std::vector<QRect> blanked;  // within the area
@@ -96,7 +95,7 @@ std::vector<Band> textBands(const std::vector<std::vector<QRect>>& blocks, int l
     std::size_t lines = 0;
     for (const auto& block : blocks) lines += block.size();
     if (lines <= std::size_t(kBandLines)) return {};
-    const int margin = std::max(2, 3 * lineHeight);
+    const int margin = std::max(2, lineHeight);
     std::vector<Band> bands;
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         const auto& block = blocks[b];
@@ -112,9 +111,9 @@ std::vector<Band> textBands(const std::vector<std::vector<QRect>>& blocks, int l
                 for (std::size_t i = 0; i < blocks[o].size(); ++i) {
                     const QRect& line = blocks[o][i];
                     if ((o == b && i >= first && i < end) || !line.intersects(band.area)) continue;
-                    const bool touchesOwn = std::any_of(block.begin() + long(first), block.begin() + long(end),
-                                                        [&](const QRect& mine) { return mine.intersects(line); });
-                    if (!touchesOwn) band.blanked.push_back(line.intersected(band.area).translated(-band.area.topLeft()));
+                    // Blocks that overlap would be read twice in part: such a page is read whole.
+                    if (o != b && line.intersects(own)) return {};
+                    band.blanked.push_back(line.intersected(band.area).translated(-band.area.topLeft()));
                 }
             bands.push_back(std::move(band));
         }

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "Platform/AtomicFile.h"
+#include "PrivateUser.h"
+#include "QtWait.h"
+#include "TestFolder.h"
+
+#include <QPoint>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <string>
+
+namespace brevalto {
+
+// A new user's way through the built program, started as a user starts it: a home of its own, its
+// own D-Bus session and keyring, driven with xdotool on the test's X server. The screenshots of
+// each step stay in the build tree (tests/screenshots/NAME) for a person to look at.
+class AppJourney : public ::testing::Test {
+protected:
+    explicit AppJourney(const std::string& name)
+        : screenshots_(std::filesystem::path(BREVALTO_BINARY_DIR) / "tests" / "screenshots" / name) {}
+
+    void SetUp() override {
+        env_ = privateUserEnvironment(home_.path());
+        env_.remove("DBUS_SESSION_BUS_ADDRESS");
+        std::filesystem::remove_all(screenshots_);
+        std::filesystem::create_directories(screenshots_);
+    }
+
+    void TearDown() override {
+        // The app runs under the session script; stop it by its own process id.
+        bool ok = false;
+        const qint64 pid = QString::fromStdString(AtomicFile::read(home_ / "app.pid", 64)).trimmed().toLongLong(&ok);
+        if (ok && pid > 0) QProcess::execute("kill", {QString::number(pid)});
+        if (session_.state() != QProcess::NotRunning && !session_.waitForFinished(10000)) {
+            session_.kill();
+            session_.waitForFinished(3000);
+        }
+    }
+
+    // Starts the program in a D-Bus session of its own with an unlocked GNOME Keyring.
+    void startApp() {
+        session_.setProcessEnvironment(env_);
+        session_.setProcessChannelMode(QProcess::ForwardedChannels);
+        const QString script = QStringLiteral(
+            "mkdir -p \"$HOME/.local/share/keyrings\"\n"
+            "eval \"$(printf test | gnome-keyring-daemon --unlock --components=secrets --daemonize)\"\n"
+            "\"$0\" & echo $! > \"$HOME/app.pid\"\n"
+            "wait $!\n"
+            "status=$?\n"
+            "[ -n \"${GNOME_KEYRING_PID:-}\" ] && kill \"$GNOME_KEYRING_PID\" 2>/dev/null\n"
+            "exit $status\n");
+        session_.start("dbus-run-session", {"--", "sh", "-c", script, program()});
+        ASSERT_TRUE(session_.waitForStarted(5000));
+        ASSERT_TRUE(waitUntil([&] { return !window("^Brevalto$").isEmpty(); }, 20000)) << "the panel never mapped";
+    }
+
+    QString run(const QString& program, const QStringList& args) {
+        QProcess p;
+        p.setProcessEnvironment(env_);
+        p.start(program, args);
+        EXPECT_TRUE(p.waitForFinished(10000)) << program.toStdString();
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+    QString window(const QString& name) { return run("xdotool", {"search", "--onlyvisible", "--name", name}).section('\n', 0, 0); }
+    void keys(const QStringList& names) {
+        for (const QString& name : names) {
+            run("xdotool", {"key", "--clearmodifiers", name});
+            QThread::msleep(150);
+        }
+    }
+    void type(const QString& text) { run("xdotool", {"type", "--delay", "30", text}); }
+    void screenshot(const char* name) {
+        QThread::msleep(500);
+        run("import", {"-window", "root", QString::fromStdString((screenshots_ / name).string())});
+        EXPECT_TRUE(std::filesystem::exists(screenshots_ / name)) << name;
+    }
+    QPoint origin(const QString& window) {
+        const QString info = run("xwininfo", {"-id", window});
+        auto value = [&](const char* label) {
+            return QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)")).match(info).captured(1).toInt();
+        };
+        return {value("Absolute upper-left X"), value("Absolute upper-left Y")};
+    }
+    nlohmann::json defaults() {
+        try {
+            return nlohmann::json::parse(AtomicFile::read(home_ / "config" / "brevalto" / "defaults.json", 1 << 20));
+        } catch (const std::exception&) {
+            return nlohmann::json::object();
+        }
+    }
+    static QString program() { return QStringLiteral(BREVALTO_BINARY_DIR "/brevalto"); }
+
+    std::filesystem::path screenshots_;
+    TestFolder home_;
+    TestFolder standIns_;
+    QProcessEnvironment env_;
+    QProcess session_;
+};
+
+}  // namespace brevalto
