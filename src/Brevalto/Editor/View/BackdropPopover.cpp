@@ -81,6 +81,15 @@ BackdropPopover::BackdropPopover(ScreenshotEditorView& view) : QFrame(&view, Qt:
     setAttribute(Qt::WA_NoMouseReplay);  // a click on the backdrop button only closes it
     setFrameShape(QFrame::StyledPanel);
     setFixedWidth(300);
+    // Dark like the panel it opens from, whatever the desktop's theme.
+    setStyleSheet(QStringLiteral(
+        "QFrame#backdropPopover { background: rgb(36,36,38); border: 1px solid rgba(255,255,255,50); }"
+        "QLabel { color: white; }"
+        "QPushButton { color: white; background: rgba(255,255,255,30); border: 1px solid rgba(255,255,255,50);"
+        " border-radius: 5px; padding: 3px 12px; }"
+        "QPushButton:hover { background: rgba(255,255,255,50); }"
+        "QPushButton:disabled { color: rgba(255,255,255,90); }"
+        "QPushButton:default { border-color: rgba(120,170,255,200); }"));
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(14, 14, 14, 14);
     stack->setSpacing(10);

@@ -15,7 +15,8 @@ namespace {
 
 constexpr int kButtonWidth = 30;
 constexpr int kSpacing = 2;
-const QColor menuIconColor(40, 40, 40);
+// The panel's menus are dark.
+const QColor menuIconColor(255, 255, 255, 220);
 
 }  // namespace
 
