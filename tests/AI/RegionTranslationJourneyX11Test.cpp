@@ -5,16 +5,15 @@
 // new clip. The screenshots of each step stay in the build tree
 // (tests/screenshots/region-translation-journey) for a person to look at.
 #include "Platform/AtomicFile.h"
+
+#include "AppJourney.h"
 #include "QtWait.h"
 #include "StandIns.h"
-#include "TestFolder.h"
 
 #include <QFont>
 #include <QImage>
 #include <QPainter>
-#include <QPoint>
-#include <QProcess>
-#include <QProcessEnvironment>
+#include <QRect>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -27,70 +26,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const QString kProgram = QStringLiteral(BREVALTO_BINARY_DIR "/brevalto");
-const fs::path kScreenshots = fs::path(BREVALTO_BINARY_DIR) / "tests" / "screenshots" / "region-translation-journey";
-
-class RegionTranslationJourney : public ::testing::Test {
+class RegionTranslationJourney : public AppJourney {
 protected:
-    void SetUp() override {
-        env_ = QProcessEnvironment::systemEnvironment();
-        env_.insert("HOME", QString::fromStdString(home_.path().string()));
-        env_.insert("XDG_DATA_HOME", QString::fromStdString((home_ / "data").string()));
-        env_.insert("XDG_CONFIG_HOME", QString::fromStdString((home_ / "config").string()));
-        AtomicFile::createFolder(home_ / "run");
-        env_.insert("XDG_RUNTIME_DIR", QString::fromStdString((home_ / "run").string()));
-        env_.insert("QT_QPA_PLATFORM", "xcb");
-        env_.remove("DBUS_SESSION_BUS_ADDRESS");
-        fs::remove_all(kScreenshots);
-        fs::create_directories(kScreenshots);
-    }
+    RegionTranslationJourney() : AppJourney("region-translation-journey") {}
 
-    void TearDown() override {
-        bool ok = false;
-        const qint64 pid = QString::fromStdString(AtomicFile::read(home_ / "app.pid", 64)).trimmed().toLongLong(&ok);
-        if (ok && pid > 0) QProcess::execute("kill", {QString::number(pid)});
-        if (session_.state() != QProcess::NotRunning && !session_.waitForFinished(10000)) {
-            session_.kill();
-            session_.waitForFinished(3000);
-        }
-    }
-
-    void startApp() {
-        session_.setProcessEnvironment(env_);
-        session_.setProcessChannelMode(QProcess::ForwardedChannels);
-        const QString script = QStringLiteral(
-            "mkdir -p \"$HOME/.local/share/keyrings\"\n"
-            "eval \"$(printf test | gnome-keyring-daemon --unlock --components=secrets --daemonize)\"\n"
-            "\"$0\" & echo $! > \"$HOME/app.pid\"\n"
-            "wait $!\n"
-            "status=$?\n"
-            "[ -n \"${GNOME_KEYRING_PID:-}\" ] && kill \"$GNOME_KEYRING_PID\" 2>/dev/null\n"
-            "exit $status\n");
-        session_.start("dbus-run-session", {"--", "sh", "-c", script, kProgram});
-        ASSERT_TRUE(session_.waitForStarted(5000));
-        ASSERT_TRUE(waitUntil([&] { return !window("^Brevalto$").isEmpty(); }, 20000)) << "the panel never mapped";
-    }
-
-    QString run(const QString& program, const QStringList& args) {
-        QProcess p;
-        p.setProcessEnvironment(env_);
-        p.start(program, args);
-        EXPECT_TRUE(p.waitForFinished(10000)) << program.toStdString();
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    }
-    QString window(const QString& name) { return run("xdotool", {"search", "--onlyvisible", "--name", name}).section('\n', 0, 0); }
-    void keys(const QStringList& names) {
-        for (const QString& name : names) {
-            run("xdotool", {"key", "--clearmodifiers", name});
-            QThread::msleep(150);
-        }
-    }
-    void type(const QString& text) { run("xdotool", {"type", "--delay", "30", text}); }
-    void screenshot(const char* name) {
-        QThread::msleep(500);
-        run("import", {"-window", "root", QString::fromStdString((kScreenshots / name).string())});
-        EXPECT_TRUE(fs::exists(kScreenshots / name)) << name;
-    }
+    // A window's place and size on the screen.
     QRect geometry(const QString& window) {
         const QString info = run("xwininfo", {"-id", window});
         auto value = [&](const char* label) {
@@ -98,6 +38,7 @@ protected:
         };
         return {value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height")};
     }
+
     // Clicks at a point of the panel window, given from its top-left corner.
     void clickPanel(QPoint at) {
         const QPoint point = geometry(window("^Brevalto$")).topLeft() + at;
@@ -116,11 +57,6 @@ protected:
             return {};
         }
     }
-
-    TestFolder home_;
-    TestFolder standIns_;
-    QProcessEnvironment env_;
-    QProcess session_;
 };
 
 TEST_F(RegionTranslationJourney, RecogniseTranslatePreviewRecolourAndSave) {

@@ -2,6 +2,7 @@
 
 #include "AI/TranslatedImageModel.h"
 #include "ClipCore/LanguagePolicy.h"
+#include "Imaging/FittedImageView.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -72,34 +73,6 @@ QIcon swatch(const QColor& color) {
 
 }  // namespace
 
-// The model's preview, scaled to fit and centred.
-class TranslatedImagePreview : public QWidget {
-public:
-    explicit TranslatedImagePreview(QWidget* parent) : QWidget(parent) {
-        setObjectName(QStringLiteral("regionsPreview"));
-        setMinimumSize(200, 120);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    }
-    void setImage(const QImage& image) {
-        image_ = image;
-        update();
-    }
-    const QImage& image() const { return image_; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        if (image_.isNull()) return;
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QSizeF size = QSizeF(image_.size()).scaled(QSizeF(this->size()), Qt::KeepAspectRatio);
-        const QRectF target(QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), size);
-        painter.drawImage(target, image_);
-    }
-
-private:
-    QImage image_;
-};
-
 QString TranslatedImageView::regionLabel(std::size_t index, const QString& text) {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype end = 0;
@@ -118,7 +91,10 @@ TranslatedImageView::TranslatedImageView(std::shared_ptr<TranslatedImageModel> m
 
     auto* main = new QVBoxLayout;
     main->setSpacing(6);
-    preview_ = new TranslatedImagePreview(this);
+    preview_ = new FittedImageView(this);
+    preview_->setObjectName(QStringLiteral("regionsPreview"));
+    preview_->setMinimumSize(200, 120);
+    preview_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     main->addWidget(preview_, 1);
     main->addWidget(label(this, "regionsHintMasks",
                           QStringLiteral("Best for screenshots and flat backgrounds. Masks are white by default; adjust "

@@ -17,7 +17,7 @@ class QToolButton;
 
 namespace brevalto {
 
-class TranslatedImagePreview;
+class FittedImageView;
 class TranslatedImageModel;
 class TranslatedImageStore;
 struct EditableImageRegion;
@@ -50,7 +50,7 @@ private:
     TranslatedImageStore& store_;
     bool refreshing_ = false;
 
-    TranslatedImagePreview* preview_;
+    FittedImageView* preview_;
     QLabel* status_;
     QLabel* outdated_;
     QComboBox* target_;

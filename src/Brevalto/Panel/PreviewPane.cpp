@@ -4,6 +4,7 @@
 #include "Clipboard/ClipStore.h"
 #include "ClipCore/SecretScanner.h"
 #include "ClipCore/UnicodeText.h"
+#include "Imaging/FittedImageView.h"
 #include "Panel/ClipboardView.h"
 #include "Panel/OCRPreview.h"
 #include "Panel/PanelController.h"
@@ -57,29 +58,6 @@ constexpr std::size_t kSecretsCheckedAtOnce = 256 * 1024;
 
 }  // namespace
 
-// The image scaled to fit with its aspect ratio kept, centred.
-class ImageView : public QWidget {
-public:
-    using QWidget::QWidget;
-    void setImage(const QImage& image) {
-        image_ = image;
-        update();
-    }
-    const QImage& image() const { return image_; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        if (image_.isNull()) return;
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QSizeF size = QSizeF(image_.size()).scaled(QSizeF(this->size()), Qt::KeepAspectRatio);
-        const QPointF origin((width() - size.width()) / 2, (height() - size.height()) / 2);
-        painter.drawImage(QRectF(origin, size), image_);
-    }
-
-private:
-    QImage image_;
-};
 
 PreviewPane::PreviewPane(ClipboardView& view, QWidget* parent) : QWidget(parent), view_(view) {
     setObjectName(QStringLiteral("previewPane"));
@@ -118,7 +96,7 @@ PreviewPane::PreviewPane(ClipboardView& view, QWidget* parent) : QWidget(parent)
     text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     text_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     text_->setFocusPolicy(Qt::ClickFocus);
-    image_ = new ImageView(stack_);
+    image_ = new FittedImageView(stack_);
     image_->setObjectName(QStringLiteral("previewImage"));
     image_->setAccessibleName(QStringLiteral("Image preview"));
     ocr_ = new OCRPreview(view_.store(), view_.controller().monitor(), stack_);

@@ -67,7 +67,7 @@ private:
     QWidget* box_;
     QStackedWidget* stack_;
     QPlainTextEdit* text_;
-    class ImageView* image_;
+    class FittedImageView* image_;
     OCRPreview* ocr_;
     TranslationPreview* translation_;
     std::optional<ShownText> shownText_;
