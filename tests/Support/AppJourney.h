@@ -63,6 +63,21 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return !window("^Brevalto$").isEmpty(); }, 20000)) << "the panel never mapped";
     }
 
+    // Opens the settings window from the panel's keys (the panel then collapses out of the way),
+    // activates it and moves `tabs` tabs on from the first; returns the window.
+    QString openSettings(int tabs) {
+        keys({"super+shift+space"});
+        QThread::msleep(800);
+        keys({"ctrl+comma"});
+        EXPECT_TRUE(waitUntil([&] { return !window("^Brevalto Settings$").isEmpty(); }, 10000));
+        keys({"super+shift+space"});
+        QThread::msleep(800);
+        const QString settings = window("^Brevalto Settings$");
+        run("xdotool", {"windowactivate", "--sync", settings});
+        for (int i = 0; i < tabs; ++i) keys({"ctrl+Tab"});
+        return settings;
+    }
+
     QString run(const QString& program, const QStringList& args) {
         QProcess p;
         p.setProcessEnvironment(env_);

@@ -35,15 +35,8 @@ TEST_F(UploadJourney, ASetUpBucketTakesARegionCaptureAndGivesBackItsLink) {
     startApp();
 
     // 1. Settings > Upload.
-    keys({"super+shift+space"});
-    QThread::msleep(800);
-    keys({"ctrl+comma"});
-    ASSERT_TRUE(waitUntil([&] { return !window("^Brevalto Settings$").isEmpty(); }, 10000));
-    keys({"super+shift+space"});
-    QThread::msleep(800);
-    const QString settings = window("^Brevalto Settings$");
-    run("xdotool", {"windowactivate", "--sync", settings});
-    keys({"ctrl+Tab", "ctrl+Tab", "ctrl+Tab", "ctrl+Tab"});
+    const QString settings = openSettings(4);
+    ASSERT_FALSE(settings.isEmpty());
     screenshot("1-upload-tab.png");
 
     // 2. Endpoint, bucket and both keys; save, then the bucket test.

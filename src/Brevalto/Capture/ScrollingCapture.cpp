@@ -218,7 +218,9 @@ void ScrollingCapture::acceptViewport(const CapturedScreenshot& shot) {
 void ScrollingCapture::after(double seconds, std::uint64_t generation, std::function<void()> step) {
     QPointer<ScrollingCapture> self(this);
     services_.timer->start(seconds, [self, generation, step = std::move(step)] {
-        if (self && self->alive(generation)) step();
+        if (!self || !self->alive(generation)) return;
+        self->checkedThisTurn_ = false;
+        step();
     });
 }
 
@@ -264,7 +266,7 @@ void ScrollingCapture::frameReady(std::uint64_t generation, Frame frame) {
         pauseFor(messageOf(error), true);
         return after(settings_.automatic ? 0.06 : 0.14, generation, [this, generation] { poll(generation); });
     }
-    if (!targetUnchanged() || paused_) return poll(generation);
+    if (!targetStillUnchanged() || paused_) return poll(generation);
     const int manual = std::exchange(settings_.manualOffset, 0);
     // The stitcher works on its own thread, from the frame's whole signature made there; the
     // capture waits for its answer before the next step.
@@ -287,6 +289,7 @@ void ScrollingCapture::appended(std::uint64_t generation,
                                 TaskResult<std::pair<ScrollStitcher::Outcome, std::vector<std::uint8_t>>> result) {
     if (!alive(generation) || !stitcher_) return;
     awaitingAnswer_ = false;
+    checkedThisTurn_ = false;
     try {
         auto& [outcome, values] = result.get();
         scrolledUnseen_ = false;
@@ -363,7 +366,7 @@ void ScrollingCapture::stableGrab(std::uint64_t generation, double deadline, int
     if (!alive(generation)) return;
     if (services_.clock->now() >= deadline) return done(Frame(std::make_exception_ptr(AIError(notStable))));
     try {
-        if (!targetUnchanged()) throw CaptureError(CaptureError::Kind::unavailableTarget);
+        if (!targetStillUnchanged()) throw CaptureError(CaptureError::Kind::unavailableTarget);
         ScrollFrameSignature signature(grabViewport(), ScrollFrameSignature::Rows::compared);
         // Right after a wheel step the content has not moved yet: frames that still show the
         // last accepted one only count once the application had time to answer.
@@ -406,7 +409,10 @@ double ScrollingCapture::firstScreenMaxY() const {
     return displays.empty() ? 0.0 : displays.front().frame.y() + displays.front().frame.height();
 }
 
+bool ScrollingCapture::targetStillUnchanged() { return checkedThisTurn_ || targetUnchanged(); }
+
 bool ScrollingCapture::targetUnchanged() {
+    checkedThisTurn_ = false;
     if (!target_ || !services_.apps->isRunning(*target_) || !lockedDisplay_) return false;
     const auto displays = CaptureDisplay::all(*services_.screen);
     if (std::find(displays.begin(), displays.end(), *lockedDisplay_) == displays.end()) return false;
@@ -421,7 +427,8 @@ bool ScrollingCapture::targetUnchanged() {
         if (windowID_ && w.id == *windowID_) bounds = w.frame;
         if (!frontWindow && w.onScreen && w.processId == target_->processId && w.ordinary()) frontWindow = w.id;
     }
-    return bounds == windowFrame_ && frontWindow == windowID_;
+    checkedThisTurn_ = bounds == windowFrame_ && frontWindow == windowID_;
+    return checkedThisTurn_;
 }
 
 int ScrollingCapture::clicksFor(int pixels) const {
@@ -443,7 +450,7 @@ bool ScrollingCapture::scrollStep(bool checked) {
     const int delta = int(std::clamp(pixelRect_.height() * (1 - settings_.overlap), 1.0, 10'000.0));
     const int clicks = clicksFor(delta);
     const int signedClicks = settings_.upward ? -clicks : clicks;
-    if (!targetUnchanged() || !services_.wheel->scroll(centre, signedClicks)) return false;
+    if (!targetStillUnchanged() || !services_.wheel->scroll(centre, signedClicks)) return false;
     lastClicks_ += clicks;
     unmatchedClicks_ += signedClicks;
     stepTime_ = services_.clock->now();

@@ -148,6 +148,9 @@ private:
     void stopTask();
     bool alive(std::uint64_t generation) const { return generation == generation_ && !ended_; }
     QImage grabViewport();
+    // targetUnchanged, answered without asking again right after a check that held in this turn
+    // of the event loop (nothing of the target can have changed in between).
+    bool targetStillUnchanged();
     bool scrollStep(bool checked);  // autoScroll; `checked`: the target was checked just before
     std::optional<QRectF> windowBounds(std::optional<std::uint32_t> window);
     double firstScreenMaxY() const;
@@ -197,6 +200,7 @@ private:
     bool hadFailure_ = false;
     bool monitoring_ = false;
     bool placing_ = false;
+    bool checkedThisTurn_ = false;  // the last target check held and no wait came since
     int noProgress_ = 0;
     int lastClicks_ = 0;             // wheel clicks of the step whose frame comes next
     bool scrolledUnseen_ = false;    // a step scrolled but its frame was not taken yet

@@ -402,7 +402,6 @@ std::unique_ptr<tesseract::TessBaseAPI> TesseractTextRecognizer::takeEngine(cons
         throw std::runtime_error("The text recognition engine could not start.");
     }
     engine->SetVariable("debug_file", "/dev/null");
-    engine->SetVariable("thresholding_method", "2");
     engine->SetPageSegMode(tesseract::PSM_AUTO);
     return engine;
 }
