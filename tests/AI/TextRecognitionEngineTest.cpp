@@ -257,6 +257,12 @@ TEST_F(TextRecognitionEngineTest, APageReadByManyEnginesReadsAsByOne) {
 }
 
 TEST_F(TextRecognitionEngineTest, EnginesAreReusedAndACancelledOneIsDropped) {
+    // One engine a page, so what the stop interrupts is that engine: with several, an engine
+    // that finished its bands before the stop rightly goes back to the pool.
+    TesseractTextRecognizer recognizer(TesseractTextRecognizer::defaultDataFolder(), 1);
+    auto recognize = [&](const QUrl& url, const char* language) {
+        return recognizeText(recognizer, url, QString::fromLatin1(language), std::nullopt, std::stop_token());
+    };
     QStringList many;
     for (int i = 0; i < 40; ++i) many << QStringLiteral("Line %1 of a long page of ordinary words to read").arg(i);
     const auto page = renderTextLines(QSize(1200, 1000), many, pixelFont("DejaVu Sans", 16), 20, 4);
