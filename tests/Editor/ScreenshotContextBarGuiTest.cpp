@@ -170,6 +170,8 @@ TEST_F(ContextBarTest, ShowsTheControlsOfTheToolOrTheSelectedLayer) {
         // 12 px inside the canvas's top-right corner, nothing clipped.
         EXPECT_EQ(bar->geometry().topRight(), QPoint(view->canvas()->width() - 13, 12));
         EXPECT_GE(bar->width(), bar->sizeHint().width());
+        for (auto* segment : find("contextPicker")->findChildren<QToolButton*>())
+            EXPECT_GE(segment->width(), segment->sizeHint().width()) << segment->accessibleName().toStdString();
     }
     EXPECT_EQ(find("contextPicker")->toolTip(), QString());
     for (const char* symbol : {"chevron.left", "ellipsis.circle", "square", "app"})

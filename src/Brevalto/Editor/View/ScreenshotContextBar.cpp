@@ -155,6 +155,16 @@ ScreenshotContextBar::ScreenshotContextBar(ScreenshotDocumentSession& session, S
     shadow->setOffset(0, 2);
     shadow->setColor(QColor(0, 0, 0, 38));
     setGraphicsEffect(shadow);
+    // The editor's dark appearance, whatever the canvas's own palette.
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, QColor(44, 44, 46));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::ButtonText, Qt::white);
+    dark.setColor(QPalette::Button, QColor(58, 58, 60));
+    dark.setColor(QPalette::Base, QColor(28, 28, 30));
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 110));
+    setPalette(dark);
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 8, 12, 8);
@@ -200,6 +210,11 @@ ScreenshotContextBar::ScreenshotContextBar(ScreenshotDocumentSession& session, S
 
     picker_ = new QWidget(this);
     picker_->setObjectName(QStringLiteral("contextPicker"));
+    picker_->setStyleSheet(QStringLiteral(
+        "QToolButton { color: white; background: rgba(255,255,255,20); border: 1px solid rgba(255,255,255,40);"
+        " padding: 2px 8px; min-height: 18px; }"
+        "QToolButton:checked { background: rgba(255,255,255,70); }"
+        "QToolButton:hover:!checked { background: rgba(255,255,255,40); }"));
     auto* segments = new QHBoxLayout(picker_);
     segments->setContentsMargins(0, 0, 0, 0);
     segments->setSpacing(0);
@@ -220,6 +235,8 @@ ScreenshotContextBar::ScreenshotContextBar(ScreenshotDocumentSession& session, S
         else if (openStyle_) openStyle_();
     });
     more_->setProperty("menu", QVariant::fromValue(static_cast<QObject*>(menu)));
+    more_->setPopupMode(QToolButton::InstantPopup);
+    more_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
     row->addWidget(more_);
 
     connect(&session_, &ScreenshotDocumentSession::changed, this, [this](Property property) {
@@ -249,6 +266,7 @@ bool ScreenshotContextBar::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ScreenshotContextBar::place() {
+    layout()->activate();
     adjustSize();
     if (auto* host = parentWidget()) move(host->width() - width() - kInset, kInset);
 }
@@ -332,6 +350,7 @@ void ScreenshotContextBar::refresh() {
             }
             segments_->addButton(segment, i);
             picker_->layout()->addWidget(segment);
+            segment->ensurePolished();  // the style sheet's padding counts in the bar's size
         }
     }
     picker_->setVisible(shown != Picker::none);
@@ -341,8 +360,6 @@ void ScreenshotContextBar::refresh() {
     more_->setToolTip(moreText);
     more_->setAccessibleName(moreText);
     more_->setMenu(selected ? qobject_cast<QMenu*>(more_->property("menu").value<QObject*>()) : nullptr);
-    more_->setPopupMode(QToolButton::InstantPopup);
-    more_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
 
     show();
     place();
