@@ -42,7 +42,13 @@ std::vector<EditorMenuSection> EditorMoreMenu::sections() {
              item("Find secrets (local OCR)", "findSecrets", [](View& v) { textMasks(v, true); }),
              item("Cancel mask OCR", "cancelMaskOCR", [](View& v) { v.cancelMaskOCR(); }),
          }},
-        {QStringLiteral("AI & text"), {}},
+        {QStringLiteral("AI & text"),
+         {
+             item("OCR", "ocr", [](View& v) { v.sendAction(ScreenshotEditorAction::ocr); }),
+             item("Translate text", "translateText", [](View& v) { v.sendAction(ScreenshotEditorAction::translateText); }),
+             item("Translate image", "translateImage",
+                  [](View& v) { v.sendAction(ScreenshotEditorAction::translateImage); }),
+         }},
         {QStringLiteral("Composition"),
          {
              item("Add Capture", "addCapture", [](View& v) { v.sendAction(ScreenshotEditorAction::captureAppend); }),
@@ -59,6 +65,10 @@ std::vector<EditorMenuSection> EditorMoreMenu::sections() {
          {
              item("Save As\u2026", "menuSaveAs", [](View& v) { v.attempt([&v] { v.saveImage(false); }); }),
              item("Copy File URL", "copyFileURL", [](View& v) { v.attempt([&v] { v.saveImage(true); }); }),
+             item("Upload and copy link", "uploadAndCopyLink",
+                  [](View& v) { v.sendAction(ScreenshotEditorAction::upload); }),
+             item("Save as new history item", "saveAsNewItem",
+                  [](View& v) { v.sendAction(ScreenshotEditorAction::saveAsNewItem); }),
              item("Print\u2026", "print", [](View& v) { v.printImage(); }),
          }},
         {QStringLiteral("Canvas"),
