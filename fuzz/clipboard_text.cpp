@@ -48,9 +48,9 @@ void checkRecorded(const std::string& text) {
         ClipStore store(folder);
         store.addText(text, "org.example.Peer");
         store.flush();
-        const QString expected = text.empty() ? QString::fromUtf8(ClipStore::kReadyMessage)
-                                              : QString::fromUtf8("Saved text \u00B7 1 items");
-        if (store.message() != expected) fuzz::fail("recording a text reported " + store.message().toStdString());
+        const bool reported = text.empty() ? store.message() == QString::fromUtf8(ClipStore::kReadyMessage)
+                                           : store.message().startsWith(QStringLiteral("Saved text"));
+        if (!reported) fuzz::fail("recording a text reported " + store.message().toStdString());
     }
     const ClipStore again(folder);
     fuzz::check(again.writable(), "a history with a recorded text does not load");

@@ -1,6 +1,8 @@
 #include "Panel/ClipboardView.h"
 
 #include "AI/AIActionModel.h"
+#include "AI/ImageAIView.h"
+#include "AI/ImagePlayground.h"
 #include "AI/TranslatedImageView.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
@@ -306,6 +308,18 @@ void ClipboardView::showRegionsView() {
         if (!imageHistory_) imageHistory_ = std::make_unique<TranslatedImageHistory>(store());
         regionsView_ = new TranslatedImageView(model, *imageHistory_, workspaceArea_);
         static_cast<QVBoxLayout*>(workspaceArea_->layout())->insertWidget(1, regionsView_, 1);
+    }
+    // The image-prompt pane of the image-AI workspace, likewise. Linux has no image generator.
+    static UnavailableImagePlayground playground;
+    const auto aiModel = shown && shown->kind() == PanelController::Workspace::Kind::imageAI ? shown->aiModel() : nullptr;
+    if (imageAIView_ && (!aiModel || &imageAIView_->model() != aiModel.get())) {
+        imageAIView_->hide();
+        imageAIView_->deleteLater();
+        imageAIView_ = nullptr;
+    }
+    if (aiModel && !imageAIView_) {
+        imageAIView_ = new ImageAIView(aiModel, store(), controller_.monitor(), playground, workspaceArea_);
+        static_cast<QVBoxLayout*>(workspaceArea_->layout())->insertWidget(1, imageAIView_, 1);
     }
 }
 

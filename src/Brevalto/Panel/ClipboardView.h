@@ -19,6 +19,7 @@ class QButtonGroup;
 
 namespace brevalto {
 
+class ImageAIView;
 class ScreenshotEditorView;
 class TranslatedImageHistory;
 class TranslatedImageView;
@@ -136,6 +137,8 @@ private:
     ScreenshotEditorView* editor_ = nullptr;
     // The region translator of the regions workspace, while it is shown.
     TranslatedImageView* regionsView_ = nullptr;
+    // The image-prompt pane of the image-AI workspace, while it is shown.
+    ImageAIView* imageAIView_ = nullptr;
     std::unique_ptr<TranslatedImageHistory> imageHistory_;
     PreviewPane* previewArea_;
     QLineEdit* search_;
