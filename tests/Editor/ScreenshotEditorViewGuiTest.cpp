@@ -442,11 +442,12 @@ TEST_F(EditorViewTest, TheMoreMenuHasItsSectionsAndItemsWithTheirRulesAndStatuse
     for (QAction* entry : menu->actions()) entries << (entry->isSeparator() ? "[" + entry->text() + "]" : entry->text());
     EXPECT_EQ(entries, QStringList({"[Selection]", "Crop selection", "Reset crop", "Auto-adjust selection",
                                     "Text-only masks (local OCR)", "Find secrets (local OCR)", "Cancel mask OCR",
-                                    "[AI & text]", "OCR", "Translate text", "Translate image",
+                                    "Selection\u2026", "[AI & text]", "OCR", "Translate text", "Translate image",
                                     "[Composition]", "Add Capture", "Import files\u2026", "Import clipboard",
                                     "[Export]", "Save As\u2026", "Copy File URL", "Upload and copy link",
                                     "Save as new history item", "Print\u2026", "[Canvas]",
-                                    "Rasterize (Undo available)", "[View]", "Actual size", "Fit", "Fit selection",
+                                    "Rasterize (Undo available)", "Layers\u2026", "Tool style\u2026", "[View]",
+                                    "Actual size", "Fit", "Fit selection",
                                     "Snap to objects / canvas", "Show guides"}));
     for (QAction* entry : menu->actions()) EXPECT_TRUE(entry->shortcut().isEmpty());
 

@@ -122,6 +122,7 @@ void ScreenshotDocumentSession::setSelectedID(std::optional<Uuid> id) { assign(s
 void ScreenshotDocumentSession::setSelectionRect(std::optional<QRectF> rect) { assign(selection_, rect, Property::selection); }
 void ScreenshotDocumentSession::setPreview(QImage image) { assign(preview_, std::move(image), Property::preview); }
 void ScreenshotDocumentSession::setStatus(QString status) { assign(status_, std::move(status), Property::status); }
+void ScreenshotDocumentSession::setTool(QString tool) { assign(tool_, std::move(tool), Property::tool); }
 void ScreenshotDocumentSession::setZoom(double zoom) { assign(zoom_, zoom, Property::zoom); }
 void ScreenshotDocumentSession::setPan(QPointF pan) { assign(pan_, pan, Property::pan); }
 void ScreenshotDocumentSession::setSnap(bool snap) { assign(snap_, snap, Property::snap); }

@@ -94,6 +94,8 @@ public:
     const QString& status() const { return status_; }
     void setStatus(QString status);
     const QString& tool() const { return tool_; }
+    // Sets the tool alone: no pending step is committed and no stored style is loaded.
+    void setTool(QString tool);
     double zoom() const { return zoom_; }
     void setZoom(double zoom);
     QPointF pan() const { return pan_; }

@@ -41,6 +41,7 @@ std::vector<EditorMenuSection> EditorMoreMenu::sections() {
              item("Text-only masks (local OCR)", "textMasks", [](View& v) { textMasks(v, false); }),
              item("Find secrets (local OCR)", "findSecrets", [](View& v) { textMasks(v, true); }),
              item("Cancel mask OCR", "cancelMaskOCR", [](View& v) { v.cancelMaskOCR(); }),
+             item("Selection\u2026", "selectionPanel", [](View& v) { v.setPanel(EditorPanel::selection); }),
          }},
         {QStringLiteral("AI & text"),
          {
@@ -75,6 +76,8 @@ std::vector<EditorMenuSection> EditorMoreMenu::sections() {
          {
              item("Rasterize (Undo available)", "rasterize",
                   [](View& v) { v.attemptSession([](ScreenshotDocumentSession& s) { s.flatten(); }); }),
+             item("Layers\u2026", "layersPanel", [](View& v) { v.setPanel(EditorPanel::layers); }),
+             item("Tool style\u2026", "toolStylePanel", [](View& v) { v.openToolStyle(); }),
          }},
         {QStringLiteral("View"),
          {

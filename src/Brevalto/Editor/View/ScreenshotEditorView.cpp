@@ -2,6 +2,7 @@
 
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/Canvas/ScreenshotCanvasView.h"
+#include "Editor/Inspectors/InspectorSheet.h"
 #include "Editor/View/BackdropPopover.h"
 #include "Editor/View/EditorControls.h"
 #include "Editor/View/EditorToolbar.h"
@@ -101,6 +102,7 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
     connect(session_.get(), &ScreenshotDocumentSession::changed, this, [this](Property property) {
         if (property == Property::status) status_->setText(session_->status());
     });
+    new InspectorSheet(*this);
 }
 
 ScreenshotEditorView::~ScreenshotEditorView() = default;

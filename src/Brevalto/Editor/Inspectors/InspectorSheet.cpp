@@ -1,0 +1,302 @@
+#include "Editor/Inspectors/InspectorSheet.h"
+
+#include "Document/ScreenshotDocumentSession.h"
+#include "Editor/Inspectors/DecimalField.h"
+#include "Editor/Inspectors/ScreenshotSelectionInspector.h"
+#include "Editor/View/ScreenshotEditorView.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace brevalto {
+
+namespace {
+
+using Property = ScreenshotDocumentSession::Property;
+
+constexpr int kSheetWidth = 400;
+constexpr int kSheetHeight = 480;
+constexpr double kMaxPadding = 2000;
+constexpr int kToleranceSteps = 1000;  // slider steps over 0 ... 0.5
+
+QLabel* caption(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    QFont font = label->font();
+    font.setPixelSize(11);
+    label->setFont(font);
+    return label;
+}
+
+QLabel* headline(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+QPushButton* button(const QString& text, const QString& name, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+}  // namespace
+
+InspectorSheet::InspectorSheet(ScreenshotEditorView& view)
+    : QWidget(&view), view_(view), session_(view.session()) {
+    setObjectName(QStringLiteral("inspectorOverlay"));
+    hide();
+    view.installEventFilter(this);
+
+    frame_ = new QFrame(this);
+    frame_->setObjectName(QStringLiteral("inspectorSheet"));
+    frame_->setFrameShape(QFrame::StyledPanel);
+    frame_->setAutoFillBackground(true);
+    frame_->setFixedSize(kSheetWidth, kSheetHeight);
+    frame_->setFocusPolicy(Qt::StrongFocus);
+    auto* stack = new QVBoxLayout(frame_);
+    stack->setContentsMargins(16, 16, 16, 16);
+    stack->setSpacing(12);
+    title_ = headline({}, frame_);
+    title_->setObjectName(QStringLiteral("inspectorTitle"));
+    stack->addWidget(title_);
+    scroll_ = new QScrollArea(frame_);
+    scroll_->setObjectName(QStringLiteral("inspectorScroll"));
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    stack->addWidget(scroll_, 1);
+    auto* last = new QHBoxLayout;
+    last->addStretch(1);
+    done_ = new QPushButton(QStringLiteral("Done"), frame_);
+    done_->setObjectName(QStringLiteral("inspectorDone"));
+    done_->setDefault(true);
+    connect(done_, &QPushButton::clicked, this, &InspectorSheet::close);
+    last->addWidget(done_);
+    stack->addLayout(last);
+
+    connect(&view, &ScreenshotEditorView::panelChanged, this, &InspectorSheet::showPanel);
+    connect(&session_, &ScreenshotDocumentSession::changed, this, [this](Property property) {
+        const std::optional<EditorPanel>& panel = view_.panel();
+        if (!panel) return;
+        if (*panel == EditorPanel::layers && (property == Property::document || property == Property::selectedID))
+            refillLayers();
+        else if (*panel == EditorPanel::selection && property == Property::selection) {
+            auto* inspector = page_ ? page_->findChild<ScreenshotSelectionInspector*>() : nullptr;
+            if (inspector && session_.selection())
+                inspector->setRect(*session_.selection());
+            else
+                showPanel(panel);
+        } else if (*panel == EditorPanel::style && property == Property::style)
+            applyStyleToSelectedLayer();
+    });
+}
+
+bool InspectorSheet::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &view_ && event->type() == QEvent::Resize && isVisible()) {
+        setGeometry(view_.rect());
+        frame_->move((width() - frame_->width()) / 2, (height() - frame_->height()) / 2);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void InspectorSheet::paintEvent(QPaintEvent*) {
+    QPainter(this).fillRect(rect(), QColor(0, 0, 0, 90));  // the editor behind is blocked
+}
+
+void InspectorSheet::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter: close(); return;
+    default: QWidget::keyPressEvent(event);
+    }
+}
+
+void InspectorSheet::close() { view_.setPanel(std::nullopt); }
+
+void InspectorSheet::showPanel(std::optional<EditorPanel> panel) {
+    if (page_) page_->deleteLater();
+    page_ = nullptr;
+    if (!panel) {
+        hide();
+        view_.setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    title_->setText(title(*panel));
+    page_ = buildPage(*panel);
+    scroll_->setWidget(page_);
+    setGeometry(view_.rect());
+    frame_->move((width() - frame_->width()) / 2, (height() - frame_->height()) / 2);
+    show();
+    raise();
+    frame_->setFocus(Qt::OtherFocusReason);
+}
+
+QWidget* InspectorSheet::buildPage(EditorPanel panel) {
+    switch (panel) {
+    case EditorPanel::layers: return layersPage();
+    case EditorPanel::selection: return selectionPage();
+    default: {
+        auto* empty = new QWidget;
+        empty->setObjectName(QStringLiteral("inspectorPage"));
+        return empty;
+    }
+    }
+}
+
+// ---- Layers
+
+QString InspectorSheet::layerRowTitle(const ScreenshotLayer& layer) {
+    return QString::fromUtf8(title(layer.kind).data(), qsizetype(title(layer.kind).size())) + QLatin1Char(' ') +
+           QString::fromUtf8(layer.text.data(), qsizetype(layer.text.size())).left(16);
+}
+
+QWidget* InspectorSheet::layersPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("layersPage"));
+    layerRows_ = new QVBoxLayout(page);
+    layerRows_->setContentsMargins(0, 0, 0, 0);
+    layerRows_->setSpacing(6);
+    layerRows_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    page_ = page;
+    refillLayers();
+    return page;
+}
+
+void InspectorSheet::refillLayers() {
+    if (!layerRows_) return;
+    QWidget* page = layerRows_->parentWidget();
+    for (QWidget* row : page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) row->deleteLater();
+    const ScreenshotDocument& document = session_.document();
+    for (std::size_t index = 0; index < document.layers.size(); ++index) {
+        const ScreenshotLayer& layer = document.layers[index];
+        auto* row = new QWidget(page);
+        row->setObjectName(QStringLiteral("layerRow%1").arg(index));
+        auto* line = new QHBoxLayout(row);
+        line->setContentsMargins(0, 0, 0, 0);
+        auto* name = button(layerRowTitle(layer), QStringLiteral("layerTitle"), row);
+        name->setFlat(true);
+        name->setStyleSheet(QStringLiteral("text-align: left; border: none;"));
+        QPalette colours = name->palette();
+        const bool selected = session_.selectedID() == layer.id;
+        colours.setColor(QPalette::ButtonText, selected ? palette().color(QPalette::Highlight)
+                                                        : palette().color(QPalette::WindowText));
+        name->setPalette(colours);
+        name->setProperty("selectedRow", selected);
+        connect(name, &QPushButton::clicked, this, [this, layer] { selectLayer(layer); });
+        line->addWidget(name, 1);
+        auto* hide = button(layer.hidden ? QStringLiteral("Show") : QStringLiteral("Hide"),
+                            QStringLiteral("layerHidden"), row);
+        connect(hide, &QPushButton::clicked, this, [this, layer] { toggleLayerHidden(layer); });
+        line->addWidget(hide);
+        layerRows_->addWidget(row);
+    }
+}
+
+void InspectorSheet::selectLayer(const ScreenshotLayer& layer) {
+    session_.setSelectedID(layer.id);
+    session_.setStyle(layer.style);
+    session_.setTool(QStringLiteral("select"));
+}
+
+void InspectorSheet::toggleLayerHidden(const ScreenshotLayer& layer) {
+    view_.attemptSession([&layer](ScreenshotDocumentSession& s) {
+        s.edit([&layer](ScreenshotDocument& document) {
+            for (ScreenshotLayer& each : document.layers)
+                if (each.id == layer.id) {
+                    each.hidden = !each.hidden;
+                    return;
+                }
+        });
+    });
+}
+
+// ---- Tool style
+
+void InspectorSheet::applyStyleToSelectedLayer() {
+    const std::optional<ScreenshotLayer> selected = session_.selectedLayer();
+    if (!selected || selected->kind == ScreenshotLayerKind::image) return;
+    const ScreenshotDocument& document = session_.document();
+    for (std::size_t index = 0; index < document.layers.size(); ++index) {
+        if (document.layers[index].id != selected->id) continue;
+        if (document.layers[index].style == session_.style()) return;
+        session_.beginGesture();
+        ScreenshotDocument changed = document;
+        changed.layers[index].style = session_.style();
+        session_.setDocument(std::move(changed));
+        session_.scheduleRender();
+        return;
+    }
+}
+
+// ---- Selection
+
+std::optional<QRectF> InspectorSheet::paddedSelection(const QRectF& selection, double padding,
+                                                      const ScreenshotDocument& document) {
+    if (!std::isfinite(padding) || std::abs(padding) > kMaxPadding) return std::nullopt;
+    const QRectF visible = document.crop ? document.crop->normalized() : QRectF(QPointF(0, 0), document.canvas);
+    const QRectF grown = selection.normalized().adjusted(-padding, -padding, padding, padding);
+    if (grown.width() <= 0 || grown.height() <= 0) return std::nullopt;
+    // Whole pixels, rounded outwards, inside the visible image: what the session accepts.
+    const QRectF whole(QPointF(std::floor(grown.left()), std::floor(grown.top())),
+                       QPointF(std::ceil(grown.right()), std::ceil(grown.bottom())));
+    const QRectF clipped = whole.intersected(
+        QRectF(QPointF(std::ceil(visible.left()), std::ceil(visible.top())),
+               QPointF(std::floor(visible.right()), std::floor(visible.bottom()))));
+    if (clipped.isEmpty() || clipped.width() < 1 || clipped.height() < 1) return std::nullopt;
+    return clipped;
+}
+
+void InspectorSheet::padSelection() {
+    if (!session_.selection()) return;
+    if (auto padded = paddedSelection(*session_.selection(), view_.state().padding, session_.document()))
+        session_.setSelectionRect(padded);
+}
+
+QWidget* InspectorSheet::selectionPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("selectionPage"));
+    auto* stack = new QVBoxLayout(page);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(8);
+    stack->setAlignment(Qt::AlignTop);
+    if (const std::optional<QRectF>& selection = session_.selection())
+        stack->addWidget(new ScreenshotSelectionInspector(session_, *selection, page));
+    else
+        stack->addWidget(caption(QStringLiteral("Drag on the image with the Select tool to create a selection."), page));
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(QStringLiteral("Padding px"), page));
+    auto* padding = new DecimalField(QStringLiteral("paddingField"), view_.state().padding, page);
+    padding->setAccessibleName(QStringLiteral("Padding px"));
+    connect(padding, &DecimalField::valueEdited, this, [this](double value) { view_.state().padding = value; });
+    row->addWidget(padding);
+    stack->addLayout(row);
+    auto* pad = button(QStringLiteral("Pad selection"), QStringLiteral("padSelection"), page);
+    connect(pad, &QPushButton::clicked, this, &InspectorSheet::padSelection);
+    stack->addWidget(pad, 0, Qt::AlignLeft);
+    stack->addWidget(caption(QStringLiteral("Smart / ruler tolerance"), page));
+    auto* tolerance = new QSlider(Qt::Horizontal, page);
+    tolerance->setObjectName(QStringLiteral("toleranceSlider"));
+    tolerance->setRange(0, kToleranceSteps);
+    tolerance->setValue(int(std::lround(session_.tolerance() / 0.5 * kToleranceSteps)));
+    connect(tolerance, &QSlider::valueChanged, this,
+            [this](int step) { session_.setTolerance(0.5 * step / kToleranceSteps); });
+    stack->addWidget(tolerance);
+    return page;
+}
+
+}  // namespace brevalto

@@ -1,0 +1,269 @@
+// The inspector sheet over a real editor view and session: its frame and closing, the Layers and
+// Selection pages, and padding a selection.
+#include "Document/ScreenshotDocumentSession.h"
+#include "Editor/Inspectors/DecimalField.h"
+#include "Editor/Inspectors/InspectorSheet.h"
+#include "Editor/Inspectors/ScreenshotSelectionInspector.h"
+#include "Editor/ScreenshotEditorController.h"
+#include "Editor/View/EditorMoreMenu.h"
+#include "Editor/View/EditorToolbar.h"
+#include "Editor/View/ScreenshotEditorView.h"
+#include "FakePasteboard.h"
+#include "ManualExecutor.h"
+#include "Platform/Defaults.h"
+#include "TestFolder.h"
+#include "TestImages.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+namespace brevalto {
+namespace {
+
+namespace fs = std::filesystem;
+using View = ScreenshotEditorView;
+
+class InspectorSheetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directory(folder / "run");
+        fs::permissions(folder / "run", fs::perms::owner_all);
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString((folder / "run").string()));
+        QImage image(400, 300, QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        std::ofstream(folder / "clip.png", std::ios::binary) << encodedImage(image, "PNG").toStdString();
+        controller.setExecutor(executor);
+        controller.open(folder / "clip.png", Uuid::random(), folder / "docs", 1.0);
+        executor.runAll();
+        view = std::make_unique<View>(controller.session(), controller, [] {});
+        view->resize(1000, 700);
+        view->show();
+        settle();
+    }
+    void settle() {
+        executor.runAll();
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    ScreenshotDocumentSession& session() { return *controller.session(); }
+    InspectorSheet* sheet() { return view->findChild<InspectorSheet*>(); }
+    template <class T = QWidget>
+    T* find(const QString& name) {
+        T* found = view->findChild<T*>(name);
+        EXPECT_TRUE(found) << name.toStdString();
+        return found;
+    }
+    void open(EditorPanel panel) {
+        view->setPanel(panel);
+        settle();
+    }
+    Uuid add(ScreenshotLayerKind kind, const std::string& text = {}) {
+        ScreenshotLayer layer = View::coverLayer(kind, QRectF(10, 10, 40, 30));
+        layer.text = text;
+        session().addLayer(layer);
+        return session().document().layers.back().id;
+    }
+    void type(const QString& field, const QString& text) {
+        auto* edit = find<DecimalField>(field);
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+    }
+
+    TestFolder folder;
+    Defaults defaults;
+    FakePasteboard board;
+    ManualExecutor executor;
+    ScreenshotEditorController controller{board, defaults};
+    std::unique_ptr<View> view;
+};
+
+TEST_F(InspectorSheetTest, TheSheetShowsEachPanelInItsFrameAndDoneReturnAndEscapeCloseIt) {
+    for (EditorPanel panel : allEditorPanels) {
+        open(panel);
+        ASSERT_TRUE(sheet()->isVisible());
+        EXPECT_EQ(find<QLabel>("inspectorTitle")->text(), title(panel));
+        QFrame* frame = sheet()->frame();
+        EXPECT_EQ(frame->size(), QSize(400, 480));
+        EXPECT_EQ(frame->geometry().center(), view->rect().center());
+    }
+    // Switching the panel replaces the page.
+    open(EditorPanel::layers);
+    EXPECT_EQ(sheet()->page()->objectName(), "layersPage");
+    open(EditorPanel::selection);
+    EXPECT_EQ(sheet()->page()->objectName(), "selectionPage");
+    EXPECT_FALSE(view->findChild<QWidget*>("layersPage"));
+
+    const std::size_t steps = session().undoStack().size();
+    for (int key : {int(Qt::Key_Return), int(Qt::Key_Escape), int(Qt::Key_Enter), 0}) {
+        open(EditorPanel::layers);
+        if (key)
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : sheet()->frame(), Qt::Key(key));
+        else
+            QTest::mouseClick(find("inspectorDone"), Qt::LeftButton);
+        settle();
+        EXPECT_FALSE(view->panel()) << key;
+        EXPECT_FALSE(sheet()->isVisible()) << key;
+    }
+    EXPECT_EQ(session().undoStack().size(), steps);  // visits without a change add no step
+
+    // The More menu opens the pages.
+    QMenu* menu = view->toolbar()->moreMenu();
+    for (auto [name, panel] : {std::pair{"selectionPanel", EditorPanel::selection},
+                               std::pair{"layersPanel", EditorPanel::layers},
+                               std::pair{"toolStylePanel", EditorPanel::style}}) {
+        menu->findChild<QAction*>(name)->trigger();
+        EXPECT_EQ(view->panel(), panel) << name;
+    }
+}
+
+TEST_F(InspectorSheetTest, LayerRowsFollowTheDocumentSelectAndHideAsOneStepEach) {
+    const Uuid box = add(ScreenshotLayerKind::rectangle);
+    add(ScreenshotLayerKind::text, "Hello there, this is long");
+    ScreenshotStyle thick;
+    thick.strokeWidth = 11;
+    session().edit([&](ScreenshotDocument& d) { d.layers[1].style = thick; });
+    session().setSelectedID(std::nullopt);
+    open(EditorPanel::layers);
+    auto titles = [&] {
+        QStringList texts;
+        for (auto* name : sheet()->page()->findChildren<QPushButton*>("layerTitle")) texts << name->text();
+        return texts;
+    };
+    EXPECT_EQ(titles(), QStringList({"Image ", "Rectangle ", "Text Hello there, thi"}));
+
+    // Selecting a row: the id, its style and the select tool; the row is drawn in the accent.
+    session().selectTool(QStringLiteral("text"));
+    QTest::mouseClick(sheet()->page()->findChildren<QPushButton*>("layerTitle")[1], Qt::LeftButton);
+    settle();
+    EXPECT_EQ(session().selectedID(), box);
+    EXPECT_EQ(session().style(), thick);
+    EXPECT_EQ(session().tool(), "select");
+    const auto rows = sheet()->page()->findChildren<QPushButton*>("layerTitle");
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_TRUE(rows[1]->property("selectedRow").toBool());
+    EXPECT_EQ(rows[1]->palette().color(QPalette::ButtonText), sheet()->palette().color(QPalette::Highlight));
+    EXPECT_NE(rows[0]->palette().color(QPalette::ButtonText), sheet()->palette().color(QPalette::Highlight));
+    EXPECT_EQ(session().document().layers[1].style, thick);  // the same style: no edit
+
+    // Hide, then Show: one undo step each.
+    const std::size_t steps = session().undoStack().size();
+    for (const char* label : {"Hide", "Show"}) {
+        auto* toggle = sheet()->page()->findChildren<QPushButton*>("layerHidden")[1];
+        EXPECT_EQ(toggle->text(), label);
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        settle();
+    }
+    EXPECT_FALSE(session().document().layers[1].hidden);
+    EXPECT_EQ(session().undoStack().size(), steps + 2);
+    session().undo();
+    EXPECT_TRUE(session().document().layers[1].hidden);
+}
+
+TEST_F(InspectorSheetTest, TheSelectionInspectorAppliesOnlyWholePixelsInsideTheVisibleImage) {
+    open(EditorPanel::selection);
+    EXPECT_FALSE(sheet()->page()->findChild<ScreenshotSelectionInspector*>());
+    session().setSelectionRect(QRectF(10, 20, 100, 50));
+    settle();
+    ASSERT_TRUE(sheet()->page()->findChild<ScreenshotSelectionInspector*>());
+    const QString refused = QStringLiteral("Use whole-pixel coordinates inside the visible image.");
+    struct Case {
+        const char* field;
+        const char* text;
+        QRectF crop;
+        std::optional<QRectF> applied;
+    };
+    const Case cases[] = {
+        {"Selection X", "10.5", {}, std::nullopt},
+        {"Selection Width", "0", {}, std::nullopt},
+        {"Selection Width", "391", {}, std::nullopt},  // one pixel past the canvas
+        {"Selection Width", "390", {}, QRectF(10, 20, 390, 50)},
+        {"Selection Height", "51", QRectF(0, 0, 300, 70), std::nullopt},  // one past the crop
+        {"Selection Height", "50", QRectF(0, 0, 300, 70), QRectF(10, 20, 100, 50)},
+    };
+    for (const Case& c : cases) {
+        session().edit([&](ScreenshotDocument& d) {
+            d.crop = c.crop.isNull() ? std::nullopt : std::optional<QRectF>(c.crop);
+        });
+        session().setSelectionRect(QRectF(10, 20, 100, 50));
+        session().setSelectedID(session().document().layers[0].id);
+        session().setStatus({});
+        settle();
+        type(c.field, c.text);
+        QTest::mouseClick(find("applySelection"), Qt::LeftButton);
+        settle();
+        if (c.applied) {
+            EXPECT_EQ(session().selection(), c.applied) << c.field << ' ' << c.text;
+            EXPECT_FALSE(session().selectedID()) << c.text;
+        } else {
+            EXPECT_EQ(session().status(), refused) << c.field << ' ' << c.text;
+            EXPECT_EQ(session().selection(), QRectF(10, 20, 100, 50)) << c.text;
+            EXPECT_EQ(find<DecimalField>(c.field)->text(), c.text);  // the typed value stays
+        }
+    }
+
+    // A comma locale reads "10,5" as 10.5; a new selection replaces unapplied values.
+    sheet()->setLocale(QLocale(QLocale::German));
+    settle();
+    EXPECT_EQ(find<DecimalField>("Selection X")->text(), "10");
+    type("Selection X", "10,5");
+    EXPECT_EQ(find<ScreenshotSelectionInspector>("selectionInspector")->edited().x(), 10.5);
+    session().setSelectionRect(QRectF(1, 2, 3, 4));
+    settle();
+    EXPECT_EQ(find<DecimalField>("Selection X")->text(), "1");
+    EXPECT_EQ(find<ScreenshotSelectionInspector>("selectionInspector")->edited(), QRectF(1, 2, 3, 4));
+}
+
+TEST_F(InspectorSheetTest, PaddingGrowsToWholePixelsInsideTheVisibleImageOrChangesNothing) {
+    ScreenshotDocument plain;
+    plain.canvas = QSizeF(400, 300);
+    ScreenshotDocument cropped = plain;
+    cropped.crop = QRectF(50, 40, 200, 100);
+    const double nan = std::nan("");
+    struct Case {
+        QRectF selection;
+        double padding;
+        bool crop;
+        std::optional<QRectF> result;
+    };
+    const Case cases[] = {
+        {QRectF(100, 100, 50, 50), 8, false, QRectF(92, 92, 66, 66)},
+        {QRectF(0, 0, 50, 50), 8, false, QRectF(0, 0, 58, 58)},            // clipped at the edge
+        {QRectF(100, 100, 50, 50), 2.5, false, QRectF(97, 97, 56, 56)},     // rounded outwards
+        {QRectF(60, 50, 100, 50), 30, true, QRectF(50, 40, 140, 90)},       // clipped at the crop
+        {QRectF(100, 100, 50, 50), -24.5, false, QRectF(124, 124, 2, 2)},
+        {QRectF(100, 100, 50, 50), -25, false, std::nullopt},
+        {QRectF(100, 100, 50, 50), -3000, false, std::nullopt},
+        {QRectF(100, 100, 50, 50), 3000, false, std::nullopt},
+        {QRectF(100, 100, 50, 50), nan, false, std::nullopt},
+        {QRectF(300, 200, 50, 50), 8, true, std::nullopt},                  // wholly outside the crop
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(InspectorSheet::paddedSelection(c.selection, c.padding, c.crop ? cropped : plain), c.result)
+            << c.padding;
+
+    // Through the page: what it sets is accepted by the session's own rule.
+    session().setSelectionRect(QRectF(10, 10, 20, 20));
+    open(EditorPanel::selection);
+    type("paddingField", "3.5");
+    QTest::mouseClick(find("padSelection"), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(session().selection(), QRectF(6, 6, 28, 28));
+    EXPECT_NO_THROW(session().setSelection(*session().selection()));
+    view->setPanel(std::nullopt);
+    session().setSelectionRect(std::nullopt);
+    open(EditorPanel::selection);
+    QTest::mouseClick(find("padSelection"), Qt::LeftButton);
+    EXPECT_FALSE(session().selection());
+}
+
+}  // namespace
+}  // namespace brevalto
