@@ -52,6 +52,11 @@ const QStringList kSymbolNames = {
     QStringLiteral("play.fill"),
     QStringLiteral("power"),
     QStringLiteral("chevron.up"),
+    // The editor's context bar.
+    QStringLiteral("chevron.left"),
+    QStringLiteral("ellipsis.circle"),
+    QStringLiteral("square"),
+    QStringLiteral("app"),
     QStringLiteral("eye"),
     QStringLiteral("eye.slash"),
     // The OCR and translation previews.

@@ -15,6 +15,10 @@
 #include "TestImages.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QSlider>
+#include <QSpinBox>
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
@@ -76,6 +80,13 @@ protected:
         auto* edit = find<DecimalField>(field);
         edit->selectAll();
         QTest::keyClicks(edit, text);
+    }
+
+    // The whole text at once, as a paste would give it.
+    void paste(const QString& field, const QString& text) {
+        auto* edit = find<DecimalField>(field);
+        edit->setText(text);
+        emit edit->textEdited(text);
     }
 
     TestFolder folder;
@@ -263,6 +274,110 @@ TEST_F(InspectorSheetTest, PaddingGrowsToWholePixelsInsideTheVisibleImageOrChang
     open(EditorPanel::selection);
     QTest::mouseClick(find("padSelection"), Qt::LeftButton);
     EXPECT_FALSE(session().selection());
+}
+
+TEST_F(InspectorSheetTest, ToolStyleControlsSetTheStyleAndTheSelectedLayerInOneStep) {
+    const Uuid box = add(ScreenshotLayerKind::rectangle);
+    session().setStyle(session().document().layers[1].style);
+    view->openToolStyle();
+    settle();
+    auto check = [&](const char* name) { find<QCheckBox>(name)->click(); };
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        std::function<bool(const ScreenshotStyle&)> holds;
+    };
+    const Case cases[] = {
+        {"fill shape", [&] { check("filledToggle"); }, [](const ScreenshotStyle& s) { return s.filled; }},
+        {"hand-drawn", [&] { check("handDrawnToggle"); }, [](const ScreenshotStyle& s) { return s.handDrawn; }},
+        {"stroke px", [&] { type("strokeWidthField", "8"); }, [](const ScreenshotStyle& s) { return s.strokeWidth == 8; }},
+        {"font size", [&] { type("fontSizeField", "40.5"); }, [](const ScreenshotStyle& s) { return s.fontSize == 40.5; }},
+        {"font name",
+         [&] {
+             find<QLineEdit>("fontNameField")->clear();
+             QTest::keyClicks(find<QLineEdit>("fontNameField"), "Serif");
+         },
+         [](const ScreenshotStyle& s) { return s.fontName == "Serif"; }},
+        {"opacity", [&] { find<QSlider>("opacitySlider")->setValue(400); },
+         [](const ScreenshotStyle& s) { return s.opacity == 0.4; }},
+        {"stroke colour",
+         [&] {
+             find<QPushButton>("strokeColor")->click();
+             auto* dialog = QApplication::activeModalWidget() ? qobject_cast<QColorDialog*>(QApplication::activeModalWidget())
+                                                             : view->window()->findChild<QColorDialog*>("styleColorDialog");
+             ASSERT_TRUE(dialog);
+             EXPECT_TRUE(dialog->testOption(QColorDialog::ShowAlphaChannel));
+             dialog->setCurrentColor(QColor(0, 0, 255, 128));
+             dialog->accept();
+         },
+         [](const ScreenshotStyle& s) { return s.stroke.blue == 1 && std::abs(s.stroke.alpha - 128 / 255.0) < 1e-3; }},
+    };
+    const std::size_t steps = session().undoStack().size();
+    for (const Case& c : cases) {
+        c.act();
+        settle();
+        EXPECT_TRUE(c.holds(session().style())) << c.what;
+        EXPECT_TRUE(c.holds(session().document().layers[1].style)) << c.what;
+    }
+    view->setPanel(std::nullopt);
+    EXPECT_EQ(session().undoStack().size(), steps + 1);  // the whole visit is one step
+    session().undo();
+    EXPECT_EQ(session().document().layers[1].style, ScreenshotStyle{});
+
+    // An image layer never takes the style; only the session's style changes.
+    session().setSelectedID(session().document().layers[0].id);
+    const ScreenshotDocument before = session().document();
+    view->openToolStyle();
+    settle();
+    find<QSlider>("opacitySlider")->setValue(100);
+    EXPECT_EQ(session().style().opacity, 0.1);
+    EXPECT_EQ(session().document().layers, before.layers);
+    session().setSelectedID(box);
+    view->setPanel(std::nullopt);
+
+    // The stepper stops at 1 and 9999.
+    view->openToolStyle();
+    settle();
+    auto* counter = find<QSpinBox>("nextCounter");
+    EXPECT_TRUE(counter->text().startsWith("Next counter: "));
+    counter->setValue(0);
+    EXPECT_EQ(session().nextCounter(), 1);
+    counter->setValue(20000);
+    EXPECT_EQ(session().nextCounter(), 9999);
+}
+
+TEST_F(InspectorSheetTest, SizesNoLayerMayCarryAreNeitherTakenNorRememberedNorLoaded) {
+    session().selectTool(QStringLiteral("rectangle"));
+    view->openToolStyle();
+    settle();
+    for (const char* field : {"strokeWidthField", "fontSizeField"})
+        for (const char* text : {"0", "-2", "nan", "inf", "1e9", "abc"}) {
+            const ScreenshotStyle before = session().style();
+            paste(field, text);
+            EXPECT_EQ(session().style(), before) << field << ' ' << text;
+            emit find<DecimalField>(field)->editingFinished();
+            EXPECT_EQ(find<DecimalField>(field)->text(), QString(field == std::string("strokeWidthField") ? "3" : "24"));
+        }
+    type("strokeWidthField", "200");
+    type("fontSizeField", "1000");
+    EXPECT_EQ(session().style().strokeWidth, 200);
+    EXPECT_EQ(session().style().fontSize, 1000);
+
+    // "Remember tool style" stores the style for the tool, which choosing the tool loads again.
+    type("strokeWidthField", "12");
+    QTest::mouseClick(find("rememberStyle"), Qt::LeftButton);
+    EXPECT_TRUE(defaults.data("screenshot.style.rectangle"));
+    view->setPanel(std::nullopt);
+    session().setStyle(ScreenshotStyle{});
+    session().selectTool(QStringLiteral("rectangle"));
+    EXPECT_EQ(session().style().strokeWidth, 12);
+
+    // A stored style outside those rules is ignored like one that does not decode.
+    ScreenshotStyle huge;
+    huge.strokeWidth = 500;
+    defaults.setData(ScreenshotDocumentSession::styleKey(QStringLiteral("arrow")), encodeScreenshotStyle(huge));
+    session().selectTool(QStringLiteral("arrow"));
+    EXPECT_EQ(session().style().strokeWidth, 12);
 }
 
 }  // namespace

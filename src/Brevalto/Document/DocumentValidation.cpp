@@ -84,6 +84,18 @@ bool isCounterNumber(const std::string& text) {
     return magnitude >= 1 && magnitude <= 9999;
 }
 
+}  // namespace
+
+bool styleIsValid(const ScreenshotStyle& style) {
+    if (!colorInRange(style.stroke) || !colorInRange(style.fill)) return false;
+    if (!finiteWithin(style.strokeWidth, 0, 200) || style.strokeWidth == 0) return false;
+    if (!finiteWithin(style.fontSize, 0, 1000) || style.fontSize == 0) return false;
+    if (!graphemesAtMost(style.fontName, 200)) return false;
+    return finiteWithin(style.opacity, 0, 1);
+}
+
+namespace {
+
 bool layerIsValid(const ScreenshotLayer& layer, const std::unordered_set<Uuid>& assetIDs) {
     if (!isValidLayerRect(layer.frame)) return false;
     if (!finiteWithin(layer.rotation, -3600, 3600)) return false;
@@ -93,12 +105,7 @@ bool layerIsValid(const ScreenshotLayer& layer, const std::unordered_set<Uuid>& 
     if (layer.points.size() > 20000) return false;
     for (const QPointF& p : layer.points)
         if (!finiteWithin(p.x(), -10, 10) || !finiteWithin(p.y(), -10, 10)) return false;
-    const ScreenshotStyle& style = layer.style;
-    if (!colorInRange(style.stroke) || !colorInRange(style.fill)) return false;
-    if (!finiteWithin(style.strokeWidth, 0, 200) || style.strokeWidth == 0) return false;
-    if (!finiteWithin(style.fontSize, 0, 1000) || style.fontSize == 0) return false;
-    if (!graphemesAtMost(style.fontName, 200)) return false;
-    if (!finiteWithin(style.opacity, 0, 1)) return false;
+    if (!styleIsValid(layer.style)) return false;
     if (layer.kind == ScreenshotLayerKind::counter && !isCounterNumber(layer.text)) return false;
     if (layer.kind == ScreenshotLayerKind::image && !(layer.assetID && assetIDs.contains(*layer.assetID)))
         return false;

@@ -1,5 +1,6 @@
 #include "Document/ScreenshotDocumentSession.h"
 
+#include "Document/DocumentValidation.h"
 #include "Document/ScreenshotRenderer.h"
 #include "Document/SmartSelection.h"
 #include "Errors/ScreenshotError.h"
@@ -245,7 +246,9 @@ void ScreenshotDocumentSession::selectTool(const QString& tool) {
     const std::optional<std::string> stored = defaults_.data(styleKey(tool));
     if (!stored) return;
     try {
-        setStyle(decodeScreenshotStyle(*stored));
+        ScreenshotStyle style = decodeScreenshotStyle(*stored);
+        // A style no layer may carry would make every layer drawn with it fail to save.
+        if (styleIsValid(style)) setStyle(std::move(style));
     } catch (const std::exception&) {
         // An entry that no longer decodes is ignored.
     }

@@ -1,10 +1,13 @@
 #include "Editor/Inspectors/InspectorSheet.h"
 
+#include "Document/DocumentValidation.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/Inspectors/DecimalField.h"
 #include "Editor/Inspectors/ScreenshotSelectionInspector.h"
 #include "Editor/View/ScreenshotEditorView.h"
 
+#include <QCheckBox>
+#include <QColorDialog>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -14,6 +17,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -148,6 +152,7 @@ void InspectorSheet::showPanel(std::optional<EditorPanel> panel) {
 
 QWidget* InspectorSheet::buildPage(EditorPanel panel) {
     switch (panel) {
+    case EditorPanel::style: return stylePage();
     case EditorPanel::layers: return layersPage();
     case EditorPanel::selection: return selectionPage();
     default: {
@@ -226,6 +231,130 @@ void InspectorSheet::toggleLayerHidden(const ScreenshotLayer& layer) {
 }
 
 // ---- Tool style
+
+void InspectorSheet::changeStyle(const std::function<void(ScreenshotStyle&)>& change) {
+    ScreenshotStyle style = session_.style();
+    change(style);
+    session_.setStyle(std::move(style));
+}
+
+namespace {
+
+QColor qColor(const ScreenshotColor::RGBA& c) { return c.qColor(); }
+
+ScreenshotColor::RGBA rgba(const QColor& color) { return ScreenshotColor::RGBA::fromQColor(color); }
+
+void paintSwatch(QPushButton* swatch, const ScreenshotColor::RGBA& color) {
+    const QColor c = qColor(color);
+    swatch->setStyleSheet(QStringLiteral("background-color: rgba(%1, %2, %3, %4); min-width: 40px;")
+                              .arg(c.red())
+                              .arg(c.green())
+                              .arg(c.blue())
+                              .arg(c.alpha()));
+}
+
+}  // namespace
+
+QWidget* InspectorSheet::stylePage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("stylePage"));
+    auto* stack = new QVBoxLayout(page);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(8);
+    stack->setAlignment(Qt::AlignTop);
+    stack->addWidget(headline(QStringLiteral("Tool style"), page));
+    const ScreenshotStyle& style = session_.style();
+    auto labelled = [&](const QString& label, QWidget* control) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(new QLabel(label, page));
+        row->addWidget(control, 1);
+        control->setAccessibleName(label);
+        stack->addLayout(row);
+    };
+
+    using Color = ScreenshotColor::RGBA ScreenshotStyle::*;
+    for (auto [label, name, member] : {std::tuple{"Stroke / text", "strokeColor", Color(&ScreenshotStyle::stroke)},
+                                       std::tuple{"Fill", "fillColor", Color(&ScreenshotStyle::fill)}}) {
+        auto* swatch = button({}, QString::fromUtf8(name), page);
+        paintSwatch(swatch, style.*member);
+        connect(swatch, &QPushButton::clicked, this, [this, swatch, member] {
+            auto* dialog = new QColorDialog(qColor(session_.style().*member), window());
+            dialog->setObjectName(QStringLiteral("styleColorDialog"));
+            dialog->setOption(QColorDialog::ShowAlphaChannel);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            const ScreenshotColor::RGBA before = session_.style().*member;
+            connect(dialog, &QColorDialog::currentColorChanged, this, [this, swatch, member](const QColor& color) {
+                changeStyle([&](ScreenshotStyle& s) { s.*member = rgba(color); });
+                paintSwatch(swatch, session_.style().*member);
+            });
+            connect(dialog, &QColorDialog::rejected, this, [this, swatch, member, before] {
+                changeStyle([&](ScreenshotStyle& s) { s.*member = before; });
+                paintSwatch(swatch, before);
+            });
+            dialog->open();
+        });
+        labelled(QString::fromUtf8(label), swatch);
+    }
+
+    using Flag = bool ScreenshotStyle::*;
+    auto toggle = [&](const char* label, const char* name, Flag member) {
+        auto* box = new QCheckBox(QString::fromUtf8(label), page);
+        box->setObjectName(QString::fromUtf8(name));
+        box->setChecked(style.*member);
+        connect(box, &QCheckBox::toggled, this,
+                [this, member](bool on) { changeStyle([&](ScreenshotStyle& s) { s.*member = on; }); });
+        stack->addWidget(box);
+    };
+    toggle("Fill shape", "filledToggle", &ScreenshotStyle::filled);
+
+    // A size the document refuses would make every layer drawn with it fail to save: the field
+    // keeps the last one it accepts.
+    using Number = double ScreenshotStyle::*;
+    for (auto [label, name, member] : {std::tuple{"Stroke px", "strokeWidthField", Number(&ScreenshotStyle::strokeWidth)},
+                                       std::tuple{"Font size", "fontSizeField", Number(&ScreenshotStyle::fontSize)}}) {
+        auto* field = new DecimalField(QString::fromUtf8(name), style.*member, page);
+        field->setAcceptance([this, member](double value) {
+            ScreenshotStyle s = session_.style();
+            s.*member = value;
+            return styleIsValid(s);
+        });
+        connect(field, &DecimalField::valueEdited, this,
+                [this, member](double value) { changeStyle([&](ScreenshotStyle& s) { s.*member = value; }); });
+        labelled(QString::fromUtf8(label), field);
+    }
+
+    auto* font = new QLineEdit(QString::fromStdString(style.fontName), page);
+    font->setObjectName(QStringLiteral("fontNameField"));
+    connect(font, &QLineEdit::textEdited, this, [this](const QString& text) {
+        changeStyle([&](ScreenshotStyle& s) { s.fontName = text.toStdString(); });
+    });
+    labelled(QStringLiteral("Font name"), font);
+
+    stack->addWidget(caption(QStringLiteral("Opacity"), page));
+    auto* opacity = new QSlider(Qt::Horizontal, page);
+    opacity->setObjectName(QStringLiteral("opacitySlider"));
+    opacity->setAccessibleName(QStringLiteral("Opacity"));
+    opacity->setRange(0, 1000);
+    opacity->setValue(int(std::lround(std::clamp(style.opacity, 0.0, 1.0) * 1000)));
+    connect(opacity, &QSlider::valueChanged, this,
+            [this](int step) { changeStyle([&](ScreenshotStyle& s) { s.opacity = step / 1000.0; }); });
+    stack->addWidget(opacity);
+
+    toggle("Hand-drawn style", "handDrawnToggle", &ScreenshotStyle::handDrawn);
+
+    auto* remember = button(QStringLiteral("Remember tool style"), QStringLiteral("rememberStyle"), page);
+    connect(remember, &QPushButton::clicked, this, [this] { session_.saveStyle(); });
+    stack->addWidget(remember, 0, Qt::AlignLeft);
+
+    auto* counter = new QSpinBox(page);
+    counter->setObjectName(QStringLiteral("nextCounter"));
+    counter->setRange(1, 9999);
+    counter->setPrefix(QStringLiteral("Next counter: "));
+    counter->setValue(session_.nextCounter());
+    connect(counter, &QSpinBox::valueChanged, this, [this](int next) { session_.setNextCounter(next); });
+    stack->addWidget(counter, 0, Qt::AlignLeft);
+    return page;
+}
 
 void InspectorSheet::applyStyleToSelectedLayer() {
     const std::optional<ScreenshotLayer> selected = session_.selectedLayer();

@@ -6,6 +6,7 @@
 #include <QRectF>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 class QFrame;
@@ -20,6 +21,7 @@ class ScreenshotDocument;
 class ScreenshotDocumentSession;
 class ScreenshotEditorView;
 struct ScreenshotLayer;
+struct ScreenshotStyle;
 
 // The editor's inspector sheet: while the view's panel holds a case, a 400 x 480 frame centred
 // over the editor (which it blocks) with the panel's title, its page in a scroll area and "Done",
@@ -52,9 +54,11 @@ protected:
 private:
     void showPanel(std::optional<EditorPanel> panel);
     QWidget* buildPage(EditorPanel panel);
+    QWidget* stylePage();
     QWidget* layersPage();
     QWidget* selectionPage();
     void refillLayers();
+    void changeStyle(const std::function<void(ScreenshotStyle&)>& change);
     void close();
 
     ScreenshotEditorView& view_;

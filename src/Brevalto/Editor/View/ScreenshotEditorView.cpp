@@ -6,6 +6,7 @@
 #include "Editor/View/BackdropPopover.h"
 #include "Editor/View/EditorControls.h"
 #include "Editor/View/EditorToolbar.h"
+#include "Editor/View/ScreenshotContextBar.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -75,6 +76,8 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
     setFocusPolicy(Qt::ClickFocus);
     setFocusProxy(canvas_);
     stack->addWidget(canvas_, 1);
+    contextBar_ = new ScreenshotContextBar(*session_, &controller, [this] { openToolStyle(); },
+                                           [this] { setPanel(EditorPanel::object); }, canvas_);
     stack->addWidget(editorDivider(this));
 
     status_ = new QLabel(this);

@@ -23,6 +23,7 @@ namespace brevalto {
 class BackdropPopover;
 class EditorToolbar;
 class ScreenshotCanvasView;
+class ScreenshotContextBar;
 class ScreenshotDocumentSession;
 
 // The screenshot editor: the toolbar row, the canvas and a two-line status line, over one editing
@@ -76,6 +77,7 @@ public:
     const State& state() const { return state_; }
     ScreenshotCanvasView* canvas() const { return canvas_; }
     EditorToolbar* toolbar() const { return toolbar_; }
+    ScreenshotContextBar* contextBar() const { return contextBar_; }
     QLabel* statusLine() const { return status_; }
     // The save and print dialogs (Qt's own unless replaced, e.g. by tests).
     ScreenshotOutput::Dialogs& dialogs() const { return *dialogs_; }
@@ -152,6 +154,7 @@ private:
     EditorToolbar* toolbar_ = nullptr;
     ScreenshotCanvasView* canvas_ = nullptr;
     QLabel* status_ = nullptr;
+    ScreenshotContextBar* contextBar_ = nullptr;
     BackdropPopover* popover_ = nullptr;
 };
 
