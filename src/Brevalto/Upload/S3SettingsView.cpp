@@ -316,11 +316,12 @@ void S3SettingsView::refreshHistory() {
         line->addWidget(detail, 1);
         const Uuid recordID = record.id;
         const bool live = record.state != S3OwnedObject::State::deleted;
+        S3UploadController* controller = &controller_;
         auto action = [&](const char* prefix, const QString& title, bool enabled, void (S3UploadController::*run)(const Uuid&)) {
             auto* b = new QPushButton(title, row);
             b->setObjectName(QString::fromLatin1(prefix) + id);
             b->setEnabled(enabled && !busy);
-            connect(b, &QPushButton::clicked, &controller_, [this, run, recordID] { (controller_.*run)(recordID); });
+            connect(b, &QPushButton::clicked, controller, [controller, run, recordID] { (controller->*run)(recordID); });
             line->addWidget(b);
         };
         action("copyLink-", QStringLiteral("Copy link"), record.state == S3OwnedObject::State::uploaded,
