@@ -3,6 +3,7 @@
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/Inspectors/DecimalField.h"
 #include "Editor/Inspectors/InspectorSheet.h"
+#include "Editor/Inspectors/ScreenshotObjectInspector.h"
 #include "Editor/Inspectors/ScreenshotSelectionInspector.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Editor/View/EditorMoreMenu.h"
@@ -22,6 +23,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -378,6 +380,124 @@ TEST_F(InspectorSheetTest, SizesNoLayerMayCarryAreNeitherTakenNorRememberedNorLo
     defaults.setData(ScreenshotDocumentSession::styleKey(QStringLiteral("arrow")), encodeScreenshotStyle(huge));
     session().selectTool(QStringLiteral("arrow"));
     EXPECT_EQ(session().style().strokeWidth, 12);
+}
+
+TEST_F(InspectorSheetTest, ObjectDetailsEditGeometryLiveAsOneStepAndRefuseWhatCannotBeApplied) {
+    open(EditorPanel::object);
+    EXPECT_TRUE(sheet()->page()->findChild<QLabel*>()->text() == "Select an object first.");
+    ScreenshotLayer box = View::coverLayer(ScreenshotLayerKind::rectangle, QRectF(100, 100, 50, 40));
+    session().addLayer(box);
+    settle();
+    auto frame = [&] { return session().document().layers.back().frame; };
+    const std::size_t steps = session().undoStack().size();
+    struct Case {
+        const char* field;
+        const char* text;
+        QRectF frame;
+        double rotation;
+    };
+    const Case cases[] = {
+        {"X", "-20", QRectF(-20, 100, 50, 40), 0},
+        {"Y", "5.5", QRectF(-20, 5.5, 50, 40), 0},
+        {"Width", "0.5", QRectF(-20, 5.5, 50, 40), 0},  // ignored while it cannot apply
+        {"Rotation degrees", "30", QRectF(-20, 5.5, 50, 40), 0},
+        {"Width", "2", QRectF(-20, 5.5, 2, 40), 30},
+    };
+    for (const Case& c : cases) {
+        paste(c.field, c.text);
+        EXPECT_TRUE(sameRect(frame(), c.frame)) << c.field << ' ' << c.text;
+        EXPECT_EQ(session().document().layers.back().rotation, c.rotation) << c.text;
+    }
+    view->setPanel(std::nullopt);
+    EXPECT_EQ(session().undoStack().size(), steps + 1);
+    session().undo();
+    EXPECT_TRUE(sameRect(frame(), QRectF(100, 100, 50, 40)));
+
+    // A position the document refuses applies live, then the commit reports it and puts it back.
+    session().setSelectedID(session().document().layers.back().id);
+    open(EditorPanel::object);
+    paste("X", "1e12");
+    EXPECT_EQ(frame().x(), 1e12);
+    view->setPanel(std::nullopt);
+    EXPECT_TRUE(sameRect(frame(), QRectF(100, 100, 50, 40)));
+    EXPECT_FALSE(session().status().isEmpty());
+    EXPECT_NE(session().status(), ScreenshotDocumentSession::savedStatus);
+
+    // Controls by kind: the text editor for text kinds, the value field by its title.
+    struct Kind {
+        ScreenshotLayerKind kind;
+        bool text;
+        const char* value;
+    };
+    for (const Kind& k : {Kind{ScreenshotLayerKind::text, true, ""}, Kind{ScreenshotLayerKind::counter, true, ""},
+                          Kind{ScreenshotLayerKind::callout, true, ""}, Kind{ScreenshotLayerKind::magnifier, false, "Magnification"},
+                          Kind{ScreenshotLayerKind::blur, false, "Effect px"}, Kind{ScreenshotLayerKind::pixelate, false, "Effect px"},
+                          Kind{ScreenshotLayerKind::arrow, false, ""}}) {
+        ScreenshotLayer layer;
+        layer.kind = k.kind;
+        layer.frame = QRectF(1, 1, 10, 10);
+        ScreenshotObjectInspector inspector(session(), layer);
+        EXPECT_EQ(bool(inspector.findChild<QPlainTextEdit*>()), k.text) << int(k.kind);
+        EXPECT_EQ(bool(inspector.findChild<DecimalField*>("Magnification")), k.value == std::string("Magnification"));
+        EXPECT_EQ(bool(inspector.findChild<DecimalField*>("Effect px")), k.value == std::string("Effect px"));
+    }
+}
+
+TEST_F(InspectorSheetTest, ObjectDetailsTextCounterDuplicateOrderAndDelete) {
+    ScreenshotLayer counter;
+    counter.kind = ScreenshotLayerKind::counter;
+    counter.frame = QRectF(100, 100, 50, 40);
+    counter.text = "1";
+    counter.originalText = "Quelle";
+    session().addLayer(counter);
+    open(EditorPanel::object);
+    auto* original = find<QLabel>("originalText");
+    EXPECT_EQ(original->text(), "Original: Quelle");
+    EXPECT_TRUE(original->textInteractionFlags() & Qt::TextSelectableByMouse);
+
+    // Typing changes the layer live; leaving the editor ends one step and moves the next counter.
+    auto* inspector = find<ScreenshotObjectInspector>("objectInspector");
+    const std::size_t steps = session().undoStack().size();
+    find<QPlainTextEdit>("layerText")->setPlainText("7");
+    EXPECT_EQ(session().document().layers.back().text, "7");
+    EXPECT_EQ(session().status().left(13), "Editing text.");
+    inspector->commitText();
+    EXPECT_EQ(session().undoStack().size(), steps + 1);
+    EXPECT_EQ(session().nextCounter(), 8);
+    for (auto [text, next] : {std::pair{"9999", 9999}, std::pair{"0", 9999}, std::pair{"-3", 9999},
+                              std::pair{"12a", 9999}, std::pair{" 7", 9999}, std::pair{"+12", 13},
+                              std::pair{"99999999999999999999", 13}}) {
+        inspector->updateText(QString::fromUtf8(text));
+        inspector->commitText();
+        EXPECT_EQ(session().nextCounter(), next) << text;
+    }
+
+    // Duplicate copies the layer as it is now, 12 px down and right, and shows the copy.
+    session().edit([](ScreenshotDocument& d) { d.layers.back().text = "5"; });
+    settle();
+    find<QPushButton>("duplicateLayer")->click();
+    settle();
+    ASSERT_EQ(session().document().layers.size(), 3u);
+    EXPECT_TRUE(sameRect(session().document().layers[2].frame, QRectF(112, 112, 50, 40)));
+    EXPECT_EQ(session().document().layers[2].text, "5");
+    EXPECT_EQ(find<ScreenshotObjectInspector>("objectInspector")->layer().id, session().document().layers[2].id);
+
+    // Forward at the end and Backward at the start change nothing; Backward swaps.
+    const std::size_t before = session().undoStack().size();
+    find<QPushButton>("forwardLayer")->click();
+    EXPECT_EQ(session().undoStack().size(), before);
+    find<QPushButton>("backwardLayer")->click();
+    EXPECT_EQ(session().document().layers[1].id, *session().selectedID());
+    EXPECT_EQ(session().undoStack().size(), before + 1);
+
+    // Delete clears the selection and the page; Undo brings the layer back.
+    find<QPushButton>("deleteLayer")->click();
+    settle();
+    EXPECT_FALSE(session().selectedID());
+    EXPECT_EQ(session().document().layers.size(), 2u);
+    EXPECT_FALSE(view->findChild<ScreenshotObjectInspector*>());
+    session().undo();
+    EXPECT_EQ(session().document().layers.size(), 3u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "Document/DocumentValidation.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/Inspectors/DecimalField.h"
+#include "Editor/Inspectors/ScreenshotObjectInspector.h"
 #include "Editor/Inspectors/ScreenshotSelectionInspector.h"
 #include "Editor/View/ScreenshotEditorView.h"
 
@@ -106,6 +107,15 @@ InspectorSheet::InspectorSheet(ScreenshotEditorView& view)
                 showPanel(panel);
         } else if (*panel == EditorPanel::style && property == Property::style)
             applyStyleToSelectedLayer();
+        else if (*panel == EditorPanel::object && property == Property::selectedID)
+            showPanel(panel);
+        else if (*panel == EditorPanel::object && property == Property::document) {
+            auto* inspector = page_ ? page_->findChild<ScreenshotObjectInspector*>() : nullptr;
+            if (const std::optional<ScreenshotLayer> layer = session_.selectedLayer(); inspector && layer)
+                inspector->setLayer(*layer);
+            else if (inspector)
+                showPanel(panel);
+        }
     });
 }
 
@@ -133,7 +143,10 @@ void InspectorSheet::keyPressEvent(QKeyEvent* event) {
 void InspectorSheet::close() { view_.setPanel(std::nullopt); }
 
 void InspectorSheet::showPanel(std::optional<EditorPanel> panel) {
-    if (page_) page_->deleteLater();
+    if (page_) {
+        if (auto* inspector = page_->findChild<ScreenshotObjectInspector*>()) inspector->commitPending();
+        page_->deleteLater();
+    }
     page_ = nullptr;
     if (!panel) {
         hide();
@@ -153,6 +166,18 @@ void InspectorSheet::showPanel(std::optional<EditorPanel> panel) {
 QWidget* InspectorSheet::buildPage(EditorPanel panel) {
     switch (panel) {
     case EditorPanel::style: return stylePage();
+    case EditorPanel::object: {
+        auto* page = new QWidget;
+        page->setObjectName(QStringLiteral("objectPage"));
+        auto* stack = new QVBoxLayout(page);
+        stack->setContentsMargins(0, 0, 0, 0);
+        stack->setAlignment(Qt::AlignTop);
+        if (const std::optional<ScreenshotLayer> layer = session_.selectedLayer())
+            stack->addWidget(new ScreenshotObjectInspector(session_, *layer, page));
+        else
+            stack->addWidget(caption(QStringLiteral("Select an object first."), page));
+        return page;
+    }
     case EditorPanel::layers: return layersPage();
     case EditorPanel::selection: return selectionPage();
     default: {
