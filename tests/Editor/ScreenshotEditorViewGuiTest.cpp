@@ -442,9 +442,12 @@ TEST_F(EditorViewTest, TheMoreMenuHasItsSectionsAndItemsWithTheirRulesAndStatuse
     for (QAction* entry : menu->actions()) entries << (entry->isSeparator() ? "[" + entry->text() + "]" : entry->text());
     EXPECT_EQ(entries, QStringList({"[Selection]", "Crop selection", "Reset crop", "Auto-adjust selection",
                                     "Text-only masks (local OCR)", "Find secrets (local OCR)", "Cancel mask OCR",
-                                    "Selection\u2026", "[Composition]", "Add Capture", "Import files\u2026", "Import clipboard",
-                                    "[Export]", "Save As\u2026", "Copy File URL", "Print\u2026", "[Canvas]",
-                                    "Rasterize (Undo available)", "Layers\u2026", "Tool style\u2026", "[View]", "Actual size", "Fit", "Fit selection",
+                                    "Selection\u2026", "[AI & text]", "OCR", "Translate text", "Translate image",
+                                    "[Composition]", "Add Capture", "Import files\u2026", "Import clipboard",
+                                    "[Export]", "Save As\u2026", "Copy File URL", "Upload and copy link",
+                                    "Save as new history item", "Print\u2026", "[Canvas]",
+                                    "Rasterize (Undo available)", "Layers\u2026", "Tool style\u2026", "[View]",
+                                    "Actual size", "Fit", "Fit selection",
                                     "Snap to objects / canvas", "Show guides"}));
     for (QAction* entry : menu->actions()) EXPECT_TRUE(entry->shortcut().isEmpty());
 
@@ -495,6 +498,34 @@ TEST_F(EditorViewTest, TheMoreMenuHasItsSectionsAndItemsWithTheirRulesAndStatuse
     trigger("snap");
     EXPECT_TRUE(session().snap());
     EXPECT_TRUE(action("guides")->isChecked());
+}
+
+TEST_F(EditorViewTest, TheMoreMenuHandsItsEditorActionsWithTheirImageToTheApp) {
+    std::vector<std::pair<ScreenshotEditorAction, QSize>> sent;
+    controller.setOnAction([&](ScreenshotEditorAction a, const QImage& image) { sent.emplace_back(a, image.size()); });
+    const struct {
+        const char* name;
+        ScreenshotEditorAction action;
+    } items[] = {{"ocr", ScreenshotEditorAction::ocr},
+                 {"translateText", ScreenshotEditorAction::translateText},
+                 {"translateImage", ScreenshotEditorAction::translateImage},
+                 {"uploadAndCopyLink", ScreenshotEditorAction::upload},
+                 {"saveAsNewItem", ScreenshotEditorAction::saveAsNewItem}};
+    session().setSelectionRect(QRectF(100, 100, 200, 100));
+    for (const auto& item : items) {
+        SCOPED_TRACE(item.name);
+        sent.clear();
+        trigger(item.name);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].first, item.action);
+        EXPECT_EQ(sent[0].second, QSize(200, 100)) << "the selection, cut from the visible image";
+    }
+    // A selection outside the visible image: nothing is sent and the status says why.
+    session().setSelectionRect(QRectF(5000, 5000, 10, 10));
+    sent.clear();
+    trigger("ocr");
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(session().status(), QStringLiteral("The selection is outside the visible image."));
 }
 
 TEST_F(EditorViewTest, ToolStyleAndPanelsEndTheirStepWhenTheSheetCloses) {

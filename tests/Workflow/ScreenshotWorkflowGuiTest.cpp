@@ -1,4 +1,6 @@
 // The workflow over a fake desktop, a scripted user and a real history in a private folder.
+#include "AI/AIActionModel.h"
+#include "AI/TranslatedImageModel.h"
 #include "Automation/AutomationDispatcher.h"
 #include "Automation/AutomationFailure.h"
 #include "Automation/AutomationRequest.h"
@@ -12,6 +14,7 @@
 #include "Panel/PanelController.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Defaults.h"
+#include "Upload/S3UploadController.h"
 #include "Workflow/CaptureSettings.h"
 #include "Workflow/FloatingThumbnail.h"
 #include "Workflow/ScreenshotWorkflow.h"
@@ -23,6 +26,7 @@
 #include "FakePasteboard.h"
 #include "FakeScreenCapture.h"
 #include "FakeScreens.h"
+#include "ManualAIBackend.h"
 #include "FakeScrollingInput.h"
 #include "QtWait.h"
 #include "TestFolder.h"
@@ -121,7 +125,7 @@ protected:
     ScreenshotWorkflow workflow{store, monitor, controller, defaults, screens,
                                 {.screen = &screen, .apps = &apps, .clock = &clock, .wheel = &wheel, .keys = &keys,
                                  .stagingRoot = out.path() / "staging", .interaction = &ui, .timer = &timer,
-                                 .dialogs = &dialogs}};
+                                 .dialogs = &dialogs, .temporaryRoot = out.path() / "tmp"}};
     AutomationDispatcher dispatcher;
 };
 
@@ -305,6 +309,117 @@ TEST_F(WorkflowTest, FileImportsStopAt32MiBAndClipboardImportsPreferPNG) {
     board.copyText(QStringLiteral("just text"));
     importClipboard();
     EXPECT_EQ(store.message(), ScreenshotWorkflow::kNoClipboardImage);
+}
+
+}  // namespace
+}  // namespace brevalto
+
+namespace brevalto {
+namespace {
+
+class EditorActionTest : public WorkflowTest {
+protected:
+    EditorActionTest() {
+        controller.setAIActions(&ai);
+        workflow.openInEditor(stored(Qt::green));
+    }
+    ScreenshotDocumentSession& session() { return *workflow.editor()->session(); }
+    fs::path temporary() const { return out.path() / "tmp"; }
+    std::vector<fs::path> temporaries() const {
+        if (!fs::exists(temporary())) return {};
+        return {fs::directory_iterator(temporary()), fs::directory_iterator()};
+    }
+    ManualAIBackend ai;
+};
+
+TEST_F(EditorActionTest, OCRAndTranslationReadAPrivateTemporaryPNGThatGoesWithThePreview) {
+    for (const bool translate : {false, true}) {
+        SCOPED_TRACE(translate);
+        workflow.editor()->perform(translate ? ScreenshotEditorAction::translateText : ScreenshotEditorAction::ocr);
+        const std::shared_ptr<AIActionModel> model = controller.translation();
+        ASSERT_TRUE(model);
+        ASSERT_EQ(temporaries().size(), 1u);
+        const fs::path file = temporaries()[0];
+        EXPECT_TRUE(file.filename().string().starts_with("Brevalto-OCR-"));
+        EXPECT_EQ(file.extension(), ".png");
+        EXPECT_TRUE(Uuid::parse(file.stem().string().substr(13)).has_value());
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(model->sourceURL, QUrl::fromLocalFile(QString::fromStdString(file.string())));
+        EXPECT_EQ(ai.last().file, model->sourceURL) << "recognition reads the temporary PNG";
+        EXPECT_EQ(model->item.source, "Editor selection");
+        EXPECT_FALSE(model->item.imageFile);
+        EXPECT_EQ(model->showsTranslation, translate);
+        EXPECT_EQ(controller.parentEditor(), workflow.editor()->session()) << "the editor is kept underneath";
+        EXPECT_EQ(images().size(), 0u) << "the snapshot never enters the history";
+        controller.setPreviewExpanded(false);  // back to the editor
+        EXPECT_TRUE(temporaries().empty());
+    }
+}
+
+TEST_F(EditorActionTest, TextReplacementHoldsOnlyForTheRevisionTheOCRSaw) {
+    workflow.editor()->perform(ScreenshotEditorAction::ocr);
+    auto model = controller.translation();
+    ASSERT_TRUE(model && model->replaceText);
+    model->replaceText();  // unchanged: the region translator opens on the selection
+    ASSERT_TRUE(controller.workspace());
+    EXPECT_EQ(controller.workspace()->kind(), PanelController::Workspace::Kind::regions);
+    EXPECT_EQ(temporaries().size(), 1u) << "the preview's file went with it; the translator has its own";
+
+    workflow.editor()->perform(ScreenshotEditorAction::ocr);
+    model = controller.translation();
+    session().setSelectionRect(QRectF(1, 1, 5, 5));
+    session().crop();  // an edit: a new revision
+    const std::size_t layersBefore = session().document().layers.size();
+    try {
+        model->replaceText();
+        ADD_FAILURE() << "replaced after an edit";
+    } catch (const std::exception& error) {
+        EXPECT_STREQ(error.what(), ScreenshotWorkflow::kDocumentChanged);
+    }
+    EXPECT_EQ(session().document().layers.size(), layersBefore);
+    EXPECT_EQ(controller.translation(), model);
+}
+
+TEST_F(EditorActionTest, TheRegionTranslatorTargetsThePrimaryLanguageAndDropsItsFileOnClose) {
+    for (const auto& [primary, target] : std::vector<std::pair<std::optional<std::string>, std::string>>{
+             {std::nullopt, "en"}, {"de", "de"}}) {
+        if (primary) defaults.set("translation.primary", *primary);
+        workflow.editor()->perform(ScreenshotEditorAction::translateImage);
+        ASSERT_TRUE(controller.workspace());
+        const auto regions = controller.workspace()->regionsModel();
+        ASSERT_TRUE(regions);
+        EXPECT_EQ(regions->target(), target);
+        EXPECT_TRUE(regions->appliesToDocument());
+        EXPECT_EQ(controller.parentEditor(), workflow.editor()->session());
+        EXPECT_EQ(temporaries().size(), 1u);
+        controller.closeCurrentWorkspace();
+        EXPECT_TRUE(temporaries().empty());
+    }
+}
+
+TEST_F(EditorActionTest, SaveUploadAndWriteFailuresReportToTheEditor) {
+    workflow.editor()->perform(ScreenshotEditorAction::saveAsNewItem);
+    ASSERT_TRUE(waitUntil([&] { return images().size() == 1; }));
+    EXPECT_EQ(images()[0].source, ScreenshotWorkflow::kEditSource);
+    EXPECT_EQ(images()[0].imageScale, session().document().sourceScale);
+    ASSERT_TRUE(waitUntil([&] { return workflow.thumbnail().item().has_value(); }));
+    EXPECT_EQ(workflow.thumbnail().item()->id, images()[0].id);
+
+    workflow.editor()->perform(ScreenshotEditorAction::upload);
+    EXPECT_EQ(session().status(), S3UploadController::setupMessage);
+
+    // A temporary root that cannot be used: the error in the status, no preview.
+    std::ofstream(temporary()) << "not a folder";
+    session().setStatus({});
+    workflow.editor()->perform(ScreenshotEditorAction::ocr);
+    fs::remove(temporary());
+    EXPECT_FALSE(session().status().isEmpty());
+    EXPECT_FALSE(controller.translation());
+    // No workspace takes the written file: it goes at once.
+    controller.setAIActions(nullptr);
+    workflow.editor()->perform(ScreenshotEditorAction::ocr);
+    EXPECT_FALSE(controller.translation());
+    EXPECT_TRUE(temporaries().empty());
 }
 
 }  // namespace

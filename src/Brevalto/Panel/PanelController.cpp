@@ -296,22 +296,23 @@ void PanelController::closeWorkspace(bool keepParent) {
     }
 }
 
-void PanelController::showTranslationModel(std::shared_ptr<AIActionModel> model) {
+void PanelController::showTranslationModel(std::shared_ptr<AIActionModel> model, std::function<void()> onClose) {
     std::shared_ptr<ScreenshotDocumentSession> kept =
         workspace_ && workspace_->kind() == Workspace::Kind::editor ? workspace_->session() : parentEditor_;
     closeWorkspace(kept != nullptr);
     parentEditor_ = std::move(kept);
     translation_ = std::move(model);
     emit translationChanged();
-    onClose_ = nullptr;
+    onClose_ = std::move(onClose);
     setPreviewExpandedFlag(true);
     pinnedOpen_ = true;
     updatePanelFrame(true);
 }
 
-std::shared_ptr<AIActionModel> PanelController::makeAIModel(const Clip& clip, bool ocr) {
+std::shared_ptr<AIActionModel> PanelController::makeAIModel(const Clip& clip, bool ocr,
+                                                            std::optional<QUrl> sourceURL) {
     if (!aiActions_) return nullptr;
-    return std::make_shared<AIActionModel>(clip, ocr, defaults_, *aiActions_);
+    return std::make_shared<AIActionModel>(clip, ocr, defaults_, *aiActions_, std::move(sourceURL));
 }
 
 void PanelController::showTranslation(const Clip& clip) {

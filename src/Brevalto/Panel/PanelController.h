@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <QUrl>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -96,8 +98,8 @@ public:
     void setCaptureActive(bool active);
 
     // Shows the model in the preview pane (OCR text or translation), keeping an editor that is
-    // shown or kept underneath.
-    void showTranslationModel(std::shared_ptr<AIActionModel> model);
+    // shown or kept underneath. onClose runs once when the preview closes or is replaced.
+    void showTranslationModel(std::shared_ptr<AIActionModel> model, std::function<void()> onClose = {});
     // Cancels the current translation and shows a new one of the clip's text in the preview pane,
     // pinned open, and starts it.
     void showTranslation(const Clip& clip);
@@ -111,8 +113,9 @@ public:
     // Where AI action models run their work; without it the AI actions do nothing.
     AIActionBackend* aiActions() const { return aiActions_; }
     void setAIActions(AIActionBackend* backend) { aiActions_ = backend; }
-    // A new model for the clip over the panel's backend and settings; null without a backend.
-    std::shared_ptr<AIActionModel> makeAIModel(const Clip& clip, bool ocr);
+    // A new model for the clip (or the image file at sourceURL) over the panel's backend and
+    // settings; null without a backend.
+    std::shared_ptr<AIActionModel> makeAIModel(const Clip& clip, bool ocr, std::optional<QUrl> sourceURL = std::nullopt);
 
     // The screenshot side (the workflow), held weakly.
     ScreenshotActions* screenshots() const { return screenshots_.data(); }

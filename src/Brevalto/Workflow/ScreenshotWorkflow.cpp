@@ -62,6 +62,7 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
       wheel_(parts.wheel),
       keys_(parts.keys),
       stagingRoot_(parts.stagingRoot),
+      temporaryRoot_(parts.temporaryRoot),
       engine_(std::make_unique<CaptureEngine>(*parts.screen)),
       editor_(new ScreenshotEditorController(monitor.board(), defaults, this)),
       pins_(new ScreenshotPinController(screens, defaults, this)) {
@@ -101,11 +102,6 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
                                        parts.clock ? *parts.clock : Clock::system(), std::move(actions), this);
 }
 
-void ScreenshotWorkflow::handleEditorAction(ScreenshotEditorAction action, const QImage&) {
-    if (action == ScreenshotEditorAction::captureAppend) return run(ScreenshotCommand::region, true);
-    store_.setMessage(QString::fromUtf8(kUnavailableMessage));
-}
-
 std::optional<Uuid> ScreenshotWorkflow::openDocumentID() const {
     if (const auto& session = editor_->session()) return session->document().id;
     return std::nullopt;
@@ -116,6 +112,7 @@ ScreenshotWorkflow::~ScreenshotWorkflow() {
     // coordinator, which closes its overlays and does not own them.
     delete scrolling_.data();
     delete capture_;
+    for (const fs::path& file : std::set(temporaries_)) removeTemporaryFile(file);
 }
 
 AutomationRequest ScreenshotWorkflow::request(ScreenshotCommand command, bool appendToEditor, const Defaults& defaults) {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stop_token>
 #include <vector>
 
@@ -72,9 +73,14 @@ public:
         CaptureTimer* timer = nullptr;
         WorkflowDialogs* dialogs = nullptr;
         UploadDialogs* uploadDialogs = nullptr;  // the public-upload question
+        // Where the editor's temporary PNGs go; the per-user temporary root when not given.
+        std::optional<std::filesystem::path> temporaryRoot = std::nullopt;
     };
 
     static constexpr const char* kUnavailableMessage = "This command is not available yet.";
+    static constexpr const char* kDocumentChanged = "Document changed. Run OCR on the current revision.";
+    static constexpr const char* kEditorClosed = "The editor closed. Reopen the document.";
+    static constexpr const char* kEditSource = "Screenshot edit";
     static constexpr const char* kAppendWithoutDocument = "Open an image document before Add Capture.";
     static constexpr const char* kEditorWithoutImage = "Capture or import an image before opening the editor.";
     static constexpr const char* kDocumentUnavailable = "That image document is not available.";
@@ -113,6 +119,18 @@ public:
     // The editor's upload of its rendered image for the open document's history item; the
     // outcome goes to the open session's status.
     TaskHandle uploadFromEditor(const QImage& image);
+    // Carries out an editor command on its rendered image: the OCR or translation preview, the
+    // region translator, an upload, a new history item or an appended capture. Failures go to
+    // the open session's status.
+    void handleEditorAction(ScreenshotEditorAction action, const QImage& image);
+    // Writes the image as a new private (0600) PNG "Brevalto-OCR-<UUID>.png" in the temporary
+    // root; throws the encoding or write error and leaves no file then.
+    std::filesystem::path writeTemporaryPNG(const QImage& image);
+    // Removes a temporary PNG; errors are ignored.
+    void removeTemporaryFile(const std::filesystem::path& file);
+    // The text replacement of an editor OCR preview opened at that revision: renders the selection
+    // again into the region translator. Throws AIError when the document changed since.
+    void replaceEditorText(const std::optional<Uuid>& revision);
     // Asks before an upload to a public bucket unless the user said not to ask again.
     bool confirmPublicUpload();
 
@@ -170,7 +188,10 @@ signals:
 private:
     void handleCapture(const AutomationRequest& request);
     void handleEditor(const AutomationRequest& request);
-    void handleEditorAction(ScreenshotEditorAction action, const QImage& image);
+    void openEditorOCR(const QImage& image, bool translate);
+    void openRegionTranslator(const QImage& image);
+    void saveAsNewItem(const QImage& image);
+    void reportToSession(const QString& text);
     void startScrolling(bool appendToEditor, int delay, const std::vector<AutomationPostAction>& actions);
     void scrollingFinished(const Uuid& id, bool appendToEditor, std::optional<Uuid> document,
                            const std::vector<AutomationPostAction>& actions, const CapturedScreenshot& shot,
@@ -207,6 +228,7 @@ private:
     WheelScroller* wheel_;
     RawKeyWatcher* keys_;
     std::optional<std::filesystem::path> stagingRoot_;
+    std::optional<std::filesystem::path> temporaryRoot_;
     std::unique_ptr<CaptureEngine> engine_;
     std::unique_ptr<CaptureInteraction> ownInteraction_;
     std::unique_ptr<CaptureTimer> ownTimer_;
@@ -221,6 +243,7 @@ private:
     bool busy_ = false;
     std::optional<Uuid> activeID_;
     std::shared_ptr<std::stop_source> task_;
+    std::set<std::filesystem::path> temporaries_;  // written and not yet removed
 };
 
 }  // namespace brevalto

@@ -43,7 +43,13 @@ std::vector<EditorMenuSection> EditorMoreMenu::sections() {
              item("Cancel mask OCR", "cancelMaskOCR", [](View& v) { v.cancelMaskOCR(); }),
              item("Selection\u2026", "selectionPanel", [](View& v) { v.setPanel(EditorPanel::selection); }),
          }},
-        {QStringLiteral("AI & text"), {}},
+        {QStringLiteral("AI & text"),
+         {
+             item("OCR", "ocr", [](View& v) { v.sendAction(ScreenshotEditorAction::ocr); }),
+             item("Translate text", "translateText", [](View& v) { v.sendAction(ScreenshotEditorAction::translateText); }),
+             item("Translate image", "translateImage",
+                  [](View& v) { v.sendAction(ScreenshotEditorAction::translateImage); }),
+         }},
         {QStringLiteral("Composition"),
          {
              item("Add Capture", "addCapture", [](View& v) { v.sendAction(ScreenshotEditorAction::captureAppend); }),
@@ -60,6 +66,10 @@ std::vector<EditorMenuSection> EditorMoreMenu::sections() {
          {
              item("Save As\u2026", "menuSaveAs", [](View& v) { v.attempt([&v] { v.saveImage(false); }); }),
              item("Copy File URL", "copyFileURL", [](View& v) { v.attempt([&v] { v.saveImage(true); }); }),
+             item("Upload and copy link", "uploadAndCopyLink",
+                  [](View& v) { v.sendAction(ScreenshotEditorAction::upload); }),
+             item("Save as new history item", "saveAsNewItem",
+                  [](View& v) { v.sendAction(ScreenshotEditorAction::saveAsNewItem); }),
              item("Print\u2026", "print", [](View& v) { v.printImage(); }),
          }},
         {QStringLiteral("Canvas"),
