@@ -28,7 +28,7 @@ AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRe
                                          env.platform.wheel, env.platform.rawKeys, env.stagingRoot});
     controller_->setScreenshots(screenshots_.get());
     const Platform& platform = env.platform;
-    screenshots_->editor()->setRecognizer(platform.textRecognizer);
+    screenshots_->setRecognizer(platform.textRecognizer);
     if (platform.textRecognizer && platform.languageDetector && platform.keychain && platform.http &&
         platform.processes) {
         claude_ = std::make_unique<ClaudeService>(*platform.keychain, *platform.http, *platform.processes);
