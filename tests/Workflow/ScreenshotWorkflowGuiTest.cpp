@@ -18,6 +18,7 @@
 #include "Workflow/CaptureSettings.h"
 #include "Workflow/FloatingThumbnail.h"
 #include "Workflow/ScreenshotWorkflow.h"
+#include "Workflow/TextIndexer.h"
 #include "Workflow/WorkflowDialogs.h"
 
 #include "FakeApps.h"
@@ -276,6 +277,25 @@ TEST_F(WorkflowTest, AutoSaveNeverReplacesAFileAndLeavesNothingWhenItFails) {
     }
     EXPECT_EQ(AtomicFile::read(out / "taken.png", 100), "keep");
     EXPECT_EQ(filesIn(out.path()), 3u) << "no staged file is left";
+}
+
+// Every change of the history schedules the indexing of its images; the indexer's own stored
+// text schedules a run that finds nothing more to do.
+TEST_F(WorkflowTest, NewImagesGetTheirTextIndexedInTheBackground) {
+    ManualAIBackend ai;
+    workflow.indexing().setRecognize([&ai](QObject* receiver, const QUrl& file, const QString& language, auto done) {
+        return ai.recognize(receiver, file, language, std::move(done));
+    });
+    const Clip clip = stored();
+    ASSERT_TRUE(waitUntil([&] { return ai.jobs.size() == 1; }));
+    EXPECT_EQ(ai.last().file, QUrl::fromLocalFile(QString::fromStdString((store.root() / *clip.imageFile).string())));
+    OCRResult result;
+    result.text = QStringLiteral("Invoice 4711 total 99 EUR");
+    ai.last().finish(result);
+    ASSERT_TRUE(waitUntil([&] { return store.items().front().ocrText.has_value(); }));
+    EXPECT_EQ(std::string(*store.items().front().ocrText), "Invoice 4711 total 99 EUR");
+    ASSERT_TRUE(waitUntil([&] { return !workflow.indexing().running(); }));
+    EXPECT_EQ(ai.jobs.size(), 1u);
 }
 
 TEST_F(WorkflowTest, FileImportsStopAt32MiBAndClipboardImportsPreferPNG) {
