@@ -366,6 +366,7 @@ TEST_F(EditorActionTest, OCRAndTranslationReadAPrivateTemporaryPNGThatGoesWithTh
         EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(model->sourceURL, QUrl::fromLocalFile(QString::fromStdString(file.string())));
         EXPECT_EQ(ai.last().file, model->sourceURL) << "recognition reads the temporary PNG";
+        EXPECT_EQ(model->sourcePreview.size(), QSize(40, 20)) << "the preview shows the rendered image";
         EXPECT_EQ(model->item.source, "Editor selection");
         EXPECT_FALSE(model->item.imageFile);
         EXPECT_EQ(model->showsTranslation, translate);

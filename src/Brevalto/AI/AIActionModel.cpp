@@ -49,7 +49,11 @@ QImage readFitted(const QString& path, int side) {
     return reader.read();
 }
 
-QImage previewOf(const std::optional<QUrl>& url) {
+QImage previewOf(const std::optional<QUrl>& url, const QImage& pixels) {
+    if (!pixels.isNull()) {
+        if (pixels.width() <= kPreviewSide && pixels.height() <= kPreviewSide) return pixels;
+        return pixels.scaled(kPreviewSide, kPreviewSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
     if (!url || !url->isLocalFile()) return {};
     return readFitted(url->toLocalFile(), kPreviewSide);
 }
@@ -86,12 +90,12 @@ QByteArray prepareImageForClaude(const QUrl& file) {
 }
 
 AIActionModel::AIActionModel(Clip item, bool ocr, Defaults& defaults, AIActionBackend& backend,
-                             std::optional<QUrl> sourceURL, QObject* parent)
+                             std::optional<QUrl> sourceURL, const QImage& pixels, QObject* parent)
     : QObject(parent),
       item(std::move(item)),
       ocr(ocr),
       sourceURL(std::move(sourceURL)),
-      sourcePreview(previewOf(this->sourceURL)),
+      sourcePreview(previewOf(this->sourceURL, pixels)),
       supportedOCRLanguages(languagesOf(backend)),
       defaults_(defaults),
       backend_(backend) {
