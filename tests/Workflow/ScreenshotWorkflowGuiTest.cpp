@@ -12,6 +12,7 @@
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Panel/PanelController.h"
+#include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Defaults.h"
 #include "Upload/S3UploadController.h"
@@ -259,6 +260,20 @@ TEST_F(WorkflowTest, AfterCaptureActionsRunInOrderAndTheirFailuresAreJoined) {
     workflow.afterCapture(clip, false, {});
     EXPECT_EQ(store.message(), ScreenshotWorkflow::kAutoSaveNeedsFolder);
     EXPECT_TRUE(board.content().data(PasteboardType::png).has_value());
+}
+
+// Save dialogs, the thumbnail's and the editor's, start in the auto-save folder while it exists,
+// else in the Pictures folder or at home.
+TEST_F(WorkflowTest, SaveDialogsStartInTheAutoSaveFolder) {
+    const Clip clip = stored();
+    defaults.set(CaptureSettings::folderKey, out.path().string());
+    workflow.saveAs(clip);
+    EXPECT_EQ(dialogs.startFolder, out.path());
+    EXPECT_EQ(workflow.editor()->saveFolder(), out.path());
+    defaults.set(CaptureSettings::folderKey, (out / "gone").string());
+    workflow.saveAs(clip);
+    EXPECT_EQ(dialogs.startFolder, AppPaths::picturesFolder());
+    EXPECT_EQ(workflow.editor()->saveFolder(), AppPaths::picturesFolder());
 }
 
 TEST_F(WorkflowTest, AutoSaveNeverReplacesAFileAndLeavesNothingWhenItFails) {

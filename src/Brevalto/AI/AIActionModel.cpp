@@ -26,7 +26,6 @@ constexpr const char* kUnreadable = "Could not read the image.";
 constexpr const char* kUnencodable = "Could not encode the image.";
 constexpr const char* kTooLarge = "The image is too large for Claude. Use a smaller image.";
 constexpr const char* kOCRFinished = "On-device OCR finished. You can edit the text before translating.";
-constexpr const char* kLowConfidence = " lines have low confidence. Check them before translating.";
 
 constexpr int kClaudeImageSide = 1568;
 constexpr qsizetype kClaudeImageBytes = 4 * 1024 * 1024;
@@ -209,8 +208,13 @@ void AIActionModel::runOCR(const std::filesystem::path& root) {
         ocrRegions_ = std::move(found.regions);
         qrPayloads_ = found.qrPayloads;
         refreshTarget();
-        ocrNotice_ = found.uncertainLines < 1 ? QString::fromUtf8(kOCRFinished)
-                                              : QString::number(found.uncertainLines) + QString::fromUtf8(kLowConfidence);
+        if (found.uncertainLines < 1)
+            ocrNotice_ = QString::fromUtf8(kOCRFinished);
+        else if (found.uncertainLines == 1)
+            ocrNotice_ = QStringLiteral("1 line has low confidence. Check it before translating.");
+        else
+            ocrNotice_ = QStringLiteral("%1 lines have low confidence. Check them before translating.")
+                             .arg(found.uncertainLines);
         task_ = TaskHandle();
         setBusy(false);
         emit changed();
