@@ -29,4 +29,7 @@ std::string_view asBytes(const std::array<unsigned char, N>& digest) {
 // Standard base64 with padding.
 std::string toBase64(std::string_view bytes);
 
+// Fills `size` bytes from the system's secure random generator; false when it fails.
+bool secureRandomBytes(unsigned char* out, std::size_t size);
+
 }  // namespace brevalto

@@ -70,12 +70,25 @@ MessagesApiStandIn::MessagesApiStandIn(const std::filesystem::path& log, const s
                                        const nlohmann::json& models)
     : StandInProcess(QStringLiteral("messages-api.py"), messagesArguments(log, reply, models)), log_(log) {}
 
-std::vector<nlohmann::json> MessagesApiStandIn::requests() const {
+namespace {
+
+std::vector<nlohmann::json> logLines(const std::filesystem::path& log) {
     std::vector<nlohmann::json> requests;
-    std::ifstream file(log_);
+    std::ifstream file(log);
     for (std::string line; std::getline(file, line);)
         if (auto entry = nlohmann::json::parse(line, nullptr, false); !entry.is_discarded()) requests.push_back(entry);
     return requests;
 }
+
+}  // namespace
+
+std::vector<nlohmann::json> MessagesApiStandIn::requests() const { return logLines(log_); }
+
+CloudflareStandIn::CloudflareStandIn(const std::filesystem::path& log, const QStringList& options)
+    : StandInProcess(QStringLiteral("cloudflare-api.py"),
+                     QStringList{QStringLiteral("--log"), QString::fromStdString(log.string())} + options),
+      log_(log) {}
+
+std::vector<nlohmann::json> CloudflareStandIn::requests() const { return logLines(log_); }
 
 }  // namespace brevalto

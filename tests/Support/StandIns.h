@@ -63,4 +63,19 @@ private:
     std::filesystem::path log_;
 };
 
+// The Cloudflare stand-in (cloudflare-api.py): OAuth endpoints under "/oauth2", the REST API under
+// "/client/v4" and the public hosts of its buckets (by default one account and the bucket
+// "shots" served at pub-shots.r2.dev), logging every request to `log`.
+class CloudflareStandIn : public StandInProcess {
+public:
+    explicit CloudflareStandIn(const std::filesystem::path& log, const QStringList& options = {});
+
+    std::string url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port()) + path; }
+    // The requests received so far, each {"method", "path", "host", "headers", "form", "length"}.
+    std::vector<nlohmann::json> requests() const;
+
+private:
+    std::filesystem::path log_;
+};
+
 }  // namespace brevalto

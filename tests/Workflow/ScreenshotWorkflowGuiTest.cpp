@@ -12,12 +12,14 @@
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Panel/PanelController.h"
+#include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Defaults.h"
 #include "Upload/S3UploadController.h"
 #include "Workflow/CaptureSettings.h"
 #include "Workflow/FloatingThumbnail.h"
 #include "Workflow/ScreenshotWorkflow.h"
+#include "Workflow/TextIndexer.h"
 #include "Workflow/WorkflowDialogs.h"
 
 #include "FakeApps.h"
@@ -260,6 +262,20 @@ TEST_F(WorkflowTest, AfterCaptureActionsRunInOrderAndTheirFailuresAreJoined) {
     EXPECT_TRUE(board.content().data(PasteboardType::png).has_value());
 }
 
+// Save dialogs, the thumbnail's and the editor's, start in the auto-save folder while it exists,
+// else in the Pictures folder or at home.
+TEST_F(WorkflowTest, SaveDialogsStartInTheAutoSaveFolder) {
+    const Clip clip = stored();
+    defaults.set(CaptureSettings::folderKey, out.path().string());
+    workflow.saveAs(clip);
+    EXPECT_EQ(dialogs.startFolder, out.path());
+    EXPECT_EQ(workflow.editor()->saveFolder(), out.path());
+    defaults.set(CaptureSettings::folderKey, (out / "gone").string());
+    workflow.saveAs(clip);
+    EXPECT_EQ(dialogs.startFolder, AppPaths::picturesFolder());
+    EXPECT_EQ(workflow.editor()->saveFolder(), AppPaths::picturesFolder());
+}
+
 TEST_F(WorkflowTest, AutoSaveNeverReplacesAFileAndLeavesNothingWhenItFails) {
     const Clip clip = stored();
     defaults.set(CaptureSettings::folderKey, out.path().string());
@@ -276,6 +292,25 @@ TEST_F(WorkflowTest, AutoSaveNeverReplacesAFileAndLeavesNothingWhenItFails) {
     }
     EXPECT_EQ(AtomicFile::read(out / "taken.png", 100), "keep");
     EXPECT_EQ(filesIn(out.path()), 3u) << "no staged file is left";
+}
+
+// Every change of the history schedules the indexing of its images; the indexer's own stored
+// text schedules a run that finds nothing more to do.
+TEST_F(WorkflowTest, NewImagesGetTheirTextIndexedInTheBackground) {
+    ManualAIBackend ai;
+    workflow.indexing().setRecognize([&ai](QObject* receiver, const QUrl& file, const QString& language, auto done) {
+        return ai.recognize(receiver, file, language, std::move(done));
+    });
+    const Clip clip = stored();
+    ASSERT_TRUE(waitUntil([&] { return ai.jobs.size() == 1; }));
+    EXPECT_EQ(ai.last().file, QUrl::fromLocalFile(QString::fromStdString((store.root() / *clip.imageFile).string())));
+    OCRResult result;
+    result.text = QStringLiteral("Invoice 4711 total 99 EUR");
+    ai.last().finish(result);
+    ASSERT_TRUE(waitUntil([&] { return store.items().front().ocrText.has_value(); }));
+    EXPECT_EQ(std::string(*store.items().front().ocrText), "Invoice 4711 total 99 EUR");
+    ASSERT_TRUE(waitUntil([&] { return !workflow.indexing().running(); }));
+    EXPECT_EQ(ai.jobs.size(), 1u);
 }
 
 TEST_F(WorkflowTest, FileImportsStopAt32MiBAndClipboardImportsPreferPNG) {
@@ -346,6 +381,7 @@ TEST_F(EditorActionTest, OCRAndTranslationReadAPrivateTemporaryPNGThatGoesWithTh
         EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(model->sourceURL, QUrl::fromLocalFile(QString::fromStdString(file.string())));
         EXPECT_EQ(ai.last().file, model->sourceURL) << "recognition reads the temporary PNG";
+        EXPECT_EQ(model->sourcePreview.size(), QSize(40, 20)) << "the preview shows the rendered image";
         EXPECT_EQ(model->item.source, "Editor selection");
         EXPECT_FALSE(model->item.imageFile);
         EXPECT_EQ(model->showsTranslation, translate);

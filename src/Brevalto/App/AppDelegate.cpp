@@ -18,6 +18,7 @@
 #include "Platform/Screens.h"
 #include "Platform/Symbols.h"
 #include "Platform/Task.h"
+#include "Upload/CloudflareSettingsView.h"
 #include "Upload/S3SettingsView.h"
 #include "Upload/S3UploadController.h"
 #include "Workflow/ScreenshotPinController.h"
@@ -172,8 +173,10 @@ void AppDelegate::buildSettingsWindow() {
                      {"Cloudflare", "cloud"}};
     for (const auto& tab : plainTabs) {
         const QString name = QString::fromUtf8(tab.name);
-        QWidget* page = name == QLatin1String("Upload") && services_ ? new S3SettingsView(services_->uploads())
-                                                                      : SettingsWindow::placeholderPage(name);
+        QWidget* page = !services_ ? SettingsWindow::placeholderPage(name)
+                        : name == QLatin1String("Upload")
+                            ? static_cast<QWidget*>(new S3SettingsView(services_->uploads()))
+                            : new CloudflareSettingsView(services_->uploads(), *env_.platform.defaults);
         preferences_->addTab(page, name, QString::fromUtf8(tab.symbol));
     }
     QTabWidget* tabs = preferences_->tabs();

@@ -14,6 +14,21 @@
 
 namespace brevalto {
 
+namespace {
+
+// Hands the AI Gateway the upload controller's connection: one login, one renewal for both.
+class GatewayTokens final : public CloudflareTokenSource {
+public:
+    explicit GatewayTokens(std::shared_ptr<CloudflareConnection> connection) : connection_(std::move(connection)) {}
+    std::string keychainService() const override { return connection_->keychainService(); }
+    std::string validAccessToken(std::stop_token cancel) override { return connection_->validAccessToken(cancel); }
+
+private:
+    std::shared_ptr<CloudflareConnection> connection_;
+};
+
+}  // namespace
+
 AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRequest) {
     Defaults& defaults = *env.platform.defaults;
     store_ = std::make_unique<ClipStore>(env.dataFolder, *env.platform.clock);
@@ -28,7 +43,7 @@ AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRe
                                          env.platform.wheel, env.platform.rawKeys, env.stagingRoot});
     controller_->setScreenshots(screenshots_.get());
     const Platform& platform = env.platform;
-    screenshots_->editor()->setRecognizer(platform.textRecognizer);
+    screenshots_->setRecognizer(platform.textRecognizer);
     if (platform.textRecognizer && platform.languageDetector && platform.keychain && platform.http &&
         platform.processes) {
         claude_ = std::make_unique<ClaudeService>(*platform.keychain, *platform.http, *platform.processes);
@@ -40,6 +55,8 @@ AppServices::AppServices(AppEnvironment& env, AutomationDispatcher::Handler onRe
         env.platform.pasteboard, defaults, S3UploadController::defaultKeychainService(), store_->root() / "uploads.json",
         S3UploadController::Parts{.keychain = platform.keychain, .http = platform.http, .clock = platform.clock});
     screenshots_->setUploads(uploads_.get());
+    gatewayTokens_ = std::make_unique<GatewayTokens>(uploads_->sharedCloudflare());
+    if (claude_) claude_->setCloudflare(gatewayTokens_.get());
     dispatcher_ = std::make_unique<AutomationDispatcher>(
         env.prompt ? std::move(env.prompt) : std::make_unique<AutomationAlertPrompt>(controller_->panel()));
     dispatcher_->setOnRequest(std::move(onRequest));

@@ -8,6 +8,7 @@ namespace brevalto {
 
 class AIActionServices;
 class ClaudeService;
+class CloudflareTokenSource;
 class ClipStore;
 class ClipboardMonitor;
 class PanelController;
@@ -38,6 +39,8 @@ public:
     ClaudeService* claude() const { return claude_.get(); }
 
 private:
+    // The upload controller's Cloudflare connection as the AI Gateway's token source.
+    std::unique_ptr<CloudflareTokenSource> gatewayTokens_;
     std::unique_ptr<ClaudeService> claude_;
     std::unique_ptr<AIActionServices> aiActions_;
     std::unique_ptr<ClipStore> store_;

@@ -163,20 +163,56 @@ std::optional<RGBA> Pixels::averageColor(bool distinct, const QRectF& rect) cons
     const int x0 = static_cast<int>(left), y0 = static_cast<int>(top);
     const int x1 = static_cast<int>(right), y1 = static_cast<int>(bottom);
 
+    // The alpha-weighted mean of un-premultiplied colours is the sum of the premultiplied
+    // components over the sum of alphas, so both passes add whole bytes.
+    struct ByteSums {
+        std::uint64_t red = 0, green = 0, blue = 0, alpha = 0, count = 0;
+        void add(const std::uint8_t* p) {
+            red += std::min(p[0], p[3]);
+            green += std::min(p[1], p[3]);
+            blue += std::min(p[2], p[3]);
+            alpha += p[3];
+            ++count;
+        }
+        RGBA average() const {
+            if (alpha == 0 || count == 0) return {0, 0, 0, 0};
+            const double a = static_cast<double>(alpha);
+            return {red / a, green / a, blue / a, a / 255.0 / static_cast<double>(count)};
+        }
+    };
     auto visit = [&](auto&& each) {
         for (int y = y0; y < y1; ++y) {
             const std::uint8_t* row = bytes.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
-            for (int x = x0; x < x1; ++x) each(readPixel(row + static_cast<std::size_t>(x) * 4));
+            for (int x = x0; x < x1; ++x) each(row + static_cast<std::size_t>(x) * 4);
         }
     };
-    Sums plain;
-    visit([&](const RGBA& c) { plain.add(c); });
+    ByteSums plain;
+    visit([&](const std::uint8_t* p) { plain.add(p); });
     const RGBA mean = plain.average();
     if (!distinct) return mean;
 
-    Sums outstanding;
-    visit([&](const RGBA& c) {
-        if (distance(c, mean) >= 0.12) outstanding.add(c);
+    // A pixel stands out when one of its un-premultiplied components lies 0.12 or more from the
+    // mean: |c / a - m| >= 0.12 is tested as |c - m a| >= 0.12 a, without a division.
+    const double limit = 0.12;
+    auto outstands = [&](const std::uint8_t* p) {
+        const double a = p[3];
+        if (p[3] == 0) return std::max({mean.red, mean.green, mean.blue, mean.alpha}) >= limit;
+        const double bound = limit * a;
+        return std::abs(std::min(p[0], p[3]) - mean.red * a) >= bound ||
+               std::abs(std::min(p[1], p[3]) - mean.green * a) >= bound ||
+               std::abs(std::min(p[2], p[3]) - mean.blue * a) >= bound || std::abs(a / 255.0 - mean.alpha) >= limit;
+    };
+    ByteSums outstanding;
+    std::uint32_t last = 0;
+    bool lastOutstands = outstands(reinterpret_cast<const std::uint8_t*>(&last));
+    visit([&](const std::uint8_t* p) {
+        std::uint32_t word;
+        std::memcpy(&word, p, 4);
+        if (word != last) {  // screenshots repeat pixels in long runs
+            last = word;
+            lastOutstands = outstands(p);
+        }
+        if (lastOutstands) outstanding.add(p);
     });
     return outstanding.count > 0 ? outstanding.average() : mean;
 }

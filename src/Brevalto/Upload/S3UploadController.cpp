@@ -7,11 +7,15 @@
 #include "Platform/Defaults.h"
 #include "Platform/Hashing.h"
 #include "Platform/Pasteboard.h"
+#include "Upload/CloudflareFailure.h"
 #include "Upload/S3Failure.h"
 #include "Upload/S3History.h"
 #include "Upload/UploadDialogs.h"
 
 #include <QColor>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QTimer>
 
 #include <atomic>
@@ -36,6 +40,21 @@ HttpClient& noHttp() {
 }
 
 QString text(const char* sentence) { return QString::fromUtf8(sentence); }
+
+// Opens the login page from the GUI thread; a browser that does not start fails the login.
+void openInBrowser(const std::string& url, std::function<void()> failed) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [url, failed = std::move(failed)] {
+            if (!QDesktopServices::openUrl(QUrl(QString::fromStdString(url)))) failed();
+        },
+        Qt::QueuedConnection);
+}
+
+template <class List, class Same>
+bool contains(const List& list, Same same) {
+    return std::find_if(list.begin(), list.end(), same) != list.end();
+}
 
 QString days(int count) { return count == 1 ? QStringLiteral("1 day") : QStringLiteral("%1 days").arg(count); }
 
@@ -80,7 +99,10 @@ S3UploadController::S3UploadController(Pasteboard* pasteboard, Defaults& default
       encode_(std::move(parts.encode)),
       allowLoopbackHTTP_(parts.allowLoopbackHTTP),
       historyFile_(historyFile ? std::move(*historyFile) : AppPaths::dataFolder() / "uploads.json"),
-      progressTimer_(new QTimer(this)) {
+      progressTimer_(new QTimer(this)),
+      cloudflare_(std::make_shared<CloudflareConnection>(keychain_.service + ".Cloudflare", parts.keychain, parts.http,
+                                                         clock_, std::move(parts.cloudflare))) {
+    cloudflare_->setBrowserOpener(parts.openBrowser ? std::move(parts.openBrowser) : openInBrowser);
     if (!encode_)
         encode_ = [](const QImage& image) {
             return ScreenshotOutput::encode(image, ScreenshotOutput::Format::png, Qt::white, false, 1.0, 0.9);
@@ -91,6 +113,7 @@ S3UploadController::S3UploadController(Pasteboard* pasteboard, Defaults& default
     });
 
     setUseCloudflare(defaults_.boolValue(useCloudflareKey));
+    cloudflareConnected_ = cloudflare_->connected();
     readStoredSettings();
     try {
         history_ = S3History::load(historyFile_, allowLoopbackHTTP_);
@@ -104,15 +127,21 @@ S3UploadController::~S3UploadController() {
     if (work) work->cancel();
 }
 
+std::optional<S3Settings> S3UploadController::savedR2Settings() const {
+    bool present = false;
+    std::optional<S3Settings> r2 = storedSettings(defaults_, r2SettingsKey, present);
+    if (!r2 || !r2->cloudflareAccountID) return std::nullopt;
+    try {
+        r2->validate(false);
+    } catch (const S3Failure&) {
+        return std::nullopt;
+    }
+    return r2;
+}
+
 void S3UploadController::readStoredSettings() {
     bool present = false;
-    if (auto r2 = storedSettings(defaults_, r2SettingsKey, present); r2 && r2->cloudflareAccountID) {
-        try {
-            r2->validate(false);
-            r2Settings_ = *r2;
-        } catch (const S3Failure&) {
-        }
-    }
+    if (auto r2 = savedR2Settings()) r2Settings_ = *r2;
     const std::optional<S3Settings> s3 = storedSettings(defaults_, settingsKey, present);
     if (!present) return;
     try {
@@ -144,6 +173,18 @@ void S3UploadController::setSettings(const S3Settings& settings) {
     emit settingsChanged();
 }
 
+void S3UploadController::setR2Settings(const S3Settings& settings) {
+    if (r2Settings_ == settings) return;
+    r2Settings_ = settings;
+    emit settingsChanged();
+}
+
+void S3UploadController::setCloudflareConnected(bool connected) {
+    if (cloudflareConnected_ == connected) return;
+    cloudflareConnected_ = connected;
+    emit cloudflareChanged();
+}
+
 void S3UploadController::setUseCloudflare(bool use) {
     defaults_.set(useCloudflareKey, use);
     if (useCloudflare_ == use) return;
@@ -169,7 +210,15 @@ void S3UploadController::setProgress(double progress) {
     emit progressChanged();
 }
 
-void S3UploadController::fail(std::exception_ptr error) { setStatus(text(S3Failure::from(error).what())); }
+void S3UploadController::fail(std::exception_ptr error) {
+    try {
+        if (error) std::rethrow_exception(error);
+    } catch (const CloudflareFailure& failure) {
+        return setStatus(text(failure.what()));
+    } catch (...) {
+    }
+    setStatus(text(S3Failure::from(error).what()));
+}
 
 // Settings and keys.
 
@@ -316,9 +365,7 @@ std::optional<S3UploadController::Operation> S3UploadController::upload(ImageSou
         operation,
         [image = std::move(image), encode = encode_, destination, copyLink,
          allowLoopback = allowLoopbackHTTP_](std::stop_token cancel) {
-            // R2 destinations are set up on the Cloudflare side, which this build does not offer yet.
-            if ((copyLink && (destination.endpoint.empty() || destination.bucket.empty())) ||
-                destination.cloudflareAccountID)
+            if (copyLink && (destination.endpoint.empty() || destination.bucket.empty()))
                 throw S3Failure::invalid(setupMessage.toStdString());
             destination.validate(allowLoopback);
             QImage picture;
@@ -365,8 +412,9 @@ void S3UploadController::continueUpload(const Operation& operation, const S3Sett
     }
     if (clipID && !record->clipID) record->clipID = clipID;
 
+    const bool r2 = destination.cloudflareAccountID.has_value();
     std::optional<S3Client> client;
-    if (record->state != State::uploaded) client.emplace(loadCredentials(destination));
+    if (record->state != State::uploaded && !r2) client.emplace(loadCredentials(destination));
 
     const auto stored = std::find_if(history_.begin(), history_.end(), [&](const S3OwnedObject& o) { return o.id == record->id; });
     if (stored == history_.end() || stored->clipID != record->clipID) {
@@ -389,7 +437,7 @@ void S3UploadController::continueUpload(const Operation& operation, const S3Sett
     if (record->state == State::uploaded) {
         setState(uploaded, State::uploaded);
         setProgress(1.0);
-        if (copyLink) copyLinkAfterUpload(uploaded);
+        if (copyLink && copyLinkAfterUpload(operation, uploaded)) return;
         finish(operation.number);
         return;
     }
@@ -398,17 +446,18 @@ void S3UploadController::continueUpload(const Operation& operation, const S3Sett
     progressTimer_->start();
     step(
         operation,
-        [client = *client, record = *record, png, report = report_](std::stop_token cancel) {
-            client.put(
-                record, png,
-                [report](double fraction) {
-                    report->fraction.store(fraction);
-                    report->fresh.store(true);
-                },
-                cancel);
+        [client, cloudflare = cloudflare_, record = *record, png, report = report_](std::stop_token cancel) {
+            const auto progress = [report](double fraction) {
+                report->fraction.store(fraction);
+                report->fresh.store(true);
+            };
+            if (client)
+                client->put(record, png, progress, cancel);
+            else
+                CloudflareR2(*cloudflare).uploadObject(record, png, progress, cancel);
             return true;
         },
-        [this, uploaded, copyLink](TaskResult<bool>& result) {
+        [this, operation, uploaded, copyLink](TaskResult<bool>& result) {
             result.get();
             progressTimer_->stop();
             try {
@@ -419,8 +468,7 @@ void S3UploadController::continueUpload(const Operation& operation, const S3Sett
                 return false;
             }
             setProgress(1.0);
-            if (copyLink)
-                copyLinkAfterUpload(uploaded);
+            if (copyLink) return copyLinkAfterUpload(operation, uploaded);
             else
                 setStatus(QStringLiteral("Upload complete. Click Copy link separately; the clipboard is unchanged. "
                                          "Link expiry does not delete the object."));
@@ -428,7 +476,12 @@ void S3UploadController::continueUpload(const Operation& operation, const S3Sett
         });
 }
 
-void S3UploadController::copyLinkAfterUpload(const S3OwnedObject& record) {
+bool S3UploadController::copyLinkAfterUpload(const Operation& operation, const S3OwnedObject& record) {
+    if (record.settings.cloudflareAccountID) {
+        setStatus(QStringLiteral("Checking the public image before copying its link."));
+        copyPublicLink(operation, record);
+        return true;
+    }
     try {
         const std::string link = record.settings.linkMode == S3Settings::LinkMode::publicURL
                                      ? record.settings.publicURL(record.key, allowLoopbackHTTP_)
@@ -438,6 +491,20 @@ void S3UploadController::copyLinkAfterUpload(const S3OwnedObject& record) {
     } catch (...) {
         fail(std::current_exception());
     }
+    return false;
+}
+
+void S3UploadController::copyPublicLink(const Operation& operation, const S3OwnedObject& record) {
+    step(
+        operation,
+        [cloudflare = cloudflare_, record](std::stop_token cancel) {
+            return CloudflareR2(*cloudflare).checkPublicLink(record, cancel);
+        },
+        [this](TaskResult<std::string>& result) {
+            writeLink(result.get());
+            setStatus(QStringLiteral("Link copied."));
+            return false;
+        });
 }
 
 void S3UploadController::writeLink(const std::string& url) {
@@ -450,7 +517,12 @@ void S3UploadController::writeLink(const std::string& url) {
 void S3UploadController::copyLink(const Uuid& id) {
     if (busy_) return;
     const S3OwnedObject* record = findRecord(id, true);
-    if (record && record->settings.cloudflareAccountID) return setStatus(setupMessage);
+    if (record && record->settings.cloudflareAccountID) {
+        const S3OwnedObject r2Record = *record;
+        const Operation operation =
+            begin(QStringLiteral("Checking the public image without credentials before copying its link."));
+        return copyPublicLink(operation, r2Record);
+    }
     if (!record || record->state != S3OwnedObject::State::uploaded)
         return setStatus(QStringLiteral("No upload has been verified successfully."));
     try {
@@ -472,10 +544,13 @@ void S3UploadController::verify(const Uuid& id) {
     const Operation operation = begin(
         QStringLiteral("Verifying the saved object. R2 downloads and hashes the PNG; S3 checks HEAD metadata."));
     try {
-        if (record.settings.cloudflareAccountID) throw S3Failure::invalid(setupMessage.toStdString());
-        const S3Client client = loadCredentials(record.settings);
+        std::optional<S3Client> client;
+        if (!record.settings.cloudflareAccountID) client.emplace(loadCredentials(record.settings));
         step(
-            operation, [client, record](std::stop_token cancel) { return client.headObject(record, cancel); },
+            operation,
+            [client, cloudflare = cloudflare_, record](std::stop_token cancel) {
+                return client ? client->headObject(record, cancel) : CloudflareR2(*cloudflare).verifyObject(record, cancel);
+            },
             [this, record](TaskResult<bool>& result) {
                 if (!result.get()) {
                     setStatus(QStringLiteral("Object not found. No link or new upload was created."));
@@ -502,12 +577,15 @@ void S3UploadController::deleteObject(const Uuid& id) {
         return setStatus(QStringLiteral("The key does not match. No object was deleted."));
     const Operation operation = begin(QStringLiteral("Verifying ownership and deleting the confirmed object."));
     try {
-        if (record.settings.cloudflareAccountID) throw S3Failure::invalid(setupMessage.toStdString());
-        const S3Client client = loadCredentials(record.settings);
+        std::optional<S3Client> client;
+        if (!record.settings.cloudflareAccountID) client.emplace(loadCredentials(record.settings));
         step(
             operation,
-            [client, record, key = typed->toStdString()](std::stop_token cancel) {
-                client.deleteObject(record, key, cancel);
+            [client, cloudflare = cloudflare_, record, key = typed->toStdString()](std::stop_token cancel) {
+                if (client)
+                    client->deleteObject(record, key, cancel);
+                else
+                    CloudflareR2(*cloudflare).deleteObject(record, key, cancel);
                 return true;
             },
             [this, record](TaskResult<bool>& result) {
@@ -530,12 +608,15 @@ void S3UploadController::setAutoDelete(int count) {
         begin(count == 0 ? QStringLiteral("Removing the auto-delete rule from the bucket.")
                          : QStringLiteral("Setting the bucket to delete Brevalto uploads after %1.").arg(days(count)));
     try {
-        if (destination.cloudflareAccountID) throw S3Failure::invalid(setupMessage.toStdString());
-        const S3Client client = loadCredentials(destination);
+        std::optional<S3Client> client;
+        if (!destination.cloudflareAccountID) client.emplace(loadCredentials(destination));
         step(
             operation,
-            [client, count](std::stop_token cancel) {
-                client.setLifecycle(count, cancel);
+            [client, cloudflare = cloudflare_, destination, count](std::stop_token cancel) {
+                if (client)
+                    client->setLifecycle(count, cancel);
+                else
+                    CloudflareR2(*cloudflare).setLifecycle(destination, count, cancel);
                 return true;
             },
             [this, destination, count](TaskResult<bool>& result) {
@@ -572,7 +653,21 @@ void S3UploadController::testConnection() {
     const S3Settings destination = activeSettings();
     const Operation operation = begin(QStringLiteral("Checking the bucket. No upload or bucket policy changes."));
     try {
-        if (destination.cloudflareAccountID) throw S3Failure::invalid(setupMessage.toStdString());
+        if (destination.cloudflareAccountID) {
+            step(
+                operation,
+                [cloudflare = cloudflare_, destination](std::stop_token cancel) {
+                    CloudflareR2(*cloudflare).checkDestination(destination, cancel);
+                    return true;
+                },
+                [this](TaskResult<bool>& result) {
+                    result.get();
+                    setStatus(QStringLiteral("R2 bucket and public-domain configuration are accessible. Upload and "
+                                             "Copy link verify image access separately."));
+                    return false;
+                });
+            return;
+        }
         const S3Client client = loadCredentials(destination);
         step(
             operation,
@@ -589,6 +684,157 @@ void S3UploadController::testConnection() {
     } catch (...) {
         fail(std::current_exception());
         finish(operation.number);
+    }
+}
+
+// Cloudflare.
+
+// What one listing found, as far as it got: the account, bucket and domain lists and the R2
+// destination they select, and the error that stopped it.
+struct S3UploadController::Destinations {
+    bool loggedIn = false;
+    S3Settings r2;
+    std::optional<std::vector<CloudflareAccount>> accounts;
+    std::optional<std::vector<CloudflareBucket>> buckets;
+    std::optional<std::vector<std::string>> domains;
+    std::exception_ptr error;
+};
+
+void S3UploadController::connectCloudflare() {
+    if (busy_) return;
+    const Operation operation = begin(QStringLiteral("Approve Cloudflare access in your browser. Login expires after "
+                                                     "three minutes. Tokens are stored only in the keyring."));
+    listDestinations(operation, true);
+}
+
+void S3UploadController::refreshDestinations(std::optional<std::string> accountID, std::optional<std::string> bucket) {
+    if (busy_) return;
+    const Operation operation = begin(QStringLiteral("Reading Cloudflare destinations. No bucket policy changes."));
+    S3Settings r2 = r2Settings_;
+    try {
+        if (accountID) {
+            if (!contains(accounts_, [&](const CloudflareAccount& a) { return a.id == *accountID; }))
+                throw CloudflareFailure("Select a listed account.");
+            r2.cloudflareAccountID = *accountID;
+            r2.bucket.clear();
+            r2.publicBaseURL.clear();
+        }
+        if (bucket) {
+            if (!contains(buckets_, [&](const CloudflareBucket& b) { return b.name == *bucket; }))
+                throw CloudflareFailure("Select a listed bucket.");
+            if (r2.bucket != *bucket) r2.publicBaseURL.clear();
+            r2.bucket = *bucket;
+        }
+    } catch (...) {
+        fail(std::current_exception());
+        return finish(operation.number);
+    }
+    setR2Settings(r2);
+    listDestinations(operation, false);
+}
+
+void S3UploadController::listDestinations(const Operation& operation, bool login) {
+    step(
+        operation,
+        [cloudflare = cloudflare_, r2 = r2Settings_, login](std::stop_token cancel) {
+            Destinations found;
+            found.r2 = r2;
+            try {
+                if (login) {
+                    cloudflare->login(cancel);
+                    found.loggedIn = true;
+                }
+                const CloudflareR2 api(*cloudflare);
+                found.accounts = api.accounts(cancel);
+                const auto kept = std::find_if(found.accounts->begin(), found.accounts->end(), [&](const auto& a) {
+                    return r2.cloudflareAccountID && a.id == *r2.cloudflareAccountID;
+                });
+                if (found.accounts->empty()) throw CloudflareFailure("No authorized Cloudflare account is available.");
+                const std::string id = kept != found.accounts->end() ? kept->id : found.accounts->front().id;
+                if (found.r2.cloudflareAccountID != id) {
+                    found.r2.bucket.clear();
+                    found.r2.publicBaseURL.clear();
+                }
+                found.r2.cloudflareAccountID = id;
+                found.r2.endpoint = std::string(cloudflareAPIBaseURL) + "/accounts/" + id + "/r2/buckets";
+                found.r2.region = "auto";
+                found.r2.addressing = S3Settings::Addressing::path;
+                found.r2.linkMode = S3Settings::LinkMode::publicURL;
+                found.buckets = api.buckets(id, cancel);
+                if (found.buckets->empty())
+                    throw CloudflareFailure("No R2 bucket is available. Create one in Cloudflare, then refresh.");
+                // After a first login no bucket is chosen yet: the first listed one is.
+                if (!contains(*found.buckets, [&](const CloudflareBucket& b) { return b.name == found.r2.bucket; })) {
+                    found.r2.bucket = found.buckets->front().name;
+                    found.r2.publicBaseURL.clear();
+                }
+                found.domains = api.publicDomains(found.r2, cancel);
+                if (!contains(*found.domains, [&](const std::string& d) { return d == found.r2.publicBaseURL; }))
+                    found.r2.publicBaseURL = found.domains->empty() ? std::string() : found.domains->front();
+            } catch (const TaskCancelled&) {
+                throw;
+            } catch (...) {
+                found.error = std::current_exception();
+            }
+            return found;
+        },
+        [this, login](TaskResult<Destinations>& result) {
+            Destinations& found = result.get();
+            if (found.loggedIn) setCloudflareConnected(true);
+            if (found.accounts) {
+                accounts_ = *found.accounts;
+                if (found.r2.cloudflareAccountID) defaults_.set(accountIDKey, *found.r2.cloudflareAccountID);
+                setR2Settings(found.r2);
+            }
+            if (found.buckets) buckets_ = *found.buckets;
+            publicDomains_ = found.domains.value_or(std::vector<std::string>{});
+            emit cloudflareChanged();
+            if (found.error) std::rethrow_exception(found.error);
+            if (login)
+                setStatus(QStringLiteral("Cloudflare connected. Select a bucket and an enabled public domain, then save."));
+            else if (!publicDomains_.empty())
+                setStatus(QStringLiteral("Destinations refreshed. Save the selected account, bucket and public domain."));
+            else
+                setStatus(QStringLiteral("This bucket has no enabled public domain. Configure public access in "
+                                         "Cloudflare, then refresh. The app never changes bucket policies."));
+            return false;
+        });
+}
+
+void S3UploadController::disconnectCloudflare() {
+    if (busy_) return;
+    const Operation operation = begin(status_);
+    step(
+        operation,
+        [cloudflare = cloudflare_](std::stop_token cancel) {
+            cloudflare->disconnect(cancel);
+            return true;
+        },
+        [this](TaskResult<bool>& result) {
+            result.get();
+            accounts_.clear();
+            buckets_.clear();
+            publicDomains_.clear();
+            cloudflareConnected_ = false;
+            emit cloudflareChanged();
+            setStatus(QStringLiteral("Cloudflare session revoked and local tokens removed. Uploaded objects are "
+                                     "unchanged."));
+            return false;
+        });
+}
+
+void S3UploadController::saveR2Destination() {
+    if (busy_) return;
+    try {
+        r2Settings_.validate(false);
+        if (!contains(publicDomains_, [&](const std::string& d) { return d == r2Settings_.publicBaseURL; }))
+            throw CloudflareFailure("Refresh and select an enabled public bucket domain.");
+        defaults_.setData(r2SettingsKey, r2Settings_.toJson().dump());
+        emit settingsChanged();
+        setStatus(QStringLiteral("R2 destination saved. Uploads use this public bucket; anyone with an image URL can "
+                                 "access it. Tokens remain in the keyring."));
+    } catch (...) {
+        fail(std::current_exception());
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include "ClipCore/Uuid.h"
 #include "Platform/Task.h"
+#include "Upload/CloudflareConnection.h"
+#include "Upload/CloudflareR2.h"
 #include "Upload/S3Client.h"
 #include "Upload/S3Keychain.h"
 #include "Upload/S3OwnedObject.h"
@@ -44,6 +46,10 @@ struct S3UploadControllerParts {
     std::function<QByteArray(const QImage&)> encode = {};
     // Admits plain HTTP to 127.0.0.1 (tests against a local server); the app passes false.
     bool allowLoopbackHTTP = false;
+    // Where the Cloudflare connection reaches the API, the login endpoints and the login listener.
+    CloudflareConnection::Endpoints cloudflare = {};
+    // Opens the login page; by default the desktop's browser, from the GUI thread.
+    CloudflareConnection::BrowserOpener openBrowser = {};
 };
 
 // Runs uploads of finished images to the user's destination and keeps their history
@@ -60,6 +66,7 @@ public:
     static inline const std::string settingsKey = "app.brevalto.s3.settings";
     static inline const std::string r2SettingsKey = "app.brevalto.r2.settings";
     static inline const std::string useCloudflareKey = "app.brevalto.upload.cloudflare";
+    static inline const std::string accountIDKey = "cloudflare.accountID";
     static inline const QString setupMessage = QStringLiteral("Set up a destination in Settings > Upload.");
     static inline const QString initialStatus =
         QStringLiteral("Uploads start only when you click Upload. Bucket policies and ACLs are never changed.");
@@ -86,6 +93,18 @@ public:
     bool useCloudflare() const { return useCloudflare_; }
     void setUseCloudflare(bool use);
     const S3Settings& r2Settings() const { return r2Settings_; }
+    // The Cloudflare page edits the R2 destination's prefix and public domain in place; it is
+    // stored only by saveR2Destination.
+    void setR2Settings(const S3Settings& settings);
+    // The R2 destination last saved, when one is stored and valid.
+    std::optional<S3Settings> savedR2Settings() const;
+    bool cloudflareConnected() const { return cloudflareConnected_; }
+    const std::vector<CloudflareAccount>& accounts() const { return accounts_; }
+    const std::vector<CloudflareBucket>& buckets() const { return buckets_; }
+    const std::vector<std::string>& publicDomains() const { return publicDomains_; }
+    // The app's one Cloudflare connection, shared with the AI Gateway.
+    CloudflareConnection& cloudflare() const { return *cloudflare_; }
+    std::shared_ptr<CloudflareConnection> sharedCloudflare() const { return cloudflare_; }
     // The destination in use: the R2 one when Cloudflare is chosen, else the S3 one.
     const S3Settings& activeSettings() const { return useCloudflare_ ? r2Settings_ : settings_; }
     const std::vector<S3OwnedObject>& history() const { return history_; }
@@ -115,8 +134,19 @@ public:
     void setState(const S3OwnedObject& record, S3OwnedObject::State state);
     // Shows the error in the status line, never a foreign error's own text.
     void fail(std::exception_ptr error);
-    // HEAD of the active bucket with its keys; nothing is uploaded or changed.
+    // HEAD of the active S3 bucket with its keys, or the R2 destination check; nothing is
+    // uploaded or changed.
     void testConnection();
+
+    // Logs in to Cloudflare in the browser, then lists the destinations.
+    void connectCloudflare();
+    // Lists accounts, buckets and public domains, after taking the picked account or bucket.
+    void refreshDestinations(std::optional<std::string> accountID = std::nullopt,
+                             std::optional<std::string> bucket = std::nullopt);
+    // Revokes the login and removes it from the keyring; uploaded objects stay.
+    void disconnectCloudflare();
+    // Stores the R2 destination once its public domain is one of the listed ones.
+    void saveR2Destination();
 
     // Uploads the image (encoded here as PNG) to the active destination, reusing a record of
     // the same image there, and copies its link when asked. None when busy or when the history
@@ -145,6 +175,8 @@ signals:
     void historyChanged();
     // The S3 or R2 destination, the provider choice or auto-delete days changed.
     void settingsChanged();
+    // The login state or the listed accounts, buckets or public domains changed.
+    void cloudflareChanged();
     // The operation of that number ended: done, failed or cancelled.
     void operationEnded(quint64 number);
 
@@ -167,7 +199,12 @@ private:
     void step(const Operation& operation, Work work, Done done);
     void continueUpload(const Operation& operation, const S3Settings& destination, bool copyLink,
                         std::optional<Uuid> clipID, std::shared_ptr<const std::string> png, const std::string& digest);
-    void copyLinkAfterUpload(const S3OwnedObject& record);
+    // Copies the link of a record just uploaded; true when that goes on in a step of its own (R2).
+    bool copyLinkAfterUpload(const Operation& operation, const S3OwnedObject& record);
+    void copyPublicLink(const Operation& operation, const S3OwnedObject& record);
+    struct Destinations;
+    void listDestinations(const Operation& operation, bool login);
+    void setCloudflareConnected(bool connected);
     const S3OwnedObject* findRecord(const Uuid& id, bool allowDeleted) const;
     void readStoredSettings();
 
@@ -195,6 +232,11 @@ private:
     std::uint64_t workNumber_ = 0;
     std::shared_ptr<ProgressReport> report_;
     QTimer* progressTimer_;
+    std::shared_ptr<CloudflareConnection> cloudflare_;
+    bool cloudflareConnected_ = false;
+    std::vector<CloudflareAccount> accounts_;
+    std::vector<CloudflareBucket> buckets_;
+    std::vector<std::string> publicDomains_;
 };
 
 }  // namespace brevalto

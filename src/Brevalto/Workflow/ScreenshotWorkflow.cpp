@@ -25,6 +25,7 @@
 #include "Workflow/CaptureSettings.h"
 #include "Workflow/FloatingThumbnail.h"
 #include "Workflow/ScreenshotPinController.h"
+#include "Workflow/TextIndexer.h"
 #include "Upload/UploadDialogs.h"
 #include "Workflow/WorkflowDialogs.h"
 
@@ -65,7 +66,8 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
       temporaryRoot_(parts.temporaryRoot),
       engine_(std::make_unique<CaptureEngine>(*parts.screen)),
       editor_(new ScreenshotEditorController(monitor.board(), defaults, this)),
-      pins_(new ScreenshotPinController(screens, defaults, this)) {
+      pins_(new ScreenshotPinController(screens, defaults, this)),
+      indexing_(new TextIndexer(store, this)) {
     if (!parts.interaction) {
         auto overlays = std::make_unique<CaptureOverlays>(screens);
         overlays->watchEscapeWith(keys_);
@@ -87,6 +89,7 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
         if (panel) panel->showWorkspace(PanelController::Workspace::editor(session));
     };
     editor_->setPresent(present_);
+    editor_->setSaveFolder([&defaults = defaults_] { return CaptureSettings::saveDialogFolder(defaults); });
     FloatingThumbnail::Actions actions;
     actions.openInEditor = [self](const Clip& clip) {
         if (self) self->openInEditor(clip);
@@ -100,7 +103,19 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
     };
     thumbnail_ = new FloatingThumbnail(store, monitor, controller, screens, defaults,
                                        parts.clock ? *parts.clock : Clock::system(), std::move(actions), this);
+    // Each change of the history (the indexer's own stored texts too) is followed by a schedule,
+    // which does nothing while a run goes on.
+    connect(&store, &ClipStore::itemsChanged, this, &ScreenshotWorkflow::scheduleIndexing, Qt::QueuedConnection);
 }
+
+void ScreenshotWorkflow::setRecognizer(TextRecognizer* recognizer) {
+    editor_->setRecognizer(recognizer);
+    indexing_->cancel();
+    indexing_->setRecognize(TextIndexer::onDevice(recognizer));
+    scheduleIndexing();
+}
+
+void ScreenshotWorkflow::scheduleIndexing() { indexing_->schedule(); }
 
 std::optional<Uuid> ScreenshotWorkflow::openDocumentID() const {
     if (const auto& session = editor_->session()) return session->document().id;
@@ -350,6 +365,13 @@ void ScreenshotWorkflow::startScrolling(bool appendToEditor, int delay, const st
     services.apps = apps_;
     services.wheel = wheel_;
     services.keys = keys_;
+    services.chooseExportPath = [self](const QString& name) -> std::optional<QString> {
+        if (!self) return std::nullopt;
+        const auto chosen =
+            self->dialogs_.chooseSaveFile(name, CaptureSettings::saveDialogFolder(self->defaults_));
+        if (!chosen) return std::nullopt;
+        return QString::fromStdString(chosen->string());
+    };
     try {
         services.stagingRoot = stagingRoot_ ? *stagingRoot_ : ScrollStitcher::stagingRoot();
     } catch (const std::exception& e) {

@@ -42,6 +42,8 @@ class Screens;
 class ScreenshotPinController;
 class ScreenshotDocumentSession;
 class ScreenshotEditorController;
+class TextIndexer;
+class TextRecognizer;
 enum class ScreenshotEditorAction;
 class UploadDialogs;
 class WorkflowDialogs;
@@ -133,6 +135,15 @@ public:
     void replaceEditorText(const std::optional<Uuid>& revision);
     // Asks before an upload to a public bucket unless the user said not to ask again.
     bool confirmPublicUpload();
+
+    // The device's text recognizer, for the editor's masks and the history's text indexing; set
+    // once at launch (none: no recognition). Starts indexing what the history holds.
+    void setRecognizer(TextRecognizer* recognizer);
+    // The background text indexing of the history's image clips; every change of the history
+    // schedules a run.
+    TextIndexer& indexing() const { return *indexing_; }
+    // Starts an indexing run unless one is running.
+    void scheduleIndexing();
 
     // Where run() sends its requests; set by the app at launch.
     void setDispatcher(AutomationDispatcher* dispatcher) { dispatcher_ = dispatcher; }
@@ -239,6 +250,7 @@ private:
     std::function<void(const std::shared_ptr<ScreenshotDocumentSession>&)> present_;
     ScreenshotPinController* pins_;
     FloatingThumbnail* thumbnail_;
+    TextIndexer* indexing_;
     QPointer<ScrollingCapture> scrolling_;
     bool busy_ = false;
     std::optional<Uuid> activeID_;

@@ -6,6 +6,7 @@
 #include <gif_lib.h>
 
 #include <cstring>
+#include <future>
 #include <memory>
 
 namespace brevalto::GifEncoding {
@@ -160,8 +161,20 @@ QByteArray encodeLooping(const std::vector<QImage>& frames, int delayCentisecond
     check(EGifPutExtensionBlock(gif.get(), 3, loop), gif.get(), "Loop");
     check(EGifPutExtensionTrailer(gif.get()), gif.get(), "Loop");
 
-    for (const QImage& image : frames) {
-        IndexedFrame frame = indexFrame(image);
+    // Each frame's palette is its own: the frames are indexed side by side, then written in order.
+    std::vector<std::future<IndexedFrame>> indexing;
+    for (std::size_t n = 1; n < frames.size(); ++n)
+        indexing.push_back(std::async(std::launch::async, [&frames, n] { return indexFrame(frames[n]); }));
+    std::vector<IndexedFrame> indexed;
+    try {
+        indexed.push_back(indexFrame(frames.front()));
+        for (auto& next : indexing) indexed.push_back(next.get());
+    } catch (...) {
+        for (auto& next : indexing)
+            if (next.valid()) next.wait();
+        throw;
+    }
+    for (IndexedFrame& frame : indexed) {
         GraphicsControlBlock control{};
         control.DisposalMode = DISPOSE_BACKGROUND;  // a frame's transparent parts never show the one before
         control.UserInputFlag = false;

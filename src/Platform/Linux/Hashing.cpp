@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <openssl/rand.h>
 
 #include <stdexcept>
 
@@ -52,6 +53,10 @@ std::string toBase64(std::string_view bytes) {
                                         static_cast<int>(bytes.size()));
     out.resize(static_cast<std::size_t>(written));
     return out;
+}
+
+bool secureRandomBytes(unsigned char* out, std::size_t size) {
+    return size <= 0x7fffffff && RAND_bytes(out, static_cast<int>(size)) == 1;
 }
 
 }  // namespace brevalto

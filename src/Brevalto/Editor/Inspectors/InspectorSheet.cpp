@@ -2,7 +2,11 @@
 
 #include "Document/DocumentValidation.h"
 #include "Document/ScreenshotDocumentSession.h"
+#include "Editor/Inspectors/ColorContrastPage.h"
+#include "Editor/Inspectors/CompositionPages.h"
 #include "Editor/Inspectors/DecimalField.h"
+#include "Editor/Inspectors/ExportOptionsPage.h"
+#include "Editor/Inspectors/InspectorRows.h"
 #include "Editor/Inspectors/ScreenshotObjectInspector.h"
 #include "Editor/Inspectors/ScreenshotSelectionInspector.h"
 #include "Editor/View/ScreenshotEditorView.h"
@@ -34,29 +38,9 @@ constexpr int kSheetHeight = 480;
 constexpr double kMaxPadding = 2000;
 constexpr int kToleranceSteps = 1000;  // slider steps over 0 ... 0.5
 
-QLabel* caption(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setWordWrap(true);
-    QFont font = label->font();
-    font.setPixelSize(11);
-    label->setFont(font);
-    return label;
-}
-
-QLabel* headline(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
-    return label;
-}
-
-QPushButton* button(const QString& text, const QString& name, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
+using InspectorRows::button;
+using InspectorRows::caption;
+using InspectorRows::headline;
 
 }  // namespace
 
@@ -180,12 +164,12 @@ QWidget* InspectorSheet::buildPage(EditorPanel panel) {
     }
     case EditorPanel::layers: return layersPage();
     case EditorPanel::selection: return selectionPage();
-    default: {
-        auto* empty = new QWidget;
-        empty->setObjectName(QStringLiteral("inspectorPage"));
-        return empty;
+    case EditorPanel::composition: return compositionPage(view_);
+    case EditorPanel::resize: return resizePage(view_);
+    case EditorPanel::export_: return exportOptionsPage(view_);
+    case EditorPanel::color: return new ColorContrastPage(view_);
     }
-    }
+    return nullptr;
 }
 
 // ---- Layers
@@ -270,12 +254,7 @@ QColor qColor(const ScreenshotColor::RGBA& c) { return c.qColor(); }
 ScreenshotColor::RGBA rgba(const QColor& color) { return ScreenshotColor::RGBA::fromQColor(color); }
 
 void paintSwatch(QPushButton* swatch, const ScreenshotColor::RGBA& color) {
-    const QColor c = qColor(color);
-    swatch->setStyleSheet(QStringLiteral("background-color: rgba(%1, %2, %3, %4); min-width: 40px;")
-                              .arg(c.red())
-                              .arg(c.green())
-                              .arg(c.blue())
-                              .arg(c.alpha()));
+    InspectorRows::paintSwatch(swatch, qColor(color));
 }
 
 }  // namespace

@@ -61,6 +61,10 @@ std::vector<EditorMenuSection> EditorMoreMenu::sections() {
                   [](View& v) {
                       if (v.controller()) v.controller()->importClipboard();
                   }),
+             item("Arrange image layers", "arrangeImageLayers",
+                  [](View& v) { v.attempt([&v] { v.arrangeImageLayers(); }); }),
+             item("Expand canvas to objects", "expandCanvasToObjects", [](View& v) { v.expandCanvasToObjects(); }),
+             item("Composition options\u2026", "compositionPanel", [](View& v) { v.setPanel(EditorPanel::composition); }),
          }},
         {QStringLiteral("Export"),
          {
@@ -71,12 +75,16 @@ std::vector<EditorMenuSection> EditorMoreMenu::sections() {
              item("Save as new history item", "saveAsNewItem",
                   [](View& v) { v.sendAction(ScreenshotEditorAction::saveAsNewItem); }),
              item("Print\u2026", "print", [](View& v) { v.printImage(); }),
+             item("Before/after GIF\u2026", "beforeAfterGIF", [](View& v) { v.attempt([&v] { v.saveBeforeAfterGIF(); }); }),
+             item("Export options\u2026", "exportPanel", [](View& v) { v.setPanel(EditorPanel::export_); }),
          }},
         {QStringLiteral("Canvas"),
          {
+             item("Resize\u2026", "resizePanel", [](View& v) { v.setPanel(EditorPanel::resize); }),
              item("Rasterize (Undo available)", "rasterize",
                   [](View& v) { v.attemptSession([](ScreenshotDocumentSession& s) { s.flatten(); }); }),
              item("Layers\u2026", "layersPanel", [](View& v) { v.setPanel(EditorPanel::layers); }),
+             item("Color & contrast\u2026", "colorPanel", [](View& v) { v.setPanel(EditorPanel::color); }),
              item("Tool style\u2026", "toolStylePanel", [](View& v) { v.openToolStyle(); }),
          }},
         {QStringLiteral("View"),
@@ -98,7 +106,7 @@ EditorMoreMenu::EditorMoreMenu(ScreenshotEditorView& view, QWidget* parent) : QM
         if (section.items.empty()) continue;
         addSection(section.title)->setObjectName(QStringLiteral("section.") + section.title);
         for (EditorMenuItem& entry : section.items) {
-            QAction* action = addAction(entry.title);
+            QAction* action = addAction(QString(entry.title).replace(QLatin1Char('&'), QStringLiteral("&&")));
             action->setObjectName(entry.objectName);
             action->setCheckable(bool(entry.checked));
             connect(action, &QAction::triggered, this, [this, run = entry.run] { run(view_); });

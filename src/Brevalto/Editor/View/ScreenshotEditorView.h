@@ -125,6 +125,23 @@ public:
     void cancelMaskOCR();
     void printImage();
 
+    // ---- the inspector pages' commands
+    // The source alone (with its secret covers) then the edited image as a two-frame GIF, saved
+    // through the save dialog. Throws; called through attempt.
+    void saveBeforeAfterGIF();
+    // Composition settings for imports, appended captures and drops: copied to the controller
+    // and the canvas when they differ from the view's own.
+    void setComposition(bool vertical, double spacing, double alignment);
+    // Commits any open step, then applies the change to the document as one undo step. The
+    // first commit's failure goes to the status; the last one's is thrown.
+    void applyLayoutChange(const std::function<void(ScreenshotDocument&)>& change);
+    void arrangeImageLayers();     // throws; called through attempt
+    void expandCanvasToObjects();  // errors go to the status
+    void applyDimensions();        // errors go to the status
+    void applyPercent();           // throws; called through attempt
+    // Samples the rendered image into the foreground (true) or the background. Throws.
+    void sampleColor(bool foreground);
+
     // The cross extents of layers for arranging them in a column (widths) or a row (heights).
     std::vector<double> compositionExtents(const std::vector<std::size_t>& indices,
                                            const ScreenshotDocument& document) const;
