@@ -1,5 +1,6 @@
 #include "FakeClock.h"
 #include "FakeKeychain.h"
+#include "LoginBrowser.h"
 #include "LoopbackHttpServer.h"
 #include "Platform/Linux/CurlHttpClient.h"
 #include "Platform/Task.h"
@@ -9,11 +10,6 @@
 #include "Upload/CloudflareFailure.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <future>
 #include <thread>
@@ -48,36 +44,8 @@ public:
     FakeKeychain inner;
 };
 
-int connectTo(std::uint16_t port) {
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(s);
-        return -1;
-    }
-    timeval wait{5, 0};
-    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    return s;
-}
-
-// What the listener answers to a request sent in pieces ("" when it closed without a word, "refused"
-// when nothing listens).
-std::string browse(std::uint16_t port, const std::vector<std::string>& pieces) {
-    const int s = connectTo(port);
-    if (s < 0) return "refused";
-    for (const std::string& piece : pieces) {
-        ::send(s, piece.data(), piece.size(), MSG_NOSIGNAL);
-        std::this_thread::sleep_for(20ms);
-    }
-    std::string answer;
-    char chunk[4096];
-    for (ssize_t n; (n = ::recv(s, chunk, sizeof chunk, 0)) > 0;) answer.append(chunk, static_cast<std::size_t>(n));
-    ::close(s);
-    return answer;
-}
+using LoginBrowser::browse;
+using LoginBrowser::connectTo;
 
 std::string redirect(std::uint16_t port, const std::string& query) {
     return "GET /oauth/callback?" + query + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
@@ -166,22 +134,7 @@ protected:
         return CloudflareConnection(service, &keychain, &http, clock,
                                     CloudflareEndpoints{api, oauth, loginPort, std::chrono::seconds(20)});
     }
-    // A browser that follows the authorization page's redirect to the login listener.
-    CloudflareConnection::BrowserOpener browser() {
-        return [this](const std::string& url, std::function<void()>) {
-            std::thread([this, url] {
-                HttpRequest request;
-                request.url = url;
-                const HttpResponse page = http.send(request, {}, nullptr);
-                std::string location = page.header("Location").value_or("");
-                const std::string fixed = "http://127.0.0.1:49167";
-                ASSERT_TRUE(location.starts_with(fixed)) << location;
-                const std::string target = location.substr(fixed.size());
-                browse(loginPort, {"GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(loginPort) +
-                                   "\r\n\r\n"});
-            }).detach();
-        };
-    }
+    CloudflareConnection::BrowserOpener browser() { return LoginBrowser::following(http, loginPort); }
     bool stored() { return keychain.inner.items.count({service, "oauth"}) > 0; }
 
     TestFolder folder;

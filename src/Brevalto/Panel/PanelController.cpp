@@ -310,9 +310,9 @@ void PanelController::showTranslationModel(std::shared_ptr<AIActionModel> model,
 }
 
 std::shared_ptr<AIActionModel> PanelController::makeAIModel(const Clip& clip, bool ocr,
-                                                            std::optional<QUrl> sourceURL) {
+                                                            std::optional<QUrl> sourceURL, const QImage& pixels) {
     if (!aiActions_) return nullptr;
-    return std::make_shared<AIActionModel>(clip, ocr, defaults_, *aiActions_, std::move(sourceURL));
+    return std::make_shared<AIActionModel>(clip, ocr, defaults_, *aiActions_, std::move(sourceURL), pixels);
 }
 
 void PanelController::showTranslation(const Clip& clip) {
