@@ -390,6 +390,10 @@ TEST_F(EditorActionTest, OCRAndTranslationReadAPrivateTemporaryPNGThatGoesWithTh
         controller.setPreviewExpanded(false);  // back to the editor
         EXPECT_TRUE(temporaries().empty());
     }
+    // A preview that another replaces takes its file with it.
+    workflow.editor()->perform(ScreenshotEditorAction::ocr);
+    controller.showTranslation(Clip(Clip::Kind::text, SharedText("hello"), std::nullopt, "d", 5, "test"));
+    EXPECT_TRUE(temporaries().empty());
 }
 
 TEST_F(EditorActionTest, TextReplacementHoldsOnlyForTheRevisionTheOCRSaw) {
