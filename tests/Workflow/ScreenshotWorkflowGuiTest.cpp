@@ -11,6 +11,7 @@
 #include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotEditorController.h"
+#include "Errors/AIError.h"
 #include "Panel/PanelController.h"
 #include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
@@ -390,6 +391,10 @@ TEST_F(EditorActionTest, OCRAndTranslationReadAPrivateTemporaryPNGThatGoesWithTh
         controller.setPreviewExpanded(false);  // back to the editor
         EXPECT_TRUE(temporaries().empty());
     }
+    // A preview that another replaces takes its file with it.
+    workflow.editor()->perform(ScreenshotEditorAction::ocr);
+    controller.showTranslation(Clip(Clip::Kind::text, SharedText("hello"), std::nullopt, "d", 5, "test"));
+    EXPECT_TRUE(temporaries().empty());
 }
 
 TEST_F(EditorActionTest, TextReplacementHoldsOnlyForTheRevisionTheOCRSaw) {
@@ -414,6 +419,9 @@ TEST_F(EditorActionTest, TextReplacementHoldsOnlyForTheRevisionTheOCRSaw) {
     }
     EXPECT_EQ(session().document().layers.size(), layersBefore);
     EXPECT_EQ(controller.translation(), model);
+
+    // An OCR opened with no document, replacing into one open now: a change.
+    EXPECT_THROW(workflow.replaceEditorText(std::nullopt), AIError);
 }
 
 TEST_F(EditorActionTest, TheRegionTranslatorTargetsThePrimaryLanguageAndDropsItsFileOnClose) {

@@ -321,6 +321,12 @@ void PanelController::showTranslation(const Clip& clip) {
     if (!model) return;
     translation_ = model;
     emit translationChanged();
+    if (!workspace_ && onClose_) {
+        // The preview it replaces is closed: its close callback runs now, once.
+        std::function<void()> run = std::move(onClose_);
+        onClose_ = nullptr;
+        run();
+    }
     if (!previewExpanded_) {
         setPreviewExpandedFlag(true);
         pinnedOpen_ = true;
