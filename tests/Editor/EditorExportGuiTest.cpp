@@ -12,6 +12,7 @@
 #include "FakePasteboard.h"
 #include "ManualExecutor.h"
 #include "Platform/Defaults.h"
+#include "ScriptedOutputDialogs.h"
 #include "TestFolder.h"
 #include "TestImages.h"
 
@@ -37,26 +38,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using View = ScreenshotEditorView;
-
-class ScriptedDialogs final : public ScreenshotOutput::Dialogs {
-public:
-    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType type, const QString&, const fs::path&) override {
-        types.push_back(type);
-        return answer;
-    }
-    bool confirmPrint(QPrinter&) override { return false; }
-    std::optional<QUrl> answer;
-    std::vector<ScreenshotOutput::ContentType> types;
-};
-
-class Opener : public QObject {
-    Q_OBJECT
-public slots:
-    void open(const QUrl& url) { opened.push_back(url); }
-
-public:
-    std::vector<QUrl> opened;
-};
 
 std::vector<QImage> frames(const QString& file) {
     QImageReader reader(file, "gif");
@@ -130,7 +111,7 @@ protected:
     Defaults defaults;
     FakePasteboard board;
     ManualExecutor executor;
-    ScriptedDialogs dialogs;
+    ScriptedOutputDialogs dialogs;
     ScreenshotEditorController controller{board, defaults};
     std::unique_ptr<View> view;
 };
@@ -342,7 +323,7 @@ TEST_F(EditorExportTest, TheColorPageSamplesTextAndBackgroundAndShowsTheirContra
     EXPECT_EQ(view->state().foreground, fg);
     EXPECT_EQ(view->state().background, bg);
 
-    Opener opener;
+    UrlOpener opener;
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &opener, "open");
     emit find<QLabel>("apcaLicense")->linkActivated(ColorContrastPage::apcaLicense.toString());
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
@@ -352,5 +333,3 @@ TEST_F(EditorExportTest, TheColorPageSamplesTextAndBackgroundAndShowsTheirContra
 
 }  // namespace
 }  // namespace brevalto
-
-#include "EditorExportGuiTest.moc"
