@@ -194,6 +194,22 @@ TEST_F(EditorExportTest, TheBeforeAfterGIFKeepsTheSecretCoversInItsFirstFrame) {
     }
     EXPECT_EQ(gif[0].pixelColor(70, 190), QColor(Qt::white));
     EXPECT_EQ(gif[1].pixelColor(70, 190).green(), 204);
+
+    // Rasterized, the covers are pixels of the new image; moved 30 px right by growing the canvas,
+    // the before frame still covers the key where the source now lies.
+    view->attemptSession([](ScreenshotDocumentSession& s) { s.flatten(); });
+    session().addLayer(View::coverLayer(ScreenshotLayerKind::arrow, QRectF(-30, 200, 60, 40)));
+    trigger("expandCanvasToObjects");
+    saveTo("rasterized.gif");
+    trigger("beforeAfterGIF");
+    const std::vector<QImage> flat = frames(file("rasterized.gif"));
+    ASSERT_EQ(flat.size(), 2u);
+    for (const QImage& frame : flat) {
+        EXPECT_EQ(frame.size(), QSize(430, 300));
+        for (int x = 70; x < 360; x += 7)
+            for (int y = 40; y < 74; y += 3) ASSERT_EQ(frame.pixelColor(x, y), QColor(Qt::black)) << x << "," << y;
+    }
+    EXPECT_EQ(flat[0].pixelColor(100, 190), QColor(Qt::white));  // the box is not part of the source
 }
 
 // Rasterized, the source is placed by the document: composed with a second image, arranged and
