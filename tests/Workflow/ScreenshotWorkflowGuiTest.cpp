@@ -11,6 +11,7 @@
 #include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotEditorController.h"
+#include "Errors/AIError.h"
 #include "Panel/PanelController.h"
 #include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
@@ -418,6 +419,9 @@ TEST_F(EditorActionTest, TextReplacementHoldsOnlyForTheRevisionTheOCRSaw) {
     }
     EXPECT_EQ(session().document().layers.size(), layersBefore);
     EXPECT_EQ(controller.translation(), model);
+
+    // An OCR opened with no document, replacing into one open now: a change.
+    EXPECT_THROW(workflow.replaceEditorText(std::nullopt), AIError);
 }
 
 TEST_F(EditorActionTest, TheRegionTranslatorTargetsThePrimaryLanguageAndDropsItsFileOnClose) {
