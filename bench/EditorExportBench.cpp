@@ -34,7 +34,9 @@ double secondsSince(Clock::time_point start) { return std::chrono::duration<doub
 
 class CancelledDialogs final : public ScreenshotOutput::Dialogs {
 public:
-    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType, const QString&) override { return std::nullopt; }
+    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType, const QString&, const std::filesystem::path&) override {
+        return std::nullopt;
+    }
     bool confirmPrint(QPrinter&) override { return false; }
 };
 

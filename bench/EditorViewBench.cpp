@@ -6,34 +6,19 @@
 //   by the events it causes (the view's colour readout among them) ÷ the same moves over the bare
 //   canvas.
 // Runs on the offscreen platform.
-#include "Document/ScreenshotDocumentSession.h"
-#include "Editor/Canvas/ScreenshotCanvasView.h"
-#include "Editor/ScreenshotEditorController.h"
 #include "Editor/View/ScreenshotEditorView.h"
-#include "Platform/Defaults.h"
-
-#include "Document/RenderSamples.h"
-#include "FakePasteboard.h"
-#include "ManualExecutor.h"
-
-#include <QApplication>
-#include <QMouseEvent>
 
 #include <benchmark/benchmark.h>
 
 #include "BenchMain.h"
-
-#include <chrono>
-#include <memory>
+#include "EditorBench.h"
 
 using namespace brevalto;
+using namespace brevalto::bench;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr QSize kWindow(1052, 760);  // the editor workspace of the panel
-
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Counts the paints a widget receives.
 class PaintCounter : public QObject {
@@ -45,24 +30,7 @@ public:
     }
 };
 
-struct Fixture {
-    Fixture() : files(samples::coordinateImage(3840, 2160)) {
-        for (int i = 0; i < 40; ++i) {
-            const ScreenshotLayerKind kind = i % 2 ? ScreenshotLayerKind::rectangle : ScreenshotLayerKind::arrow;
-            ScreenshotLayer layer = samples::layer(kind, QRectF(40 + i * 90, 60 + (i * 131) % 1900, 200, 140));
-            if (kind == ScreenshotLayerKind::arrow) layer.points = {{0, 0}, {1, 1}, {0.5, 0.1}};
-            files.document.layers.push_back(std::move(layer));
-        }
-        session = std::make_shared<ScreenshotDocumentSession>(files.document, files.folder, defaults, executor);
-        executor.runAll();
-    }
-    samples::RenderedDocument files;
-    Defaults defaults;
-    ManualExecutor executor;
-    FakePasteboard board;
-    ScreenshotEditorController controller{board, defaults};
-    std::shared_ptr<ScreenshotDocumentSession> session;
-};
+using Fixture = EditorDocument;
 
 // A top-level window of the workspace's size holding the bare canvas or the whole view.
 std::unique_ptr<QWidget> makeWindow(Fixture& f, bool view) {
@@ -95,7 +63,7 @@ bool openOnce(Fixture& f, bool view, double& seconds) {
 
 void BM_OpenToFirstPaint(benchmark::State& state) {
     Fixture f;
-    if (f.session->preview().isNull()) state.SkipWithError("the document should render");
+    if (!f.waitForPreview()) state.SkipWithError("the document should render");
     double bare = 0, view = 0;
     for (auto _ : state) {
         if (!openOnce(f, false, bare) || !openOnce(f, true, view)) state.SkipWithError("no paint");
@@ -106,38 +74,21 @@ void BM_OpenToFirstPaint(benchmark::State& state) {
     state.counters["ratio"] = view / bare;
 }
 
-void send(QWidget& widget, QPointF at) {
-    QMouseEvent event(QEvent::MouseMove, at, widget.mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(&widget, &event);
-}
-
-// 400 moves across the image, each followed by the events it causes.
-double hover(QWidget& window, int& changes, Fixture& f) {
-    ScreenshotCanvasView& canvas = *canvasOf(window);
-    const auto before = f.session->hoverColor();
-    const auto begin = Clock::now();
-    for (int i = 0; i < 400; ++i) {
-        send(canvas, canvas.viewPoint(QPointF(200 + i * 8.5, 300 + (i % 7) * 190)));
-        QApplication::processEvents();
-        if (f.session->hoverColor() != before) ++changes;
-    }
-    return secondsSince(begin);
-}
-
 void BM_HoverMoves(benchmark::State& state) {
     Fixture f;
+    if (!f.waitForPreview()) state.SkipWithError("the document should render");
     std::unique_ptr<QWidget> bareWindow = makeWindow(f, false), viewWindow = makeWindow(f, true);
     for (QWidget* w : {bareWindow.get(), viewWindow.get()}) {
         w->show();
         QApplication::processEvents();
-        send(*canvasOf(*w), canvasOf(*w)->viewPoint(QPointF(10, 10)));  // the pixels are read once
+        sendMove(*canvasOf(*w), canvasOf(*w)->viewPoint(QPointF(10, 10)));  // the pixels are read once
         QApplication::processEvents();
     }
     double bare = 0, view = 0;
     int changes = 0;
     for (auto _ : state) {
-        bare += hover(*bareWindow, changes, f);
-        view += hover(*viewWindow, changes, f);
+        bare += hoverMoves(*canvasOf(*bareWindow), *f.session, changes);
+        view += hoverMoves(*canvasOf(*viewWindow), *f.session, changes);
     }
     if (changes < 700 * static_cast<int>(state.iterations())) state.SkipWithError("the colour should change every move");
     const double n = static_cast<double>(state.iterations());

@@ -2,22 +2,14 @@
 // its own D-Bus session and keyring, and the environment's proxy leading api.anthropic.com to the
 // Messages API stand-in. The screenshots of each step stay in the build tree
 // (tests/screenshots/ai-settings-journey) for a person to look at.
-#include "AppJourney.h"
-#include "StandIns.h"
+#include "AIJourney.h"
 
 namespace brevalto {
 namespace {
 
-class AISettingsJourney : public AppJourney {
+class AISettingsJourney : public AIJourney {
 protected:
-    AISettingsJourney() : AppJourney("ai-settings-journey") {}
-
-    std::vector<nlohmann::json> received(const MessagesApiStandIn& api, const std::string& method) {
-        std::vector<nlohmann::json> found;
-        for (const auto& request : api.requests())
-            if (request["method"] == method) found.push_back(request);
-        return found;
-    }
+    AISettingsJourney() : AIJourney("ai-settings-journey") {}
 };
 
 TEST_F(AISettingsJourney, KeyModelProviderAndATranslationReachTheService) {
@@ -86,10 +78,7 @@ TEST_F(AISettingsJourney, KeyModelProviderAndATranslationReachTheService) {
     QThread::msleep(1500);
     keys({"super+shift+space"});
     QThread::msleep(1000);
-    const QString panel = window("^Brevalto$");
-    // The translate button of the first card.
-    const QPoint button = origin(panel) + QPoint(101, 244);
-    run("xdotool", {"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"});
+    clickPanel({101, 244});  // the translate button of the first card
     ASSERT_TRUE(waitUntil([&] { return !received(api, "POST").empty(); }, 15000)) << "no translation request";
     const nlohmann::json request = received(api, "POST").back();
     EXPECT_EQ(request["path"], "/v1/messages");

@@ -108,6 +108,8 @@ TEST_F(ImageAIViewTest, RequestBecomesAPromptThatIsCopiedSavedOnceAndClearedByTy
     reply("Remove the background; keep the mug and its shadow.");
     EXPECT_TRUE(find("cancelImagePrompt")->isHidden());
     EXPECT_EQ(text("imagePromptResult"), "Remove the background; keep the mug and its shadow.");
+    EXPECT_GT(find("imagePromptResult")->palette().color(QPalette::WindowText).lightness(), 200)
+        << "the prompt must read light on the dark panel";
     EXPECT_TRUE(enabled("copyImagePrompt"));
     EXPECT_TRUE(enabled("saveImagePrompt"));
     EXPECT_EQ(ai.last().content.back().at("text"), "remove the background");

@@ -4,17 +4,12 @@
 // copied, recognised from its card, its regions translated, previewed, recoloured and saved as a
 // new clip. The screenshots of each step stay in the build tree
 // (tests/screenshots/region-translation-journey) for a person to look at.
-#include "Platform/AtomicFile.h"
-
-#include "AppJourney.h"
+#include "AIJourney.h"
 #include "QtWait.h"
-#include "StandIns.h"
 
 #include <QFont>
 #include <QImage>
 #include <QPainter>
-#include <QRect>
-#include <QRegularExpression>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -26,37 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class RegionTranslationJourney : public AppJourney {
+class RegionTranslationJourney : public AIJourney {
 protected:
-    RegionTranslationJourney() : AppJourney("region-translation-journey") {}
-
-    // A window's place and size on the screen.
-    QRect geometry(const QString& window) {
-        const QString info = run("xwininfo", {"-id", window});
-        auto value = [&](const char* label) {
-            return QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)")).match(info).captured(1).toInt();
-        };
-        return {value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height")};
-    }
-
-    // Clicks at a point of the panel window, given from its top-left corner.
-    void clickPanel(QPoint at) {
-        const QPoint point = geometry(window("^Brevalto$")).topLeft() + at;
-        run("xdotool", {"mousemove", QString::number(point.x()), QString::number(point.y()), "click", "1"});
-    }
-    std::vector<nlohmann::json> posts(const MessagesApiStandIn& api) {
-        std::vector<nlohmann::json> found;
-        for (const auto& request : api.requests())
-            if (request["method"] == "POST") found.push_back(request);
-        return found;
-    }
-    std::string history() {
-        try {
-            return AtomicFile::read(home_ / "data" / "brevalto" / "history.json", 1 << 20);
-        } catch (const std::exception&) {
-            return {};
-        }
-    }
+    RegionTranslationJourney() : AIJourney("region-translation-journey") {}
 };
 
 TEST_F(RegionTranslationJourney, RecogniseTranslatePreviewRecolourAndSave) {
@@ -67,20 +34,7 @@ TEST_F(RegionTranslationJourney, RecogniseTranslatePreviewRecolourAndSave) {
     proxy.addTo(env_);
     startApp();
 
-    // The API key, saved on the AI settings page.
-    keys({"super+shift+space"});
-    QThread::msleep(800);
-    keys({"ctrl+comma"});
-    ASSERT_TRUE(waitUntil([&] { return !window("^Brevalto Settings$").isEmpty(); }, 10000));
-    keys({"super+shift+space"});
-    QThread::msleep(800);
-    const QString settings = window("^Brevalto Settings$");
-    run("xdotool", {"windowactivate", "--sync", settings});
-    keys({"ctrl+Tab", "ctrl+Tab", "ctrl+Tab", "Tab", "Tab", "Tab"});
-    type("sk-test");
-    keys({"Tab", "space"});
-    QThread::msleep(1500);
-    run("xdotool", {"windowclose", settings});
+    saveKey("sk-test");
 
     // 1. An image with two lines of text, copied by another program, recognised from its card.
     QImage image(640, 220, QImage::Format_RGB32);
@@ -112,8 +66,8 @@ TEST_F(RegionTranslationJourney, RecogniseTranslatePreviewRecolourAndSave) {
 
     // 3. Translate Regions, then Update Preview.
     clickPanel({255, 388});
-    ASSERT_TRUE(waitUntil([&] { return !posts(api).empty(); }, 15000)) << "no translation request";
-    const nlohmann::json request = posts(api).back();
+    ASSERT_TRUE(waitUntil([&] { return !received(api, "POST").empty(); }, 15000)) << "no translation request";
+    const nlohmann::json request = received(api, "POST").back();
     EXPECT_EQ(request["headers"]["x-api-key"], "sk-test");
     EXPECT_EQ(request["body"]["system"].get<std::string>().rfind("Translate each region's text into ", 0), 0u);
     const auto sent = nlohmann::json::parse(request["body"]["messages"][0]["content"][0]["text"].get<std::string>());

@@ -151,6 +151,40 @@ TEST(ReplacementTextRendererTest, MaskAndTextStayInsideTheirBoxAndTheRestIsUncha
     EXPECT_GT(blue, 50);
 }
 
+// The fit refuses sizes by their least height without laying them out: it must pick the size
+// that trying every size in turn picks, over texts of every target script and boxes of all shapes.
+TEST(ReplacementTextRendererTest, FitPicksTheSizeThatTryingEverySizePicks) {
+    const QString words[] = {
+        QStringLiteral("Open"),   QStringLiteral("settings"), QStringLiteral("WWWWMMMM"),  QStringLiteral("il"),
+        QStringLiteral("設定を開く"),     QStringLiteral("打开设置"),
+        QStringLiteral("설정"),                       QStringLiteral("Mở cài đặt"),
+        QStringLiteral("paramètres"),                    QStringLiteral("öffnenß"),
+        QStringLiteral("42"),     QStringLiteral("https://example.com/a-long-path"),
+    };
+    const QString gaps[] = {QStringLiteral(" "), QStringLiteral("  "), QStringLiteral("\n"), QStringLiteral("\u3000"), QString()};
+    std::mt19937 random(11);
+    auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    int fitted = 0;
+    for (int i = 0; i < 150; ++i) {
+        QString text;
+        for (int w = pick(20) + 1; w > 0; --w) text += words[pick(std::size(words))] + gaps[pick(std::size(gaps))];
+        const QSizeF box(10 + pick(400), 8 + pick(200));
+        const double start = startingTextSize(0.4 + pick(17) / 10.0, box.height());
+        std::optional<double> linear;
+        ReplacementTextLayout every(text);
+        for (double size = start; size >= kMinSize && !linear; size -= kSizeStep) {
+            const QSizeF measured = every.layOut(size, box.width());
+            if (measured.height() <= box.height() && measured.width() <= box.width() + kWidthTolerance) linear = size;
+        }
+        ReplacementTextLayout fast(text);
+        EXPECT_EQ(fitReplacementText(fast, box, start), linear)
+            << text.toStdString() << " in " << box.width() << " x " << box.height() << " from " << start;
+        fitted += linear.has_value();
+    }
+    EXPECT_GT(fitted, 50);  // both outcomes are well represented
+    EXPECT_LT(fitted, 140);
+}
+
 TEST(ReplacementTextRendererTest, EveryTargetLanguageHasGlyphs) {
     const QString samples[] = {
         QStringLiteral("Open settings"),

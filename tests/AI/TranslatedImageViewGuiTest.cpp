@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -119,6 +121,24 @@ TEST_F(TranslatedImageViewTest, ControlsFollowTheModel) {
     EXPECT_EQ(regions->itemText(0), QStringLiteral("1. Salut"));
     EXPECT_TRUE(shown("regionsOutdated"));
     EXPECT_FALSE(enabled("regionsSave"));
+
+    // The tick of "Replace text in this region" stands out from its box on the dark panel.
+    {
+        auto* box = find<QCheckBox>("regionsEnabled");
+        ASSERT_TRUE(box->isChecked());
+        QStyleOptionButton option;
+        option.initFrom(box);
+        const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).adjusted(3, 3, -3, -3);
+        const QImage shot = box->grab().toImage();
+        int lightest = 0, darkest = 255;
+        for (int y = indicator.top(); y <= indicator.bottom(); ++y)
+            for (int x = indicator.left(); x <= indicator.right(); ++x) {
+                const int lightness = shot.pixelColor(x, y).lightness();
+                lightest = std::max(lightest, lightness);
+                darkest = std::min(darkest, lightness);
+            }
+        EXPECT_GT(lightest - darkest, 120) << "tick and box alike: " << lightest << " and " << darkest;
+    }
 
     // The other fields write into the selected region.
     regions->setCurrentIndex(1);

@@ -24,6 +24,13 @@
 #include "TestFolder.h"
 
 #include <QAction>
+#include <QAbstractButton>
+#include <QRegularExpression>
+#include <QLineEdit>
+#include <QLabel>
+#include <QGroupBox>
+#include <QComboBox>
+#include <QBuffer>
 #include <QApplication>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -168,6 +175,61 @@ TEST_F(AppDelegateTest, TheMainMenusKeysWorkInEveryWindowAndTheSettingsWindowHas
     EXPECT_EQ(quit.count(), 0);
     QTest::keyClick(settings, Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(quit.count(), 1);
+}
+
+// Every text the app shows (labels, buttons, menus, help, accessibility labels, choices) in the
+// panel with its cards and menus, and on every settings page, is written for this desktop: no
+// keys, places or permissions of another platform, and counts agree with their number.
+TEST_F(AppDelegateTest, EveryTextIsWrittenForThisDesktop) {
+    auto app = make();
+    app->applicationDidFinishLaunching();
+    app->store()->addText("one clip", "test");
+    std::optional<Clip> image;
+    QImage picture(40, 20, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    app->store()->addImage(png, "test", 1.0, {}, [&](auto c) { image = c; });
+    ASSERT_TRUE(waitUntil([&] { return image.has_value(); }));
+    app->controller()->makeKeyAndOrderFront();
+    QTest::keyClick(app->controller()->panel(), Qt::Key_Comma, Qt::ControlModifier);
+    ASSERT_NE(app->preferences(), nullptr);
+    for (int i = 0; i < app->preferences()->tabs()->count(); ++i) {
+        app->preferences()->tabs()->setCurrentIndex(i);  // pages may be made when first shown
+        QCoreApplication::processEvents();
+    }
+
+    QStringList texts;
+    const auto addAction = [&](const QAction* action) { texts << action->text() << action->toolTip(); };
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        QList<QWidget*> widgets = window->findChildren<QWidget*>();
+        widgets << window;
+        for (const QWidget* w : widgets) {
+            texts << w->toolTip() << w->accessibleName() << w->accessibleDescription() << w->windowTitle();
+            if (const auto* label = qobject_cast<const QLabel*>(w)) texts << label->text();
+            if (const auto* button = qobject_cast<const QAbstractButton*>(w)) texts << button->text();
+            if (const auto* box = qobject_cast<const QGroupBox*>(w)) texts << box->title();
+            if (const auto* edit = qobject_cast<const QLineEdit*>(w)) texts << edit->placeholderText();
+            if (const auto* combo = qobject_cast<const QComboBox*>(w))
+                for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
+            if (const auto* tabs = qobject_cast<const QTabWidget*>(w))
+                for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i);
+            for (const QAction* action : w->actions()) {
+                addAction(action);
+                if (action->menu())
+                    for (const QAction* entry : action->menu()->actions()) addAction(entry);
+            }
+            if (const auto* menu = qobject_cast<const QMenu*>(w))
+                for (const QAction* entry : menu->actions()) addAction(entry);
+        }
+    }
+    EXPECT_GT(texts.size(), 200);
+    const QRegularExpression foreign(QStringLiteral(
+        "Accessibility|Screen Recording|Keychain|\\bOption\\b|\\bMac\\b|macOS|\u2318|\u2325|System Settings|"
+        "Homebrew|Command-|\\bnotch\\b|\\(needs|\\b1 [a-z]+s\\b"));
+    for (const QString& text : texts) EXPECT_FALSE(foreign.match(text).hasMatch()) << text.toStdString();
 }
 
 TEST_F(AppDelegateTest, TheShortcutsReadTheirBindingsWhenTheDelegateIsMade) {

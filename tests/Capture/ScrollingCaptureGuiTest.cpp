@@ -32,7 +32,7 @@ TEST_F(ScrollingCaptureTest, PanelFollowsTheCaptureAndWritesItsSettings) {
     set([](auto& s) { s.memoryMB = 256, s.overlap = 0.456; });
     EXPECT_TRUE(visible("45%"));
     select();
-    EXPECT_TRUE(!visible("Select Viewport") && visible("Pause") && visible("1 frames | 200 px high"));
+    EXPECT_TRUE(!visible("Select Viewport") && visible("Pause") && visible("1 frame | 200 px high"));
     capture->togglePause();
     EXPECT_TRUE(visible("Resume"));
     capture->cancel();

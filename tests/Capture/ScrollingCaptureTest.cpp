@@ -34,7 +34,7 @@ TEST_F(ScrollingCaptureTest, StartRefusesSettingsOutOfRangeAndAcceptsTheEdges) {
     make();
     screen.windowList.clear();  // the target has no window on screen
     capture->start();
-    EXPECT_EQ(status(), "Activate the target app, then start Scrolling Capture from its shortcut or the notch.");
+    EXPECT_EQ(status(), "Activate the target app, then start Scrolling Capture from its shortcut or the panel.");
     EXPECT_FALSE(coordinator.isCapturing());
 }
 

@@ -261,7 +261,7 @@ TEST_F(ClipboardIntakeX11Test, RefusedLargeCopiesLeaveTheirOwnerAnswering) {
     };
     const Case cases[] = {
         {"xclip", 33, false}, {"xclip", 200, false}, {"xclip", 300, true},
-        {"xsel", 33, false},  {"xsel", 200, false},  {"GTK", 33, false},
+        {"xsel", 33, false},  {"xsel", 200, false},  {"GTK", 33, false},   {"GTK", 200, false},
     };
     CopyingProgram gtk(QStringLiteral("/usr/bin/python3"),
                        {QStringLiteral(BREVALTO_SOURCE_DIR "/tests/Clipboard/Peers/gtk-clipboard-peer.py")});

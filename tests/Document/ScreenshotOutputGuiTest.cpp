@@ -2,6 +2,7 @@
 #include "Errors/ScreenshotError.h"
 #include "Document/ScreenshotFilePromise.h"
 #include "Document/ScreenshotOutput.h"
+#include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
 #include "TestFolder.h"
 
@@ -23,8 +24,10 @@ namespace fs = std::filesystem;
 // Dialogs that answer as the test says and remember what they were asked.
 class ScriptedDialogs final : public ScreenshotOutput::Dialogs {
 public:
-    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType, const QString& proposedName) override {
+    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType, const QString& proposedName,
+                                       const fs::path& startFolder) override {
         proposed = proposedName;
+        folder = startFolder;
         return answer;
     }
     bool confirmPrint(QPrinter& printer) override {
@@ -37,6 +40,7 @@ public:
     std::optional<QUrl> answer;
     std::optional<QString> pdf;
     QString proposed;
+    fs::path folder;
 };
 
 TEST(ScreenshotOutputGuiTest, SaveProposesATimestampedNameAndNeverReplaces) {
@@ -45,11 +49,13 @@ TEST(ScreenshotOutputGuiTest, SaveProposesATimestampedNameAndNeverReplaces) {
     EXPECT_EQ(ScreenshotOutput::save("gif bytes", ScreenshotOutput::ContentType::gif, "Screenshot", dialogs), std::nullopt);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Screenshot-\\d{8}-\\d{6}-\\d{3}\\.gif$")).match(dialogs.proposed).hasMatch())
         << dialogs.proposed.toStdString();
+    EXPECT_EQ(dialogs.folder, AppPaths::picturesFolder());
     EXPECT_TRUE(fs::is_empty(folder.path()));  // cancelled: nothing written
 
     AtomicFile::write(folder / "shot.png", std::string_view("kept"));
     dialogs.answer = QUrl::fromLocalFile(QString::fromStdString((folder / "shot.png").string()));
-    const auto written = ScreenshotOutput::save("new", ScreenshotOutput::ContentType::png, "My shot", dialogs);
+    const auto written = ScreenshotOutput::save("new", ScreenshotOutput::ContentType::png, "My shot", dialogs, folder.path());
+    EXPECT_EQ(dialogs.folder, folder.path());
     ASSERT_TRUE(written);
     EXPECT_EQ(written->toLocalFile().toStdString(), (folder / "shot-1.png").string());
     EXPECT_EQ(AtomicFile::read(folder / "shot.png", 10), "kept");

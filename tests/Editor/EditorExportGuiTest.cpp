@@ -40,7 +40,7 @@ using View = ScreenshotEditorView;
 
 class ScriptedDialogs final : public ScreenshotOutput::Dialogs {
 public:
-    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType type, const QString&) override {
+    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType type, const QString&, const fs::path&) override {
         types.push_back(type);
         return answer;
     }

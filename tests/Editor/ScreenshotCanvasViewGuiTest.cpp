@@ -110,6 +110,19 @@ TEST_F(CanvasTest, ViewportCommandsFitZoomAndMapPoints) {
     open(blank(100, 50), false);
     EXPECT_DOUBLE_EQ(session->zoom(), 4);  // a fit never enlarges more than fourfold
 
+    // A view left as fitted follows the visible image when a backdrop grows it; after a zoom it stays.
+    ScreenshotDocument grown = session->document();
+    grown.backdrop.enabled = true;
+    grown.backdrop.padding = 500;
+    grown.backdrop.shadow = 0;
+    session->setDocument(grown);
+    EXPECT_DOUBLE_EQ(session->zoom(), std::min((canvas->width() - 32) / 1100.0, (canvas->height() - 32) / 1050.0));
+    session->setZoom(3);
+    grown.backdrop.padding = 800;
+    session->setDocument(grown);
+    EXPECT_EQ(session->zoom(), 3);
+    open(blank(100, 50), false);
+
     session->setSelectionRect(QRectF(10, 10, 10, 10));
     session->sendViewport(QStringLiteral("selection"));
     EXPECT_DOUBLE_EQ(session->zoom(), 32);

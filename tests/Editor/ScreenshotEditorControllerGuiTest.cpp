@@ -272,7 +272,7 @@ TEST_F(EditorControllerTest, LineMasksLandOnTheRecognisedPixelsOfTheirRevision) 
     EXPECT_EQ(mask.originalText, "ab");
     EXPECT_EQ(mask.frame.toRect(), QRect(10, 10, 20, 20));
     EXPECT_EQ(mask.frame.topLeft(), QPointF(10, 10));
-    EXPECT_EQ(session.status().toStdString(), "Added 1 line masks. Check and adjust each box; OCR can miss text.");
+    EXPECT_EQ(session.status().toStdString(), "Added 1 line mask. Check and adjust each box; OCR can miss text.");
 
     // An edit while recognising drops the result; a second run cancels the first; the current
     // tool picks an effect kind.

@@ -41,7 +41,9 @@ using View = ScreenshotEditorView;
 
 class ScriptedDialogs final : public ScreenshotOutput::Dialogs {
 public:
-    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType, const QString&) override { return answer; }
+    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType, const QString&, const std::filesystem::path&) override {
+        return answer;
+    }
     bool confirmPrint(QPrinter&) override { return false; }
     std::optional<QUrl> answer;
 };

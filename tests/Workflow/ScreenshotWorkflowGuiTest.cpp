@@ -11,7 +11,9 @@
 #include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotEditorController.h"
+#include "Errors/AIError.h"
 #include "Panel/PanelController.h"
+#include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Defaults.h"
 #include "Upload/S3UploadController.h"
@@ -261,6 +263,20 @@ TEST_F(WorkflowTest, AfterCaptureActionsRunInOrderAndTheirFailuresAreJoined) {
     EXPECT_TRUE(board.content().data(PasteboardType::png).has_value());
 }
 
+// Save dialogs, the thumbnail's and the editor's, start in the auto-save folder while it exists,
+// else in the Pictures folder or at home.
+TEST_F(WorkflowTest, SaveDialogsStartInTheAutoSaveFolder) {
+    const Clip clip = stored();
+    defaults.set(CaptureSettings::folderKey, out.path().string());
+    workflow.saveAs(clip);
+    EXPECT_EQ(dialogs.startFolder, out.path());
+    EXPECT_EQ(workflow.editor()->saveFolder(), out.path());
+    defaults.set(CaptureSettings::folderKey, (out / "gone").string());
+    workflow.saveAs(clip);
+    EXPECT_EQ(dialogs.startFolder, AppPaths::picturesFolder());
+    EXPECT_EQ(workflow.editor()->saveFolder(), AppPaths::picturesFolder());
+}
+
 TEST_F(WorkflowTest, AutoSaveNeverReplacesAFileAndLeavesNothingWhenItFails) {
     const Clip clip = stored();
     defaults.set(CaptureSettings::folderKey, out.path().string());
@@ -366,6 +382,7 @@ TEST_F(EditorActionTest, OCRAndTranslationReadAPrivateTemporaryPNGThatGoesWithTh
         EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(model->sourceURL, QUrl::fromLocalFile(QString::fromStdString(file.string())));
         EXPECT_EQ(ai.last().file, model->sourceURL) << "recognition reads the temporary PNG";
+        EXPECT_EQ(model->sourcePreview.size(), QSize(40, 20)) << "the preview shows the rendered image";
         EXPECT_EQ(model->item.source, "Editor selection");
         EXPECT_FALSE(model->item.imageFile);
         EXPECT_EQ(model->showsTranslation, translate);
@@ -374,6 +391,10 @@ TEST_F(EditorActionTest, OCRAndTranslationReadAPrivateTemporaryPNGThatGoesWithTh
         controller.setPreviewExpanded(false);  // back to the editor
         EXPECT_TRUE(temporaries().empty());
     }
+    // A preview that another replaces takes its file with it.
+    workflow.editor()->perform(ScreenshotEditorAction::ocr);
+    controller.showTranslation(Clip(Clip::Kind::text, SharedText("hello"), std::nullopt, "d", 5, "test"));
+    EXPECT_TRUE(temporaries().empty());
 }
 
 TEST_F(EditorActionTest, TextReplacementHoldsOnlyForTheRevisionTheOCRSaw) {
@@ -398,6 +419,9 @@ TEST_F(EditorActionTest, TextReplacementHoldsOnlyForTheRevisionTheOCRSaw) {
     }
     EXPECT_EQ(session().document().layers.size(), layersBefore);
     EXPECT_EQ(controller.translation(), model);
+
+    // An OCR opened with no document, replacing into one open now: a change.
+    EXPECT_THROW(workflow.replaceEditorText(std::nullopt), AIError);
 }
 
 TEST_F(EditorActionTest, TheRegionTranslatorTargetsThePrimaryLanguageAndDropsItsFileOnClose) {

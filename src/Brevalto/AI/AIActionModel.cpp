@@ -26,7 +26,6 @@ constexpr const char* kUnreadable = "Could not read the image.";
 constexpr const char* kUnencodable = "Could not encode the image.";
 constexpr const char* kTooLarge = "The image is too large for Claude. Use a smaller image.";
 constexpr const char* kOCRFinished = "On-device OCR finished. You can edit the text before translating.";
-constexpr const char* kLowConfidence = " lines have low confidence. Check them before translating.";
 
 constexpr int kClaudeImageSide = 1568;
 constexpr qsizetype kClaudeImageBytes = 4 * 1024 * 1024;
@@ -49,7 +48,11 @@ QImage readFitted(const QString& path, int side) {
     return reader.read();
 }
 
-QImage previewOf(const std::optional<QUrl>& url) {
+QImage previewOf(const std::optional<QUrl>& url, const QImage& pixels) {
+    if (!pixels.isNull()) {
+        if (pixels.width() <= kPreviewSide && pixels.height() <= kPreviewSide) return pixels;
+        return pixels.scaled(kPreviewSide, kPreviewSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
     if (!url || !url->isLocalFile()) return {};
     return readFitted(url->toLocalFile(), kPreviewSide);
 }
@@ -86,12 +89,12 @@ QByteArray prepareImageForClaude(const QUrl& file) {
 }
 
 AIActionModel::AIActionModel(Clip item, bool ocr, Defaults& defaults, AIActionBackend& backend,
-                             std::optional<QUrl> sourceURL, QObject* parent)
+                             std::optional<QUrl> sourceURL, const QImage& pixels, QObject* parent)
     : QObject(parent),
       item(std::move(item)),
       ocr(ocr),
       sourceURL(std::move(sourceURL)),
-      sourcePreview(previewOf(this->sourceURL)),
+      sourcePreview(previewOf(this->sourceURL, pixels)),
       supportedOCRLanguages(languagesOf(backend)),
       defaults_(defaults),
       backend_(backend) {
@@ -205,8 +208,13 @@ void AIActionModel::runOCR(const std::filesystem::path& root) {
         ocrRegions_ = std::move(found.regions);
         qrPayloads_ = found.qrPayloads;
         refreshTarget();
-        ocrNotice_ = found.uncertainLines < 1 ? QString::fromUtf8(kOCRFinished)
-                                              : QString::number(found.uncertainLines) + QString::fromUtf8(kLowConfidence);
+        if (found.uncertainLines < 1)
+            ocrNotice_ = QString::fromUtf8(kOCRFinished);
+        else if (found.uncertainLines == 1)
+            ocrNotice_ = QStringLiteral("1 line has low confidence. Check it before translating.");
+        else
+            ocrNotice_ = QStringLiteral("%1 lines have low confidence. Check them before translating.")
+                             .arg(found.uncertainLines);
         task_ = TaskHandle();
         setBusy(false);
         emit changed();

@@ -44,8 +44,11 @@ public:
     static constexpr std::size_t maxRequestCharacters = 20000;
     static constexpr std::size_t detectedCharacters = 6000;
 
+    // `pixels`, when given, are the image at sourceURL already in memory: the preview is made
+    // from them instead of decoding the file again.
     AIActionModel(Clip item, bool ocr, Defaults& defaults, AIActionBackend& backend,
-                  std::optional<QUrl> sourceURL = std::nullopt, QObject* parent = nullptr);
+                  std::optional<QUrl> sourceURL = std::nullopt, const QImage& pixels = QImage(),
+                  QObject* parent = nullptr);
     ~AIActionModel() override;
 
     const Clip item;

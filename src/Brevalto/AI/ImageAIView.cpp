@@ -187,7 +187,9 @@ void ImageAIView::refresh() {
     error_->setText(model.error());
     error_->setVisible(!model.error().isEmpty());
     result_->setText(empty ? QStringLiteral("The prompt appears here") : model.result());
-    result_->setStyleSheet(empty ? QStringLiteral("color: rgba(255,255,255,110);") : QString());
+    // Both colours stated: a label whose style sheet is cleared falls back to the desktop's dark text.
+    result_->setStyleSheet(empty ? QStringLiteral("color: rgba(255,255,255,110);")
+                                 : QStringLiteral("color: rgba(255,255,255,230);"));
     copy_->setEnabled(!empty && !busy);
     save_->setText(saved_ ? QStringLiteral("Saved") : QStringLiteral("Save as New Item"));
     save_->setEnabled(!empty && !busy && !saved_);

@@ -88,7 +88,7 @@ QFont ReplacementTextLayout::font(double pointSize) {
     return font;
 }
 
-QSizeF ReplacementTextLayout::layOut(double pointSize, double width) {
+QSizeF ReplacementTextLayout::layOut(double pointSize, double width, QSizeF limit) {
     layout_.setFont(font(pointSize));
     layout_.beginLayout();
     double height = 0;
@@ -99,9 +99,36 @@ QSizeF ReplacementTextLayout::layOut(double pointSize, double width) {
         line.setPosition(QPointF(0, height));
         height += line.height();
         widest = std::max(widest, line.naturalTextWidth());
+        // Lines are shaped as they are laid out: the rest of a text already too big costs nothing.
+        if (height > limit.height() || widest > limit.width()) break;
     }
     layout_.endLayout();
     return {widest, height};
+}
+
+double ReplacementTextLayout::leastHeight(double pointSize, double width) {
+    // Measured large, so that the 1/64 pixel steps of glyph advances weigh little.
+    constexpr double kReferenceSize = 100;
+    if (!solidWidth_) {
+        QString solid;
+        for (const QChar c : layout_.text())
+            if (!c.isSpace()) solid += c;
+        QTextLayout line(solid, font(kReferenceSize), &pointDevice());
+        QTextOption option(Qt::AlignLeft);
+        option.setWrapMode(QTextOption::NoWrap);
+        line.setTextOption(option);
+        line.beginLayout();
+        QTextLine only = line.createLine();
+        if (only.isValid()) only.setLineWidth(1e6);
+        line.endLayout();
+        solidWidth_ = only.isValid() ? only.naturalTextWidth() : 0;
+    }
+    // A margin for rounding and for kerning across the white space taken out.
+    const double glyphs = 0.95 * *solidWidth_ * pointSize / kReferenceSize - 4;
+    const double lines = std::max(1.0, std::ceil(glyphs / (width + kWidthTolerance)));
+    // Every line is as high as the ascent and descent of its font, which for the fonts used is
+    // more than an em.
+    return lines * pointSize;
 }
 
 void ReplacementTextLayout::draw(QPainter& painter, QPointF origin) const { layout_.draw(&painter, origin); }
@@ -115,8 +142,10 @@ std::optional<double> fitReplacementText(ReplacementTextLayout& layout, QSizeF b
                                          std::stop_token stop) {
     for (double size = start; size >= kMinSize; size -= kSizeStep) {
         checkStop(stop);
-        const QSizeF measured = layout.layOut(size, box.width());
-        if (measured.height() <= box.height() && measured.width() <= box.width() + kWidthTolerance) return size;
+        if (layout.leastHeight(size, box.width()) > box.height()) continue;
+        const QSizeF limit(box.width() + kWidthTolerance, box.height());
+        const QSizeF measured = layout.layOut(size, box.width(), limit);
+        if (measured.height() <= limit.height() && measured.width() <= limit.width()) return size;
     }
     return std::nullopt;
 }

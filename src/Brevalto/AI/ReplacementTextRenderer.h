@@ -9,6 +9,7 @@
 #include <QTextLayout>
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <stop_token>
 #include <vector>
@@ -43,19 +44,29 @@ public:
     static QFont font(double pointSize);
 
     // Lays the text out at `pointSize` for lines `width` pixels wide; returns the size it takes
-    // (the widest line, and the height of all lines with the font's leading).
-    QSizeF layOut(double pointSize, double width);
+    // (the widest line, and the height of all lines with the font's leading). Stops at the first
+    // line that takes it past `limit` in either direction: the size returned is then past it too,
+    // and only the lines so far are laid out.
+    QSizeF layOut(double pointSize, double width,
+                  QSizeF limit = QSizeF(std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()));
+    // A height the text cannot go below at `pointSize` in lines `width` pixels wide (with the
+    // width tolerance), found without laying it out: its lines hold at least all of its glyphs
+    // but the white space, whose width is measured once and scales with the size, and each line
+    // is at least one em high. Sizes where this is over a box need no layout to be refused.
+    double leastHeight(double pointSize, double width);
     // Draws the last layout with its top-left corner at `origin`, in the painter's pen colour.
     void draw(QPainter& painter, QPointF origin) const;
     const QTextLayout& layout() const { return layout_; }
 
 private:
     QTextLayout layout_;
+    std::optional<double> solidWidth_;  // the text without its white space, one line at kReferenceSize
 };
 
 // The largest size from `start` down in half-point steps, not below 6, at which the text fits a
 // box (its height, and its width with half a pixel to spare); none when none fits. Every size is
-// tried in turn: wrapping and line heights make a fit at one size no promise for smaller ones.
+// tried in turn, as wrapping and line heights make a fit at one size no promise for smaller
+// ones; a size whose least height is over the box is refused without laying the text out.
 // Throws TaskCancelled when `stop` is requested before an attempt.
 std::optional<double> fitReplacementText(ReplacementTextLayout& layout, QSizeF box, double start,
                                          std::stop_token stop = {});

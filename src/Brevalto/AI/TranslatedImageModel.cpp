@@ -9,6 +9,7 @@
 #include "ClipCore/SecretScanner.h"
 #include "Errors/AIError.h"
 #include "Platform/Defaults.h"
+#include "Platform/Counts.h"
 #include "Platform/TextRecognizer.h"
 
 #include <QFile>
@@ -162,8 +163,9 @@ void TranslatedImageModel::detectRegions() {
         selected_ = 0;
         task_ = TaskHandle();
         busy_ = false;
-        setStatus(QStringLiteral("Found %1 regions. Translate, adjust regions and backgrounds, then update the preview.")
-                      .arg(regions_.size()));
+        setStatus(QStringLiteral("Found ") +
+                  counted(static_cast<long long>(regions_.size()), QStringLiteral("region"), QStringLiteral("regions")) +
+                  QStringLiteral(". Translate, adjust regions and backgrounds, then update the preview."));
     });
 }
 

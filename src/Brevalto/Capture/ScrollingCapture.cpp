@@ -6,13 +6,14 @@
 #include "Capture/CaptureOverlays.h"
 #include "Capture/ScrollStitcher.h"
 #include "Errors/AIError.h"
+#include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/ModalAbovePanel.h"
 #include "Platform/RawKeyWatcher.h"
 #include "Platform/ScreenCapture.h"
 #include "Platform/WheelScroller.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -28,7 +29,7 @@ namespace {
 
 const char* const settingsInvalid = "Check memory, disk, overlap and trim settings.";
 const char* const noFrontWindow =
-    "Activate the target app, then start Scrolling Capture from its shortcut or the notch.";
+    "Activate the target app, then start Scrolling Capture from its shortcut or the panel.";
 const char* const targetChanged = "Target app or window changed. Restore it, then Resume.";
 const char* const autoScrollUnavailable = "Auto-scroll is unavailable for this container. Choose Manual, then Resume.";
 const char* const notStable =
@@ -46,11 +47,15 @@ public:
     }
 };
 
+// Above the capture's panel, which stays above other windows, and in the Pictures folder.
 std::optional<QString> askExportPath(const QString& defaultName) {
-    const QString path = QFileDialog::getSaveFileName(nullptr, QObject::tr("Export"), QDir::home().filePath(defaultName),
-                                                      QObject::tr("PNG image (*.png)"));
-    if (path.isEmpty()) return std::nullopt;
-    return path;
+    QFileDialog dialog(nullptr, QStringLiteral("Export"), QString::fromStdString(AppPaths::picturesFolder().string()),
+                       QStringLiteral("PNG image (*.png)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("png"));
+    dialog.selectFile(defaultName);
+    if (runModalAbovePanel(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().constFirst();
 }
 
 QString messageOf(const std::exception_ptr& error) { return errorMessage(error, QStringLiteral("Unknown error")); }

@@ -1,5 +1,7 @@
 #include "Capture/ScrollingCaptureView.h"
 
+#include "Platform/Counts.h"
+
 #include <QComboBox>
 #include <QFormLayout>
 #include <QFontDatabase>
@@ -180,7 +182,8 @@ QWidget* ScrollingCaptureView::integerRow(const QString& label, const QString& t
 void ScrollingCaptureView::refresh() {
     const auto& c = capture_;
     const auto& s = c.settings();
-    progress_->setText(QStringLiteral("%1 frames | %2 px high").arg(c.frames()).arg(c.height()));
+    progress_->setText(counted(c.frames(), QStringLiteral("frame"), QStringLiteral("frames")) +
+                       QStringLiteral(" | %1 px high").arg(c.height()));
     status_->setText(c.status());
     const bool idle = !c.running() && c.frames() == 0;
     select_->setVisible(idle);

@@ -164,13 +164,14 @@ QString nameFilter(ContentType type) {
 
 class SystemDialogs final : public Dialogs {
 public:
-    std::optional<QUrl> chooseSaveFile(ContentType type, const QString& proposedName) override {
+    std::optional<QUrl> chooseSaveFile(ContentType type, const QString& proposedName,
+                                       const fs::path& folder) override {
         QFileDialog dialog(QApplication::activeWindow());
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setNameFilter(nameFilter(type));
         dialog.setDefaultSuffix(preferredExtension(type));
-        dialog.setDirectory(QString::fromStdString(AppPaths::picturesFolder().string()));
+        dialog.setDirectory(QString::fromStdString(folder.string()));
         dialog.selectFile(proposedName);
         if (runModalAbovePanel(dialog) != QDialog::Accepted) return std::nullopt;
         const QList<QUrl> urls = dialog.selectedUrls();
@@ -180,7 +181,7 @@ public:
 
     bool confirmPrint(QPrinter& printer) override {
         QPrintDialog dialog(&printer, QApplication::activeWindow());
-        return dialog.exec() == QDialog::Accepted;
+        return runModalAbovePanel(dialog) == QDialog::Accepted;
     }
 };
 
@@ -191,9 +192,11 @@ Dialogs& systemDialogs() {
     return dialogs;
 }
 
-std::optional<QUrl> save(const QByteArray& data, ContentType type, const QString& prefix, Dialogs& dialogs) {
+std::optional<QUrl> save(const QByteArray& data, ContentType type, const QString& prefix, Dialogs& dialogs,
+                         const std::optional<fs::path>& folder) {
     const QString proposed = fileName(prefix, referenceDateNow()) + QLatin1Char('.') + preferredExtension(type);
-    const std::optional<QUrl> chosen = dialogs.chooseSaveFile(type, proposed);
+    const std::optional<QUrl> chosen =
+        dialogs.chooseSaveFile(type, proposed, folder ? *folder : AppPaths::picturesFolder());
     if (!chosen || chosen->isEmpty()) return std::nullopt;
     return writeUnique(data, *chosen);
 }

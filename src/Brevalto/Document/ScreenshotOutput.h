@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <array>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -69,20 +70,23 @@ QString fileName(const QString& prefix, Date date);
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
-    // A save dialog that allows only files of the type, may create folders, and proposes the
-    // name. The chosen file, or none when the user cancels.
-    virtual std::optional<QUrl> chooseSaveFile(ContentType type, const QString& proposedName) = 0;
+    // A save dialog that allows only files of the type, may create folders, starts in the folder
+    // and proposes the name. The chosen file, or none when the user cancels.
+    virtual std::optional<QUrl> chooseSaveFile(ContentType type, const QString& proposedName,
+                                               const std::filesystem::path& folder) = 0;
     // A print dialog that sets up the printer. True when the user confirms.
     virtual bool confirmPrint(QPrinter& printer) = 0;
 };
-// QFileDialog and QPrintDialog, modal over the active window.
+// QFileDialog and QPrintDialog, modal and above our floating windows.
 Dialogs& systemDialogs();
 
-// Runs the save dialog, proposing fileName(prefix, now) + "." + the type's extension, and writes
-// the data with writeUnique to the chosen file. Returns the file written (which may carry a
-// number suffix), or none when the user cancels; nothing is written then. GUI thread only.
+// Runs the save dialog in the folder (none: the Pictures folder), proposing fileName(prefix, now)
+// + "." + the type's extension, and writes the data with writeUnique to the chosen file. Returns
+// the file written (which may carry a number suffix), or none when the user cancels; nothing is
+// written then. GUI thread only.
 std::optional<QUrl> save(const QByteArray& data, ContentType type, const QString& prefix,
-                         Dialogs& dialogs = systemDialogs());
+                         Dialogs& dialogs = systemDialogs(),
+                         const std::optional<std::filesystem::path>& folder = std::nullopt);
 
 // Writes the data under the target's name in its folder, or, when that name is taken, under the
 // name with "-1" ... "-999" before its extension: the first that is free. Never replaces nor

@@ -14,6 +14,7 @@
 #include "Imaging/ImageDecoding.h"
 #include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/Counts.h"
 #include "Platform/Pasteboard.h"
 
 #include <QImageReader>
@@ -84,10 +85,6 @@ QRectF mapBox(const QRectF& r, const QRectF& B) {
 
 void append(ScreenshotDocument& document, const std::vector<ScreenshotLayer>& layers) {
     for (const ScreenshotLayer& layer : layers) document.layers.push_back(layer);
-}
-
-QString plural(int count, const char* one, const char* many) {
-    return QString::number(count) + QString::fromUtf8(count == 1 ? one : many);
 }
 
 }  // namespace
@@ -390,8 +387,10 @@ void ScreenshotEditorController::finishTextMasks(const std::shared_ptr<MaskJob>&
             session->setStatus(describe(e));
             return;
         }
-        session->setStatus(QStringLiteral("Added ") + QString::number(layers.size()) +
-                           QStringLiteral(" line masks. Check and adjust each box; OCR can miss text."));
+        session->setStatus(QStringLiteral("Added ") +
+                           counted(static_cast<long long>(layers.size()), QStringLiteral("line mask"),
+                                   QStringLiteral("line masks")) +
+                           QStringLiteral(". Check and adjust each box; OCR can miss text."));
         return;
     }
 
@@ -403,7 +402,7 @@ void ScreenshotEditorController::finishTextMasks(const std::shared_ptr<MaskJob>&
     const int count = static_cast<int>(frames.size());
     session->setSecretCandidates(ScreenshotDocumentSession::SecretCandidates{job->revision, std::move(frames)});
     if (count > 0)
-        session->setStatus(QStringLiteral("Found ") + plural(count, " possible secret", " possible secrets") +
+        session->setStatus(QStringLiteral("Found ") + counted(count, QStringLiteral("possible secret"), QStringLiteral("possible secrets")) +
                            QStringLiteral(" (orange). Review, then Redact."));
 }
 
@@ -429,7 +428,7 @@ void ScreenshotEditorController::redactSecrets() {
         return;
     }
     session.setSecretCandidates(std::nullopt);
-    session.setStatus(QStringLiteral("Redacted ") + plural(static_cast<int>(layers.size()), " area", " areas") +
+    session.setStatus(QStringLiteral("Redacted ") + counted(static_cast<long long>(layers.size()), QStringLiteral("area"), QStringLiteral("areas")) +
                       QStringLiteral(" with opaque masks."));
 }
 

@@ -86,6 +86,11 @@ public:
     void setPrompts(EditorPrompts* prompts) { prompts_ = prompts; }
     // Where sessions render and recognition runs; the shared pool unless replaced (tests).
     void setExecutor(TaskExecutor& executor) { executor_ = &executor; }
+    // Where save dialogs start; none set: the Pictures folder.
+    void setSaveFolder(std::function<std::filesystem::path()> folder) { saveFolder_ = std::move(folder); }
+    std::optional<std::filesystem::path> saveFolder() const {
+        return saveFolder_ ? std::optional(saveFolder_()) : std::nullopt;
+    }
 
     // ---- state
     Pasteboard& board() const { return board_; }
@@ -147,6 +152,7 @@ private:
     TaskExecutor* executor_;
     ActionHandler onAction_;
     Presenter present_;
+    std::function<std::filesystem::path()> saveFolder_;
     ReferencePins* pins_ = nullptr;
     TextRecognizer* recognizer_ = nullptr;
     EditorPrompts* prompts_ = nullptr;

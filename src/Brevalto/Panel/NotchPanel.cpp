@@ -24,6 +24,10 @@ NotchPanel::NotchPanel(bool translucent, QWidget* parent)
     dark.setColor(QPalette::ButtonText, Qt::white);
     dark.setColor(QPalette::Button, QColor(44, 44, 46));
     dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 110));
+    // Disabled texts dimmed, without the light relief the style draws under them.
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(255, 255, 255, 90));
+    dark.setColor(QPalette::Disabled, QPalette::Light, Qt::transparent);
     setPalette(dark);
     // Menus and popups of the panel are windows of their own, which inherit no palette.
     if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);

@@ -310,9 +310,9 @@ void PanelController::showTranslationModel(std::shared_ptr<AIActionModel> model,
 }
 
 std::shared_ptr<AIActionModel> PanelController::makeAIModel(const Clip& clip, bool ocr,
-                                                            std::optional<QUrl> sourceURL) {
+                                                            std::optional<QUrl> sourceURL, const QImage& pixels) {
     if (!aiActions_) return nullptr;
-    return std::make_shared<AIActionModel>(clip, ocr, defaults_, *aiActions_, std::move(sourceURL));
+    return std::make_shared<AIActionModel>(clip, ocr, defaults_, *aiActions_, std::move(sourceURL), pixels);
 }
 
 void PanelController::showTranslation(const Clip& clip) {
@@ -321,6 +321,12 @@ void PanelController::showTranslation(const Clip& clip) {
     if (!model) return;
     translation_ = model;
     emit translationChanged();
+    if (!workspace_ && onClose_) {
+        // The preview it replaces is closed: its close callback runs now, once.
+        std::function<void()> run = std::move(onClose_);
+        onClose_ = nullptr;
+        run();
+    }
     if (!previewExpanded_) {
         setPreviewExpandedFlag(true);
         pinnedOpen_ = true;

@@ -4,6 +4,7 @@
 #include "Panel/ScreenshotActions.h"
 #include "Platform/Apps.h"
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 
@@ -114,8 +115,9 @@ public:
     AIActionBackend* aiActions() const { return aiActions_; }
     void setAIActions(AIActionBackend* backend) { aiActions_ = backend; }
     // A new model for the clip (or the image file at sourceURL) over the panel's backend and
-    // settings; null without a backend.
-    std::shared_ptr<AIActionModel> makeAIModel(const Clip& clip, bool ocr, std::optional<QUrl> sourceURL = std::nullopt);
+    // settings; null without a backend. `pixels`: the image at sourceURL, when it is in memory.
+    std::shared_ptr<AIActionModel> makeAIModel(const Clip& clip, bool ocr, std::optional<QUrl> sourceURL = std::nullopt,
+                                               const QImage& pixels = QImage());
 
     // The screenshot side (the workflow), held weakly.
     ScreenshotActions* screenshots() const { return screenshots_.data(); }

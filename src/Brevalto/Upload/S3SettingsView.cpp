@@ -253,11 +253,11 @@ void S3SettingsView::refreshSettings() {
     if (expiry_->text().toLongLong() != s.expirySeconds)
         expiry_->setText(QString::number(s.expirySeconds));
 
-    const S3Settings& saved = controller_.r2Settings();
+    const std::optional<S3Settings> saved = controller_.savedR2Settings();
     r2Destination_->setText(
-        saved.cloudflareAccountID && !saved.bucket.empty()
+        saved && !saved->bucket.empty()
             ? QStringLiteral("Destination: %1 at %2\nChange it in the Cloudflare tab.")
-                  .arg(QString::fromStdString(saved.bucket), QString::fromStdString(saved.publicBaseURL))
+                  .arg(QString::fromStdString(saved->bucket), QString::fromStdString(saved->publicBaseURL))
             : QStringLiteral("No R2 destination yet. Set it up in the Cloudflare tab."));
     const int index = autoDelete_->findData(controller_.lifecycleDays(controller_.activeSettings()));
     autoDelete_->setCurrentIndex(index);

@@ -89,6 +89,7 @@ ScreenshotWorkflow::ScreenshotWorkflow(ClipStore& store, ClipboardMonitor& monit
         if (panel) panel->showWorkspace(PanelController::Workspace::editor(session));
     };
     editor_->setPresent(present_);
+    editor_->setSaveFolder([&defaults = defaults_] { return CaptureSettings::saveDialogFolder(defaults); });
     FloatingThumbnail::Actions actions;
     actions.openInEditor = [self](const Clip& clip) {
         if (self) self->openInEditor(clip);
@@ -364,6 +365,13 @@ void ScreenshotWorkflow::startScrolling(bool appendToEditor, int delay, const st
     services.apps = apps_;
     services.wheel = wheel_;
     services.keys = keys_;
+    services.chooseExportPath = [self](const QString& name) -> std::optional<QString> {
+        if (!self) return std::nullopt;
+        const auto chosen =
+            self->dialogs_.chooseSaveFile(name, CaptureSettings::saveDialogFolder(self->defaults_));
+        if (!chosen) return std::nullopt;
+        return QString::fromStdString(chosen->string());
+    };
     try {
         services.stagingRoot = stagingRoot_ ? *stagingRoot_ : ScrollStitcher::stagingRoot();
     } catch (const std::exception& e) {

@@ -101,7 +101,7 @@ void ScreenshotWorkflow::openEditorOCR(const QImage& image, bool translate) {
     };
     std::shared_ptr<AIActionModel> model;
     try {
-        model = controller_.makeAIModel(editorSnapshot(), true, fileURL(file));
+        model = controller_.makeAIModel(editorSnapshot(), true, fileURL(file), image);
     } catch (...) {
         remove();
         throw;

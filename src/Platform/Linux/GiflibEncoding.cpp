@@ -26,7 +26,8 @@ struct IndexedFrame {
 bool isTransparent(QRgb pixel) { return qAlpha(pixel) < 128; }
 
 // The frame's opaque pixels mapped onto a palette: its exact colours when there are few enough,
-// else the median-cut palette that giflib's quantizer chooses.
+// else the median-cut palette that giflib's quantizer chooses. Two passes over the pixels: one
+// gathers the colours, one writes the indices.
 IndexedFrame indexFrame(const QImage& source) {
     const QImage image = source.convertToFormat(QImage::Format_ARGB32);
     const int width = image.width();
@@ -35,18 +36,34 @@ IndexedFrame indexFrame(const QImage& source) {
     IndexedFrame frame;
     frame.indices.resize(count);
 
+    // The opaque pixels' planes, in order, for the quantizer, and their exact colours while there
+    // are few enough (a run of one colour is looked up once).
+    std::unique_ptr<GifByteType[]> red(new GifByteType[count]), green(new GifByteType[count]),
+        blue(new GifByteType[count]);
+    std::size_t opaque = 0;
     bool anyTransparent = false;
     QHash<QRgb, int> exact;
     bool fits = true;
+    QRgb last = 0;
+    bool seen = false;
     for (int y = 0; y < height; ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < width; ++x) {
-            if (isTransparent(row[x])) {
+            const QRgb pixel = row[x];
+            if (isTransparent(pixel)) {
                 anyTransparent = true;
                 continue;
             }
-            if (fits && !exact.contains(row[x] | 0xff000000u)) {
-                exact.insert(row[x] | 0xff000000u, static_cast<int>(exact.size()));
+            red[opaque] = static_cast<GifByteType>(qRed(pixel));
+            green[opaque] = static_cast<GifByteType>(qGreen(pixel));
+            blue[opaque] = static_cast<GifByteType>(qBlue(pixel));
+            ++opaque;
+            const QRgb key = pixel | 0xff000000u;
+            if (!fits || (seen && key == last)) continue;
+            last = key;
+            seen = true;
+            if (!exact.contains(key)) {
+                exact.insert(key, static_cast<int>(exact.size()));
                 if (exact.size() > 256) fits = false;
             }
         }
@@ -59,54 +76,47 @@ IndexedFrame indexFrame(const QImage& source) {
                                                                           static_cast<GifByteType>(qGreen(it.key())),
                                                                           static_cast<GifByteType>(qBlue(it.key()))};
     }
-    const bool quantize = frame.palette.colors.empty() && exact.size() > 0;
-
-    // Planes of the opaque pixels, in order, for the quantizer.
-    std::vector<GifByteType> red, green, blue, quantized;
-    if (quantize) {
-        red.reserve(count);
-        green.reserve(count);
-        blue.reserve(count);
-    }
-    std::size_t i = 0;
-    for (int y = 0; y < height; ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < width; ++x, ++i) {
-            if (isTransparent(row[x])) continue;
-            if (quantize) {
-                red.push_back(static_cast<GifByteType>(qRed(row[x])));
-                green.push_back(static_cast<GifByteType>(qGreen(row[x])));
-                blue.push_back(static_cast<GifByteType>(qBlue(row[x])));
-            } else {
-                frame.indices[i] = static_cast<GifByteType>(exact.value(row[x] | 0xff000000u));
-            }
-        }
-    }
+    const bool quantize = frame.palette.colors.empty() && opaque > 0;
+    std::vector<GifByteType> quantized;
     if (quantize) {
         int size = room;
         std::vector<GifColorType> colors(static_cast<std::size_t>(room));
-        quantized.resize(red.size());
-        if (GifQuantizeBuffer(static_cast<unsigned>(red.size()), 1, &size, red.data(), green.data(), blue.data(),
+        quantized.resize(opaque);
+        if (GifQuantizeBuffer(static_cast<unsigned>(opaque), 1, &size, red.get(), green.get(), blue.get(),
                               quantized.data(), colors.data()) != GIF_OK)
             throw Error(Error::Stage::encode, "The frame's colours could not be reduced");
         colors.resize(static_cast<std::size_t>(size));
         frame.palette.colors = std::move(colors);
-        std::size_t next = 0;
-        i = 0;
-        for (int y = 0; y < height; ++y) {
-            const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-            for (int x = 0; x < width; ++x, ++i)
-                if (!isTransparent(row[x])) frame.indices[i] = quantized[next++];
-        }
     }
+    red.reset();
+    green.reset();
+    blue.reset();
     if (anyTransparent) {
         frame.palette.transparent = static_cast<int>(frame.palette.colors.size());
         frame.palette.colors.push_back({0, 0, 0});
-        i = 0;
-        for (int y = 0; y < height; ++y) {
-            const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-            for (int x = 0; x < width; ++x, ++i)
-                if (isTransparent(row[x])) frame.indices[i] = static_cast<GifByteType>(frame.palette.transparent);
+    }
+    const auto transparent = static_cast<GifByteType>(anyTransparent ? frame.palette.transparent : 0);
+    std::size_t i = 0, next = 0;
+    last = 0;
+    seen = false;
+    GifByteType lastIndex = 0;
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x, ++i) {
+            const QRgb pixel = row[x];
+            if (isTransparent(pixel)) {
+                frame.indices[i] = transparent;
+            } else if (quantize) {
+                frame.indices[i] = quantized[next++];
+            } else {
+                const QRgb key = pixel | 0xff000000u;
+                if (!seen || key != last) {
+                    lastIndex = static_cast<GifByteType>(exact.value(key));
+                    last = key;
+                    seen = true;
+                }
+                frame.indices[i] = lastIndex;
+            }
         }
     }
     if (frame.palette.colors.empty()) frame.palette.colors.push_back({0, 0, 0});
@@ -135,6 +145,60 @@ void check(int status, GifFileType* gif, const char* step) {
 
 }  // namespace
 
+namespace {
+
+// "GIF89a" and a logical screen descriptor without a global palette: what every stream below
+// starts with before its first block.
+constexpr qsizetype kHeaderBytes = 13;
+
+std::unique_ptr<GifFileType, CloseGif> openStream(QByteArray& bytes, int width, int height) {
+    int error = 0;
+    std::unique_ptr<GifFileType, CloseGif> gif(EGifOpen(&bytes, writeToBuffer, &error));
+    if (!gif) throw Error(Error::Stage::create, GifErrorString(error) ? GifErrorString(error) : "No GIF encoder");
+    EGifSetGifVersion(gif.get(), true);
+    check(EGifPutScreenDesc(gif.get(), width, height, 8, 0, nullptr), gif.get(), "Screen");
+    return gif;
+}
+
+// Closes the stream and returns its blocks: what follows the header, without the trailer.
+QByteArray closeStream(std::unique_ptr<GifFileType, CloseGif> gif, QByteArray& bytes) {
+    int error = 0;
+    if (EGifCloseFile(gif.release(), &error) != GIF_OK)
+        throw Error(Error::Stage::encode, GifErrorString(error) ? GifErrorString(error) : "Could not finish the GIF");
+    if (bytes.size() <= kHeaderBytes || !bytes.endsWith(';') || !bytes.startsWith("GIF89a"))
+        throw Error(Error::Stage::encode, "Unexpected GIF stream");
+    return bytes.mid(kHeaderBytes, bytes.size() - kHeaderBytes - 1);
+}
+
+// One frame's control and image blocks, encoded as a stream of its own so that frames encode
+// side by side.
+QByteArray frameBlocks(const QImage& image, int delayCentiseconds) {
+    IndexedFrame frame = indexFrame(image);
+    const int width = image.width(), height = image.height();
+    QByteArray bytes;
+    auto gif = openStream(bytes, width, height);
+    GraphicsControlBlock control{};
+    control.DisposalMode = DISPOSE_BACKGROUND;  // a frame's transparent parts never show the one before
+    control.UserInputFlag = false;
+    control.DelayTime = delayCentiseconds;
+    control.TransparentColor = frame.palette.transparent;
+    GifByteType extension[4];
+    EGifGCBToExtension(&control, extension);
+    check(EGifPutExtension(gif.get(), GRAPHICS_EXT_FUNC_CODE, 4, extension), gif.get(), "Frame control");
+
+    const int bits = GifBitSize(static_cast<int>(frame.palette.colors.size()));
+    frame.palette.colors.resize(static_cast<std::size_t>(1) << bits, GifColorType{0, 0, 0});
+    std::unique_ptr<ColorMapObject, FreeMap> map(GifMakeMapObject(1 << bits, frame.palette.colors.data()));
+    if (!map) throw Error(Error::Stage::encode, "No memory for a palette");
+    check(EGifPutImageDesc(gif.get(), 0, 0, width, height, false, map.get()), gif.get(), "Frame");
+    for (int y = 0; y < height; ++y)
+        check(EGifPutLine(gif.get(), frame.indices.data() + static_cast<std::size_t>(y) * width, width), gif.get(),
+              "Frame");
+    return closeStream(std::move(gif), bytes);
+}
+
+}  // namespace
+
 QByteArray encodeLooping(const std::vector<QImage>& frames, int delayCentiseconds) {
     if (frames.empty() || frames.front().isNull())
         throw Error(Error::Stage::create, "An animation needs at least one frame");
@@ -146,13 +210,24 @@ QByteArray encodeLooping(const std::vector<QImage>& frames, int delayCentisecond
             throw Error(Error::Stage::create, "The frames of an animation differ in size");
     if (delayCentiseconds < 1 || delayCentiseconds > 65535) throw Error(Error::Stage::create, "Invalid frame delay");
 
-    QByteArray bytes;
-    int error = 0;
-    std::unique_ptr<GifFileType, CloseGif> gif(EGifOpen(&bytes, writeToBuffer, &error));
-    if (!gif) throw Error(Error::Stage::create, GifErrorString(error) ? GifErrorString(error) : "No GIF encoder");
-    EGifSetGifVersion(gif.get(), true);
-    check(EGifPutScreenDesc(gif.get(), width, height, 8, 0, nullptr), gif.get(), "Screen");
+    // Each frame's palette is its own: the frames encode side by side and are joined in order.
+    std::vector<std::future<QByteArray>> later;
+    for (std::size_t n = 1; n < frames.size(); ++n)
+        later.push_back(std::async(std::launch::async, [&frames, n, delayCentiseconds] {
+            return frameBlocks(frames[n], delayCentiseconds);
+        }));
+    std::vector<QByteArray> blocks;
+    try {
+        blocks.push_back(frameBlocks(frames.front(), delayCentiseconds));
+        for (auto& next : later) blocks.push_back(next.get());
+    } catch (...) {
+        for (auto& next : later)
+            if (next.valid()) next.wait();
+        throw;
+    }
 
+    QByteArray bytes;
+    auto gif = openStream(bytes, width, height);
     // Loop forever: the application extension with a loop count of 0.
     static const GifByteType application[] = "NETSCAPE2.0";
     static const GifByteType loop[] = {1, 0, 0};
@@ -160,43 +235,10 @@ QByteArray encodeLooping(const std::vector<QImage>& frames, int delayCentisecond
     check(EGifPutExtensionBlock(gif.get(), 11, application), gif.get(), "Loop");
     check(EGifPutExtensionBlock(gif.get(), 3, loop), gif.get(), "Loop");
     check(EGifPutExtensionTrailer(gif.get()), gif.get(), "Loop");
-
-    // Each frame's palette is its own: the frames are indexed side by side, then written in order.
-    std::vector<std::future<IndexedFrame>> indexing;
-    for (std::size_t n = 1; n < frames.size(); ++n)
-        indexing.push_back(std::async(std::launch::async, [&frames, n] { return indexFrame(frames[n]); }));
-    std::vector<IndexedFrame> indexed;
-    try {
-        indexed.push_back(indexFrame(frames.front()));
-        for (auto& next : indexing) indexed.push_back(next.get());
-    } catch (...) {
-        for (auto& next : indexing)
-            if (next.valid()) next.wait();
-        throw;
-    }
-    for (IndexedFrame& frame : indexed) {
-        GraphicsControlBlock control{};
-        control.DisposalMode = DISPOSE_BACKGROUND;  // a frame's transparent parts never show the one before
-        control.UserInputFlag = false;
-        control.DelayTime = delayCentiseconds;
-        control.TransparentColor = frame.palette.transparent;
-        GifByteType extension[4];
-        EGifGCBToExtension(&control, extension);
-        check(EGifPutExtension(gif.get(), GRAPHICS_EXT_FUNC_CODE, 4, extension), gif.get(), "Frame control");
-
-        const int bits = GifBitSize(static_cast<int>(frame.palette.colors.size()));
-        frame.palette.colors.resize(static_cast<std::size_t>(1) << bits, GifColorType{0, 0, 0});
-        std::unique_ptr<ColorMapObject, FreeMap> map(GifMakeMapObject(1 << bits, frame.palette.colors.data()));
-        if (!map) throw Error(Error::Stage::encode, "No memory for a palette");
-        check(EGifPutImageDesc(gif.get(), 0, 0, width, height, false, map.get()), gif.get(), "Frame");
-        for (int y = 0; y < height; ++y)
-            check(EGifPutLine(gif.get(), frame.indices.data() + static_cast<std::size_t>(y) * width, width), gif.get(),
-                  "Frame");
-    }
-    GifFileType* raw = gif.release();
-    if (EGifCloseFile(raw, &error) != GIF_OK)
-        throw Error(Error::Stage::encode, GifErrorString(error) ? GifErrorString(error) : "Could not finish the GIF");
-    return bytes;
+    QByteArray animation = bytes.left(kHeaderBytes) + closeStream(std::move(gif), bytes);
+    for (const QByteArray& frame : blocks) animation += frame;
+    animation += ';';
+    return animation;
 }
 
 }  // namespace brevalto::GifEncoding

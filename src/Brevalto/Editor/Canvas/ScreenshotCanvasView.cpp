@@ -46,6 +46,13 @@ ScreenshotCanvasView::ScreenshotCanvasView(std::shared_ptr<ScreenshotDocumentSes
             update();
             break;
         case Property::document:
+            // A view the last fit left as it was follows the visible image when it grows or
+            // shrinks (a backdrop, a crop), until the user zooms or pans.
+            if (fitted_ && session_->zoom() == *fitted_ && session_->pan() == QPointF(0, 0) &&
+                displaySize() != fittedDisplay_)
+                applyViewport(QStringLiteral("fit"));
+            update();
+            break;
         case Property::selection:
         case Property::preview:
         case Property::zoom:
@@ -136,6 +143,7 @@ void ScreenshotCanvasView::applyViewport(const QString& command) {
         session_->setZoom(clampZoom(std::min(w / display.width(), h / display.height()), 4));
         session_->setPan(QPointF(0, 0));
         fitted_ = session_->zoom();
+        fittedDisplay_ = display;
     }
     update();
 }

@@ -145,6 +145,7 @@ private:
     qint64 pixelsKey_ = 0;
     bool initialFit_ = true;
     std::optional<double> fitted_;  // the zoom of the last fit
+    QSizeF fittedDisplay_;          // and the size of the visible image it fitted
 
     // Gesture state, from button press to release.
     bool gesture_ = false;

@@ -126,6 +126,7 @@ BackdropPopover::BackdropPopover(ScreenshotEditorView& view) : QFrame(&view, Qt:
         connect(swatch, &QToolButton::clicked, this, [this, preset] {
             view_.state().backdrop.first = rgba(preset.first);
             view_.state().backdrop.second = rgba(preset.second);
+            showColors();
             edited();
         });
         presets->addWidget(swatch);
@@ -140,6 +141,7 @@ BackdropPopover::BackdropPopover(ScreenshotEditorView& view) : QFrame(&view, Qt:
         button->setObjectName(first ? QStringLiteral("backdropStart") : QStringLiteral("backdropEnd"));
         connect(button, &QPushButton::clicked, this, [this, first] { chooseColor(first); });
         colors->addWidget(button);
+        colors_[first ? 0 : 1] = button;
     }
     colors->addStretch(1);
     stack->addLayout(colors);
@@ -168,7 +170,18 @@ void BackdropPopover::load() {
     const ScreenshotBackdrop& backdrop = view_.state().backdrop;
     for (int i = 0; i < 4; ++i) sliders_[std::size_t(i)]->setValue(int(std::lround(backdrop.*kRows[i].field)));
     remove_->setEnabled(view_.session().document().backdrop.enabled);
+    showColors();
     loading_ = false;
+}
+
+void BackdropPopover::showColors() {
+    // Each colour button leads with a swatch of its colour.
+    const ScreenshotBackdrop& backdrop = view_.state().backdrop;
+    for (int i = 0; i < 2; ++i) {
+        QPixmap swatch(14, 14);
+        swatch.fill((i == 0 ? backdrop.first : backdrop.second).qColor());
+        colors_[std::size_t(i)]->setIcon(QIcon(swatch));
+    }
 }
 
 void BackdropPopover::showUnder(QWidget* button) {
@@ -192,6 +205,7 @@ void BackdropPopover::chooseColor(bool first) {
                                                  QColorDialog::ShowAlphaChannel);
     if (!chosen.isValid()) return;
     field = ScreenshotColor::RGBA::fromQColor(chosen);
+    showColors();
     view_.applyBackdrop(view_.state().backdrop);
 }
 

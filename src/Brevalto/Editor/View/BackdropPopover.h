@@ -39,10 +39,12 @@ private:
     void edited();
     void load();
     void chooseColor(bool first);
+    void showColors();
 
     ScreenshotEditorView& view_;
     std::array<QSlider*, 4> sliders_{};
     QPushButton* remove_ = nullptr;
+    std::array<QPushButton*, 2> colors_{};
     bool loading_ = false;
 };
 

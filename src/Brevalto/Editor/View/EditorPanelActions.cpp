@@ -29,7 +29,8 @@ void ScreenshotEditorView::saveBeforeAfterGIF() {
     }
     const QImage first = before.get();
     const QByteArray gif = ScreenshotOutput::beforeAfterGIF(first, after, state_.gifDuration);
-    ScreenshotOutput::save(gif, ScreenshotOutput::ContentType::gif, QStringLiteral("Screenshot"), *dialogs_);
+    ScreenshotOutput::save(gif, ScreenshotOutput::ContentType::gif, QStringLiteral("Screenshot"), *dialogs_,
+                           controller_ ? controller_->saveFolder() : std::nullopt);
 }
 
 void ScreenshotEditorView::setComposition(bool vertical, double spacing, double alignment) {

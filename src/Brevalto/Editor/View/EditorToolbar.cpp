@@ -11,6 +11,7 @@
 #include "Platform/Symbols.h"
 
 #include <QHBoxLayout>
+#include <QPainter>
 #include <QTimer>
 
 #include <cmath>
@@ -22,6 +23,22 @@ namespace {
 using Property = ScreenshotDocumentSession::Property;
 
 constexpr int kFrameMs = 16;
+
+// The drag item drawn like the bar's icon buttons, from the symbol images kept for the process.
+class EditorDragButton : public ScreenshotDragView {
+public:
+    using ScreenshotDragView::ScreenshotDragView;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        constexpr int size = 15;
+        const QImage& symbol = cachedSymbol(QStringLiteral("arrow.up.doc"), size, palette().color(QPalette::WindowText),
+                                            devicePixelRatioF());
+        if (symbol.isNull()) return;
+        QPainter painter(this);
+        painter.drawImage(QRectF(QPointF(width() - size, height() - size) / 2, QSizeF(size, size)), symbol);
+    }
+};
 
 }  // namespace
 
@@ -49,7 +66,7 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
         return view_.controller()->selectionImage(true, true);
     };
     const auto failed = [this](const std::exception& error) { view_.session().setStatus(QString::fromUtf8(error.what())); };
-    drag_ = new ScreenshotDragView(this);
+    drag_ = new EditorDragButton(this);
     drag_->setObjectName(QStringLiteral("drag"));
     drag_->setToolTip(QStringLiteral("Drag PNG file to another app"));
     drag_->setFixedSize(30, 28);

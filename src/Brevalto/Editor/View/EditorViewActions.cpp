@@ -50,7 +50,8 @@ void ScreenshotEditorView::saveImage(bool copyURL) {
     const QByteArray data =
         ScreenshotOutput::encode(image, state_.format, state_.jpegBackground, state_.srgb, scale, state_.quality);
     const std::optional<QUrl> saved = ScreenshotOutput::save(data, ScreenshotOutput::contentType(state_.format),
-                                                             QStringLiteral("Screenshot"), *dialogs_);
+                                                             QStringLiteral("Screenshot"), *dialogs_,
+                                                             controller_->saveFolder());
     if (!saved) return;  // cancelled: no message
     if (copyURL) ScreenshotOutput::copyFileURL(*saved, controller_->board());
     session_->setStatus(savedStatus(*saved));

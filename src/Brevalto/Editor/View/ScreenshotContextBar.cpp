@@ -150,6 +150,19 @@ ScreenshotContextBar::ScreenshotContextBar(ScreenshotDocumentSession& session, S
       openStyle_(std::move(openStyle)),
       openObject_(std::move(openObject)) {
     setObjectName(QStringLiteral("contextBar"));
+    hide();
+    connect(&session_, &ScreenshotDocumentSession::changed, this, [this](Property property) {
+        if (property == Property::selectedID || property == Property::tool || property == Property::style ||
+            property == Property::effectMode || property == Property::document)
+            refresh();
+    });
+    if (parent) parent->installEventFilter(this);
+    refresh();
+}
+
+// The controls are made when the bar first has something to show: an editor opened with the
+// select tool never pays for them.
+void ScreenshotContextBar::build() {
     auto* shadow = new QGraphicsDropShadowEffect(this);
     shadow->setBlurRadius(8);
     shadow->setOffset(0, 2);
@@ -238,14 +251,6 @@ ScreenshotContextBar::ScreenshotContextBar(ScreenshotDocumentSession& session, S
     more_->setPopupMode(QToolButton::InstantPopup);
     more_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
     row->addWidget(more_);
-
-    connect(&session_, &ScreenshotDocumentSession::changed, this, [this](Property property) {
-        if (property == Property::selectedID || property == Property::tool || property == Property::style ||
-            property == Property::effectMode || property == Property::document)
-            refresh();
-    });
-    if (parent) parent->installEventFilter(this);
-    refresh();
 }
 
 void ScreenshotContextBar::paintEvent(QPaintEvent*) {
@@ -261,7 +266,7 @@ void ScreenshotContextBar::paintEvent(QPaintEvent*) {
 }
 
 bool ScreenshotContextBar::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == parent() && event->type() == QEvent::Resize) place();
+    if (watched == parent() && event->type() == QEvent::Resize && back_) place();
     return QWidget::eventFilter(watched, event);
 }
 
@@ -277,6 +282,7 @@ void ScreenshotContextBar::refresh() {
         hide();
         return;
     }
+    if (!back_) build();
     const bool selected = s.layer.has_value();
     const QString backText = selected ? QStringLiteral("Deselect") : QStringLiteral("Back to Select");
     back_->setToolTip(backText);
@@ -284,11 +290,15 @@ void ScreenshotContextBar::refresh() {
 
     color_->setVisible(!s.effect && s.kind != Kind::spotlight);
     const ScreenshotColor::RGBA rgba = fillColored(s.kind) ? s.style.fill : s.style.stroke;
-    shownColor_ = QColor::fromRgbF(float(rgba.red), float(rgba.green), float(rgba.blue), float(rgba.alpha));
-    QPixmap swatch(24, 16);
-    swatch.fill(shownColor_);
-    color_->setIcon(QIcon(swatch));
-    color_->setIconSize(swatch.size());
+    const QColor swatchColor = QColor::fromRgbF(float(rgba.red), float(rgba.green), float(rgba.blue), float(rgba.alpha));
+    if (swatchColor != shownColor_ || color_->icon().isNull()) {
+        // A new swatch only when the colour changed: a slider drag repaints nothing here.
+        shownColor_ = swatchColor;
+        QPixmap swatch(24, 16);
+        swatch.fill(shownColor_);
+        color_->setIcon(QIcon(swatch));
+        color_->setIconSize(swatch.size());
+    }
 
     const Slider kind = slider(s);
     slider_->setVisible(kind != Slider::none);
@@ -361,9 +371,10 @@ void ScreenshotContextBar::refresh() {
     more_->setAccessibleName(moreText);
     more_->setMenu(selected ? qobject_cast<QMenu*>(more_->property("menu").value<QObject*>()) : nullptr);
 
+    const bool wasHidden = isHidden();
     show();
     place();
-    raise();
+    if (wasHidden) raise();
 }
 
 void ScreenshotContextBar::report(const std::exception& error) {

@@ -77,6 +77,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void build();
     void refresh();
     void updateLayer(const std::function<void(ScreenshotLayer&)>& change);
     void chooseEffect(int index, const Subject& subject);

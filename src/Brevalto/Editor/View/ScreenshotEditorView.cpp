@@ -105,7 +105,6 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
     connect(session_.get(), &ScreenshotDocumentSession::changed, this, [this](Property property) {
         if (property == Property::status) status_->setText(session_->status());
     });
-    new InspectorSheet(*this);
 }
 
 ScreenshotEditorView::~ScreenshotEditorView() = default;
@@ -140,6 +139,8 @@ void ScreenshotEditorView::focusCanvas() {
 void ScreenshotEditorView::setPanel(std::optional<EditorPanel> panel) {
     if (panel == panel_) return;
     panel_ = panel;
+    // The sheet is made the first time a panel opens.
+    if (panel_ && !findChild<InspectorSheet*>(QString(), Qt::FindDirectChildrenOnly)) new InspectorSheet(*this);
     emit panelChanged(panel_);
     // The sheet has closed: what was changed in it ends as one undo step.
     if (!panel_) attemptSession([](ScreenshotDocumentSession& s) { s.commitGesture(); });

@@ -64,7 +64,8 @@ QMenu* ScreenshotShareButton::menu() {
     connect(save, &QAction::triggered, this, [this] {
         view_.attempt([this] {
             const auto saved = ScreenshotOutput::save(png(shared_), ScreenshotOutput::ContentType::png,
-                                                      QStringLiteral("Screenshot"), view_.dialogs());
+                                                      QStringLiteral("Screenshot"), view_.dialogs(),
+                                                      view_.controller()->saveFolder());
             if (saved) view_.session().setStatus(ScreenshotEditorView::savedStatus(*saved));
         });
     });
