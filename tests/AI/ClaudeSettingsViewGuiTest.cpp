@@ -160,15 +160,21 @@ TEST(ClaudeSettingsView, SaveAndRemoveGoThroughTheKeyringAndNeverShowTheKey) {
         EXPECT_EQ(item == page.keychain.items.end() ? std::nullopt
                                                     : std::optional<std::string>(std::string(item->second.begin(), item->second.end())),
                   step.stored);
+        page.executor.runAll();  // the model list a saved or removed key asks for again
     }
-    // The key appears nowhere but in the keyring.
+    // The key appears nowhere but in the keyring; the model list is asked for again with it.
+    const std::size_t asked = page.http.urls.size();
     key->setText("sk-secret-9");
     save->click();
     page.executor.runAll();
+    page.executor.runAll();
+    EXPECT_EQ(page.http.urls.size(), asked + 1);
     for (QWidget* widget : page.view->findChildren<QWidget*>()) {
         EXPECT_FALSE(widget->toolTip().contains("sk-secret")) << widget->objectName().toStdString();
         EXPECT_FALSE(widget->accessibleName().contains("sk-secret")) << widget->objectName().toStdString();
-        if (auto* label = qobject_cast<QLabel*>(widget)) EXPECT_FALSE(label->text().contains("sk-secret"));
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            EXPECT_FALSE(label->text().contains("sk-secret"));
+        }
     }
     EXPECT_EQ(page.fileText().find("sk-secret"), std::string::npos);
 }

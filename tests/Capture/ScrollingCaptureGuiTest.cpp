@@ -57,6 +57,13 @@ TEST_F(ScrollingCaptureTest, PanelKeepsClearOfTheViewportAndFitsItsOptions) {
     options->click();
     EXPECT_GT(panel.height(), closed.height() + 100);
     EXPECT_FALSE(panel.frameGeometry().intersects(viewport));
+    // Rows that come and go with the state inside the open options resize the window too.
+    const QSize open = panel.size();
+    capture->togglePause();
+    EXPECT_GT(panel.height(), open.height()) << "the displacement row";
+    capture->togglePause();
+    EXPECT_TRUE(capture->running() && !capture->paused()) << status();
+    EXPECT_EQ(panel.size(), open);
     options->click();
     EXPECT_EQ(panel.size(), closed);
     capture->cancel();

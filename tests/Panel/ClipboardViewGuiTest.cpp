@@ -215,6 +215,29 @@ TEST_F(ClipboardViewTest, TheEditorWorkspaceShowsACanvasOfItsSessionThatKeepsEsc
     EXPECT_FALSE(view->findChild<ScreenshotCanvasView*>());
 }
 
+// A panel builds its clipboard view only when first needed; made on opening, or under an editor
+// already open, it is the same view as one made at once.
+TEST_F(ClipboardViewTest, AViewMadeLateTakesTheKeyboardAndShowsTheOpenEditor) {
+    for (const bool editorFirst : {false, true}) {
+        SCOPED_TRACE(editorFirst ? "editor open first" : "opened by key");
+        PanelController late(*store, *monitor, screens, apps, defaults);
+        late.setScreenshots(&screenshots);
+        const auto session = editorSession();
+        if (editorFirst) late.showWorkspace(Workspace::editor(session));
+        late.expandPanel(true);
+        settle();
+        auto* made = qobject_cast<ClipboardView*>(late.surface()->content());
+        ASSERT_TRUE(made && made->isVisible());
+        if (editorFirst) {
+            auto* canvas = made->findChild<ScreenshotCanvasView*>();
+            ASSERT_TRUE(canvas);
+            EXPECT_EQ(&canvas->session(), session.get());
+        } else {
+            EXPECT_EQ(made->focusState(), Focus::search);
+        }
+    }
+}
+
 TEST_F(ClipboardViewTest, FocusFollowsHowThePanelOpensAndTheEditorCloses) {
     open(false);
     EXPECT_EQ(view->focusState(), std::nullopt);

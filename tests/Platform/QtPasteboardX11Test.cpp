@@ -186,6 +186,22 @@ TEST_F(QtPasteboardX11Test, ANewCopyEndsAReadOfTheOldOne) {
     EXPECT_EQ(reads.data(patient, PasteboardType::string).bytes, QByteArray("new"));
 }
 
+// A read that runs out of time in the middle of a transfer still takes the transfer to its end,
+// so that its owner is free to serve others again.
+TEST_F(QtPasteboardX11Test, AReadOutOfTimeStillEndsTheTransfer) {
+    QtPasteboard hurried{QtPasteboard::Timeouts{2000ms, 150ms}};
+    const auto before = hurried.changeCount();
+    auto owner = std::make_unique<FakePasteboardOwner>(std::vector<FakePasteboardOwner::Target>{
+        {"UTF8_STRING", std::string(1 << 20, 'x'), FakePasteboardOwner::Answer::slowIncremental}});
+    ASSERT_TRUE(waitUntil([&] { return hurried.changeCount() != before; }));
+    EXPECT_EQ(reads.data(hurried, PasteboardType::string).status, PasteboardData::Status::failed);
+    EXPECT_TRUE(waitUntil([&] { return owner->finishedTransfers() == 1; }, 3000));
+    // The owner's going away is noticed here, not by the next test.
+    const auto held = board.changeCount();
+    owner.reset();
+    waitForChange(held);
+}
+
 TEST_F(QtPasteboardX11Test, WrittenItemIsServedToOtherClients) {
     const QByteArray png = randomBytes(5 << 20);
     PasteboardItem item;

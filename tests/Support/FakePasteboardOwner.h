@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,7 @@ public:
         silent,           // never answers
         wrongFormat,      // the bytes as a list of 32-bit numbers
         incremental,      // the bytes in parts of 64 KiB (INCR)
+        slowIncremental,  // the same, each part 20 ms after the requestor asked for it
         quitMidTransfer,  // announces parts, sends the first, then goes away
     };
     struct Target {
@@ -80,6 +82,8 @@ public:
 
     bool owns() const { return owns_; }
     int requests() const { return requests_; }
+    // Incremental transfers sent to their final, empty part.
+    int finishedTransfers() const { return finished_; }
 
 private:
     xcb_atom_t atom(const std::string& name) {
@@ -116,6 +120,7 @@ private:
         std::string bytes;
         std::size_t sent = 0;
         bool quit = false;
+        bool slow = false;
         bool done = false;
     };
 
@@ -130,6 +135,7 @@ private:
             gone_ = true;
             return;
         }
+        if (transfer_.slow) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         constexpr std::size_t part = 64 * 1024;
         const std::size_t size = std::min(part, transfer_.bytes.size() - transfer_.sent);
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, transfer_.requestor, transfer_.property, transfer_.type,
@@ -137,6 +143,7 @@ private:
         transfer_.sent += size;
         if (size == 0) {
             transfer_.done = true;
+            ++finished_;
             const std::uint32_t none = XCB_EVENT_MASK_NO_EVENT;
             xcb_change_window_attributes(connection_, transfer_.requestor, XCB_CW_EVENT_MASK, &none);
         }
@@ -181,9 +188,11 @@ private:
                     served = true;
                     break;
                 case Answer::incremental:
+                case Answer::slowIncremental:
                 case Answer::quitMidTransfer: {
                     transfer_ = Transfer{request.requestor, property, request.target, target.bytes, 0,
-                                         target.answer == Answer::quitMidTransfer, false};
+                                         target.answer == Answer::quitMidTransfer,
+                                         target.answer == Answer::slowIncremental, false};
                     const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
                     xcb_change_window_attributes(connection_, request.requestor, XCB_CW_EVENT_MASK, &mask);
                     const auto size = static_cast<std::uint32_t>(target.bytes.size());
@@ -220,6 +229,7 @@ private:
     std::atomic<bool> gone_{false};
     std::atomic<bool> stop_{false};
     std::atomic<int> requests_{0};
+    std::atomic<int> finished_{0};
     std::thread thread_;
 };
 

@@ -4,7 +4,7 @@
 // with the same login, and disconnect. The environment's proxy leads the OAuth, API, public bucket
 // and gateway hosts over TLS to loopback stand-ins. Screenshots stay in the build tree
 // (tests/screenshots/cloudflare-journey).
-#include "AppJourney.h"
+#include "UploadJourney.h"
 #include "Platform/Hashing.h"
 #include "StandIns.h"
 #include "Upload/S3OwnedObject.h"
@@ -12,19 +12,10 @@
 namespace brevalto {
 namespace {
 
-class CloudflareJourney : public AppJourney {
+class CloudflareJourney : public UploadJourney {
 protected:
-    CloudflareJourney() : AppJourney("cloudflare-journey") {}
+    CloudflareJourney() : UploadJourney("cloudflare-journey") {}
 
-    nlohmann::json history() {
-        try {
-            return nlohmann::json::parse(AtomicFile::read(home_ / "data" / "brevalto" / "uploads.json", 1 << 20))["objects"];
-        } catch (const std::exception&) {
-            return nlohmann::json::array();
-        }
-    }
-    void click(const QPoint& at) { run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}); }
-    QString clipboard() { return run("xclip", {"-o", "-selection", "clipboard"}); }
     bool listening() { return run("ss", {"-ltnH", "sport = :49167"}).contains("49167"); }
 };
 

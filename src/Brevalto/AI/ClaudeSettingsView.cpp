@@ -253,6 +253,8 @@ void ClaudeSettingsView::saveKey() {
             if (result.ok()) {
                 key_->clear();
                 setStatus(QStringLiteral("Saved in the keyring."));
+                // The list loaded without the key said to enter one: it comes with the key now.
+                picker_->reload();
             } else {
                 setStatus(errorMessage(result.error(), QStringLiteral("Could not save the key.")));
             }
@@ -270,6 +272,7 @@ void ClaudeSettingsView::removeKey() {
             if (result.ok()) {
                 key_->clear();
                 setStatus(QStringLiteral("Key removed."));
+                picker_->reload();
             } else {
                 setStatus(errorMessage(result.error(), QStringLiteral("Could not remove the key.")));
             }

@@ -93,7 +93,7 @@ ScrollingCaptureView::ScrollingCaptureView(ScrollingCapture& capture, QWidget* p
         optionsToggle_->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
         options_->setVisible(open);
         // The window grows with the options and shrinks back when they close.
-        window()->adjustSize();
+        fitWindow();
     });
 
     auto* optionsLayout = new QVBoxLayout(options_);
@@ -210,7 +210,17 @@ void ScrollingCaptureView::refresh() {
     manual_->setVisible(c.paused());
     export_->setVisible(c.frames() >= 1);
     // Open options that gain or lose rows resize the window with them.
-    if (rowsChanged && options_->isVisibleTo(this) && window()->isVisible()) window()->adjustSize();
+    if (rowsChanged && options_->isVisibleTo(this) && window()->isVisible()) fitWindow();
+}
+
+void ScrollingCaptureView::fitWindow() {
+    // Rows shown or hidden inside the options only reach the window's size hint once the nested
+    // layouts have taken them in, which they otherwise do on a later turn of the event loop.
+    for (QWidget* w = options_; w; w = w->parentWidget()) {
+        if (w->layout()) w->layout()->activate();
+        if (w->isWindow()) break;
+    }
+    window()->adjustSize();
 }
 
 QWidget* ScrollingCaptureView::makePanel(ScrollingCapture& capture) {

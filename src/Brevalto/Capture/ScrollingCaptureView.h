@@ -36,6 +36,7 @@ public:
 
 private:
     void refresh();
+    void fitWindow();  // the window takes the size of what it shows now
     using IntField = int ScrollingCapture::Settings::*;
     QWidget* integerRow(const QString& label, const QString& title, IntField field);
 

@@ -179,6 +179,8 @@ ClipboardView::ClipboardView(PanelController& controller, QWidget* parent)
     });
     refreshLayout();
     refresh();
+    // Made while a workspace is already open: it shows it at once.
+    if (controller_.workspace()) workspaceChanged();
 }
 
 ClipboardView::~ClipboardView() = default;

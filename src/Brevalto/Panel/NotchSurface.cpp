@@ -110,7 +110,8 @@ NotchSurface::NotchSurface(PanelController* controller, QWidget* parent)
     static const bool accessible = (QAccessible::installFactory(notchButtonAccessible), true);
     (void)accessible;
     setAttribute(Qt::WA_TranslucentBackground);
-    setContent(new ClipboardView(*controller_));
+    // The clipboard view is made when it is first needed (the pointer comes near, the panel
+    // opens), so that start-up shows the collapsed panel with nothing but its own set-up.
     connect(button_, &QAbstractButton::clicked, controller_, [this] { controller_->expandPanel(true); });
     connect(controller_, &PanelController::expandedChanged, this, &NotchSurface::refresh);
     connect(controller_, &PanelController::previewExpandedChanged, this, &NotchSurface::refresh);
@@ -133,6 +134,16 @@ void NotchSurface::setContent(QWidget* content) {
     refresh();
 }
 
+QWidget* NotchSurface::content() {
+    if (!content_) setContent(new ClipboardView(*controller_));
+    return content_;
+}
+
+void NotchSurface::enterEvent(QEnterEvent* event) {
+    QWidget::enterEvent(event);
+    content();  // made while the hover delay runs, not when the panel opens
+}
+
 void NotchSurface::refreshNotch() {
     const ClipStore& store = controller_->store();
     button_->setState(static_cast<qint64>(store.items().size()), store.paused(), controller_->geometry().hardwareWidth);
@@ -146,9 +157,12 @@ void NotchSurface::refresh() {
     const double width = panelFrame(true, false, hasWorkspace, geometry).width();
     const double height = panelFrame(true, controller_->previewExpanded(), hasWorkspace, geometry).height();
     const int w = qRound(width), h = qRound(height);
-    content_->setGeometry((this->width() - w) / 2, 0, w, h);
-    // Collapsed, the content can be neither clicked, tabbed to nor read by assistive technology.
-    content_->setVisible(expanded);
+    if (expanded || hasWorkspace) content();
+    if (content_) {
+        content_->setGeometry((this->width() - w) / 2, 0, w, h);
+        // Collapsed, the content can be neither clicked, tabbed to nor read by assistive technology.
+        content_->setVisible(expanded);
+    }
     button_->setGeometry(rect());
     button_->setVisible(!expanded);
     refreshNotch();

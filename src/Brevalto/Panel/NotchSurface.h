@@ -20,10 +20,12 @@ public:
 
     // Replaces the expanded content (the clipboard view). The surface takes ownership.
     void setContent(QWidget* content);
-    QWidget* content() const { return content_; }
+    // The expanded content, made now when it was not needed yet.
+    QWidget* content();
     QAbstractButton* notchButton() const;
 
 protected:
+    void enterEvent(QEnterEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 

@@ -263,8 +263,11 @@ QtPasteboard::Reader::Value QtPasteboard::Reader::receiveIncrementally(xcb_atom_
     for (;;) {
         const auto partDeadline = std::min(end, X11Connection::Clock::now() + timeouts_.answer);
         if (!waitForPart(property, partDeadline, stop)) {
-            // The content changed meanwhile: the owner of the old content still waits for us.
-            if (!closing_->load() && X11Connection::Clock::now() < partDeadline) drainIncrementally(property);
+            // The content changed meanwhile, or the whole transfer took longer than we wait: the
+            // owner still waits for us to take its parts. One that sent no part in time is not
+            // waited for again.
+            const bool stalled = X11Connection::Clock::now() >= partDeadline && partDeadline < end;
+            if (!closing_->load() && !stalled) drainIncrementally(property);
             return result;
         }
         const auto room = static_cast<std::uint32_t>(
@@ -292,9 +295,9 @@ QtPasteboard::Reader::Value QtPasteboard::Reader::receiveIncrementally(xcb_atom_
 // An owner in an INCR transfer serves nobody else until it has sent its final, empty part, and
 // it sends each part only after we deleted the one before. So a transfer whose value we do not
 // keep is still taken to its end, without reading the parts: each costs one small request, and
-// the whole is bounded by the transfer timeout and by the answer timeout for each part.
+// the whole is bounded by the drain timeout and by the answer timeout for each part.
 void QtPasteboard::Reader::drainIncrementally(xcb_atom_t property) {
-    const auto end = X11Connection::Clock::now() + timeouts_.transfer;
+    const auto end = X11Connection::Clock::now() + timeouts_.drain;
     const auto closing = [this] { return closing_->load(); };
     for (;;) {
         if (!waitForPart(property, std::min(end, X11Connection::Clock::now() + timeouts_.answer), closing)) return;

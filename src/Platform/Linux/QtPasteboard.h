@@ -45,6 +45,7 @@ public:
     struct Timeouts {
         std::chrono::milliseconds answer{2000};     // an owner's first answer, and each part after it
         std::chrono::milliseconds transfer{15000};  // a whole transfer of one value
+        std::chrono::milliseconds drain{60000};     // taking a transfer we do not keep to its end
     };
 
     explicit QtPasteboard(QObject* parent = nullptr) : QtPasteboard(Timeouts{}, parent) {}

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QVBoxLayout>
@@ -255,17 +256,21 @@ void ScreenshotObjectInspector::duplicate() {
 }
 
 void ScreenshotObjectInspector::remove() {
+    // The edit's change notification can rebuild the sheet's page and delete this inspector, so
+    // nothing of it is touched after the edit unless it still lives.
     const Uuid id = layer_.id;
+    ScreenshotDocumentSession& session = session_;
+    const QPointer<ScreenshotObjectInspector> self(this);
     try {
-        session_.edit([id](ScreenshotDocument& document) {
+        session.edit([id](ScreenshotDocument& document) {
             for (auto it = document.layers.begin(); it != document.layers.end();)
                 it = it->id == id ? document.layers.erase(it) : it + 1;
         });
     } catch (const std::exception& error) {
-        report(error);
+        if (self) report(error);
         return;
     }
-    session_.setSelectedID(std::nullopt);
+    session.setSelectedID(std::nullopt);
 }
 
 void ScreenshotObjectInspector::move(int step) {
