@@ -1,5 +1,6 @@
 #include "Document/ScreenshotDocumentSession.h"
 
+#include "Document/BeforeFrame.h"
 #include "Document/DocumentValidation.h"
 #include "Document/ScreenshotRenderer.h"
 #include "Document/SmartSelection.h"
@@ -366,6 +367,7 @@ void ScreenshotDocumentSession::flatten() {
     const QImage image = ScreenshotRenderer::render(document_, directory_, true, false);
     const ScreenshotDocument::Asset asset = ScreenshotDocument::storeAsset(image, directory_);
     edit([&](ScreenshotDocument& d) {
+        BeforeFrame::rememberCovers(d);  // the covers become pixels: before frames still draw them
         std::optional<ScreenshotLayer> placement = d.originalPlacement;
         for (const ScreenshotLayer& layer : d.layers) {
             if (layer.assetID == d.sourceAssetID) {
