@@ -51,7 +51,14 @@ ScreenshotCanvasView::ScreenshotCanvasView(std::shared_ptr<ScreenshotDocumentSes
             if (fitted_ && session_->zoom() == *fitted_ && session_->pan() == QPointF(0, 0) &&
                 displaySize() != fittedDisplay_)
                 applyViewport(QStringLiteral("fit"));
-            update();
+            // The image on screen changes when its render arrives; until then only the overlay
+            // (the selected layer's handles) can have moved, unless the visible image changed size.
+            if (displaySize() != paintedDisplay_ || session_->secretCandidates()) {
+                paintedDisplay_ = displaySize();
+                update();
+            } else {
+                updateOverlay();
+            }
             break;
         case Property::selection:
         case Property::preview:

@@ -146,6 +146,7 @@ private:
     bool initialFit_ = true;
     std::optional<double> fitted_;  // the zoom of the last fit
     QSizeF fittedDisplay_;          // and the size of the visible image it fitted
+    QSizeF paintedDisplay_;         // the size of the visible image at the last document change
 
     // Gesture state, from button press to release.
     bool gesture_ = false;

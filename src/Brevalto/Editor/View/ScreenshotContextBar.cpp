@@ -2,6 +2,7 @@
 
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotEditorController.h"
+#include "Editor/View/EditorControls.h"
 #include "Platform/Symbols.h"
 
 #include <QButtonGroup>
@@ -168,16 +169,7 @@ void ScreenshotContextBar::build() {
     shadow->setOffset(0, 2);
     shadow->setColor(QColor(0, 0, 0, 38));
     setGraphicsEffect(shadow);
-    // The editor's dark appearance, whatever the canvas's own palette.
-    QPalette dark = palette();
-    dark.setColor(QPalette::Window, QColor(44, 44, 46));
-    dark.setColor(QPalette::WindowText, Qt::white);
-    dark.setColor(QPalette::ButtonText, Qt::white);
-    dark.setColor(QPalette::Button, QColor(58, 58, 60));
-    dark.setColor(QPalette::Base, QColor(28, 28, 30));
-    dark.setColor(QPalette::Text, Qt::white);
-    dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 110));
-    setPalette(dark);
+    setPalette(editorDarkPalette(palette()));
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 8, 12, 8);
@@ -360,6 +352,8 @@ void ScreenshotContextBar::refresh() {
             }
             segments_->addButton(segment, i);
             picker_->layout()->addWidget(segment);
+            // Shown now, not when the layout gets round to it, so the bar is sized with it.
+            segment->show();
             segment->ensurePolished();  // the style sheet's padding counts in the bar's size
         }
     }
@@ -439,7 +433,11 @@ void ScreenshotContextBar::editText(const QString& text) {
     updateLayer([&](ScreenshotLayer& layer) { layer.text = text.toStdString(); });
 }
 
-void ScreenshotContextBar::submitText() { commit(); }
+void ScreenshotContextBar::submitText() {
+    commit();
+    // Return ends the typing: the keyboard goes back to the canvas, so tool letters work again.
+    if (QWidget* canvas = parentWidget()) canvas->setFocus(Qt::OtherFocusReason);
+}
 
 void ScreenshotContextBar::choose(int index) {
     const Subject s = subject(session_);
