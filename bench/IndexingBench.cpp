@@ -166,6 +166,9 @@ void BM_OCRFromTheMoreMenu(benchmark::State& state) {
     const auto session = desktop.workflow.editor()->session();
     if (!session) return state.SkipWithError("no editor session");
     session->setSelectionRect(QRectF(0, 0, 3840, 2160));
+    // The user clicks in an editor that shows the capture, so its first render is done.
+    if (!waitUntil([&] { return !session->preview().isNull(); }, 60'000))
+        return state.SkipWithError("the editor never rendered");
     ScreenshotEditorView view(session, *desktop.workflow.editor(), [] {});
     EditorMoreMenu menu(view);
     QAction* ocr = menu.findChild<QAction*>(QStringLiteral("ocr"));

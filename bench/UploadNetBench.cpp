@@ -4,15 +4,20 @@
 //   (--aws-sigv4) of the same file to the same server (curl is handed the body's digest, which
 //   S3Client computes itself);
 // - the controller's whole upload (render to PNG, digest, history, PUT), against encoding the
-//   same image alone.
+//   same image alone;
+// - the controller's R2 upload (destination and object checks, the PUT through the Cloudflare
+//   API) against its S3 upload of the same image, both to the Cloudflare stand-in.
 #include "Document/ScreenshotOutput.h"
 #include "FakeKeychain.h"
 #include "FakePasteboard.h"
+#include "LoginBrowser.h"
+#include "LoopbackHttpServer.h"
 #include "Platform/Defaults.h"
 #include "Platform/Hashing.h"
 #include "Platform/Linux/CurlHttpClient.h"
 #include "QtWait.h"
 #include "S3rver.h"
+#include "StandIns.h"
 #include "TestFolder.h"
 #include "Upload/S3Client.h"
 #include "Upload/S3OwnedObject.h"
@@ -158,10 +163,62 @@ void BM_WholeUpload(benchmark::State& state) {
     state.counters["ratio"] = uploadTime / encodeTime;
 }
 
+// R2 and S3 uploads through the controller.
+bool finished(S3UploadController& uploads, const char* status) {
+    return waitUntil([&] { return !uploads.busy(); }, 300'000) && uploads.status().startsWith(QString::fromLatin1(status));
+}
+
+void BM_R2AgainstS3Upload(benchmark::State& state) {
+    TestFolder folder;
+    CloudflareStandIn cloudflare(folder / "cloudflare.log");
+    if (!cloudflare.running()) return state.SkipWithError("the Cloudflare stand-in did not start");
+    CurlHttpClient http;
+    FakePasteboard board;
+    Defaults s3Defaults, r2Defaults;
+    FakeKeychain keychain;
+    const std::uint16_t loginPort = LoopbackHttpServer::closedPort();
+
+    S3UploadController s3(&board, s3Defaults, "app.brevalto.S3", folder / "s3.json",
+                          S3UploadController::Parts{.keychain = &keychain, .http = &http, .allowLoopbackHTTP = true});
+    S3Settings settings;
+    settings.endpoint = cloudflare.url("/s3");
+    settings.bucket = "photos";
+    s3.setSettings(settings);
+    s3.saveSettings(QStringLiteral("S3RVER"), QStringLiteral("any-secret-key-0123456789"));
+
+    S3UploadController::Parts parts{.keychain = &keychain, .http = &http};
+    parts.cloudflare = CloudflareEndpoints{cloudflare.url("/client/v4"), cloudflare.url("/oauth2"), loginPort};
+    parts.openBrowser = LoginBrowser::following(http, loginPort);
+    S3UploadController r2(&board, r2Defaults, "app.brevalto.S3", folder / "r2.json", parts);
+    r2.connectCloudflare();
+    if (!finished(r2, "Cloudflare connected")) return state.SkipWithError(r2.status().toStdString().c_str());
+    r2.saveR2Destination();
+    r2.setUseCloudflare(true);
+
+    const QImage image = largeScreenshot();
+    double r2Time = 0, s3Time = 0;
+    for (auto _ : state) {
+        // Without link copy an uploaded record is never reused: every round sends the image.
+        auto start = Clock::now();
+        if (!r2.upload(image, false, std::nullopt) || !finished(r2, "Upload complete"))
+            return state.SkipWithError(r2.status().toStdString().c_str());
+        r2Time += secondsSince(start);
+        start = Clock::now();
+        if (!s3.upload(image, false, std::nullopt) || !finished(s3, "Upload complete"))
+            return state.SkipWithError(s3.status().toStdString().c_str());
+        s3Time += secondsSince(start);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["r2_ms"] = r2Time / n * 1e3;
+    state.counters["s3_ms"] = s3Time / n * 1e3;
+    state.counters["ratio"] = r2Time / s3Time;
+}
+
 }  // namespace
 
 BENCHMARK(BM_PutEncodedPNG)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_WholeUpload)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_R2AgainstS3Upload)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char** argv) {
     return runBenchmarks<QGuiApplication>(argc, argv);

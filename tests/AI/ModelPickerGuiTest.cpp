@@ -3,10 +3,12 @@
 #include "ManualExecutor.h"
 #include "Platform/Defaults.h"
 
+#include <QEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTest>
 #include <QToolButton>
 
@@ -198,6 +200,17 @@ TEST(ModelPicker, TheLaterLoadWinsAndFailuresShowUntilTheNextSuccess) {
     EXPECT_EQ(f.rowIDs().size(), 1003u);
     f.key(Qt::Key_Down);  // the current model is the last row
     EXPECT_EQ(f.picker->highlighted(), "custom-model");
+    f.key(Qt::Key_Up);
+    // The highlight, near the end of a thousand rows, is scrolled into view; the pointer moves it.
+    ModelRow* highlighted = f.row("modelRow-claude-model-999");
+    ASSERT_TRUE(highlighted && highlighted->isHighlighted());
+    const QWidget* viewport = f.picker->popover()->findChild<QScrollArea*>()->viewport();
+    const int top = highlighted->mapTo(viewport, QPoint(0, 0)).y();
+    EXPECT_GE(top, 0);
+    EXPECT_LE(top + highlighted->height(), viewport->height());
+    QEnterEvent enter(QPointF(4, 4), QPointF(4, 4), QPointF(4, 4));
+    QCoreApplication::sendEvent(f.row("modelRow-claude-model-998"), &enter);
+    EXPECT_EQ(f.picker->highlighted(), "claude-model-998");
 }
 
 TEST(ModelPicker, TitlesShowTheMatchedCharactersInBold) {

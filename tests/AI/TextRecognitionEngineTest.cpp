@@ -317,5 +317,52 @@ TEST_F(TextRecognitionEngineTest, IdleEnginesAreLetGoAfterAWhile) {
     EXPECT_EQ(recognize(), "Hello there") << "a fresh engine starts";
 }
 
+// A screenshot of a dark desktop with two windows of small text: a terminal whose lines run in
+// blocks longer than one engine reads, and a window whose labels start right at its frame. Every
+// line is found, in reading order, and several engines read it as one does.
+TEST_F(TextRecognitionEngineTest, EveryLineOfTwoWindowsOnADarkDesktopIsRead) {
+    QStringList terminal;
+    const char* const steps[] = {"fetching", "compiling", "linking", "testing"};
+    for (int i = 1; i <= 12; ++i)
+        terminal << QStringLiteral("The %1 step of stage %2 took %3 seconds").arg(steps[i % 4]).arg(i * 7).arg(i * 13);
+    terminal << QStringLiteral("Receipt 8823 paid in full") << QStringLiteral("Customer Alvarez")
+             << QStringLiteral("Total amount 129.50 dollars");
+    const QStringList labels = {"Invoice summary for December", "Receipt 8823 paid in full", "Customer Alvarez",
+                                "Order 4410 shipped to Lisbon", "Balance due 0.00 EUR"};
+    QImage screen(1920, 1080, QImage::Format_RGB32);
+    screen.fill(Qt::black);
+    {
+        QPainter painter(&screen);
+        const auto window = [&](const QRect& frame, const QColor& background, const TextImage& text, QPoint at) {
+            painter.fillRect(frame.adjusted(0, -18, 0, 0), QColor(90, 120, 170));
+            painter.fillRect(frame, background);
+            painter.drawImage(at, text.image);
+        };
+        TextImage shell = renderTextLines(QSize(540, 300), terminal, pixelFont("DejaVu Sans", 11), 2, 3);
+        window(QRect(40, 80, 545, 400), Qt::white, shell, QPoint(42, 82));
+        TextImage gtk = renderTextLines(QSize(520, 140), labels, pixelFont("DejaVu Sans", 13), 1, 10);
+        // Dark grey on light grey, as a GTK theme draws its labels.
+        gtk.image = gtk.image.convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < gtk.image.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(gtk.image.scanLine(y));
+            for (int x = 0; x < gtk.image.width(); ++x) {
+                const int v = qGray(row[x]);
+                const auto mix = [v](int ink, int paper) { return ink + (paper - ink) * v / 255; };
+                row[x] = qRgb(mix(46, 246), mix(52, 245), mix(54, 244));
+            }
+        }
+        window(QRect(900, 320, 700, 400), QColor(246, 245, 244), gtk, QPoint(901, 321));
+    }
+    const QStringList expected = terminal + labels;
+    for (const int workers : {1, 4}) {
+        TesseractTextRecognizer recognizer(TesseractTextRecognizer::defaultDataFolder(), workers);
+        QStringList read;
+        for (const auto& line : recognizer.readText(screen, screen.rect(), {"en-US"}, {}))
+            read << QString::fromStdString(line.text);
+        ASSERT_EQ(read.size(), expected.size()) << workers << " engines read:\n" << read.join('\n').toStdString();
+        for (int i = 0; i < read.size(); ++i) EXPECT_LE(editDistance(read[i], expected[i]), 1) << read[i].toStdString();
+    }
+}
+
 }  // namespace
 }  // namespace brevalto

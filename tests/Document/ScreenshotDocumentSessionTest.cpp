@@ -422,5 +422,43 @@ TEST(ScreenshotDocumentSession, SharedLayersAreCopiedBeforeTheyChange) {
     EXPECT_TRUE(b.layers[3].hidden);
 }
 
+// Exports and editor actions draw from the preview only when it shows the very document they
+// export; a preview of a draft, of an open gesture or without the backdrop is drawn again.
+TEST(ScreenshotDocumentSession, RenderNowReusesThePreviewOnlyWhenItShowsTheDocument) {
+    SessionFixture f;
+    const auto rendered = [&](std::optional<ScreenshotDocument> d = std::nullopt) {
+        f.session->scheduleRender(std::move(d));
+        f.executor.runAll();
+        ManualExecutor::deliver();
+    };
+    rendered();
+    ASSERT_FALSE(f.session->preview().isNull());
+    EXPECT_EQ(f.session->renderNow(false).cacheKey(), f.session->preview().cacheKey());
+
+    // A move inside an open gesture keeps the revision but changes what is drawn.
+    f.session->beginGesture();
+    f.moveInGesture();
+    const QImage live = f.session->renderNow(false);
+    EXPECT_NE(live.cacheKey(), f.session->preview().cacheKey());
+    EXPECT_NE(live, f.session->preview());
+    f.session->commitGesture();
+    rendered();
+    EXPECT_EQ(f.session->renderNow(true).cacheKey(), f.session->preview().cacheKey());
+
+    // A draft's preview carries the document's revision but not its layers.
+    ScreenshotDocument draft = f.session->document();
+    draft.layers.push_back(samples::layer(Kind::rectangle, QRectF(40, 40, 30, 30)));
+    rendered(draft);
+    const QImage now = f.session->renderNow(false);
+    EXPECT_NE(now.cacheKey(), f.session->preview().cacheKey());
+    EXPECT_NE(now, f.session->preview());
+
+    // With the backdrop on, the preview (framed) serves only requests with the backdrop.
+    f.session->edit([](ScreenshotDocument& d) { d.backdrop.enabled = true; });
+    rendered();
+    EXPECT_EQ(f.session->renderNow(true).cacheKey(), f.session->preview().cacheKey());
+    EXPECT_EQ(f.session->renderNow(false).size(), QSize(100, 100));
+}
+
 }  // namespace
 }  // namespace brevalto

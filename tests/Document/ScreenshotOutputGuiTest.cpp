@@ -2,6 +2,7 @@
 #include "Errors/ScreenshotError.h"
 #include "Document/ScreenshotFilePromise.h"
 #include "Document/ScreenshotOutput.h"
+#include "ScriptedOutputDialogs.h"
 #include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
 #include "TestFolder.h"
@@ -21,31 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Dialogs that answer as the test says and remember what they were asked.
-class ScriptedDialogs final : public ScreenshotOutput::Dialogs {
-public:
-    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType, const QString& proposedName,
-                                       const fs::path& startFolder) override {
-        proposed = proposedName;
-        folder = startFolder;
-        return answer;
-    }
-    bool confirmPrint(QPrinter& printer) override {
-        if (!pdf) return false;
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(*pdf);
-        return true;
-    }
-
-    std::optional<QUrl> answer;
-    std::optional<QString> pdf;
-    QString proposed;
-    fs::path folder;
-};
-
 TEST(ScreenshotOutputGuiTest, SaveProposesATimestampedNameAndNeverReplaces) {
     TestFolder folder;
-    ScriptedDialogs dialogs;
+    ScriptedOutputDialogs dialogs;
     EXPECT_EQ(ScreenshotOutput::save("gif bytes", ScreenshotOutput::ContentType::gif, "Screenshot", dialogs), std::nullopt);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Screenshot-\\d{8}-\\d{6}-\\d{3}\\.gif$")).match(dialogs.proposed).hasMatch())
         << dialogs.proposed.toStdString();
@@ -89,7 +68,7 @@ QRectF placedImage(const QByteArray& pdf) {
 
 TEST(ScreenshotOutputGuiTest, PrintsTheImageToOnePage) {
     TestFolder folder;
-    ScriptedDialogs dialogs;
+    ScriptedOutputDialogs dialogs;
     QImage image(300, 200, QImage::Format_RGB32);
     image.fill(Qt::darkBlue);
     ScreenshotOutput::print(image, dialogs);  // cancelled

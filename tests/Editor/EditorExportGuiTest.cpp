@@ -12,6 +12,7 @@
 #include "FakePasteboard.h"
 #include "ManualExecutor.h"
 #include "Platform/Defaults.h"
+#include "ScriptedOutputDialogs.h"
 #include "TestFolder.h"
 #include "TestImages.h"
 
@@ -37,26 +38,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using View = ScreenshotEditorView;
-
-class ScriptedDialogs final : public ScreenshotOutput::Dialogs {
-public:
-    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType type, const QString&, const fs::path&) override {
-        types.push_back(type);
-        return answer;
-    }
-    bool confirmPrint(QPrinter&) override { return false; }
-    std::optional<QUrl> answer;
-    std::vector<ScreenshotOutput::ContentType> types;
-};
-
-class Opener : public QObject {
-    Q_OBJECT
-public slots:
-    void open(const QUrl& url) { opened.push_back(url); }
-
-public:
-    std::vector<QUrl> opened;
-};
 
 std::vector<QImage> frames(const QString& file) {
     QImageReader reader(file, "gif");
@@ -130,7 +111,7 @@ protected:
     Defaults defaults;
     FakePasteboard board;
     ManualExecutor executor;
-    ScriptedDialogs dialogs;
+    ScriptedOutputDialogs dialogs;
     ScreenshotEditorController controller{board, defaults};
     std::unique_ptr<View> view;
 };
@@ -213,6 +194,22 @@ TEST_F(EditorExportTest, TheBeforeAfterGIFKeepsTheSecretCoversInItsFirstFrame) {
     }
     EXPECT_EQ(gif[0].pixelColor(70, 190), QColor(Qt::white));
     EXPECT_EQ(gif[1].pixelColor(70, 190).green(), 204);
+
+    // Rasterized, the covers are pixels of the new image; moved 30 px right by growing the canvas,
+    // the before frame still covers the key where the source now lies.
+    view->attemptSession([](ScreenshotDocumentSession& s) { s.flatten(); });
+    session().addLayer(View::coverLayer(ScreenshotLayerKind::arrow, QRectF(-30, 200, 60, 40)));
+    trigger("expandCanvasToObjects");
+    saveTo("rasterized.gif");
+    trigger("beforeAfterGIF");
+    const std::vector<QImage> flat = frames(file("rasterized.gif"));
+    ASSERT_EQ(flat.size(), 2u);
+    for (const QImage& frame : flat) {
+        EXPECT_EQ(frame.size(), QSize(430, 300));
+        for (int x = 70; x < 360; x += 7)
+            for (int y = 40; y < 74; y += 3) ASSERT_EQ(frame.pixelColor(x, y), QColor(Qt::black)) << x << "," << y;
+    }
+    EXPECT_EQ(flat[0].pixelColor(100, 190), QColor(Qt::white));  // the box is not part of the source
 }
 
 // Rasterized, the source is placed by the document: composed with a second image, arranged and
@@ -342,7 +339,7 @@ TEST_F(EditorExportTest, TheColorPageSamplesTextAndBackgroundAndShowsTheirContra
     EXPECT_EQ(view->state().foreground, fg);
     EXPECT_EQ(view->state().background, bg);
 
-    Opener opener;
+    UrlOpener opener;
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &opener, "open");
     emit find<QLabel>("apcaLicense")->linkActivated(ColorContrastPage::apcaLicense.toString());
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
@@ -352,5 +349,3 @@ TEST_F(EditorExportTest, TheColorPageSamplesTextAndBackgroundAndShowsTheirContra
 
 }  // namespace
 }  // namespace brevalto
-
-#include "EditorExportGuiTest.moc"

@@ -167,9 +167,9 @@ TEST_F(ContextBarTest, ShowsTheControlsOfTheToolOrTheSelectedLayer) {
         EXPECT_EQ(find("contextText")->isVisible(), row.text);
         EXPECT_EQ(find("contextPicker")->isVisible() ? segments() : QString(), QString::fromUtf8(row.picker));
         EXPECT_EQ(find("contextMore")->accessibleName(), QString::fromUtf8(row.more));
-        // 12 px inside the canvas's top-right corner, nothing clipped.
-        EXPECT_EQ(bar->geometry().topRight(), QPoint(view->canvas()->width() - 13, 12));
-        EXPECT_GE(bar->width(), bar->sizeHint().width());
+        // 12 px inside the canvas's top-right corner, nothing clipped, no slack between segments.
+        EXPECT_EQ(bar->barRect().topRight(), QPoint(view->canvas()->width() - 13, 12));
+        EXPECT_EQ(bar->width(), bar->sizeHint().width());
         for (auto* segment : find("contextPicker")->findChildren<QToolButton*>())
             EXPECT_GE(segment->width(), segment->sizeHint().width()) << segment->accessibleName().toStdString();
     }
@@ -219,12 +219,14 @@ TEST_F(ContextBarTest, EachControlMakesItsOwnUndoSteps) {
     auto* field = find<QLineEdit>("contextText");
     EXPECT_EQ(field->text(), QStringLiteral("Text"));
     const std::size_t typed = steps();
+    field->setFocus();
     field->selectAll();
     QTest::keyClicks(field, QStringLiteral("Invoice 4711"));
     EXPECT_EQ(current().text, "Invoice 4711");
     EXPECT_EQ(steps(), typed);
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(steps(), typed + 1);
+    EXPECT_EQ(view->window()->focusWidget(), view->canvas());  // tool letters reach the canvas again
     session().undo();
     settle();
     EXPECT_EQ(current().text, "Text");

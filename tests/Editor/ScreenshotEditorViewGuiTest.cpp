@@ -16,6 +16,7 @@
 #include "FakeTextRecognizer.h"
 #include "ManualExecutor.h"
 #include "Platform/Defaults.h"
+#include "ScriptedOutputDialogs.h"
 #include "Platform/Symbols.h"
 #include "TestFolder.h"
 #include "TestImages.h"
@@ -38,25 +39,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using View = ScreenshotEditorView;
-
-class ScriptedDialogs final : public ScreenshotOutput::Dialogs {
-public:
-    std::optional<QUrl> chooseSaveFile(ScreenshotOutput::ContentType, const QString&, const std::filesystem::path&) override {
-        return answer;
-    }
-    bool confirmPrint(QPrinter&) override { return false; }
-    std::optional<QUrl> answer;
-};
-
-// Receives the files the share menu opens with the default application.
-class Opener : public QObject {
-    Q_OBJECT
-public slots:
-    void open(const QUrl& url) { opened.push_back(url); }
-
-public:
-    std::vector<QUrl> opened;
-};
 
 QImage png(const PasteboardItem& item) {
     return QImage::fromData(item.data(PasteboardType::png).value_or(QByteArray()), "PNG");
@@ -115,7 +97,7 @@ protected:
     FakePasteboard board;
     FakeTextRecognizer recognizer;
     ManualExecutor executor;
-    ScriptedDialogs dialogs;
+    ScriptedOutputDialogs dialogs;
     ScreenshotEditorController controller{board, defaults};
     std::unique_ptr<QWidget> host;
     View* view = nullptr;
@@ -281,7 +263,7 @@ TEST_F(EditorViewTest, CopyImageTabAndShareWriteTheRightPixelsAsTheAppsOwnCopy) 
     EXPECT_EQ(session().status(), View::copiedImageStatus);
 
     // Share: the selection's exact pixels, copied from its menu.
-    Opener opener;
+    UrlOpener opener;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener, "open");
     auto* share = view->toolbar()->shareButton();
     click("share");
@@ -573,5 +555,3 @@ TEST_F(EditorViewTest, ToolStyleAndPanelsEndTheirStepWhenTheSheetCloses) {
 
 }  // namespace
 }  // namespace brevalto
-
-#include "ScreenshotEditorViewGuiTest.moc"

@@ -18,6 +18,8 @@ Prints "ready PORT" on its first line of output, then answers:
                                    objects (PUT with If-None-Match, GET, DELETE), as Cloudflare
                                    envelopes
     GET  /KEY with a Host that is a bucket's public domain: the object's bytes
+    PUT  /s3/BUCKET/KEY            a plain S3-style object store (no signature check), so that S3
+                                   and R2 uploads can be compared against one server
 
 Any request not matching is answered 404; a refused check 400 or 401. Each request is appended to
 the log as one line of JSON: {"method", "path", "host", "headers", "form", "length"} (headers with
@@ -113,6 +115,8 @@ def make_handler(world, log_path):
                 public = [b for b in world.buckets.values() if b["domain"] == host]
             if public:
                 return self.serve_public(public[0], path)
+            if path.startswith("/s3/") and self.command == "PUT":
+                return self.reply(200, b"", "text/plain", [("ETag", '"%s"' % hashlib.md5(data).hexdigest())])
             if path == "/oauth2/auth":
                 return self.authorize(query)
             if path in ("/oauth2/token", "/oauth2/revoke"):

@@ -4,28 +4,41 @@
 // with the same login, and disconnect. The environment's proxy leads the OAuth, API, public bucket
 // and gateway hosts over TLS to loopback stand-ins. Screenshots stay in the build tree
 // (tests/screenshots/cloudflare-journey).
-#include "AppJourney.h"
+#include "UploadJourney.h"
 #include "Platform/Hashing.h"
 #include "StandIns.h"
 #include "Upload/S3OwnedObject.h"
 
+#include <fstream>
+
 namespace brevalto {
 namespace {
 
-class CloudflareJourney : public AppJourney {
+class CloudflareJourney : public UploadJourney {
 protected:
-    CloudflareJourney() : AppJourney("cloudflare-journey") {}
+    CloudflareJourney() : UploadJourney("cloudflare-journey") {}
 
-    nlohmann::json history() {
-        try {
-            return nlohmann::json::parse(AtomicFile::read(home_ / "data" / "brevalto" / "uploads.json", 1 << 20))["objects"];
-        } catch (const std::exception&) {
-            return nlohmann::json::array();
-        }
-    }
-    void click(const QPoint& at) { run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}); }
-    QString clipboard() { return run("xclip", {"-o", "-selection", "clipboard"}); }
     bool listening() { return run("ss", {"-ltnH", "sport = :49167"}).contains("49167"); }
+    // The keyring items of the Cloudflare login, asked of the app's own Secret Service.
+    QString loginItems() {
+        const std::string pid = AtomicFile::read(home_ / "app.pid", 64);
+        std::ifstream file("/proc/" + QString::fromStdString(pid).trimmed().toStdString() + "/environ", std::ios::binary);
+        const std::string environ((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        QProcessEnvironment session = env_;
+        for (std::size_t at = 0; at < environ.size();) {
+            const std::size_t end = std::min(environ.find('\0', at), environ.size());
+            const QString entry = QString::fromStdString(environ.substr(at, end - at));
+            if (entry.startsWith("DBUS_SESSION_BUS_ADDRESS=")) session.insert("DBUS_SESSION_BUS_ADDRESS", entry.section('=', 1));
+            at = end + 1;
+        }
+        QProcess gdbus;
+        gdbus.setProcessEnvironment(session);
+        gdbus.start("gdbus", {"call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
+                              "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.SearchItems",
+                              "{'service': 'app.brevalto.S3.Cloudflare', 'account': 'oauth'}"});
+        EXPECT_TRUE(gdbus.waitForFinished(10000));
+        return QString::fromUtf8(gdbus.readAllStandardOutput()).trimmed();
+    }
 };
 
 TEST_F(CloudflareJourney, ConnectUploadToR2TranslateThroughTheGatewayAndDisconnect) {
@@ -148,7 +161,9 @@ TEST_F(CloudflareJourney, ConnectUploadToR2TranslateThroughTheGatewayAndDisconne
     keys({"super+shift+space"});
     QThread::msleep(800);
 
-    // 5. Disconnect: both tokens are revoked and nothing listens on the login port.
+    // 5. Disconnect: both tokens are revoked, the keyring item goes and nothing listens on the
+    //    login port.
+    EXPECT_TRUE(loginItems().contains("/org/freedesktop/secrets/collection/")) << loginItems().toStdString();
     run("xdotool", {"windowactivate", "--sync", settings});
     click(page + QPoint(506, 13));
     QThread::msleep(700);
@@ -162,6 +177,8 @@ TEST_F(CloudflareJourney, ConnectUploadToR2TranslateThroughTheGatewayAndDisconne
     QThread::msleep(1000);
     screenshot("5-disconnected.png");
     EXPECT_FALSE(listening());
+    EXPECT_FALSE(loginItems().contains("/org/freedesktop/secrets/collection/")) << loginItems().toStdString();
+    EXPECT_TRUE(loginItems().startsWith("(")) << "the keyring answered";
     // No token reached the settings file.
     EXPECT_EQ(defaults().dump().find(bearer.substr(7)), std::string::npos);
 }

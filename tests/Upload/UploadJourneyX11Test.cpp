@@ -2,7 +2,7 @@
 // thumbnail, the card's Copy link, and the history's Verify, auto-delete, Delete and Forget. The
 // environment's proxy leads s3.brevalto.test over TLS to s3rver. Screenshots stay in the build
 // tree (tests/screenshots/upload-journey).
-#include "AppJourney.h"
+#include "UploadJourney.h"
 #include "Platform/Hashing.h"
 #include "S3rver.h"
 #include "StandIns.h"
@@ -10,21 +10,6 @@
 
 namespace brevalto {
 namespace {
-
-class UploadJourney : public AppJourney {
-protected:
-    UploadJourney() : AppJourney("upload-journey") {}
-
-    nlohmann::json history() {
-        try {
-            return nlohmann::json::parse(AtomicFile::read(home_ / "data" / "brevalto" / "uploads.json", 1 << 20))["objects"];
-        } catch (const std::exception&) {
-            return nlohmann::json::array();
-        }
-    }
-    void click(const QPoint& at) { run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}); }
-    QString clipboard() { return run("xclip", {"-o", "-selection", "clipboard"}); }
-};
 
 TEST_F(UploadJourney, ASetUpBucketTakesARegionCaptureAndGivesBackItsLink) {
     S3rver server(QStringLiteral("photos"), {QStringLiteral("--no-vhost-buckets")});

@@ -1,5 +1,6 @@
 #include "Document/ScreenshotDocumentSession.h"
 
+#include "Document/BeforeFrame.h"
 #include "Document/DocumentValidation.h"
 #include "Document/ScreenshotRenderer.h"
 #include "Document/SmartSelection.h"
@@ -122,6 +123,13 @@ void ScreenshotDocumentSession::setDocument(ScreenshotDocument document) { assig
 void ScreenshotDocumentSession::setSelectedID(std::optional<Uuid> id) { assign(selectedID_, id, Property::selectedID); }
 void ScreenshotDocumentSession::setSelectionRect(std::optional<QRectF> rect) { assign(selection_, rect, Property::selection); }
 void ScreenshotDocumentSession::setPreview(QImage image) { assign(preview_, std::move(image), Property::preview); }
+
+QImage ScreenshotDocumentSession::renderNow(bool backdrop) const {
+    // The preview is drawn with the backdrop, which changes nothing while the backdrop is off.
+    if (!preview_.isNull() && previewSource_ && *previewSource_ == document_ && (backdrop || !document_.backdrop.enabled))
+        return preview_;
+    return ScreenshotRenderer::render(document_, directory_, backdrop, false);
+}
 void ScreenshotDocumentSession::setStatus(QString status) { assign(status_, std::move(status), Property::status); }
 void ScreenshotDocumentSession::setTool(QString tool) { assign(tool_, std::move(tool), Property::tool); }
 void ScreenshotDocumentSession::setZoom(double zoom) { assign(zoom_, zoom, Property::zoom); }
@@ -366,6 +374,7 @@ void ScreenshotDocumentSession::flatten() {
     const QImage image = ScreenshotRenderer::render(document_, directory_, true, false);
     const ScreenshotDocument::Asset asset = ScreenshotDocument::storeAsset(image, directory_);
     edit([&](ScreenshotDocument& d) {
+        BeforeFrame::rememberCovers(d);  // the covers become pixels: before frames still draw them
         std::optional<ScreenshotLayer> placement = d.originalPlacement;
         for (const ScreenshotLayer& layer : d.layers) {
             if (layer.assetID == d.sourceAssetID) {
@@ -403,16 +412,18 @@ void ScreenshotDocumentSession::scheduleRender(std::optional<ScreenshotDocument>
     const std::uint64_t token = renderToken_.next();
     renderTask_ = Task::run(
         executor_, this,
-        [target = std::move(target), folder = directory_](std::stop_token stop) {
+        [target, folder = directory_](std::stop_token stop) {
             return ScreenshotRenderer::render(target, folder, true, false, stop);
         },
-        [this, token, revision](TaskResult<QImage>& result) {
+        [this, token, revision, target](TaskResult<QImage>& result) {
             if (!renderToken_.isCurrent(token)) return;
             if (!result.ok()) {
                 if (const auto message = describe(result.error())) setStatus(*message);
                 return;
             }
-            if (document_.revision == revision) setPreview(std::move(result.get()));
+            if (document_.revision != revision) return;
+            previewSource_ = target;
+            setPreview(std::move(result.get()));
         });
 }
 

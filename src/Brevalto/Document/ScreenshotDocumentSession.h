@@ -91,6 +91,9 @@ public:
     void setSelectionRect(std::optional<QRectF> rect);
     // The latest render of the document; a null image until the first one arrives.
     const QImage& preview() const { return preview_; }
+    // The document as it is now, drawn with or without its backdrop: the preview when it shows
+    // exactly this document, else a render made now. Throws what the renderer throws.
+    QImage renderNow(bool backdrop) const;
     const QString& status() const { return status_; }
     void setStatus(QString status);
     const QString& tool() const { return tool_; }
@@ -208,6 +211,7 @@ private:
     std::optional<Uuid> selectedID_;
     std::optional<QRectF> selection_;
     QImage preview_;
+    std::optional<ScreenshotDocument> previewSource_;  // what preview_ shows
     QString status_ = initialStatus;
     QString tool_ = QStringLiteral("select");
     double zoom_ = 1.0;

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <list>
+#include <mutex>
 #include <numbers>
 #include <unordered_set>
 
@@ -21,6 +23,60 @@ constexpr std::int64_t sourceBudget = 64'000'000;
 
 void check(const std::stop_token& stop) {
     if (stop.stop_requested()) throw RenderCancelled();
+}
+
+// The decoded images of the last asset files read, so that a run of renders (each step of a
+// slider asks for one) decodes a file once. A file is known by its path, size and modification
+// time: asset files are written once, and a file replaced under the same name differs in one of
+// them. Renders on several threads share it; the images are shared, never changed.
+class DecodedAssets {
+public:
+    QImage load(const std::filesystem::path& path) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        const auto time = error ? std::filesystem::file_time_type{} : std::filesystem::last_write_time(path, error);
+        if (error) return loadScreenshotImage(path);
+        const Key key{path, size, time};
+        {
+            const std::lock_guard lock(mutex_);
+            for (auto entry = entries_.begin(); entry != entries_.end(); ++entry)
+                if (entry->key == key) {
+                    entries_.splice(entries_.begin(), entries_, entry);
+                    return entry->image;
+                }
+        }
+        QImage image = loadScreenshotImage(path);
+        const auto bytes = static_cast<std::int64_t>(image.sizeInBytes());
+        if (bytes > kBudget / 2) return image;
+        const std::lock_guard lock(mutex_);
+        entries_.push_front({key, image});
+        std::int64_t used = 0;
+        for (auto entry = entries_.begin(); entry != entries_.end();) {
+            used += static_cast<std::int64_t>(entry->image.sizeInBytes());
+            entry = used > kBudget ? entries_.erase(entry) : std::next(entry);
+        }
+        return image;
+    }
+
+private:
+    static constexpr std::int64_t kBudget = 256ll * 1024 * 1024;
+    struct Key {
+        std::filesystem::path path;
+        std::uintmax_t size;
+        std::filesystem::file_time_type time;
+        bool operator==(const Key&) const = default;
+    };
+    struct Entry {
+        Key key;
+        QImage image;
+    };
+    std::mutex mutex_;
+    std::list<Entry> entries_;
+};
+
+QImage loadAsset(const std::filesystem::path& file) {
+    static DecodedAssets assets;
+    return assets.load(file);
 }
 
 // The assets the render decodes, in the document's order: the source alone for the before
@@ -125,8 +181,8 @@ double backdropMargin(const ScreenshotBackdrop& backdrop) {
 
 QImage render(const ScreenshotDocument& document, const std::filesystem::path& folder, bool backdrop,
               bool sourceOnly, std::stop_token stop) {
+    check(stop);  // a render superseded while it waited ends before any work
     validateDocument(document);
-    check(stop);
 
     const auto used = assetsInUse(document, sourceOnly);
     std::int64_t pixels = 0;
@@ -136,7 +192,7 @@ QImage render(const ScreenshotDocument& document, const std::filesystem::path& f
     ImageMap images;
     for (const auto* asset : used) {
         check(stop);
-        images.emplace(asset->id, loadScreenshotImage(ScreenshotDocument::assetURL(*asset, folder)));
+        images.emplace(asset->id, loadAsset(ScreenshotDocument::assetURL(*asset, folder)));
     }
 
     const std::optional<QColorSpace> space = workingColorSpace(document, images);

@@ -229,10 +229,10 @@ QImage ScreenshotEditorController::selectionImage(bool crop, bool backdrop) {
         const QRectF inside = session_->selection()->normalized().intersected(visibleRect(document));
         const QRect r = inside.isEmpty() ? QRect() : inside.toAlignedRect();
         if (r.width() < 1 || r.height() < 1) throw ScreenshotError(outsideSelectionMessage.toStdString());
-        const QImage image = ScreenshotRenderer::render(document, session_->directory(), false, false);
+        const QImage image = session_->renderNow(false);
         return cut(image, r.translated(-renderOrigin(document)), outsideSelectionMessage);
     }
-    return ScreenshotRenderer::render(document, session_->directory(), backdrop, false);
+    return session_->renderNow(backdrop);
 }
 
 void ScreenshotEditorController::perform(ScreenshotEditorAction action) {

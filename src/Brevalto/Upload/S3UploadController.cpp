@@ -811,7 +811,11 @@ void S3UploadController::disconnectCloudflare() {
             return true;
         },
         [this](TaskResult<bool>& result) {
-            result.get();
+            if (!result.ok()) {
+                // A login removed elsewhere cannot be revoked, but it is gone all the same.
+                setCloudflareConnected(cloudflare_->connected());
+                result.get();
+            }
             accounts_.clear();
             buckets_.clear();
             publicDomains_.clear();

@@ -103,7 +103,6 @@ public:
     const std::vector<CloudflareBucket>& buckets() const { return buckets_; }
     const std::vector<std::string>& publicDomains() const { return publicDomains_; }
     // The app's one Cloudflare connection, shared with the AI Gateway.
-    CloudflareConnection& cloudflare() const { return *cloudflare_; }
     std::shared_ptr<CloudflareConnection> sharedCloudflare() const { return cloudflare_; }
     // The destination in use: the R2 one when Cloudflare is chosen, else the S3 one.
     const S3Settings& activeSettings() const { return useCloudflare_ ? r2Settings_ : settings_; }

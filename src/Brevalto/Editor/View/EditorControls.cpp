@@ -261,6 +261,21 @@ private:
 
 }  // namespace
 
+QPalette editorDarkPalette(QPalette dark) {
+    dark.setColor(QPalette::Window, QColor(44, 44, 46));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::ButtonText, Qt::white);
+    dark.setColor(QPalette::Button, QColor(58, 58, 60));
+    dark.setColor(QPalette::Base, QColor(28, 28, 30));
+    dark.setColor(QPalette::AlternateBase, QColor(44, 44, 46));
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 110));
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(255, 255, 255, 90));
+    dark.setColor(QPalette::Disabled, QPalette::Light, Qt::transparent);
+    return dark;
+}
+
 QWidget* editorSeparator(QWidget* parent) {
     auto* line = new Line(parent, 22);
     line->setFixedWidth(9);

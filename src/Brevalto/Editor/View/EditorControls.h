@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QFontMetrics>
 #include <QImage>
+#include <QPalette>
 #include <QWidget>
 
 #include <functional>
@@ -119,6 +120,10 @@ private:
     QString symbol_;
     QColor accent_;
 };
+
+// The editor's dark appearance for its floating controls (the context bar, the inspector sheet),
+// whatever palette the panel's style sheet leaves them.
+QPalette editorDarkPalette(QPalette palette);
 
 // A thin vertical line 22 points high with 4 points on either side.
 QWidget* editorSeparator(QWidget* parent);

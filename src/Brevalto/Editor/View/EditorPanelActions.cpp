@@ -3,7 +3,7 @@
 
 #include "Document/ScreenshotDocumentSession.h"
 #include "Document/ScreenshotRenderer.h"
-#include "Editor/BeforeFrame.h"
+#include "Document/BeforeFrame.h"
 #include "Editor/Canvas/ScreenshotCanvasView.h"
 #include "Editor/ColorMeasurement.h"
 #include "Editor/CompositionLayout.h"

@@ -1,13 +1,14 @@
 #include "Editor/View/ScreenshotContextBar.h"
 
+#include "Document/ImageEffects.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/ScreenshotEditorController.h"
+#include "Editor/View/EditorControls.h"
 #include "Platform/Symbols.h"
 
 #include <QButtonGroup>
 #include <QColorDialog>
 #include <QEvent>
-#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenu>
@@ -29,6 +30,9 @@ using Property = ScreenshotDocumentSession::Property;
 
 constexpr int kScale = 100;  // slider steps per unit
 constexpr int kInset = 12;
+// Room around the bar for its soft shadow (blur 8, 2 px down), drawn by the bar itself: a
+// shadow effect would render the whole bar again for every repaint of one of its controls.
+constexpr QMargins kShadow(8, 8, 8, 10);
 
 struct SliderInfo {
     QString label;
@@ -163,24 +167,10 @@ ScreenshotContextBar::ScreenshotContextBar(ScreenshotDocumentSession& session, S
 // The controls are made when the bar first has something to show: an editor opened with the
 // select tool never pays for them.
 void ScreenshotContextBar::build() {
-    auto* shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setBlurRadius(8);
-    shadow->setOffset(0, 2);
-    shadow->setColor(QColor(0, 0, 0, 38));
-    setGraphicsEffect(shadow);
-    // The editor's dark appearance, whatever the canvas's own palette.
-    QPalette dark = palette();
-    dark.setColor(QPalette::Window, QColor(44, 44, 46));
-    dark.setColor(QPalette::WindowText, Qt::white);
-    dark.setColor(QPalette::ButtonText, Qt::white);
-    dark.setColor(QPalette::Button, QColor(58, 58, 60));
-    dark.setColor(QPalette::Base, QColor(28, 28, 30));
-    dark.setColor(QPalette::Text, Qt::white);
-    dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 110));
-    setPalette(dark);
+    setPalette(editorDarkPalette(palette()));
 
     auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(12, 8, 12, 8);
+    row->setContentsMargins(12 + kShadow.left(), 8 + kShadow.top(), 12 + kShadow.right(), 8 + kShadow.bottom());
     row->setSpacing(10);
 
     back_ = symbolButton(QStringLiteral("chevron.left"), QStringLiteral("contextBack"), this);
@@ -253,11 +243,28 @@ void ScreenshotContextBar::build() {
     row->addWidget(more_);
 }
 
+QRect ScreenshotContextBar::barRect() const { return geometry() - kShadow; }
+
 void ScreenshotContextBar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    const QRectF bar = QRectF(rect() - kShadow).adjusted(0.5, 0.5, -0.5, -0.5);
+    if (shadow_.size() != size() * devicePixelRatioF()) {
+        // Black at 15 % under the bar, 2 px down, blurred by 8 px: made once per size.
+        shadow_ = QImage(size() * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
+        shadow_.setDevicePixelRatio(devicePixelRatioF());
+        shadow_.fill(Qt::transparent);
+        QPainter shape(&shadow_);
+        shape.setRenderHint(QPainter::Antialiasing);
+        QPainterPath outline;
+        outline.addRoundedRect(bar.translated(0, 2), 12, 12);
+        shape.fillPath(outline, QColor(0, 0, 0, 38));
+        shape.end();
+        ImageEffects::gaussianBlur(shadow_, 4 * devicePixelRatioF());
+    }
+    painter.drawImage(QPointF(0, 0), shadow_);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath path;
-    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
+    path.addRoundedRect(bar, 12, 12);
     painter.fillPath(path, palette().color(QPalette::Window));
     QColor outline = palette().color(QPalette::WindowText);
     outline.setAlphaF(0.12);
@@ -273,7 +280,8 @@ bool ScreenshotContextBar::eventFilter(QObject* watched, QEvent* event) {
 void ScreenshotContextBar::place() {
     layout()->activate();
     adjustSize();
-    if (auto* host = parentWidget()) move(host->width() - width() - kInset, kInset);
+    if (auto* host = parentWidget())
+        move(host->width() - kInset - (width() - kShadow.left()), kInset - kShadow.top());
 }
 
 void ScreenshotContextBar::refresh() {
@@ -360,6 +368,8 @@ void ScreenshotContextBar::refresh() {
             }
             segments_->addButton(segment, i);
             picker_->layout()->addWidget(segment);
+            // Shown now, not when the layout gets round to it, so the bar is sized with it.
+            segment->show();
             segment->ensurePolished();  // the style sheet's padding counts in the bar's size
         }
     }
@@ -439,7 +449,11 @@ void ScreenshotContextBar::editText(const QString& text) {
     updateLayer([&](ScreenshotLayer& layer) { layer.text = text.toStdString(); });
 }
 
-void ScreenshotContextBar::submitText() { commit(); }
+void ScreenshotContextBar::submitText() {
+    commit();
+    // Return ends the typing: the keyboard goes back to the canvas, so tool letters work again.
+    if (QWidget* canvas = parentWidget()) canvas->setFocus(Qt::OtherFocusReason);
+}
 
 void ScreenshotContextBar::choose(int index) {
     const Subject s = subject(session_);
