@@ -264,9 +264,10 @@ TEST_F(TextRecognitionEngineTest, EnginesAreReusedAndACancelledOneIsDropped) {
     auto recognize = [&](const QUrl& url, const char* language) {
         return recognizeText(recognizer, url, QString::fromLatin1(language), std::nullopt, std::stop_token());
     };
+    // A page long enough to be still in the engine when the stop comes, however idle the machine.
     QStringList many;
-    for (int i = 0; i < 40; ++i) many << QStringLiteral("Line %1 of a long page of ordinary words to read").arg(i);
-    const auto page = renderTextLines(QSize(1200, 1000), many, pixelFont("DejaVu Sans", 16), 20, 4);
+    for (int i = 0; i < 80; ++i) many << QStringLiteral("Line %1 of a long page of ordinary words to read").arg(i);
+    const auto page = renderTextLines(QSize(1200, 2000), many, pixelFont("DejaVu Sans", 16), 20, 4);
     const QUrl url = save(page.image, "page.png");
     const auto small = renderTextLines(QSize(300, 60), {"Hello there"}, pixelFont("DejaVu Sans", 16));
     const QUrl hello = save(small.image, "hello.png");
