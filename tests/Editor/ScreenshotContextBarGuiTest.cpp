@@ -168,7 +168,7 @@ TEST_F(ContextBarTest, ShowsTheControlsOfTheToolOrTheSelectedLayer) {
         EXPECT_EQ(find("contextPicker")->isVisible() ? segments() : QString(), QString::fromUtf8(row.picker));
         EXPECT_EQ(find("contextMore")->accessibleName(), QString::fromUtf8(row.more));
         // 12 px inside the canvas's top-right corner, nothing clipped, no slack between segments.
-        EXPECT_EQ(bar->geometry().topRight(), QPoint(view->canvas()->width() - 13, 12));
+        EXPECT_EQ(bar->barRect().topRight(), QPoint(view->canvas()->width() - 13, 12));
         EXPECT_EQ(bar->width(), bar->sizeHint().width());
         for (auto* segment : find("contextPicker")->findChildren<QToolButton*>())
             EXPECT_GE(segment->width(), segment->sizeHint().width()) << segment->accessibleName().toStdString();

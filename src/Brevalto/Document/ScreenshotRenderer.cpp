@@ -181,8 +181,8 @@ double backdropMargin(const ScreenshotBackdrop& backdrop) {
 
 QImage render(const ScreenshotDocument& document, const std::filesystem::path& folder, bool backdrop,
               bool sourceOnly, std::stop_token stop) {
+    check(stop);  // a render superseded while it waited ends before any work
     validateDocument(document);
-    check(stop);
 
     const auto used = assetsInUse(document, sourceOnly);
     std::int64_t pixels = 0;

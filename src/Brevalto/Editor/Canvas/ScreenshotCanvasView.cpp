@@ -56,9 +56,10 @@ ScreenshotCanvasView::ScreenshotCanvasView(std::shared_ptr<ScreenshotDocumentSes
             if (displaySize() != paintedDisplay_ || session_->secretCandidates()) {
                 paintedDisplay_ = displaySize();
                 update();
-            } else {
+            } else if (const auto layer = session_->selectedLayer(); !sameHandles(layer)) {
                 updateOverlay();
             }
+            paintedHandles_ = session_->selectedLayer();
             break;
         case Property::selection:
         case Property::preview:
@@ -73,6 +74,17 @@ ScreenshotCanvasView::ScreenshotCanvasView(std::shared_ptr<ScreenshotDocumentSes
 }
 
 ScreenshotCanvasView::~ScreenshotCanvasView() = default;
+
+bool ScreenshotCanvasView::sameHandles(const std::optional<ScreenshotLayer>& layer) const {
+    // What the overlay draws of the selected layer: its frame's handles, the lens knob (which a
+    // magnifier's value moves) and the control point, all from its geometry. A change of style
+    // or strength alone leaves them where they are.
+    const std::optional<ScreenshotLayer>& last = paintedHandles_;
+    if (!layer || !last) return !layer && !last;
+    return layer->id == last->id && layer->kind == last->kind && layer->frame == last->frame &&
+           layer->points == last->points && layer->rotation == last->rotation && layer->style.filled == last->style.filled &&
+           (layer->kind != ScreenshotLayerKind::magnifier || layer->value == last->value);
+}
 
 void ScreenshotCanvasView::setDropLayout(bool vertical, double spacing, double alignment) {
     vertical_ = vertical;

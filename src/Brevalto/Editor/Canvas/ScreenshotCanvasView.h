@@ -127,6 +127,7 @@ private:
 
     // Repaints what the gesture overlay covered before and covers now.
     void updateOverlay();
+    bool sameHandles(const std::optional<ScreenshotLayer>& layer) const;
     QRectF overlayBounds() const;
     void drawHandle(QPainter& painter, QPointF view) const;
     void drawOverlay(QPainter& painter) const;
@@ -147,6 +148,7 @@ private:
     std::optional<double> fitted_;  // the zoom of the last fit
     QSizeF fittedDisplay_;          // and the size of the visible image it fitted
     QSizeF paintedDisplay_;         // the size of the visible image at the last document change
+    std::optional<ScreenshotLayer> paintedHandles_;  // the selected layer the overlay last drew
 
     // Gesture state, from button press to release.
     bool gesture_ = false;

@@ -3,6 +3,7 @@
 #include "Document/ScreenshotColor.h"
 #include "Document/ScreenshotLayer.h"
 
+#include <QImage>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -71,6 +72,8 @@ public:
 
     // Places the bar 12 px inside its parent's top-right corner.
     void place();
+    // The bar itself in its parent, without the room around it for its shadow.
+    QRect barRect() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -98,6 +101,7 @@ private:
     Picker shownPicker_ = Picker::none;
     QToolButton* more_ = nullptr;
     QColor shownColor_;
+    QImage shadow_;
 };
 
 }  // namespace brevalto
