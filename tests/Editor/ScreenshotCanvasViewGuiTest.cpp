@@ -13,6 +13,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
+#include <QPaintEvent>
 #include <QTest>
 #include <QUrl>
 
@@ -454,6 +455,49 @@ TEST_F(CanvasTest, OverlayDimsOutsideTheSelectionAndDrawsHandles) {
     shot = canvas->grab().toImage();
     for (const QPointF& h : CanvasTools::handles)
         EXPECT_EQ(at({20 + h.x() * 60, 200 + h.y() * 40}), qRgb(255, 255, 255)) << h.x() << "," << h.y();
+}
+
+// Collects the regions a widget is asked to paint.
+class PaintLog : public QObject {
+public:
+    QRegion painted;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+};
+
+TEST_F(CanvasTest, DocumentChangesRepaintWhereTheHandlesAreUntilTheRenderArrives) {
+    const ScreenshotLayer box = add(Kind::rectangle, QRectF(20, 20, 60, 40));
+    session->setSelectedID(box.id);
+    executor.runAll();
+    PaintLog log;
+    canvas->installEventFilter(&log);
+    const auto changeBox = [&](const std::function<void(ScreenshotLayer&)>& change) {
+        canvas->repaint();
+        QTest::qWait(30);
+        log.painted = QRegion();
+        ScreenshotDocument d = session->document();
+        change(d.layers.back());
+        session->setDocument(std::move(d));
+        QTest::qWait(30);  // the repaints that are due
+        return log.painted;
+    };
+    // A new colour changes nothing the canvas draws before the render: nothing is painted.
+    EXPECT_TRUE(changeBox([](ScreenshotLayer& l) { l.style.stroke = {0, 0, 1, 1}; }).isEmpty());
+    // A move repaints where the handles were and where they are now, not the whole view; also
+    // after a zoom, which drew the handles elsewhere.
+    session->setZoom(0.5);
+    const QRegion moved = changeBox([](ScreenshotLayer& l) { l.frame.translate(100, 50); });
+    EXPECT_TRUE(moved.contains(view(QPointF(20, 20)).toPoint()));
+    EXPECT_TRUE(moved.contains(view(QPointF(180, 110)).toPoint()));
+    EXPECT_FALSE(moved.contains(QPoint(5, 5)));
+    // The render's arrival repaints everything.
+    log.painted = QRegion();
+    session->scheduleRender();
+    executor.runAll();
+    QTest::qWait(30);
+    EXPECT_TRUE(log.painted.contains(QPoint(5, 5)));
 }
 
 TEST_F(CanvasTest, DropsImportImagesOrReportWhyNot) {

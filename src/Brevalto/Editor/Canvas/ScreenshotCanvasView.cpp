@@ -43,6 +43,8 @@ ScreenshotCanvasView::ScreenshotCanvasView(std::shared_ptr<ScreenshotDocumentSes
             QTimer::singleShot(0, this, [this] {
                 if (isVisible() && !textFieldHasFocus()) setFocus(Qt::OtherFocusReason);
             });
+            paintedHandles_ = session_->selectedLayer();
+            lastOverlay_ = overlayBounds();
             update();
             break;
         case Property::document:
@@ -55,9 +57,16 @@ ScreenshotCanvasView::ScreenshotCanvasView(std::shared_ptr<ScreenshotDocumentSes
             // (the selected layer's handles) can have moved, unless the visible image changed size.
             if (displaySize() != paintedDisplay_ || session_->secretCandidates()) {
                 paintedDisplay_ = displaySize();
+                lastOverlay_ = overlayBounds();
                 update();
             } else if (const auto layer = session_->selectedLayer(); !sameHandles(layer)) {
-                updateOverlay();
+                // Where the handles were drawn, at the view's present zoom, and where they are now.
+                QRectF dirty = overlayBounds();
+                if (paintedHandles_)
+                    dirty = dirty.united(viewRect(paintedHandles_->frame).normalized().adjusted(-14, -14, 14, 14));
+                lastOverlay_ = overlayBounds();
+                if (const QRectF visible = dirty.intersected(QRectF(rect())); !visible.isEmpty())
+                    update(visible.toAlignedRect());
             }
             paintedHandles_ = session_->selectedLayer();
             break;
