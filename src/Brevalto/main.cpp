@@ -28,6 +28,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <xcb/xcb.h>
+
 #include <csignal>
 #include <filesystem>
 #include <optional>
@@ -177,6 +179,9 @@ int main(int argc, char** argv) {
         std::unique_ptr<IntentService> intents;
         QTimer::singleShot(0, &delegate, [&delegate, &intents, urls] {
             delegate.applicationDidFinishLaunching();
+            // The panel's window goes to the X server before the session bus is asked for
+            // anything, which may take a while (a bus started on demand).
+            if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) xcb_flush(x11->connection());
             intents = IntentService::publishOnSessionBus(*delegate.dispatcher());
             if (!urls.isEmpty()) delegate.openURLs(urls);
         });
