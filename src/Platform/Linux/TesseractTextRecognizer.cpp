@@ -37,6 +37,9 @@ constexpr int kScreenResolution = 96;
 // block, each band by an engine of its own, several at once. The bands depend on the page alone,
 // so the result is the same however many engines read them.
 constexpr int kBandLines = 6;
+// A line that only the layout at 1x finds is kept when the engine reads it with at least this
+// confidence.
+constexpr float kMissedLineConfidence = 0.5f;
 
 using Engine = tesseract::TessBaseAPI;
 
@@ -249,6 +252,56 @@ std::vector<RecognizedLine> linesOf(Engine& engine, int scale, QPoint origin) {
     return lines;
 }
 
+// The lines of the layout at 1x that the reading of the enlarged page left out (the layout of
+// the enlarged page can take a line beside a dark area for part of a picture), each read alone
+// from the enlarged page and put in reading order: after the last line read above it in its
+// columns, else before the first one below it. False when the engine failed or was stopped.
+bool addMissedLines(Engine& engine, const QImage& page, int scale, const std::vector<std::vector<QRect>>& layout,
+                    int lineHeight, QPoint origin, tesseract::ETEXT_DESC& monitor, std::vector<RecognizedLine>& lines) {
+    std::vector<QRect> missed;
+    for (const auto& block : layout)
+        for (const QRect& line : block) {
+            // Taller boxes outline pictures.
+            if (line.height() > 3 * lineHeight) continue;
+            const QRect box = line.translated(origin);
+            const bool read = std::any_of(lines.begin(), lines.end(), [&box](const RecognizedLine& other) {
+                const QRect common = other.box.intersected(box);
+                return !common.isEmpty() && common.height() * 2 >= box.height();
+            });
+            if (!read) missed.push_back(box);
+        }
+    if (missed.empty()) return true;
+    engine.SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
+    const int margin = std::max(2, lineHeight / 2);
+    for (const QRect& box : missed) {
+        QRect area = box.translated(-origin).adjusted(-margin, -margin, margin, margin);
+        area = QRect(area.topLeft() * scale, area.size() * scale).intersected(page.rect());
+        setImage(engine, page.copy(area), scale);
+        if (engine.Recognize(&monitor) != 0) return false;
+        for (RecognizedLine& found : linesOf(engine, scale, origin + area.topLeft() / scale)) {
+            // Parts of the lines above and below that reach into the margin.
+            const int middle = found.box.center().y();
+            if (middle < box.top() || middle > box.bottom()) continue;
+            // Pictures and frames read alone come back as a few unsure characters.
+            if (found.confidence < kMissedLineConfidence) continue;
+            const auto sharesColumns = [&found](const RecognizedLine& other) {
+                return other.box.left() <= found.box.right() && found.box.left() <= other.box.right();
+            };
+            auto at = std::find_if(lines.rbegin(), lines.rend(), [&](const RecognizedLine& other) {
+                          return other.box.top() < found.box.top() && sharesColumns(other);
+                      }).base();
+            if (at == lines.begin()) {
+                at = std::find_if(lines.begin(), lines.end(), [&](const RecognizedLine& other) {
+                    return other.box.top() > found.box.top() && sharesColumns(other);
+                });
+            }
+            lines.insert(at, std::move(found));
+        }
+    }
+    engine.SetPageSegMode(tesseract::PSM_AUTO);
+    return true;
+}
+
 // The engine runs parts of its work on OpenMP threads, a fixed number per parallel loop. On a
 // busy machine (or with several recognitions at once) those threads wait for cores by spinning,
 // and a recognition of seconds takes minutes. Dynamic adjustment lets OpenMP give a loop only the
@@ -390,6 +443,10 @@ std::vector<RecognizedLine> TesseractTextRecognizer::readText(const QImage& imag
         if (stop.stop_requested()) throw RecognitionCancelled();
         if (failed) throw std::runtime_error("Text recognition failed.");
         std::vector<RecognizedLine> lines = linesOf(*engine, scale, inside.topLeft());
+        const bool added =
+            scale == 1 || addMissedLines(*engine, page, scale, layout, lineHeight, inside.topLeft(), monitor, lines);
+        if (stop.stop_requested()) throw RecognitionCancelled();
+        if (!added) throw std::runtime_error("Text recognition failed.");
         pool_->put(key, std::move(engine));
         return lines;
     }
@@ -431,6 +488,13 @@ std::vector<RecognizedLine> TesseractTextRecognizer::readText(const QImage& imag
     if (failed) throw std::runtime_error("Text recognition failed.");
     std::vector<RecognizedLine> lines;
     for (auto& band : read) std::move(band.begin(), band.end(), std::back_inserter(lines));
+    if (scale > 1) {
+        auto last = takeEngine(key);
+        const bool added = addMissedLines(*last, page, scale, layout, lineHeight, inside.topLeft(), monitor, lines);
+        if (stop.stop_requested()) throw RecognitionCancelled();
+        if (!added) throw std::runtime_error("Text recognition failed.");
+        pool_->put(key, std::move(last));
+    }
     return lines;
 }
 
