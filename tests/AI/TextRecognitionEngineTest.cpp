@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QPainter>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -263,9 +264,10 @@ TEST_F(TextRecognitionEngineTest, EnginesAreReusedAndACancelledOneIsDropped) {
     auto recognize = [&](const QUrl& url, const char* language) {
         return recognizeText(recognizer, url, QString::fromLatin1(language), std::nullopt, std::stop_token());
     };
+    // A page long enough to be still in the engine when the stop comes, however idle the machine.
     QStringList many;
-    for (int i = 0; i < 40; ++i) many << QStringLiteral("Line %1 of a long page of ordinary words to read").arg(i);
-    const auto page = renderTextLines(QSize(1200, 1000), many, pixelFont("DejaVu Sans", 16), 20, 4);
+    for (int i = 0; i < 80; ++i) many << QStringLiteral("Line %1 of a long page of ordinary words to read").arg(i);
+    const auto page = renderTextLines(QSize(1200, 2000), many, pixelFont("DejaVu Sans", 16), 20, 4);
     const QUrl url = save(page.image, "page.png");
     const auto small = renderTextLines(QSize(300, 60), {"Hello there"}, pixelFont("DejaVu Sans", 16));
     const QUrl hello = save(small.image, "hello.png");
@@ -288,7 +290,7 @@ TEST_F(TextRecognitionEngineTest, EnginesAreReusedAndACancelledOneIsDropped) {
             error = std::current_exception();
         }
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
     stop.request_stop();
     worker.join();
     ASSERT_TRUE(error);
@@ -296,6 +298,24 @@ TEST_F(TextRecognitionEngineTest, EnginesAreReusedAndACancelledOneIsDropped) {
     EXPECT_EQ(recognizer.idleEngines(), 2);
     EXPECT_EQ(recognize(hello, "fr-FR").text, "Hello there");
     EXPECT_EQ(recognizer.idleEngines(), 3);
+}
+
+// Idle engines go a while after the last recognition, not while recognitions keep coming.
+TEST_F(TextRecognitionEngineTest, IdleEnginesAreLetGoAfterAWhile) {
+    TesseractTextRecognizer recognizer(TesseractTextRecognizer::defaultDataFolder(), 1, std::chrono::milliseconds(600));
+    const auto small = renderTextLines(QSize(300, 60), {"Hello there"}, pixelFont("DejaVu Sans", 16));
+    const QUrl hello = save(small.image, "hello.png");
+    const auto recognize = [&] { return recognizeText(recognizer, hello, "en-US", std::nullopt, std::stop_token()).text; };
+    const auto idleAfter = [&](int milliseconds) {
+        QTest::qWait(milliseconds);
+        return recognizer.idleEngines();
+    };
+    EXPECT_EQ(recognize(), "Hello there");
+    EXPECT_EQ(idleAfter(200), 1);
+    EXPECT_EQ(recognize(), "Hello there");
+    EXPECT_EQ(idleAfter(300), 1) << "the second recognition put the release off";
+    EXPECT_EQ(idleAfter(1500), 0);
+    EXPECT_EQ(recognize(), "Hello there") << "a fresh engine starts";
 }
 
 // A screenshot of a dark desktop with two windows of small text: a terminal whose lines run in

@@ -6,11 +6,14 @@
 #include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
+#include <QCoreApplication>
 #include <QPainter>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <dlfcn.h>
+#include <malloc.h>
 #include <cstdlib>
 #include <cstring>
 #include <list>
@@ -319,9 +322,13 @@ bool stopRequested(void* stop, int) {
 
 }  // namespace
 
-struct TesseractTextRecognizer::Pool {
+struct TesseractTextRecognizer::Pool : std::enable_shared_from_this<Pool> {
+    explicit Pool(std::chrono::milliseconds releaseAfter) : releaseAfter(releaseAfter) {}
+
+    const std::chrono::milliseconds releaseAfter;
     mutable std::mutex mutex;
     std::list<std::pair<std::string, std::unique_ptr<Engine>>> idle;  // most recently used first
+    std::uint64_t uses = 0;  // engines put back so far
 
     std::unique_ptr<Engine> take(const std::string& key) {
         std::lock_guard lock(mutex);
@@ -336,14 +343,48 @@ struct TesseractTextRecognizer::Pool {
 
     void put(const std::string& key, std::unique_ptr<Engine> engine) {
         engine->Clear();
-        std::lock_guard lock(mutex);
-        idle.emplace_front(key, std::move(engine));
-        while (idle.size() > kMaxIdleEngines) idle.pop_back();
+        std::uint64_t use = 0;
+        {
+            std::lock_guard lock(mutex);
+            idle.emplace_front(key, std::move(engine));
+            while (idle.size() > kMaxIdleEngines) idle.pop_back();
+            use = ++uses;
+        }
+        releaseLater(use);
+    }
+
+    // An engine holds tens of megabytes: the idle ones go, and their memory back to the system,
+    // once no engine was put back for a while (on the application's thread, which owns the timer).
+    void releaseLater(std::uint64_t use) {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) return;
+        const std::weak_ptr<Pool> weak = weak_from_this();
+        const auto delay = releaseAfter;
+        QMetaObject::invokeMethod(
+            app,
+            [weak, use, delay] {
+                QTimer::singleShot(delay, QCoreApplication::instance(), [weak, use] {
+                    const auto pool = weak.lock();
+                    if (!pool) return;
+                    std::list<std::pair<std::string, std::unique_ptr<Engine>>> released;
+                    {
+                        std::lock_guard lock(pool->mutex);
+                        if (pool->uses != use) return;  // used again since: its own release follows
+                        released.swap(pool->idle);
+                    }
+                    released.clear();
+                    ::malloc_trim(0);
+                });
+            },
+            Qt::QueuedConnection);
     }
 };
 
-TesseractTextRecognizer::TesseractTextRecognizer(std::filesystem::path dataFolder, int workers)
-    : dataFolder_(std::move(dataFolder)), pool_(std::make_unique<Pool>()), workers_(std::max(1, workers)) {}
+TesseractTextRecognizer::TesseractTextRecognizer(std::filesystem::path dataFolder, int workers,
+                                                 std::chrono::milliseconds releaseIdleAfter)
+    : dataFolder_(std::move(dataFolder)),
+      pool_(std::make_shared<Pool>(releaseIdleAfter)),
+      workers_(std::max(1, workers)) {}
 
 int TesseractTextRecognizer::defaultWorkers() {
     return int(std::clamp(std::thread::hardware_concurrency() / 2, 1u, unsigned(kMaxIdleEngines)));

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -17,8 +18,8 @@ class TessBaseAPI;
 namespace brevalto {
 
 // Text through tesseract's LSTM engine with the language data installed on the system, QR codes
-// through zxing-cpp. Initialised engines are kept for reuse, one set per language list; an engine
-// serves one recognition at a time.
+// through zxing-cpp. Initialised engines are kept for reuse, one set per language list, until
+// none was used for a while; an engine serves one recognition at a time.
 class TesseractTextRecognizer : public TextRecognizer {
 public:
     // One language: its identifier and the name of its tesseract data.
@@ -28,9 +29,11 @@ public:
     };
 
     // `dataFolder` holds the "<data>.traineddata" files. A page of many text lines is read by up
-    // to `workers` engines at once, with the same result as by one.
+    // to `workers` engines at once, with the same result as by one. Idle engines are let go
+    // `releaseIdleAfter` after the last recognition ended (with a Qt application running).
     explicit TesseractTextRecognizer(std::filesystem::path dataFolder = defaultDataFolder(),
-                                     int workers = defaultWorkers());
+                                     int workers = defaultWorkers(),
+                                     std::chrono::milliseconds releaseIdleAfter = std::chrono::seconds(5));
     ~TesseractTextRecognizer() override;
     TesseractTextRecognizer(const TesseractTextRecognizer&) = delete;
     TesseractTextRecognizer& operator=(const TesseractTextRecognizer&) = delete;
@@ -59,7 +62,7 @@ private:
     std::unique_ptr<tesseract::TessBaseAPI> takeEngine(const std::string& key);
 
     std::filesystem::path dataFolder_;
-    std::unique_ptr<Pool> pool_;
+    std::shared_ptr<Pool> pool_;
     int workers_;
 };
 
