@@ -99,6 +99,8 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
     status_->setPalette(secondary);
     // Two lines at most; a longer status is cut there and can still be selected whole.
     status_->setFixedHeight(2 * QFontMetrics(caption).lineSpacing() + 10);
+    // Its height is fixed: the layout need not ask a wrapping label for the height of each width.
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     status_->setText(session_->status());
     stack->addWidget(status_);
 
