@@ -92,6 +92,11 @@ TEST(CloudflareTokens, TheKeyringItemIsReadOnlyWhenItHoldsValidTokens) {
     EXPECT_EQ(item.load(keychain), tokens);
     EXPECT_EQ(failureOf([&] { item.save(keychain, CloudflareTokens{"", "rt", 1}); }), invalidCredentials);
     EXPECT_EQ(item.load(keychain), tokens) << "a refused save keeps what was stored";
+    // Two valid tokens of quotes encode to more than an item load reads: refused, nothing replaced.
+    const std::string quotes(CloudflareTokens::maxTokenBytes, '"');
+    EXPECT_EQ(failureOf([&] { item.save(keychain, CloudflareTokens{quotes, quotes, 1}); }),
+              "Could not save Cloudflare tokens in the keyring (-50).");
+    EXPECT_EQ(item.load(keychain), tokens);
     item.remove(keychain);
     item.remove(keychain);  // nothing stored is fine
     keychain.forced["delete"] = -25293;

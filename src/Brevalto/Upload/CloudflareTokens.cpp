@@ -115,6 +115,10 @@ CloudflareTokens CloudflareKeychain::load(KeychainAccess& keychain) const {
 void CloudflareKeychain::save(KeychainAccess& keychain, const CloudflareTokens& tokens) const {
     tokens.validate();
     const std::string text = tokens.toJson();
+    // Tokens with many quote or backslash characters can encode past what load accepts: such an
+    // item would be saved and then never read back, so it is not saved at all.
+    if (text.size() > maxItemBytes)
+        throw CloudflareFailure("Could not save Cloudflare tokens in the keyring (" + std::to_string(keychainStatus::param) + ").");
     const KeychainStatus status = keychain.keychainSave(KeychainData(text.begin(), text.end()), service, account);
     if (status != keychainStatus::success)
         throw CloudflareFailure("Could not save Cloudflare tokens in the keyring (" + std::to_string(status) + ").");
