@@ -69,13 +69,7 @@ TEST_F(AISettingsJourney, KeyModelProviderAndATranslationReachTheService) {
     EXPECT_EQ(origin(settings), at);
 
     // 5. A text clip translated from the panel: the service gets the chosen model and the key.
-    QProcess copy;
-    copy.setProcessEnvironment(env_);
-    copy.start("xclip", {"-selection", "clipboard", "-i"});
-    copy.write("Guten Morgen, wie geht es dir?");
-    copy.closeWriteChannel();
-    ASSERT_TRUE(copy.waitForFinished(5000));
-    QThread::msleep(1500);
+    copyText("Guten Morgen, wie geht es dir?");
     keys({"super+shift+space"});
     QThread::msleep(1000);
     clickPanel({101, 244});  // the translate button of the first card

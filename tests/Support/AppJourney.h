@@ -100,6 +100,16 @@ protected:
         }
     }
     void type(const QString& text) { run("xdotool", {"type", "--delay", "30", text}); }
+    // Copies text as another program would (xclip owns the clipboard), then gives the app time to record it.
+    void copyText(const QByteArray& text) {
+        QProcess copy;
+        copy.setProcessEnvironment(env_);
+        copy.start("xclip", {"-selection", "clipboard", "-i"});
+        copy.write(text);
+        copy.closeWriteChannel();
+        EXPECT_TRUE(copy.waitForFinished(5000)) << "xclip";
+        QThread::msleep(1500);
+    }
     void screenshot(const char* name) {
         QThread::msleep(500);
         run("import", {"-window", "root", QString::fromStdString((screenshots_ / name).string())});

@@ -95,14 +95,8 @@ TEST_F(CloudflareJourney, ConnectUploadToR2TranslateThroughTheGatewayAndDisconne
     screenshot("2-tested.png");
 
     // 3. A region capture; the thumbnail's "Upload and copy link", past the public-bucket alert.
-    keys({"super+shift+ctrl+2"});
-    QThread::msleep(1500);
-    run("xdotool", {"mousemove", "600", "300", "mousedown", "1", "mousemove", "800", "400", "mousemove", "1000", "600",
-                    "mouseup", "1"});
-    keys({"Return"});
-    ASSERT_TRUE(waitUntil([&] { return !window("^Screenshot$").isEmpty(); }, 10000)) << "no thumbnail";
-    QThread::msleep(500);
-    const QPoint thumbnail = origin(window("^Screenshot$"));
+    const QPoint thumbnail = captureRegionToThumbnail();
+    ASSERT_FALSE(window("^Screenshot$").isEmpty());
     click(thumbnail + QPoint(140, 254));
     QThread::msleep(1000);
     screenshot("3-public-bucket-alert.png");
@@ -134,13 +128,7 @@ TEST_F(CloudflareJourney, ConnectUploadToR2TranslateThroughTheGatewayAndDisconne
     keys({"Down", "Return"});
     ASSERT_TRUE(waitUntil([&] { return defaults().value("aiProvider", "") == "cloudflare"; }, 5000)) << defaults().dump();
     screenshot("4-ai-gateway.png");
-    QProcess copy;
-    copy.setProcessEnvironment(env_);
-    copy.start("xclip", {"-selection", "clipboard", "-i"});
-    copy.write("Guten Morgen, wie geht es dir?");
-    copy.closeWriteChannel();
-    ASSERT_TRUE(copy.waitForFinished(5000));
-    QThread::msleep(1500);
+    copyText("Guten Morgen, wie geht es dir?");
     keys({"super+shift+space"});
     QThread::msleep(1000);
     click(origin(window("^Brevalto$")) + QPoint(101, 244));  // the first card's translate button

@@ -42,14 +42,9 @@ TEST_F(UploadJourney, ASetUpBucketTakesARegionCaptureAndGivesBackItsLink) {
     screenshot("2-tested.png");
 
     // 3. A region capture; the thumbnail's "Upload and copy link".
-    keys({"super+shift+ctrl+2"});
-    QThread::msleep(1500);
-    run("xdotool", {"mousemove", "600", "300", "mousedown", "1", "mousemove", "800", "400", "mousemove", "1000", "600",
-                    "mouseup", "1"});
-    keys({"Return"});
-    ASSERT_TRUE(waitUntil([&] { return !window("^Screenshot$").isEmpty(); }, 10000)) << "no thumbnail";
-    QThread::msleep(500);
-    click(origin(window("^Screenshot$")) + QPoint(140, 254));
+    const QPoint thumbnail = captureRegionToThumbnail();
+    ASSERT_FALSE(window("^Screenshot$").isEmpty());
+    click(thumbnail + QPoint(140, 254));
     ASSERT_TRUE(waitUntil([&] { return history().size() == 1 && history()[0]["state"] == "uploaded"; }, 15000))
         << history().dump();
     ASSERT_TRUE(waitUntil([&] { return clipboard().startsWith("https://s3.brevalto.test:"); }, 5000)) << clipboard().toStdString();
