@@ -51,7 +51,10 @@ struct Fixture {
             files.document.layers.push_back(std::move(layer));
         }
         session = std::make_shared<ScreenshotDocumentSession>(files.document, files.folder, defaults, executor);
+        // The editor shows the document before any command: its first render has arrived.
+        session->scheduleRender();
         executor.runAll();
+        ManualExecutor::deliver();
         view = std::make_unique<ScreenshotEditorView>(session, controller, [] {});
         view->setDialogs(dialogs);
     }

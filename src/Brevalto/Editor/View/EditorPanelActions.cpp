@@ -22,7 +22,7 @@ void ScreenshotEditorView::saveBeforeAfterGIF() {
     });
     QImage after;
     try {
-        after = ScreenshotRenderer::render(document, session_->directory(), true, false);
+        after = session_->renderNow(true);
     } catch (...) {
         before.wait();
         throw;
@@ -79,7 +79,7 @@ void ScreenshotEditorView::applyPercent() {
 
 void ScreenshotEditorView::sampleColor(bool foreground) {
     const ScreenshotDocument& document = session_->document();
-    const QImage rendered = ScreenshotRenderer::render(document, session_->directory(), false, false);
+    const QImage rendered = session_->renderNow(false);
     std::optional<QRectF> selectedFrame;
     if (const std::optional<ScreenshotLayer> layer = session_->selectedLayer()) selectedFrame = layer->frame;
     const QRectF area = ColorMeasurement::sampleArea(document, session_->selection(), selectedFrame);
