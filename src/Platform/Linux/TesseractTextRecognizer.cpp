@@ -305,15 +305,16 @@ bool addMissedLines(Engine& engine, const QImage& page, int scale, const std::ve
     return true;
 }
 
-// The engine runs parts of its work on OpenMP threads, a fixed number per parallel loop. On a
-// busy machine (or with several recognitions at once) those threads wait for cores by spinning,
-// and a recognition of seconds takes minutes. Dynamic adjustment lets OpenMP give a loop only the
-// threads the machine's load leaves free. The setting belongs to the calling thread; the
+// The engine runs parts of its work on OpenMP teams of a fixed size, whatever the thread count
+// asked for. Our own engines already read independent parts of a page at once, and several engines
+// each starting a team spin against each other for the cores: on an idle machine a page took eight
+// times as long as when each engine runs its loops on its own thread, which reads a page alone no
+// slower. With no active parallel level allowed, every loop runs on the thread that reaches it. The
 // function is looked up because the engine may be built without OpenMP.
-void allowFewerEngineThreads() {
-    using SetDynamic = void (*)(int);
-    static const auto setDynamic = reinterpret_cast<SetDynamic>(::dlsym(RTLD_DEFAULT, "omp_set_dynamic"));
-    if (setDynamic) setDynamic(1);
+void oneOpenMPThreadPerEngine() {
+    using SetNumber = void (*)(int);
+    static const auto setLevels = reinterpret_cast<SetNumber>(::dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"));
+    if (setLevels) setLevels(0);  // every parallel loop of the engine runs on the thread that calls it
 }
 
 bool stopRequested(void* stop, int) {
@@ -444,7 +445,7 @@ std::vector<RecognizedLine> TesseractTextRecognizer::readText(const QImage& imag
     if (image.isNull() || inside.isEmpty()) return {};
     if (stop.stop_requested()) throw RecognitionCancelled();
 
-    allowFewerEngineThreads();
+    oneOpenMPThreadPerEngine();
     auto engine = takeEngine(key);
 
     // The engine reads a copy of the area: its own rectangle setting misplaces the text lines of
@@ -498,7 +499,7 @@ std::vector<RecognizedLine> TesseractTextRecognizer::readText(const QImage& imag
     std::atomic<std::size_t> next = 0;
     std::atomic<bool> failed = false;
     auto work = [&](std::unique_ptr<Engine> own) {
-        allowFewerEngineThreads();
+        oneOpenMPThreadPerEngine();
         try {
             if (!own) own = takeEngine(key);
             own->SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
