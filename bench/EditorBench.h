@@ -87,16 +87,32 @@ struct SliderRun {
     bool previewed = false;
 };
 
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
 // Moves the slider by `delta` for `steps` steps as one drag (pressed first, released after),
-// then waits for the render of the last step to reach the canvas.
+// then waits until the canvas has painted the render of the last step: the first paint after
+// that render arrived, through the repaint the canvas asks for itself.
 inline SliderRun slide(QSlider& slider, int steps, int delta, ScreenshotDocumentSession& session,
                        ScreenshotCanvasView& canvas) {
     SliderRun run;
     bool arrived = false;
+    PaintCounter counter;
+    int paintsAtArrival = 0;
     const auto connection = QObject::connect(&session, &ScreenshotDocumentSession::changed, &canvas,
                                              [&](ScreenshotDocumentSession::Property property) {
-                                                 if (property == ScreenshotDocumentSession::Property::preview) arrived = true;
+                                                 if (property != ScreenshotDocumentSession::Property::preview) return;
+                                                 arrived = true;
+                                                 paintsAtArrival = counter.paints;
                                              });
+    canvas.installEventFilter(&counter);
     slider.setSliderDown(true);
     Clock::time_point last;
     for (int i = 0; i < steps; ++i) {
@@ -108,10 +124,11 @@ inline SliderRun slide(QSlider& slider, int steps, int delta, ScreenshotDocument
         QApplication::processEvents();
         run.stepSeconds += secondsSince(last);
     }
-    while (!arrived && secondsSince(last) < 20) QApplication::processEvents(QEventLoop::AllEvents, 1);
-    canvas.repaint();
+    const auto painted = [&] { return arrived && counter.paints > paintsAtArrival; };
+    while (!painted() && secondsSince(last) < 20) QApplication::processEvents(QEventLoop::AllEvents, 1);
     run.previewSeconds = secondsSince(last);
-    run.previewed = arrived;
+    run.previewed = painted();
+    canvas.removeEventFilter(&counter);
     QObject::disconnect(connection);
     slider.setSliderDown(false);
     QApplication::processEvents();

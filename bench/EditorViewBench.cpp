@@ -20,16 +20,6 @@ namespace {
 
 constexpr QSize kWindow(1052, 760);  // the editor workspace of the panel
 
-// Counts the paints a widget receives.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
-
 using Fixture = EditorDocument;
 
 // A top-level window of the workspace's size holding the bare canvas or the whole view.
