@@ -3,6 +3,7 @@
 #include "Platform/Symbols.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QHash>
 #include <QPainter>
 #include <QMenu>
@@ -10,6 +11,8 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 
 namespace brevalto {
 
@@ -68,32 +71,176 @@ void EditorIconButton::mousePressEvent(QMouseEvent* event) {
 
 void EditorIconButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const qreal ratio = devicePixelRatioF();
     int tint = 0;
     if (active_) tint = 31;  // 12 % of the primary colour
     if (isEnabled() && isDown()) tint = std::max(tint, 46);
     else if (isEnabled() && underMouse()) tint = std::max(tint, 20);
-    if (tint > 0) {
-        QPainterPath path;
-        path.addRoundedRect(frame, 6, 6);
-        painter.fillPath(path, QColor(255, 255, 255, tint));
+    if (tint > 0) painter.drawImage(QPoint(0, 0), cachedChip(size(), 6, QColor(255, 255, 255, tint), QColor(), ratio));
+    const QColor color = isEnabled() ? kForeground : QColor(255, 255, 255, 80);
+    if (shownColor_ != color.rgba() || shownRatio_ != ratio) {
+        shown_ = cachedSymbol(symbol_, kSymbolSize, color, ratio);
+        shownColor_ = color.rgba();
+        shownRatio_ = ratio;
     }
-    const QImage& image =
-        cachedSymbol(symbol_, kSymbolSize, isEnabled() ? kForeground : QColor(255, 255, 255, 80), devicePixelRatioF());
-    if (image.isNull()) return;
-    const QPointF topLeft((width() - kSymbolSize) / 2.0, (height() - kSymbolSize) / 2.0);
-    painter.drawImage(QRectF(topLeft, QSizeF(kSymbolSize, kSymbolSize)), image);
+    if (shown_.isNull()) return;
+    // Whole points, so that the symbol is copied rather than resampled.
+    painter.drawImage(QPoint((width() - kSymbolSize) / 2, (height() - kSymbolSize) / 2), shown_);
 }
 
-const QImage& cachedSymbol(const QString& symbol, int size, const QColor& color, qreal ratio) {
-    static QHash<QString, QImage> cache;
-    const QString key = symbol + QLatin1Char('/') + QString::number(size) + QLatin1Char('/') +
-                        QString::number(color.rgba(), 16) + QLatin1Char('/') + QString::number(ratio);
-    auto found = cache.find(key);
-    if (found == cache.end()) found = cache.insert(key, Symbols::image(symbol, QSizeF(size, size), color, ratio));
-    return *found;
+namespace {
+
+struct SymbolKey {
+    QString symbol;
+    int size;
+    QRgb color;
+    qreal ratio;
+    bool operator==(const SymbolKey&) const = default;
+};
+
+size_t qHash(const SymbolKey& key, size_t seed = 0) {
+    return qHashMulti(seed, key.symbol, key.size, key.color, key.ratio);
 }
+
+struct ChipKey {
+    QSize size;
+    int radius;
+    QRgb fill;
+    QRgb outline;
+    qreal ratio;
+    bool operator==(const ChipKey&) const = default;
+};
+
+size_t qHash(const ChipKey& key, size_t seed = 0) {
+    return qHashMulti(seed, key.size.width(), key.size.height(), key.radius, key.fill, key.outline, key.ratio);
+}
+
+struct TextKey {
+    QString text;
+    EditorFont font;
+    int width;
+    bool operator==(const TextKey&) const = default;
+};
+
+size_t qHash(const TextKey& key, size_t seed = 0) { return qHashMulti(seed, key.text, int(key.font), key.width); }
+
+// The caches hold what the editors of a session draw; values that change with the pointer (the
+// colour readout) would grow them without end, so each one starts over at a bound.
+constexpr qsizetype kCacheBound = 512;
+
+template <class Cache>
+void bound(Cache& cache) {
+    if (cache.size() >= kCacheBound) cache.clear();
+}
+
+}  // namespace
+
+const QImage& cachedSymbol(const QString& symbol, int size, const QColor& color, qreal ratio) {
+    static QHash<SymbolKey, QImage> cache;
+    SymbolKey key{symbol, size, color.rgba(), ratio};
+    auto found = cache.constFind(key);
+    if (found != cache.constEnd()) return *found;
+    bound(cache);
+    return *cache.insert(std::move(key), Symbols::image(symbol, QSizeF(size, size), color, ratio));
+}
+
+const QImage& cachedChip(QSize size, int radius, const QColor& fill, const QColor& outline, qreal ratio) {
+    static QHash<ChipKey, QImage> cache;
+    const ChipKey key{size, radius, fill.rgba(), outline.isValid() ? outline.rgba() : 0, ratio};
+    auto found = cache.constFind(key);
+    if (found != cache.constEnd()) return *found;
+    bound(cache);
+    QImage chip((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    chip.setDevicePixelRatio(ratio);
+    chip.fill(Qt::transparent);
+    QPainter painter(&chip);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+    painter.fillPath(path, fill);
+    if (outline.isValid() && outline.alpha() > 0) {
+        painter.setPen(QPen(outline, 1));
+        painter.drawPath(path);
+    }
+    painter.end();
+    return *cache.insert(key, chip);
+}
+
+const QFont& editorFont(EditorFont font) {
+    static const std::array<QFont, 4> fonts = [] {
+        std::array<QFont, 4> made;
+        for (QFont& f : made) f = QApplication::font();
+        made[int(EditorFont::value)].setPixelSize(12);
+        made[int(EditorFont::value)].setWeight(QFont::DemiBold);
+        made[int(EditorFont::caption)].setPixelSize(10);
+        made[int(EditorFont::button)].setPixelSize(12);
+        made[int(EditorFont::status)].setPixelSize(11);
+        return made;
+    }();
+    return fonts[int(font)];
+}
+
+const QStaticText& cachedText(const QString& text, EditorFont font, int width) {
+    static QHash<TextKey, QStaticText> cache;
+    TextKey key{text, font, width};
+    auto found = cache.constFind(key);
+    if (found != cache.constEnd()) return *found;
+    bound(cache);
+    QStaticText laid(text);
+    laid.setTextFormat(Qt::PlainText);
+    if (width > 0) laid.setTextWidth(width);
+    laid.setPerformanceHint(QStaticText::AggressiveCaching);
+    laid.prepare(QTransform(), editorFont(font));
+    return *cache.insert(std::move(key), laid);
+}
+
+namespace {
+
+struct TextImageKey {
+    QString text;
+    EditorFont font;
+    QSize box;
+    QRgb color;
+    qreal ratio;
+    bool operator==(const TextImageKey&) const = default;
+};
+
+size_t qHash(const TextImageKey& key, size_t seed = 0) {
+    return qHashMulti(seed, key.text, int(key.font), key.box.width(), key.box.height(), key.color, key.ratio);
+}
+
+}  // namespace
+
+const QImage& cachedTextImage(const QString& text, EditorFont font, QSize box, const QColor& color, qreal ratio) {
+    static QHash<TextImageKey, QImage> cache;
+    TextImageKey key{text, font, box, color.rgba(), ratio};
+    auto found = cache.constFind(key);
+    if (found != cache.constEnd()) return *found;
+    bound(cache);
+    const QStaticText& laid = cachedText(text, font, box.width());
+    const QSize size = laid.size().toSize().boundedTo(box).expandedTo(QSize(1, 1));
+    QImage image((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setFont(editorFont(font));
+    painter.setPen(color);
+    painter.drawStaticText(QPointF(0, 0), laid);
+    painter.end();
+    return *cache.insert(std::move(key), image);
+}
+
+namespace {
+
+const QFontMetrics& metrics(EditorFont font) {
+    static const std::array<QFontMetrics, 4> all{QFontMetrics(editorFont(EditorFont::value)),
+                                                 QFontMetrics(editorFont(EditorFont::caption)),
+                                                 QFontMetrics(editorFont(EditorFont::button)),
+                                                 QFontMetrics(editorFont(EditorFont::status))};
+    return all[int(font)];
+}
+
+}  // namespace
 
 EditorReadout::EditorReadout(const QString& objectName, QWidget* parent) : QWidget(parent) {
     setObjectName(objectName);
@@ -101,56 +248,28 @@ EditorReadout::EditorReadout(const QString& objectName, QWidget* parent) : QWidg
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-const QFont& EditorReadout::valueFont() {
-    static const QFont font = [] {
-        QFont f = QApplication::font();
-        f.setPixelSize(12);
-        f.setWeight(QFont::DemiBold);
-        return f;
-    }();
-    return font;
-}
-
-const QFont& EditorReadout::captionFont() {
-    static const QFont font = [] {
-        QFont f = QApplication::font();
-        f.setPixelSize(10);
-        return f;
-    }();
-    return font;
-}
-
-const QFontMetrics& EditorReadout::valueMetrics() {
-    static const QFontMetrics metrics(valueFont());
-    return metrics;
-}
-
-const QFontMetrics& EditorReadout::captionMetrics() {
-    static const QFontMetrics metrics(captionFont());
-    return metrics;
-}
-
 void EditorReadout::setTexts(const QString& value, const QString& caption) {
     replaceTexts(*this, value_, caption_, value, caption);
 }
 
-QSize EditorReadout::sizeHint() const {
-    const QFontMetrics &value = valueMetrics(), &caption = captionMetrics();
-    return QSize(std::max(value.horizontalAdvance(value_), caption.horizontalAdvance(caption_)) + 2,
-                 value.height() + caption.height());
+QSize EditorReadout::textsSize(const QString& value, const QString& caption, int minimum) {
+    const QSizeF top = cachedText(value, EditorFont::value).size(), bottom = cachedText(caption, EditorFont::caption).size();
+    return QSize(std::max({int(std::ceil(top.width())), int(std::ceil(bottom.width())), minimum}) + 2,
+                 metrics(EditorFont::value).height() + metrics(EditorFont::caption).height());
 }
+
+QSize EditorReadout::sizeHint() const { return textsSize(value_, caption_); }
 
 void EditorReadout::paintTexts(QPainter& painter, const QWidget& widget, double x, const QString& value,
                                const QString& caption) {
-    const QFont &vf = valueFont(), &cf = captionFont();
-    const QFontMetrics &vm = valueMetrics(), &cm = captionMetrics();
-    const double top = (widget.height() - vm.height() - cm.height()) / 2.0;
-    painter.setFont(vf);
+    const QFontMetrics &vm = metrics(EditorFont::value), &cm = metrics(EditorFont::caption);
+    const double top = std::round((widget.height() - vm.height() - cm.height()) / 2.0);
+    painter.setFont(editorFont(EditorFont::value));
     painter.setPen(kForeground);
-    painter.drawText(QPointF(x, top + vm.ascent()), value);
-    painter.setFont(cf);
+    painter.drawStaticText(QPointF(x, top), cachedText(value, EditorFont::value));
+    painter.setFont(editorFont(EditorFont::caption));
     painter.setPen(kSecondary);
-    painter.drawText(QPointF(x, top + vm.height() + cm.ascent()), caption);
+    painter.drawStaticText(QPointF(x, top + vm.height()), cachedText(caption, EditorFont::caption));
 }
 
 void EditorReadout::paintEvent(QPaintEvent*) {
@@ -177,22 +296,18 @@ void EditorReadoutButton::setSwatchColor(const QColor& color) {
 }
 
 QSize EditorReadoutButton::sizeHint() const {
-    const QFontMetrics &value = EditorReadout::valueMetrics(), &caption = EditorReadout::captionMetrics();
     // The colour readout keeps one width for every colour: "#" and six even-width digits.
-    const QString widest = swatch_ ? QStringLiteral("#DDDDDD") : value_;
-    const int text = std::max(value.horizontalAdvance(widest), caption.horizontalAdvance(caption_)) + 2;
-    return QSize(text + (swatch_ ? 27 : 0), std::max(28, value.height() + caption.height()));
+    const QSize texts = swatch_ ? EditorReadout::textsSize(QStringLiteral("#DDDDDD"), caption_)
+                                : EditorReadout::textsSize(value_, caption_);
+    return QSize(texts.width() + (swatch_ ? 27 : 0), std::max(28, texts.height()));
 }
 
 void EditorReadoutButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     double x = 0;
     if (swatch_) {
-        const QRectF circle(0.5, (height() - 20) / 2.0 + 0.5, 19, 19);
-        painter.setBrush(swatchColor_);
-        painter.setPen(QPen(QColor(255, 255, 255, 51), 1));
-        painter.drawEllipse(circle);
+        painter.drawImage(QPoint(0, (height() - 20) / 2),
+                          cachedChip(QSize(20, 20), 10, swatchColor_, QColor(255, 255, 255, 51), devicePixelRatioF()));
         x = 27;
     }
     EditorReadout::paintTexts(painter, *this, x, value_, caption_);
@@ -207,59 +322,34 @@ EditorTextButton::EditorTextButton(const QString& text, const QString& objectNam
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    QFont small = font();
-    small.setPixelSize(12);
-    setFont(small);
+    setFont(editorFont(EditorFont::button));
 }
 
 QSize EditorTextButton::sizeHint() const {
     const int icon = symbol_.isEmpty() ? 0 : 18;
-    return QSize(fontMetrics().horizontalAdvance(text()) + 18 + icon, 24);
+    return QSize(int(std::ceil(cachedText(text(), EditorFont::button).size().width())) + 18 + icon, 24);
 }
 
 void EditorTextButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 5, 5);
     QColor fill = accent_.isValid() ? accent_ : QColor(255, 255, 255, 26);
     if (isDown())
         fill = fill.darker(120);
     else if (underMouse())
         fill = accent_.isValid() ? accent_.lighter(112) : QColor(255, 255, 255, 46);
-    painter.fillPath(path, fill);
-    painter.setPen(QColor(255, 255, 255, accent_.isValid() ? 0 : 40));
-    painter.drawPath(path);
+    const qreal ratio = devicePixelRatioF();
+    painter.drawImage(QPoint(0, 0), cachedChip(size(), 5, fill, QColor(255, 255, 255, accent_.isValid() ? 0 : 40), ratio));
     int x = 9;
     if (!symbol_.isEmpty()) {
-        painter.drawImage(QRectF(x, (height() - 14) / 2.0, 14, 14), cachedSymbol(symbol_, 14, Qt::white, devicePixelRatioF()));
+        painter.drawImage(QPoint(x, (height() - 14) / 2), cachedSymbol(symbol_, 14, Qt::white, ratio));
         x += 18;
     }
+    const QStaticText& label = cachedText(text(), EditorFont::button);
+    painter.setFont(editorFont(EditorFont::button));
     painter.setPen(isEnabled() ? QColor(Qt::white) : QColor(255, 255, 255, 100));
-    painter.drawText(QRect(x, 0, width() - x - 9, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+    painter.setClipRect(QRect(x, 0, width() - x - 9, height()));
+    painter.drawStaticText(QPointF(x, std::round((height() - label.size().height()) / 2)), label);
 }
-
-namespace {
-
-// A line of the light separator colour: the whole widget, or a centred vertical line of a height.
-class Line : public QWidget {
-public:
-    explicit Line(QWidget* parent, int height = 0) : QWidget(parent), height_(height) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        const QColor color(255, 255, 255, 42);
-        if (height_ == 0)
-            QPainter(this).fillRect(rect(), color);
-        else
-            QPainter(this).fillRect(QRect(width() / 2, (height() - height_) / 2, 1, height_), color);
-    }
-
-private:
-    int height_;
-};
-
-}  // namespace
 
 QPalette editorDarkPalette(QPalette dark) {
     dark.setColor(QPalette::Window, QColor(44, 44, 46));
@@ -276,16 +366,26 @@ QPalette editorDarkPalette(QPalette dark) {
     return dark;
 }
 
-QWidget* editorSeparator(QWidget* parent) {
-    auto* line = new Line(parent, 22);
-    line->setFixedWidth(9);
-    return line;
+QSpacerItem* addEditorSeparator(QBoxLayout& row) {
+    auto* item = new QSpacerItem(9, 22, QSizePolicy::Fixed, QSizePolicy::Fixed);
+    row.addItem(item);
+    return item;
 }
 
-QWidget* editorDivider(QWidget* parent) {
-    auto* line = new Line(parent);
-    line->setFixedHeight(1);
-    return line;
+QSpacerItem* addEditorDivider(QBoxLayout& column) {
+    auto* item = new QSpacerItem(0, 1, QSizePolicy::Expanding, QSizePolicy::Fixed);
+    column.addItem(item);
+    return item;
+}
+
+void paintEditorLines(QPainter& painter, const std::vector<QSpacerItem*>& separators,
+                      const std::vector<QSpacerItem*>& dividers) {
+    const QColor color(255, 255, 255, 42);
+    for (const QSpacerItem* item : separators) {
+        const QRect frame = item->geometry();
+        painter.fillRect(QRect(frame.x() + frame.width() / 2, frame.y() + (frame.height() - 22) / 2, 1, 22), color);
+    }
+    for (const QSpacerItem* item : dividers) painter.fillRect(item->geometry(), color);
 }
 
 }  // namespace brevalto

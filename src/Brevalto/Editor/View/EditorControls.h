@@ -4,11 +4,15 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QPalette>
+#include <QStaticText>
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
+class QBoxLayout;
 class QMenu;
+class QSpacerItem;
 
 namespace brevalto {
 
@@ -40,12 +44,28 @@ protected:
 private:
     QString symbol_;
     bool active_ = false;
+    // The symbol image last drawn and its colour and pixel ratio.
+    QImage shown_;
+    QRgb shownColor_ = 0;
+    qreal shownRatio_ = 0;
     std::function<QMenu*()> menuFactory_;
     QMenu* menu_ = nullptr;
 };
 
 // The symbol drawn in the colour at the pixel ratio, once per process for each combination.
 const QImage& cachedSymbol(const QString& symbol, int size, const QColor& color, qreal ratio);
+
+// A rounded rectangle filling an image of the size, with an optional one-point outline, drawn
+// once per process for each combination: a fresh editor blits its controls' backgrounds.
+const QImage& cachedChip(QSize size, int radius, const QColor& fill, const QColor& outline, qreal ratio);
+
+// The fonts of the bar's texts, and a text laid out in one of them (wrapped at width when it is
+// positive), kept for the process: a fresh editor draws the texts of the last one unshaped.
+enum class EditorFont { value, caption, button, status };
+const QFont& editorFont(EditorFont font);
+const QStaticText& cachedText(const QString& text, EditorFont font, int width = -1);
+// The text wrapped at the box's width in the colour, cut at its height, drawn once per process.
+const QImage& cachedTextImage(const QString& text, EditorFont font, QSize box, const QColor& color, qreal ratio);
 
 // The bar's readout: a value in 12 pt semibold with even-width digits over a 10 pt caption in the
 // secondary colour, at its natural size.
@@ -63,10 +83,8 @@ public:
     // Draws the two lines with their left edge at x.
     static void paintTexts(QPainter& painter, const QWidget& widget, double x, const QString& value,
                            const QString& caption);
-    static const QFont& valueFont();
-    static const QFont& captionFont();
-    static const QFontMetrics& valueMetrics();
-    static const QFontMetrics& captionMetrics();
+    // The width of the wider line (at least minimum) and the height of both.
+    static QSize textsSize(const QString& value, const QString& caption, int minimum = 0);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -125,9 +143,12 @@ private:
 // whatever palette the panel's style sheet leaves them.
 QPalette editorDarkPalette(QPalette palette);
 
-// A thin vertical line 22 points high with 4 points on either side.
-QWidget* editorSeparator(QWidget* parent);
-// A full-width line one point high.
-QWidget* editorDivider(QWidget* parent);
+// The bar's thin lines, laid out as spacers and drawn by the widget whose layout holds them:
+// a separator is a vertical line 22 points high with 4 points on either side, a divider a
+// full-width line one point high.
+QSpacerItem* addEditorSeparator(QBoxLayout& row);
+QSpacerItem* addEditorDivider(QBoxLayout& column);
+void paintEditorLines(QPainter& painter, const std::vector<QSpacerItem*>& separators,
+                      const std::vector<QSpacerItem*>& dividers = {});
 
 }  // namespace brevalto

@@ -32,11 +32,11 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         constexpr int size = 15;
-        const QImage& symbol = cachedSymbol(QStringLiteral("arrow.up.doc"), size, palette().color(QPalette::WindowText),
-                                            devicePixelRatioF());
+        const QImage& symbol =
+            cachedSymbol(QStringLiteral("arrow.up.doc"), size, QColor(255, 255, 255, 230), devicePixelRatioF());
         if (symbol.isNull()) return;
         QPainter painter(this);
-        painter.drawImage(QRectF(QPointF(width() - size, height() - size) / 2, QSizeF(size, size)), symbol);
+        painter.drawImage(QPoint((width() - size) / 2, (height() - size) / 2), symbol);
     }
 };
 
@@ -71,9 +71,6 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
     drag_->setToolTip(QStringLiteral("Drag PNG file to another app"));
     drag_->setFixedSize(30, 28);
     drag_->setFocusPolicy(Qt::NoFocus);
-    QPalette light = drag_->palette();
-    light.setColor(QPalette::WindowText, QColor(255, 255, 255, 230));
-    drag_->setPalette(light);
     drag_->makeImage = render;
     drag_->folder = session.directory() / "Drag";
     drag_->failed = failed;
@@ -86,7 +83,7 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
                                      QStringLiteral("backdrop"), this);
     connect(backdrop_, &QAbstractButton::clicked, this, [this] { view_.toggleBackdrop(); });
     row->addWidget(backdrop_);
-    row->addWidget(editorSeparator(this));
+    separators_.push_back(addEditorSeparator(*row));
 
     // The mode group: exactly one of the palette, the selection bar and the proposal's buttons;
     // the last two are made when first needed.
@@ -108,16 +105,16 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
                                  QStringLiteral("redo"), this);
     connect(redo_, &QAbstractButton::clicked, this, [this] { view_.session().redo(); });
     row->addWidget(redo_);
-    row->addWidget(editorSeparator(this));
+    separators_.push_back(addEditorSeparator(*row));
 
     color_ = new EditorReadoutButton(QStringLiteral("hoverColor"),
                                      QStringLiteral("Color under the pointer. Click or press Tab to copy."), true, this);
     connect(static_cast<EditorReadoutButton*>(color_), &QAbstractButton::clicked, this, [this] { view_.copyHoverColor(); });
     row->addWidget(color_);
-    row->addWidget(editorSeparator(this));
+    separators_.push_back(addEditorSeparator(*row));
     size_ = new EditorReadout(QStringLiteral("sizeReadout"), this);
     row->addWidget(size_);
-    row->addWidget(editorSeparator(this));
+    separators_.push_back(addEditorSeparator(*row));
     zoom_ = new EditorReadoutButton(QStringLiteral("zoom"), QStringLiteral("Toggle 100% and Fit"), false, this);
     connect(static_cast<EditorReadoutButton*>(zoom_), &QAbstractButton::clicked, this, [this] { view_.toggleZoom(); });
     row->addWidget(zoom_);
@@ -167,6 +164,11 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
     refreshHoverColor();
 }
 
+void EditorToolbar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintEditorLines(painter, separators_);
+}
+
 QWidget* EditorToolbar::smartGroup() {
     if (!smart_) {
         smart_ = new QWidget(modeGroup_);
@@ -204,9 +206,14 @@ void EditorToolbar::refreshMode() {
     const ScreenshotDocumentSession& s = view_.session();
     const bool smart = s.smartCandidate().has_value();
     const bool selection = !smart && s.selection().has_value();
-    if (smart || smart_) smartGroup()->setVisible(smart);
-    if (selection || selectionBar_) selectionBar()->setVisible(selection);
-    palette_->setVisible(!smart && !selection);
+    // Shows or hides only what changes (a widget that is shown already still gets a round of
+    // events when shown again).
+    const auto set = [](QWidget* widget, bool visible) {
+        if (widget->isHidden() == visible) widget->setVisible(visible);
+    };
+    if (smart || smart_) set(smartGroup(), smart);
+    if (selection || selectionBar_) set(selectionBar(), selection);
+    set(palette_, !smart && !selection);
     modeRow_->setStretch(modeRow_->indexOf(palette_), palette_->isVisibleTo(modeGroup_) ? 1 : 0);
     modeGroup_->setSizePolicy(palette_->isVisibleTo(modeGroup_) ? QSizePolicy::Preferred : QSizePolicy::Fixed,
                               QSizePolicy::Fixed);

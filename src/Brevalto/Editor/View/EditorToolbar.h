@@ -2,7 +2,10 @@
 
 #include <QWidget>
 
+#include <vector>
+
 class QHBoxLayout;
+class QSpacerItem;
 class QTimer;
 
 namespace brevalto {
@@ -38,6 +41,9 @@ public:
     QWidget* colorReadout() const { return color_; }
     QWidget* zoomReadout() const { return zoom_; }
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     void refreshMode();
     void refreshDocument();
@@ -66,6 +72,7 @@ private:
     QWidget* zoom_ = nullptr;
     EditorIconButton* more_ = nullptr;
     EditorMoreMenu* moreMenu_ = nullptr;
+    std::vector<QSpacerItem*> separators_;
     // The colour readout repaints at most once a frame, however fast the pointer moves.
     QTimer* hoverFrame_ = nullptr;
     bool hoverPending_ = false;

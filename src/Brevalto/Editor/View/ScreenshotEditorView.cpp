@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
 #include <QResizeEvent>
@@ -33,11 +34,47 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Resize) {
             auto* widget = static_cast<QWidget*>(watched);
-            QPainterPath path;
-            path.addRoundedRect(QRectF(widget->rect()), kCornerRadius, kCornerRadius);
-            widget->setMask(QRegion(path.toFillPolygon().toPolygon()));
+            widget->setMask(mask(widget->size()));
         }
         return false;
+    }
+
+private:
+    // The region of the last size asked for: every editor of the panel has the same size.
+    static const QRegion& mask(const QSize& size) {
+        static QSize last;
+        static QRegion region;
+        if (size != last) {
+            QPainterPath path;
+            path.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), kCornerRadius, kCornerRadius);
+            region = QRegion(path.toFillPolygon().toPolygon());
+            last = size;
+        }
+        return region;
+    }
+};
+
+// The two-line status line. Its height is fixed and its width is the view's, so the layout need
+// not ask a wrapping label for its size or the height of each width (each answer lays the text
+// out again).
+class StatusLine : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return QSize(0, minimumHeight()); }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+    bool hasHeightForWidth() const override { return false; }
+
+protected:
+    // Until its text can be selected, the line draws it from the images kept for the process.
+    void paintEvent(QPaintEvent* event) override {
+        if (textInteractionFlags() & Qt::TextSelectableByMouse) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        const QRect area = contentsRect();
+        QPainter(this).drawImage(area.topLeft(), cachedTextImage(text(), EditorFont::status, area.size(),
+                                                                 palette().color(QPalette::WindowText),
+                                                                 devicePixelRatioF()));
     }
 };
 
@@ -60,7 +97,7 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
 
     toolbar_ = new EditorToolbar(*this);
     stack->addWidget(toolbar_);
-    stack->addWidget(editorDivider(this));
+    dividers_.push_back(addEditorDivider(*stack));
 
     canvas_ = new ScreenshotCanvasView(session_, this);
     canvas_->setMinimumWidth(360);
@@ -78,9 +115,9 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
     stack->addWidget(canvas_, 1);
     contextBar_ = new ScreenshotContextBar(*session_, &controller, [this] { openToolStyle(); },
                                            [this] { setPanel(EditorPanel::object); }, canvas_);
-    stack->addWidget(editorDivider(this));
+    dividers_.push_back(addEditorDivider(*stack));
 
-    status_ = new QLabel(this);
+    status_ = new StatusLine(this);
     status_->setObjectName(QStringLiteral("editorStatus"));
     status_->setWordWrap(true);
     status_->setTextFormat(Qt::PlainText);
@@ -91,15 +128,13 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
     status_->setFocusPolicy(Qt::NoFocus);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     status_->setContentsMargins(12, 5, 12, 5);
-    QFont caption = status_->font();
-    caption.setPixelSize(11);
+    const QFont& caption = editorFont(EditorFont::status);
     status_->setFont(caption);
     QPalette secondary = status_->palette();
     secondary.setColor(QPalette::WindowText, QColor(255, 255, 255, 150));
     status_->setPalette(secondary);
     // Two lines at most; a longer status is cut there and can still be selected whole.
     status_->setFixedHeight(2 * QFontMetrics(caption).lineSpacing() + 10);
-    // Its height is fixed: the layout need not ask a wrapping label for the height of each width.
     status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     status_->setText(session_->status());
     stack->addWidget(status_);
@@ -110,6 +145,11 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
 }
 
 ScreenshotEditorView::~ScreenshotEditorView() = default;
+
+void ScreenshotEditorView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintEditorLines(painter, {}, dividers_);
+}
 
 bool ScreenshotEditorView::eventFilter(QObject* watched, QEvent* event) {
     if (watched == status_ && (event->type() == QEvent::HoverEnter || event->type() == QEvent::Enter) &&

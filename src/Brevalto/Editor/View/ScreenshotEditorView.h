@@ -17,6 +17,7 @@
 #include <vector>
 
 class QLabel;
+class QSpacerItem;
 
 namespace brevalto {
 
@@ -154,6 +155,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -173,6 +175,7 @@ private:
     QLabel* status_ = nullptr;
     ScreenshotContextBar* contextBar_ = nullptr;
     BackdropPopover* popover_ = nullptr;
+    std::vector<QSpacerItem*> dividers_;
 };
 
 }  // namespace brevalto

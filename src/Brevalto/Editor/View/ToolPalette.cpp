@@ -67,7 +67,11 @@ void ToolPalette::resizeEvent(QResizeEvent* event) {
 void ToolPalette::show(int n) {
     if (n == shown_) return;
     shown_ = n;
-    for (std::size_t i = 0; i < buttons_.size(); ++i) buttons_[i]->setVisible(static_cast<int>(i) < n);
+    // Only the buttons that change: showing one that is not hidden still costs a round of events.
+    for (std::size_t i = 0; i < buttons_.size(); ++i) {
+        const bool visible = static_cast<int>(i) < n;
+        if (buttons_[i]->isHidden() == visible) buttons_[i]->setVisible(visible);
+    }
     if (menu_) fillMenu();
 }
 
