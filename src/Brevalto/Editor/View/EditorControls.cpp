@@ -2,6 +2,8 @@
 
 #include "Platform/Symbols.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QHash>
@@ -32,11 +34,50 @@ void replaceTexts(QWidget& widget, QString& value, QString& caption, const QStri
     widget.update();
 }
 
+// Assistive technology reads the bar's buttons as buttons that can be pressed. Made here rather
+// than by Qt's lookup through each class of the button, which an editor with thirty of them
+// would pay for on every opening.
+class EditorButtonAccessible : public QAccessibleWidget {
+public:
+    explicit EditorButtonAccessible(QAbstractButton* button) : QAccessibleWidget(button, QAccessible::Button) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.pressed = static_cast<QAbstractButton*>(widget())->isDown();
+        return state;
+    }
+    QString text(QAccessible::Text kind) const override {
+        QString text = QAccessibleWidget::text(kind);
+        if (kind == QAccessible::Name && text.isEmpty()) text = static_cast<QAbstractButton*>(widget())->text();
+        return text;
+    }
+    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString& action) override {
+        if (action == pressAction())
+            static_cast<QAbstractButton*>(widget())->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+};
+
+QAccessibleInterface* editorButtonAccessible(const QString&, QObject* object) {
+    if (qobject_cast<EditorIconButton*>(object) || qobject_cast<EditorReadoutButton*>(object) ||
+        qobject_cast<EditorTextButton*>(object))
+        return new EditorButtonAccessible(static_cast<QAbstractButton*>(object));
+    return nullptr;
+}
+
+void installAccessibility() {
+    static const bool installed = (QAccessible::installFactory(editorButtonAccessible), true);
+    (void)installed;
+}
+
 }  // namespace
 
 EditorIconButton::EditorIconButton(const QString& symbol, const QString& help, const QString& objectName,
                                    QWidget* parent, const QString& accessibleName)
     : QAbstractButton(parent), symbol_(symbol) {
+    installAccessibility();
     setObjectName(objectName);
     setToolTip(help);
     setAccessibleName(accessibleName.isEmpty() ? help : accessibleName);
@@ -211,14 +252,17 @@ size_t qHash(const TextImageKey& key, size_t seed = 0) {
 
 }  // namespace
 
-const QImage& cachedTextImage(const QString& text, EditorFont font, QSize box, const QColor& color, qreal ratio) {
+const QImage& cachedTextImage(const QString& text, EditorFont font, const QColor& color, qreal ratio, QSize box) {
     static QHash<TextImageKey, QImage> cache;
     TextImageKey key{text, font, box, color.rgba(), ratio};
     auto found = cache.constFind(key);
     if (found != cache.constEnd()) return *found;
     bound(cache);
-    const QStaticText& laid = cachedText(text, font, box.width());
-    const QSize size = laid.size().toSize().boundedTo(box).expandedTo(QSize(1, 1));
+    // A text that fits the box's width stays on one line, in an image no wider than itself.
+    const bool wrapped = box.width() > 0 && cachedText(text, font).size().width() > box.width();
+    const QStaticText& laid = cachedText(text, font, wrapped ? box.width() : -1);
+    QSize size = laid.size().toSize() + QSize(1, 1);
+    if (box.isValid()) size = size.boundedTo(box);
     QImage image((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);
@@ -264,12 +308,10 @@ void EditorReadout::paintTexts(QPainter& painter, const QWidget& widget, double 
                                const QString& caption) {
     const QFontMetrics &vm = metrics(EditorFont::value), &cm = metrics(EditorFont::caption);
     const double top = std::round((widget.height() - vm.height() - cm.height()) / 2.0);
-    painter.setFont(editorFont(EditorFont::value));
-    painter.setPen(kForeground);
-    painter.drawStaticText(QPointF(x, top), cachedText(value, EditorFont::value));
-    painter.setFont(editorFont(EditorFont::caption));
-    painter.setPen(kSecondary);
-    painter.drawStaticText(QPointF(x, top + vm.height()), cachedText(caption, EditorFont::caption));
+    const qreal ratio = widget.devicePixelRatioF();
+    const QPoint at{int(x), int(top)};
+    painter.drawImage(at, cachedTextImage(value, EditorFont::value, kForeground, ratio));
+    painter.drawImage(at + QPoint(0, vm.height()), cachedTextImage(caption, EditorFont::caption, kSecondary, ratio));
 }
 
 void EditorReadout::paintEvent(QPaintEvent*) {
@@ -279,6 +321,7 @@ void EditorReadout::paintEvent(QPaintEvent*) {
 
 EditorReadoutButton::EditorReadoutButton(const QString& objectName, const QString& help, bool swatch, QWidget* parent)
     : QAbstractButton(parent), swatch_(swatch) {
+    installAccessibility();
     setObjectName(objectName);
     setToolTip(help);
     setFocusPolicy(Qt::NoFocus);
@@ -316,6 +359,7 @@ void EditorReadoutButton::paintEvent(QPaintEvent*) {
 EditorTextButton::EditorTextButton(const QString& text, const QString& objectName, QWidget* parent,
                                    const QString& symbol, const QColor& accent)
     : QAbstractButton(parent), symbol_(symbol), accent_(accent) {
+    installAccessibility();
     setText(text);
     setObjectName(objectName);
     setAccessibleName(text);
@@ -344,11 +388,9 @@ void EditorTextButton::paintEvent(QPaintEvent*) {
         painter.drawImage(QPoint(x, (height() - 14) / 2), cachedSymbol(symbol_, 14, Qt::white, ratio));
         x += 18;
     }
-    const QStaticText& label = cachedText(text(), EditorFont::button);
-    painter.setFont(editorFont(EditorFont::button));
-    painter.setPen(isEnabled() ? QColor(Qt::white) : QColor(255, 255, 255, 100));
-    painter.setClipRect(QRect(x, 0, width() - x - 9, height()));
-    painter.drawStaticText(QPointF(x, std::round((height() - label.size().height()) / 2)), label);
+    const QImage& label = cachedTextImage(text(), EditorFont::button,
+                                          isEnabled() ? QColor(Qt::white) : QColor(255, 255, 255, 100), ratio);
+    painter.drawImage(QPoint(x, (height() - int(label.deviceIndependentSize().height()) + 1) / 2), label);
 }
 
 QPalette editorDarkPalette(QPalette dark) {

@@ -64,8 +64,9 @@ const QImage& cachedChip(QSize size, int radius, const QColor& fill, const QColo
 enum class EditorFont { value, caption, button, status };
 const QFont& editorFont(EditorFont font);
 const QStaticText& cachedText(const QString& text, EditorFont font, int width = -1);
-// The text wrapped at the box's width in the colour, cut at its height, drawn once per process.
-const QImage& cachedTextImage(const QString& text, EditorFont font, QSize box, const QColor& color, qreal ratio);
+// The text in the colour, drawn once per process: on one line at its natural size, or wrapped
+// at the box's width and cut at its height.
+const QImage& cachedTextImage(const QString& text, EditorFont font, const QColor& color, qreal ratio, QSize box = {});
 
 // The bar's readout: a value in 12 pt semibold with even-width digits over a 10 pt caption in the
 // secondary colour, at its natural size.

@@ -46,7 +46,7 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
     setObjectName(QStringLiteral("editorToolbar"));
     setFixedHeight(52);
     ScreenshotDocumentSession& session = view_.session();
-    auto* row = new QHBoxLayout(this);
+    auto* row = row_ = new QHBoxLayout(this);
     row->setContentsMargins(10, 0, 10, 0);
     row->setSpacing(4);
 
@@ -85,16 +85,11 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
     row->addWidget(backdrop_);
     separators_.push_back(addEditorSeparator(*row));
 
-    // The mode group: exactly one of the palette, the selection bar and the proposal's buttons;
-    // the last two are made when first needed.
-    modeGroup_ = new QWidget(this);
-    modeRow_ = new QHBoxLayout(modeGroup_);
-    modeRow_->setContentsMargins(0, 0, 0, 0);
-    modeRow_->setSpacing(0);
-    palette_ = new ToolPalette(view_, modeGroup_);
-    modeRow_->addWidget(palette_, 1);
-    row->addWidget(modeGroup_, 1);
-    secretsIndex_ = row->indexOf(modeGroup_) + 1;
+    // The mode group: exactly one of the palette, the selection bar and the proposal's buttons,
+    // the last two made when first needed and placed before the palette. The palette takes the
+    // row's free width; while it is hidden the stretch after it does.
+    palette_ = new ToolPalette(view_, this);
+    row->addWidget(palette_, 1);
     row->addSpacing(8);
     row->addStretch(0);
 
@@ -171,7 +166,7 @@ void EditorToolbar::paintEvent(QPaintEvent*) {
 
 QWidget* EditorToolbar::smartGroup() {
     if (!smart_) {
-        smart_ = new QWidget(modeGroup_);
+        smart_ = new QWidget(this);
         smart_->setObjectName(QStringLiteral("smartGroup"));
         smart_->hide();
         auto* row = new QHBoxLayout(smart_);
@@ -183,16 +178,16 @@ QWidget* EditorToolbar::smartGroup() {
         auto* cancel = new EditorTextButton(QStringLiteral("Cancel"), QStringLiteral("cancelSmartSelection"), smart_);
         connect(cancel, &QAbstractButton::clicked, this, [this] { view_.cancelSmartCandidate(); });
         row->addWidget(cancel);
-        modeRow_->insertWidget(0, smart_);
+        row_->insertWidget(row_->indexOf(palette_), smart_);
     }
     return smart_;
 }
 
 SelectionActionBar* EditorToolbar::selectionBar() {
     if (!selectionBar_) {
-        selectionBar_ = new SelectionActionBar(view_, modeGroup_);
+        selectionBar_ = new SelectionActionBar(view_, this);
         selectionBar_->hide();
-        modeRow_->insertWidget(0, selectionBar_);
+        row_->insertWidget(row_->indexOf(palette_), selectionBar_);
     }
     return selectionBar_;
 }
@@ -214,9 +209,6 @@ void EditorToolbar::refreshMode() {
     if (smart || smart_) set(smartGroup(), smart);
     if (selection || selectionBar_) set(selectionBar(), selection);
     set(palette_, !smart && !selection);
-    modeRow_->setStretch(modeRow_->indexOf(palette_), palette_->isVisibleTo(modeGroup_) ? 1 : 0);
-    modeGroup_->setSizePolicy(palette_->isVisibleTo(modeGroup_) ? QSizePolicy::Preferred : QSizePolicy::Fixed,
-                              QSizePolicy::Fixed);
 }
 
 void EditorToolbar::refreshDocument() {
@@ -263,7 +255,6 @@ void EditorToolbar::refreshSecrets() {
     const std::size_t count = view_.session().secretFrames().size();
     if (count == 0 && !redactSecrets_) return;
     if (!redactSecrets_) {
-        auto* row = static_cast<QHBoxLayout*>(layout());
         redactSecrets_ = new EditorTextButton(QString(), QStringLiteral("redactSecrets"), this,
                                               QStringLiteral("exclamationmark.shield"), QColor(230, 126, 20));
         redactSecrets_->setToolTip(QStringLiteral(
@@ -271,12 +262,13 @@ void EditorToolbar::refreshSecrets() {
         connect(redactSecrets_, &QAbstractButton::clicked, this, [this] {
             if (view_.controller()) view_.controller()->redactSecrets();
         });
-        row->insertWidget(secretsIndex_, redactSecrets_);
+        const int after = row_->indexOf(palette_) + 1;
+        row_->insertWidget(after, redactSecrets_);
         dismissSecrets_ = new EditorIconButton(QStringLiteral("xmark"), QStringLiteral("Dismiss secret warning"),
                                                QStringLiteral("dismissSecrets"), this);
         connect(dismissSecrets_, &QAbstractButton::clicked, this,
                 [this] { view_.session().setSecretCandidates(std::nullopt); });
-        row->insertWidget(secretsIndex_ + 1, dismissSecrets_);
+        row_->insertWidget(after + 1, dismissSecrets_);
     }
     redactSecrets_->setVisible(count > 0);
     dismissSecrets_->setVisible(count > 0);

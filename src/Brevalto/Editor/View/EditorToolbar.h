@@ -57,9 +57,7 @@ private:
     EditorIconButton* backdrop_ = nullptr;
     ScreenshotDragView* drag_ = nullptr;
     ScreenshotShareButton* share_ = nullptr;
-    QWidget* modeGroup_ = nullptr;
-    QHBoxLayout* modeRow_ = nullptr;
-    int secretsIndex_ = 0;
+    QHBoxLayout* row_ = nullptr;
     QWidget* smart_ = nullptr;
     SelectionActionBar* selectionBar_ = nullptr;
     ToolPalette* palette_ = nullptr;

@@ -72,9 +72,9 @@ protected:
             return;
         }
         const QRect area = contentsRect();
-        QPainter(this).drawImage(area.topLeft(), cachedTextImage(text(), EditorFont::status, area.size(),
+        QPainter(this).drawImage(area.topLeft(), cachedTextImage(text(), EditorFont::status,
                                                                  palette().color(QPalette::WindowText),
-                                                                 devicePixelRatioF()));
+                                                                 devicePixelRatioF(), area.size()));
     }
 };
 
@@ -113,8 +113,7 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
     setFocusPolicy(Qt::ClickFocus);
     setFocusProxy(canvas_);
     stack->addWidget(canvas_, 1);
-    contextBar_ = new ScreenshotContextBar(*session_, &controller, [this] { openToolStyle(); },
-                                           [this] { setPanel(EditorPanel::object); }, canvas_);
+    if (ScreenshotContextBar::shows(ScreenshotContextBar::subject(*session_))) contextBar();
     dividers_.push_back(addEditorDivider(*stack));
 
     status_ = new StatusLine(this);
@@ -141,10 +140,22 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
 
     connect(session_.get(), &ScreenshotDocumentSession::changed, this, [this](Property property) {
         if (property == Property::status) status_->setText(session_->status());
+        // The context bar is made the first time it has something to show; it follows the
+        // session itself from then on.
+        if (!contextBar_ && (property == Property::tool || property == Property::selectedID || property == Property::document) &&
+            ScreenshotContextBar::shows(ScreenshotContextBar::subject(*session_)))
+            contextBar();
     });
 }
 
 ScreenshotEditorView::~ScreenshotEditorView() = default;
+
+ScreenshotContextBar* ScreenshotEditorView::contextBar() {
+    if (!contextBar_)
+        contextBar_ = new ScreenshotContextBar(*session_, controller_, [this] { openToolStyle(); },
+                                               [this] { setPanel(EditorPanel::object); }, canvas_);
+    return contextBar_;
+}
 
 void ScreenshotEditorView::paintEvent(QPaintEvent*) {
     QPainter painter(this);

@@ -78,7 +78,8 @@ public:
     const State& state() const { return state_; }
     ScreenshotCanvasView* canvas() const { return canvas_; }
     EditorToolbar* toolbar() const { return toolbar_; }
-    ScreenshotContextBar* contextBar() const { return contextBar_; }
+    // The context bar over the canvas (made when first needed).
+    ScreenshotContextBar* contextBar();
     QLabel* statusLine() const { return status_; }
     // The save and print dialogs (Qt's own unless replaced, e.g. by tests).
     ScreenshotOutput::Dialogs& dialogs() const { return *dialogs_; }
