@@ -92,6 +92,9 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
     installEventFilter(new RoundedCorners(this));
 
     auto* stack = new QVBoxLayout(this);
+    // The view lives inside the panel's workspace, whose layout sizes it: its own layout need
+    // not work out a window's minimum size.
+    stack->setSizeConstraint(QLayout::SetNoConstraint);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
 
