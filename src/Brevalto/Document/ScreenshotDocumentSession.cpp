@@ -104,6 +104,7 @@ ScreenshotDocumentSession::ScreenshotDocumentSession(ScreenshotDocument document
       directory_(std::move(directory)),
       defaults_(defaults),
       executor_(executor),
+      renders_(executor),
       saver_(saver ? std::move(saver) : Saver(&ScreenshotDocument::save)) {
     scheduleRender();
 }
@@ -111,6 +112,7 @@ ScreenshotDocumentSession::ScreenshotDocumentSession(ScreenshotDocument document
 ScreenshotDocumentSession::~ScreenshotDocumentSession() {
     renderTask_.cancel();
     selectionTask_.cancel();
+    ImageBuffers::releaseSpare();
 }
 
 template <class T>
@@ -411,9 +413,10 @@ void ScreenshotDocumentSession::scheduleRender(std::optional<ScreenshotDocument>
     const Uuid revision = target.revision;
     const std::uint64_t token = renderToken_.next();
     renderTask_ = Task::run(
-        executor_, this,
-        [target, folder = directory_](std::stop_token stop) {
-            return ScreenshotRenderer::render(target, folder, true, false, stop);
+        renders_, this,
+        [target, folder = directory_, sequence = renderSequence_](std::stop_token stop) {
+            // A change to part of the image (a slider on one layer) draws only that part again.
+            return sequence->render(target, folder, stop);
         },
         [this, token, revision, target](TaskResult<QImage>& result) {
             if (!renderToken_.isCurrent(token)) return;

@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <stop_token>
 #include <unordered_map>
 
@@ -56,6 +57,39 @@ std::string missingFontMessage(const std::string& fontName);
 // on `stop` ends the render with RenderCancelled at its next check.
 QImage render(const ScreenshotDocument& document, const std::filesystem::path& folder, bool backdrop,
               bool sourceOnly, std::stop_token stop = {});
+
+// The part of the canvas (in canvas coordinates) whose rendered pixels can differ between two
+// documents: empty when they render alike, nullopt when the whole image can differ (another
+// size, crop, backdrop, set or order of layers, or a changed image, spotlight or magnifier).
+// Effects (blur, pixelate, erase) that touch the area lie wholly inside it.
+std::optional<QRectF> changedArea(const ScreenshotDocument& before, const ScreenshotDocument& after);
+
+// Where a layer can draw, in canvas coordinates: its frame and points, grown by what a stroke, an
+// arrow head, the highlighter's width, a callout's tail and a hand-drawn wobble reach past them,
+// turned with the layer about its frame's centre.
+QRectF layerReach(const ScreenshotLayer& layer);
+
+// The render of `document` made from `previous`, the render without backdrop of `before`, by
+// drawing again only the changed area; the same pixels as render(document, folder, false, false).
+// A null image when that cannot be done or would not save much (a change reaching the whole
+// image, a backdrop, a magnifier, an effect reading past the crop, more than half the image):
+// the caller renders in full. Throws as render does.
+QImage renderChanges(const ScreenshotDocument& document, const ScreenshotDocument& before, const QImage& previous,
+                     const std::filesystem::path& folder, std::stop_token stop = {});
+
+// The renders of one editing session, each drawn from the one before where only part of the
+// image changed (renderChanges). The newest render and the one before it are kept, so the next
+// one copies only what changed since then instead of the whole image. Used by one thread at a time.
+class RenderSequence {
+public:
+    // The image of render(document, folder, true, false, stop). Throws as render does.
+    QImage render(const ScreenshotDocument& document, const std::filesystem::path& folder, std::stop_token stop = {});
+
+private:
+    QImage newest_, older_;
+    std::optional<ScreenshotDocument> newestSource_, olderSource_;
+    QRect olderStale_;  // where the older image no longer shows its document (a render stopped part way)
+};
 
 // The width of the backdrop frame on each side of the framed image: its padding, or three times
 // its shadow when that is larger.
