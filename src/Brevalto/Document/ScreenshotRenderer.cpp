@@ -294,7 +294,7 @@ QImage render(const ScreenshotDocument& document, const std::filesystem::path& f
         for (const ScreenshotLayer& layer : document.layers) {
             if (layer.hidden) continue;
             check(stop);
-            drawLayer(layer, canvas, output.painter(), images, base.isNull() ? nullptr : &base);
+            drawLayer(layer, canvas, output.painter(), images, base.isNull() ? nullptr : &base, stop);
         }
     }
 
@@ -365,7 +365,7 @@ void redraw(QImage& image, const Redraw& plan, const ScreenshotDocument& documen
     for (const ScreenshotLayer& layer : document.layers) {
         if (layer.hidden || !layerReach(layer).intersects(QRectF(plan.clip))) continue;
         check(stop);
-        drawLayer(layer, canvas, painter, images, nullptr);
+        drawLayer(layer, canvas, painter, images, nullptr, stop);
     }
 }
 

@@ -99,9 +99,10 @@ double backdropMargin(const ScreenshotBackdrop& backdrop);
 // frame's centre, at its opacity (a redaction is always opaque). canvas is (0, 0) and the canvas
 // size. Blur, pixelate and erase read what the painter's image holds so far; the magnifier reads
 // `base` (the image layers alone) and draws nothing without it. Leaves the painter's state as it
-// found it, also when it throws.
+// found it, also when it throws. A stop request on `stop` ends a long blur part way with
+// RenderCancelled.
 void drawLayer(const ScreenshotLayer& layer, const QRectF& canvas, QPainter& painter, const ImageMap& images,
-               const QImage* base);
+               const QImage* base, const std::stop_token& stop = {});
 
 // The outline of rectangle and oval layers (the frame rectangle for other kinds), with a steady
 // wobble seeded by the layer's id when the layer is hand-drawn.
