@@ -4,6 +4,10 @@
 #include "ClipCore/SecretScanner.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
+#include "Document/ScreenshotDocumentSession.h"
+#include "Editor/Inspectors/InspectorSheet.h"
+#include "Editor/View/EditorToolbar.h"
+#include "Editor/View/ScreenshotEditorView.h"
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
 #include "Panel/ClipboardView.h"
@@ -24,16 +28,21 @@
 #include "FakeScreenshotActions.h"
 #include "ManualAIBackend.h"
 #include "ScriptedPanelAlerts.h"
+#include "ManualExecutor.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -419,6 +428,82 @@ TEST_F(PanelFrameTest, CopiesFromAPreviewCarryTheirSourceAndNeverEnterTheHistory
         ASSERT_EQ(store->items().size(), 1u);
         EXPECT_EQ(store->message(), ClipboardMonitor::copiedMessage);
     }
+}
+
+// Under the panel's style sheet a widget takes no palette from its parent: the editor's pages
+// and the panel's tooltips must still come out dark, with light text.
+TEST_F(PanelFrameTest, TheEditorsPagesAndThePanelsTooltipsAreDarkWithLightText) {
+    FakeScreenshotActions workflow;
+    ManualExecutor executor;
+    controller->setScreenshots(&workflow);
+    QImage image(400, 300, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    ASSERT_TRUE(image.save(QString::fromStdString((folder.path() / "shot.png").string())));
+    ScreenshotEditorController& editors = *workflow.editorController;
+    editors.setExecutor(executor);
+    editors.open(folder.path() / "shot.png", Uuid::random(), folder.path() / "docs", 1.0);
+    executor.runAll();
+    std::shared_ptr<ScreenshotDocumentSession> session = editors.session();
+    ASSERT_TRUE(session);
+    ScreenshotLayer box = ScreenshotEditorView::coverLayer(ScreenshotLayerKind::rectangle, QRectF(10, 10, 40, 30));
+    session->addLayer(box);
+    session->setSelectionRect(QRectF(20, 20, 50, 40));
+    controller->expandPanel(false);
+    controller->showWorkspace(PanelController::Workspace::editor(session));
+    QApplication::processEvents();
+    auto* editor = controller->panel()->findChild<ScreenshotEditorView*>();
+    ASSERT_TRUE(editor);
+
+    auto dark = [](const QColor& c) { return c.alpha() == 0 || c.lightness() < 100; };
+    auto light = [](const QColor& c) { return c.lightness() > 180; };
+    // The roles of a widget's palette that do not read dark on light, by name and colour.
+    auto wrong = [&](const QWidget* widget) {
+        std::string roles;
+        const QPalette& p = widget->palette();
+        for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button})
+            if (!dark(p.color(role))) roles += " background " + p.color(role).name().toStdString();
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            if (!light(p.color(role))) roles += " text " + p.color(role).name().toStdString();
+        return roles;
+    };
+    auto name = [](const QWidget* widget) {
+        return std::string(widget->metaObject()->className()) + " " + widget->objectName().toStdString();
+    };
+    for (EditorPanel panel : allEditorPanels) {
+        SCOPED_TRACE(title(panel).toStdString());
+        session->setSelectedID(box.id);
+        editor->setPanel(panel);
+        QApplication::processEvents();
+        auto* sheet = editor->findChild<InspectorSheet*>();
+        ASSERT_TRUE(sheet && sheet->page());
+        QList<QWidget*> widgets = sheet->frame()->findChildren<QWidget*>();
+        widgets.prepend(sheet->frame());
+        for (QWidget* widget : widgets) {
+            if (widget->styleSheet().contains(QStringLiteral("background"))) continue;  // a swatch shows its colour
+            if (widget->property("selectedRow").toBool())
+                EXPECT_EQ(widget->palette().color(QPalette::ButtonText), widget->palette().color(QPalette::Highlight));
+            else
+                EXPECT_EQ(wrong(widget), "") << name(widget);
+        }
+        // A combo box's list opens as a window of its own.
+        if (auto* combo = sheet->page()->findChild<QComboBox*>()) {
+            combo->showPopup();
+            QApplication::processEvents();
+            EXPECT_EQ(wrong(combo->view()), "") << name(combo);
+            combo->hidePopup();
+        }
+    }
+    editor->setPanel(std::nullopt);
+
+    QWidget* button = editor->toolbar()->findChildren<QAbstractButton*>().front();
+    QToolTip::showText(button->mapToGlobal(QPoint(4, 4)), QStringLiteral("Copy"), button);
+    QWidget* tip = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->inherits("QTipLabel")) tip = top;
+    ASSERT_TRUE(tip);
+    EXPECT_TRUE(dark(tip->palette().color(QPalette::ToolTipBase)) && light(tip->palette().color(QPalette::ToolTipText)));
+    QToolTip::hideText();
+    controller->setScreenshots(nullptr);
 }
 
 }  // namespace
