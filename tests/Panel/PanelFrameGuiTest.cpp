@@ -38,9 +38,11 @@
 #include <QComboBox>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTest>
 #include <QToolButton>
 #include <QToolTip>
 
@@ -432,7 +434,7 @@ TEST_F(PanelFrameTest, CopiesFromAPreviewCarryTheirSourceAndNeverEnterTheHistory
 
 // Under the panel's style sheet a widget takes no palette from its parent: the editor's pages
 // and the panel's tooltips must still come out dark, with light text.
-TEST_F(PanelFrameTest, TheEditorsPagesAndThePanelsTooltipsAreDarkWithLightText) {
+TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsTooltipsAreDark) {
     FakeScreenshotActions workflow;
     ManualExecutor executor;
     controller->setScreenshots(&workflow);
@@ -445,7 +447,10 @@ TEST_F(PanelFrameTest, TheEditorsPagesAndThePanelsTooltipsAreDarkWithLightText) 
     executor.runAll();
     std::shared_ptr<ScreenshotDocumentSession> session = editors.session();
     ASSERT_TRUE(session);
-    ScreenshotLayer box = ScreenshotEditorView::coverLayer(ScreenshotLayerKind::rectangle, QRectF(10, 10, 40, 30));
+    // A translated text: Object details shows its text editor and the selectable original.
+    ScreenshotLayer box = ScreenshotEditorView::coverLayer(ScreenshotLayerKind::text, QRectF(10, 10, 40, 30));
+    box.text = "Hello";
+    box.originalText = "Hallo";
     session->addLayer(box);
     session->setSelectionRect(QRectF(20, 20, 50, 40));
     controller->expandPanel(false);
@@ -455,15 +460,17 @@ TEST_F(PanelFrameTest, TheEditorsPagesAndThePanelsTooltipsAreDarkWithLightText) 
     ASSERT_TRUE(editor);
 
     auto dark = [](const QColor& c) { return c.alpha() == 0 || c.lightness() < 100; };
-    auto light = [](const QColor& c) { return c.lightness() > 180; };
-    // The roles of a widget's palette that do not read dark on light, by name and colour.
+    auto light = [](const QColor& c) { return c.lightness() > 150; };
+    // The roles of a widget's palette, enabled or disabled, that do not read light on dark.
     auto wrong = [&](const QWidget* widget) {
         std::string roles;
         const QPalette& p = widget->palette();
-        for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button})
-            if (!dark(p.color(role))) roles += " background " + p.color(role).name().toStdString();
-        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-            if (!light(p.color(role))) roles += " text " + p.color(role).name().toStdString();
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Disabled}) {
+            for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button})
+                if (!dark(p.color(group, role))) roles += " background " + p.color(group, role).name().toStdString();
+            for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::Link})
+                if (!light(p.color(group, role))) roles += " text " + p.color(group, role).name().toStdString();
+        }
         return roles;
     };
     auto name = [](const QWidget* widget) {
@@ -493,7 +500,15 @@ TEST_F(PanelFrameTest, TheEditorsPagesAndThePanelsTooltipsAreDarkWithLightText) 
             combo->hidePopup();
         }
     }
-    editor->setPanel(std::nullopt);
+    // Escape in the sheet closes the sheet and leaves the editor open.
+    editor->setPanel(EditorPanel::style);
+    auto* field = editor->findChild<InspectorSheet*>()->page()->findChild<QLineEdit*>();
+    controller->panel()->activateWindow();
+    field->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == field; }));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(editor->panel());
+    EXPECT_TRUE(controller->workspace());
 
     QWidget* button = editor->toolbar()->findChildren<QAbstractButton*>().front();
     QToolTip::showText(button->mapToGlobal(QPoint(4, 4)), QStringLiteral("Copy"), button);
