@@ -483,6 +483,8 @@ TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsToo
         QApplication::processEvents();
         auto* sheet = editor->findChild<InspectorSheet*>();
         ASSERT_TRUE(sheet && sheet->page());
+        // The rows sit together at the top of the page, not spread over its height.
+        EXPECT_LE(sheet->page()->childrenRect().bottom(), sheet->page()->sizeHint().height());
         QList<QWidget*> widgets = sheet->frame()->findChildren<QWidget*>();
         widgets.prepend(sheet->frame());
         for (QWidget* widget : widgets) {
