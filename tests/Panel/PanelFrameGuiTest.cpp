@@ -48,6 +48,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace brevalto {
@@ -432,8 +433,8 @@ TEST_F(PanelFrameTest, CopiesFromAPreviewCarryTheirSourceAndNeverEnterTheHistory
     }
 }
 
-// Under the panel's style sheet a widget takes no palette from its parent: the editor's pages
-// and the panel's tooltips must still come out dark, with light text.
+// Under the panel's style sheet a widget takes no palette from its parent: the editor's sheet, its
+// pages and popups, and the panel's tooltips must still read light on dark.
 TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsTooltipsAreDark) {
     FakeScreenshotActions workflow;
     ManualExecutor executor;
@@ -441,17 +442,15 @@ TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsToo
     QImage image(400, 300, QImage::Format_ARGB32);
     image.fill(Qt::white);
     ASSERT_TRUE(image.save(QString::fromStdString((folder.path() / "shot.png").string())));
-    ScreenshotEditorController& editors = *workflow.editorController;
-    editors.setExecutor(executor);
-    editors.open(folder.path() / "shot.png", Uuid::random(), folder.path() / "docs", 1.0);
+    workflow.editorController->setExecutor(executor);
+    workflow.editorController->open(folder.path() / "shot.png", Uuid::random(), folder.path() / "docs", 1.0);
     executor.runAll();
-    std::shared_ptr<ScreenshotDocumentSession> session = editors.session();
-    ASSERT_TRUE(session);
+    std::shared_ptr<ScreenshotDocumentSession> session = workflow.editorController->session();
     // A translated text: Object details shows its text editor and the selectable original.
-    ScreenshotLayer box = ScreenshotEditorView::coverLayer(ScreenshotLayerKind::text, QRectF(10, 10, 40, 30));
-    box.text = "Hello";
-    box.originalText = "Hallo";
-    session->addLayer(box);
+    ScreenshotLayer text = ScreenshotEditorView::coverLayer(ScreenshotLayerKind::text, QRectF(10, 10, 40, 30));
+    text.text = "Hello";
+    text.originalText = "Hallo";
+    session->addLayer(text);
     session->setSelectionRect(QRectF(20, 20, 50, 40));
     controller->expandPanel(false);
     controller->showWorkspace(PanelController::Workspace::editor(session));
@@ -461,28 +460,24 @@ TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsToo
 
     auto dark = [](const QColor& c) { return c.alpha() == 0 || c.lightness() < 100; };
     auto light = [](const QColor& c) { return c.lightness() > 150; };
-    // The roles of a widget's palette, enabled or disabled, that do not read light on dark.
+    // A widget's class and the colours of its palette, enabled or disabled, that do not read light on dark.
     auto wrong = [&](const QWidget* widget) {
-        std::string roles;
-        const QPalette& p = widget->palette();
-        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Disabled}) {
-            for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button})
-                if (!dark(p.color(group, role))) roles += " background " + p.color(group, role).name().toStdString();
-            for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::Link})
-                if (!light(p.color(group, role))) roles += " text " + p.color(group, role).name().toStdString();
-        }
-        return roles;
-    };
-    auto name = [](const QWidget* widget) {
-        return std::string(widget->metaObject()->className()) + " " + widget->objectName().toStdString();
+        std::string colours;
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Disabled})
+            for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button, QPalette::WindowText, QPalette::Text,
+                              QPalette::ButtonText, QPalette::Link}) {
+                const QColor colour = widget->palette().color(group, role);
+                const bool background = role == QPalette::Window || role == QPalette::Base || role == QPalette::Button;
+                if (background ? !dark(colour) : !light(colour)) colours += " " + colour.name().toStdString();
+            }
+        return colours.empty() ? colours : widget->metaObject()->className() + colours;
     };
     for (EditorPanel panel : allEditorPanels) {
         SCOPED_TRACE(title(panel).toStdString());
-        session->setSelectedID(box.id);
+        session->setSelectedID(text.id);
         editor->setPanel(panel);
         QApplication::processEvents();
         auto* sheet = editor->findChild<InspectorSheet*>();
-        ASSERT_TRUE(sheet && sheet->page());
         // The rows sit together at the top of the page, not spread over its height.
         EXPECT_LE(sheet->page()->childrenRect().bottom(), sheet->page()->sizeHint().height());
         QList<QWidget*> widgets = sheet->frame()->findChildren<QWidget*>();
@@ -492,13 +487,11 @@ TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsToo
             if (widget->property("selectedRow").toBool())
                 EXPECT_EQ(widget->palette().color(QPalette::ButtonText), widget->palette().color(QPalette::Highlight));
             else
-                EXPECT_EQ(wrong(widget), "") << name(widget);
+                EXPECT_EQ(wrong(widget), "");
         }
-        // A combo box's list opens as a window of its own.
-        if (auto* combo = sheet->page()->findChild<QComboBox*>()) {
+        if (auto* combo = sheet->page()->findChild<QComboBox*>()) {  // its list is a window of its own
             combo->showPopup();
-            QApplication::processEvents();
-            EXPECT_EQ(wrong(combo->view()), "") << name(combo);
+            EXPECT_EQ(wrong(combo->view()), "");
             combo->hidePopup();
         }
     }
@@ -514,11 +507,11 @@ TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsToo
 
     QWidget* button = editor->toolbar()->findChildren<QAbstractButton*>().front();
     QToolTip::showText(button->mapToGlobal(QPoint(4, 4)), QStringLiteral("Copy"), button);
-    QWidget* tip = nullptr;
-    for (QWidget* top : QApplication::topLevelWidgets())
-        if (top->inherits("QTipLabel")) tip = top;
-    ASSERT_TRUE(tip);
-    EXPECT_TRUE(dark(tip->palette().color(QPalette::ToolTipBase)) && light(tip->palette().color(QPalette::ToolTipText)));
+    const QList<QWidget*> windows = QApplication::topLevelWidgets();
+    auto tip = std::find_if(windows.begin(), windows.end(), [](QWidget* w) { return w->inherits("QTipLabel"); });
+    ASSERT_NE(tip, windows.end());
+    EXPECT_TRUE(dark((*tip)->palette().color(QPalette::ToolTipBase)));
+    EXPECT_TRUE(light((*tip)->palette().color(QPalette::ToolTipText)));
     QToolTip::hideText();
     controller->setScreenshots(nullptr);
 }
