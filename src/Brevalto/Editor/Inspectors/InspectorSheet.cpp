@@ -131,7 +131,8 @@ void InspectorSheet::darken(QWidget* widget) {
 }
 
 bool InspectorSheet::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished) {
+    // The view's other children keep their own colours.
+    if (watched != &view_ && (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished)) {
         QObject* child = static_cast<QChildEvent*>(event)->child();
         // A widget still being made only gets the filter; it takes the palette once polished.
         if (child->isWidgetType() && event->type() == QEvent::ChildAdded)
