@@ -85,6 +85,9 @@ std::optional<long long> counterNumber(const std::string& text) {
     return text[0] == '-' ? -value : value;
 }
 
+// The counter that follows one numbered n, inside the stepper's 1 ... 9999.
+int counterAfter(long long n) { return static_cast<int>(std::max(std::min(n, 9998LL), 0LL) + 1); }
+
 ScreenshotLayer imageLayer(const ScreenshotDocument::Asset& asset, const QRectF& frame) {
     ScreenshotLayer layer;
     layer.kind = ScreenshotLayerKind::image;
@@ -106,6 +109,11 @@ ScreenshotDocumentSession::ScreenshotDocumentSession(ScreenshotDocument document
       executor_(executor),
       renders_(executor),
       saver_(saver ? std::move(saver) : Saver(&ScreenshotDocument::save)) {
+    // A reopened document goes on counting after its highest counter.
+    for (const ScreenshotLayer& layer : document_.layers)
+        if (layer.kind == ScreenshotLayerKind::counter)
+            if (const std::optional<long long> n = counterNumber(layer.text))
+                nextCounter_ = std::max(nextCounter_, counterAfter(*n));
     scheduleRender();
 }
 
@@ -206,10 +214,8 @@ void ScreenshotDocumentSession::edit(const std::function<void(ScreenshotDocument
 void ScreenshotDocumentSession::addLayer(const ScreenshotLayer& layer) {
     edit([&](ScreenshotDocument& d) { d.layers.push_back(layer); });
     setSelectedID(layer.id);
-    if (layer.kind == ScreenshotLayerKind::counter) {
-        const long long n = counterNumber(layer.text).value_or(nextCounter_);
-        setNextCounter(static_cast<int>(std::max(std::min(n, 9998LL), 0LL) + 1));
-    }
+    if (layer.kind == ScreenshotLayerKind::counter)
+        setNextCounter(counterAfter(counterNumber(layer.text).value_or(nextCounter_)));
 }
 
 void ScreenshotDocumentSession::restore(std::deque<ScreenshotDocument>& source, std::deque<ScreenshotDocument>& target) {
