@@ -177,10 +177,8 @@ TEST(ScreenshotRendererTest, EveryKindDrawsAndAnyBrokenPartFailsTheWholeRender) 
     EXPECT_NE(failureOf(d, true), "");
 }
 
-// Drawing again only the changed part gives the pixels of a full render, and declines wherever it
-// could not.
-TEST(ScreenshotRendererTest, ChangesDrawnAgainInPlaceMatchAFullRender) {
-    RenderedDocument d(samples::coordinateImage(800, 600));
+// Layers 1 to 5 over the image: a filled rectangle, an arrow, a text, a blur and a pixelation.
+void addAnnotations(ScreenshotDocument& document) {
     ScreenshotLayer rect = layer(Kind::rectangle, QRectF(40, 40, 100, 60));
     rect.style.filled = true;
     ScreenshotLayer arrow = layer(Kind::arrow, QRectF(40, 200, 80, 40));
@@ -191,8 +189,14 @@ TEST(ScreenshotRendererTest, ChangesDrawnAgainInPlaceMatchAFullRender) {
     blur.value = 4;
     ScreenshotLayer pixelate = layer(Kind::pixelate, QRectF(250, 60, 60, 60));
     pixelate.value = 8;
-    d.document.layers.insert(d.document.layers.end(), {rect, arrow, text, blur, pixelate});
-    // Indices: 0 the image, 1 rect, 2 arrow, 3 text, 4 blur, 5 pixelate.
+    document.layers.insert(document.layers.end(), {rect, arrow, text, blur, pixelate});
+}
+
+// Drawing again only the changed part gives the pixels of a full render, and declines wherever it
+// could not.
+TEST(ScreenshotRendererTest, ChangesDrawnAgainInPlaceMatchAFullRender) {
+    RenderedDocument d(samples::coordinateImage(800, 600));
+    addAnnotations(d.document);
     using Edit = std::function<void(ScreenshotDocument&)>;
     const Edit none = [](ScreenshotDocument&) {};
     const struct {
@@ -238,14 +242,7 @@ TEST(ScreenshotRendererTest, ChangesDrawnAgainInPlaceMatchAFullRender) {
 
 TEST(ScreenshotRendererTest, ASequenceOfRendersDrawnFromEachOtherMatchesFullRenders) {
     RenderedDocument d(samples::coordinateImage(800, 600));
-    ScreenshotLayer rect = layer(Kind::rectangle, QRectF(40, 40, 100, 60));
-    ScreenshotLayer arrow = layer(Kind::arrow, QRectF(40, 300, 80, 40));
-    arrow.points = {QPointF(0, 0), QPointF(1, 1)};
-    ScreenshotLayer text = layer(Kind::text, QRectF(400, 400, 120, 40));
-    text.text = "Label";
-    ScreenshotLayer blur = layer(Kind::blur, QRectF(150, 30, 80, 80));
-    blur.value = 4;
-    d.document.layers.insert(d.document.layers.end(), {rect, arrow, text, blur});
+    addAnnotations(d.document);
     using Edit = std::function<void(ScreenshotDocument&)>;
     const std::pair<const char*, Edit> steps[] = {
         {"first", [](auto&) {}},
@@ -254,9 +251,9 @@ TEST(ScreenshotRendererTest, ASequenceOfRendersDrawnFromEachOtherMatchesFullRend
         {"text", [](auto& doc) { doc.layers[3].text = "Hello"; }},
         {"opacity again, an earlier render held elsewhere", [](auto& doc) { doc.layers[1].style.opacity = 0.7; }},
         {"text that fails part way", [](auto& doc) { doc.layers[3].text = "Far too long a sentence for this box"; }},
-        {"the text back, the rectangle moved", [](auto& doc) {
+        {"the text back, the arrow fainter", [](auto& doc) {
              doc.layers[3].text = "Hello";
-             doc.layers[1].frame.translate(10, 300);
+             doc.layers[2].style.opacity = 0.5;
          }},
     };
     ScreenshotRenderer::RenderSequence sequence;

@@ -409,15 +409,7 @@ QImage RenderSequence::render(const ScreenshotDocument& document, const std::fil
                               std::stop_token stop) {
     check(stop);
     const std::optional<Redraw> plan = newestSource_ ? planRedraw(document, *newestSource_, newest_) : std::nullopt;
-    if (!plan) {
-        QImage image = ScreenshotRenderer::render(document, folder, true, false, stop);
-        older_ = std::move(newest_);
-        olderSource_ = std::move(newestSource_);
-        olderStale_ = QRect();
-        newest_ = image;
-        newestSource_ = document;
-        return image;
-    }
+    if (!plan) return advance(ScreenshotRenderer::render(document, folder, true, false, stop), document);
     validateDocument(document);
     if (plan->clip.isEmpty()) return newest_;
     const ImageMap images = loadImages(document, folder, false, stop);
@@ -444,6 +436,10 @@ QImage RenderSequence::render(const ScreenshotDocument& document, const std::fil
         olderStale_ = plan->clip.translated(-plan->visible.topLeft());
         throw;
     }
+    return advance(std::move(image), document);
+}
+
+QImage RenderSequence::advance(QImage image, const ScreenshotDocument& document) {
     older_ = std::move(newest_);
     olderSource_ = std::move(newestSource_);
     olderStale_ = QRect();

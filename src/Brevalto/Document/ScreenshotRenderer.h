@@ -86,6 +86,9 @@ public:
     QImage render(const ScreenshotDocument& document, const std::filesystem::path& folder, std::stop_token stop = {});
 
 private:
+    // Makes `image`, the render of `document`, the newest.
+    QImage advance(QImage image, const ScreenshotDocument& document);
+
     QImage newest_, older_;
     std::optional<ScreenshotDocument> newestSource_, olderSource_;
     QRect olderStale_;  // where the older image no longer shows its document (a render stopped part way)
