@@ -71,6 +71,22 @@ private:
     QThreadPool pool_;
 };
 
+// Runs work on another executor one job at a time, in the order given: a job starts when the one
+// before it has ended. Work cancelled while it waits ends at once, so a run of superseded
+// requests (each step of a slider asks for a render) leaves only the newest doing work, and
+// never several at once contending for the machine. Jobs still waiting keep the queue alive
+// after the executor goes.
+class SerialExecutor final : public TaskExecutor {
+public:
+    explicit SerialExecutor(TaskExecutor& base);
+    void start(std::function<void()> work) override;
+
+private:
+    struct Queue;
+    TaskExecutor& base_;
+    std::shared_ptr<Queue> queue_;
+};
+
 // The outcome of background work: its value, or the exception it threw.
 template <class T>
 class TaskResult {

@@ -166,6 +166,15 @@ TEST(LayerDrawingTest, BlurAndPixelateFilterOnlyTheirRegion) {
                 ASSERT_NEAR(qRed(blurred.pixel(x, y)), 128, 30);
             }
         }
+    // A stop request ends a blur with the render's cancellation, drawing nothing.
+    std::stop_source stop;
+    stop.request_stop();
+    QImage stopped = board;
+    QPainter painter(&stopped);
+    EXPECT_THROW(ScreenshotRenderer::drawLayer(blur, QRectF(0, 0, 200, 200), painter, {}, nullptr, stop.get_token()),
+                 RenderCancelled);
+    painter.end();
+    EXPECT_EQ(stopped, board);
     // Value 1 pixelates in blocks of 2; the grid sits 150 pixels in from the region's left and
     // bottom edges, which here falls on its top-left corner; a block's red is its columns' mean.
     const QImage coords = samples::coordinateImage(200, 200);

@@ -237,6 +237,24 @@ TEST(ScreenshotDocumentSession, CountersNumberOnFromTheirText) {
     EXPECT_NE(f.session->selectedID(), refused.id);
 }
 
+// Opened again from its folder, a document counts on after its highest counter.
+TEST(ScreenshotDocumentSession, AReopenedDocumentCountsOnAfterItsHighestCounter) {
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {{{"1", "2"}, 3}, {{"7", "2"}, 8}, {{}, 1}};
+    for (const auto& [texts, next] : cases) {
+        SessionFixture f;
+        f.session->addLayer(samples::layer(Kind::rectangle, QRectF(0, 0, 5, 5)));
+        for (const std::string& text : texts) {
+            ScreenshotLayer counter = samples::layer(Kind::counter, QRectF(0, 0, 20, 20));
+            counter.text = text;
+            f.session->addLayer(counter);
+        }
+        const ScreenshotDocument stored =
+            ScreenshotDocument::decode(AtomicFile::read(f.files.folder / "document.json", 1 << 24, true));
+        Session reopened(stored, f.files.folder, f.defaults, f.executor);
+        EXPECT_EQ(reopened.nextCounter(), next) << texts.size();
+    }
+}
+
 TEST(ScreenshotDocumentSession, CropRoundsOutwardsAndClipsToTheCanvas) {
     SessionFixture f;
     EXPECT_EQ(failureOf([&] { f.session->crop(); }), "Select an area before cropping.");

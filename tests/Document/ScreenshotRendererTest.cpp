@@ -1,9 +1,11 @@
 #include "Document/ScreenshotRenderer.h"
+#include "Errors/ScreenshotError.h"
 #include "RenderSamples.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <limits>
 
 namespace brevalto {
@@ -173,6 +175,99 @@ TEST(ScreenshotRendererTest, EveryKindDrawsAndAnyBrokenPartFailsTheWholeRender) 
     EXPECT_EQ(failureOf(d), "Could not read the image, or it exceeds 64 MiB.");
     std::filesystem::remove(file);
     EXPECT_NE(failureOf(d, true), "");
+}
+
+// Layers 1 to 5 over the image: a filled rectangle, an arrow, a text, a blur and a pixelation.
+void addAnnotations(ScreenshotDocument& document) {
+    ScreenshotLayer rect = layer(Kind::rectangle, QRectF(40, 40, 100, 60));
+    rect.style.filled = true;
+    ScreenshotLayer arrow = layer(Kind::arrow, QRectF(40, 200, 80, 40));
+    arrow.points = {QPointF(0, 0), QPointF(1, 1)};
+    ScreenshotLayer text = layer(Kind::text, QRectF(220, 200, 120, 40));
+    text.text = "Label";
+    ScreenshotLayer blur = layer(Kind::blur, QRectF(150, 30, 80, 80));
+    blur.value = 4;
+    ScreenshotLayer pixelate = layer(Kind::pixelate, QRectF(250, 60, 60, 60));
+    pixelate.value = 8;
+    document.layers.insert(document.layers.end(), {rect, arrow, text, blur, pixelate});
+}
+
+// Drawing again only the changed part gives the pixels of a full render, and declines wherever it
+// could not.
+TEST(ScreenshotRendererTest, ChangesDrawnAgainInPlaceMatchAFullRender) {
+    RenderedDocument d(samples::coordinateImage(800, 600));
+    addAnnotations(d.document);
+    using Edit = std::function<void(ScreenshotDocument&)>;
+    const Edit none = [](ScreenshotDocument&) {};
+    const struct {
+        const char* name;
+        Edit setup, change;
+        bool inPlace;
+    } cases[] = {
+        {"opacity of a rectangle", none, [](auto& doc) { doc.layers[1].style.opacity = 0.4; }, true},
+        {"an arrow moved under a blur", none, [](auto& doc) { doc.layers[2].frame = QRectF(160, 50, 50, 40); }, true},
+        {"new text", none, [](auto& doc) { doc.layers[3].text = "Hello"; }, true},
+        {"a layer hidden", none, [](auto& doc) { doc.layers[1].hidden = true; }, true},
+        {"a rectangle turned", none, [](auto& doc) { doc.layers[1].rotation = 30; }, true},
+        {"a blur grown over the pixelation", none, [](auto& doc) { doc.layers[4].frame = QRectF(150, 30, 120, 80); }, true},
+        {"inside a crop", [](auto& doc) { doc.crop = QRectF(10.5, 0, 700, 500); },
+         [](auto& doc) { doc.layers[1].style.opacity = 0.5; }, true},
+        {"an image moved", none, [](auto& doc) { doc.layers[0].frame.translate(5, 0); }, false},
+        {"with a magnifier", [](auto& doc) { doc.layers.push_back(layer(Kind::magnifier, QRectF(300, 200, 30, 30))); },
+         [](auto& doc) { doc.layers[1].style.opacity = 0.5; }, false},
+        {"with a backdrop", [](auto& doc) { doc.backdrop.enabled = true; },
+         [](auto& doc) { doc.layers[1].style.opacity = 0.5; }, false},
+        {"an effect reading past the crop", [](auto& doc) { doc.crop = QRectF(180, 0, 620, 600); },
+         [](auto& doc) { doc.layers[4].value = 6; }, false},
+        {"most of the image", none, [](auto& doc) { doc.layers[1].frame = QRectF(0, 0, 800, 600); }, false},
+    };
+    for (const auto& c : cases) {
+        RenderedDocument before(samples::coordinateImage(800, 600));
+        before.document.layers = d.document.layers;
+        before.document.layers[0].assetID = before.document.sourceAssetID;
+        c.setup(before.document);
+        const QImage previous = ScreenshotRenderer::render(before.document, before.folder, false, false);
+        ScreenshotDocument after = before.document;
+        c.change(after);
+        const QImage drawn = ScreenshotRenderer::renderChanges(after, before.document, previous, before.folder);
+        EXPECT_EQ(!drawn.isNull(), c.inPlace) << c.name;
+        if (!drawn.isNull()) {
+            EXPECT_EQ(drawn, ScreenshotRenderer::render(after, before.folder, false, false)) << c.name;
+        }
+    }
+    const QImage previous = render(d);
+    EXPECT_EQ(ScreenshotRenderer::renderChanges(d.document, d.document, previous, d.folder).cacheKey(), previous.cacheKey())
+        << "nothing changed: the previous image itself";
+}
+
+TEST(ScreenshotRendererTest, ASequenceOfRendersDrawnFromEachOtherMatchesFullRenders) {
+    RenderedDocument d(samples::coordinateImage(800, 600));
+    addAnnotations(d.document);
+    using Edit = std::function<void(ScreenshotDocument&)>;
+    const std::pair<const char*, Edit> steps[] = {
+        {"first", [](auto&) {}},
+        {"opacity", [](auto& doc) { doc.layers[1].style.opacity = 0.5; }},
+        {"arrow under the blur", [](auto& doc) { doc.layers[2].frame = QRectF(160, 50, 50, 40); }},
+        {"text", [](auto& doc) { doc.layers[3].text = "Hello"; }},
+        {"opacity again, an earlier render held elsewhere", [](auto& doc) { doc.layers[1].style.opacity = 0.7; }},
+        {"text that fails part way", [](auto& doc) { doc.layers[3].text = "Far too long a sentence for this box"; }},
+        {"the text back, the arrow fainter", [](auto& doc) {
+             doc.layers[3].text = "Hello";
+             doc.layers[2].style.opacity = 0.5;
+         }},
+    };
+    ScreenshotRenderer::RenderSequence sequence;
+    QImage held;
+    for (const auto& [name, edit] : steps) {
+        edit(d.document);
+        if (std::string(name) == "text that fails part way") {
+            EXPECT_THROW(sequence.render(d.document, d.folder), ScreenshotError);
+            continue;
+        }
+        const QImage image = sequence.render(d.document, d.folder);
+        EXPECT_EQ(image, render(d)) << name;
+        if (std::string(name) == "arrow under the blur") held = image;
+    }
 }
 
 }  // namespace

@@ -423,6 +423,13 @@ TEST_F(InspectorSheetTest, ObjectDetailsEditGeometryLiveAsOneStepAndRefuseWhatCa
     EXPECT_FALSE(session().status().isEmpty());
     EXPECT_NE(session().status(), ScreenshotDocumentSession::savedStatus);
 
+    // A position between pixels reads to three decimals and stays as it is.
+    session().edit([](ScreenshotDocument& d) { d.layers.back().frame.moveLeft(33.70967741935482); });
+    open(EditorPanel::object);
+    EXPECT_EQ(find<DecimalField>("X")->text(), "33.71");
+    view->setPanel(std::nullopt);
+    EXPECT_EQ(frame().x(), 33.70967741935482);
+
     // Controls by kind: the text editor for text kinds, the value field by its title.
     struct Kind {
         ScreenshotLayerKind kind;

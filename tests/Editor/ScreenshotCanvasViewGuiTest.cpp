@@ -467,7 +467,7 @@ public:
     }
 };
 
-TEST_F(CanvasTest, DocumentChangesRepaintWhereTheHandlesAreUntilTheRenderArrives) {
+TEST_F(CanvasTest, ChangesRepaintWhereTheHandlesAndTheRenderChanged) {
     const ScreenshotLayer box = add(Kind::rectangle, QRectF(20, 20, 60, 40));
     session->setSelectedID(box.id);
     executor.runAll();
@@ -492,12 +492,24 @@ TEST_F(CanvasTest, DocumentChangesRepaintWhereTheHandlesAreUntilTheRenderArrives
     EXPECT_TRUE(moved.contains(view(QPointF(20, 20)).toPoint()));
     EXPECT_TRUE(moved.contains(view(QPointF(180, 110)).toPoint()));
     EXPECT_FALSE(moved.contains(QPoint(5, 5)));
-    // The render's arrival repaints everything.
-    log.painted = QRegion();
-    session->scheduleRender();
-    executor.runAll();
-    QTest::qWait(30);
-    EXPECT_TRUE(log.painted.contains(QPoint(5, 5)));
+    // The render's arrival repaints where it differs from the one on screen: where the box was
+    // and is; a render that changes an image repaints everything.
+    const auto render = [&] {
+        log.painted = QRegion();
+        session->scheduleRender();
+        executor.runAll();
+        QTest::qWait(30);
+        return log.painted;
+    };
+    const QRegion arrived = render();
+    EXPECT_TRUE(arrived.contains(view(QPointF(20, 20)).toPoint()));
+    EXPECT_TRUE(arrived.contains(view(QPointF(180, 110)).toPoint()));
+    EXPECT_FALSE(arrived.contains(QPoint(5, 5)));
+    ScreenshotDocument d = session->document();
+    ASSERT_EQ(d.layers.front().kind, Kind::image);
+    d.layers.front().frame.translate(1, 0);
+    session->setDocument(std::move(d));
+    EXPECT_TRUE(render().contains(QPoint(5, 5)));
 }
 
 TEST_F(CanvasTest, DropsImportImagesOrReportWhyNot) {

@@ -152,6 +152,30 @@ TEST_F(ImagingTest, OrientedImageComesOutUpright) {
     EXPECT_LT(upright.pixelColor(0, 0).red(), 100);
 }
 
+TEST_F(ImagingTest, LargeBuffersAreReusedAndSmallOnesAreOrdinary) {
+    const uchar* first = nullptr;
+    {
+        QImage image = ImageBuffers::allocate(1500, 1000, QImage::Format_ARGB32_Premultiplied);
+        ASSERT_FALSE(image.isNull());
+        image.fill(Qt::red);
+        first = image.constBits();
+        const QImage copy = image;  // shared: the buffer waits for its last image
+        image = QImage();
+        EXPECT_EQ(copy.pixel(1499, 999), qRgb(255, 0, 0));
+    }
+    QImage again = ImageBuffers::allocate(1500, 1000, QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(again.constBits(), first) << "the same size takes the buffer back";
+    QImage other = ImageBuffers::allocate(1500, 1001, QImage::Format_RGB32);
+    EXPECT_NE(other.constBits(), first);
+    EXPECT_EQ(other.bytesPerLine(), 6000);
+    QImage detached = again;
+    detached.setPixel(0, 0, qRgb(1, 2, 3));  // writing to a shared one copies it
+    EXPECT_NE(detached.constBits(), again.constBits());
+    EXPECT_EQ(ImageBuffers::allocate(100, 100, QImage::Format_ARGB32).size(), QSize(100, 100));
+    EXPECT_TRUE(ImageBuffers::allocate(0, 100, QImage::Format_ARGB32).isNull());
+    ImageBuffers::releaseSpare();
+}
+
 TEST_F(ImagingTest, Rasterize) {
     BitmapContext context = rasterize(std::nullopt, 10.2, 3);
     EXPECT_EQ(context.width(), 11);

@@ -4,6 +4,10 @@
 #include "ClipCore/SecretScanner.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
+#include "Document/ScreenshotDocumentSession.h"
+#include "Editor/Inspectors/InspectorSheet.h"
+#include "Editor/View/EditorToolbar.h"
+#include "Editor/View/ScreenshotEditorView.h"
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
 #include "Panel/ClipboardView.h"
@@ -24,19 +28,27 @@
 #include "FakeScreenshotActions.h"
 #include "ManualAIBackend.h"
 #include "ScriptedPanelAlerts.h"
+#include "ManualExecutor.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace brevalto {
@@ -419,6 +431,89 @@ TEST_F(PanelFrameTest, CopiesFromAPreviewCarryTheirSourceAndNeverEnterTheHistory
         ASSERT_EQ(store->items().size(), 1u);
         EXPECT_EQ(store->message(), ClipboardMonitor::copiedMessage);
     }
+}
+
+// Under the panel's style sheet a widget takes no palette from its parent: the editor's sheet, its
+// pages and popups, and the panel's tooltips must still read light on dark.
+TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsTooltipsAreDark) {
+    FakeScreenshotActions workflow;
+    ManualExecutor executor;
+    controller->setScreenshots(&workflow);
+    QImage image(400, 300, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    ASSERT_TRUE(image.save(QString::fromStdString((folder.path() / "shot.png").string())));
+    workflow.editorController->setExecutor(executor);
+    workflow.editorController->open(folder.path() / "shot.png", Uuid::random(), folder.path() / "docs", 1.0);
+    executor.runAll();
+    std::shared_ptr<ScreenshotDocumentSession> session = workflow.editorController->session();
+    // A translated text: Object details shows its text editor and the selectable original.
+    ScreenshotLayer text = ScreenshotEditorView::coverLayer(ScreenshotLayerKind::text, QRectF(10, 10, 40, 30));
+    text.text = "Hello";
+    text.originalText = "Hallo";
+    session->addLayer(text);
+    session->setSelectionRect(QRectF(20, 20, 50, 40));
+    controller->expandPanel(false);
+    controller->showWorkspace(PanelController::Workspace::editor(session));
+    QApplication::processEvents();
+    auto* editor = controller->panel()->findChild<ScreenshotEditorView*>();
+    ASSERT_TRUE(editor);
+
+    auto dark = [](const QColor& c) { return c.alpha() == 0 || c.lightness() < 100; };
+    auto light = [](const QColor& c) { return c.lightness() > 150; };
+    // A widget's class and the colours of its palette, enabled or disabled, that do not read light on dark.
+    auto wrong = [&](const QWidget* widget) {
+        std::string colours;
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Disabled})
+            for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button, QPalette::WindowText, QPalette::Text,
+                              QPalette::ButtonText, QPalette::Link}) {
+                const QColor colour = widget->palette().color(group, role);
+                const bool background = role == QPalette::Window || role == QPalette::Base || role == QPalette::Button;
+                if (background ? !dark(colour) : !light(colour)) colours += " " + colour.name().toStdString();
+            }
+        return colours.empty() ? colours : widget->metaObject()->className() + colours;
+    };
+    for (EditorPanel panel : allEditorPanels) {
+        SCOPED_TRACE(title(panel).toStdString());
+        session->setSelectedID(text.id);
+        editor->setPanel(panel);
+        QApplication::processEvents();
+        auto* sheet = editor->findChild<InspectorSheet*>();
+        // The rows sit together at the top of the page, not spread over its height.
+        EXPECT_LE(sheet->page()->childrenRect().bottom(), sheet->page()->sizeHint().height());
+        QList<QWidget*> widgets = sheet->frame()->findChildren<QWidget*>();
+        widgets.prepend(sheet->frame());
+        for (QWidget* widget : widgets) {
+            if (widget->styleSheet().contains(QStringLiteral("background"))) continue;  // a swatch shows its colour
+            if (widget->property("selectedRow").toBool())
+                EXPECT_EQ(widget->palette().color(QPalette::ButtonText), widget->palette().color(QPalette::Highlight));
+            else
+                EXPECT_EQ(wrong(widget), "");
+        }
+        if (auto* combo = sheet->page()->findChild<QComboBox*>()) {  // its list is a window of its own
+            combo->showPopup();
+            EXPECT_EQ(wrong(combo->view()), "");
+            combo->hidePopup();
+        }
+    }
+    // Escape in the sheet closes the sheet and leaves the editor open.
+    editor->setPanel(EditorPanel::style);
+    auto* field = editor->findChild<InspectorSheet*>()->page()->findChild<QLineEdit*>();
+    controller->panel()->activateWindow();
+    field->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == field; }));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(editor->panel());
+    EXPECT_TRUE(controller->workspace());
+
+    QWidget* button = editor->toolbar()->findChildren<QAbstractButton*>().front();
+    QToolTip::showText(button->mapToGlobal(QPoint(4, 4)), QStringLiteral("Copy"), button);
+    const QList<QWidget*> windows = QApplication::topLevelWidgets();
+    auto tip = std::find_if(windows.begin(), windows.end(), [](QWidget* w) { return w->inherits("QTipLabel"); });
+    ASSERT_NE(tip, windows.end());
+    EXPECT_TRUE(dark((*tip)->palette().color(QPalette::ToolTipBase)));
+    EXPECT_TRUE(light((*tip)->palette().color(QPalette::ToolTipText)));
+    QToolTip::hideText();
+    controller->setScreenshots(nullptr);
 }
 
 }  // namespace

@@ -11,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+
+#include <numeric>
+
 #include <atomic>
 #include <fstream>
 #include <thread>
@@ -320,6 +324,31 @@ TEST(Task, CancelledWorkSeesItsStopTokenAndIsNotDelivered) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(sawStop);
     EXPECT_FALSE(delivered);
+}
+
+TEST(Task, SerialWorkRunsOneAtATimeInOrderAndOutlivesItsExecutor) {
+    TaskPool pool(4);
+    std::mutex mutex;
+    std::vector<int> order;
+    std::atomic<int> running{0}, most{0};
+    {
+        SerialExecutor serial(pool);
+        for (int i = 0; i < 20; ++i)
+            serial.start([&, i] {
+                most = std::max(most.load(), ++running);
+                QThread::usleep(200);
+                {
+                    const std::lock_guard lock(mutex);
+                    order.push_back(i);
+                }
+                --running;
+            });
+    }  // the executor goes with work still queued
+    pool.waitForDone();
+    std::vector<int> expected(20);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(order, expected);
+    EXPECT_EQ(most.load(), 1);
 }
 
 TEST(Task, ResultsForADestroyedReceiverAreDropped) {

@@ -95,7 +95,7 @@ void transpose(const std::uint8_t* from, qsizetype fromStride, std::uint8_t* to,
 // transpose of bands of rows. Strips and bands are small enough for their scratch to stay in
 // cache.
 template <int N>
-void blurChannels(QImage& image, double sigma) {
+void blurChannels(QImage& image, double sigma, const std::stop_token& stop) {
     const std::array<int, 3> widths = boxWidths(sigma);
     const int width = image.width(), height = image.height();
     const Plane pixels{image.bits(), image.bytesPerLine()};
@@ -105,6 +105,7 @@ void blurChannels(QImage& image, double sigma) {
     std::vector<std::uint8_t> spare(static_cast<std::size_t>(stripBytes) * height);
     const int rowBytes = width * N;
     for (int x = 0; x < rowBytes; x += stripBytes) {
+        if (stop.stop_requested()) return;
         const int count = std::min(stripBytes, rowBytes - x);
         boxColumnsThrice({pixels.bits + x, pixels.stride}, {spare.data(), count}, count, height, widths, sums);
     }
@@ -113,6 +114,7 @@ void blurChannels(QImage& image, double sigma) {
     const qsizetype bandBytes = static_cast<qsizetype>(bandRows) * N;
     std::vector<std::uint8_t> turned(static_cast<std::size_t>(bandBytes) * width), turnedSpare(turned.size());
     for (int y = 0; y < height; y += bandRows) {
+        if (stop.stop_requested()) return;
         const int rows = std::min(bandRows, height - y);
         std::uint8_t* band = pixels.bits + y * pixels.stride;
         transpose<N>(band, pixels.stride, turned.data(), bandBytes, width, rows);
@@ -176,12 +178,12 @@ void pixelateChannels(QImage& image, double size, QPointF anchor) {
 
 }  // namespace
 
-void gaussianBlur(QImage& image, double sigma) {
+void gaussianBlur(QImage& image, double sigma, const std::stop_token& stop) {
     if (image.isNull() || !std::isfinite(sigma) || sigma <= 0) return;
     if (channelsOf(image) == 1)
-        blurChannels<1>(image, sigma);
+        blurChannels<1>(image, sigma, stop);
     else
-        blurChannels<4>(image, sigma);
+        blurChannels<4>(image, sigma, stop);
 }
 
 void pixelate(QImage& image, double blockSize, QPointF anchor) {

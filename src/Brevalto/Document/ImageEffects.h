@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QPointF>
 
+#include <stop_token>
+
 namespace brevalto {
 
 // Filters that effect layers and the backdrop shadow run on pixels. Each works in place on an
@@ -14,8 +16,9 @@ namespace ImageEffects {
 
 // Gaussian blur of standard deviation sigma (pixels), approximated by three box blurs per axis.
 // Each pass keeps a running sum, so the cost per pixel does not depend on sigma. A sigma too
-// small for a box of three pixels leaves the image unchanged.
-void gaussianBlur(QImage& image, double sigma);
+// small for a box of three pixels leaves the image unchanged. A stop request ends it part way,
+// the image then half blurred.
+void gaussianBlur(QImage& image, double sigma, const std::stop_token& stop = {});
 
 // Replaces each block of blockSize x blockSize pixels (at least 1) by the mean of its pixels.
 // The block grid has a corner at anchor, in image pixels from the top-left corner; blocks cut by

@@ -180,7 +180,7 @@ void drawMagnifier(const ScreenshotLayer& layer, const QRectF& frame, const QRec
 // drawn back in place, clipped to that footprint, so a turned effect covers exactly what it turns
 // over.
 void drawEffect(const ScreenshotLayer& layer, const QRectF& frame, const QRectF& canvas, QPainter& painter,
-                const QTransform& entry) {
+                const QTransform& entry, const std::stop_token& stop) {
     QImage* target = targetImage(painter);
     if (!target) return;
     const QTransform toDevice = painter.deviceTransform();
@@ -191,9 +191,10 @@ void drawEffect(const ScreenshotLayer& layer, const QRectF& frame, const QRectF&
     QImage cut = target->copy(region);
     if (cut.isNull()) throw ScreenshotError(kEffectMessage);
     if (layer.kind == Kind::blur)
-        ImageEffects::gaussianBlur(cut, layer.value);
+        ImageEffects::gaussianBlur(cut, layer.value, stop);
     else
         ImageEffects::pixelate(cut, std::max(layer.value, 2.0), QPointF(150, cut.height() - 150.0));
+    if (stop.stop_requested()) throw RenderCancelled();
     if (cut.isNull()) throw ScreenshotError(kEffectMessage);
 
     SavedState state(painter);
@@ -289,7 +290,7 @@ QPainterPath shapePath(const ScreenshotLayer& layer) {
 }
 
 void drawLayer(const ScreenshotLayer& layer, const QRectF& canvas, QPainter& painter, const ImageMap& images,
-               const QImage* base) {
+               const QImage* base, const std::stop_token& stop) {
     if (!drawable(layer)) throw ScreenshotError(kInvalidLayerMessage);
     SavedState state(painter);
     const QTransform entry = painter.deviceTransform();
@@ -351,7 +352,7 @@ void drawLayer(const ScreenshotLayer& layer, const QRectF& canvas, QPainter& pai
         break;
     }
     case Kind::blur:
-    case Kind::pixelate: drawEffect(layer, frame, canvas, painter, entry); break;
+    case Kind::pixelate: drawEffect(layer, frame, canvas, painter, entry, stop); break;
     case Kind::erase: drawErase(frame, painter); break;
     }
 }

@@ -85,6 +85,9 @@ std::optional<long long> counterNumber(const std::string& text) {
     return text[0] == '-' ? -value : value;
 }
 
+// The counter that follows one numbered n, inside the stepper's 1 ... 9999.
+int counterAfter(long long n) { return static_cast<int>(std::max(std::min(n, 9998LL), 0LL) + 1); }
+
 ScreenshotLayer imageLayer(const ScreenshotDocument::Asset& asset, const QRectF& frame) {
     ScreenshotLayer layer;
     layer.kind = ScreenshotLayerKind::image;
@@ -104,13 +107,20 @@ ScreenshotDocumentSession::ScreenshotDocumentSession(ScreenshotDocument document
       directory_(std::move(directory)),
       defaults_(defaults),
       executor_(executor),
+      renders_(executor),
       saver_(saver ? std::move(saver) : Saver(&ScreenshotDocument::save)) {
+    // A reopened document goes on counting after its highest counter.
+    for (const ScreenshotLayer& layer : document_.layers)
+        if (layer.kind == ScreenshotLayerKind::counter)
+            if (const std::optional<long long> n = counterNumber(layer.text))
+                nextCounter_ = std::max(nextCounter_, counterAfter(*n));
     scheduleRender();
 }
 
 ScreenshotDocumentSession::~ScreenshotDocumentSession() {
     renderTask_.cancel();
     selectionTask_.cancel();
+    ImageBuffers::releaseSpare();
 }
 
 template <class T>
@@ -204,10 +214,8 @@ void ScreenshotDocumentSession::edit(const std::function<void(ScreenshotDocument
 void ScreenshotDocumentSession::addLayer(const ScreenshotLayer& layer) {
     edit([&](ScreenshotDocument& d) { d.layers.push_back(layer); });
     setSelectedID(layer.id);
-    if (layer.kind == ScreenshotLayerKind::counter) {
-        const long long n = counterNumber(layer.text).value_or(nextCounter_);
-        setNextCounter(static_cast<int>(std::max(std::min(n, 9998LL), 0LL) + 1));
-    }
+    if (layer.kind == ScreenshotLayerKind::counter)
+        setNextCounter(counterAfter(counterNumber(layer.text).value_or(nextCounter_)));
 }
 
 void ScreenshotDocumentSession::restore(std::deque<ScreenshotDocument>& source, std::deque<ScreenshotDocument>& target) {
@@ -411,9 +419,10 @@ void ScreenshotDocumentSession::scheduleRender(std::optional<ScreenshotDocument>
     const Uuid revision = target.revision;
     const std::uint64_t token = renderToken_.next();
     renderTask_ = Task::run(
-        executor_, this,
-        [target, folder = directory_](std::stop_token stop) {
-            return ScreenshotRenderer::render(target, folder, true, false, stop);
+        renders_, this,
+        [target, folder = directory_, sequence = renderSequence_](std::stop_token stop) {
+            // A change to part of the image (a slider on one layer) draws only that part again.
+            return sequence->render(target, folder, stop);
         },
         [this, token, revision, target](TaskResult<QImage>& result) {
             if (!renderToken_.isCurrent(token)) return;

@@ -3,6 +3,7 @@
 #include "ClipCore/Uuid.h"
 #include "Document/ScreenshotColor.h"
 #include "Document/ScreenshotDocument.h"
+#include "Document/ScreenshotRenderer.h"
 #include "Platform/Pasteboard.h"
 #include "Platform/Task.h"
 
@@ -91,6 +92,8 @@ public:
     void setSelectionRect(std::optional<QRectF> rect);
     // The latest render of the document; a null image until the first one arrives.
     const QImage& preview() const { return preview_; }
+    // The document the preview was rendered from (a gesture's draft while one is drawn).
+    const std::optional<ScreenshotDocument>& previewSource() const { return previewSource_; }
     // The document as it is now, drawn with or without its backdrop: the preview when it shows
     // exactly this document, else a render made now. Throws what the renderer throws.
     QImage renderNow(bool backdrop) const;
@@ -229,6 +232,10 @@ private:
     std::filesystem::path directory_;
     Defaults& defaults_;
     TaskExecutor& executor_;
+    SerialExecutor renders_;  // one render at a time, so superseded ones never contend
+    // The renders so far, to draw the next from; only the render running uses it.
+    std::shared_ptr<ScreenshotRenderer::RenderSequence> renderSequence_ =
+        std::make_shared<ScreenshotRenderer::RenderSequence>();
     Saver saver_;
     std::deque<ScreenshotDocument> undoStack_;
     std::deque<ScreenshotDocument> redoStack_;

@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <stop_token>
 #include <unordered_map>
 
@@ -57,6 +58,42 @@ std::string missingFontMessage(const std::string& fontName);
 QImage render(const ScreenshotDocument& document, const std::filesystem::path& folder, bool backdrop,
               bool sourceOnly, std::stop_token stop = {});
 
+// The part of the canvas (in canvas coordinates) whose rendered pixels can differ between two
+// documents: empty when they render alike, nullopt when the whole image can differ (another
+// size, crop, backdrop, set or order of layers, or a changed image, spotlight or magnifier).
+// Effects (blur, pixelate, erase) that touch the area lie wholly inside it.
+std::optional<QRectF> changedArea(const ScreenshotDocument& before, const ScreenshotDocument& after);
+
+// Where a layer can draw, in canvas coordinates: its frame and points, grown by what a stroke, an
+// arrow head, the highlighter's width, a callout's tail and a hand-drawn wobble reach past them,
+// turned with the layer about its frame's centre.
+QRectF layerReach(const ScreenshotLayer& layer);
+
+// The render of `document` made from `previous`, the render without backdrop of `before`, by
+// drawing again only the changed area; the same pixels as render(document, folder, false, false).
+// A null image when that cannot be done or would not save much (a change reaching the whole
+// image, a backdrop, a magnifier, an effect reading past the crop, more than half the image):
+// the caller renders in full. Throws as render does.
+QImage renderChanges(const ScreenshotDocument& document, const ScreenshotDocument& before, const QImage& previous,
+                     const std::filesystem::path& folder, std::stop_token stop = {});
+
+// The renders of one editing session, each drawn from the one before where only part of the
+// image changed (renderChanges). The newest render and the one before it are kept, so the next
+// one copies only what changed since then instead of the whole image. Used by one thread at a time.
+class RenderSequence {
+public:
+    // The image of render(document, folder, true, false, stop). Throws as render does.
+    QImage render(const ScreenshotDocument& document, const std::filesystem::path& folder, std::stop_token stop = {});
+
+private:
+    // Makes `image`, the render of `document`, the newest.
+    QImage advance(QImage image, const ScreenshotDocument& document);
+
+    QImage newest_, older_;
+    std::optional<ScreenshotDocument> newestSource_, olderSource_;
+    QRect olderStale_;  // where the older image no longer shows its document (a render stopped part way)
+};
+
 // The width of the backdrop frame on each side of the framed image: its padding, or three times
 // its shadow when that is larger.
 double backdropMargin(const ScreenshotBackdrop& backdrop);
@@ -65,9 +102,10 @@ double backdropMargin(const ScreenshotBackdrop& backdrop);
 // frame's centre, at its opacity (a redaction is always opaque). canvas is (0, 0) and the canvas
 // size. Blur, pixelate and erase read what the painter's image holds so far; the magnifier reads
 // `base` (the image layers alone) and draws nothing without it. Leaves the painter's state as it
-// found it, also when it throws.
+// found it, also when it throws. A stop request on `stop` ends a long blur part way with
+// RenderCancelled.
 void drawLayer(const ScreenshotLayer& layer, const QRectF& canvas, QPainter& painter, const ImageMap& images,
-               const QImage* base);
+               const QImage* base, const std::stop_token& stop = {});
 
 // The outline of rectangle and oval layers (the frame rectangle for other kinds), with a steady
 // wobble seeded by the layer's id when the layer is hand-drawn.

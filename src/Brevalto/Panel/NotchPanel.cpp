@@ -24,19 +24,21 @@ NotchPanel::NotchPanel(bool translucent, QWidget* parent)
     dark.setColor(QPalette::ButtonText, Qt::white);
     dark.setColor(QPalette::Button, QColor(44, 44, 46));
     dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 110));
+    dark.setColor(QPalette::ToolTipBase, QColor(44, 44, 46));
+    dark.setColor(QPalette::ToolTipText, Qt::white);
     // Disabled texts dimmed, without the light relief the style draws under them.
     for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         dark.setColor(QPalette::Disabled, role, QColor(255, 255, 255, 90));
     dark.setColor(QPalette::Disabled, QPalette::Light, Qt::transparent);
     setPalette(dark);
-    // Menus and popups of the panel are windows of their own, which inherit no palette.
+    // Menus, popups and tooltips of the panel are windows of their own, which inherit no palette.
     if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
 }
 
 bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::Polish && event->type() != QEvent::Show) return false;
     auto* popup = qobject_cast<QWidget*>(watched);
-    if (!popup || popup->windowType() != Qt::Popup) return false;
+    if (!popup || (popup->windowType() != Qt::Popup && popup->windowType() != Qt::ToolTip)) return false;
     for (const QWidget* owner = popup->parentWidget(); owner; owner = owner->parentWidget()) {
         if (owner != this) continue;
         if (popup->palette() != palette()) popup->setPalette(palette());

@@ -5,6 +5,7 @@
 #include "Clipboard/ClipboardMonitor.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/Canvas/ScreenshotCanvasView.h"
+#include "Editor/Inspectors/InspectorSheet.h"
 #include "Editor/ScreenshotEditorController.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/NotchSurface.h"
@@ -493,8 +494,12 @@ bool PanelController::handleEscape() {
     if (responder && responder->window() != panel_) responder = nullptr;
     if (responder && composing_) return false;  // Escape belongs to the input method
     if (workspace_) {
-        if (workspace_->kind() == Workspace::Kind::editor && qobject_cast<ScreenshotCanvasView*>(responder))
-            return false;  // the canvas uses Escape itself
+        // The canvas uses Escape itself, and the editor's open sheet closes on it.
+        if (workspace_->kind() == Workspace::Kind::editor && responder) {
+            if (qobject_cast<ScreenshotCanvasView*>(responder)) return false;
+            for (QWidget* w = responder; w; w = w->parentWidget())
+                if (qobject_cast<InspectorSheet*>(w)) return false;
+        }
         closeCurrentWorkspace();
         return true;
     }

@@ -70,8 +70,8 @@ ScreenshotCanvasView::ScreenshotCanvasView(std::shared_ptr<ScreenshotDocumentSes
             }
             paintedHandles_ = session_->selectedLayer();
             break;
+        case Property::preview: updatePreview(); break;
         case Property::selection:
-        case Property::preview:
         case Property::zoom:
         case Property::pan:
         case Property::guides:
@@ -83,6 +83,22 @@ ScreenshotCanvasView::ScreenshotCanvasView(std::shared_ptr<ScreenshotDocumentSes
 }
 
 ScreenshotCanvasView::~ScreenshotCanvasView() = default;
+
+void ScreenshotCanvasView::updatePreview() {
+    // A new render repaints only where it can differ from the one on screen, when both show the
+    // visible image the view lays out now.
+    const std::optional<ScreenshotDocument>& source = session_->previewSource();
+    const ScreenshotDocument& current = session_->document();
+    std::optional<QRectF> area;
+    if (paintedSource_ && source && source->canvas == current.canvas && source->crop == current.crop &&
+        source->backdrop == current.backdrop)
+        area = ScreenshotRenderer::changedArea(*paintedSource_, *source);
+    paintedSource_ = source;
+    if (!area)
+        update();
+    else if (!area->isEmpty())
+        update(viewRect(*area).toAlignedRect().adjusted(-2, -2, 2, 2).intersected(rect()));
+}
 
 bool ScreenshotCanvasView::sameHandles(const std::optional<ScreenshotLayer>& layer) const {
     // What the overlay draws of the selected layer: its frame's handles, the lens knob (which a

@@ -2,6 +2,7 @@
 
 #include "ClipCore/Uuid.h"
 #include "Document/ScreenshotColor.h"
+#include "Document/ScreenshotDocument.h"
 #include "Document/ScreenshotLayer.h"
 
 #include <QImage>
@@ -127,6 +128,7 @@ private:
 
     // Repaints what the gesture overlay covered before and covers now.
     void updateOverlay();
+    void updatePreview();
     bool sameHandles(const std::optional<ScreenshotLayer>& layer) const;
     QRectF overlayBounds() const;
     void drawHandle(QPainter& painter, QPointF view) const;
@@ -149,6 +151,7 @@ private:
     QSizeF fittedDisplay_;          // and the size of the visible image it fitted
     QSizeF paintedDisplay_;         // the size of the visible image at the last document change
     std::optional<ScreenshotLayer> paintedHandles_;  // the selected layer the overlay last drew
+    std::optional<ScreenshotDocument> paintedSource_;  // what the preview on screen was rendered from
 
     // Gesture state, from button press to release.
     bool gesture_ = false;

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QLocale>
 
+#include <cmath>
 #include <optional>
 
 namespace brevalto {
@@ -35,7 +36,10 @@ void DecimalField::setValue(double value) {
 }
 
 void DecimalField::display(double value) {
-    setText(locale().toString(value, 'g', QLocale::FloatingPointShortest));
+    // At most three decimals, as a number is written for reading (the value itself keeps them all).
+    double shown = std::abs(value) < 1e15 ? std::round(value * 1000) / 1000 : value;
+    if (shown == 0) shown = 0;  // no "-0"
+    setText(locale().toString(shown, 'g', QLocale::FloatingPointShortest));
 }
 
 void DecimalField::changeEvent(QEvent* event) {

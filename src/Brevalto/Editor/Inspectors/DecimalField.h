@@ -7,7 +7,8 @@
 
 namespace brevalto {
 
-// A number field that shows and reads decimals in the widget's locale and follows its changes.
+// A number field that shows (to three decimals) and reads decimals in the widget's locale and
+// follows its changes.
 // Every edit that reads as a number the field accepts is reported at once; text that does not read
 // changes nothing. When an acceptance rule is set, a refused value is not reported and the field
 // shows the last accepted one again once editing ends.

@@ -9,8 +9,10 @@
 #include "Editor/Inspectors/InspectorRows.h"
 #include "Editor/Inspectors/ScreenshotObjectInspector.h"
 #include "Editor/Inspectors/ScreenshotSelectionInspector.h"
+#include "Editor/View/EditorControls.h"
 #include "Editor/View/ScreenshotEditorView.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QEvent>
@@ -77,6 +79,12 @@ InspectorSheet::InspectorSheet(ScreenshotEditorView& view)
     last->addWidget(done_);
     stack->addLayout(last);
 
+    // Under the panel's style sheet a widget takes no palette from its parent: the sheet hands the
+    // editor's dark one to each of its widgets, also to those its pages make later.
+    dark_ = editorDarkPalette(palette());
+    dark_.setColor(QPalette::Link, QColor(100, 170, 255));  // the pages' links ("APCA license")
+    darken(this);
+
     connect(&view, &ScreenshotEditorView::panelChanged, this, &InspectorSheet::showPanel);
     connect(&session_, &ScreenshotDocumentSession::changed, this, [this](Property property) {
         const std::optional<EditorPanel>& panel = view_.panel();
@@ -103,7 +111,36 @@ InspectorSheet::InspectorSheet(ScreenshotEditorView& view)
     });
 }
 
+void InspectorSheet::darken(QWidget* widget) {
+    QList<QWidget*> widgets = widget->findChildren<QWidget*>();
+    widgets.prepend(widget);
+    for (QWidget* each : widgets) {
+        // Colours a widget has of its own (the selected layer's accent, a swatch) stay.
+        const QPalette plain = QApplication::palette(each);
+        const QPalette own = each->palette();
+        QPalette palette = dark_;
+        for (int group = 0; group < QPalette::NColorGroups; ++group)
+            for (int role = 0; role < QPalette::NColorRoles; ++role) {
+                const auto g = QPalette::ColorGroup(group);
+                const auto r = QPalette::ColorRole(role);
+                if (own.brush(g, r) != plain.brush(g, r)) palette.setBrush(g, r, own.brush(g, r));
+            }
+        if (palette != own) each->setPalette(palette);
+        each->installEventFilter(this);
+    }
+}
+
 bool InspectorSheet::eventFilter(QObject* watched, QEvent* event) {
+    // The view's other children keep their own colours.
+    if (watched != &view_ && (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished)) {
+        QObject* child = static_cast<QChildEvent*>(event)->child();
+        // A widget still being made only gets the filter; it takes the palette once polished.
+        if (child->isWidgetType() && event->type() == QEvent::ChildAdded)
+            child->installEventFilter(this);
+        else if (child->isWidgetType())
+            darken(static_cast<QWidget*>(child));
+        return false;
+    }
     if (watched == &view_ && event->type() == QEvent::Resize && isVisible()) {
         setGeometry(view_.rect());
         frame_->move((width() - frame_->width()) / 2, (height() - frame_->height()) / 2);
@@ -140,6 +177,7 @@ void InspectorSheet::showPanel(std::optional<EditorPanel> panel) {
     title_->setText(title(*panel));
     page_ = buildPage(*panel);
     scroll_->setWidget(page_);
+    darken(page_);
     setGeometry(view_.rect());
     frame_->move((width() - frame_->width()) / 2, (height() - frame_->height()) / 2);
     show();

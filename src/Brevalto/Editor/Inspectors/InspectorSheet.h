@@ -2,6 +2,7 @@
 
 #include "Editor/View/EditorTool.h"
 
+#include <QPalette>
 #include <QPointer>
 #include <QRectF>
 #include <QWidget>
@@ -60,6 +61,7 @@ private:
     void refillLayers();
     void changeStyle(const std::function<void(ScreenshotStyle&)>& change);
     void close();
+    void darken(QWidget* widget);
 
     ScreenshotEditorView& view_;
     ScreenshotDocumentSession& session_;
@@ -69,6 +71,7 @@ private:
     QPushButton* done_ = nullptr;
     QPointer<QWidget> page_;
     QPointer<QVBoxLayout> layerRows_;
+    QPalette dark_;
 };
 
 }  // namespace brevalto

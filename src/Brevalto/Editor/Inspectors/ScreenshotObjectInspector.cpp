@@ -76,6 +76,8 @@ ScreenshotObjectInspector::ScreenshotObjectInspector(ScreenshotDocumentSession& 
         editor_ = new QPlainTextEdit(text_, this);
         editor_->setObjectName(QStringLiteral("layerText"));
         editor_->setFixedHeight(80);
+        // Not growing, so the page keeps its rows together at the top.
+        editor_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         editor_->installEventFilter(this);
         connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
             if (!loading_) updateText(editor_->toPlainText());
