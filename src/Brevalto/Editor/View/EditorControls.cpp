@@ -131,80 +131,61 @@ void EditorIconButton::paintEvent(QPaintEvent*) {
 
 namespace {
 
-struct SymbolKey {
-    QString symbol;
-    int size;
-    QRgb color;
-    qreal ratio;
-    bool operator==(const SymbolKey&) const = default;
+// What a drawing of the caches below depends on: a text or symbol name, up to four whole numbers
+// (sizes, radius, font), up to two colours and the pixel ratio.
+struct DrawingKey {
+    QString name;
+    std::array<int, 4> numbers{};
+    std::array<QRgb, 2> colors{};
+    qreal ratio = 1;
+    bool operator==(const DrawingKey&) const = default;
 };
 
-size_t qHash(const SymbolKey& key, size_t seed = 0) {
-    return qHashMulti(seed, key.symbol, key.size, key.color, key.ratio);
+size_t qHash(const DrawingKey& key, size_t seed = 0) {
+    return qHashMulti(seed, key.name, key.numbers[0], key.numbers[1], key.numbers[2], key.numbers[3], key.colors[0],
+                      key.colors[1], key.ratio);
 }
-
-struct ChipKey {
-    QSize size;
-    int radius;
-    QRgb fill;
-    QRgb outline;
-    qreal ratio;
-    bool operator==(const ChipKey&) const = default;
-};
-
-size_t qHash(const ChipKey& key, size_t seed = 0) {
-    return qHashMulti(seed, key.size.width(), key.size.height(), key.radius, key.fill, key.outline, key.ratio);
-}
-
-struct TextKey {
-    QString text;
-    EditorFont font;
-    int width;
-    bool operator==(const TextKey&) const = default;
-};
-
-size_t qHash(const TextKey& key, size_t seed = 0) { return qHashMulti(seed, key.text, int(key.font), key.width); }
 
 // The caches hold what the editors of a session draw; values that change with the pointer (the
 // colour readout) would grow them without end, so each one starts over at a bound.
 constexpr qsizetype kCacheBound = 512;
 
-template <class Cache>
-void bound(Cache& cache) {
+// The cached drawing of the key, made by make when missing.
+template <class Value, class Make>
+const Value& cached(QHash<DrawingKey, Value>& cache, DrawingKey key, Make make) {
+    auto found = cache.constFind(key);
+    if (found != cache.constEnd()) return *found;
     if (cache.size() >= kCacheBound) cache.clear();
+    return *cache.insert(std::move(key), make());
 }
 
 }  // namespace
 
 const QImage& cachedSymbol(const QString& symbol, int size, const QColor& color, qreal ratio) {
-    static QHash<SymbolKey, QImage> cache;
-    SymbolKey key{symbol, size, color.rgba(), ratio};
-    auto found = cache.constFind(key);
-    if (found != cache.constEnd()) return *found;
-    bound(cache);
-    return *cache.insert(std::move(key), Symbols::image(symbol, QSizeF(size, size), color, ratio));
+    static QHash<DrawingKey, QImage> cache;
+    return cached(cache, DrawingKey{symbol, {size}, {color.rgba()}, ratio},
+                  [&] { return Symbols::image(symbol, QSizeF(size, size), color, ratio); });
 }
 
 const QImage& cachedChip(QSize size, int radius, const QColor& fill, const QColor& outline, qreal ratio) {
-    static QHash<ChipKey, QImage> cache;
-    const ChipKey key{size, radius, fill.rgba(), outline.isValid() ? outline.rgba() : 0, ratio};
-    auto found = cache.constFind(key);
-    if (found != cache.constEnd()) return *found;
-    bound(cache);
-    QImage chip((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
-    chip.setDevicePixelRatio(ratio);
-    chip.fill(Qt::transparent);
-    QPainter painter(&chip);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
-    painter.fillPath(path, fill);
-    if (outline.isValid() && outline.alpha() > 0) {
-        painter.setPen(QPen(outline, 1));
-        painter.drawPath(path);
-    }
-    painter.end();
-    return *cache.insert(key, chip);
+    static QHash<DrawingKey, QImage> cache;
+    const QRgb line = outline.isValid() ? outline.rgba() : 0;
+    return cached(cache, DrawingKey{{}, {size.width(), size.height(), radius}, {fill.rgba(), line}, ratio}, [&] {
+        QImage chip((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        chip.setDevicePixelRatio(ratio);
+        chip.fill(Qt::transparent);
+        QPainter painter(&chip);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+        painter.fillPath(path, fill);
+        if (qAlpha(line) > 0) {
+            painter.setPen(QPen(outline, 1));
+            painter.drawPath(path);
+        }
+        painter.end();
+        return chip;
+    });
 }
 
 const QFont& editorFont(EditorFont font) {
@@ -222,56 +203,35 @@ const QFont& editorFont(EditorFont font) {
 }
 
 const QStaticText& cachedText(const QString& text, EditorFont font, int width) {
-    static QHash<TextKey, QStaticText> cache;
-    TextKey key{text, font, width};
-    auto found = cache.constFind(key);
-    if (found != cache.constEnd()) return *found;
-    bound(cache);
-    QStaticText laid(text);
-    laid.setTextFormat(Qt::PlainText);
-    if (width > 0) laid.setTextWidth(width);
-    laid.setPerformanceHint(QStaticText::AggressiveCaching);
-    laid.prepare(QTransform(), editorFont(font));
-    return *cache.insert(std::move(key), laid);
+    static QHash<DrawingKey, QStaticText> cache;
+    return cached(cache, DrawingKey{text, {int(font), width}}, [&] {
+        QStaticText laid(text);
+        laid.setTextFormat(Qt::PlainText);
+        if (width > 0) laid.setTextWidth(width);
+        laid.setPerformanceHint(QStaticText::AggressiveCaching);
+        laid.prepare(QTransform(), editorFont(font));
+        return laid;
+    });
 }
-
-namespace {
-
-struct TextImageKey {
-    QString text;
-    EditorFont font;
-    QSize box;
-    QRgb color;
-    qreal ratio;
-    bool operator==(const TextImageKey&) const = default;
-};
-
-size_t qHash(const TextImageKey& key, size_t seed = 0) {
-    return qHashMulti(seed, key.text, int(key.font), key.box.width(), key.box.height(), key.color, key.ratio);
-}
-
-}  // namespace
 
 const QImage& cachedTextImage(const QString& text, EditorFont font, const QColor& color, qreal ratio, QSize box) {
-    static QHash<TextImageKey, QImage> cache;
-    TextImageKey key{text, font, box, color.rgba(), ratio};
-    auto found = cache.constFind(key);
-    if (found != cache.constEnd()) return *found;
-    bound(cache);
-    // A text that fits the box's width stays on one line, in an image no wider than itself.
-    const bool wrapped = box.width() > 0 && cachedText(text, font).size().width() > box.width();
-    const QStaticText& laid = cachedText(text, font, wrapped ? box.width() : -1);
-    QSize size = laid.size().toSize() + QSize(1, 1);
-    if (box.isValid()) size = size.boundedTo(box);
-    QImage image((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(ratio);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setFont(editorFont(font));
-    painter.setPen(color);
-    painter.drawStaticText(QPointF(0, 0), laid);
-    painter.end();
-    return *cache.insert(std::move(key), image);
+    static QHash<DrawingKey, QImage> cache;
+    return cached(cache, DrawingKey{text, {int(font), box.width(), box.height()}, {color.rgba()}, ratio}, [&] {
+        // A text that fits the box's width stays on one line, in an image no wider than itself.
+        const bool wrapped = box.width() > 0 && cachedText(text, font).size().width() > box.width();
+        const QStaticText laid = cachedText(text, font, wrapped ? box.width() : -1);
+        QSize size = laid.size().toSize() + QSize(1, 1);
+        if (box.isValid()) size = size.boundedTo(box);
+        QImage image((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setFont(editorFont(font));
+        painter.setPen(color);
+        painter.drawStaticText(QPointF(0, 0), laid);
+        painter.end();
+        return image;
+    });
 }
 
 namespace {
