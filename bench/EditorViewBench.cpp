@@ -2,12 +2,20 @@
 // same run, on a 3840 x 2160 capture with 40 layers:
 // - open: construction to the first complete paint of the view (toolbar, canvas, status line) ÷
 //   the same for the bare canvas in a window of the same size;
+// - floor: what Qt itself asks for a row of the bar's icon buttons, as many as the view has
+//   items: a window of the same size holding the canvas under a row of 26 buttons ÷ the canvas
+//   alone in that window (the share of the open ratio no drawing or laziness of ours can remove);
 // - hover: 400 pointer moves over the canvas, each to a pixel of another colour and each followed
 //   by the events it causes (the view's colour readout among them) ÷ the same moves over the bare
 //   canvas.
 // Runs on the offscreen platform, which cannot shape windows or pass on their size hints and
 // says so on every call: those notices are dropped, not written out inside the timed opens.
 #include "Editor/View/ScreenshotEditorView.h"
+
+#include "Editor/View/EditorControls.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
 
 #include <benchmark/benchmark.h>
 
@@ -65,6 +73,43 @@ void BM_OpenToFirstPaint(benchmark::State& state) {
     state.counters["ratio"] = view / bare;
 }
 
+void BM_ButtonRowFloor(benchmark::State& state) {
+    Fixture f;
+    if (!f.waitForPreview()) state.SkipWithError("the document should render");
+    const int n = static_cast<int>(state.range(0));
+    double bare = 0, row = 0;
+    for (auto _ : state) {
+        for (const bool buttons : {false, true}) {
+            const auto begin = Clock::now();
+            auto window = std::make_unique<QWidget>();
+            auto* column = new QVBoxLayout(window.get());
+            column->setContentsMargins(0, 0, 0, 0);
+            if (buttons) {
+                auto* bar = new QWidget(window.get());
+                auto* items = new QHBoxLayout(bar);
+                for (int i = 0; i < n; ++i)
+                    items->addWidget(new EditorIconButton(QStringLiteral("pin"), QStringLiteral("Pin floating"),
+                                                          QStringLiteral("pin%1").arg(i), bar));
+                column->addWidget(bar);
+            }
+            auto* canvas = new ScreenshotCanvasView(f.session, window.get());
+            column->addWidget(canvas, 1);
+            window->resize(kWindow);
+            PaintCounter counter;
+            canvas->installEventFilter(&counter);
+            window->show();
+            QApplication::processEvents();
+            (buttons ? row : bare) += secondsSince(begin);
+            if (counter.paints == 0) state.SkipWithError("no paint");
+        }
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["canvas_ms"] = bare / iterations * 1e3;
+    state.counters["row_ms"] = row / iterations * 1e3;
+    state.counters["button_us"] = (row - bare) / iterations / n * 1e6;
+    state.counters["ratio"] = row / bare;
+}
+
 void BM_HoverMoves(benchmark::State& state) {
     Fixture f;
     if (!f.waitForPreview()) state.SkipWithError("the document should render");
@@ -98,6 +143,7 @@ void quietOffscreenNotices(QtMsgType type, const QMessageLogContext& context, co
 }  // namespace
 
 BENCHMARK(BM_OpenToFirstPaint)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(BM_ButtonRowFloor)->Arg(26)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(BM_HoverMoves)->Unit(benchmark::kMillisecond)->MinTime(3);
 
 int main(int argc, char** argv) {

@@ -60,7 +60,9 @@ public:
     }
 };
 
-QAccessibleInterface* editorButtonAccessible(const QString&, QObject* object) {
+QAccessibleInterface* editorButtonAccessible(const QString& key, QObject* object) {
+    // Asked about every object and each of its classes: Qt's own are passed on at once.
+    if (!key.startsWith(QLatin1String("brevalto::"))) return nullptr;
     if (qobject_cast<EditorIconButton*>(object) || qobject_cast<EditorReadoutButton*>(object) ||
         qobject_cast<EditorTextButton*>(object))
         return new EditorButtonAccessible(static_cast<QAbstractButton*>(object));
