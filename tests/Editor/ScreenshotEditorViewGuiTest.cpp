@@ -8,6 +8,7 @@
 #include "Editor/View/EditorControls.h"
 #include "Editor/View/EditorMoreMenu.h"
 #include "Editor/View/EditorToolbar.h"
+#include "Editor/View/ScreenshotContextBar.h"
 #include "Editor/View/ScreenshotEditorView.h"
 #include "Editor/View/ScreenshotShareButton.h"
 #include "Editor/View/SelectionActionBar.h"
@@ -151,9 +152,14 @@ TEST_F(EditorViewTest, EveryToolbarItemHasItsNameHelpLabelAndStateAndNoneTakesTh
         for (const EditorTool& tool : *table) EXPECT_TRUE(Symbols::has(tool.icon)) << tool.icon.toStdString();
     // The canvas has the keyboard: a tool letter then a drag makes a layer without a click first.
     EXPECT_TRUE(view->canvas()->hasFocus());
+    // The context bar is made once the tool has a style to show.
+    EXPECT_FALSE(view->findChild<ScreenshotContextBar*>());
     QTest::keyClick(view->canvas(), Qt::Key_R);
     EXPECT_EQ(session().tool(), QStringLiteral("rectangle"));
     EXPECT_TRUE(find<EditorIconButton>("tool.rectangle")->active());
+    settle();
+    ASSERT_TRUE(view->findChild<ScreenshotContextBar*>());
+    EXPECT_TRUE(view->findChild<ScreenshotContextBar*>()->isVisible());
     click("zoom");  // a click on the bar leaves the keyboard with the canvas
     EXPECT_TRUE(view->canvas()->hasFocus());
     click("done");
@@ -543,6 +549,15 @@ TEST_F(EditorViewTest, ToolStyleAndPanelsEndTheirStepWhenTheSheetCloses) {
     session().setStatus(QString(2000, QLatin1Char('x')).replace(QLatin1Char('x'), QStringLiteral("word ")));
     QLabel* status = view->statusLine();
     EXPECT_LE(status->height(), 2 * status->fontMetrics().lineSpacing() + 10);
+    // It draws the status it shows, whatever it drew before.
+    const QImage long_ = status->grab().toImage();
+    session().setStatus(View::copiedImageStatus);
+    settle();
+    const QImage copied = status->grab().toImage();
+    EXPECT_NE(copied, long_);
+    QImage blank(copied.size(), copied.format());
+    blank.fill(copied.pixel(0, 0));
+    EXPECT_NE(copied, blank);
     QEvent enter(QEvent::Enter);
     QApplication::sendEvent(status, &enter);
     EXPECT_TRUE(status->textInteractionFlags() & Qt::TextSelectableByMouse);
