@@ -209,6 +209,8 @@ void ScreenshotContextBar::build() {
     text_->setFixedWidth(150);
     connect(text_, &QLineEdit::textEdited, this, [this](const QString& t) { editText(t); });
     connect(text_, &QLineEdit::returnPressed, this, [this] { submitText(); });
+    // Under the panel's style sheet a widget takes no palette from its parent.
+    text_->setPalette(palette());
     row->addWidget(text_);
 
     picker_ = new QWidget(this);
@@ -231,7 +233,7 @@ void ScreenshotContextBar::build() {
     menu->setObjectName(QStringLiteral("contextMoreMenu"));
     menu->addAction(QStringLiteral("Style options\u2026"), this, [this] { if (openStyle_) openStyle_(); })
         ->setObjectName(QStringLiteral("contextStyleOptions"));
-    menu->addAction(QStringLiteral("Position, rotation & order\u2026"), this, [this] { if (openObject_) openObject_(); })
+    menu->addAction(QStringLiteral("Position, rotation && order\u2026"), this, [this] { if (openObject_) openObject_(); })
         ->setObjectName(QStringLiteral("contextObjectOptions"));
     connect(more_, &QToolButton::clicked, this, [this] {
         if (subject(session_).layer) more_->showMenu();
