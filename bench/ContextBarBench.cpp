@@ -49,24 +49,9 @@ void BM_StrengthSlider(benchmark::State& state) {
         state.SkipWithError("the bar should show the Strength slider");
         return;
     }
-    double steps = 0, preview = 0, render = 0;
-    int direction = 10;  // a tenth of a pixel per step
-    for (auto _ : state) {
-        const SliderRun run = slide(*strength, 200, direction, *bar.f.session, *bar.view->canvas());
-        if (!run.previewed) state.SkipWithError("the last step should reach the canvas");
-        if (std::abs(bar.f.session->document().layers.back().value - strength->value() / 100.0) > 1e-9)
-            state.SkipWithError("the selected layer should take the strength");
-        steps += run.stepSeconds / 200;
-        preview += run.previewSeconds;
-        render += bar.f.renderSeconds();
-        direction = -direction;
-    }
-    const double n = static_cast<double>(state.iterations());
-    state.counters["step_us"] = steps / n * 1e6;
-    state.counters["preview_ms"] = preview / n * 1e3;
-    state.counters["render_ms"] = render / n * 1e3;
-    state.counters["step_ratio"] = steps / render;
-    state.counters["preview_ratio"] = preview / render;
+    benchSlider(state, *strength, 10 /* a tenth of a pixel per step */, bar.f, *bar.view->canvas(),
+                [&] { return std::abs(bar.f.session->document().layers.back().value - strength->value() / 100.0) <= 1e-9; },
+                "the selected layer should take the strength");
 }
 
 // Lets the repaints that are due happen.

@@ -18,6 +18,7 @@
 #include <QSlider>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 namespace brevalto::bench {
@@ -133,6 +134,29 @@ inline SliderRun slide(QSlider& slider, int steps, int delta, ScreenshotDocument
     slider.setSliderDown(false);
     QApplication::processEvents();
     return run;
+}
+
+// Slides `slider` back and forth by `delta`, 200 steps a run, and reports the GUI-thread time per
+// step and the time from the last step to its preview, each against one full render of the
+// document after the run. `took` says whether the selected layer took the slider's value.
+inline void benchSlider(benchmark::State& state, QSlider& slider, int delta, EditorDocument& f,
+                        ScreenshotCanvasView& canvas, const std::function<bool()>& took, const char* tookError) {
+    double steps = 0, preview = 0, render = 0;
+    for (auto _ : state) {
+        const SliderRun run = slide(slider, 200, delta, *f.session, canvas);
+        if (!run.previewed) state.SkipWithError("the last step should reach the canvas");
+        if (!took()) state.SkipWithError(tookError);
+        steps += run.stepSeconds / 200;
+        preview += run.previewSeconds;
+        render += f.renderSeconds();
+        delta = -delta;
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["step_us"] = steps / n * 1e6;
+    state.counters["preview_ms"] = preview / n * 1e3;
+    state.counters["render_ms"] = render / n * 1e3;
+    state.counters["step_ratio"] = steps / render;
+    state.counters["preview_ratio"] = preview / render;
 }
 
 }  // namespace brevalto::bench

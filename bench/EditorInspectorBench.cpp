@@ -33,24 +33,9 @@ void BM_ToolStyleOpacitySlider(benchmark::State& state) {
         state.SkipWithError("the Tool style page should show the Opacity slider");
         return;
     }
-    double steps = 0, preview = 0, render = 0;
-    int direction = -2;
-    for (auto _ : state) {
-        const SliderRun run = slide(*opacity, 200, direction, *f.session, *view.canvas());
-        if (!run.previewed) state.SkipWithError("the last step should reach the canvas");
-        if (f.session->document().layers.back().style.opacity != opacity->value() / 1000.0)
-            state.SkipWithError("the selected layer should take the opacity");
-        steps += run.stepSeconds / 200;
-        preview += run.previewSeconds;
-        render += f.renderSeconds();
-        direction = -direction;
-    }
-    const double n = static_cast<double>(state.iterations());
-    state.counters["step_us"] = steps / n * 1e6;
-    state.counters["preview_ms"] = preview / n * 1e3;
-    state.counters["render_ms"] = render / n * 1e3;
-    state.counters["step_ratio"] = steps / render;
-    state.counters["preview_ratio"] = preview / render;
+    benchSlider(state, *opacity, -2, f, *view.canvas(),
+                [&] { return f.session->document().layers.back().style.opacity == opacity->value() / 1000.0; },
+                "the selected layer should take the opacity");
 }
 
 }  // namespace
