@@ -1,5 +1,7 @@
 #include "Panel/NotchPanel.h"
 
+#include "Editor/View/EditorControls.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPalette>
@@ -15,21 +17,12 @@ NotchPanel::NotchPanel(bool translucent, QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground, translucent_);
     setAutoFillBackground(false);
     // A dark appearance whatever the desktop's theme.
-    QPalette dark = palette();
+    // The editor's dark palette on a black window.
+    QPalette dark = editorDarkPalette(palette());
     dark.setColor(QPalette::Window, Qt::black);
-    dark.setColor(QPalette::Base, QColor(28, 28, 30));
-    dark.setColor(QPalette::AlternateBase, QColor(44, 44, 46));
-    dark.setColor(QPalette::WindowText, Qt::white);
-    dark.setColor(QPalette::Text, Qt::white);
-    dark.setColor(QPalette::ButtonText, Qt::white);
     dark.setColor(QPalette::Button, QColor(44, 44, 46));
-    dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 110));
     dark.setColor(QPalette::ToolTipBase, QColor(44, 44, 46));
     dark.setColor(QPalette::ToolTipText, Qt::white);
-    // Disabled texts dimmed, without the light relief the style draws under them.
-    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        dark.setColor(QPalette::Disabled, role, QColor(255, 255, 255, 90));
-    dark.setColor(QPalette::Disabled, QPalette::Light, Qt::transparent);
     setPalette(dark);
     // Menus, popups and tooltips of the panel are windows of their own, which inherit no palette.
     if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
