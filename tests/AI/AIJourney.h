@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,15 @@ namespace brevalto {
 class AIJourney : public AppJourney {
 protected:
     using AppJourney::AppJourney;
+
+    // Starts the app with api.anthropic.com reaching `api` through the TLS proxy stand-in.
+    void startAppWith(const MessagesApiStandIn& api) {
+        ASSERT_TRUE(api.running());
+        proxy_.emplace(standIns_ / "proxy", std::map<std::string, std::uint16_t>{{"api.anthropic.com", api.port()}});
+        ASSERT_TRUE(proxy_->running());
+        proxy_->addTo(env_);
+        startApp();
+    }
 
     // A window's place and size on the screen.
     QRect geometry(const QString& window) {
@@ -58,6 +69,9 @@ protected:
         QThread::msleep(1500);
         run("xdotool", {"windowclose", settings});
     }
+
+private:
+    std::optional<TlsProxyStandIn> proxy_;
 };
 
 }  // namespace brevalto

@@ -20,11 +20,7 @@ TEST_F(AISettingsJourney, KeyModelProviderAndATranslationReachTheService) {
         {{"id", "claude-haiku-4-5"}, {"display_name", "Claude Haiku 4.5"}},
     });
     MessagesApiStandIn api(standIns_ / "messages.log", "Good morning, how are you?", models);
-    ASSERT_TRUE(api.running());
-    TlsProxyStandIn proxy(standIns_ / "proxy", {{"api.anthropic.com", api.port()}});
-    ASSERT_TRUE(proxy.running());
-    proxy.addTo(env_);
-    startApp();
+    ASSERT_NO_FATAL_FAILURE(startAppWith(api));
 
     // 1. The settings, from the panel's keys, on the AI tab.
     const QString settings = openSettings(3);

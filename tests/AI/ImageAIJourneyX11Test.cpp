@@ -36,11 +36,7 @@ protected:
 
 TEST_F(ImageAIJourney, RequestBecomesAPromptThatIsCopiedSavedAndClearedByTyping) {
     MessagesApiStandIn api(standIns_ / "messages.log", kPrompt);
-    ASSERT_TRUE(api.running());
-    TlsProxyStandIn proxy(standIns_ / "proxy", {{"api.anthropic.com", api.port()}});
-    ASSERT_TRUE(proxy.running());
-    proxy.addTo(env_);
-    startApp();
+    ASSERT_NO_FATAL_FAILURE(startAppWith(api));
     saveKey("sk-test");
 
     // 1. An image copied by another program, opened in "Image AI" from its card's menu.

@@ -28,11 +28,7 @@ protected:
 
 TEST_F(RegionTranslationJourney, RecogniseTranslatePreviewRecolourAndSave) {
     MessagesApiStandIn api(standIns_ / "messages.log");
-    ASSERT_TRUE(api.running());
-    TlsProxyStandIn proxy(standIns_ / "proxy", {{"api.anthropic.com", api.port()}});
-    ASSERT_TRUE(proxy.running());
-    proxy.addTo(env_);
-    startApp();
+    ASSERT_NO_FATAL_FAILURE(startAppWith(api));
 
     saveKey("sk-test");
 
