@@ -24,6 +24,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QEnterEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -547,8 +548,8 @@ TEST_F(EditorViewTest, ToolStyleAndPanelsEndTheirStepWhenTheSheetCloses) {
 
     // The status line keeps two lines of a long message.
     session().setStatus(QString(2000, QLatin1Char('x')).replace(QLatin1Char('x'), QStringLiteral("word ")));
-    QLabel* status = view->statusLine();
-    EXPECT_LE(status->height(), 2 * status->fontMetrics().lineSpacing() + 10);
+    EditorStatusLine* status = view->statusLine();
+    EXPECT_EQ(status->height(), 2 * QFontMetrics(editorFont(EditorFont::status)).lineSpacing() + 10);
     // It draws the status it shows, whatever it drew before.
     const QImage long_ = status->grab().toImage();
     session().setStatus(View::copiedImageStatus);
@@ -558,9 +559,14 @@ TEST_F(EditorViewTest, ToolStyleAndPanelsEndTheirStepWhenTheSheetCloses) {
     QImage blank(copied.size(), copied.format());
     blank.fill(copied.pixel(0, 0));
     EXPECT_NE(copied, blank);
-    QEvent enter(QEvent::Enter);
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), status->mapToGlobal(QPointF(5, 5)));
     QApplication::sendEvent(status, &enter);
-    EXPECT_TRUE(status->textInteractionFlags() & Qt::TextSelectableByMouse);
+    ASSERT_TRUE(status->selectableLabel());
+    EXPECT_TRUE(status->selectableLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_EQ(status->selectableLabel()->text(), View::copiedImageStatus);
+    session().setStatus(View::noHoverColorStatus);  // and it follows the status from then on
+    EXPECT_EQ(status->selectableLabel()->text(), View::noHoverColorStatus);
+    EXPECT_EQ(status->selectableLabel()->geometry(), status->rect());
 
     std::vector<std::size_t> indices{0, 1};
     EXPECT_EQ(view->compositionExtents(indices, session().document()), (std::vector<double>{800, 5}));

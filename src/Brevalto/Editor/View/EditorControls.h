@@ -11,6 +11,7 @@
 #include <vector>
 
 class QBoxLayout;
+class QLabel;
 class QMenu;
 class QSpacerItem;
 
@@ -138,6 +139,32 @@ protected:
 private:
     QString symbol_;
     QColor accent_;
+};
+
+// The editor's two-line status line: the status in 11 pt in the secondary colour, cut after two
+// lines, drawn from the text images kept for the process. Once the pointer comes to it, a
+// selectable label takes its place, so that the whole status can be selected and copied.
+class EditorStatusLine : public QWidget {
+    Q_OBJECT
+public:
+    explicit EditorStatusLine(QWidget* parent = nullptr);
+
+    const QString& text() const { return text_; }
+    void setText(const QString& text);
+    // The label that takes over once the pointer came; null before.
+    QLabel* selectableLabel() const { return label_; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QString text_;
+    QLabel* label_ = nullptr;
 };
 
 // The dark appearance of the editor's floating controls (the context bar, the inspector sheet),

@@ -9,7 +9,6 @@
 #include "Editor/View/ScreenshotContextBar.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
@@ -54,30 +53,6 @@ private:
     }
 };
 
-// The two-line status line. Its height is fixed and its width is the view's, so the layout need
-// not ask a wrapping label for its size or the height of each width (each answer lays the text
-// out again).
-class StatusLine : public QLabel {
-public:
-    using QLabel::QLabel;
-    QSize sizeHint() const override { return QSize(0, minimumHeight()); }
-    QSize minimumSizeHint() const override { return sizeHint(); }
-    bool hasHeightForWidth() const override { return false; }
-
-protected:
-    // Until its text can be selected, the line draws it from the images kept for the process.
-    void paintEvent(QPaintEvent* event) override {
-        if (textInteractionFlags() & Qt::TextSelectableByMouse) {
-            QLabel::paintEvent(event);
-            return;
-        }
-        const QRect area = contentsRect();
-        QPainter(this).drawImage(area.topLeft(), cachedTextImage(text(), EditorFont::status,
-                                                                 palette().color(QPalette::WindowText),
-                                                                 devicePixelRatioF(), area.size()));
-    }
-};
-
 }  // namespace
 
 ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSession> session,
@@ -119,25 +94,8 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
     if (ScreenshotContextBar::shows(ScreenshotContextBar::subject(*session_))) contextBar();
     dividers_.push_back(addEditorDivider(*stack));
 
-    status_ = new StatusLine(this);
+    status_ = new EditorStatusLine(this);
     status_->setObjectName(QStringLiteral("editorStatus"));
-    status_->setWordWrap(true);
-    status_->setTextFormat(Qt::PlainText);
-    // The text becomes selectable once the pointer comes to it (its text control is costly to
-    // make on every opening).
-    status_->setAttribute(Qt::WA_Hover);
-    status_->installEventFilter(this);
-    status_->setFocusPolicy(Qt::NoFocus);
-    status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    status_->setContentsMargins(12, 5, 12, 5);
-    const QFont& caption = editorFont(EditorFont::status);
-    status_->setFont(caption);
-    QPalette secondary = status_->palette();
-    secondary.setColor(QPalette::WindowText, QColor(255, 255, 255, 150));
-    status_->setPalette(secondary);
-    // Two lines at most; a longer status is cut there and can still be selected whole.
-    status_->setFixedHeight(2 * QFontMetrics(caption).lineSpacing() + 10);
-    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     status_->setText(session_->status());
     stack->addWidget(status_);
 
@@ -163,13 +121,6 @@ ScreenshotContextBar* ScreenshotEditorView::contextBar() {
 void ScreenshotEditorView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     paintEditorLines(painter, {}, dividers_);
-}
-
-bool ScreenshotEditorView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == status_ && (event->type() == QEvent::HoverEnter || event->type() == QEvent::Enter) &&
-        !(status_->textInteractionFlags() & Qt::TextSelectableByMouse))
-        status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return QWidget::eventFilter(watched, event);
 }
 
 void ScreenshotEditorView::showEvent(QShowEvent* event) {

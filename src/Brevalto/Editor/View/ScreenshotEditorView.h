@@ -16,12 +16,12 @@
 #include <optional>
 #include <vector>
 
-class QLabel;
 class QSpacerItem;
 
 namespace brevalto {
 
 class BackdropPopover;
+class EditorStatusLine;
 class EditorToolbar;
 class ScreenshotCanvasView;
 class ScreenshotContextBar;
@@ -80,7 +80,7 @@ public:
     EditorToolbar* toolbar() const { return toolbar_; }
     // The context bar over the canvas (made when first needed).
     ScreenshotContextBar* contextBar();
-    QLabel* statusLine() const { return status_; }
+    EditorStatusLine* statusLine() const { return status_; }
     // The save and print dialogs (Qt's own unless replaced, e.g. by tests).
     ScreenshotOutput::Dialogs& dialogs() const { return *dialogs_; }
     void setDialogs(ScreenshotOutput::Dialogs& dialogs) { dialogs_ = &dialogs; }
@@ -157,7 +157,6 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void reportError(const std::exception& error);
@@ -173,7 +172,7 @@ private:
 
     EditorToolbar* toolbar_ = nullptr;
     ScreenshotCanvasView* canvas_ = nullptr;
-    QLabel* status_ = nullptr;
+    EditorStatusLine* status_ = nullptr;
     ScreenshotContextBar* contextBar_ = nullptr;
     BackdropPopover* popover_ = nullptr;
     std::vector<QSpacerItem*> dividers_;
