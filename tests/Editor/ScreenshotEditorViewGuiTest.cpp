@@ -27,6 +27,8 @@
 #include <QEnterEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPaintEvent>
+#include <QSet>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QSlider>
@@ -137,7 +139,9 @@ TEST_F(EditorViewTest, EveryToolbarItemHasItsNameHelpLabelAndStateAndNoneTakesTh
         QWidget* widget = find(QString::fromUtf8(item.name));
         ASSERT_TRUE(widget);
         EXPECT_EQ(widget->toolTip(), QString::fromUtf8(item.help));
-        if (item.label && *item.label) EXPECT_EQ(widget->accessibleName(), QString::fromUtf8(item.label));
+        if (item.label && *item.label) {
+            EXPECT_EQ(widget->accessibleName(), QString::fromUtf8(item.label));
+        }
         EXPECT_EQ(widget->isVisible(), item.shown);
         EXPECT_EQ(widget->isEnabled(), item.enabled);
         EXPECT_EQ(widget->focusPolicy(), Qt::NoFocus);
@@ -165,6 +169,45 @@ TEST_F(EditorViewTest, EveryToolbarItemHasItsNameHelpLabelAndStateAndNoneTakesTh
     EXPECT_TRUE(view->canvas()->hasFocus());
     click("done");
     EXPECT_EQ(closed, 1);
+}
+
+// The rows draw their controls: none of them is left blank, a change of one repaints its row
+// there, and a control outside a row still draws itself.
+TEST_F(EditorViewTest, TheBarsRowsDrawTheirControlsAndRedrawTheOneThatChanges) {
+    const auto colours = [](const QImage& image) {
+        QSet<QRgb> seen;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) seen.insert(image.pixel(x, y));
+        return seen.size();
+    };
+    EditorToolbar* toolbar = view->toolbar();
+    const QImage bar = toolbar->grab().toImage();
+    int controls = 0;
+    for (QWidget* control : toolbar->findChildren<QWidget*>()) {
+        if (!dynamic_cast<EditorRowControl*>(control) || !control->isVisible()) continue;
+        ++controls;
+        const QRect area(control->mapTo(toolbar, QPoint(0, 0)), control->size());
+        EXPECT_GT(colours(bar.copy(area)), 1) << control->objectName().toStdString();
+    }
+    EXPECT_EQ(controls, 23);  // six on the left, nine tools and "More tools", undo, redo, three readouts, More, Done
+
+    struct PaintRecorder : QObject {
+        QRegion painted;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
+            return false;
+        }
+    } recorder;
+    ToolPalette* palette = toolbar->palette();
+    palette->installEventFilter(&recorder);
+    session().selectTool(QStringLiteral("arrow"));
+    settle();
+    EXPECT_TRUE(recorder.painted.contains(find("tool.arrow")->geometry()));
+    EXPECT_TRUE(recorder.painted.contains(find("tool.select")->geometry()));
+
+    QWidget plain;
+    EditorIconButton alone(QStringLiteral("pin"), QStringLiteral("Pin"), QStringLiteral("alone"), &plain);
+    EXPECT_GT(colours(alone.grab().toImage()), 1);
 }
 
 TEST_F(EditorViewTest, TheModeGroupShowsTheProposalThenTheSelectionBarThenThePalette) {

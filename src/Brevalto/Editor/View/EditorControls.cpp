@@ -113,8 +113,36 @@ void EditorIconButton::mousePressEvent(QMouseEvent* event) {
     QAbstractButton::mousePressEvent(event);
 }
 
-void EditorIconButton::paintEvent(QPaintEvent*) {
+bool EditorRowControl::drawnByRow(const QWidget& control) {
+    return qobject_cast<const EditorControlRow*>(control.parentWidget()) != nullptr;
+}
+
+void EditorControlRow::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
+    paintControls(painter, event->region());
+}
+
+void EditorControlRow::paintControls(QPainter& painter, const QRegion& region) const {
+    for (QObject* child : children()) {
+        if (!child->isWidgetType()) continue;
+        const auto* widget = static_cast<const QWidget*>(child);
+        if (widget->isHidden() || !region.intersects(widget->geometry())) continue;
+        if (const auto* control = dynamic_cast<const EditorRowControl*>(widget)) {
+            const QPoint at = widget->pos();
+            painter.translate(at);
+            control->paintControl(painter);
+            painter.translate(-at);
+        }
+    }
+}
+
+void EditorIconButton::paintEvent(QPaintEvent*) {
+    if (drawnByRow(*this)) return;
+    QPainter painter(this);
+    paintControl(painter);
+}
+
+void EditorIconButton::paintControl(QPainter& painter) const {
     const qreal ratio = devicePixelRatioF();
     int tint = 0;
     if (active_) tint = 31;  // 12 % of the primary colour
@@ -278,9 +306,12 @@ void EditorReadout::paintTexts(QPainter& painter, const QWidget& widget, double 
 }
 
 void EditorReadout::paintEvent(QPaintEvent*) {
+    if (drawnByRow(*this)) return;
     QPainter painter(this);
-    paintTexts(painter, *this, 0, value_, caption_);
+    paintControl(painter);
 }
+
+void EditorReadout::paintControl(QPainter& painter) const { paintTexts(painter, *this, 0, value_, caption_); }
 
 EditorReadoutButton::EditorReadoutButton(const QString& objectName, const QString& help, bool swatch, QWidget* parent)
     : QAbstractButton(parent), swatch_(swatch) {
@@ -309,7 +340,12 @@ QSize EditorReadoutButton::sizeHint() const {
 }
 
 void EditorReadoutButton::paintEvent(QPaintEvent*) {
+    if (drawnByRow(*this)) return;
     QPainter painter(this);
+    paintControl(painter);
+}
+
+void EditorReadoutButton::paintControl(QPainter& painter) const {
     double x = 0;
     if (swatch_) {
         painter.drawImage(QPoint(0, (height() - 20) / 2),
@@ -329,7 +365,6 @@ EditorTextButton::EditorTextButton(const QString& text, const QString& objectNam
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setFont(editorFont(EditorFont::button));
 }
 
 QSize EditorTextButton::sizeHint() const {
@@ -338,7 +373,12 @@ QSize EditorTextButton::sizeHint() const {
 }
 
 void EditorTextButton::paintEvent(QPaintEvent*) {
+    if (drawnByRow(*this)) return;
     QPainter painter(this);
+    paintControl(painter);
+}
+
+void EditorTextButton::paintControl(QPainter& painter) const {
     QColor fill = accent_.isValid() ? accent_ : QColor(255, 255, 255, 26);
     if (isDown())
         fill = fill.darker(120);

@@ -13,15 +13,42 @@
 class QBoxLayout;
 class QLabel;
 class QMenu;
+class QPainter;
 class QSpacerItem;
 
 namespace brevalto {
+
+// A control of the bar that a row of controls draws (see EditorControlRow).
+class EditorRowControl {
+public:
+    virtual ~EditorRowControl() = default;
+    // Draws the control in its own coordinates.
+    virtual void paintControl(QPainter& painter) const = 0;
+
+protected:
+    // True while the control sits in a row, which draws it: the control then draws nothing itself.
+    static bool drawnByRow(const QWidget& control);
+};
+
+// A row of the bar's controls (the toolbar, the tool palette, the selection bar): it draws the
+// controls it holds in its own paint, with one painter, instead of each control setting up a
+// painter of its own. A control's update still repaints its area, and with it the row's part there.
+class EditorControlRow : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    // Draws the row's shown controls that meet the region.
+    void paintControls(QPainter& painter, const QRegion& region) const;
+};
 
 // The editor bar's icon button: a symbol in a 30 x 28 point frame that takes clicks on its whole
 // rectangle, on a clear rounded background (radius 6) that is tinted while the item is active or
 // the pointer rests on it. The help text doubles as accessible name unless one is given. It never
 // takes the keyboard focus, so letters, Tab and Escape keep reaching the canvas.
-class EditorIconButton : public QAbstractButton {
+class EditorIconButton : public QAbstractButton, public EditorRowControl {
     Q_OBJECT
 public:
     EditorIconButton(const QString& symbol, const QString& help, const QString& objectName, QWidget* parent = nullptr,
@@ -37,6 +64,7 @@ public:
 
     QSize sizeHint() const override { return QSize(30, 28); }
     QSize minimumSizeHint() const override { return sizeHint(); }
+    void paintControl(QPainter& painter) const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -46,9 +74,9 @@ private:
     QString symbol_;
     bool active_ = false;
     // The symbol image last drawn and its colour and pixel ratio.
-    QImage shown_;
-    QRgb shownColor_ = 0;
-    qreal shownRatio_ = 0;
+    mutable QImage shown_;
+    mutable QRgb shownColor_ = 0;
+    mutable qreal shownRatio_ = 0;
     std::function<QMenu*()> menuFactory_;
     QMenu* menu_ = nullptr;
 };
@@ -71,7 +99,7 @@ const QImage& cachedTextImage(const QString& text, EditorFont font, const QColor
 
 // The bar's readout: a value in 12 pt semibold with even-width digits over a 10 pt caption in the
 // secondary colour, at its natural size.
-class EditorReadout : public QWidget {
+class EditorReadout : public QWidget, public EditorRowControl {
     Q_OBJECT
 public:
     explicit EditorReadout(const QString& objectName, QWidget* parent = nullptr);
@@ -82,6 +110,7 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    void paintControl(QPainter& painter) const override;
     // Draws the two lines with their left edge at x.
     static void paintTexts(QPainter& painter, const QWidget& widget, double x, const QString& value,
                            const QString& caption);
@@ -98,7 +127,7 @@ private:
 
 // A readout that is a plain button, optionally led by a 20 point colour swatch (the colour under
 // the pointer, Tab to copy; the zoom, toggling 100 % and Fit).
-class EditorReadoutButton : public QAbstractButton {
+class EditorReadoutButton : public QAbstractButton, public EditorRowControl {
     Q_OBJECT
 public:
     EditorReadoutButton(const QString& objectName, const QString& help, bool swatch, QWidget* parent = nullptr);
@@ -111,6 +140,7 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    void paintControl(QPainter& painter) const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -124,7 +154,7 @@ private:
 
 // The bar's small text button ("Done", "Crop", "Apply selection" ...): a rounded, lightly filled
 // button with an optional leading symbol and an accent fill (the orange secret warning).
-class EditorTextButton : public QAbstractButton {
+class EditorTextButton : public QAbstractButton, public EditorRowControl {
     Q_OBJECT
 public:
     EditorTextButton(const QString& text, const QString& objectName, QWidget* parent = nullptr,
@@ -132,6 +162,7 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    void paintControl(QPainter& painter) const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

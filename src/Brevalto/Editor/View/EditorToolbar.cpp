@@ -11,6 +11,7 @@
 #include "Platform/Symbols.h"
 
 #include <QHBoxLayout>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
 
@@ -25,24 +26,28 @@ using Property = ScreenshotDocumentSession::Property;
 constexpr int kFrameMs = 16;
 
 // The drag item drawn like the bar's icon buttons, from the symbol images kept for the process.
-class EditorDragButton : public ScreenshotDragView {
+class EditorDragButton : public ScreenshotDragView, public EditorRowControl {
 public:
     using ScreenshotDragView::ScreenshotDragView;
 
-protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintControl(QPainter& painter) const override {
         constexpr int size = 15;
         const QImage& symbol =
             cachedSymbol(QStringLiteral("arrow.up.doc"), size, QColor(255, 255, 255, 230), devicePixelRatioF());
-        if (symbol.isNull()) return;
+        if (!symbol.isNull()) painter.drawImage(QPoint((width() - size) / 2, (height() - size) / 2), symbol);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (drawnByRow(*this)) return;
         QPainter painter(this);
-        painter.drawImage(QPoint((width() - size) / 2, (height() - size) / 2), symbol);
+        paintControl(painter);
     }
 };
 
 }  // namespace
 
-EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWidget(parent), view_(view) {
+EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : EditorControlRow(parent), view_(view) {
     setObjectName(QStringLiteral("editorToolbar"));
     setFixedHeight(52);
     ScreenshotDocumentSession& session = view_.session();
@@ -159,9 +164,10 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : QWid
     refreshHoverColor();
 }
 
-void EditorToolbar::paintEvent(QPaintEvent*) {
+void EditorToolbar::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     paintEditorLines(painter, separators_);
+    paintControls(painter, event->region());
 }
 
 QWidget* EditorToolbar::smartGroup() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include "Editor/View/EditorControls.h"
 
 #include <vector>
 
@@ -24,7 +24,7 @@ class ToolPalette;
 // group (smart-selection confirmation, the selection bar, or the tool palette); the secret
 // warning; undo and redo; the colour, size and zoom readouts; the More menu and Done. Each item
 // follows the session's change signal for what it shows; nothing is rebuilt per change.
-class EditorToolbar : public QWidget {
+class EditorToolbar : public EditorControlRow {
     Q_OBJECT
 public:
     explicit EditorToolbar(ScreenshotEditorView& view, QWidget* parent = nullptr);

@@ -10,7 +10,7 @@
 
 namespace brevalto {
 
-SelectionActionBar::SelectionActionBar(ScreenshotEditorView& view, QWidget* parent) : QWidget(parent) {
+SelectionActionBar::SelectionActionBar(ScreenshotEditorView& view, QWidget* parent) : EditorControlRow(parent) {
     setObjectName(QStringLiteral("selectionBar"));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* row = new QHBoxLayout(this);

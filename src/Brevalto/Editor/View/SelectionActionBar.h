@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include "Editor/View/EditorControls.h"
 
 namespace brevalto {
 
@@ -9,7 +9,7 @@ class ScreenshotEditorView;
 // The commands on the selected area, shown in the toolbar in place of the tool palette while a
 // selection exists: crop, copy, zoom to it, recognise its text, blur its text lines, erase it,
 // redact it, or drop it.
-class SelectionActionBar : public QWidget {
+class SelectionActionBar : public EditorControlRow {
     Q_OBJECT
 public:
     explicit SelectionActionBar(ScreenshotEditorView& view, QWidget* parent = nullptr);

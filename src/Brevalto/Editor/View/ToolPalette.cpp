@@ -20,7 +20,7 @@ const QColor menuIconColor(255, 255, 255, 220);
 
 }  // namespace
 
-ToolPalette::ToolPalette(ScreenshotEditorView& view, QWidget* parent) : QWidget(parent), view_(view) {
+ToolPalette::ToolPalette(ScreenshotEditorView& view, QWidget* parent) : EditorControlRow(parent), view_(view) {
     setObjectName(QStringLiteral("toolPalette"));
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* row = new QHBoxLayout(this);
@@ -53,7 +53,7 @@ QSize ToolPalette::sizeHint() const { return QSize(rowWidth(rowSizes[0]), 28); }
 QSize ToolPalette::minimumSizeHint() const { return QSize(rowWidth(rowSizes[std::size(rowSizes) - 1]), 28); }
 
 void ToolPalette::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
+    EditorControlRow::resizeEvent(event);
     int n = rowSizes[std::size(rowSizes) - 1];
     for (int candidate : rowSizes) {
         if (rowWidth(candidate) <= event->size().width()) {

@@ -1,8 +1,7 @@
 #pragma once
 
+#include "Editor/View/EditorControls.h"
 #include "Editor/View/EditorTool.h"
-
-#include <QWidget>
 
 #include <vector>
 
@@ -16,7 +15,7 @@ class ScreenshotEditorView;
 // The toolbar's tool palette: the first n tools of the palette table (n the first of 9, 7, 5 and 3
 // whose row fits the width the bar gives it, chosen on every resize) and the "More tools" menu
 // with the palette tools left out, then every tool of the more-tools table.
-class ToolPalette : public QWidget {
+class ToolPalette : public EditorControlRow {
     Q_OBJECT
 public:
     static constexpr int rowSizes[] = {9, 7, 5, 3};
