@@ -4,7 +4,9 @@
 //   the same for the bare canvas in a window of the same size;
 // - floor: what Qt itself asks for a row of the bar's icon buttons, as many as the view has
 //   items: a window of the same size holding the canvas under a row of 26 buttons ÷ the canvas
-//   alone in that window (the share of the open ratio no drawing or laziness of ours can remove);
+//   alone in that window (what making the widgets and showing them costs, which no laziness of
+//   ours can remove; these buttons sit in a plain widget, so each draws itself with a painter of
+//   its own, where the view's rows draw all of theirs with one);
 // - hover: 400 pointer moves over the canvas, each to a pixel of another colour and each followed
 //   by the events it causes (the view's colour readout among them) ÷ the same moves over the bare
 //   canvas.
