@@ -113,8 +113,10 @@ void EditorIconButton::mousePressEvent(QMouseEvent* event) {
     QAbstractButton::mousePressEvent(event);
 }
 
-bool EditorRowControl::drawnByRow(const QWidget& control) {
-    return qobject_cast<const EditorControlRow*>(control.parentWidget()) != nullptr;
+void EditorRowControl::paintUnlessInRow(QWidget& control) const {
+    if (qobject_cast<const EditorControlRow*>(control.parentWidget())) return;
+    QPainter painter(&control);
+    paintControl(painter);
 }
 
 void EditorControlRow::paintEvent(QPaintEvent* event) {
@@ -137,9 +139,7 @@ void EditorControlRow::paintControls(QPainter& painter, const QRegion& region) c
 }
 
 void EditorIconButton::paintEvent(QPaintEvent*) {
-    if (drawnByRow(*this)) return;
-    QPainter painter(this);
-    paintControl(painter);
+    paintUnlessInRow(*this);
 }
 
 void EditorIconButton::paintControl(QPainter& painter) const {
@@ -306,9 +306,7 @@ void EditorReadout::paintTexts(QPainter& painter, const QWidget& widget, double 
 }
 
 void EditorReadout::paintEvent(QPaintEvent*) {
-    if (drawnByRow(*this)) return;
-    QPainter painter(this);
-    paintControl(painter);
+    paintUnlessInRow(*this);
 }
 
 void EditorReadout::paintControl(QPainter& painter) const { paintTexts(painter, *this, 0, value_, caption_); }
@@ -340,9 +338,7 @@ QSize EditorReadoutButton::sizeHint() const {
 }
 
 void EditorReadoutButton::paintEvent(QPaintEvent*) {
-    if (drawnByRow(*this)) return;
-    QPainter painter(this);
-    paintControl(painter);
+    paintUnlessInRow(*this);
 }
 
 void EditorReadoutButton::paintControl(QPainter& painter) const {
@@ -373,9 +369,7 @@ QSize EditorTextButton::sizeHint() const {
 }
 
 void EditorTextButton::paintEvent(QPaintEvent*) {
-    if (drawnByRow(*this)) return;
-    QPainter painter(this);
-    paintControl(painter);
+    paintUnlessInRow(*this);
 }
 
 void EditorTextButton::paintControl(QPainter& painter) const {

@@ -26,8 +26,8 @@ public:
     virtual void paintControl(QPainter& painter) const = 0;
 
 protected:
-    // True while the control sits in a row, which draws it: the control then draws nothing itself.
-    static bool drawnByRow(const QWidget& control);
+    // The control's own paint event: it draws itself, unless it sits in a row, which draws it.
+    void paintUnlessInRow(QWidget& control) const;
 };
 
 // A row of the bar's controls (the toolbar, the tool palette, the selection bar): it draws the
@@ -172,7 +172,7 @@ private:
     QColor accent_;
 };
 
-// The editor's two-line status line: the status in 11 pt in the secondary colour, cut after two
+// The editor's two-line status line: the status in 11 px type in the secondary colour, cut after two
 // lines, drawn from the text images kept for the process. Once the pointer comes to it, a
 // selectable label takes its place, so that the whole status can be selected and copied.
 class EditorStatusLine : public QWidget {

@@ -38,11 +38,7 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        if (drawnByRow(*this)) return;
-        QPainter painter(this);
-        paintControl(painter);
-    }
+    void paintEvent(QPaintEvent*) override { paintUnlessInRow(*this); }
 };
 
 }  // namespace
