@@ -597,6 +597,7 @@ TEST_F(EditorViewTest, ToolStyleAndPanelsEndTheirStepWhenTheSheetCloses) {
     const QImage long_ = status->grab().toImage();
     session().setStatus(View::copiedImageStatus);
     settle();
+    EXPECT_EQ(status->text(), View::copiedImageStatus);
     const QImage copied = status->grab().toImage();
     EXPECT_NE(copied, long_);
     QImage blank(copied.size(), copied.format());
