@@ -2,6 +2,7 @@
 
 #include "ClipCore/Clip.h"
 #include "ClipCore/Uuid.h"
+#include "Clipboard/ClipImageNormalization.h"
 #include "Clipboard/HistoryWriter.h"
 #include "Platform/Clock.h"
 #include "Platform/Task.h"
@@ -146,6 +147,7 @@ signals:
     void thumbnailFinished(const QString& digest);
 
 private:
+    static constexpr const char* kSaveFailedPrefix = "Could not save: ";
     struct ImageWork;
     void load();
     void startWriter();
@@ -193,14 +195,6 @@ private:
     std::unique_ptr<HistoryWriter> writer_;
     TaskPool imagePool_;  // last, so it finishes its work before the fields go
 };
-
-// The image decoded (its stored size at most 40 megapixels, checked before decoding), turned
-// upright and encoded as a PNG of at most 32 MiB; nothing when any step fails. A PNG that already
-// has that form (upright 8-bit pixels, no metadata but its colour space) comes back unchanged once
-// it has decoded. Any thread.
-std::optional<QByteArray> normalizeImageToPNG(const QByteArray& data);
-// Pixels as normalizeImageToPNG encodes them; nothing over 40 megapixels or 32 MiB. Any thread.
-std::optional<QByteArray> encodeNormalisedPNG(const QImage& image);
 
 // SHA-256 of the bytes as 64 lower-case hexadecimal digits.
 std::string hexDigest(std::string_view bytes);

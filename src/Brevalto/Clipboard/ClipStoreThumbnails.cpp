@@ -1,0 +1,63 @@
+#include "Clipboard/ClipStore.h"
+
+#include "Platform/AtomicFile.h"
+
+#include <QImageReader>
+
+#include <algorithm>
+
+namespace brevalto {
+
+namespace fs = std::filesystem;
+
+std::optional<QImage> ClipStore::makeThumbnail(const fs::path& file) {
+    std::error_code unreadable;
+    if (AtomicFile::status(file, unreadable).kind != FileKind::regular) return std::nullopt;
+    QImageReader reader(QString::fromStdString(file.string()));
+    const QSize stored = reader.size();
+    // The image was accepted under the store's rule, so its thumbnail follows the same rule.
+    if (!isStorableImageSize(stored)) return std::nullopt;
+    reader.setAutoTransform(true);
+    const bool reduce = std::max(stored.width(), stored.height()) > kThumbnailSize;
+    if (reduce) {
+        const QSize fitted = stored.scaled(kThumbnailSize, kThumbnailSize, Qt::KeepAspectRatio);
+        reader.setScaledSize(QSize(std::max(1, fitted.width()), std::max(1, fitted.height())));
+    }
+    QImage image = reader.read();
+    if (image.isNull()) return std::nullopt;
+    return image;
+}
+
+std::optional<QImage> ClipStore::thumbnail(const Clip& clip) {
+    if (auto hit = thumbnails_.find(clip.digest); hit != thumbnails_.end()) return hit->second;
+    if (!clip.imageFile || !isImageFileName(*clip.imageFile)) return std::nullopt;
+    std::optional<QImage> image = makeThumbnail(root_ / *clip.imageFile);
+    if (!image) return std::nullopt;
+    thumbnails_.emplace(clip.digest, *image);
+    return image;
+}
+
+ClipStore::ThumbnailState ClipStore::requestThumbnail(const Clip& clip) {
+    if (thumbnails_.count(clip.digest)) return ThumbnailState::ready;
+    if (!clip.imageFile || !isImageFileName(*clip.imageFile) || thumbnailFailures_.count(clip.digest))
+        return ThumbnailState::failed;
+    if (thumbnailsPending_.count(clip.digest)) return ThumbnailState::pending;
+    thumbnailsPending_.emplace(clip.digest, true);
+    const std::uint64_t generation = generation_;
+    const std::string digest = clip.digest;
+    Task::run(
+        thumbnailPool_, this, [file = root_ / *clip.imageFile](std::stop_token) { return makeThumbnail(file); },
+        [this, generation, digest](TaskResult<std::optional<QImage>>& result) {
+            if (generation != generation_) return;  // the history was cleared meanwhile
+            thumbnailsPending_.erase(digest);
+            std::optional<QImage> image = result.ok() ? result.get() : std::nullopt;
+            if (image)
+                thumbnails_.emplace(digest, std::move(*image));
+            else
+                thumbnailFailures_.emplace(digest, true);
+            emit thumbnailFinished(QString::fromStdString(digest));
+        });
+    return ThumbnailState::pending;
+}
+
+}  // namespace brevalto
