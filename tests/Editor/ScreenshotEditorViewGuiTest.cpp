@@ -1,31 +1,20 @@
-// The editor view over a real controller, document folder and canvas, with a scripted recognizer,
-// dialogs and background work: the toolbar's items and modes, the palette, the readouts, copying
-// and sharing, the selection bar, the backdrop popover and the More menu.
-#include "Document/ScreenshotDocumentSession.h"
+// The editor view: the toolbar's items and modes, the palette, the readouts, copying and sharing,
+// the selection bar, the backdrop popover and the More menu.
+#include "EditorViewFixture.h"
+
 #include "Editor/Canvas/ScreenshotCanvasView.h"
-#include "Editor/ScreenshotEditorController.h"
 #include "Editor/View/BackdropPopover.h"
 #include "Editor/View/EditorControls.h"
 #include "Editor/View/EditorMoreMenu.h"
 #include "Editor/View/EditorToolbar.h"
 #include "Editor/View/ScreenshotContextBar.h"
-#include "Editor/View/ScreenshotEditorView.h"
 #include "Editor/View/ScreenshotShareButton.h"
 #include "Editor/View/SelectionActionBar.h"
 #include "Editor/View/ToolPalette.h"
-#include "FakePasteboard.h"
-#include "FakeTextRecognizer.h"
-#include "ManualExecutor.h"
-#include "Platform/Defaults.h"
-#include "ScriptedOutputDialogs.h"
 #include "Platform/Symbols.h"
-#include "TestFolder.h"
-#include "TestImages.h"
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QEnterEvent>
-#include <QLabel>
 #include <QMenu>
 #include <QPaintEvent>
 #include <QSet>
@@ -47,66 +36,6 @@ using View = ScreenshotEditorView;
 QImage png(const PasteboardItem& item) {
     return QImage::fromData(item.data(PasteboardType::png).value_or(QByteArray()), "PNG");
 }
-
-class EditorViewTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fs::create_directory(folder / "run");
-        fs::permissions(folder / "run", fs::perms::owner_all);
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString((folder / "run").string()));
-        // 1200 x 800 white with a blue block at (100, 100, 200, 100).
-        QImage image(1200, 800, QImage::Format_ARGB32);
-        image.fill(Qt::white);
-        QPainter(&image).fillRect(100, 100, 200, 100, Qt::blue);
-        std::ofstream(folder / "clip.png", std::ios::binary) << encodedImage(image, "PNG").toStdString();
-        controller.setExecutor(executor);
-        controller.setRecognizer(&recognizer);
-        controller.open(folder / "clip.png", Uuid::random(), folder / "docs", 1.0);
-        executor.runAll();
-        // In a host that takes the keyboard on clicks, as the panel does.
-        host = std::make_unique<QWidget>();
-        host->setFocusPolicy(Qt::StrongFocus);
-        view = new View(controller.session(), controller, [this] { ++closed; }, host.get());
-        view->setDialogs(dialogs);
-        view->resize(1100, 700);
-        host->resize(1100, 700);
-        host->show();
-        settle();
-    }
-    void settle() {
-        executor.runAll();
-        QCoreApplication::processEvents();
-    }
-    ScreenshotDocumentSession& session() { return *controller.session(); }
-    template <class T = QWidget>
-    T* find(const QString& name) {
-        T* found = view->findChild<T*>(name);
-        EXPECT_TRUE(found) << name.toStdString();
-        return found;
-    }
-    void click(const QString& name) { QTest::mouseClick(find(name), Qt::LeftButton); }
-    QAction* action(const QString& name) {
-        view->toolbar()->moreMenu();  // made when first needed
-        return view->findChild<QAction*>(name);
-    }
-    void trigger(const QString& name) {
-        ASSERT_TRUE(action(name)) << name.toStdString();
-        action(name)->trigger();
-        settle();
-    }
-    std::size_t layers() { return session().document().layers.size(); }
-
-    TestFolder folder;
-    Defaults defaults;
-    FakePasteboard board;
-    FakeTextRecognizer recognizer;
-    ManualExecutor executor;
-    ScriptedOutputDialogs dialogs;
-    ScreenshotEditorController controller{board, defaults};
-    std::unique_ptr<QWidget> host;
-    View* view = nullptr;
-    int closed = 0;
-};
 
 TEST_F(EditorViewTest, EveryToolbarItemHasItsNameHelpLabelAndStateAndNoneTakesTheKeyboard) {
     struct Item {
@@ -588,29 +517,6 @@ TEST_F(EditorViewTest, ToolStyleAndPanelsEndTheirStepWhenTheSheetCloses) {
     EXPECT_EQ(editorPanelFromRaw(QStringLiteral("export")), EditorPanel::export_);
     EXPECT_FALSE(editorPanelFromRaw(QStringLiteral("Export")));
     EXPECT_EQ(title(EditorPanel::color), QStringLiteral("Color & contrast"));
-
-    // The status line keeps two lines of a long message.
-    session().setStatus(QString(2000, QLatin1Char('x')).replace(QLatin1Char('x'), QStringLiteral("word ")));
-    EditorStatusLine* status = view->statusLine();
-    EXPECT_EQ(status->height(), 2 * QFontMetrics(editorFont(EditorFont::status)).lineSpacing() + 10);
-    // It draws the status it shows, whatever it drew before.
-    const QImage long_ = status->grab().toImage();
-    session().setStatus(View::copiedImageStatus);
-    settle();
-    EXPECT_EQ(status->text(), View::copiedImageStatus);
-    const QImage copied = status->grab().toImage();
-    EXPECT_NE(copied, long_);
-    QImage blank(copied.size(), copied.format());
-    blank.fill(copied.pixel(0, 0));
-    EXPECT_NE(copied, blank);
-    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), status->mapToGlobal(QPointF(5, 5)));
-    QApplication::sendEvent(status, &enter);
-    ASSERT_TRUE(status->selectableLabel());
-    EXPECT_TRUE(status->selectableLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_EQ(status->selectableLabel()->text(), View::copiedImageStatus);
-    session().setStatus(View::noHoverColorStatus);  // and it follows the status from then on
-    EXPECT_EQ(status->selectableLabel()->text(), View::noHoverColorStatus);
-    EXPECT_EQ(status->selectableLabel()->geometry(), status->rect());
 
     std::vector<std::size_t> indices{0, 1};
     EXPECT_EQ(view->compositionExtents(indices, session().document()), (std::vector<double>{800, 5}));

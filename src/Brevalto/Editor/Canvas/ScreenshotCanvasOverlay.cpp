@@ -76,8 +76,9 @@ void ScreenshotCanvasView::paintEvent(QPaintEvent*) {
     painter.fillRect(image, backingColor);
     if (!session_->preview().isNull()) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QImage& preview = scaledPreview(image.size().toSize());
-        painter.drawImage(image, preview, QRectF(preview.rect()));
+        const QRectF shown = previewRect();
+        const QImage& preview = scaledPreview(shown.size().toSize());
+        painter.drawImage(shown, preview, QRectF(preview.rect()));
     }
     painter.setRenderHint(QPainter::Antialiasing);
     drawOverlay(painter);

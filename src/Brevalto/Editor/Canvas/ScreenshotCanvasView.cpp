@@ -164,6 +164,14 @@ QRectF ScreenshotCanvasView::viewRect(const QRectF& r) const {
     return QRectF(viewPoint(r.topLeft()), QSizeF(r.width() * zoom, r.height() * zoom));
 }
 
+QRectF ScreenshotCanvasView::previewRect() const {
+    const std::optional<ScreenshotDocument>& source = session_->previewSource();
+    if (!source) return QRectF(imageOrigin(), displaySize() * session_->zoom());
+    const QRectF visible = source->crop ? source->crop->normalized() : QRectF(QPointF(0, 0), source->canvas);
+    const double margin = source->backdrop.enabled ? ScreenshotRenderer::backdropMargin(source->backdrop) : 0;
+    return viewRect(visible.adjusted(-margin, -margin, margin, margin));
+}
+
 void ScreenshotCanvasView::applyViewport(const QString& command) {
     const double w = width() - fitMargin, h = height() - fitMargin;
     std::optional<QRectF> target;
@@ -227,7 +235,7 @@ void ScreenshotCanvasView::hover(QPointF v) {
             return;  // tried again on the next move
         }
     }
-    const QPointF origin = imageOrigin();
+    const QPointF origin = previewRect().topLeft();  // the pixel drawn under the pointer
     const double zoom = session_->zoom();
     const double x = std::floor((v.x() - origin.x()) / zoom), y = std::floor((v.y() - origin.y()) / zoom);
     if (!(std::abs(x) < 1e9 && std::abs(y) < 1e9)) return;

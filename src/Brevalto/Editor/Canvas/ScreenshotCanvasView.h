@@ -57,6 +57,11 @@ public:
     QPointF imagePoint(QPointF view) const;
     QPointF viewPoint(QPointF document) const;
     QRectF viewRect(const QRectF& document) const;
+    // Where the session's preview is drawn: the visible image of the document it was rendered from,
+    // with that document's backdrop margin, at the view's zoom and pan. While the document cannot
+    // be rendered (a text that does not fit), the last good render stays at its own size and place
+    // instead of being stretched over a visible image it was not rendered for.
+    QRectF previewRect() const;
     // "actual", "selection", or anything else for "fit".
     void applyViewport(const QString& command);
     // Zooms by factor, keeping the document point under the view point in place.

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QBoxLayout>
 #include <QHash>
-#include <QLabel>
 #include <QPainter>
 #include <QMenu>
 #include <QMouseEvent>
@@ -397,54 +396,39 @@ const QColor kStatusColor(255, 255, 255, 150);
 
 }  // namespace
 
-EditorStatusLine::EditorStatusLine(QWidget* parent) : QWidget(parent) {
+EditorStatusLine::EditorStatusLine(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setWordWrap(true);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setContentsMargins(kStatusMargins);
+    setFont(editorFont(EditorFont::status));
+    QPalette secondary = palette();
+    secondary.setColor(QPalette::WindowText, kStatusColor);
+    setPalette(secondary);
     setFocusPolicy(Qt::NoFocus);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 }
 
-// Two lines and the margins; its width is the view's.
 QSize EditorStatusLine::sizeHint() const {
     static const int height = 2 * metrics(EditorFont::status).lineSpacing() + kStatusMargins.top() + kStatusMargins.bottom();
     return QSize(0, height);
 }
 
-void EditorStatusLine::setText(const QString& text) {
-    if (text == text_) return;
-    text_ = text;
-    if (label_) label_->setText(text);
-    update();
-}
-
-void EditorStatusLine::paintEvent(QPaintEvent*) {
-    if (label_) return;
-    const QRect area = rect().marginsRemoved(kStatusMargins);
+void EditorStatusLine::paintEvent(QPaintEvent* event) {
+    if (selectable()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    const QRect area = contentsRect();
     QPainter(this).drawImage(area.topLeft(),
-                             cachedTextImage(text_, EditorFont::status, kStatusColor, devicePixelRatioF(), area.size()));
+                             cachedTextImage(text(), EditorFont::status, kStatusColor, devicePixelRatioF(), area.size()));
 }
 
 void EditorStatusLine::enterEvent(QEnterEvent* event) {
-    QWidget::enterEvent(event);
-    if (label_) return;
-    // A label with a text control is costly to make, so it is made only when selection is near.
-    label_ = new QLabel(text_, this);
-    label_->setObjectName(QStringLiteral("editorStatusText"));
-    label_->setTextFormat(Qt::PlainText);
-    label_->setWordWrap(true);
-    label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label_->setContentsMargins(kStatusMargins);
-    label_->setFont(editorFont(EditorFont::status));
-    QPalette secondary = label_->palette();
-    secondary.setColor(QPalette::WindowText, kStatusColor);
-    label_->setPalette(secondary);
-    label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label_->setFocusPolicy(Qt::NoFocus);
-    label_->setGeometry(rect());
-    label_->show();
-}
-
-void EditorStatusLine::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    if (label_) label_->setGeometry(rect());
+    QLabel::enterEvent(event);
+    if (selectable()) return;
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setFocusPolicy(Qt::NoFocus);  // the keys stay with the canvas
 }
 
 QPalette editorDarkPalette(QPalette dark) {

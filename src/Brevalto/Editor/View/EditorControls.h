@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QFontMetrics>
 #include <QImage>
+#include <QLabel>
 #include <QPalette>
 #include <QStaticText>
 #include <QWidget>
@@ -11,7 +12,6 @@
 #include <vector>
 
 class QBoxLayout;
-class QLabel;
 class QMenu;
 class QPainter;
 class QSpacerItem;
@@ -173,29 +173,27 @@ private:
 };
 
 // The editor's two-line status line: the status in 11 px type in the secondary colour, cut after two
-// lines, drawn from the text images kept for the process. Once the pointer comes to it, a
-// selectable label takes its place, so that the whole status can be selected and copied.
-class EditorStatusLine : public QWidget {
+// lines. A label, so that assistive technology reads the status and hears of each change whether or
+// not the pointer ever came near. Until the pointer comes to it, it draws the text from the images
+// kept for the process; from then on the label draws it, selectable, so that the whole status can
+// be selected and copied (a selectable label's text control is costly to make on every opening).
+class EditorStatusLine : public QLabel {
     Q_OBJECT
 public:
     explicit EditorStatusLine(QWidget* parent = nullptr);
 
-    const QString& text() const { return text_; }
-    void setText(const QString& text);
-    // The label that takes over once the pointer came; null before.
-    QLabel* selectableLabel() const { return label_; }
-
+    // Two lines and the margins; its width is the view's, so the layout need not ask a wrapping
+    // label for its size or the height of each width (each answer lays the text out again).
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    bool hasHeightForWidth() const override { return false; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QString text_;
-    QLabel* label_ = nullptr;
+    bool selectable() const { return textInteractionFlags().testFlag(Qt::TextSelectableByMouse); }
 };
 
 // The dark appearance of the editor's floating controls (the context bar, the inspector sheet),
