@@ -1,5 +1,5 @@
-// Masking speed of the secret scanner over mixed text, as a ratio to one plain pass (a byte sum)
-// over the same bytes measured in the same run.
+// Masking speed of the secret scanner over mixed text and over configuration lines, as a ratio to
+// one plain pass (a byte sum) over the same bytes measured in the same run.
 #include "ClipCore/SecretScanner.h"
 
 #include <benchmark/benchmark.h>

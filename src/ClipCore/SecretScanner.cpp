@@ -83,8 +83,8 @@ constexpr std::size_t kMinimumValueLength = 6;
 // "(?:password|passwd|pwd|secret|token|api[_-]?key)(?:[_.-][\pL\pN\pM\x{200C}\x{200D}]*)*[\"']?"
 // "\s{0,3}[:=]\s{0,3}(\S{6,})", only the value (group 1) being secret. The name is made of runs
 // of letters, digits and marks joined by '_', '.' or '-', may stand in quotes, and does not
-// continue a word before it; a keyword counts only as a whole part ("api_key" and "api-key" as
-// two), so "mypassword", "passwords" and "clientSecret" are not names of secrets. The matches of
+// continue a word before it; a keyword counts only as a whole part (or two: "api_key", "api-key"),
+// so "mypassword", "passwords" and "clientSecret" are not names of secrets. The matches of
 // this pattern are collected on their own, apart from the whole-word assignments above: in
 // "a_token=foo,password =hunter2" the value "foo,password" is this pattern's, "hunter2" the
 // other's. A key holds no white space, ':' or '=', so it is the run of name characters that ends
@@ -267,15 +267,14 @@ bool isAscii(std::string_view text) {
 }
 
 bool equalsIgnoringAsciiCase(std::string_view text, std::string_view lowerCase) {
-    return text.size() == lowerCase.size() && std::equal(text.begin(), text.end(), lowerCase.begin(), [](char a, char b) {
-               return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-           });
+    auto same = [](char a, char b) { return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b; };
+    return text.size() == lowerCase.size() && std::equal(text.begin(), text.end(), lowerCase.begin(), same);
 }
 
 constexpr std::array<std::string_view, 8> kAsciiKeywords = {"password", "passwd", "pwd",    "secret",
                                                             "token",    "apikey", "api_key", "api-key"};
 
-// Whether `part`, which ends in a keyword's last letter, is a keyword; `part` ends `text`.
+// Whether `part`, a piece of `text` that ends in a keyword's last letter, is a keyword.
 bool isKeywordText(const RE2& keyword, std::string_view text, std::string_view part) {
     // An ASCII part holds none of the other spellings ("\u00DF", "\u017F", the Kelvin sign): it
     // is a keyword when it equals one in ASCII letter case.
