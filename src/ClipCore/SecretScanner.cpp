@@ -91,8 +91,14 @@ constexpr std::size_t kMinimumValueLength = 6;
 // where the white space before a separator begins, and the search goes from separator to
 // separator as above; the match starts within that run, at its start or after a '.' or '-' in it,
 // wherever the character before is no word character.
+constexpr std::array<bool, 128> kAsciiNameCharacters = [] {
+    std::array<bool, 128> table{};
+    for (int c = 0; c < 128; ++c) table[c] = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    return table;
+}();
+
 bool isNameCharacter(std::int32_t c) {
-    if (c < 0x80) return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (c < 0x80) return c >= 0 && kAsciiNameCharacters[static_cast<std::size_t>(c)];
     return c == 0x200C || c == 0x200D || (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
 }
 
@@ -319,7 +325,7 @@ bool isSecretName(const RE2& keyword, std::string_view text, std::size_t end, st
         while (i > position) {
             const auto byte = static_cast<unsigned char>(text[i - 1]);
             if (byte < 0x80) {
-                if (!isNameCharacter(byte)) break;
+                if (!kAsciiNameCharacters[byte]) break;
                 --i;
             } else {
                 const unicode::Decoded before = unicode::decodeBefore(text, i);
