@@ -23,7 +23,7 @@ namespace brevalto {
 // and linear because a failed attempt stops within a few bytes (the repeated parts after those
 // literals are short when they fail) or at a byte where the next attempt cannot start. The
 // web-token pattern, whose failed attempts can run long, is searched by the automaton alone.
-// E-mail addresses and password assignments are found from their '@' and their ':' or '='.
+// E-mail addresses and assignments are found from their '@' and their ':' or '='.
 
 namespace {
 
@@ -76,6 +76,35 @@ constexpr const char* kKeywordAtEnd =
 constexpr std::size_t kLongestKeywordBytes = 32;
 constexpr std::size_t kMaximumSeparatorSpace = 3;
 constexpr std::size_t kMinimumValueLength = 6;
+
+// Assignments to a name one of whose parts is a keyword, as configuration files and environments
+// write them ("DB_PASSWORD=...", "aws_secret_access_key = ...", "\"password\": \"...\""):
+// "(?i)(?:^|[^\pL\pN\pM\p{Pc}\x{200C}\x{200D}])[\"']?(?:[\pL\pN\pM\x{200C}\x{200D}]*[_.-])*"
+// "(?:password|passwd|pwd|secret|token|api[_-]?key)(?:[_.-][\pL\pN\pM\x{200C}\x{200D}]*)*[\"']?"
+// "\s{0,3}[:=]\s{0,3}(\S{6,})", only the value (group 1) being secret. The name is made of runs
+// of letters, digits and marks joined by '_', '.' or '-', may stand in quotes, and does not
+// continue a word before it; a keyword counts only as a whole part (or two: "api_key", "api-key"),
+// so "mypassword", "passwords" and "clientSecret" are not names of secrets. The matches of
+// this pattern are collected on their own, apart from the whole-word assignments above: in
+// "a_token=foo,password =hunter2" the value "foo,password" is this pattern's, "hunter2" the
+// other's. A key holds no white space, ':' or '=', so it is the run of name characters that ends
+// where the white space before a separator begins, and the search goes from separator to
+// separator as above; the match starts within that run, at its start or after a '.' or '-' in it,
+// wherever the character before is no word character.
+constexpr std::array<bool, 128> kAsciiNameCharacters = [] {
+    std::array<bool, 128> table{};
+    for (int c = 0; c < 128; ++c) table[c] = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    return table;
+}();
+
+bool isNameCharacter(std::int32_t c) {
+    if (c < 0x80) return c >= 0 && kAsciiNameCharacters[static_cast<std::size_t>(c)];
+    return c == 0x200C || c == 0x200D || (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
+}
+
+bool isNamePartSeparator(std::int32_t c) { return c == '_' || c == '.' || c == '-'; }
+
+bool isQuote(char c) { return c == '"' || c == '\''; }
 
 // The last letters of the keywords; none of them has a case-folded form outside ASCII.
 bool isKeywordLastByte(char c) {
@@ -226,30 +255,107 @@ std::optional<TextRange> assignmentValue(std::string_view text, std::size_t sepa
     return TextRange{start, end};
 }
 
-// The start of the keyword that ends where the white space before `separator` begins, if any,
-// starting no earlier than `position`.
-std::optional<std::size_t> keywordBefore(const RE2& keyword, std::string_view text, std::size_t separator,
-                                         std::size_t position) {
+// Where the key before the separator at `separator` ends: the start of the white space before the
+// separator, if there are at most three white-space characters.
+std::optional<std::size_t> keyEnd(std::string_view text, std::size_t separator) {
     std::size_t end = separator;
-    for (std::size_t n = 0;; ++n) {
-        if (end <= position) return std::nullopt;
+    for (std::size_t n = 0; end > 0; ++n) {
         unicode::Decoded d = unicode::decodeBefore(text, end);
-        if (!unicode::isWhiteSpace(d.codePoint)) break;
+        if (!unicode::isWhiteSpace(d.codePoint)) return end;
         if (n == kMaximumSeparatorSpace) return std::nullopt;
         end = d.next;
     }
-    if (!isKeywordLastByte(text[end - 1])) return std::nullopt;
+    return std::nullopt;
+}
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool equalsIgnoringAsciiCase(std::string_view text, std::string_view lowerCase) {
+    auto same = [](char a, char b) { return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b; };
+    return text.size() == lowerCase.size() && std::equal(text.begin(), text.end(), lowerCase.begin(), same);
+}
+
+constexpr std::array<std::string_view, 8> kAsciiKeywords = {"password", "passwd", "pwd",    "secret",
+                                                            "token",    "apikey", "api_key", "api-key"};
+
+// Whether `part`, a piece of `text` that ends in a keyword's last letter, is a keyword.
+bool isKeywordText(const RE2& keyword, std::string_view text, std::string_view part) {
+    // An ASCII part holds none of the other spellings ("\u00DF", "\u017F", the Kelvin sign): it
+    // is a keyword when it equals one in ASCII letter case.
+    if (isAscii(part)) {
+        return std::any_of(kAsciiKeywords.begin(), kAsciiKeywords.end(),
+                           [&](std::string_view k) { return equalsIgnoringAsciiCase(part, k); });
+    }
+    // The input ends with the part so that "\z" anchors there.
+    const auto start = static_cast<std::size_t>(part.data() - text.data());
+    return keyword.Match(re2::StringPiece(text.data(), start + part.size()), start, start + part.size(),
+                         RE2::ANCHOR_START, nullptr, 0);
+}
+
+// Whether `text[start, end)` is a keyword.
+inline bool isKeyword(const RE2& keyword, std::string_view text, std::size_t start, std::size_t end) {
+    return end > start && end - start <= kLongestKeywordBytes && isKeywordLastByte(text[end - 1]) &&
+           isKeywordText(keyword, text, text.substr(start, end - start));
+}
+
+// The start of the keyword that ends at `end`, if any, starting no earlier than `position`.
+std::optional<std::size_t> keywordBefore(const RE2& keyword, std::string_view text, std::size_t end,
+                                         std::size_t position) {
+    if (end <= position || !isKeywordLastByte(text[end - 1])) return std::nullopt;
     std::size_t windowStart = std::max(position, end > kLongestKeywordBytes ? end - kLongestKeywordBytes : 0);
-    // The input ends at the keyword's end so that "\z" anchors there; what lies before the
-    // window stays visible to the engine but no match starts in it.
+    // What lies before the window stays visible to the engine but no match starts in it.
     re2::StringPiece input(text.data(), end);
     re2::StringPiece match;
     if (!keyword.Match(input, windowStart, end, RE2::UNANCHORED, &match, 1)) return std::nullopt;
     return static_cast<std::size_t>(match.data() - text.data());
 }
 
+// Whether a secret's name, in quotes or not, ends at `end` and starts no earlier than `position`.
+// The name's parts are walked from the last; the run stops at the first character that is
+// neither a name character nor a part separator.
+bool isSecretName(const RE2& keyword, std::string_view text, std::size_t end, std::size_t position) {
+    if (end > position && isQuote(text[end - 1])) --end;
+    std::size_t partEnd = end;      // the end of the part being walked
+    std::size_t nextPartEnd = end;  // the end of the part after it
+    bool keywordFound = false;
+    std::size_t i = end;
+    for (;;) {
+        while (i > position) {
+            const auto byte = static_cast<unsigned char>(text[i - 1]);
+            if (byte < 0x80) {
+                if (!kAsciiNameCharacters[byte]) break;
+                --i;
+            } else {
+                const unicode::Decoded before = unicode::decodeBefore(text, i);
+                if (!isNameCharacter(before.codePoint)) break;
+                i = before.next;
+            }
+        }
+        // The part [i, partEnd) is whole.
+        if (!keywordFound) {
+            const bool joined = partEnd < end && (text[partEnd] == '_' || text[partEnd] == '-');
+            keywordFound = isKeyword(keyword, text, i, partEnd) || (joined && isKeyword(keyword, text, i, nextPartEnd));
+        }
+        if (i <= position || !isNamePartSeparator(text[i - 1])) break;
+        // A '.' or '-' is no word character: a match may start after it.
+        if (keywordFound && text[i - 1] != '_') return true;
+        nextPartEnd = partEnd;
+        partEnd = --i;
+    }
+    if (!keywordFound) return false;
+    if (i == 0) return true;
+    if (i <= position) return false;
+    const std::int32_t c = unicode::decodeBefore(text, i).codePoint;
+    return c < 0 || u_charType(c) != U_CONNECTOR_PUNCTUATION;
+}
+
+// Both kinds of assignment, each with its own matches: `wordPosition` and `namePosition` are where
+// the next match of each may start. A separator where both match gives one value.
 void collectAssignments(const RE2& keyword, std::string_view text, std::vector<TextRange>& out) {
-    std::size_t position = 0;  // no match may start before this
+    std::size_t wordPosition = 0;
+    std::size_t namePosition = 0;
     std::size_t nextColon = find(text, 0, ':');
     std::size_t nextEquals = find(text, 0, '=');
     for (;;) {
@@ -258,12 +364,18 @@ void collectAssignments(const RE2& keyword, std::string_view text, std::vector<T
         if (separator == nextColon) nextColon = find(text, separator + 1, ':');
         if (separator == nextEquals) nextEquals = find(text, separator + 1, '=');
 
-        std::optional<std::size_t> start = keywordBefore(keyword, text, separator, position);
-        if (!start || !wordStartsAt(text, *start)) continue;
+        const std::optional<std::size_t> end = keyEnd(text, separator);
+        if (!end) continue;
+        std::optional<std::size_t> start = keywordBefore(keyword, text, *end, wordPosition);
+        const bool word = start && wordStartsAt(text, *start);
+        const bool name = isSecretName(keyword, text, *end, namePosition);
+        if (!word && !name) continue;
         std::optional<TextRange> value = assignmentValue(text, separator);
         if (!value) continue;
         out.push_back(*value);
-        position = value->upper;
+        if (word) wordPosition = value->upper;
+        if (name) namePosition = value->upper;
+        const std::size_t position = std::min(wordPosition, namePosition);
         if (nextColon < position) nextColon = find(text, position, ':');
         if (nextEquals < position) nextEquals = find(text, position, '=');
     }

@@ -15,7 +15,8 @@ struct TextRange {
 };
 
 // Finds text that looks like a credential or a personal address (access keys, tokens, private-key
-// headers, e-mail addresses, password assignments) and hides each find behind eight bullets.
+// headers, e-mail addresses, values assigned to passwords, secrets, tokens and API keys, also under
+// names such as DB_PASSWORD) and hides each find behind eight bullets.
 // Matching runs in time linear in the text whatever its content.
 class SecretScanner {
 public:
