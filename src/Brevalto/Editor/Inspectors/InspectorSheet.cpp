@@ -83,7 +83,6 @@ InspectorSheet::InspectorSheet(ScreenshotEditorView& view)
     // Under the panel's style sheet a widget takes no palette from its parent: the sheet hands the
     // editor's dark one to each of its widgets, also to those its pages make later.
     dark_ = editorDarkPalette(palette());
-    dark_.setColor(QPalette::Link, QColor(100, 170, 255));  // the pages' links ("APCA license")
     darken(this);
 
     connect(&view, &ScreenshotEditorView::panelChanged, this, &InspectorSheet::showPanel);

@@ -199,8 +199,9 @@ private:
 };
 
 // The dark appearance of the editor's floating controls (the context bar, the inspector sheet),
-// whatever palette the panel's style sheet leaves them; the panel takes it too, on a black window.
-// Disabled texts are dimmed, without the light relief the style draws under them.
+// whatever palette the panel's style sheet leaves them; the panel takes it too, on a black window,
+// and gives its tooltips to every tooltip. Links are light. Disabled texts are dimmed, without the
+// light relief the style draws under them.
 QPalette editorDarkPalette(QPalette palette);
 
 // The bar's thin lines, laid out as spacers and drawn by the widget whose layout holds them:
