@@ -532,7 +532,6 @@ TEST_F(InspectorSheetTest, RefusedCounterTextsAndADeleteThatCannotBeSavedChangeN
         inspector->commitText();
         settle();
         EXPECT_EQ(session().document().layers[2].text, "2") << text;
-        EXPECT_EQ(find<QPlainTextEdit>("layerText")->toPlainText(), "2") << text;
         EXPECT_EQ(session().nextCounter(), 6) << text;
     }
 
@@ -544,7 +543,6 @@ TEST_F(InspectorSheetTest, RefusedCounterTextsAndADeleteThatCannotBeSavedChangeN
     EXPECT_EQ(session().document().layers.size(), 6u);
     EXPECT_EQ(session().selectedID(), second);
     EXPECT_NE(session().status(), ScreenshotDocumentSession::savedStatus);
-    EXPECT_FALSE(session().status().isEmpty());
     EXPECT_EQ(find<ScreenshotObjectInspector>("objectInspector")->layer().id, second);
 }
 

@@ -263,7 +263,7 @@ void ScreenshotObjectInspector::duplicate() {
 }
 
 void ScreenshotObjectInspector::remove() {
-    // The edit's change notification can rebuild the sheet's page and delete this inspector, so
+    // A host may rebuild its page on the edit's change notification and delete this inspector, so
     // nothing of it is touched after the edit unless it still lives.
     const Uuid id = layer_.id;
     ScreenshotDocumentSession& session = session_;

@@ -455,7 +455,6 @@ QPalette editorDarkPalette(QPalette dark) {
     dark.setColor(QPalette::Base, QColor(28, 28, 30));
     dark.setColor(QPalette::AlternateBase, QColor(44, 44, 46));
     dark.setColor(QPalette::Text, Qt::white);
-    // Dimmed texts still read at 4.5:1 on the window.
     dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 150));
     dark.setColor(QPalette::ToolTipBase, QColor(44, 44, 46));
     dark.setColor(QPalette::ToolTipText, Qt::white);
