@@ -483,7 +483,8 @@ TEST_F(EditorViewTest, ABackdropPresetLeavesTheFieldsTheSlidersCannotShowExactly
     const ScreenshotBackdrop& b = session().document().backdrop;
     EXPECT_TRUE(b.enabled);
     EXPECT_EQ(b.first, (ScreenshotColor::RGBA{0.12, 0.42, 1.0, 1.0}));
-    EXPECT_EQ(std::vector<double>({b.padding, b.shadow, b.radius, b.angle}), std::vector<double>({40.4, 150, 18.6, 22.5}));
+    EXPECT_EQ(std::vector<double>({b.padding, b.shadow, b.radius, b.angle}),
+              std::vector<double>({40.4, 150, 18.6, 22.5}));
     view->backdropPopover()->hide();
 }
 

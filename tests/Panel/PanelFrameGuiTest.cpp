@@ -79,7 +79,8 @@ std::pair<QColor, double> drawnContrast(const QImage& grab) {
     for (auto it = counts.begin(); it != counts.end(); ++it)
         if (it.value() > counts.value(background)) background = it.key();
     double most = 1;
-    for (auto it = counts.begin(); it != counts.end(); ++it) most = std::max(most, contrast(QColor(it.key()), QColor(background)));
+    for (auto it = counts.begin(); it != counts.end(); ++it)
+        most = std::max(most, contrast(QColor(it.key()), QColor(background)));
     return {QColor(background), most};
 }
 
@@ -520,8 +521,8 @@ TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsToo
         for (QLabel* label : sheet->frame()->findChildren<QLabel*>()) {
             if (label->text().isEmpty() || !label->isEnabled() || label->visibleRegion().boundingRect() != label->rect())
                 continue;
-            const QImage drawn = sheet->frame()->grab(QRect(label->mapTo(sheet->frame(), QPoint()), label->size())).toImage();
-            EXPECT_GE(drawnContrast(drawn).second, 4.5) << label->text().toStdString();
+            const QRect area(label->mapTo(sheet->frame(), QPoint()), label->size());
+            EXPECT_GE(drawnContrast(sheet->frame()->grab(area).toImage()).second, 4.5) << label->text().toStdString();
         }
         if (auto* combo = sheet->page()->findChild<QComboBox*>()) {  // its list is a window of its own
             combo->showPopup();
