@@ -152,6 +152,17 @@ TEST_F(InspectorSheetTest, LayerRowsFollowTheDocumentSelectAndHideAsOneStepEach)
         return texts;
     };
     EXPECT_EQ(titles(), QStringList({"Image ", "Rectangle ", "Text Hello there, thi"}));
+    // Cut at 16 characters as the user sees them: emoji and an accent written as a combining mark.
+    std::string emoji;
+    for (int i = 0; i < 18; ++i) emoji += "\U0001F600";
+    add(ScreenshotLayerKind::text, emoji);
+    add(ScreenshotLayerKind::text, "abcdefghijklmnoe\u0301xyz");
+    settle();
+    EXPECT_EQ(titles().mid(3), QStringList({"Text " + QString::fromUtf8(emoji.substr(0, 16 * 4)),
+                                            QString::fromUtf8("Text abcdefghijklmnoe\u0301")}));
+    session().undo();
+    session().undo();
+    settle();
 
     // Selecting a row: the id, its style and the select tool; the row is drawn in the accent.
     session().selectTool(QStringLiteral("text"));
@@ -505,6 +516,34 @@ TEST_F(InspectorSheetTest, ObjectDetailsTextCounterDuplicateOrderAndDelete) {
     EXPECT_FALSE(view->findChild<ScreenshotObjectInspector*>());
     session().undo();
     EXPECT_EQ(session().document().layers.size(), 3u);
+}
+
+// What the document refuses changes nothing else: a counter text it will not save leaves the
+// counting where it was, and a Delete it cannot save keeps the layer selected.
+TEST_F(InspectorSheetTest, RefusedCounterTextsAndADeleteThatCannotBeSavedChangeNothingElse) {
+    for (int n = 1; n <= 5; ++n) add(ScreenshotLayerKind::counter, std::to_string(n));
+    ASSERT_EQ(session().nextCounter(), 6);
+    const Uuid second = session().document().layers[2].id;
+    session().setSelectedID(second);
+    open(EditorPanel::object);
+    auto* inspector = find<ScreenshotObjectInspector>("objectInspector");
+    for (const char* text : {"abc", "0", "-3", "12a", " 7", "10000", ""}) {
+        find<QPlainTextEdit>("layerText")->setPlainText(QString::fromUtf8(text));
+        inspector->commitText();
+        settle();
+        EXPECT_EQ(session().document().layers[2].text, "2") << text;
+        EXPECT_EQ(session().nextCounter(), 6) << text;
+    }
+
+    const fs::path index = session().directory() / "document.json";
+    fs::remove(index);
+    fs::create_directory(index);  // no file can be renamed over it
+    find<QPushButton>("deleteLayer")->click();
+    settle();
+    EXPECT_EQ(session().document().layers.size(), 6u);
+    EXPECT_EQ(session().selectedID(), second);
+    EXPECT_NE(session().status(), ScreenshotDocumentSession::savedStatus);
+    EXPECT_EQ(find<ScreenshotObjectInspector>("objectInspector")->layer().id, second);
 }
 
 }  // namespace

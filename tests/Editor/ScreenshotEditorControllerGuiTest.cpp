@@ -263,7 +263,7 @@ TEST_F(EditorControllerTest, LineMasksLandOnTheRecognisedPixelsOfTheirRevision) 
     recognizer.lines = {FakeTextRecognizer::line("ab", QPoint(0, 0))};
     session.setSelectionRect(QRectF(10.5, 10.5, 30, 20));
     controller.runTextMasks(std::nullopt, false);
-    EXPECT_EQ(session.status().toStdString(), controller.maskingStatus.toStdString());
+    EXPECT_EQ(session.status().toStdString(), "On-device OCR is creating line masks. The image is not uploaded.");
     EXPECT_FALSE(session.selection().has_value());
     executor.runAll();
     ASSERT_EQ(layerCount(), 2u);

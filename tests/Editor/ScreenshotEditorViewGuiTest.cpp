@@ -399,6 +399,24 @@ TEST_F(EditorViewTest, BackdropPopoverEditsLiveAndEndsAsOneUndoStep) {
     popover->hide();
 }
 
+// The sliders hold whole numbers inside their ranges; showing a field never writes it back.
+TEST_F(EditorViewTest, ABackdropPresetLeavesTheFieldsTheSlidersCannotShowExactly) {
+    session().edit([](ScreenshotDocument& d) {
+        d.backdrop.padding = 40.4;
+        d.backdrop.shadow = 150;
+        d.backdrop.radius = 18.6;
+        d.backdrop.angle = 22.5;
+    });
+    click("backdrop");
+    click("gradient1");
+    const ScreenshotBackdrop& b = session().document().backdrop;
+    EXPECT_TRUE(b.enabled);
+    EXPECT_EQ(b.first, (ScreenshotColor::RGBA{0.12, 0.42, 1.0, 1.0}));
+    EXPECT_EQ(std::vector<double>({b.padding, b.shadow, b.radius, b.angle}),
+              std::vector<double>({40.4, 150, 18.6, 22.5}));
+    view->backdropPopover()->hide();
+}
+
 TEST_F(EditorViewTest, TheMoreMenuHasItsSectionsAndItemsWithTheirRulesAndStatuses) {
     auto* menu = view->toolbar()->moreMenu();
     QStringList entries;

@@ -36,6 +36,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
+#include <QHash>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -49,12 +50,39 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace brevalto {
 namespace {
 
 using Kind = PanelController::Workspace::Kind;
+
+// The WCAG 2 contrast ratio of two colours.
+double contrast(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// What a grab shows drawn on its background: the most common colour is the background, and the
+// pixel that stands out most from it gives the contrast.
+std::pair<QColor, double> drawnContrast(const QImage& grab) {
+    const QImage image = grab.convertToFormat(QImage::Format_RGB32);
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y)];
+    QRgb background = 0;
+    for (auto it = counts.begin(); it != counts.end(); ++it)
+        if (it.value() > counts.value(background)) background = it.key();
+    double most = 1;
+    for (auto it = counts.begin(); it != counts.end(); ++it)
+        most = std::max(most, contrast(QColor(it.key()), QColor(background)));
+    return {QColor(background), most};
+}
 
 // The frame of the clip browser: its header, its status bar and the workspace header.
 class PanelFrameTest : public PanelFixture {
@@ -489,6 +517,13 @@ TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsToo
             else
                 EXPECT_EQ(wrong(widget), "");
         }
+        // Every text of the page reads at 4.5:1 at least, as drawn.
+        for (QLabel* label : sheet->frame()->findChildren<QLabel*>()) {
+            if (label->text().isEmpty() || !label->isEnabled() || label->visibleRegion().boundingRect() != label->rect())
+                continue;
+            const QRect area(label->mapTo(sheet->frame(), QPoint()), label->size());
+            EXPECT_GE(drawnContrast(sheet->frame()->grab(area).toImage()).second, 4.5) << label->text().toStdString();
+        }
         if (auto* combo = sheet->page()->findChild<QComboBox*>()) {  // its list is a window of its own
             combo->showPopup();
             EXPECT_EQ(wrong(combo->view()), "");
@@ -505,13 +540,21 @@ TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsToo
     EXPECT_FALSE(editor->panel());
     EXPECT_TRUE(controller->workspace());
 
+    // The one tooltip, still showing for another window when the pointer reaches the panel, is
+    // reused there: it reads light on dark.
+    QWidget elsewhere;
+    elsewhere.resize(120, 40);
+    elsewhere.show();
+    QToolTip::showText(elsewhere.mapToGlobal(QPoint(4, 4)), QStringLiteral("Elsewhere"), &elsewhere);
     QWidget* button = editor->toolbar()->findChildren<QAbstractButton*>().front();
     QToolTip::showText(button->mapToGlobal(QPoint(4, 4)), QStringLiteral("Copy"), button);
     const QList<QWidget*> windows = QApplication::topLevelWidgets();
-    auto tip = std::find_if(windows.begin(), windows.end(), [](QWidget* w) { return w->inherits("QTipLabel"); });
+    auto tip = std::find_if(windows.begin(), windows.end(),
+                            [](QWidget* w) { return w->inherits("QTipLabel") && w->isVisible(); });
     ASSERT_NE(tip, windows.end());
-    EXPECT_TRUE(dark((*tip)->palette().color(QPalette::ToolTipBase)));
-    EXPECT_TRUE(light((*tip)->palette().color(QPalette::ToolTipText)));
+    const auto [background, legibility] = drawnContrast((*tip)->grab().toImage());
+    EXPECT_TRUE(dark(background)) << background.name().toStdString();
+    EXPECT_GE(legibility, 4.5);
     QToolTip::hideText();
     controller->setScreenshots(nullptr);
 }

@@ -64,7 +64,7 @@ public:
         QStringLiteral("Could not read the image, or it exceeds 64 MiB.");
     static inline const QString missingDocumentMessage = QStringLiteral("Saved document or source image is missing.");
     static inline const QString maskingStatus =
-        QStringLiteral("On-device Vision OCR is creating line masks. The image is not uploaded.");
+        QStringLiteral("On-device OCR is creating line masks. The image is not uploaded.");
     static inline const QString noRecognizerStatus = QStringLiteral("Text recognition is not available.");
 
     static constexpr int maxImportURLs = 32;

@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QPalette>
 #include <QRegion>
+#include <QToolTip>
 
 namespace brevalto {
 
@@ -21,17 +22,18 @@ NotchPanel::NotchPanel(bool translucent, QWidget* parent)
     QPalette dark = editorDarkPalette(palette());
     dark.setColor(QPalette::Window, Qt::black);
     dark.setColor(QPalette::Button, QColor(44, 44, 46));
-    dark.setColor(QPalette::ToolTipBase, QColor(44, 44, 46));
-    dark.setColor(QPalette::ToolTipText, Qt::white);
     setPalette(dark);
-    // Menus, popups and tooltips of the panel are windows of their own, which inherit no palette.
+    // One tooltip serves every window, and it is reused from one widget to the next while it shows:
+    // all of them are dark, also over the light ones, where they read as well.
+    QToolTip::setPalette(dark);
+    // Menus and popups of the panel are windows of their own, which inherit no palette.
     if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
 }
 
 bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::Polish && event->type() != QEvent::Show) return false;
     auto* popup = qobject_cast<QWidget*>(watched);
-    if (!popup || (popup->windowType() != Qt::Popup && popup->windowType() != Qt::ToolTip)) return false;
+    if (!popup || popup->windowType() != Qt::Popup) return false;
     for (const QWidget* owner = popup->parentWidget(); owner; owner = owner->parentWidget()) {
         if (owner != this) continue;
         if (popup->palette() != palette()) popup->setPalette(palette());

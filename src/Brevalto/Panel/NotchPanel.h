@@ -25,7 +25,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
-    // Gives the panel's menus, popups and tooltips its dark palette as they are made.
+    // Gives the panel's menus and popups its dark palette as they are made.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

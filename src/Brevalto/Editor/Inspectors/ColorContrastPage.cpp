@@ -2,6 +2,7 @@
 
 #include "Editor/ColorMeasurement.h"
 #include "Editor/Inspectors/InspectorRows.h"
+#include "Editor/View/EditorControls.h"
 #include "Editor/View/ScreenshotEditorView.h"
 
 #include <QComboBox>
@@ -70,7 +71,11 @@ ColorContrastPage::ColorContrastPage(ScreenshotEditorView& view, QWidget* parent
                            this);
     apca->setForegroundRole(QPalette::PlaceholderText);
     stack->addWidget(apca);
-    auto* link = new QLabel(QStringLiteral("<a href=\"%1\">APCA license</a>").arg(apcaLicense.toString()), this);
+    // Rich text colours a link from the application's palette, not from the label's.
+    const QString linkColor = editorDarkPalette(palette()).color(QPalette::Link).name();
+    auto* link = new QLabel(QStringLiteral("<a href=\"%1\" style=\"color: %2\">APCA license</a>")
+                                .arg(apcaLicense.toString(), linkColor),
+                            this);
     link->setObjectName(QStringLiteral("apcaLicense"));
     link->setTextFormat(Qt::RichText);
     link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);

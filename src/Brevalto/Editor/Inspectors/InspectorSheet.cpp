@@ -1,5 +1,6 @@
 #include "Editor/Inspectors/InspectorSheet.h"
 
+#include "ClipCore/UnicodeText.h"
 #include "Document/DocumentValidation.h"
 #include "Document/ScreenshotDocumentSession.h"
 #include "Editor/Inspectors/ColorContrastPage.h"
@@ -82,7 +83,6 @@ InspectorSheet::InspectorSheet(ScreenshotEditorView& view)
     // Under the panel's style sheet a widget takes no palette from its parent: the sheet hands the
     // editor's dark one to each of its widgets, also to those its pages make later.
     dark_ = editorDarkPalette(palette());
-    dark_.setColor(QPalette::Link, QColor(100, 170, 255));  // the pages' links ("APCA license")
     darken(this);
 
     connect(&view, &ScreenshotEditorView::panelChanged, this, &InspectorSheet::showPanel);
@@ -101,14 +101,35 @@ InspectorSheet::InspectorSheet(ScreenshotEditorView& view)
             applyStyleToSelectedLayer();
         else if (*panel == EditorPanel::object && property == Property::selectedID)
             showPanel(panel);
-        else if (*panel == EditorPanel::object && property == Property::document) {
-            auto* inspector = page_ ? page_->findChild<ScreenshotObjectInspector*>() : nullptr;
-            if (const std::optional<ScreenshotLayer> layer = session_.selectedLayer(); inspector && layer)
-                inspector->setLayer(*layer);
-            else if (inspector)
-                showPanel(panel);
-        }
+        else if (*panel == EditorPanel::object && property == Property::document)
+            followSelectedLayer();
     });
+}
+
+ScreenshotObjectInspector* InspectorSheet::objectInspector() const {
+    return page_ ? page_->findChild<ScreenshotObjectInspector*>() : nullptr;
+}
+
+void InspectorSheet::followSelectedLayer() {
+    ScreenshotObjectInspector* inspector = objectInspector();
+    if (!inspector) return;
+    if (const std::optional<ScreenshotLayer> layer = session_.selectedLayer()) {
+        inspector->setLayer(*layer);
+        return;
+    }
+    // The layer went away (Delete, Undo) inside a session operation that is still running. Leaving
+    // the page closes the inspector's open step, which from in there would take the operation's own
+    // save, and its failure, away from it: the page is rebuilt once the operation has returned.
+    if (rebuildQueued_) return;
+    rebuildQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            rebuildQueued_ = false;
+            if (view_.panel() == EditorPanel::object && objectInspector() && !session_.selectedLayer())
+                showPanel(view_.panel());
+        },
+        Qt::QueuedConnection);
 }
 
 void InspectorSheet::darken(QWidget* widget) {
@@ -165,7 +186,7 @@ void InspectorSheet::close() { view_.setPanel(std::nullopt); }
 
 void InspectorSheet::showPanel(std::optional<EditorPanel> panel) {
     if (page_) {
-        if (auto* inspector = page_->findChild<ScreenshotObjectInspector*>()) inspector->commitPending();
+        if (ScreenshotObjectInspector* inspector = objectInspector()) inspector->commitPending();
         page_->deleteLater();
     }
     page_ = nullptr;
@@ -213,8 +234,9 @@ QWidget* InspectorSheet::buildPage(EditorPanel panel) {
 // ---- Layers
 
 QString InspectorSheet::layerRowTitle(const ScreenshotLayer& layer) {
+    const std::string_view text = unicode::graphemePrefix(layer.text, 16);  // characters as the user sees them
     return QString::fromUtf8(title(layer.kind).data(), qsizetype(title(layer.kind).size())) + QLatin1Char(' ') +
-           QString::fromUtf8(layer.text.data(), qsizetype(layer.text.size())).left(16);
+           QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 QWidget* InspectorSheet::layersPage() {

@@ -21,6 +21,7 @@ namespace brevalto {
 class ScreenshotDocument;
 class ScreenshotDocumentSession;
 class ScreenshotEditorView;
+class ScreenshotObjectInspector;
 struct ScreenshotLayer;
 struct ScreenshotStyle;
 
@@ -54,6 +55,9 @@ protected:
 
 private:
     void showPanel(std::optional<EditorPanel> panel);
+    ScreenshotObjectInspector* objectInspector() const;
+    // The object page follows the selected layer's changes, and its removal.
+    void followSelectedLayer();
     QWidget* buildPage(EditorPanel panel);
     QWidget* stylePage();
     QWidget* layersPage();
@@ -72,6 +76,7 @@ private:
     QPointer<QWidget> page_;
     QPointer<QVBoxLayout> layerRows_;
     QPalette dark_;
+    bool rebuildQueued_ = false;
 };
 
 }  // namespace brevalto

@@ -182,13 +182,18 @@ std::optional<long long> ScreenshotObjectInspector::counterNumber(const QString&
 }
 
 void ScreenshotObjectInspector::commitText() {
+    // A refused text brings the old one back into the fields while the commit runs: the counter
+    // goes on from what was typed, and not at all when the document refused it.
+    const QString typed = text_;
+    const bool counter = layer_.kind == ScreenshotLayerKind::counter;
     try {
         session_.commitGesture();
     } catch (const std::exception& error) {
         report(error);
+        return;
     }
-    if (layer_.kind != ScreenshotLayerKind::counter) return;
-    if (const std::optional<long long> n = counterNumber(text_); n && *n >= 1 && *n <= 9999)
+    if (!counter) return;
+    if (const std::optional<long long> n = counterNumber(typed); n && *n >= 1 && *n <= 9999)
         session_.setNextCounter(int(std::min<long long>(*n, 9998) + 1));
 }
 
@@ -258,7 +263,7 @@ void ScreenshotObjectInspector::duplicate() {
 }
 
 void ScreenshotObjectInspector::remove() {
-    // The edit's change notification can rebuild the sheet's page and delete this inspector, so
+    // A host may rebuild its page on the edit's change notification and delete this inspector, so
     // nothing of it is touched after the edit unless it still lives.
     const Uuid id = layer_.id;
     ScreenshotDocumentSession& session = session_;

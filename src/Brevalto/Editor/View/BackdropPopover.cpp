@@ -104,7 +104,9 @@ BackdropPopover::BackdropPopover(ScreenshotEditorView& view) : QFrame(&view, Qt:
         slider->setObjectName(QString::fromUtf8(row.name));
         slider->setAccessibleName(QString::fromUtf8(row.label));
         slider->setRange(0, row.maximum);
+        // Showing a value the slider holds only rounded or clamped never writes that back.
         connect(slider, &QSlider::valueChanged, this, [this, field = row.field](int value) {
+            if (loading_) return;
             view_.state().backdrop.*field = value;
             edited();
         });
@@ -196,7 +198,7 @@ void BackdropPopover::showUnder(QWidget* button) {
 }
 
 void BackdropPopover::edited() {
-    if (!loading_) view_.applyBackdrop(view_.state().backdrop);
+    view_.applyBackdrop(view_.state().backdrop);
 }
 
 void BackdropPopover::chooseColor(bool first) {

@@ -439,7 +439,11 @@ QPalette editorDarkPalette(QPalette dark) {
     dark.setColor(QPalette::Base, QColor(28, 28, 30));
     dark.setColor(QPalette::AlternateBase, QColor(44, 44, 46));
     dark.setColor(QPalette::Text, Qt::white);
-    dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 110));
+    dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 150));
+    dark.setColor(QPalette::ToolTipBase, QColor(44, 44, 46));
+    dark.setColor(QPalette::ToolTipText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(100, 170, 255));
+    dark.setColor(QPalette::LinkVisited, QColor(100, 170, 255));
     for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         dark.setColor(QPalette::Disabled, role, QColor(255, 255, 255, 90));
     dark.setColor(QPalette::Disabled, QPalette::Light, Qt::transparent);

@@ -197,8 +197,9 @@ private:
 };
 
 // The dark appearance of the editor's floating controls (the context bar, the inspector sheet),
-// whatever palette the panel's style sheet leaves them; the panel takes it too, on a black window.
-// Disabled texts are dimmed, without the light relief the style draws under them.
+// whatever palette the panel's style sheet leaves them; the panel takes it too, on a black window,
+// and so do all tooltips. Links are light; dimmed texts still read at 4.5:1; disabled texts are
+// dimmed further, without the light relief the style draws under them.
 QPalette editorDarkPalette(QPalette palette);
 
 // The bar's thin lines, laid out as spacers and drawn by the widget whose layout holds them:
