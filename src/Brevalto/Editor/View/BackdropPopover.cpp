@@ -1,7 +1,6 @@
 #include "Editor/View/BackdropPopover.h"
 
 #include "Document/ScreenshotDocumentSession.h"
-#include "Editor/View/ScreenshotEditorView.h"
 
 #include <QColorDialog>
 #include <QGridLayout>
@@ -76,7 +75,8 @@ const std::array<BackdropPopover::Preset, 6>& BackdropPopover::gradientPresets()
     return presets;
 }
 
-BackdropPopover::BackdropPopover(ScreenshotEditorView& view) : QFrame(&view, Qt::Popup), view_(view) {
+BackdropPopover::BackdropPopover(ScreenshotDocumentSession& session, QWidget* parent)
+    : QFrame(parent, Qt::Popup), session_(session) {
     setObjectName(QStringLiteral("backdropPopover"));
     setAttribute(Qt::WA_NoMouseReplay);  // a click on the backdrop button only closes it
     setFrameShape(QFrame::StyledPanel);
@@ -107,7 +107,7 @@ BackdropPopover::BackdropPopover(ScreenshotEditorView& view) : QFrame(&view, Qt:
         // Showing a value the slider holds only rounded or clamped never writes that back.
         connect(slider, &QSlider::valueChanged, this, [this, field = row.field](int value) {
             if (loading_) return;
-            view_.state().backdrop.*field = value;
+            backdrop_.*field = value;
             edited();
         });
         grid->addWidget(slider, i, 1);
@@ -126,8 +126,8 @@ BackdropPopover::BackdropPopover(ScreenshotEditorView& view) : QFrame(&view, Qt:
         swatch->setAccessibleName(name);
         swatch->setToolTip(name);
         connect(swatch, &QToolButton::clicked, this, [this, preset] {
-            view_.state().backdrop.first = rgba(preset.first);
-            view_.state().backdrop.second = rgba(preset.second);
+            backdrop_.first = rgba(preset.first);
+            backdrop_.second = rgba(preset.second);
             showColors();
             edited();
         });
@@ -151,34 +151,33 @@ BackdropPopover::BackdropPopover(ScreenshotEditorView& view) : QFrame(&view, Qt:
     auto* buttons = new QHBoxLayout;
     remove_ = new QPushButton(QStringLiteral("Remove"), this);
     remove_->setObjectName(QStringLiteral("removeBackdrop"));
-    connect(remove_, &QPushButton::clicked, this, [this] { view_.removeBackdrop(); });
+    connect(remove_, &QPushButton::clicked, this, [this] { emit removeRequested(); });
     buttons->addWidget(remove_);
     buttons->addStretch(1);
     auto* done = new QPushButton(QStringLiteral("Done"), this);
     done->setObjectName(QStringLiteral("backdropDone"));
     done->setDefault(true);
-    connect(done, &QPushButton::clicked, this, [this] { view_.setShowBackdrop(false); });
+    connect(done, &QPushButton::clicked, this, [this] { emit closed(); });
     buttons->addWidget(done);
     stack->addLayout(buttons);
 
-    connect(&view_.session(), &ScreenshotDocumentSession::changed, this, [this](ScreenshotDocumentSession::Property p) {
+    connect(&session_, &ScreenshotDocumentSession::changed, this, [this](ScreenshotDocumentSession::Property p) {
         if (p == ScreenshotDocumentSession::Property::document)
-            remove_->setEnabled(view_.session().document().backdrop.enabled);
+            remove_->setEnabled(session_.document().backdrop.enabled);
     });
 }
 
 void BackdropPopover::load() {
     loading_ = true;
-    const ScreenshotBackdrop& backdrop = view_.state().backdrop;
-    for (int i = 0; i < 4; ++i) sliders_[std::size_t(i)]->setValue(int(std::lround(backdrop.*kRows[i].field)));
-    remove_->setEnabled(view_.session().document().backdrop.enabled);
+    for (int i = 0; i < 4; ++i) sliders_[std::size_t(i)]->setValue(int(std::lround(backdrop_.*kRows[i].field)));
+    remove_->setEnabled(session_.document().backdrop.enabled);
     showColors();
     loading_ = false;
 }
 
 void BackdropPopover::showColors() {
     // Each colour button leads with a swatch of its colour.
-    const ScreenshotBackdrop& backdrop = view_.state().backdrop;
+    const ScreenshotBackdrop& backdrop = backdrop_;
     for (int i = 0; i < 2; ++i) {
         QPixmap swatch(14, 14);
         swatch.fill((i == 0 ? backdrop.first : backdrop.second).qColor());
@@ -186,7 +185,8 @@ void BackdropPopover::showColors() {
     }
 }
 
-void BackdropPopover::showUnder(QWidget* button) {
+void BackdropPopover::showUnder(QWidget* button, const ScreenshotBackdrop& backdrop) {
+    backdrop_ = backdrop;
     load();
     adjustSize();
     QPoint below = button->mapToGlobal(QPoint(button->width() / 2 - width() / 2, button->height() + 4));
@@ -198,27 +198,27 @@ void BackdropPopover::showUnder(QWidget* button) {
 }
 
 void BackdropPopover::edited() {
-    view_.applyBackdrop(view_.state().backdrop);
+    emit backdropEdited(backdrop_);
 }
 
 void BackdropPopover::chooseColor(bool first) {
-    ScreenshotColor::RGBA& field = first ? view_.state().backdrop.first : view_.state().backdrop.second;
-    const QColor chosen = QColorDialog::getColor(field.qColor(), &view_, first ? QStringLiteral("Start") : QStringLiteral("End"),
+    ScreenshotColor::RGBA& field = first ? backdrop_.first : backdrop_.second;
+    const QColor chosen = QColorDialog::getColor(field.qColor(), parentWidget(), first ? QStringLiteral("Start") : QStringLiteral("End"),
                                                  QColorDialog::ShowAlphaChannel);
     if (!chosen.isValid()) return;
     field = ScreenshotColor::RGBA::fromQColor(chosen);
     showColors();
-    view_.applyBackdrop(view_.state().backdrop);
+    edited();
 }
 
 void BackdropPopover::hideEvent(QHideEvent* event) {
     QFrame::hideEvent(event);
-    view_.setShowBackdrop(false);
+    emit closed();
 }
 
 void BackdropPopover::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
-        view_.setShowBackdrop(false);
+        emit closed();
         return;
     }
     QFrame::keyPressEvent(event);

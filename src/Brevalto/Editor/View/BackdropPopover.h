@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Document/ScreenshotDocument.h"
+
 #include <QFrame>
 
 #include <array>
@@ -9,13 +11,13 @@ class QSlider;
 
 namespace brevalto {
 
-class ScreenshotEditorView;
-struct ScreenshotBackdrop;
+class ScreenshotDocumentSession;
 
 // The backdrop popover under the toolbar's backdrop button: sliders for the margin, shadow,
 // corner radius and angle, six gradient presets, the two gradient colours, "Remove" and "Done".
-// Every change goes live into the document inside one open undo step; however it closes (Done,
-// Return, Escape, a click outside), the view's showBackdrop becomes false, which ends that step.
+// It edits a working copy of the backdrop and hands every change on through backdropEdited, which
+// the editor applies live inside one open undo step; however it closes (Done, Return, Escape, a
+// click outside), it says closed, which ends that step.
 class BackdropPopover : public QFrame {
     Q_OBJECT
 public:
@@ -25,11 +27,17 @@ public:
     };
     static const std::array<Preset, 6>& gradientPresets();
 
-    explicit BackdropPopover(ScreenshotEditorView& view);
+    // `session` tells whether the document has a backdrop to remove.
+    BackdropPopover(ScreenshotDocumentSession& session, QWidget* parent);
 
-    // Shows the view's working copy of the backdrop under the button.
-    void showUnder(QWidget* button);
+    // Shows `backdrop` under the button, as the working copy that the controls edit.
+    void showUnder(QWidget* button, const ScreenshotBackdrop& backdrop);
     QSlider* slider(int row) const { return sliders_[std::size_t(row)]; }
+
+signals:
+    void backdropEdited(const ScreenshotBackdrop& backdrop);
+    void removeRequested();
+    void closed();
 
 protected:
     void hideEvent(QHideEvent* event) override;
@@ -41,7 +49,8 @@ private:
     void chooseColor(bool first);
     void showColors();
 
-    ScreenshotEditorView& view_;
+    ScreenshotDocumentSession& session_;
+    ScreenshotBackdrop backdrop_;
     std::array<QSlider*, 4> sliders_{};
     QPushButton* remove_ = nullptr;
     std::array<QPushButton*, 2> colors_{};

@@ -67,7 +67,6 @@ void ScreenshotEditorView::pinReference() {
 }
 
 void ScreenshotEditorView::toggleBackdrop() {
-    state_.backdrop = session_->document().backdrop;
     setShowBackdrop(!showBackdrop_);
 }
 

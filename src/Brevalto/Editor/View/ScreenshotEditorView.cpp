@@ -128,7 +128,6 @@ void ScreenshotEditorView::showEvent(QShowEvent* event) {
     const ScreenshotDocument& document = session_->document();
     state_.width = document.canvas.width();
     state_.height = document.canvas.height();
-    state_.backdrop = document.backdrop;
     focusCanvas();
 }
 
@@ -157,8 +156,13 @@ void ScreenshotEditorView::setShowBackdrop(bool show) {
     if (show == showBackdrop_) return;
     showBackdrop_ = show;
     if (show) {
-        if (!popover_) popover_ = new BackdropPopover(*this);
-        popover_->showUnder(toolbar_->backdropButton());
+        if (!popover_) {
+            popover_ = new BackdropPopover(*session_, this);
+            connect(popover_, &BackdropPopover::backdropEdited, this, &ScreenshotEditorView::applyBackdrop);
+            connect(popover_, &BackdropPopover::removeRequested, this, &ScreenshotEditorView::removeBackdrop);
+            connect(popover_, &BackdropPopover::closed, this, [this] { setShowBackdrop(false); });
+        }
+        popover_->showUnder(toolbar_->backdropButton(), session_->document().backdrop);
     } else {
         if (popover_ && popover_->isVisible()) popover_->hide();
         // The popover has closed: everything changed in it ends as one undo step.

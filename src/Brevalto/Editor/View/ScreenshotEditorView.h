@@ -48,7 +48,6 @@ public:
         bool aspect = true;
         bool editedWidth = true;
         double percent = 100;
-        ScreenshotBackdrop backdrop;  // the working copy the backdrop popover edits
         double padding = 8;
         ScreenshotColor::RGBA foreground{0, 0, 0, 1};
         ScreenshotColor::RGBA background{1, 1, 1, 1};
