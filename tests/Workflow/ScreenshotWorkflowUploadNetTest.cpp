@@ -198,5 +198,33 @@ TEST_F(WorkflowUploadNet, EditorUploadsRecordTheDocumentsHistoryItem) {
     EXPECT_TRUE(workflow.hasLiveUpload(clip.id));
 }
 
+TEST_F(WorkflowUploadNet, ADestinationWithoutItsLoginRefusesBeforeAskingAndRecordsNothing) {
+    S3Settings r2;
+    r2.cloudflareAccountID = "0123456789abcdef0123456789abcdef";
+    r2.endpoint = "https://api.cloudflare.com/client/v4/accounts/0123456789abcdef0123456789abcdef/r2/buckets";
+    r2.bucket = "shots";
+    r2.linkMode = S3Settings::LinkMode::publicURL;
+    r2.publicBaseURL = "https://pub-shots.r2.dev";
+    uploads.setR2Settings(r2);
+    uploads.setUseCloudflare(true);
+    const std::string refusal = "Connect Cloudflare to continue (keyring -25300).";
+
+    const Clip clip = stored(Qt::red);
+    EXPECT_FALSE(workflow.uploadAndCopyLink(clip).isValid());
+    EXPECT_EQ(store.message().toStdString(), refusal);
+    EXPECT_FALSE(workflow.uploadFromThumbnail(clip).isValid());
+    EXPECT_EQ(workflow.thumbnail().thumbnailUploadStatus().toStdString(), refusal);
+    workflow.openInEditor(clip);
+    ASSERT_TRUE(workflow.editor()->session());
+    EXPECT_FALSE(workflow.uploadFromEditor(QImage(20, 20, QImage::Format_ARGB32_Premultiplied)).isValid());
+    EXPECT_EQ(workflow.editor()->session()->status().toStdString(), refusal);
+
+    EXPECT_EQ(dialogs.publicQuestions, 0);
+    EXPECT_FALSE(uploads.busy());
+    EXPECT_TRUE(uploads.history().empty());
+    EXPECT_FALSE(std::filesystem::exists(folder / "history" / "uploads.json"));
+    EXPECT_EQ(loopback.requestCount(), 0u);
+}
+
 }  // namespace
 }  // namespace brevalto
