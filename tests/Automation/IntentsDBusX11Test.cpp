@@ -1,6 +1,8 @@
 // A user's road through the intents: `brevalto intent capture` while no Brevalto runs starts the
 // app through the packaged D-Bus service file, the user allows the request in its confirmation,
-// and the capture of the screen lands on the clipboard.
+// and the capture of the screen lands on the clipboard. Links and intents from a terminal get the
+// app's answer as their exit status.
+#include "Automation/AutomationFailure.h"
 #include "Automation/IntentService.h"
 #include "Platform/AtomicFile.h"
 #include "QtWait.h"
@@ -84,6 +86,84 @@ TEST(IntentsEndToEnd, ACaptureIntentStartsTheAppAndCopiesTheScreenOnceAllowed) {
     ASSERT_GT(pid, 0u);
     ::kill(static_cast<pid_t>(pid), SIGTERM);
     EXPECT_TRUE(waitUntil([&] { return !bus->isServiceRegistered(IntentService::kServiceName); }));
+    EXPECT_TRUE(waitUntil([&] { return ::kill(static_cast<pid_t>(pid), 0) != 0; }, 10000)) << "the app did not end";
+}
+
+struct CommandOutcome {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+CommandOutcome runBrevalto(const QStringList& arguments) {
+    QProcess process;
+    process.start(kProgram, arguments);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitCode(), process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+TEST(IntentsEndToEnd, LinksAndIntentsFromATerminalExitWithTheAppsAnswer) {
+    const std::string invalid = std::string(AutomationFailure::message(AutomationFailure::Kind::invalid)) + "\n";
+    const std::string busy = std::string(AutomationFailure::message(AutomationFailure::Kind::busy)) + "\n";
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+
+    QProcess app;
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    app.start(kProgram, {});
+    ASSERT_TRUE(waitUntil([&] { return bus->isServiceRegistered(IntentService::kServiceName); }, 20000));
+    QStringList panel;
+    ASSERT_TRUE(waitUntil([&] { return !(panel = visibleWindows("Brevalto")).isEmpty(); }, 20000));
+
+    struct Row {
+        QStringList arguments;
+        int exitCode;
+        std::string out, err;
+    };
+    const std::vector<Row> rows = {
+        {{"brevalto://capture?mode=bogus"}, 1, "", invalid},
+        {{"brevalto://history?after=copy"}, 1, "", invalid},
+        {{"brevalto://history", "brevalto://settings"}, 1, "", "Open one Brevalto URL at a time.\n"},
+        {{"intent", "capture", "--mode", "bogus"}, 1, "", invalid},
+        {{"intent", "capture", "--delay", "61"}, 1, "", invalid},
+        {{"brevalto://history"}, 0, "", ""},
+        {{"intent", "open", "--destination", "history"}, 0, "Request sent to Brevalto.\n", ""},
+        // Accepted once checked: the command does not wait for the confirmation...
+        {{"brevalto://capture?mode=screen"}, 0, "", ""},
+        // ...which then holds the next request back.
+        {{"brevalto://settings"}, 1, "", busy},
+        {{"intent", "open", "--destination", "settings"}, 1, "", busy},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments.join(' ').toStdString());
+        const CommandOutcome outcome = runBrevalto(row.arguments);
+        EXPECT_EQ(outcome.exitCode, row.exitCode);
+        EXPECT_EQ(outcome.out, row.out);
+        EXPECT_EQ(outcome.err, row.err);
+    }
+
+    // The capture's confirmation is still up; closing it declines.
+    QString confirmation;
+    ASSERT_TRUE(waitUntil([&] {
+        for (const QString& window : visibleWindows("Brevalto"))
+            if (!panel.contains(window)) confirmation = window;
+        return !confirmation.isEmpty();
+    })) << "no confirmation";
+    run("xdotool", {"windowactivate", "--sync", confirmation});
+    run("xdotool", {"key", "Escape"});
+    EXPECT_EQ(runBrevalto({"intent", "open", "--destination", "history"}).exitCode, 0);
+
+    app.terminate();
+    ASSERT_TRUE(app.waitForFinished(10000));
+
+    // A first start for a refused link says so and does not stay.
+    const CommandOutcome first = runBrevalto({"brevalto://capture?mode=bogus"});
+    EXPECT_EQ(first.exitCode, 1);
+    EXPECT_EQ(first.err, invalid);
+    EXPECT_FALSE(bus->isServiceRegistered(IntentService::kServiceName));
 }
 
 }  // namespace
