@@ -117,8 +117,7 @@ int main(int argc, char** argv) {
                 case SingleInstance::Handover::failed:
                     break;
             }
-            std::fprintf(stderr, "brevalto: %s\n", qPrintable(instance.errorString()));
-            return 1;
+            [[fallthrough]];
         case SingleInstance::Role::failed:
             std::fprintf(stderr, "brevalto: %s\n", qPrintable(instance.errorString()));
             return 1;

@@ -35,6 +35,17 @@ QStringList visibleWindows(const QString& name) {
     return run("xdotool", {"search", "--onlyvisible", "--name", "^" + name + "$"}).split('\n', Qt::SkipEmptyParts);
 }
 
+// The automation confirmation: a window named like the app that is not its panel, once it shows.
+QString confirmationBeside(const QStringList& panel) {
+    QString confirmation;
+    waitUntil([&] {
+        for (const QString& window : visibleWindows("Brevalto"))
+            if (!panel.contains(window)) confirmation = window;
+        return !confirmation.isEmpty();
+    });
+    return confirmation;
+}
+
 TEST(IntentsEndToEnd, ACaptureIntentStartsTheAppAndCopiesTheScreenOnceAllowed) {
     // The packaged service file, pointing at the program just built, where the bus looks.
     const fs::path services = fs::path(qEnvironmentVariable("XDG_DATA_HOME").toStdString()) / "dbus-1" / "services";
@@ -57,12 +68,8 @@ TEST(IntentsEndToEnd, ACaptureIntentStartsTheAppAndCopiesTheScreenOnceAllowed) {
     QStringList panel;
     ASSERT_TRUE(waitUntil([&] { return !(panel = visibleWindows("Brevalto")).isEmpty(); }, 20000))
         << "the app never started";
-    QString confirmation;
-    ASSERT_TRUE(waitUntil([&] {
-        for (const QString& window : visibleWindows("Brevalto"))
-            if (!panel.contains(window)) confirmation = window;
-        return !confirmation.isEmpty();
-    })) << "no confirmation";
+    const QString confirmation = confirmationBeside(panel);
+    ASSERT_FALSE(confirmation.isEmpty()) << "no confirmation";
     EXPECT_EQ(intent.state(), QProcess::Running);  // the answer waits for the user
     run("xdotool", {"windowactivate", "--sync", confirmation});
     // From the default Cancel to "Allow once".
@@ -146,12 +153,8 @@ TEST(IntentsEndToEnd, LinksAndIntentsFromATerminalExitWithTheAppsAnswer) {
     }
 
     // The capture's confirmation is still up; closing it declines.
-    QString confirmation;
-    ASSERT_TRUE(waitUntil([&] {
-        for (const QString& window : visibleWindows("Brevalto"))
-            if (!panel.contains(window)) confirmation = window;
-        return !confirmation.isEmpty();
-    })) << "no confirmation";
+    const QString confirmation = confirmationBeside(panel);
+    ASSERT_FALSE(confirmation.isEmpty()) << "no confirmation";
     run("xdotool", {"windowactivate", "--sync", confirmation});
     run("xdotool", {"key", "Escape"});
     EXPECT_EQ(runBrevalto({"intent", "open", "--destination", "history"}).exitCode, 0);

@@ -4,6 +4,7 @@
 #include "LoopbackHttpServer.h"
 #include "Platform/Defaults.h"
 #include "QtWait.h"
+#include "R2Destination.h"
 #include "ReroutingHttp.h"
 #include "ScriptedUploadDialogs.h"
 #include "StandIns.h"
@@ -139,13 +140,7 @@ TEST_F(CloudflareUploadControllerNet, LoginFailuresShowLoginSentences) {
     EXPECT_TRUE(keychain.items.empty());
     // A destination without the login fails before any request with the keyring's sentence and
     // leaves no record of an object that was never sent.
-    S3Settings r2;
-    r2.cloudflareAccountID = "0123456789abcdef0123456789abcdef";
-    r2.endpoint = "https://api.cloudflare.com/client/v4/accounts/0123456789abcdef0123456789abcdef/r2/buckets";
-    r2.bucket = "shots";
-    r2.linkMode = S3Settings::LinkMode::publicURL;
-    r2.publicBaseURL = "https://pub-shots.r2.dev";
-    noBrowser.setR2Settings(r2);
+    noBrowser.setR2Settings(savedR2Destination());
     noBrowser.setUseCloudflare(true);
     const std::size_t requests = cloudflare.requests().size();
     ASSERT_TRUE(noBrowser.upload(picture(0xff000000), true, std::nullopt));

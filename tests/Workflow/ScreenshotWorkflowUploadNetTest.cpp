@@ -23,6 +23,7 @@
 #include "FakeScreens.h"
 #include "LoopbackHttpServer.h"
 #include "QtWait.h"
+#include "R2Destination.h"
 #include "ScriptedUploadDialogs.h"
 #include "TestFolder.h"
 #include "TestImages.h"
@@ -199,13 +200,7 @@ TEST_F(WorkflowUploadNet, EditorUploadsRecordTheDocumentsHistoryItem) {
 }
 
 TEST_F(WorkflowUploadNet, ADestinationWithoutItsLoginRefusesBeforeAskingAndRecordsNothing) {
-    S3Settings r2;
-    r2.cloudflareAccountID = "0123456789abcdef0123456789abcdef";
-    r2.endpoint = "https://api.cloudflare.com/client/v4/accounts/0123456789abcdef0123456789abcdef/r2/buckets";
-    r2.bucket = "shots";
-    r2.linkMode = S3Settings::LinkMode::publicURL;
-    r2.publicBaseURL = "https://pub-shots.r2.dev";
-    uploads.setR2Settings(r2);
+    uploads.setR2Settings(savedR2Destination());
     uploads.setUseCloudflare(true);
     const std::string refusal = "Connect Cloudflare to continue (keyring -25300).";
 

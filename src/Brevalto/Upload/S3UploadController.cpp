@@ -262,12 +262,12 @@ S3Client S3UploadController::loadCredentials(const S3Settings& settings) const {
 
 void S3UploadController::checkDestination(const S3Settings& destination) const {
     if (destination.endpoint.empty() || destination.bucket.empty()) throw S3Failure::invalid(setupMessage.toStdString());
-    if (!destination.cloudflareAccountID) {
+    if (destination.cloudflareAccountID) {
+        destination.validate(allowLoopbackHTTP_);
+        cloudflare_->requireLogin();
+    } else {
         loadCredentials(destination);
-        return;
     }
-    destination.validate(allowLoopbackHTTP_);
-    cloudflare_->requireLogin();
 }
 
 // History.
