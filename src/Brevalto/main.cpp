@@ -108,16 +108,30 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "brevalto: already running\n");
                 return 0;
             }
-            if (!instance.send(urls)) {
-                std::fprintf(stderr, "brevalto: %s\n", qPrintable(instance.errorString()));
-                return 1;
+            switch (instance.send(urls)) {
+                case SingleInstance::Handover::accepted:
+                    return 0;
+                case SingleInstance::Handover::refused:
+                    std::fprintf(stderr, "%s\n", qPrintable(instance.errorString()));
+                    return 1;
+                case SingleInstance::Handover::failed:
+                    break;
             }
-            return 0;
+            [[fallthrough]];
         case SingleInstance::Role::failed:
             std::fprintf(stderr, "brevalto: %s\n", qPrintable(instance.errorString()));
             return 1;
         case SingleInstance::Role::primary:
             break;
+    }
+    // Started for a link the app would refuse: say so, as to a later start, and do not run.
+    if (!urls.isEmpty()) {
+        try {
+            AppDelegate::requestFromURLs(urls);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
     }
 
     std::filesystem::path configFolder, dataFolder;
@@ -172,6 +186,7 @@ int main(int argc, char** argv) {
         AppDelegate delegate(std::move(environment));
         QObject::connect(&delegate, &AppDelegate::quitRequested, &app, &QApplication::quit);
         QObject::connect(&instance, &SingleInstance::urlsReceived, &delegate, &AppDelegate::openURLs);
+        instance.setCheck([&delegate](const QStringList& received) { return delegate.refusalOfURLs(received); });
         QObject::connect(&app, &QApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
         quitOnTerminationSignals(app);
 
@@ -186,6 +201,7 @@ int main(int argc, char** argv) {
             if (!urls.isEmpty()) delegate.openURLs(urls);
         });
         status = QApplication::exec();
+        instance.setCheck({});
     }
     // Work that the app's objects cancelled as they closed (a recognition) may still be ending on
     // the shared pool: it ends before the platform services it uses go.

@@ -14,8 +14,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -117,15 +120,17 @@ TEST(GeneralSettingsPage, StoredValuesAreShown) {
 
 // Texts written for this desktop: no permission controls it never needs, no keys or places of
 // another platform, and counts in the singular for one.
+struct NoDialogs : WorkflowDialogs {
+    std::optional<std::filesystem::path> chooseSaveFile(const QString&, const std::filesystem::path&) override {
+        return {};
+    }
+    std::optional<std::filesystem::path> chooseImageFile() override { return {}; }
+    std::optional<std::filesystem::path> chooseFolder() override { return {}; }
+    void alert(const QString&, const QString&) override {}
+};
+
 TEST(SettingsPages, TextsFitTheDesktopAndCountsUseTheirSingular) {
-    struct NoDialogs : WorkflowDialogs {
-        std::optional<std::filesystem::path> chooseSaveFile(const QString&, const std::filesystem::path&) override {
-            return {};
-        }
-        std::optional<std::filesystem::path> chooseImageFile() override { return {}; }
-        std::optional<std::filesystem::path> chooseFolder() override { return {}; }
-        void alert(const QString&, const QString&) override {}
-    } dialogs;
+    NoDialogs dialogs;
     TestFolder dir;
     Defaults defaults;
     LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
@@ -181,6 +186,45 @@ TEST(SettingsWindow, HasItsTitleAndTabsInOrder) {
     window.close();
     window.present();
     EXPECT_EQ(window.pos(), moved);
+}
+
+TEST(SettingsWindow, TheWheelChangesOnlyAFocusedControlAndOtherwiseScrollsThePage) {
+    NoDialogs dialogs;
+    Defaults defaults;
+    SettingsWindow window;
+    auto* page = new ScreenshotSettingsView(defaults, dialogs);
+    window.addTab(page, "Screenshots", "camera.viewfinder");
+    window.present();
+    window.setFixedSize(620, 200);  // shorter than the page
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QScrollBar* bar = qobject_cast<QScrollArea*>(window.tabs()->currentWidget())->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    const auto wheelDown = [](QWidget* target) {
+        const QPointF at(target->width() / 2.0, target->height() / 2.0);
+        QWheelEvent wheel(at, target->mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(target, &wheel);
+    };
+
+    // A combo box, a spin box and a decimal spin box, each away from its ends.
+    const std::pair<const char*, double> controls[] = {
+        {"captureBackground", 1}, {"captureDelay", 5}, {"thumbnailTimeout", 10}};
+    for (const auto& [name, start] : controls) {
+        SCOPED_TRACE(name);
+        QWidget* control = find<QWidget>(*page, name);
+        const char* property = qobject_cast<QComboBox*>(control) ? "currentIndex" : "value";
+        control->setProperty(property, start);
+        window.tabs()->setFocus();
+        bar->setValue(0);
+        wheelDown(control);
+        EXPECT_EQ(control->property(property).toDouble(), start);
+        EXPECT_GT(bar->value(), 0);
+
+        control->setFocus();
+        ASSERT_TRUE(control->hasFocus());
+        wheelDown(control);
+        EXPECT_NE(control->property(property).toDouble(), start);
+    }
 }
 
 }  // namespace

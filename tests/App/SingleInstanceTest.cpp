@@ -25,7 +25,7 @@ QString socketIn(const TestFolder& dir) { return QString::fromStdString((dir / "
 bool sendFromAnotherProcessLike(const QString& path, const QStringList& urls) {
     auto result = std::async(std::launch::async, [&] {
         SingleInstance second(path);
-        return second.send(urls);
+        return second.send(urls) == SingleInstance::Handover::accepted;
     });
     while (result.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
         QCoreApplication::processEvents();
@@ -135,7 +135,7 @@ TEST(SingleInstance, StartsAtTheSameMomentLeaveExactlyOneListener) {
 TEST(SingleInstance, SendingWithNobodyListeningFailsWithAReason) {
     TestFolder dir;
     SingleInstance nobody(socketIn(dir));
-    EXPECT_FALSE(nobody.send({"brevalto://history"}, 200));
+    EXPECT_EQ(nobody.send({"brevalto://history"}, 200), SingleInstance::Handover::failed);
     EXPECT_FALSE(nobody.errorString().isEmpty());
 }
 

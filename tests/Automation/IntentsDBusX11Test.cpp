@@ -1,6 +1,8 @@
 // A user's road through the intents: `brevalto intent capture` while no Brevalto runs starts the
 // app through the packaged D-Bus service file, the user allows the request in its confirmation,
-// and the capture of the screen lands on the clipboard.
+// and the capture of the screen lands on the clipboard. Links and intents from a terminal get the
+// app's answer as their exit status.
+#include "Automation/AutomationFailure.h"
 #include "Automation/IntentService.h"
 #include "Platform/AtomicFile.h"
 #include "QtWait.h"
@@ -14,6 +16,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <string>
+#include <tuple>
 
 namespace brevalto {
 namespace {
@@ -31,6 +35,17 @@ QString run(const QString& program, const QStringList& arguments) {
 
 QStringList visibleWindows(const QString& name) {
     return run("xdotool", {"search", "--onlyvisible", "--name", "^" + name + "$"}).split('\n', Qt::SkipEmptyParts);
+}
+
+// The automation confirmation: a window named like the app that is not its panel, once it shows.
+QString confirmationBeside(const QStringList& panel) {
+    QString confirmation;
+    waitUntil([&] {
+        for (const QString& window : visibleWindows("Brevalto"))
+            if (!panel.contains(window)) confirmation = window;
+        return !confirmation.isEmpty();
+    });
+    return confirmation;
 }
 
 TEST(IntentsEndToEnd, ACaptureIntentStartsTheAppAndCopiesTheScreenOnceAllowed) {
@@ -55,12 +70,8 @@ TEST(IntentsEndToEnd, ACaptureIntentStartsTheAppAndCopiesTheScreenOnceAllowed) {
     QStringList panel;
     ASSERT_TRUE(waitUntil([&] { return !(panel = visibleWindows("Brevalto")).isEmpty(); }, 20000))
         << "the app never started";
-    QString confirmation;
-    ASSERT_TRUE(waitUntil([&] {
-        for (const QString& window : visibleWindows("Brevalto"))
-            if (!panel.contains(window)) confirmation = window;
-        return !confirmation.isEmpty();
-    })) << "no confirmation";
+    const QString confirmation = confirmationBeside(panel);
+    ASSERT_FALSE(confirmation.isEmpty()) << "no confirmation";
     EXPECT_EQ(intent.state(), QProcess::Running);  // the answer waits for the user
     run("xdotool", {"windowactivate", "--sync", confirmation});
     // From the default Cancel to "Allow once".
@@ -84,6 +95,54 @@ TEST(IntentsEndToEnd, ACaptureIntentStartsTheAppAndCopiesTheScreenOnceAllowed) {
     ASSERT_GT(pid, 0u);
     ::kill(static_cast<pid_t>(pid), SIGTERM);
     EXPECT_TRUE(waitUntil([&] { return !bus->isServiceRegistered(IntentService::kServiceName); }));
+    EXPECT_TRUE(waitUntil([&] { return ::kill(static_cast<pid_t>(pid), 0) != 0; }, 10000)) << "the app did not end";
+}
+
+// What `brevalto ARGUMENTS` ends with: exit status (-1 for none), standard output, standard error.
+std::tuple<int, std::string, std::string> runBrevalto(const QStringList& arguments) {
+    QProcess process;
+    process.start(kProgram, arguments);
+    if (!process.waitForFinished(10000)) process.kill();
+    process.waitForFinished();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
+}
+
+TEST(IntentsEndToEnd, LinksAndIntentsFromATerminalExitWithTheAppsAnswer) {
+    const std::string invalid = std::string(AutomationFailure::message(AutomationFailure::Kind::invalid)) + "\n";
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+
+    QProcess app;
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    app.start(kProgram, {});
+    ASSERT_TRUE(waitUntil([&] { return bus->isServiceRegistered(IntentService::kServiceName); }, 20000));
+    QStringList panel;
+    ASSERT_TRUE(waitUntil([&] { return !(panel = visibleWindows("Brevalto")).isEmpty(); }, 20000));
+
+    const std::pair<QStringList, std::tuple<int, std::string, std::string>> rows[] = {
+        {{"brevalto://capture?mode=bogus"}, {1, "", invalid}},
+        {{"brevalto://history", "brevalto://settings"}, {1, "", "Open one Brevalto URL at a time.\n"}},
+        {{"intent", "capture", "--mode", "bogus"}, {1, "", invalid}},
+        {{"brevalto://history"}, {0, "", ""}},
+        {{"intent", "open", "--destination", "history"}, {0, "Request sent to Brevalto.\n", ""}},
+        // Taken once checked: the command does not wait for the confirmation, which then holds
+        // the next request back.
+        {{"brevalto://capture?mode=screen"}, {0, "", ""}},
+        {{"brevalto://settings"},
+         {1, "", std::string(AutomationFailure::message(AutomationFailure::Kind::busy)) + "\n"}},
+    };
+    for (const auto& [arguments, outcome] : rows) EXPECT_EQ(runBrevalto(arguments), outcome) << arguments.join(' ').toStdString();
+
+    const QString confirmation = confirmationBeside(panel);
+    ASSERT_FALSE(confirmation.isEmpty()) << "no confirmation";
+    run("xdotool", {"windowactivate", "--sync", confirmation});
+    run("xdotool", {"key", "Escape"});
+    app.terminate();
+    ASSERT_TRUE(app.waitForFinished(10000));
+
+    // A first start for a refused link says so and does not stay.
+    EXPECT_EQ(runBrevalto({"brevalto://capture?mode=bogus"}), std::make_tuple(1, std::string(), invalid));
+    EXPECT_FALSE(bus->isServiceRegistered(IntentService::kServiceName));
 }
 
 }  // namespace

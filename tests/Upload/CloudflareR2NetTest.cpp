@@ -1,6 +1,7 @@
 #include "FakeClock.h"
 #include "FakeKeychain.h"
 #include "LoopbackHttpServer.h"
+#include "R2Destination.h"
 #include "Platform/Hashing.h"
 #include "ReroutingHttp.h"
 #include "Platform/Task.h"
@@ -37,15 +38,7 @@ protected:
     void SetUp() override {
         CloudflareKeychain{"app.brevalto.S3.Cloudflare"}.save(keychain, CloudflareTokens{"at-1", "rt-1", clock.now() + 3600});
     }
-    S3Settings destination() const {
-        S3Settings s;
-        s.cloudflareAccountID = account;
-        s.endpoint = "https://api.cloudflare.com/client/v4/accounts/" + account + "/r2/buckets";
-        s.bucket = "shots";
-        s.linkMode = S3Settings::LinkMode::publicURL;
-        s.publicBaseURL = "https://pub-shots.r2.dev";
-        return s;
-    }
+    S3Settings destination() const { return savedR2Destination(account); }
     S3OwnedObject record(const std::string& png, S3OwnedObject::State state = S3OwnedObject::State::uncertain) const {
         S3OwnedObject r{Uuid::random(), 800'000'000, destination(), "", sha256Hex(sha256(png)), state, std::nullopt};
         r.key = r.settings.objectKey(r.createdAt, r.id);

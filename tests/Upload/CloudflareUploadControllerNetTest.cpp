@@ -4,6 +4,7 @@
 #include "LoopbackHttpServer.h"
 #include "Platform/Defaults.h"
 #include "QtWait.h"
+#include "R2Destination.h"
 #include "ReroutingHttp.h"
 #include "ScriptedUploadDialogs.h"
 #include "StandIns.h"
@@ -137,19 +138,16 @@ TEST_F(CloudflareUploadControllerNet, LoginFailuresShowLoginSentences) {
     EXPECT_EQ(finish(noBrowser), "Could not open the browser for Cloudflare login. Connect again when ready.");
     EXPECT_FALSE(noBrowser.cloudflareConnected());
     EXPECT_TRUE(keychain.items.empty());
-    // A destination without the login fails before any request with the keyring's sentence.
-    S3Settings r2;
-    r2.cloudflareAccountID = "0123456789abcdef0123456789abcdef";
-    r2.endpoint = "https://api.cloudflare.com/client/v4/accounts/0123456789abcdef0123456789abcdef/r2/buckets";
-    r2.bucket = "shots";
-    r2.linkMode = S3Settings::LinkMode::publicURL;
-    r2.publicBaseURL = "https://pub-shots.r2.dev";
-    noBrowser.setR2Settings(r2);
+    // A destination without the login fails before any request with the keyring's sentence and
+    // leaves no record of an object that was never sent.
+    noBrowser.setR2Settings(savedR2Destination());
     noBrowser.setUseCloudflare(true);
+    const std::size_t requests = cloudflare.requests().size();
     ASSERT_TRUE(noBrowser.upload(picture(0xff000000), true, std::nullopt));
     EXPECT_EQ(finish(noBrowser), "Connect Cloudflare to continue (keyring -25300).");
-    EXPECT_EQ(noBrowser.history().size(), 1u) << "the record is written before the first request";
-    EXPECT_EQ(noBrowser.history()[0].state, State::uncertain);
+    EXPECT_TRUE(noBrowser.history().empty());
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "uploads.json"));
+    EXPECT_EQ(cloudflare.requests().size(), requests);
 }
 
 }  // namespace

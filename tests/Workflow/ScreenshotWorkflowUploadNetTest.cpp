@@ -23,6 +23,7 @@
 #include "FakeScreens.h"
 #include "LoopbackHttpServer.h"
 #include "QtWait.h"
+#include "R2Destination.h"
 #include "ScriptedUploadDialogs.h"
 #include "TestFolder.h"
 #include "TestImages.h"
@@ -196,6 +197,25 @@ TEST_F(WorkflowUploadNet, EditorUploadsRecordTheDocumentsHistoryItem) {
     ASSERT_TRUE(waitUntil([&] { return session->status() == "Link copied."; }));
     EXPECT_EQ(uploads.history().back().clipID, clip.id);
     EXPECT_TRUE(workflow.hasLiveUpload(clip.id));
+}
+
+TEST_F(WorkflowUploadNet, ADestinationWithoutItsLoginRefusesBeforeAskingAndRecordsNothing) {
+    uploads.setR2Settings(savedR2Destination());
+    uploads.setUseCloudflare(true);
+    const std::string refusal = "Connect Cloudflare to continue (keyring -25300).";
+
+    const Clip clip = stored(Qt::red);
+    EXPECT_FALSE(workflow.uploadAndCopyLink(clip).isValid());
+    EXPECT_EQ(store.message().toStdString(), refusal);
+    workflow.openInEditor(clip);
+    ASSERT_TRUE(workflow.editor()->session());
+    EXPECT_FALSE(workflow.uploadFromEditor(QImage(20, 20, QImage::Format_ARGB32_Premultiplied)).isValid());
+    EXPECT_EQ(workflow.editor()->session()->status().toStdString(), refusal);
+
+    EXPECT_EQ(dialogs.publicQuestions, 0);
+    EXPECT_TRUE(uploads.history().empty());
+    EXPECT_FALSE(std::filesystem::exists(folder / "history" / "uploads.json"));
+    EXPECT_EQ(loopback.requestCount(), 0u);
 }
 
 }  // namespace

@@ -36,6 +36,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <stdexcept>
+
 namespace brevalto {
 
 AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
@@ -203,16 +205,27 @@ void AppDelegate::applicationWillTerminate() {
 
 void AppDelegate::openURLs(const QStringList& urls) {
     if (!services_) return;
-    if (urls.size() != 1) {
-        services_->store().setMessage(QStringLiteral("Open one Brevalto URL at a time."));
-        return;
-    }
     try {
-        const auto request = AutomationRequest::fromUrl(urls.front().toStdString());
-        services_->dispatcher().dispatch(request, AutomationSource::url);
+        services_->dispatcher().dispatch(requestFromURLs(urls), AutomationSource::url);
     } catch (const std::exception& e) {
         services_->store().setMessage(QString::fromUtf8(e.what()));
     }
+}
+
+AutomationRequest AppDelegate::requestFromURLs(const QStringList& urls) {
+    if (urls.size() != 1) throw std::runtime_error("Open one Brevalto URL at a time.");
+    return AutomationRequest::fromUrl(urls.front().toStdString());
+}
+
+QString AppDelegate::refusalOfURLs(const QStringList& urls) const {
+    try {
+        const AutomationRequest request = requestFromURLs(urls);
+        if (!services_) throw AutomationFailure(AutomationFailure::Kind::notReady);
+        services_->dispatcher().check(request);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return {};
 }
 
 void AppDelegate::settings() {

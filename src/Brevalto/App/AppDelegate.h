@@ -37,6 +37,12 @@ public:
     void applicationWillTerminate();
     // The URL step: exactly one "brevalto:" URL at a time.
     void openURLs(const QStringList& urls);
+    // The request of the links given to `brevalto`; throws the refusal's sentence unless they are
+    // exactly one valid "brevalto:" link.
+    static AutomationRequest requestFromURLs(const QStringList& urls);
+    // The sentence with which opening these links fails before any confirmation (a bad link, a
+    // request already waiting, an app not ready), or an empty string when they go ahead.
+    QString refusalOfURLs(const QStringList& urls) const;
 
     // Menu actions.
     void settings();

@@ -1,5 +1,10 @@
 #include "App/SettingsWindow.h"
 
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
@@ -11,6 +16,37 @@ namespace brevalto {
 namespace {
 constexpr int kWidth = 620;
 constexpr int kHeight = 580;
+
+// Keeps the wheel from changing a combo box, spin box or slider that does not have the keyboard
+// focus: the page under it scrolls instead, as the rest of the page does.
+class WheelOnlyWithFocus : public QObject {
+public:
+    using QObject::QObject;
+
+    void guard(QWidget* page) {
+        for (QWidget* control : page->findChildren<QWidget*>()) {
+            if (!qobject_cast<QComboBox*>(control) && !qobject_cast<QAbstractSpinBox*>(control) &&
+                !qobject_cast<QAbstractSlider*>(control))
+                continue;
+            control->setFocusPolicy(Qt::StrongFocus);  // the wheel alone gives no focus
+            control->installEventFilter(this);
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Wheel) return false;
+        auto* control = static_cast<QWidget*>(watched);
+        if (control->hasFocus()) return false;
+        for (QWidget* above = control->parentWidget(); above; above = above->parentWidget()) {
+            if (auto* area = qobject_cast<QAbstractScrollArea*>(above)) {
+                QCoreApplication::sendEvent(area->viewport(), event);
+                break;
+            }
+        }
+        return true;
+    }
+};
 }  // namespace
 
 SettingsWindow::SettingsWindow(QWidget* parent) : QMainWindow(parent), tabs_(new QTabWidget(this)) {
@@ -27,6 +63,7 @@ SettingsWindow::SettingsWindow(QWidget* parent) : QMainWindow(parent), tabs_(new
 void SettingsWindow::addTab(QWidget* page, const QString& name, const QString& symbol) {
     auto* scroll = new QScrollArea(tabs_);
     scroll->setWidget(page);
+    (new WheelOnlyWithFocus(scroll))->guard(page);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setProperty("symbol", symbol);

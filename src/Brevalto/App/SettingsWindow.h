@@ -14,6 +14,8 @@ public:
     explicit SettingsWindow(QWidget* parent = nullptr);
 
     // Adds a tab in order. symbol names the tab's icon; the tab's name is its accessible name.
+    // The page scrolls; its combo boxes, spin boxes and sliders take the wheel only while they
+    // have the keyboard focus.
     void addTab(QWidget* page, const QString& name, const QString& symbol);
     QTabWidget* tabs() const { return tabs_; }
 

@@ -107,34 +107,44 @@ void SingleInstance::readFrom(QLocalSocket* socket) {
         socket->abort();
         return;
     }
-    socket->write("1");
+    const QStringList urls = text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    const QString refusal = check_ ? check_(urls) : QString();
+    socket->write(refusal.isEmpty() ? QByteArray("1") : "0" + refusal.toUtf8());
     socket->flush();
     socket->disconnectFromServer();
-    emit urlsReceived(text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n')));
+    emit urlsReceived(urls);
 }
 
-bool SingleInstance::send(const QStringList& urls, int timeoutMs) {
+SingleInstance::Handover SingleInstance::send(const QStringList& urls, int timeoutMs) {
     const QByteArray body = urls.join(QLatin1Char('\n')).toUtf8();
     if (body.size() > kMaxMessageBytes) {
         error_ = QStringLiteral("The URL list is too long.");
-        return false;
+        return Handover::failed;
     }
     QLocalSocket socket;
     socket.connectToServer(path_);
     if (!socket.waitForConnected(timeoutMs)) {
         error_ = QStringLiteral("No running Brevalto answered: %1").arg(socket.errorString());
-        return false;
+        return Handover::failed;
     }
     uchar header[4];
     qToBigEndian<quint32>(static_cast<quint32>(body.size()), header);
     socket.write(reinterpret_cast<const char*>(header), 4);
     socket.write(body);
     socket.flush();
-    if (!socket.waitForReadyRead(timeoutMs) || socket.read(1) != "1") {
-        error_ = QStringLiteral("The running Brevalto did not take the URL.");
-        return false;
-    }
-    return true;
+    error_ = QStringLiteral("The running Brevalto did not take the URL.");
+    if (!socket.waitForReadyRead(timeoutMs)) return Handover::failed;
+    const QByteArray verdict = socket.read(1);
+    if (verdict == "1") return Handover::accepted;
+    if (verdict != "0") return Handover::failed;
+    // The sentence runs to the end of the connection.
+    QByteArray sentence = socket.readAll();
+    while (sentence.size() <= kMaxReplyBytes && socket.waitForReadyRead(timeoutMs)) sentence += socket.readAll();
+    sentence += socket.readAll();
+    const QString text = QString::fromUtf8(sentence);
+    if (sentence.isEmpty() || sentence.size() > kMaxReplyBytes || text.toUtf8() != sentence) return Handover::failed;
+    error_ = text;
+    return Handover::refused;
 }
 
 }  // namespace brevalto

@@ -11,10 +11,14 @@ AutomationDispatcher::AutomationDispatcher(std::unique_ptr<AutomationPrompt> pro
 
 AutomationDispatcher::~AutomationDispatcher() = default;
 
-bool AutomationDispatcher::dispatch(const AutomationRequest& request, AutomationSource source) {
+void AutomationDispatcher::check(const AutomationRequest& request) const {
     request.validate();
     if (dispatching_) throw AutomationFailure(AutomationFailure::Kind::busy);
     if (!onRequest_) throw AutomationFailure(AutomationFailure::Kind::notReady);
+}
+
+bool AutomationDispatcher::dispatch(const AutomationRequest& request, AutomationSource source) {
+    check(request);
 
     // The handler in force now runs this request, even if another is installed meanwhile.
     const Handler handler = onRequest_;

@@ -44,6 +44,9 @@ public:
     // True while a request is being confirmed or handled.
     bool dispatching() const { return dispatching_; }
 
+    // Throws what dispatch would throw before asking or handling: invalid, busy or notReady.
+    void check(const AutomationRequest& request) const;
+
     // True when the handler ran without error, false when the user declined. Throws
     // AutomationFailure: invalid (checked first), busy, notReady, or execution when the handler
     // threw anything.

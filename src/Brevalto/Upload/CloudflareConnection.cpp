@@ -62,6 +62,8 @@ KeychainAccess& CloudflareConnection::keychain() const {
 
 bool CloudflareConnection::connected() const { return keychain_.exists(keychain()); }
 
+void CloudflareConnection::requireLogin() const { keychain_.load(keychain()); }
+
 std::string CloudflareConnection::oauthURL(const char* endpoint) const {
     std::string url = endpoints_.oauth;
     if (url.ends_with('/')) url.pop_back();

@@ -52,6 +52,8 @@ public:
     void setBrowserOpener(BrowserOpener opener) { opener_ = std::move(opener); }
     // Whether the keyring holds a login.
     bool connected() const;
+    // Throws the keyring's sentence unless a readable login is stored; sends nothing.
+    void requireLogin() const;
 
     // Opens the authorization page, waits for the redirect, exchanges the code and stores the tokens.
     void login(std::stop_token cancel);

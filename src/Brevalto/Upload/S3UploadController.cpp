@@ -260,6 +260,16 @@ S3Client S3UploadController::loadCredentials(const S3Settings& settings) const {
     return S3Client(settings, std::move(credentials), allowLoopbackHTTP_, http_ ? *http_ : noHttp(), clock_);
 }
 
+void S3UploadController::checkDestination(const S3Settings& destination) const {
+    if (destination.endpoint.empty() || destination.bucket.empty()) throw S3Failure::invalid(setupMessage.toStdString());
+    if (destination.cloudflareAccountID) {
+        destination.validate(allowLoopbackHTTP_);
+        cloudflare_->requireLogin();
+    } else {
+        loadCredentials(destination);
+    }
+}
+
 // History.
 
 void S3UploadController::saveHistory(const std::vector<S3OwnedObject>& objects) {
@@ -414,7 +424,13 @@ void S3UploadController::continueUpload(const Operation& operation, const S3Sett
 
     const bool r2 = destination.cloudflareAccountID.has_value();
     std::optional<S3Client> client;
-    if (record->state != State::uploaded && !r2) client.emplace(loadCredentials(destination));
+    // Missing keys or a missing login fail here, before anything is written or sent.
+    if (record->state != State::uploaded) {
+        if (r2)
+            cloudflare_->requireLogin();
+        else
+            client.emplace(loadCredentials(destination));
+    }
 
     const auto stored = std::find_if(history_.begin(), history_.end(), [&](const S3OwnedObject& o) { return o.id == record->id; });
     if (stored == history_.end() || stored->clipID != record->clipID) {

@@ -128,6 +128,9 @@ public:
     void removeKeys();
     // A client for the destination with its stored keys (throws S3Failure).
     S3Client loadCredentials(const S3Settings& settings) const;
+    // Throws why a new object cannot go to the destination, reading only the keyring: nothing
+    // set up, invalid settings, no keys (S3) or no Cloudflare login (R2).
+    void checkDestination(const S3Settings& destination) const;
     // Writes the history and publishes it; once a write failed, nothing more is written.
     void saveHistory(const std::vector<S3OwnedObject>& objects);
     void setState(const S3OwnedObject& record, S3OwnedObject::State state);

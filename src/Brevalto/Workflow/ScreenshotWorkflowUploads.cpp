@@ -43,9 +43,12 @@ std::optional<std::uint64_t> ScreenshotWorkflow::upload(const Clip& clip) {
     if (uploads_->busy()) throw AIError(kUploadRunning);
     if (!clip.imageFile) throw CaptureError(CaptureError::Kind::missingImage);
     const std::filesystem::path source = store_.root() / *clip.imageFile;
-    if (!uploads_->hasLiveUpload(clip.id) && uploads_->activeSettings().linkMode == S3Settings::LinkMode::publicURL &&
-        !confirmPublicUpload())
-        return std::nullopt;
+    if (!uploads_->hasLiveUpload(clip.id)) {
+        // A destination that cannot take a new object says so before anything is asked.
+        uploads_->checkDestination(uploads_->activeSettings());
+        if (uploads_->activeSettings().linkMode == S3Settings::LinkMode::publicURL && !confirmPublicUpload())
+            return std::nullopt;
+    }
     // The uploaded image is the edited screenshot: the document, rendered with its backdrop.
     const ScreenshotDocument::Loaded loaded = ScreenshotDocument::load(screenshotDocumentsRoot(store_.root()), clip.id,
                                                                         source, clip.imageScale.value_or(1.0));
@@ -117,6 +120,12 @@ TaskHandle ScreenshotWorkflow::uploadFromEditor(const QImage& image) {
     };
     if (!uploads_) {
         report(S3UploadController::setupMessage);
+        return {};
+    }
+    try {
+        uploads_->checkDestination(uploads_->activeSettings());
+    } catch (const std::exception& error) {
+        report(QString::fromUtf8(error.what()));
         return {};
     }
     if (uploads_->activeSettings().linkMode == S3Settings::LinkMode::publicURL && !confirmPublicUpload()) return {};
