@@ -1,6 +1,7 @@
 #include "AI/AIActionModel.h"
 #include "Clipboard/ClipStore.h"
 #include "ClipCore/SecretScanner.h"
+#include "Editor/ColorMeasurement.h"
 #include "Errors/AIError.h"
 #include "Panel/ClipList.h"
 #include "Panel/NotchPanel.h"
@@ -21,7 +22,6 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <cmath>
 #include <map>
 
 namespace brevalto {
@@ -231,17 +231,9 @@ TEST_F(AIPreviewTest, TranslationOfATextClipFollowsTargetPicksFailuresAndDeletio
     EXPECT_EQ(shown("translationText"), "");
 }
 
-// The relative luminance of a colour and the contrast of two, as accessibility guidelines define them.
-double luminance(QRgb rgb) {
-    auto channel = [](int value) {
-        const double c = value / 255.0;
-        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb)) + 0.0722 * channel(qBlue(rgb));
-}
 double contrast(QRgb a, QRgb b) {
-    const double la = luminance(a), lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    using ScreenshotColor::RGBA;
+    return ColorMeasurement::contrastRatio(RGBA::fromQColor(QColor(a)), RGBA::fromQColor(QColor(b)));
 }
 
 // A control as drawn: its face (the colour most of its pixels have) and the contrast of its text
