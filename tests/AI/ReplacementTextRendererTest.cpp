@@ -151,6 +151,25 @@ TEST(ReplacementTextRendererTest, MaskAndTextStayInsideTheirBoxAndTheRestIsUncha
     EXPECT_GT(blue, 50);
 }
 
+// A point is an image pixel whatever the screen's resolution (ctest runs this again at another
+// font DPI): a capital H at the 160-point cap stands about 117 pixels tall, as the cap height of
+// the sans fonts used is 0.73 em, and a line of small interface text in a region 10 pixels high
+// fits at 6 points.
+TEST(ReplacementTextRendererTest, APointIsAnImagePixel) {
+    QImage white(400, 400, QImage::Format_RGB32);
+    white.fill(Qt::white);
+    EditableImageRegion h = region(0, 0, 0, 1, 1, "H");
+    h.foreground = Qt::black;
+    const QImage out = QImage::fromData(renderReplacementText(encoded(white), {h}), "png");
+    int top = out.height(), bottom = -1;
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x)
+            if (qGray(out.pixel(x, y)) < 128) top = std::min(top, y), bottom = std::max(bottom, y);
+    EXPECT_NEAR(bottom - top + 1, 117, 4);
+
+    EXPECT_EQ(outcome(plainImage(220, 10), {region(0, 0, 0, 1, 1, "Open settings")}), "");
+}
+
 // The fit refuses sizes by their least height without laying them out: it must pick the size
 // that trying every size in turn picks, over texts of every target script and boxes of all shapes.
 TEST(ReplacementTextRendererTest, FitPicksTheSizeThatTryingEverySizePicks) {

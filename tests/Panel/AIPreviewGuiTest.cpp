@@ -1,6 +1,7 @@
 #include "AI/AIActionModel.h"
 #include "Clipboard/ClipStore.h"
 #include "ClipCore/SecretScanner.h"
+#include "Editor/ColorMeasurement.h"
 #include "Errors/AIError.h"
 #include "Panel/ClipList.h"
 #include "Panel/NotchPanel.h"
@@ -12,11 +13,16 @@
 #include "PanelFixture.h"
 #include "TestImages.h"
 
+#include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QToolButton>
+
+#include <algorithm>
+#include <map>
 
 namespace brevalto {
 namespace {
@@ -223,6 +229,70 @@ TEST_F(AIPreviewTest, TranslationOfATextClipFollowsTargetPicksFailuresAndDeletio
     view->perform(ItemAction::ocr, addImage());
     EXPECT_EQ(find<TranslationPreview>("translationPreview")->model(), nullptr);
     EXPECT_EQ(shown("translationText"), "");
+}
+
+double contrast(QRgb a, QRgb b) {
+    using ScreenshotColor::RGBA;
+    return ColorMeasurement::contrastRatio(RGBA::fromQColor(QColor(a)), RGBA::fromQColor(QColor(b)));
+}
+
+// A control as drawn: its face (the colour most of its pixels have) and the contrast of its text
+// with it (the drawn colour furthest from the face that a few pixels share).
+struct Drawn {
+    QRgb face;
+    double contrast;
+};
+Drawn drawn(const QImage& image) {
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y) | 0xFF000000u];
+    const QRgb face = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+    double best = 1;
+    for (const auto& [colour, count] : counts)
+        if (count >= 3) best = std::max(best, contrast(colour, face));
+    return {face, best};
+}
+
+// Every control that shows a text, in the panel: it is as wide as its text needs, drawn dark like
+// the panel, and its text reaches 4.5:1 against its face.
+void expectFittedAndLegible(QWidget* panel, QWidget* within) {
+    int checked = 0;
+    for (QWidget* control : within->findChildren<QWidget*>()) {
+        const auto* button = qobject_cast<QAbstractButton*>(control);
+        const bool text = (button && !button->text().isEmpty()) || qobject_cast<QComboBox*>(control) ||
+                          qobject_cast<QAbstractSpinBox*>(control) || qobject_cast<QPlainTextEdit*>(control);
+        if (!text || !control->isVisible() || !control->isEnabled()) continue;
+        for (QWidget* w = control; w; w = w->parentWidget())
+            if (auto* scroll = qobject_cast<QScrollArea*>(w)) scroll->ensureWidgetVisible(control, 0, 0);
+        const QImage shot = panel->grab().toImage();
+        const Drawn d = drawn(shot.copy(QRect(control->mapTo(panel, QPoint(0, 0)), control->size())));
+        const std::string name = control->objectName().toStdString();
+        EXPECT_GE(control->width(), control->sizeHint().width()) << name;
+        EXPECT_GE(contrast(d.face, qRgb(255, 255, 255)), 4.5) << name << " is drawn light";
+        EXPECT_GE(d.contrast, 4.5) << name;
+        ++checked;
+    }
+    EXPECT_GE(checked, 5);
+}
+
+// In the panel at its narrowest (the list's width), with the translation column open beside a
+// text that holds a secret, no control of the OCR preview is cut short; the region translator it
+// opens draws its buttons and fields dark, like the panel, with legible texts.
+TEST_F(AIPreviewTest, ControlsFitTheirTextsAndAreLegibleOnThePanel) {
+    view->perform(ItemAction::ocr, addImage());
+    ai.last().finish(recognised("Send the upload folder to ops@example.com"));
+    find<QToolButton>("translateOCR")->click();
+    ai.last().reply("Envoyez le dossier");
+    QWidget* panel = controller->panel();
+    ASSERT_EQ(panel->width(), 740);
+    ASSERT_FALSE(find("ocrSecrets")->isHidden());
+    expectFittedAndLegible(panel, find("ocrPreview"));
+
+    find<QToolButton>("replaceInImage")->click();
+    OCRResult found = recognised("Open settings");
+    found.regions = {{QStringLiteral("Open settings"), QRectF(0.1, 0.1, 0.8, 0.3), 0.9f}};
+    ai.last().finish(found);
+    expectFittedAndLegible(panel, find("translatedImageView"));
 }
 
 }  // namespace

@@ -223,12 +223,8 @@ void ModelPicker::setModel(const std::string& model) {
 
 std::vector<std::string> ModelPicker::recent() const {
     std::vector<std::string> ids;
-    const QStringList lines = qs(defaults_.string(kRecentModels).value_or("")).split(u'\n', Qt::SkipEmptyParts);
-    for (const QString& line : lines) {
-        const std::string id = line.toStdString();
-        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
-        if (ids.size() == maxRecent) break;
-    }
+    for (const QString& line : qs(defaults_.string(kRecentModels).value_or("")).split(u'\n', Qt::SkipEmptyParts))
+        ids.push_back(line.toStdString());
     return ids;
 }
 

@@ -66,7 +66,7 @@ public:
     const QString& query() const { return query_; }
     const std::optional<std::string>& highlighted() const { return highlighted_; }
 
-    // The recent IDs: the first three distinct lines of "recentModels".
+    // The recent IDs: every non-empty line of "recentModels", as stored (choosing keeps three).
     std::vector<std::string> recent() const;
     std::vector<ModelCatalog::Section> sections() const;
     // The trimmed query when it is not empty and no listed entry has exactly that ID.

@@ -89,7 +89,8 @@ QFont ReplacementTextLayout::font(double pointSize) {
 }
 
 QSizeF ReplacementTextLayout::layOut(double pointSize, double width, QSizeF limit) {
-    layout_.setFont(font(pointSize));
+    // A font without the device would be resolved at the screen's resolution again.
+    layout_.setFont(QFont(font(pointSize), &pointDevice()));
     layout_.beginLayout();
     double height = 0;
     double widest = 0;

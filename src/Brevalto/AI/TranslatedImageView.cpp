@@ -149,15 +149,6 @@ TranslatedImageView::TranslatedImageView(std::shared_ptr<TranslatedImageModel> m
     column->addWidget(region_);
     enabled_ = new QCheckBox(QStringLiteral("Replace text in this region"), editor_);
     enabled_->setObjectName(QStringLiteral("regionsEnabled"));
-    {
-        // A light label on the dark panel, and a dark tick on a light box like the fields below it
-        // (the panel's white text colour would draw the tick white on white).
-        QPalette palette = enabled_->palette();
-        palette.setColor(QPalette::WindowText, QColor(255, 255, 255, 210));
-        palette.setColor(QPalette::Base, Qt::white);
-        palette.setColor(QPalette::Text, Qt::black);
-        enabled_->setPalette(palette);
-    }
     column->addWidget(enabled_);
     original_ = label(editor_, "regionsOriginal", QString(), true);
     original_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);

@@ -11,6 +11,7 @@
 #include "Panel/ClipCard.h"
 #include "Panel/ClipCardRow.h"
 #include "Panel/NotchGeometry.h"
+#include "Panel/NotchPanel.h"
 #include "Panel/PanelAlerts.h"
 #include "Panel/PanelController.h"
 #include "Panel/PanelHeader.h"
@@ -309,6 +310,11 @@ void ClipboardView::showRegionsView() {
     if (model && !regionsView_) {
         if (!imageHistory_) imageHistory_ = std::make_unique<TranslatedImageHistory>(store());
         regionsView_ = new TranslatedImageView(model, *imageHistory_, workspaceArea_);
+        // Controls under the panel's style sheets fall back to the desktop's light palette: the
+        // translator's buttons and fields take the panel's dark one.
+        const QPalette dark = controller_.panel()->palette();
+        regionsView_->setPalette(dark);
+        for (QWidget* control : regionsView_->findChildren<QWidget*>()) control->setPalette(dark);
         static_cast<QVBoxLayout*>(workspaceArea_->layout())->insertWidget(1, regionsView_, 1);
     }
     // The image-prompt pane of the image-AI workspace, likewise. Linux has no image generator.

@@ -7,6 +7,7 @@
 #include "Panel/TranslationPreview.h"
 #include "Platform/Symbols.h"
 
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -53,8 +54,17 @@ OCRPreview::OCRPreview(ClipStore& store, ClipboardMonitor& monitor, QWidget* par
     // The text column.
     auto* textColumn = new QVBoxLayout;
     textColumn->setSpacing(6);
+    // The header's two halves stand side by side, or one above the other where the row is too
+    // narrow for both (see fitHeader).
+    header_ = new QBoxLayout(QBoxLayout::LeftToRight);
+    header_->setSpacing(8);
     auto* header = new QHBoxLayout;
     header->setSpacing(8);
+    auto* actions = new QHBoxLayout;
+    actions->setSpacing(8);
+    actions->addStretch(1);
+    header_->addLayout(header, 1);
+    header_->addLayout(actions);
     language_ = new QComboBox(this);
     language_->setObjectName(QStringLiteral("ocrLanguage"));
     language_->setAccessibleName(QStringLiteral("OCR language"));
@@ -72,15 +82,15 @@ OCRPreview::OCRPreview(ClipStore& store, ClipboardMonitor& monitor, QWidget* par
     secrets_ = makePreviewButton(QStringLiteral("ocrSecrets"), QString(), QStringLiteral("eye"), this);
     secrets_->setToolTip(
         QStringLiteral("Likely keys, tokens or emails are masked. Show them to edit the text; Copy uses the original."));
-    header->addWidget(secrets_);
+    actions->addWidget(secrets_);
     replace_ = makePreviewButton(QStringLiteral("replaceInImage"), QStringLiteral("Replace in image"),
                                  QStringLiteral("text.below.photo"), this);
     replace_->setToolTip(QStringLiteral("Translate and replace each text region inside the image"));
-    header->addWidget(replace_);
+    actions->addWidget(replace_);
     translate_ = makePreviewButton(QStringLiteral("translateOCR"), QStringLiteral("Translate"), QStringLiteral("translate"), this);
     translate_->setToolTip(QStringLiteral("Send only this text to Claude, with secrets masked"));
-    header->addWidget(translate_);
-    textColumn->addLayout(header);
+    actions->addWidget(translate_);
+    textColumn->addLayout(header_);
 
     text_ = new QPlainTextEdit(this);
     text_->setObjectName(QStringLiteral("ocrText"));
@@ -113,6 +123,7 @@ OCRPreview::OCRPreview(ClipStore& store, ClipboardMonitor& monitor, QWidget* par
     translationColumn->setSpacing(6);
     auto* translationHeader = new QHBoxLayout;
     translationHeader->setSpacing(8);
+    translationHeader_ = translationHeader;
     target_ = new QComboBox(translation_);
     target_->setObjectName(QStringLiteral("ocrTarget"));
     fillTranslationTargets(*target_);
@@ -196,6 +207,23 @@ OCRPreview::OCRPreview(ClipStore& store, ClipboardMonitor& monitor, QWidget* par
         refresh();
     });
     refresh();
+}
+
+void OCRPreview::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitHeader();
+}
+
+void OCRPreview::fitHeader() {
+    // The columns share the row; the text column's header needs its halves' widths side by side,
+    // the translation column at least its own header's.
+    const int spacing = static_cast<QBoxLayout*>(layout())->spacing();
+    int needed = 0;
+    for (int i = 0; i < header_->count(); ++i) needed += header_->itemAt(i)->sizeHint().width();
+    needed += header_->spacing() * (header_->count() - 1);
+    if (!translation_->isHidden()) needed += 2 * spacing + divider_->width() + translationHeader_->sizeHint().width();
+    const auto direction = needed > width() ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight;
+    if (header_->direction() != direction) header_->setDirection(direction);
 }
 
 void OCRPreview::setModel(std::shared_ptr<AIActionModel> model) {
@@ -315,6 +343,7 @@ void OCRPreview::refresh() {
 
     divider_->setVisible(model->showsTranslation);
     translation_->setVisible(model->showsTranslation);
+    fitHeader();
     showTranslationTarget(*target_, model->target());
     again_->setEnabled(!busy && !empty);
     translationSpinner_->setVisible(busy && !empty);

@@ -7,7 +7,9 @@
 #include <memory>
 #include <optional>
 
+class QBoxLayout;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -41,8 +43,14 @@ public:
 
     void refresh();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void rebuildQRRows();
+    // Stacks the header's picker half above its buttons while the row is too narrow for them side
+    // by side (with the translation column beside them when it is open), so no title is cut.
+    void fitHeader();
     void textEdited();
 
     ClipStore& store_;
@@ -58,6 +66,8 @@ private:
     bool scannedSecret_ = false;
     QStringList shownPayloads_;
 
+    QBoxLayout* header_;
+    QHBoxLayout* translationHeader_;
     QComboBox* language_;
     QProgressBar* spinner_;
     QToolButton* join_;
