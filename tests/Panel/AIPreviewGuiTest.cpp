@@ -1,7 +1,6 @@
 #include "AI/AIActionModel.h"
 #include "Clipboard/ClipStore.h"
 #include "ClipCore/SecretScanner.h"
-#include "Editor/ColorMeasurement.h"
 #include "Errors/AIError.h"
 #include "Panel/ClipList.h"
 #include "Panel/NotchPanel.h"
@@ -10,6 +9,7 @@
 #include "Panel/TranslationPreview.h"
 #include "Platform/Hashing.h"
 
+#include "DrawnContrast.h"
 #include "PanelFixture.h"
 #include "TestImages.h"
 
@@ -231,28 +231,6 @@ TEST_F(AIPreviewTest, TranslationOfATextClipFollowsTargetPicksFailuresAndDeletio
     EXPECT_EQ(shown("translationText"), "");
 }
 
-double contrast(QRgb a, QRgb b) {
-    using ScreenshotColor::RGBA;
-    return ColorMeasurement::contrastRatio(RGBA::fromQColor(QColor(a)), RGBA::fromQColor(QColor(b)));
-}
-
-// A control as drawn: its face (the colour most of its pixels have) and the contrast of its text
-// with it (the drawn colour furthest from the face that a few pixels share).
-struct Drawn {
-    QRgb face;
-    double contrast;
-};
-Drawn drawn(const QImage& image) {
-    std::map<QRgb, int> counts;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y) | 0xFF000000u];
-    const QRgb face = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
-    double best = 1;
-    for (const auto& [colour, count] : counts)
-        if (count >= 3) best = std::max(best, contrast(colour, face));
-    return {face, best};
-}
-
 // Every control that shows a text, in the panel: it is as wide as its text needs, drawn dark like
 // the panel, and its text reaches 4.5:1 against its face.
 void expectFittedAndLegible(QWidget* panel, QWidget* within) {
@@ -265,11 +243,11 @@ void expectFittedAndLegible(QWidget* panel, QWidget* within) {
         for (QWidget* w = control; w; w = w->parentWidget())
             if (auto* scroll = qobject_cast<QScrollArea*>(w)) scroll->ensureWidgetVisible(control, 0, 0);
         const QImage shot = panel->grab().toImage();
-        const Drawn d = drawn(shot.copy(QRect(control->mapTo(panel, QPoint(0, 0)), control->size())));
+        const DrawnContrast d = drawnContrast(shot.copy(QRect(control->mapTo(panel, QPoint(0, 0)), control->size())));
         const std::string name = control->objectName().toStdString();
         EXPECT_GE(control->width(), control->sizeHint().width()) << name;
-        EXPECT_GE(contrast(d.face, qRgb(255, 255, 255)), 4.5) << name << " is drawn light";
-        EXPECT_GE(d.contrast, 4.5) << name;
+        EXPECT_GE(contrastOf(d.background, qRgb(255, 255, 255)), 4.5) << name << " is drawn light";
+        EXPECT_GE(d.ratio, 4.5) << name;
         ++checked;
     }
     EXPECT_GE(checked, 5);

@@ -20,6 +20,7 @@
 #include "Panel/StatusBar.h"
 #include "Platform/Defaults.h"
 
+#include "DrawnContrast.h"
 #include "PanelFixture.h"
 #include "FakeApps.h"
 #include "FakeClock.h"
@@ -57,32 +58,6 @@ namespace brevalto {
 namespace {
 
 using Kind = PanelController::Workspace::Kind;
-
-// The WCAG 2 contrast ratio of two colours.
-double contrast(const QColor& a, const QColor& b) {
-    auto luminance = [](const QColor& c) {
-        auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-    };
-    const double la = luminance(a), lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-// What a grab shows drawn on its background: the most common colour is the background, and the
-// pixel that stands out most from it gives the contrast.
-std::pair<QColor, double> drawnContrast(const QImage& grab) {
-    const QImage image = grab.convertToFormat(QImage::Format_RGB32);
-    QHash<QRgb, int> counts;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y)];
-    QRgb background = 0;
-    for (auto it = counts.begin(); it != counts.end(); ++it)
-        if (it.value() > counts.value(background)) background = it.key();
-    double most = 1;
-    for (auto it = counts.begin(); it != counts.end(); ++it)
-        most = std::max(most, contrast(QColor(it.key()), QColor(background)));
-    return {QColor(background), most};
-}
 
 // The frame of the clip browser: its header, its status bar and the workspace header.
 class PanelFrameTest : public PanelFixture {
@@ -522,7 +497,7 @@ TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsToo
             if (label->text().isEmpty() || !label->isEnabled() || label->visibleRegion().boundingRect() != label->rect())
                 continue;
             const QRect area(label->mapTo(sheet->frame(), QPoint()), label->size());
-            EXPECT_GE(drawnContrast(sheet->frame()->grab(area).toImage()).second, 4.5) << label->text().toStdString();
+            EXPECT_GE(drawnContrast(sheet->frame()->grab(area).toImage(), 1).ratio, 4.5) << label->text().toStdString();
         }
         if (auto* combo = sheet->page()->findChild<QComboBox*>()) {  // its list is a window of its own
             combo->showPopup();
@@ -530,6 +505,14 @@ TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsToo
             combo->hidePopup();
         }
     }
+    // The editor's status line, as drawn in the panel, reads at 4.5:1 too.
+    editor->setPanel(std::nullopt);
+    session->setStatus(ScreenshotEditorView::copiedImageStatus);
+    QApplication::processEvents();
+    QWidget* status = editor->findChild<QWidget*>(QStringLiteral("editorStatus"));
+    const QImage line = controller->panel()->grab(QRect(status->mapTo(controller->panel(), QPoint()), status->size())).toImage();
+    EXPECT_GE(drawnContrast(line).ratio, 4.5);
+
     // Escape in the sheet closes the sheet and leaves the editor open.
     editor->setPanel(EditorPanel::style);
     auto* field = editor->findChild<InspectorSheet*>()->page()->findChild<QLineEdit*>();
@@ -552,9 +535,9 @@ TEST_F(PanelFrameTest, TheEditorsSheetIsDarkAndEscapeClosesOnlyItAndThePanelsToo
     auto tip = std::find_if(windows.begin(), windows.end(),
                             [](QWidget* w) { return w->inherits("QTipLabel") && w->isVisible(); });
     ASSERT_NE(tip, windows.end());
-    const auto [background, legibility] = drawnContrast((*tip)->grab().toImage());
-    EXPECT_TRUE(dark(background)) << background.name().toStdString();
-    EXPECT_GE(legibility, 4.5);
+    const DrawnContrast tipText = drawnContrast((*tip)->grab().toImage(), 1);
+    EXPECT_TRUE(dark(QColor(tipText.background))) << QColor(tipText.background).name().toStdString();
+    EXPECT_GE(tipText.ratio, 4.5);
     QToolTip::hideText();
     controller->setScreenshots(nullptr);
 }

@@ -392,7 +392,7 @@ void EditorTextButton::paintControl(QPainter& painter) const {
 namespace {
 
 constexpr QMargins kStatusMargins(12, 5, 12, 5);
-const QColor kStatusColor(255, 255, 255, 150);
+const QColor kStatusColor(255, 255, 255, 210);
 
 }  // namespace
 
