@@ -161,6 +161,7 @@ private:
     void installMonitors();
     void removeMonitors();
     void setStatus(const QString& status);
+    static QString messageOf(const std::exception_ptr& error);
 
     ScrollingCaptureServices services_;
     std::unique_ptr<CaptureTimer> ownTimer_;
