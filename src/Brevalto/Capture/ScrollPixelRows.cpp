@@ -93,6 +93,9 @@ bool ScrollPixelRows::matches(int displacement) {
     return end > first && sameRows(previousTop + first, currentTop + first, end - first);
 }
 
-bool ScrollPixelRows::sameView() { return prepare() && sameRows(0, 0, current_.height()); }
+bool ScrollPixelRows::sameView() {
+    const int height = current_.height(), top = height / 10, end = 9 * height / 10;
+    return prepare() && end > top && sameRows(top, top, end - top);
+}
 
 }  // namespace brevalto

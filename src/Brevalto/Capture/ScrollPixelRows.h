@@ -21,7 +21,9 @@ public:
     // at the viewport's top and bottom edges (shades and lines that views draw where the content
     // goes on). False without such a row.
     bool matches(int displacement);
-    // Whether the grabs are the same in every row, edges included.
+    // Whether the grabs show the same view: every row of the middle 80 % the same, the rows that
+    // telling whether a view settled looks at. Left out are the top and bottom tenths, where views
+    // draw a glow that grows and fades as wheel steps push past the end of the page.
     bool sameView();
 
     // The first column of the scroll-bar strip of a grab `width` pixels wide.

@@ -156,6 +156,9 @@ private:
     double firstScreenMaxY() const;
     void placePanel();
     QRectF viewportOnScreen() const;  // the viewport in Qt's top-left screen space
+    // Where the panel's whole frame (the window manager's decorations included) may lie with its
+    // corner at `origin`.
+    QRect panelFrameAt(QPoint origin) const;
     bool panelCoversViewport() const;
     void showPanel();
     void installMonitors();
