@@ -25,9 +25,7 @@ TEST_F(ScrollingCaptureTest, StartRefusesSettingsOutOfRangeAndAcceptsTheEdges) {
     for (const auto& [change, accepted] : cases) {
         make();
         set(change);
-        capture->start();
-        QCoreApplication::processEvents();
-        EXPECT_EQ(coordinator.isSelecting(), accepted) << status();
+        EXPECT_EQ(startSelecting(), accepted) << status();
         EXPECT_EQ(status() == "Check memory, disk, overlap and trim settings.", !accepted);
         capture->cancel();
     }
@@ -53,8 +51,7 @@ TEST_F(ScrollingCaptureTest, SelectionProblemsReturnToIdleWithTheirMessage) {
         make();
         set([&](auto& s) { s.trimTop = c.trim / 2, s.trimBottom = c.trim - c.trim / 2; });
         screen.windowList[0].info.frame = {0, 0, 400, 250};
-        capture->start();
-        QCoreApplication::processEvents();
+        startSelecting();
         if (c.moveWindow) screen.windowList[0].info.frame.translate(5, 0);
         ui.complete(Selection::region(c.viewport));
         EXPECT_EQ(capture->running(), c.message.empty()) << status();
@@ -63,8 +60,7 @@ TEST_F(ScrollingCaptureTest, SelectionProblemsReturnToIdleWithTheirMessage) {
     }
     make();
     closed = 0;
-    capture->start();
-    QCoreApplication::processEvents();
+    startSelecting();
     ui.complete(Selection::cancel());
     EXPECT_EQ(closed, 1) << "a cancelled selection ends the capture";
 }
@@ -247,8 +243,7 @@ TEST_F(ScrollingCaptureTest, CancelInEveryStateEndsOnceAndLeavesNothing) {
     for (int state = 0; state < 4; ++state) {
         make();
         closed = 0;
-        capture->start();
-        QCoreApplication::processEvents();
+        startSelecting();
         if (state >= 1) ui.complete(Selection::region(QRectF(50, 40, 200, 200)));
         if (state >= 2) capture->togglePause();
         if (state >= 3) capture->stopAndSave();

@@ -33,6 +33,7 @@ const char* const noFrontWindow =
     "Activate the target app, then start Scrolling Capture from its shortcut or the panel.";
 const char* const targetChanged = "Target app or window changed. Restore it, then Resume.";
 const char* const autoScrollUnavailable = "Auto-scroll is unavailable for this container. Choose Manual, then Resume.";
+constexpr double repaintWait = 0.2;
 
 class MonotonicClock final : public Clock {
 public:
@@ -128,6 +129,14 @@ void ScrollingCapture::start() {
 
 void ScrollingCapture::selectViewport() {
     if (panel_) panel_->hide();
+    // What our windows covered (this panel, or the app's own panel that started the capture) is
+    // given a moment to be painted again by its application before the frozen frame is taken:
+    // that frame is the capture's first.
+    const std::uint64_t generation = generation_;
+    after(repaintWait, generation, [this, generation] { requestViewport(generation); });
+}
+
+void ScrollingCapture::requestViewport(std::uint64_t generation) {
     CaptureRequest request;
     request.delay = delay_;
     if (target_) request.applicationPID = static_cast<std::int32_t>(target_->processId);
@@ -140,7 +149,6 @@ void ScrollingCapture::selectViewport() {
             break;
         }
     }
-    const std::uint64_t generation = generation_;
     QPointer<ScrollingCapture> self(this);
     try {
         services_.coordinator->capture(request, [self, generation](CaptureCoordinator::Result result) {

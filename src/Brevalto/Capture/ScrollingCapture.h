@@ -128,6 +128,7 @@ private:
     using Frame = TaskResult<ScrollFrameSignature>;  // the stable grab with the rows its settling compared
 
     void selectViewport();
+    void requestViewport(std::uint64_t generation);
     void viewportSelected(std::uint64_t generation, TaskResult<std::optional<CapturedScreenshot>> result);
     void acceptViewport(const CapturedScreenshot& shot);
     void poll(std::uint64_t generation);
