@@ -46,13 +46,15 @@ std::vector<std::uint64_t> rowHashes(const QImage& image, std::size_t bytes) {
     return hashes;
 }
 
-}  // namespace
-
-int ScrollPixelRows::scrollBarStrip(int width) {
+// The first column of the scroll-bar strip of a grab `width` pixels wide.
+int scrollBarStrip(int width) {
     return (43 * width + ScrollFrameSignature::kColumns - 1) / ScrollFrameSignature::kColumns;
 }
 
-int ScrollPixelRows::edgeRows(int height) { return std::max(2, height / 64); }
+// The rows left out at each edge of a grab `height` rows high.
+int edgeRows(int height) { return std::max(2, height / 64); }
+
+}  // namespace
 
 ScrollPixelRows::ScrollPixelRows(const QImage& previous, const QImage& current) : previous_(previous), current_(current) {}
 

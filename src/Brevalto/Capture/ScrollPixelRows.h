@@ -26,11 +26,6 @@ public:
     // draw a glow that grows and fades as wheel steps push past the end of the page.
     bool sameView();
 
-    // The first column of the scroll-bar strip of a grab `width` pixels wide.
-    static int scrollBarStrip(int width);
-    // The rows left out at each edge of a grab `height` rows high.
-    static int edgeRows(int height);
-
 private:
     bool prepare();
     bool sameRows(int previousRow, int currentRow, int count);

@@ -170,13 +170,13 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     if (grab.width() != width_ || grab.height() != h)
         return refuse(Outcome::Kind::stopped, "Viewport size changed. Finish this capture and select again.");
 
-    // Nothing new only when the grab is the last accepted one at full resolution (the scroll-bar
-    // strip aside): a sparse page that moved can keep its signature, and a search that finds
-    // nothing is no proof that nothing moved.
+    // Nothing new only when the grab shows the last accepted view at full resolution
+    // (ScrollPixelRows::sameView): a sparse page that moved can keep its signature, and a search
+    // that finds nothing is no proof that nothing moved.
     ScrollPixelRows pixels(previous_->image, grab);
-    const bool unmoved = signature.values == previous_->values && pixels.sameView();
-    const auto found = unmoved ? std::nullopt : findDisplacement(*previous_, signature, pixels);
-    if (!manualDisplacement && !found && (unmoved || pixels.sameView())) {
+    const bool sameSignature = signature.values == previous_->values;
+    const auto found = sameSignature && pixels.sameView() ? std::nullopt : findDisplacement(*previous_, signature, pixels);
+    if (!manualDisplacement && !found && pixels.sameView()) {
         status_ = "No new content; waiting for scroll";
         return {Outcome::Kind::noNewContent, 0, 0.0};
     }

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <numeric>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -167,13 +166,13 @@ double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int m
     return (bands[0] + bands[1] + bands[2] + bands[3]) * 0.25;
 }
 
-// The one shift among `candidates` whose rows match at full resolution; none when no shift or
-// more than one matches, or when the one that does moved less than 2 rows.
-template <class Candidates>
-std::optional<int> onlyMatch(ScrollPixelRows& pixels, const Candidates& candidates) {
+// The one shift of -shift ... shift that `tried` admits and whose rows match at full resolution;
+// none when no shift or more than one matches, or when the one that does moved less than 2 rows.
+template <class Tried>
+std::optional<int> onlyMatch(ScrollPixelRows& pixels, int shift, Tried tried) {
     std::optional<int> found;
-    for (const int d : candidates) {
-        if (!pixels.matches(d)) continue;
+    for (int d = -shift; d <= shift; ++d) {
+        if (!tried(d) || !pixels.matches(d)) continue;
         if (found) return std::nullopt;
         found = d;
     }
@@ -234,11 +233,7 @@ std::optional<ScrollStitcher::Displacement> ScrollStitcher::findDisplacement(con
 
     // No shift scores well (a sparse page: text in a narrow strip that the signature squeezes
     // away): every allowed shift is tried on the pixels, and one alone must match.
-    if (!(bestScore < kBestScoreLimit)) {
-        std::vector<int> all(static_cast<std::size_t>(2 * shift + 1));
-        std::iota(all.begin(), all.end(), -shift);
-        return proven(onlyMatch(pixels, all));
-    }
+    if (!(bestScore < kBestScoreLimit)) return proven(onlyMatch(pixels, shift, [](int) { return true; }));
 
     std::optional<double> runnerUp;
     for (int d = -shift; d <= shift; ++d) {
@@ -255,10 +250,7 @@ std::optional<ScrollStitcher::Displacement> ScrollStitcher::findDisplacement(con
     // Undecided (lines that differ only by a number score alike a line height apart, so the best
     // may be a line off): every shift scoring close to the best is tried on the pixels, and one
     // alone must match.
-    std::vector<int> close;
-    for (int d = -shift; d <= shift; ++d)
-        if (scoreOf(d) <= bestScore + kUndecidedReach) close.push_back(d);
-    return proven(onlyMatch(pixels, close));
+    return proven(onlyMatch(pixels, shift, [&](int d) { return scoreOf(d) <= bestScore + kUndecidedReach; }));
 }
 
 }  // namespace brevalto
