@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <cmath>
 #include <numeric>
@@ -195,22 +196,10 @@ INSTANTIATE_TEST_SUITE_P(
         Program{"qt", BREVALTO_BINARY_DIR "/tests/ScrollTextView", {"PAGE"}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The lines of look-alike pages, 400 each.
-QStringList countLines() {
+// The 400 lines of a look-alike page, made from blocks n = 1, 2, ...
+QStringList pageLines(const std::function<QStringList(const QString& n)>& block) {
     QStringList lines;
-    for (int n = 1; n <= 400; ++n) lines << QString::number(n);
-    return lines;
-}
-QStringList numberedLines() {
-    QStringList lines;
-    for (int n = 1; n <= 400; ++n) lines << QStringLiteral("Line %1 the same words here").arg(n, 3, 10, QLatin1Char('0'));
-    return lines;
-}
-QStringList codeLines() {
-    QStringList lines;
-    for (int n = 1; lines.size() < 400; ++n)
-        lines << QStringLiteral("static int value%1(int x)").arg(n, 3, 10, QLatin1Char('0')) << "{"
-              << QStringLiteral("    return x + %1;").arg(n) << "}" << "";
+    for (int n = 1; lines.size() < 400; ++n) lines << block(QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0')));
     return lines;
 }
 
@@ -295,16 +284,20 @@ TEST_P(ScrollingCaptureTextPages, CapturesEveryLineOnceInOrderToTheEnd) {
 }
 
 const QString gtkText = QStringLiteral(BREVALTO_SOURCE_DIR "/tests/Capture/Peers/ScrollTextGtk.py");
+const QStringList numbered = pageLines([](const QString& n) { return QStringList{"Line " + n + " the same words here"}; });
 
 INSTANTIATE_TEST_SUITE_P(
     LookAlikeLines, ScrollingCaptureTextPages,
     ::testing::Values(
         TextPage{"xterm_count",
                  {"xterm", "xterm", {"-geometry", "90x42+40+40", "-b", "4", "-e", "sh", "-c", "printf '\\033[?25l'; seq 1 400; exec sleep 600"}, true},
-                 countLines()},
-        TextPage{"gtk3_numbered", {"gtk3", "/usr/bin/python3", {gtkText, "3", "PAGE"}, false}, numberedLines()},
-        TextPage{"qt_numbered", {"qt", BREVALTO_BINARY_DIR "/tests/ScrollTextView", {"PAGE"}, false}, numberedLines()},
-        TextPage{"gtk3_code", {"gtk3", "/usr/bin/python3", {gtkText, "3", "PAGE"}, false}, codeLines()}),
+                 pageLines([](const QString& n) { return QStringList{QString::number(n.toInt())}; })},
+        TextPage{"gtk3_numbered", {"gtk3", "/usr/bin/python3", {gtkText, "3", "PAGE"}, false}, numbered},
+        TextPage{"qt_numbered", {"qt", BREVALTO_BINARY_DIR "/tests/ScrollTextView", {"PAGE"}, false}, numbered},
+        TextPage{"gtk3_code", {"gtk3", "/usr/bin/python3", {gtkText, "3", "PAGE"}, false},
+                 pageLines([](const QString& n) {
+                     return QStringList{"static int value" + n + "(int x)", "{", "    return x + " + QString::number(n.toInt()) + ";", "}", ""};
+                 })}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
