@@ -260,8 +260,9 @@ int main(int argc, char** argv) {
         if (baseline <= 0 || !counters.count("own_ms_per_step")) continue;
         const double ratio = counters["own_ms_per_step"] / baseline;
         if (page == kPages[0]) varied = ratio;
-        std::printf("%s: own work per step (%.1f grabs, checks, append) / one grab and one overlap search = %.2f",
-                    page, counters["grabs_per_step"], ratio);
+        std::printf("%s: own work per step (%.1f grabs, checks, append: %.2f ms) / one grab and one overlap search "
+                    "(%.2f ms) = %.2f",
+                    page, counters["grabs_per_step"], counters["own_ms_per_step"], baseline, ratio);
         if (varied > 0 && page != kPages[0]) std::printf(" (%.2f x the picture's)", ratio / varied);
         std::printf("\n  of which the append on the stitcher's thread = %.2f\n", counters["append_ms_per_step"] / baseline);
         std::printf("  longest GUI-thread step = %.2f ms (the thread's own processor time in it %.2f ms)\n",
