@@ -8,21 +8,14 @@
 #include "Capture/ScrollStitcher.h"
 #include "Errors/AIError.h"
 #include "Platform/AppPaths.h"
-#include "Platform/AtomicFile.h"
 #include "Platform/ModalAbovePanel.h"
-#include "Platform/RawKeyWatcher.h"
 #include "Platform/ScreenCapture.h"
-#include "Platform/WheelScroller.h"
 
 #include <QCoreApplication>
-#include <QEvent>
 #include <QFileDialog>
-#include <QGuiApplication>
-#include <QScreen>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 
 namespace brevalto {
 
