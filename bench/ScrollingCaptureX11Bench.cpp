@@ -1,8 +1,11 @@
 // A 40-step scrolling capture of another process's window that scrolls a known amount per wheel
-// click. Its own work per step (wheel clicks, target checks, the grabs and checks until the
-// content settles on the GUI thread; the stitcher's append on its own thread) is compared with
-// one plain grab of the viewport plus one overlap search of the same pair of frames, measured in
-// the same run. It also reports the longest time the GUI thread was held by one step. Run it as
+// click, on three pages: a varied picture, lines that differ only by their number, and numbers
+// alone at the left edge as a terminal shows a count. Its own work per step (wheel clicks, target
+// checks, the grabs and checks until the content settles on the GUI thread; the stitcher's
+// append on its own thread) is compared with one plain grab of the viewport plus one overlap
+// search of the same pair of frames of the same page, measured in the same run, and the pages'
+// figures with the varied page's. It also reports the longest time the GUI thread was held by
+// one step. Run it as
 //   tests/Support/with-x11 build/bench/ScrollingCaptureX11Bench
 #include "Capture/CaptureCoordinator.h"
 #include "Capture/CaptureEngine.h"
@@ -24,6 +27,8 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <memory>
+#include <string>
 #include <cstdio>
 #include <ctime>
 
@@ -31,6 +36,7 @@ namespace {
 
 using namespace brevalto;
 constexpr int kSteps = 40;
+const char* const kPages[] = {"picture", "numbered", "sparse"};
 
 // The X server's screen, with the time spent in viewport grabs added up.
 class TimedScreen final : public ScreenCapture {
@@ -124,8 +130,8 @@ struct Desk {
     MeasuringExecutor executor;
     TestFolder staging;
 
-    Desk() {
-        page.start(QStringLiteral(BREVALTO_BINARY_DIR "/tests/ScrollPage"), {"320", "400", "9000"});
+    explicit Desk(const char* kind) {
+        page.start(QStringLiteral(BREVALTO_BINARY_DIR "/tests/ScrollPage"), {"320", "400", "9000", kind});
         waitUntil([&] { return page.canReadLine(); }, 10000);
         const auto words = QString::fromUtf8(page.readLine()).split(' ');
         if (words.size() == 5) client = QRect(words[1].toInt(), words[2].toInt(), words[3].toInt(), words[4].toInt());
@@ -138,14 +144,22 @@ struct Desk {
     std::uint32_t displayID() { return screen.displays().at(0).id; }
 };
 
-Desk& desk() {
-    static Desk instance;
-    return instance;
+// The desk of one page, one at a time (the benchmarks of a page run one after the other).
+Desk& desk(int page) {
+    static std::unique_ptr<Desk> instance;
+    static int shown = -1;
+    if (shown != page) {
+        instance.reset();
+        instance = std::make_unique<Desk>(kPages[page]);
+        shown = page;
+    }
+    return *instance;
 }
 
 // One plain grab of the viewport and one overlap search of two frames a wheel step apart.
 void BM_GrabAndSearch(benchmark::State& state) {
-    Desk& d = desk();
+    Desk& d = desk(int(state.range(0)));
+    if (!d.client.isValid()) return state.SkipWithError("the page window did not come up");
     const std::uint32_t id = d.displayID();
     d.wheel.scroll(d.client.center(), -400);
     QThread::msleep(200);
@@ -163,7 +177,8 @@ void BM_GrabAndSearch(benchmark::State& state) {
 }
 
 void BM_ScrollingCapture(benchmark::State& state) {
-    Desk& d = desk();
+    Desk& d = desk(int(state.range(0)));
+    if (!d.client.isValid()) return state.SkipWithError("the page window did not come up");
     double ownWork = 0, appends = 0, grabs = 0, steps = 0, longest = 0, longestCpu = 0;
     for (auto _ : state) {
         d.wheel.scroll(d.client.center(), -400);  // back to the top of the page
@@ -207,8 +222,16 @@ void BM_ScrollingCapture(benchmark::State& state) {
     state.counters["its_cpu_ms"] = longestCpu * 1000;
 }
 
-BENCHMARK(BM_GrabAndSearch)->Unit(benchmark::kMillisecond)->Iterations(200);
-BENCHMARK(BM_ScrollingCapture)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+// Each page's baseline right before its capture.
+const bool registered = [] {
+    for (int page = 0; page < 3; ++page) {
+        benchmark::RegisterBenchmark((std::string("BM_GrabAndSearch/") + kPages[page]).c_str(), BM_GrabAndSearch)
+            ->Arg(page)->Unit(benchmark::kMillisecond)->Iterations(200);
+        benchmark::RegisterBenchmark((std::string("BM_ScrollingCapture/") + kPages[page]).c_str(), BM_ScrollingCapture)
+            ->Arg(page)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+    }
+    return true;
+}();
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
@@ -216,31 +239,36 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
             times[run.run_name.function_name] = run.GetAdjustedRealTime();
-            for (const auto& [name, counter] : run.counters) counters[name] = counter.value;
+            for (const auto& [name, counter] : run.counters) counters[run.run_name.function_name][name] = counter.value;
         }
     }
-    std::map<std::string, double> times, counters;
+    std::map<std::string, double> times;
+    std::map<std::string, std::map<std::string, double>> counters;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (!desk().client.isValid()) {
-        std::fprintf(stderr, "ScrollingCaptureX11Bench: the page window did not come up\n");
-        return 1;
-    }
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double baseline = reporter.times["BM_GrabAndSearch"];
-    if (baseline > 0 && reporter.counters.count("own_ms_per_step")) {
-        std::printf("own work per step (%.1f grabs, checks, append) / one grab and one overlap search = %.2f\n",
-                    reporter.counters["grabs_per_step"], reporter.counters["own_ms_per_step"] / baseline);
-        std::printf("of which the append on the stitcher's thread = %.2f\n",
-                    reporter.counters["append_ms_per_step"] / baseline);
-        std::printf("longest GUI-thread step = %.2f ms (the thread's own processor time in it %.2f ms)\n",
-                    reporter.counters["longest_gui_step_ms"], reporter.counters["its_cpu_ms"]);
+    double varied = 0, variedOwn = 0;
+    for (const char* page : kPages) {
+        const double baseline = reporter.times[std::string("BM_GrabAndSearch/") + page];
+        auto& counters = reporter.counters[std::string("BM_ScrollingCapture/") + page];
+        if (baseline <= 0 || !counters.count("own_ms_per_step")) continue;
+        const double ratio = counters["own_ms_per_step"] / baseline;
+        if (page == kPages[0]) varied = ratio, variedOwn = counters["own_ms_per_step"];
+        std::printf("%s: own work per step (%.1f grabs, checks, append: %.2f ms) / one grab and one overlap search "
+                    "(%.2f ms) = %.2f",
+                    page, counters["grabs_per_step"], counters["own_ms_per_step"], baseline, ratio);
+        if (varied > 0 && page != kPages[0])
+            std::printf(" (%.2f x the picture's; its own work per step %.2f x the picture's)", ratio / varied,
+                        counters["own_ms_per_step"] / variedOwn);
+        std::printf("\n  of which the append on the stitcher's thread = %.2f\n", counters["append_ms_per_step"] / baseline);
+        std::printf("  longest GUI-thread step = %.2f ms (the thread's own processor time in it %.2f ms)\n",
+                    counters["longest_gui_step_ms"], counters["its_cpu_ms"]);
     }
     benchmark::Shutdown();
     return 0;

@@ -2,6 +2,7 @@
 #include "Capture/ScrollStitcher.h"
 #include "Errors/AIError.h"
 #include "Platform/AtomicFile.h"
+#include "ScrollPage.h"
 #include "TestFolder.h"
 
 #include <gtest/gtest.h>
@@ -19,12 +20,14 @@ namespace {
 namespace fs = std::filesystem;
 using Kind = ScrollStitcher::Outcome::Kind;
 
-enum class Page { text, photo, noise, stripes, table, flat };
+enum class Page { text, photo, noise, stripes, table, flat, numbered, sparse };
 
 // Synthetic pages: lines of "words" (runs of dark pixels with glyph-like gaps) on white, a smooth
 // picture with grain, noise, stripes 4 rows dark and 4 light, one table row repeated every 24
 // rows, one colour.
 QImage makePage(Page kind, int width, int height, unsigned seed = 7) {
+    if (kind == Page::numbered || kind == Page::sparse)
+        return scrollTextPageImage(kind == Page::numbered ? ScrollText::numbered : ScrollText::sparse, width, height, 18);
     QImage page(width, height, QImage::Format_RGB32), row(width, 24, QImage::Format_RGB32);
     page.fill(kind == Page::flat ? 0xff285ac8u : 0xffffffffu);
     row.fill(0xffffffffu);
@@ -177,6 +180,21 @@ TEST(ScrollOverlapSearch, FindsKnownDisplacementsAndRefusesWeakEvidence) {
     EXPECT_EQ(ScrollStitcher::overlapScore(60, 48, 300, previous.values.data(), 60, 240, current.values.data()), 0.0);
 }
 
+// Lines that differ only by their number score alike a line height apart, and numbers in the
+// leftmost few percent hardly show in a signature: the pixels decide, and only a shift that alone
+// matches them is taken. A page of identical lines proves no shift at all.
+TEST(ScrollOverlapSearch, PixelsDecideOnLookAlikeAndSparseLinesAndIdenticalLinesProveNothing) {
+    for (const ScrollText kind : {ScrollText::numbered, ScrollText::sparse, ScrollText::identical})
+        for (const int line : {16, 19, 24}) {
+            const QImage page = scrollTextPageImage(kind, 640, 1200, line);
+            for (const int d : {5, line - 1, line, line + 3, 2 * line, 5 * line + 7, -3, -line, -3 * line - 2}) {
+                const auto expected = kind == ScrollText::identical ? std::nullopt : std::optional<int>(d);
+                EXPECT_EQ(searched(frameAt(page, 400, 300), frameAt(page, 400 + d, 300)), expected)
+                    << int(kind) << ", lines of " << line << ", shift " << d;
+            }
+        }
+}
+
 TEST(ScrollOverlapSearch, TheExactCheckRescuesAWeakMatchAndRejectsANearOne) {
     // Text repeating every 16 rows, each repeat a shade darker or lighter: a shift one period off
     // scores almost as well as the true one, so only the pixels can decide.
@@ -224,6 +242,8 @@ TEST(ScrollStitcher, StitchesKnownPagesBackIntoTheirPixels) {
         {Page::text, {0, 70, 150, 148, 300, 450}, {70, 80, 0, 150, 150}},
         {Page::photo, {600, 530, 400, 300}, {70, 130, 100}},  // up past the first grab
         {Page::noise, {200, 320, 250, 210, 360}, {120, 0, 0, 40}},
+        {Page::numbered, {0, 30, 150, 90, 240}, {30, 120, 0, 90}},
+        {Page::sparse, {600, 570, 450, 560, 420, 300}, {30, 120, 0, 30, 120}},  // up, as a terminal's history
     };
     for (const auto& c : cases) {
         const QImage page = makePage(c.page, 320, 1200);
@@ -266,6 +286,11 @@ TEST(ScrollStitcher, RefusalsKeepTheAcceptedPartAndSayWhy) {
              for (int y = 0; y < 200; ++y) g.setPixel(316, y, qRgb(0, 0, 255));
              return g;
          }, {}, Kind::noNewContent, "No new content; waiting for scroll"},
+        {"changed where signatures do not look", [](const QImage& p) {
+             QImage g = frameAt(p, 150, 200);  // a mark in the leftmost columns
+             for (int y = 60; y < 72; ++y) g.setPixel(1, y, qRgb(0, 0, 0));
+             return g;
+         }, {}, Kind::stopped, lost},
         {"taller", [](const QImage& p) { return frameAt(p, 150, 201); }, {}, Kind::stopped, resized},
         {"narrower", [](const QImage& p) { return p.copy(0, 150, 300, 200); }, {}, Kind::stopped, resized},
         {"one row", [](const QImage& p) { return frameAt(p, 151, 200); }, {}, Kind::stopped, lost},

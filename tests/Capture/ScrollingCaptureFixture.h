@@ -55,9 +55,13 @@ protected:
         change(s);
         capture->setSettings(s);
     }
-    void select(const QRectF& viewport = QRectF(50, 40, 200, 200)) {  // display pixels
+    // Starts the capture and runs the clock until its viewport selection is up; false when none comes.
+    bool startSelecting() {
         capture->start();
-        QCoreApplication::processEvents();
+        return runUntil([&] { return coordinator.isSelecting(); }, 1);
+    }
+    void select(const QRectF& viewport = QRectF(50, 40, 200, 200)) {  // display pixels
+        startSelecting();
         ui.complete(CaptureCoordinator::Selection::region(viewport));
         QCoreApplication::processEvents();
     }

@@ -46,8 +46,8 @@ TEST_F(ScrollingCaptureTest, PanelKeepsClearOfTheViewportAndFitsItsOptions) {
     desktop.fill(Qt::white);
     QPainter(&desktop).drawImage(0, 0, screen.displayImages[display]);
     screen.displayImages[display] = desktop;
-    ScrollingCaptureView panel(*capture);  // the window itself, as the workflow hosts it
-    capture->setPanel(&panel);
+    std::unique_ptr<QWidget> window(ScrollingCaptureView::makePanel(*capture));  // as the workflow hosts it
+    QWidget& panel = *window;
     const QRect viewport(0, 0, 400, 300);
     select(viewport);
     ASSERT_TRUE(panel.isVisible() && capture->running()) << status();

@@ -1,7 +1,8 @@
-// Scrolling captures of real programs showing a long page of numbered lines: a terminal (xterm),
-// GTK 3 and GTK 4 text views and a Qt text view, scrolled by the capture and by hand. The stitched
-// image is read back line by line from the binary code each line starts with: every line must be
-// there once, in order.
+// Scrolling captures of real programs showing long pages of lines: a terminal (xterm), GTK 3 and
+// GTK 4 text views and a Qt text view. Varied lines, scrolled by the capture and by hand, are read
+// back from the binary code each line starts with; lines that look alike (a count, lines that
+// differ only by their number, code with blank and brace-only lines) by the pixels of each line.
+// Every line must be there once, in order.
 #include "RunProgram.h"
 #include "ScrollingCaptureX11Desk.h"
 
@@ -13,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <map>
 #include <cmath>
 #include <numeric>
 
@@ -115,10 +118,10 @@ struct Desk : X11ScrollingDesk {
     QProcess program;
     QRect viewport;
 
-    explicit Desk(const Program& p) {
+    explicit Desk(const Program& p, const QString& text = pageText()) {
         const QString page = QString::fromStdString((folder / "page.txt").string());
         QFile file(page);
-        if (!file.open(QIODevice::WriteOnly) || file.write(pageText().toUtf8()) < 0) return;
+        if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0) return;
         file.close();
         program.start(p.path, QStringList(p.arguments).replaceInStrings("PAGE", page));
         std::optional<AppIdentity> front;
@@ -191,6 +194,110 @@ INSTANTIATE_TEST_SUITE_P(
         Program{"gtk3", "/usr/bin/python3", {BREVALTO_SOURCE_DIR "/tests/Capture/Peers/ScrollTextGtk.py", "3", "PAGE"}, false},
         Program{"gtk4", "/usr/bin/python3", {BREVALTO_SOURCE_DIR "/tests/Capture/Peers/ScrollTextGtk.py", "4", "PAGE"}, false},
         Program{"qt", BREVALTO_BINARY_DIR "/tests/ScrollTextView", {"PAGE"}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The 400 lines of a look-alike page, made from blocks n = 1, 2, ...
+QStringList pageLines(const std::function<QStringList(const QString& n)>& block) {
+    QStringList lines;
+    for (int n = 1; lines.size() < 400; ++n) lines << block(QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0')));
+    return lines;
+}
+
+// Whether an image shows `lines` one under the other, each once, whole and in order. The image is
+// cut into lines where rows without ink part them (the scroll-bar strip at the right aside); their
+// steps, measured in line pitches, must leave room for the blank lines of the text and no more;
+// lines of different text must differ in their pixels, so no line is missing or doubled; and
+// lines alike but for their digits must be as high as each other, so none lost a few rows.
+::testing::AssertionResult showsLinesOnce(const QImage& shot, const QStringList& lines) {
+    const QImage image = shot.convertToFormat(QImage::Format_RGB32);
+    const int w = image.width() * 43 / 48, h = image.height();
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) ++counts[image.pixel(x, y)];
+    const QRgb background = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+    const auto inked = [&](int y) {
+        for (int x = 0; x < w; ++x)
+            if (std::abs(qGray(image.pixel(x, y)) - qGray(background)) > 60) return true;
+        return false;
+    };
+    std::vector<std::pair<int, QByteArray>> bands;  // top row, pixels
+    for (int y = 0; y < h; ++y) {
+        if (!inked(y)) continue;
+        const int top = y;
+        while (y < h && inked(y)) ++y;
+        const QImage band = image.copy(0, top, w, y - top);
+        bands.emplace_back(top, QByteArray(reinterpret_cast<const char*>(band.constBits()), band.sizeInBytes()));
+    }
+    std::vector<int> expected;  // the lines with text
+    for (int i = 0; i < lines.size(); ++i)
+        if (!lines[i].isEmpty()) expected.push_back(i);
+    if (bands.size() != expected.size())
+        return ::testing::AssertionFailure() << bands.size() << " lines of ink for " << expected.size() << " lines of text";
+    std::vector<int> steps;
+    for (std::size_t k = 1; k < bands.size(); ++k) steps.push_back(bands[k].first - bands[k - 1].first);
+    std::vector<int> sorted = steps;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double pitch = sorted[sorted.size() / 2];
+    for (std::size_t k = 1; k < bands.size(); ++k) {
+        const int lineSteps = expected[k] - expected[k - 1];
+        if (std::abs(steps[k - 1] - lineSteps * pitch) > pitch / 3)
+            return ::testing::AssertionFailure() << "line " << expected[k] + 1 << " \"" << lines[expected[k]].toStdString()
+                                                 << "\" lies " << steps[k - 1] << " rows below the one before, not "
+                                                 << lineSteps << " x " << pitch;
+    }
+    std::map<QByteArray, QString> textOf;
+    std::map<QString, int> heightOf;  // by the text with its digits as 0
+    for (std::size_t k = 0; k < bands.size(); ++k) {
+        const QString& text = lines[expected[k]];
+        const int height = int(bands[k].second.size() / (4 * w));
+        const auto [shape, first] = heightOf.emplace(QString(text).replace(QRegularExpression("[0-9]"), "0"), height);
+        if (!first && shape->second != height)
+            return ::testing::AssertionFailure() << "line " << expected[k] + 1 << " \"" << text.toStdString() << "\" is "
+                                                 << height << " rows high, not " << shape->second;
+        const auto [it, fresh] = textOf.emplace(bands[k].second, text);
+        if (!fresh && it->second != text)
+            return ::testing::AssertionFailure() << "line " << expected[k] + 1 << " \"" << text.toStdString()
+                                                 << "\" shows the pixels of \"" << it->second.toStdString() << "\"";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+struct TextPage {
+    const char* name;
+    Program program;
+    QStringList lines;
+};
+
+void PrintTo(const TextPage& page, std::ostream* out) { *out << page.name; }
+
+class ScrollingCaptureTextPages : public ::testing::TestWithParam<TextPage> {};
+
+TEST_P(ScrollingCaptureTextPages, CapturesEveryLineOnceInOrderToTheEnd) {
+    Desk desk(GetParam().program, GetParam().lines.join('\n') + '\n');
+    ASSERT_TRUE(desk.viewport.isValid()) << GetParam().name << " did not come up";
+    desk.start(true);
+    ASSERT_TRUE(waitUntil([&] { return desk.closed || desk.capture->paused(); }, 120000))
+        << desk.capture->status().toStdString();
+    ASSERT_TRUE(desk.closed) << desk.capture->status().toStdString();
+    EXPECT_FALSE(desk.partial);
+    EXPECT_TRUE(showsLinesOnce(desk.shot->image, GetParam().lines));
+}
+
+const QString gtkText = QStringLiteral(BREVALTO_SOURCE_DIR "/tests/Capture/Peers/ScrollTextGtk.py");
+const QStringList numbered = pageLines([](const QString& n) { return QStringList{"Line " + n + " the same words here"}; });
+
+INSTANTIATE_TEST_SUITE_P(
+    LookAlikeLines, ScrollingCaptureTextPages,
+    ::testing::Values(
+        TextPage{"xterm_count",
+                 {"xterm", "xterm", {"-geometry", "90x42+40+40", "-b", "4", "-e", "sh", "-c", "printf '\\033[?25l'; seq 1 400; exec sleep 600"}, true},
+                 pageLines([](const QString& n) { return QStringList{QString::number(n.toInt())}; })},
+        TextPage{"gtk3_numbered", {"gtk3", "/usr/bin/python3", {gtkText, "3", "PAGE"}, false}, numbered},
+        TextPage{"qt_numbered", {"qt", BREVALTO_BINARY_DIR "/tests/ScrollTextView", {"PAGE"}, false}, numbered},
+        TextPage{"gtk3_code", {"gtk3", "/usr/bin/python3", {gtkText, "3", "PAGE"}, false},
+                 pageLines([](const QString& n) {
+                     return QStringList{"static int value" + n + "(int x)", "{", "    return x + " + QString::number(n.toInt()) + ";", "}", ""};
+                 })}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "Capture/CaptureCoordinator.h"
 #include "Capture/CaptureEngine.h"
 #include "Capture/ScrollingCapture.h"
+#include "Capture/ScrollingCaptureView.h"
 #include "FakeCaptureInteraction.h"
 #include "Platform/Linux/X11Apps.h"
 #include "Platform/Linux/X11RawKeyWatcher.h"
@@ -40,6 +41,11 @@ struct X11ScrollingDesk {
     // Starts a capture of the frontmost application with the settings changed as given, and
     // selects `viewport` (screen pixels).
     void startCapture(const QRect& viewport, const std::function<void(ScrollingCapture::Settings&)>& change) {
+        makeCapture(change);
+        select(viewport);
+    }
+    // The same in two steps, with the capture's panel as the app shows it.
+    void makeCapture(const std::function<void(ScrollingCapture::Settings&)>& change) {
         capture = std::make_unique<ScrollingCapture>(
             ScrollingCaptureServices{&coordinator, &engine, &screen, &apps, &wheel, &keys, nullptr, nullptr, nullptr,
                                      staging.path(), nullptr},
@@ -52,6 +58,9 @@ struct X11ScrollingDesk {
         auto settings = capture->settings();
         change(settings);
         capture->setSettings(settings);
+        ScrollingCaptureView::makePanel(*capture);
+    }
+    void select(const QRect& viewport) {
         capture->start();
         ASSERT_TRUE(waitUntil([&] { return coordinator.isSelecting(); })) << capture->status().toStdString();
         ui.complete(CaptureCoordinator::Selection::region(viewport));

@@ -3,7 +3,9 @@
 #include "ScrollPage.h"
 #include "ScrollingCaptureX11Desk.h"
 
+#include <QEvent>
 #include <QProcess>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -16,8 +18,9 @@ struct Desk : X11ScrollingDesk {
     QProcess page;
     QRect client;
 
-    explicit Desk(int pageHeight) {
-        page.start(QStringLiteral(BREVALTO_BINARY_DIR "/tests/ScrollPage"), {"320", "400", QString::number(pageHeight)});
+    explicit Desk(int pageHeight, QSize window = {320, 400}) {
+        page.start(QStringLiteral(BREVALTO_BINARY_DIR "/tests/ScrollPage"),
+                   {QString::number(window.width()), QString::number(window.height()), QString::number(pageHeight)});
         waitUntil([&] { return page.canReadLine(); }, 10000);
         const auto words = QString::fromUtf8(page.readLine()).split(' ');
         if (words.size() == 5) client = QRect(words[1].toInt(), words[2].toInt(), words[3].toInt(), words[4].toInt());
@@ -28,8 +31,11 @@ struct Desk : X11ScrollingDesk {
         page.waitForFinished(3000);
     }
     void start() {
-        ASSERT_TRUE(waitUntil([&] { return apps.frontmost() && apps.frontmost()->processId == page.processId(); }));
+        ASSERT_TRUE(fronted());
         startCapture(client, [](auto& s) { s.speed = 2; });
+    }
+    bool fronted() {
+        return waitUntil([&] { return apps.frontmost() && apps.frontmost()->processId == page.processId(); });
     }
 };
 
@@ -53,6 +59,33 @@ TEST(ScrollingCaptureX11, EscInTheTargetAppStopsAndSavesWhatWasAccepted) {
     ASSERT_TRUE(waitUntil([&] { return desk.closed; }, 20000)) << desk.capture->status().toStdString();
     const QImage& image = desk.shot->image;
     EXPECT_TRUE(sameRgb(image, scrollPageImage(320, 20000).copy(0, 0, 320, image.height())));
+}
+
+// The panel goes where its whole frame, title bar included, is clear of the viewport, so it is
+// never in a frame and never hidden for a grab: here the viewport begins just below where its
+// window alone would end at the display's top left corner.
+TEST(ScrollingCaptureX11, ThePanelsWholeFrameStaysClearOfTheViewportAndNeverBlinks) {
+    Desk desk(20000, {1800, 900});
+    ASSERT_TRUE(desk.client.isValid() && desk.fronted());
+    desk.makeCapture([](auto& s) { s.speed = 2; });
+    QWidget* panel = desk.capture->panel();
+    panel->adjustSize();
+    const int below = 40 + panel->height() + 6;
+    const QRect viewport(desk.client.x(), below, desk.client.width(), 300);
+    ASSERT_TRUE(desk.client.contains(viewport));
+    desk.select(viewport);
+    int hidden = 0;
+    struct HideCounter : QObject {
+        int& count;
+        explicit HideCounter(int& c) : count(c) {}
+        bool eventFilter(QObject*, QEvent* event) override { return count += event->type() == QEvent::Hide, false; }
+    } counter(hidden);
+    panel->installEventFilter(&counter);
+    ASSERT_TRUE(waitUntil([&] { return desk.capture->frames() >= 6 || desk.capture->paused(); }, 30000));
+    EXPECT_EQ(hidden, 0) << "hidden for grabs";
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_FALSE(panel->frameGeometry().intersects(viewport)) << "the frame reaches into the viewport";
+    panel->removeEventFilter(&counter);
 }
 
 }  // namespace

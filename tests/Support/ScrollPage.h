@@ -1,8 +1,12 @@
 #pragma once
 
-// The tall page that the ScrollPage program shows: a smooth picture with grain, the same pixels
-// for the same size in every process, so a test can compare a scrolling capture with it.
+// The tall pages that the ScrollPage program shows: a smooth picture with grain, or lines of
+// text; the same pixels for the same size in every process, so a test can compare a scrolling
+// capture with them.
+#include <QFont>
 #include <QImage>
+#include <QPainter>
+#include <QString>
 
 #include <algorithm>
 #include <cmath>
@@ -25,6 +29,30 @@ inline QImage scrollPageImage(int width, int height) {
             page.setPixel(x, y, qRgb(grain(128 + 90 * std::sin(u + 1.7 * v), 3), grain(120 + 80 * std::cos(0.6 * u - v), 11),
                                      grain(110 + 70 * std::sin(2.3 * v + 0.4 * u), 19)));
         }
+    return page;
+}
+
+// Pages of text lines as logs, lists and terminals show them, black on white, one line every
+// `lineHeight` rows: "Line NNN the same words here" (lines that differ only by their number),
+// the number alone at the left edge (a terminal counting), or the same word at the left edge of
+// every line.
+enum class ScrollText { numbered, sparse, identical };
+
+inline QImage scrollTextPageImage(ScrollText kind, int width, int height, int lineHeight) {
+    QImage page(width, height, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(lineHeight * 2 / 3);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    for (int n = 1; (n - 1) * lineHeight < height; ++n) {
+        const QString number = QString::number(n).rightJustified(3, QLatin1Char('0'));
+        const QString text = kind == ScrollText::numbered ? QStringLiteral("Line %1 the same words here").arg(number)
+                             : kind == ScrollText::sparse ? QString::number(n)
+                                                          : QStringLiteral("same");
+        painter.drawText(kind == ScrollText::numbered ? 12 : 1, n * lineHeight - lineHeight / 4, text);
+    }
     return page;
 }
 

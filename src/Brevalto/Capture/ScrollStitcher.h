@@ -17,6 +17,8 @@
 
 namespace brevalto {
 
+class ScrollPixelRows;
+
 // The limits of one scrolling capture: the memory the final composition may need, the bytes of
 // strips its staging folder may hold, and the most rows of the output.
 struct ScrollBudget {
@@ -113,14 +115,19 @@ public:
     // text. Throws AIError when it cannot be encoded.
     static QByteArray encodeStrip(const QImage& image);
 
-    // The search between two consecutive grabs; none when the evidence is too weak.
+    // The search between two consecutive grabs; none when the evidence is too weak. Where the
+    // signatures cannot decide (shifts a line apart score alike, or no shift scores well) the
+    // full-resolution rows do: a shift is taken only when it alone matches them.
     static std::optional<Displacement> findDisplacement(const ScrollFrameSignature& previous,
                                                         const ScrollFrameSignature& current);
+    // The same with the rows of the two grabs' images, which may already be hashed.
+    static std::optional<Displacement> findDisplacement(const ScrollFrameSignature& previous,
+                                                        const ScrollFrameSignature& current, ScrollPixelRows& pixels);
     // The score of one displacement, 0 ... 1, lower is better.
     static double overlapScore(int displacement, int rowWidth, int height, const std::uint8_t* previous,
                                int minimumOverlap, int samples, const std::uint8_t* current);
-    // True when the overlapping rows of the two images are byte for byte the same in the columns
-    // that signatures read (the edge columns, where scroll bars stay put, are left out).
+    // True when the overlapping rows of two images `height` rows high are byte for byte the same
+    // (ScrollPixelRows::matches: the scroll-bar strip and the edge rows are left out).
     static bool overlapMatchesExactly(const QImage& previous, int displacement, int height, const QImage& current);
 
     const std::filesystem::path& folder() const { return folder_; }

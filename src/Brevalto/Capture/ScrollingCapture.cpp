@@ -1,3 +1,4 @@
+// The capture's states: construction, start, viewport selection and polling.
 #include "Capture/ScrollingCapture.h"
 
 #include "Capture/CaptureCoordinator.h"
@@ -7,21 +8,14 @@
 #include "Capture/ScrollStitcher.h"
 #include "Errors/AIError.h"
 #include "Platform/AppPaths.h"
-#include "Platform/AtomicFile.h"
 #include "Platform/ModalAbovePanel.h"
-#include "Platform/RawKeyWatcher.h"
 #include "Platform/ScreenCapture.h"
-#include "Platform/WheelScroller.h"
 
 #include <QCoreApplication>
-#include <QEvent>
 #include <QFileDialog>
-#include <QGuiApplication>
-#include <QScreen>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 
 namespace brevalto {
 
@@ -32,13 +26,7 @@ const char* const noFrontWindow =
     "Activate the target app, then start Scrolling Capture from its shortcut or the panel.";
 const char* const targetChanged = "Target app or window changed. Restore it, then Resume.";
 const char* const autoScrollUnavailable = "Auto-scroll is unavailable for this container. Choose Manual, then Resume.";
-const char* const notStable =
-    "Content did not stabilize within 4 seconds. Pause animations or use a smaller viewport, then Resume.";
-constexpr double stableTimeout = 4.0;
-// How long the content may take to answer a wheel step: until then a grab that still shows the
-// last accepted frame is not taken for settled content, so that a slow application is never
-// mistaken for the end of the page.
-constexpr double answerWait = 0.6;
+constexpr double repaintWait = 0.2;
 
 class MonotonicClock final : public Clock {
 public:
@@ -57,8 +45,6 @@ std::optional<QString> askExportPath(const QString& defaultName) {
     if (runModalAbovePanel(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().constFirst();
 }
-
-QString messageOf(const std::exception_ptr& error) { return errorMessage(error, QStringLiteral("Unknown error")); }
 
 bool validSettings(const ScrollingCapture::Settings& s) {
     return s.memoryMB >= 64 && s.memoryMB <= 1024 && s.diskMB >= 64 && s.diskMB <= 4096 &&
@@ -136,6 +122,14 @@ void ScrollingCapture::start() {
 
 void ScrollingCapture::selectViewport() {
     if (panel_) panel_->hide();
+    // What our windows covered (this panel, or the app's own panel that started the capture) is
+    // given a moment to be painted again by its application before the frozen frame is taken:
+    // that frame is the capture's first.
+    const std::uint64_t generation = generation_;
+    after(repaintWait, generation, [this, generation] { requestViewport(generation); });
+}
+
+void ScrollingCapture::requestViewport(std::uint64_t generation) {
     CaptureRequest request;
     request.delay = delay_;
     if (target_) request.applicationPID = static_cast<std::int32_t>(target_->processId);
@@ -148,7 +142,6 @@ void ScrollingCapture::selectViewport() {
             break;
         }
     }
-    const std::uint64_t generation = generation_;
     QPointer<ScrollingCapture> self(this);
     try {
         services_.coordinator->capture(request, [self, generation](CaptureCoordinator::Result result) {
@@ -349,342 +342,9 @@ void ScrollingCapture::appended(std::uint64_t generation,
     after(settings_.automatic ? 0.06 : 0.14, generation, [this, generation] { poll(generation); });
 }
 
-bool ScrollingCapture::rewind(const std::vector<std::uint8_t>& refused) {
-    if (!settings_.automatic || unmatchedClicks_ == 0 || !targetUnchanged()) return false;
-    const QPointF centre = viewportOnScreen().center();
-    if (!services_.wheel->scroll(centre, -unmatchedClicks_)) return false;
-    unmatchedClicks_ = 0;
-    lastClicks_ = 0;
-    scrolledUnseen_ = true;  // the next frame is taken before any further step
-    stepTime_ = services_.clock->now();
-    beforeStep_ = ScrollFrameSignature::comparedRowsOf(refused, pixelRect_.height());
-    awaitingAnswer_ = true;
-    return true;
-}
 
-void ScrollingCapture::waitForStableFrame(std::uint64_t generation, std::function<void(Frame)> done) {
-    stableGrab(generation, services_.clock->now() + stableTimeout, 0, std::nullopt, std::move(done));
-}
-
-void ScrollingCapture::stableGrab(std::uint64_t generation, double deadline, int stable,
-                                  std::optional<ScrollFrameSignature> previous, std::function<void(Frame)> done) {
-    if (!alive(generation)) return;
-    if (services_.clock->now() >= deadline) return done(Frame(std::make_exception_ptr(AIError(notStable))));
-    try {
-        if (!targetStillUnchanged()) throw CaptureError(CaptureError::Kind::unavailableTarget);
-        ScrollFrameSignature signature(grabViewport(), ScrollFrameSignature::Rows::compared);
-        // Right after a wheel step the content has not moved yet: frames that still show the
-        // last accepted one only count once the application had time to answer.
-        const bool answered = !awaitingAnswer_ || signature.values != beforeStep_ ||
-                              services_.clock->now() >= stepTime_ + answerWait;
-        stable = answered && previous && ScrollFrameSignature::difference(*previous, signature) < ScrollFrameSignature::kSameView
-                     ? stable + 1
-                     : 0;
-        previous = std::move(signature);
-    } catch (...) {
-        return done(Frame(std::current_exception()));
-    }
-    if (stable > (settings_.speed == 0 ? 2 : 1)) return done(Frame(std::move(*previous)));
-    const double gap = settings_.speed == 2 ? 0.04 : settings_.speed == 1 ? 0.08 : 0.14;
-    after(gap, generation, [=, this, previous = std::move(previous)]() mutable {
-        stableGrab(generation, deadline, stable, std::move(previous), std::move(done));
-    });
-}
-
-QImage ScrollingCapture::grabViewport() {
-    if (!services_.screen->hasPermission()) throw CaptureError(CaptureError::Kind::permissionDenied);
-    QImage image = services_.screen->grabDisplay(lockedDisplay_->id, pixelRect_, false);
-    if (image.isNull() || image.size() != pixelRect_.size()) throw CaptureError(CaptureError::Kind::unavailableTarget);
-    if (image.format() != QImage::Format_ARGB32_Premultiplied)
-        image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    return image;
-}
-
-// Target checks and scrolling
-
-std::optional<QRectF> ScrollingCapture::windowBounds(std::optional<std::uint32_t> window) {
-    if (!window || !services_.screen->hasPermission()) return std::nullopt;
-    for (const auto& w : services_.screen->windows())
-        if (w.id == *window) return w.frame;
-    return std::nullopt;
-}
-
-double ScrollingCapture::firstScreenMaxY() const {
-    const auto displays = CaptureDisplay::all(*services_.screen);
-    return displays.empty() ? 0.0 : displays.front().frame.y() + displays.front().frame.height();
-}
-
-bool ScrollingCapture::targetStillUnchanged() { return checkedThisTurn_ || targetUnchanged(); }
-
-bool ScrollingCapture::targetUnchanged() {
-    checkedThisTurn_ = false;
-    if (!target_ || !services_.apps->isRunning(*target_) || !lockedDisplay_) return false;
-    const auto displays = CaptureDisplay::all(*services_.screen);
-    if (std::find(displays.begin(), displays.end(), *lockedDisplay_) == displays.end()) return false;
-    const auto front = services_.apps->frontmost();
-    if (!front || (front->processId != target_->processId && front->processId != QCoreApplication::applicationPid()))
-        return false;
-    // One window list for the bounds and the front window (as the engine picks it).
-    if (!services_.screen->hasPermission()) return false;
-    std::optional<QRectF> bounds;
-    std::optional<std::uint32_t> frontWindow;
-    for (const auto& w : services_.screen->windows()) {
-        if (windowID_ && w.id == *windowID_) bounds = w.frame;
-        if (!frontWindow && w.onScreen && w.processId == target_->processId && w.ordinary()) frontWindow = w.id;
-    }
-    checkedThisTurn_ = bounds == windowFrame_ && frontWindow == windowID_;
-    return checkedThisTurn_;
-}
-
-int ScrollingCapture::clicksFor(int pixels) const {
-    if (pixelsPerClick_ <= 0) return 1;  // the first step: one click never skips content
-    return std::clamp(int(pixels / pixelsPerClick_), 1, clickLimit_);
-}
-
-bool ScrollingCapture::autoScroll() { return scrollStep(false); }
-
-bool ScrollingCapture::scrollStep(bool checked) {
-    if (!target_ || (!checked && !targetUnchanged())) return false;
-    const QPointF centre = viewportOnScreen().center();
-    // The window under the centre must be the target's front window.
-    const auto windows = services_.apps->windows();
-    const auto hit = std::find_if(windows.begin(), windows.end(),
-                                  [&](const WindowInfo& w) { return w.bounds.contains(centre); });
-    if (hit == windows.end() || hit->processId != target_->processId || hit->window != windowID_) return false;
-    // The step in image rows, as the frames measure the wheel's.
-    const int delta = int(std::clamp(pixelRect_.height() * (1 - settings_.overlap), 1.0, 10'000.0));
-    const int clicks = clicksFor(delta);
-    const int signedClicks = settings_.upward ? -clicks : clicks;
-    if (!targetStillUnchanged() || !services_.wheel->scroll(centre, signedClicks)) return false;
-    lastClicks_ += clicks;
-    unmatchedClicks_ += signedClicks;
-    stepTime_ = services_.clock->now();
-    beforeStep_ = ScrollFrameSignature::comparedRowsOf(lastAccepted_, pixelRect_.height());
-    awaitingAnswer_ = true;
-    scrolledUnseen_ = true;
-    return true;
-}
-
-// Pause, stop and save, export, cancel
-
-void ScrollingCapture::togglePause() {
-    if (ended_) return;
-    if (!paused_) {
-        paused_ = true;
-        return setStatus("Paused. Finish keeps accepted content. Resume has no reading timeout.");
-    }
-    if (!targetUnchanged()) return setStatus("Restore the original target app/window before resuming.");
-    paused_ = false;
-    // After lost overlap the view is first looked at as it is (the user may have scrolled back);
-    // should the overlap still be lost, the capture scrolls back toward the last accepted frame.
-    if (settings_.automatic && unmatchedClicks_ != 0) rewindOnLoss_ = scrolledUnseen_ = true;
-    emit changed();
-    if (std::exchange(waiting_, false)) poll(generation_);
-}
-
-void ScrollingCapture::stopTask() {
-    services_.timer->stop();
-    append_.cancel();
-    ++generation_;
-    waiting_ = false;
-}
-
-void ScrollingCapture::stopAndSave() {
-    if (ended_) return;
-    if (finishing_ || !stitcher_ || !lockedDisplay_ || frames_ == 0) return setStatus("Select a viewport first.");
-    removeMonitors();
-    finishing_ = true;
-    running_ = false;
-    stopTask();
-    task_ = Task::finishing;
-    emit changed();
-    const std::uint64_t generation = generation_;
-    QPointer<ScrollingCapture> self(this);
-    QMetaObject::invokeMethod(
-        this, [self, generation] { if (self && self->alive(generation)) self->finish(generation); },
-        Qt::QueuedConnection);
-}
-
-void ScrollingCapture::finish(std::uint64_t generation) {
-    CapturedScreenshot shot;
-    try {
-        shot.image = stitcher_->compose();
-    } catch (...) {
-        finishing_ = false;
-        return setStatus(messageOf(std::current_exception()));
-    }
-    const CaptureDisplay& display = *lockedDisplay_;
-    shot.scale = display.pixelSize.width() / display.frame.width();
-    shot.screenRect = region_;
-    shot.displayID = display.id;
-    shot.windowID = windowID_;
-    const bool partial = hadFailure_ || stitcher_->partial();
-    QPointer<ScrollingCapture> self(this);
-    auto answered = std::make_shared<bool>(false);
-    completion_(shot, partial, [self, generation, answered](bool taken) {
-        if (std::exchange(*answered, true) || !self || !self->alive(generation)) return;
-        self->handedOver(taken);
-    });
-}
-
-void ScrollingCapture::handedOver(bool taken) {
-    if (!taken) {
-        finishing_ = false;
-        return setStatus("Could not save to history. Export the accepted image or retry Finish.");
-    }
-    // The image belongs to the history now: a failed clean-up is reported but never leads to a
-    // second hand-over.
-    delivered_ = true;
-    try {
-        stitcher_->removeStaging();
-    } catch (const std::exception& e) {
-        status_ = QString::fromUtf8(e.what());
-        qWarning("Scrolling capture: %s", e.what());
-        emit changed();
-    }
-    stitcher_.reset();
-    finishing_ = false;
-    endCapture();
-}
-
-void ScrollingCapture::exportAccepted() {
-    if (ended_ || finishing_ || exporting_ || !stitcher_) return;
-    paused_ = true;
-    exporting_ = true;
-    setStatus("Paused for export");
-    const std::uint64_t generation = ++exportGeneration_;
-    QPointer<ScrollingCapture> self(this);
-    QMetaObject::invokeMethod(
-        this, [self, generation] { if (self) self->runExport(generation); }, Qt::QueuedConnection);
-}
-
-void ScrollingCapture::runExport(std::uint64_t generation) {
-    const auto current = [this, generation] { return generation == exportGeneration_ && !ended_ && stitcher_; };
-    if (!current()) return;
-    const auto end = [this](const QString& status) {
-        exporting_ = false;
-        if (!status.isEmpty()) setStatus(status);
-    };
-    QImage image;
-    try {
-        image = stitcher_->compose();
-    } catch (...) {
-        return end(messageOf(std::current_exception()));
-    }
-    QPointer<ScrollingCapture> self(this);
-    const auto path = services_.chooseExportPath(exportFileName_ ? exportFileName_() : QStringLiteral("Screenshot.png"));
-    if (!self || !current()) return;
-    if (!path) return end({});
-    try {
-        const QByteArray png = ScrollStitcher::encodeStrip(image);  // throws when nothing can be encoded
-        AtomicFile::write(path->toStdString(), std::string_view(png.constData(), std::size_t(png.size())), {});
-        end("Exported accepted content. Capture is still paused.");
-    } catch (const std::exception& e) {
-        end(QString::fromUtf8(e.what()));
-    }
-}
-
-void ScrollingCapture::cancel() {
-    if (ended_) return;
-    removeMonitors();
-    running_ = false;
-    const bool selecting = task_ == Task::selecting;
-    stopTask();
-    ++exportGeneration_;
-    exporting_ = false;
-    if (selecting) {
-        task_ = Task::ended;  // the coordinator's answer to the cancel finds the capture gone
-        services_.coordinator->cancelCapture();
-    }
-    if (auto stitcher = std::move(stitcher_)) {
-        try {
-            stitcher->removeStaging();
-        } catch (const std::exception&) {
-            // The folder is left for the clean-up at the next launch.
-        }
-    }
-    endCapture();
-}
-
-void ScrollingCapture::endCapture() {
-    task_ = Task::ended;
-    ended_ = true;
-    running_ = false;
-    if (panel_) {
-        panel_->hide();
-        panel_->deleteLater();
-        panel_ = nullptr;
-    }
-    emit changed();
-    if (closed_) closed_();
-}
-
-// Panel and Esc
-
-void ScrollingCapture::showPanel() {
-    if (!panel_) return;
-    panel_->show();
-    panel_->raise();
-}
-
-void ScrollingCapture::placePanel() {
-    if (!panel_ || !lockedDisplay_) return showPanel();
-    // The display's frame in Qt's top-left space, where the panel lives.
-    QRectF frame;
-    for (const auto& d : services_.screen->displays())
-        if (d.id == lockedDisplay_->id) frame = d.frame;
-    panel_->adjustSize();
-    const QSize size = panel_->frameGeometry().size();
-    const QRectF viewport = viewportOnScreen();
-    const int left = int(frame.x()) + 12, right = int(frame.x() + frame.width()) - size.width() - 12;
-    const int top = int(frame.y()) + 40, bottom = int(frame.y() + frame.height()) - size.height() - 12;
-    QPoint origin(left, top);
-    if (QRectF(origin, size).contains(viewport.center())) origin.setX(right);
-    // A panel over the viewport would be in every frame (or hidden for every grab): another
-    // corner of the display that keeps it clear is taken when there is one.
-    if (QRectF(origin, size).intersects(viewport)) {
-        for (const QPoint corner : {QPoint(left, top), QPoint(right, top), QPoint(left, bottom), QPoint(right, bottom)}) {
-            if (!QRectF(corner, size).intersects(viewport)) {
-                origin = corner;
-                break;
-            }
-        }
-    }
-    panel_->move(origin);
-    showPanel();
-}
-
-QRectF ScrollingCapture::viewportOnScreen() const {
-    return QRectF(region_.x(), firstScreenMaxY() - region_.y() - region_.height(), region_.width(), region_.height());
-}
-
-bool ScrollingCapture::panelCoversViewport() const {
-    return panel_ && panel_->isVisible() && QRectF(panel_->frameGeometry()).intersects(viewportOnScreen());
-}
-
-bool ScrollingCapture::eventFilter(QObject* watched, QEvent* event) {
-    // The panel grew (its options opened) over the viewport while polling: it moves clear again.
-    if (watched == panel_ && event->type() == QEvent::Resize && running_ && !placing_ && panelCoversViewport()) {
-        placing_ = true;
-        placePanel();
-        placing_ = false;
-    }
-    return QObject::eventFilter(watched, event);
-}
-
-void ScrollingCapture::installMonitors() {
-    if (monitoring_ || !services_.keys) return;
-    monitoring_ = true;
-    QPointer<ScrollingCapture> self(this);
-    services_.keys->start([self](int key) {
-        // While this app has the keyboard the panel's own shortcut takes Esc.
-        if (self && key == Qt::Key_Escape && !QGuiApplication::focusWindow()) self->stopAndSave();
-    });
-}
-
-void ScrollingCapture::removeMonitors() {
-    if (!std::exchange(monitoring_, false)) return;
-    services_.keys->stop();
+QString ScrollingCapture::messageOf(const std::exception_ptr& error) {
+    return errorMessage(error, QStringLiteral("Unknown error"));
 }
 
 }  // namespace brevalto

@@ -128,6 +128,7 @@ private:
     using Frame = TaskResult<ScrollFrameSignature>;  // the stable grab with the rows its settling compared
 
     void selectViewport();
+    void requestViewport(std::uint64_t generation);
     void viewportSelected(std::uint64_t generation, TaskResult<std::optional<CapturedScreenshot>> result);
     void acceptViewport(const CapturedScreenshot& shot);
     void poll(std::uint64_t generation);
@@ -156,11 +157,15 @@ private:
     double firstScreenMaxY() const;
     void placePanel();
     QRectF viewportOnScreen() const;  // the viewport in Qt's top-left screen space
+    // Where the panel's whole frame (the window manager's decorations included) may lie with its
+    // corner at `origin`.
+    QRect panelFrameAt(QPoint origin) const;
     bool panelCoversViewport() const;
     void showPanel();
     void installMonitors();
     void removeMonitors();
     void setStatus(const QString& status);
+    static QString messageOf(const std::exception_ptr& error);
 
     ScrollingCaptureServices services_;
     std::unique_ptr<CaptureTimer> ownTimer_;

@@ -230,7 +230,6 @@ QWidget* ScrollingCaptureView::makePanel(ScrollingCapture& capture) {
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(new ScrollingCaptureView(capture, panel));
-    panel->setMinimumWidth(420);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), panel);
     QObject::connect(escape, &QShortcut::activated, &capture, [&capture] {
         if (capture.running()) capture.stopAndSave();

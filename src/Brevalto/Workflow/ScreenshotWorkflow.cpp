@@ -392,15 +392,11 @@ void ScreenshotWorkflow::startScrolling(bool appendToEditor, int delay, const st
     *holder = session;
     scrolling_ = session;
 
-    auto* panel = new ScrollingCaptureView(*session);
-    panel->setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
-    panel->setAttribute(Qt::WA_ShowWithoutActivating);
-    panel->setWindowTitle(QStringLiteral("Scrolling Capture"));
+    QWidget* panel = ScrollingCaptureView::makePanel(*session);
     panel->setMinimumSize(380, 220);
     panel->resize(450, 240);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         panel->move(screen->availableGeometry().center() - QPoint(225, 120));
-    session->setPanel(panel);
     session->start();
 }
 

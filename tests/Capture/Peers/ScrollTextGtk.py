@@ -13,6 +13,8 @@ view = Gtk.TextView()
 view.set_monospace(True)
 view.set_editable(False)
 view.set_cursor_visible(False)
+view.set_left_margin(8)  # text clear of the window's edges
+view.set_top_margin(8)
 view.get_buffer().set_text(text)
 scrolled = Gtk.ScrolledWindow()
 if sys.argv[1] == "3":

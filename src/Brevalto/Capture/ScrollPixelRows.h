@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QImage>
+
+#include <cstdint>
+#include <vector>
+
+namespace brevalto {
+
+// Two grabs of one viewport at full resolution, compared row by row: row y of the current grab
+// against row y + d of the previous one, byte for byte as RGBA8 sRGB. The whole width is read
+// except the scroll-bar strip along the right edge (from 43/48 of the width on, the columns that
+// signatures never read), where a thumb moves while the page does. Each row is hashed once; a
+// displacement whose row hashes agree is confirmed on the bytes.
+class ScrollPixelRows {
+public:
+    // Grabs of different sizes never match.
+    ScrollPixelRows(const QImage& previous, const QImage& current);
+
+    // Whether every row that both grabs show at displacement d is the same, leaving out a few rows
+    // at the viewport's top and bottom edges (shades and lines that views draw where the content
+    // goes on). False without such a row.
+    bool matches(int displacement);
+    // Whether the grabs show the same view: every row of the middle 80 % the same, the rows that
+    // telling whether a view settled looks at. Left out are the top and bottom tenths, where views
+    // draw a glow that grows and fades as wheel steps push past the end of the page.
+    bool sameView();
+
+private:
+    bool prepare();
+    bool sameRows(int previousRow, int currentRow, int count);
+
+    QImage previous_, current_;
+    bool prepared_ = false;
+    bool comparable_ = false;
+    std::size_t bytes_ = 0;  // compared bytes of one row
+    std::vector<std::uint64_t> previousHashes_, currentHashes_;
+};
+
+}  // namespace brevalto
