@@ -68,6 +68,11 @@ public:
     // Whether a shown window of ours is on screen as far as the display server knows (a window
     // manager that was starting while it was shown may have left it unmapped).
     virtual bool isViewable(QWindow* window) const = 0;
+    // Asks again for a shown window of ours to be mapped, without withdrawing it first. A window
+    // manager that is still starting drops a map request that a withdrawal follows, and one that
+    // takes in the withdrawal late erases the states the window was dressed in again meanwhile:
+    // hiding and showing the window races with it, this does not.
+    virtual void mapAgain(QWindow* window) = 0;
 
 signals:
     // Screens appeared, disappeared, moved or changed size or scale.
@@ -76,7 +81,7 @@ signals:
     void willSleep();
     void didWake();
     // A window manager started, quit or was replaced. One that starts after our windows were
-    // shown may not have taken them in: shown windows are shown again.
+    // shown may not have taken them in: shown windows are mapped again.
     void windowManagerChanged();
 };
 

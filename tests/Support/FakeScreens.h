@@ -59,6 +59,8 @@ public:
     // Windows are viewable when shown, unless a test says the window manager left them unmapped.
     bool isViewable(QWindow* window) const override { return window && window->isVisible() && !unmapped; }
     bool unmapped = false;
+    void mapAgain(QWindow*) override { ++mappedAgain; }
+    int mappedAgain = 0;
     std::optional<bool> shownInTaskbar() const { return shownInTaskbar_; }
     void setWindowFixed(QWindow*, bool fixed) override { windowFixed_ = fixed; }
     std::optional<bool> windowFixed() const { return windowFixed_; }

@@ -20,7 +20,11 @@ public:
         server_.setStandardErrorFile(QProcess::nullDevice());
         server_.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                                                QStringLiteral("0"), QStringLiteral("1920x1080x24"),
-                                               QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                                               QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                                               // Without it the server resets whenever its last client leaves, as
+                                               // the tests' short xprop runs do, and drops a window manager that is
+                                               // still connecting then (a desktop's server never does that).
+                                               QStringLiteral("-noreset")});
         if (waitUntil([&] { return server_.canReadLine() || server_.state() == QProcess::NotRunning; }, 10000) &&
             server_.canReadLine())
             name_ = QLatin1Char(':') + QString::fromLatin1(server_.readLine().trimmed());

@@ -114,10 +114,10 @@ TEST_F(ScreenshotPinTest, OpensAFloatingUnfocusableWindowThatFollowsTheTaskbarSe
     pins.applyTaskbarPolicy(false);
     EXPECT_EQ(screens.shownInTaskbar(), false);
 
-    // A window manager that starts late and leaves them unmapped gets them shown again.
+    // A window manager that starts late and leaves them unmapped gets them mapped again.
     screens.unmapped = true;
     emit screens.windowManagerChanged();
-    EXPECT_TRUE(waitUntil([&] { return screens.preparedWindows() >= 4; }));
+    EXPECT_TRUE(waitUntil([&] { return screens.mappedAgain >= 2; }));
     screens.unmapped = false;
     EXPECT_TRUE(first->isVisible() && second->isVisible());
     EXPECT_EQ(screens.shownInTaskbar(), false);

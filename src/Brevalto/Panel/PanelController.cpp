@@ -414,16 +414,10 @@ void PanelController::ensureMapped() {
         updatePanelFrame(false);  // a window manager may have placed it by its own rules
         return;
     }
-    // Left unmapped by a window manager that was starting: shown again, in the state it has.
+    // Not mapped yet by a window manager that is starting, or asked of one that has left: asked
+    // again, never hidden and shown (see Screens::mapAgain), so it keeps its state.
     if (++mappingAttempts_ > kMappingAttempts) return;
-    const bool hadKeyboard = panel_->isActiveWindow();
-    frameAnimation_->stop();
-    panel_->hide();
-    updatePanelFrame(false);
-    if (hadKeyboard)
-        makeKeyAndOrderFront();
-    else
-        orderFront();
+    screens_.mapAgain(panel_->windowHandle());
     mappingCheck_->start();
 }
 

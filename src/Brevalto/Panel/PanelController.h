@@ -163,9 +163,9 @@ public:
     // The system is about to sleep.
     void sleeping();
     // A window manager started, quit or was replaced: shortly after, a panel that should be on
-    // screen and is not is shown again in the state it has, so that the new one takes it in.
+    // screen and is not is mapped again in the state it has, so that the new one takes it in.
     void windowManagerChanged();
-    // That check: a visible panel that the display server has unmapped is shown again (a few
+    // That check: a visible panel that the display server has not mapped is mapped again (a few
     // times at most, a moment apart); one that is on screen gets its frame again.
     void ensureMapped();
     static constexpr int kMappingAttempts = 8;

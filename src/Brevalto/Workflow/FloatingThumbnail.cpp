@@ -220,8 +220,7 @@ void FloatingThumbnail::present() {
 
 void FloatingThumbnail::ensureMapped(int attemptsLeft) {
     if (!window_ || screens_.isViewable(window_->windowHandle())) return;
-    window_->hide();
-    present();
+    screens_.mapAgain(window_->windowHandle());
     if (attemptsLeft > 1)
         QTimer::singleShot(kMappingInterval, this, [this, attemptsLeft] { ensureMapped(attemptsLeft - 1); });
 }

@@ -38,7 +38,7 @@ class FloatingThumbnail : public QObject {
 public:
     static constexpr int kTickMilliseconds = 250;
     // After a window manager change, how often and how many times a thumbnail it left unmapped
-    // is shown again.
+    // is mapped again.
     static constexpr int kMappingInterval = 250;
     static constexpr int kMappingAttempts = 8;
     static constexpr double kMaximumWidth = 320;

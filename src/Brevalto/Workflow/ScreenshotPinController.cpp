@@ -69,8 +69,7 @@ void ScreenshotPinController::ensureMapped(int attemptsLeft) {
     bool remaining = false;
     for (ScreenshotReferencePanel* panel : panels_) {
         if (!panel->isVisible() || screens_.isViewable(panel->windowHandle())) continue;
-        panel->hide();
-        panel->present();
+        screens_.mapAgain(panel->windowHandle());
         remaining = true;
     }
     if (remaining && attemptsLeft > 1)

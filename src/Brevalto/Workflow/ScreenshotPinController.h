@@ -54,7 +54,7 @@ public:
 private:
     // A pin closed: exactly that window leaves panels() and is released.
     void windowWillClose(ScreenshotReferencePanel* panel);
-    // Shows again the pins that a window manager which was starting left unmapped, a few times
+    // Maps again the pins that a window manager which was starting left unmapped, a few times
     // at most.
     void ensureMapped(int attemptsLeft);
 

@@ -244,6 +244,14 @@ bool QtScreens::isViewable(QWindow* window) const {
     return reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
+void QtScreens::mapAgain(QWindow* window) {
+    xcb_connection_t* c = x11Connection();
+    if (!c || !window || !window->isVisible()) return;
+    // A window manager that has the window already ignores the request; Qt follows the MapNotify.
+    xcb_map_window(c, static_cast<xcb_window_t>(window->winId()));
+    xcb_flush(c);
+}
+
 void QtScreens::setShownInTaskbar(QWindow* window, bool shown) {
     xcb_connection_t* c = x11Connection();
     if (!c || !window) return;

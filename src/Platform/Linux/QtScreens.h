@@ -35,6 +35,7 @@ public:
     void setShownInTaskbar(QWindow* window, bool shown) override;
     void setWindowFixed(QWindow* window, bool fixed) override;
     bool isViewable(QWindow* window) const override;
+    void mapAgain(QWindow* window) override;
 
     static ScreenInfo describe(const QScreen* screen, const ScreenGeometry& geometry);
     // One integer setting from an XSETTINGS blob (as the settings manager publishes it); none
