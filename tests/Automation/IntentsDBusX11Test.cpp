@@ -1,9 +1,7 @@
-// A user's road through requests from outside the app. `brevalto intent capture` while no
-// Brevalto runs starts the app through the packaged D-Bus service file, a link handed to the
-// program from a terminal starts it too; the user allows the request in its confirmation and the
-// capture lands on the clipboard. The confirmation is answered while the window manager stands
-// still for a moment, as on a loaded machine, and must not be in the capture: the screen under it
-// is painted one known colour.
+// A user's road through requests from outside: an intent starts the app through the packaged
+// D-Bus service file, a link from a terminal starts it too; the user allows the request in its
+// confirmation, with the window manager slow to react as on a loaded machine, and the capture
+// lands on the clipboard holding none of the confirmation.
 #include "Automation/IntentService.h"
 #include "Platform/AtomicFile.h"
 #include "QtWait.h"
@@ -43,7 +41,8 @@ QStringList visibleWindows(const QString& name) {
 QRect rectOf(const QString& window) {
     const QString info = run("xwininfo", {"-id", window});
     auto value = [&](const char* label) {
-        return QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)")).match(info).captured(1).toInt();
+        const QRegularExpression field(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)"));
+        return field.match(info).captured(1).toInt();
     };
     return {value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height")};
 }

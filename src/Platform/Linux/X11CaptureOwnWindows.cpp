@@ -93,9 +93,9 @@ public:
     bool eventFilter(QObject* object, QEvent* event) override {
         if (event->type() != QEvent::Hide && event->type() != QEvent::Show) return false;
         auto* window = qobject_cast<QWindow*>(object);
+        if (!window || !window->handle() || !window->isTopLevel() || window->type() == Qt::ForeignWindow) return false;
         xcb_connection_t* c = qtConnection();
-        if (!c || !window || !window->handle() || !window->isTopLevel() || window->type() == Qt::ForeignWindow)
-            return false;
+        if (!c) return false;
         const auto id = xcb_window_t(window->winId());
         std::erase_if(frames_, [id](const auto& entry) { return entry.first == id; });
         if (event->type() == QEvent::Show) return false;
