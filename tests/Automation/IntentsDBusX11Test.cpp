@@ -1,7 +1,8 @@
-// A user's road through the intents: `brevalto intent capture` while no Brevalto runs starts the
-// app through the packaged D-Bus service file, the user allows the request in its confirmation,
-// and the capture of the screen lands on the clipboard. Links and intents from a terminal get the
-// app's answer as their exit status.
+// A user's road through requests from outside: an intent starts the app through the packaged
+// D-Bus service file, a link from a terminal starts it too; the user allows the request in its
+// confirmation, with the window manager slow to react as on a loaded machine, and the capture
+// lands on the clipboard holding none of the confirmation. Links and intents from a terminal get
+// the app's answer as their exit status.
 #include "Automation/AutomationFailure.h"
 #include "Automation/IntentService.h"
 #include "Platform/AtomicFile.h"
@@ -13,6 +14,8 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
 
 #include <csignal>
 #include <filesystem>
@@ -25,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const QString kProgram = QStringLiteral(BREVALTO_BINARY_DIR "/brevalto");
+constexpr QRgb kDesk = 0xff118877;  // the root window's colour, under the confirmation
 
 QString run(const QString& program, const QStringList& arguments) {
     QProcess process;
@@ -37,18 +41,72 @@ QStringList visibleWindows(const QString& name) {
     return run("xdotool", {"search", "--onlyvisible", "--name", "^" + name + "$"}).split('\n', Qt::SkipEmptyParts);
 }
 
+// The window's area in root pixels.
+QRect rectOf(const QString& window) {
+    const QString info = run("xwininfo", {"-id", window});
+    auto value = [&](const char* label) {
+        const QRegularExpression field(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)"));
+        return field.match(info).captured(1).toInt();
+    };
+    return {value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height")};
+}
+
 // The automation confirmation: a window named like the app that is not its panel, once it shows.
 QString confirmationBeside(const QStringList& panel) {
     QString confirmation;
-    waitUntil([&] {
+    EXPECT_TRUE(waitUntil([&] {
         for (const QString& window : visibleWindows("Brevalto"))
             if (!panel.contains(window)) confirmation = window;
         return !confirmation.isEmpty();
-    });
+    })) << "no confirmation";
     return confirmation;
 }
 
-TEST(IntentsEndToEnd, ACaptureIntentStartsTheAppAndCopiesTheScreenOnceAllowed) {
+// Waits for the app's panel, then for its confirmation; returns the confirmation.
+QString confirmation() {
+    QStringList panel;
+    EXPECT_TRUE(waitUntil([&] { return !(panel = visibleWindows("Brevalto")).isEmpty(); }, 20000))
+        << "the app never started";
+    return confirmationBeside(panel);
+}
+
+// From the confirmation's default Cancel to "Allow once", the window manager held still meanwhile:
+// it takes the confirmation's frame down late.
+void allowWhileTheWindowManagerLags(const QString& prompt) {
+    run("xdotool", {"windowactivate", "--sync", prompt});
+    const pid_t manager = qEnvironmentVariableIntValue("BREVALTO_TEST_WM_PID");
+    ASSERT_GT(manager, 0);
+    ::kill(manager, SIGSTOP);
+    run("xdotool", {"key", "shift+Tab", "space"});
+    QThread::msleep(400);
+    ::kill(manager, SIGCONT);
+}
+
+QImage copiedImage() {
+    QImage copied;
+    EXPECT_TRUE(waitUntil([&] {
+        QProcess xclip;
+        xclip.start("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"});
+        xclip.waitForFinished(5000);
+        return copied.loadFromData(xclip.readAllStandardOutput(), "PNG");
+    })) << "no PNG on the clipboard";
+    return copied;
+}
+
+// The pixels of the image that are not the desk's colour.
+int notDesk(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) count += image.pixel(x, y) != kDesk;
+    return count;
+}
+
+class RequestsFromOutside : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(QProcess::execute("xsetroot", {"-solid", "#118877"}), 0); }
+};
+
+TEST_F(RequestsFromOutside, ACaptureIntentStartsTheAppAndCopiesTheScreenWithoutItsConfirmation) {
     // The packaged service file, pointing at the program just built, where the bus looks.
     const fs::path services = fs::path(qEnvironmentVariable("XDG_DATA_HOME").toStdString()) / "dbus-1" / "services";
     AtomicFile::createFolder(services);
@@ -67,35 +125,53 @@ TEST(IntentsEndToEnd, ACaptureIntentStartsTheAppAndCopiesTheScreenOnceAllowed) {
     ASSERT_TRUE(intent.waitForStarted(5000));
 
     // The app comes up with its panel, then asks.
-    QStringList panel;
-    ASSERT_TRUE(waitUntil([&] { return !(panel = visibleWindows("Brevalto")).isEmpty(); }, 20000))
-        << "the app never started";
-    const QString confirmation = confirmationBeside(panel);
-    ASSERT_FALSE(confirmation.isEmpty()) << "no confirmation";
+    const QString prompt = confirmation();
+    ASSERT_FALSE(prompt.isEmpty());
     EXPECT_EQ(intent.state(), QProcess::Running);  // the answer waits for the user
-    run("xdotool", {"windowactivate", "--sync", confirmation});
-    // From the default Cancel to "Allow once".
-    run("xdotool", {"key", "shift+Tab", "space"});
+    const QRect promptRect = rectOf(prompt);
+    allowWhileTheWindowManagerLags(prompt);
 
     ASSERT_TRUE(waitUntil([&] { return intent.state() == QProcess::NotRunning; }, 20000));
     EXPECT_EQ(intent.exitCode(), 0) << intent.readAllStandardError().toStdString();
     EXPECT_EQ(QString::fromUtf8(intent.readAllStandardOutput()),
               "Request sent to Brevalto. Check the app for capture status.\n");
 
-    QImage copied;
-    ASSERT_TRUE(waitUntil([&] {
-        QProcess xclip;
-        xclip.start("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"});
-        xclip.waitForFinished(5000);
-        return copied.loadFromData(xclip.readAllStandardOutput(), "PNG");
-    })) << "no PNG on the clipboard";
+    const QImage copied = copiedImage();
     EXPECT_EQ(copied.size(), QSize(1920, 1080));
+    EXPECT_EQ(notDesk(copied.copy(promptRect)), 0) << "the confirmation is in the capture";
 
     const uint pid = bus->servicePid(IntentService::kServiceName);
     ASSERT_GT(pid, 0u);
     ::kill(static_cast<pid_t>(pid), SIGTERM);
     EXPECT_TRUE(waitUntil([&] { return !bus->isServiceRegistered(IntentService::kServiceName); }));
     EXPECT_TRUE(waitUntil([&] { return ::kill(static_cast<pid_t>(pid), 0) != 0; }, 10000)) << "the app did not end";
+}
+
+TEST_F(RequestsFromOutside, ARegionLinkFreezesTheScreenWithoutItsConfirmation) {
+    QProcess app;
+    app.start(kProgram, {"brevalto://capture?mode=region&after=copy"});
+    ASSERT_TRUE(app.waitForStarted(5000));
+    const QString prompt = confirmation();
+    ASSERT_FALSE(prompt.isEmpty());
+    const QRect promptRect = rectOf(prompt);
+    allowWhileTheWindowManagerLags(prompt);
+
+    // The frozen frame covers the screen; the user drags over where the confirmation was.
+    ASSERT_TRUE(waitUntil([&] {
+        for (const QString& window : run("xdotool", {"search", "--onlyvisible", "--class", "brevalto"}).split('\n'))
+            if (rectOf(window).size() == QSize(1920, 1080)) return true;
+        return false;
+    })) << "no frozen frame";
+    const QPoint from = promptRect.topLeft(), to = promptRect.bottomRight() + QPoint(1, 1);
+    run("xdotool", {"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1", "mousemove",
+                    QString::number(to.x()), QString::number(to.y()), "mouseup", "1", "key", "Return"});
+
+    const QImage copied = copiedImage();
+    EXPECT_EQ(copied.size(), promptRect.size());
+    EXPECT_EQ(notDesk(copied), 0) << "the confirmation is in the frozen frame";
+
+    app.terminate();
+    EXPECT_TRUE(app.waitForFinished(10000));
 }
 
 // What `brevalto ARGUMENTS` ends with: exit status (-1 for none), standard output, standard error.
@@ -108,7 +184,7 @@ std::tuple<int, std::string, std::string> runBrevalto(const QStringList& argumen
             process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
 }
 
-TEST(IntentsEndToEnd, LinksAndIntentsFromATerminalExitWithTheAppsAnswer) {
+TEST_F(RequestsFromOutside, LinksAndIntentsFromATerminalExitWithTheAppsAnswer) {
     const std::string invalid = std::string(AutomationFailure::message(AutomationFailure::Kind::invalid)) + "\n";
     QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
 
@@ -133,9 +209,9 @@ TEST(IntentsEndToEnd, LinksAndIntentsFromATerminalExitWithTheAppsAnswer) {
     };
     for (const auto& [arguments, outcome] : rows) EXPECT_EQ(runBrevalto(arguments), outcome) << arguments.join(' ').toStdString();
 
-    const QString confirmation = confirmationBeside(panel);
-    ASSERT_FALSE(confirmation.isEmpty()) << "no confirmation";
-    run("xdotool", {"windowactivate", "--sync", confirmation});
+    const QString prompt = confirmationBeside(panel);
+    ASSERT_FALSE(prompt.isEmpty());
+    run("xdotool", {"windowactivate", "--sync", prompt});
     run("xdotool", {"key", "Escape"});
     app.terminate();
     ASSERT_TRUE(app.waitForFinished(10000));

@@ -26,7 +26,9 @@ QString identityOf(const X11CaptureServer::Monitor& m) {
 }  // namespace
 
 X11ScreenCapture::X11ScreenCapture(const char* displayName)
-    : server_(std::make_unique<X11CaptureServer>(displayName)) {}
+    : server_(std::make_unique<X11CaptureServer>(displayName)) {
+    X11CaptureOwnWindows::followWithdrawals();
+}
 
 X11ScreenCapture::~X11ScreenCapture() = default;
 
