@@ -2,6 +2,9 @@
 // - the displacement search for one pair of 1920-wide frames (both signatures built from the
 //   frames, then the search), against one plain pass over both frames' bytes, at three heights
 //   to show the cost grows linearly with the height;
+// - the search for pairs of frames of C source in the left part of a wide view (where the scores
+//   alone cannot decide and the rows are tried at every shift), against the search for pairs of
+//   the text document of the same size;
 // - a whole stitch of 60 grabs of a 1280 x 800 viewport to the composed image, against one plain
 //   pass over the 60 grabs' bytes (each grab copied out of the page in both), with the peak
 //   resident memory of the process.
@@ -15,11 +18,14 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchMain.h"
+#include "ScrollPage.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <utility>
+#include <vector>
 #include <ctime>
 #include <sys/resource.h>
 
@@ -115,6 +121,33 @@ void BM_DisplacementSearch(benchmark::State& state) {
     state.counters["ratio"] = pair / plain;
 }
 
+void BM_CodeSearch(benchmark::State& state) {
+    constexpr int kWidth = 596, kHeight = 581, kLine = 13, kStep = 319;  // the live step of this viewport
+    const QImage code = scrollCodePageImage(kWidth, 2 * kHeight + kLine, kLine), text = textPage(kWidth, 2 * kHeight + kLine);
+    std::vector<std::pair<ScrollFrameSignature, ScrollFrameSignature>> codePairs, textPairs;
+    for (int offset = 0; offset < kLine; ++offset)
+        for (const QImage* page : {&code, &text})
+            (page == &code ? codePairs : textPairs)
+                .emplace_back(ScrollFrameSignature(page->copy(0, offset, kWidth, kHeight)),
+                              ScrollFrameSignature(page->copy(0, offset + kStep, kWidth, kHeight)));
+    double codeSeconds = 0, textSeconds = 0;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        for (const auto& [a, b] : codePairs) {
+            const auto found = ScrollStitcher::findDisplacement(a, b);
+            if (!found || found->displacement != kStep) return state.SkipWithError("the search missed a shift of code");
+        }
+        codeSeconds += secondsSince(start);
+        start = Clock::now();
+        for (const auto& [a, b] : textPairs) benchmark::DoNotOptimize(ScrollStitcher::findDisplacement(a, b));
+        textSeconds += secondsSince(start);
+    }
+    const double pairs = static_cast<double>(state.iterations()) * kLine;
+    state.counters["code_pair_ms"] = codeSeconds / pairs * 1e3;
+    state.counters["text_pair_ms"] = textSeconds / pairs * 1e3;
+    state.counters["ratio"] = codeSeconds / textSeconds;
+}
+
 void BM_StitchSixtyFrames(benchmark::State& state) {
     constexpr int kWidth = 1280, kHeight = 800, kFrames = 60, kStep = 130;
     const QImage page = textPage(kWidth, kHeight + (kFrames - 1) * kStep);
@@ -160,6 +193,7 @@ void BM_StitchSixtyFrames(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_DisplacementSearch)->Arg(540)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_CodeSearch)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_StitchSixtyFrames)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char** argv) {

@@ -1,6 +1,6 @@
 // A 40-step scrolling capture of another process's window that scrolls a known amount per wheel
-// click, on three pages: a varied picture, lines that differ only by their number, and numbers
-// alone at the left edge as a terminal shows a count. Its own work per step (wheel clicks, target
+// click, on four pages: a varied picture, lines that differ only by their number, numbers alone
+// at the left edge as a terminal shows a count, and C source in the left part of a wide view. Its own work per step (wheel clicks, target
 // checks, the grabs and checks until the content settles on the GUI thread; the stitcher's
 // append on its own thread) is compared with one plain grab of the viewport plus one overlap
 // search of the same pair of frames of the same page, measured in the same run, and the pages'
@@ -36,7 +36,9 @@ namespace {
 
 using namespace brevalto;
 constexpr int kSteps = 40;
-const char* const kPages[] = {"picture", "numbered", "sparse"};
+const char* const kPages[] = {"picture", "numbered", "sparse", "code"};
+constexpr int kPageCount = 4;
+const char* const kWidths[] = {"320", "320", "320", "800"};  // the code in the left part of a wide view
 
 // The X server's screen, with the time spent in viewport grabs added up.
 class TimedScreen final : public ScreenCapture {
@@ -130,8 +132,8 @@ struct Desk {
     MeasuringExecutor executor;
     TestFolder staging;
 
-    explicit Desk(const char* kind) {
-        page.start(QStringLiteral(BREVALTO_BINARY_DIR "/tests/ScrollPage"), {"320", "400", "9000", kind});
+    explicit Desk(const char* kind, const char* width) {
+        page.start(QStringLiteral(BREVALTO_BINARY_DIR "/tests/ScrollPage"), {width, "400", "9000", kind});
         waitUntil([&] { return page.canReadLine(); }, 10000);
         const auto words = QString::fromUtf8(page.readLine()).split(' ');
         if (words.size() == 5) client = QRect(words[1].toInt(), words[2].toInt(), words[3].toInt(), words[4].toInt());
@@ -150,7 +152,7 @@ Desk& desk(int page) {
     static int shown = -1;
     if (shown != page) {
         instance.reset();
-        instance = std::make_unique<Desk>(kPages[page]);
+        instance = std::make_unique<Desk>(kPages[page], kWidths[page]);
         shown = page;
     }
     return *instance;
@@ -224,7 +226,7 @@ void BM_ScrollingCapture(benchmark::State& state) {
 
 // Each page's baseline right before its capture.
 const bool registered = [] {
-    for (int page = 0; page < 3; ++page) {
+    for (int page = 0; page < kPageCount; ++page) {
         benchmark::RegisterBenchmark((std::string("BM_GrabAndSearch/") + kPages[page]).c_str(), BM_GrabAndSearch)
             ->Arg(page)->Unit(benchmark::kMillisecond)->Iterations(200);
         benchmark::RegisterBenchmark((std::string("BM_ScrollingCapture/") + kPages[page]).c_str(), BM_ScrollingCapture)

@@ -9,6 +9,7 @@
 
 #include <QBuffer>
 #include <QImageWriter>
+#include <QPainter>
 
 #include <cmath>
 #include <functional>
@@ -193,6 +194,90 @@ TEST(ScrollOverlapSearch, PixelsDecideOnLookAlikeAndSparseLinesAndIdenticalLines
                     << int(kind) << ", lines of " << line << ", shift " << d;
             }
         }
+}
+
+// Code fills the left part of a view and leaves bands of the signature without texture, so the
+// scores may favour a wrong shift or none: wherever exactly one shift makes the rows match, that
+// one is taken, and no other shift ever is.
+TEST(ScrollOverlapSearch, CodeIsJoinedWhereTheRowsProveOneShiftAndNeverWrongly) {
+    const QImage prev(BREVALTO_SOURCE_DIR "/tests/Capture/Frames/xterm-code-prev.png");
+    const QImage next(BREVALTO_SOURCE_DIR "/tests/Capture/Frames/xterm-code-next.png");
+    ASSERT_EQ(prev.size(), QSize(596, 581));
+    EXPECT_EQ(searched(prev, next), 260) << "two grabs of a terminal";
+
+    const struct {
+        int width, lineHeight, height;
+    } listings[] = {{596, 13, 581}, {900, 16, 400}, {1000, 18, 300}};  // the last: scores alone take 149 for 150
+    for (const auto& listing : listings) {
+        const int h = listing.height, shift = h - std::max(h / 5, 48);
+        const QImage page = scrollCodePageImage(listing.width, 3 * h + listing.lineHeight, listing.lineHeight);
+        for (int offset = 0; offset < listing.lineHeight; ++offset)
+            for (const int step : {h / 4, h / 2, int(0.55 * h), shift})
+                for (const int d : {step, -step}) {
+                    const QImage previous = frameAt(page, h + offset, h), current = frameAt(page, h + offset + d, h);
+                    std::vector<int> matching;
+                    for (int k = -shift; k <= shift && matching.size() < 2; ++k)
+                        if (ScrollStitcher::overlapMatchesExactly(previous, k, h, current)) matching.push_back(k);
+                    const auto found = searched(previous, current);
+                    const std::string where = std::to_string(listing.width) + " wide, lines of " +
+                                              std::to_string(listing.lineHeight) + ", offset " + std::to_string(offset) +
+                                              ", shift " + std::to_string(d);
+                    if (matching == std::vector<int>{d})
+                        EXPECT_EQ(found, d) << where;
+                    else if (found)
+                        EXPECT_EQ(*found, d) << where;
+                }
+    }
+}
+
+// Content that changes between grabs proves no shift on the pixels, and the scores' choice holds;
+// a band that stays still at the viewport's edge (a sticky header, a toolbar at the bottom) is left
+// out of the pixel proof.
+TEST(ScrollOverlapSearch, ChangedContentKeepsTheScoresChoiceAndStillBandsDoNotSpoilTheProof) {
+    const QImage text = makePage(Page::text, 640, 1200);
+    QImage caret = frameAt(text, 173, 300);
+    for (int y = 140; y < 154; ++y) caret.setPixel(300, y, 0xff000000u), caret.setPixel(301, y, 0xff000000u);
+    const auto kept = ScrollStitcher::findDisplacement(ScrollFrameSignature(frameAt(text, 100, 300)), ScrollFrameSignature(caret));
+    ASSERT_TRUE(kept) << "a caret";
+    EXPECT_EQ(kept->displacement, 73);
+    EXPECT_GT(kept->confidence, 0.55);
+
+    const auto band = [](QImage frame, int top, int rows) {  // a bar with a title, the same in every grab
+        QPainter painter(&frame);
+        painter.fillRect(0, top, frame.width(), rows, QColor(40, 60, 90));
+        painter.setPen(Qt::white);
+        painter.drawText(QRect(10, top, 300, rows), Qt::AlignVCenter, QStringLiteral("Manual: Contents"));
+        return frame;
+    };
+    const struct {
+        ScrollText kind;
+        int top, rows;  // of the still band
+        std::vector<int> shifts;
+        bool proven;
+    } cases[] = {
+        {ScrollText::numbered, 0, 48, {18, 37, 90, 161, -54}, true},
+        {ScrollText::numbered, 4, 30, {36, -19}, true},
+        {ScrollText::sparse, 260, 40, {55, -90}, true},
+        {ScrollText::identical, 0, 48, {18, 37}, false},
+    };
+    for (const auto& c : cases) {
+        const QImage page = scrollTextPageImage(c.kind, 640, 1200, 18);
+        for (const int d : c.shifts) {
+            const auto found = searched(band(frameAt(page, 400, 300), c.top, c.rows), band(frameAt(page, 400 + d, 300), c.top, c.rows));
+            EXPECT_EQ(found, c.proven ? std::optional<int>(d) : std::nullopt) << int(c.kind) << " under a band at " << c.top << ", shift " << d;
+        }
+    }
+
+    // Look-alike lines under a sticky header stitch back into the header and the lines below it.
+    const QImage page = scrollTextPageImage(ScrollText::numbered, 320, 1200, 18);
+    Capture capture;
+    auto& s = capture.stitcher;
+    for (const int top : {0, 90, 222, 354, 290})
+        ASSERT_NE(s.append(band(frameAt(page, top, 240), 0, 40)).kind, Kind::stopped) << top << ": " << s.status();
+    QImage expected(320, 594, QImage::Format_RGB32);
+    QPainter(&expected).drawImage(0, 0, band(frameAt(page, 0, 240), 0, 40));
+    QPainter(&expected).drawImage(0, 240, page.copy(0, 240, 320, 354));
+    EXPECT_TRUE(samePixels(s.compose(), expected));
 }
 
 TEST(ScrollOverlapSearch, TheExactCheckRescuesAWeakMatchAndRejectsANearOne) {

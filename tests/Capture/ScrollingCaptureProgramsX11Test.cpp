@@ -273,6 +273,7 @@ void PrintTo(const TextPage& page, std::ostream* out) { *out << page.name; }
 class ScrollingCaptureTextPages : public ::testing::TestWithParam<TextPage> {};
 
 TEST_P(ScrollingCaptureTextPages, CapturesEveryLineOnceInOrderToTheEnd) {
+    ASSERT_FALSE(GetParam().lines.isEmpty()) << "no text for " << GetParam().name << " (scripts/setup installs it)";
     Desk desk(GetParam().program, GetParam().lines.join('\n') + '\n');
     ASSERT_TRUE(desk.viewport.isValid()) << GetParam().name << " did not come up";
     desk.start(true);
@@ -281,6 +282,19 @@ TEST_P(ScrollingCaptureTextPages, CapturesEveryLineOnceInOrderToTheEnd) {
     ASSERT_TRUE(desk.closed) << desk.capture->status().toStdString();
     EXPECT_FALSE(desk.partial);
     EXPECT_TRUE(showsLinesOnce(desk.shot->image, GetParam().lines));
+}
+
+// The source of zlib's example program as zlib1g-dev installs it, compressed or not; no lines
+// when it is missing.
+QStringList zlibExampleLines() {
+    const QString path = QStringLiteral("/usr/share/doc/zlib1g-dev/examples/example.c");
+    QFile file(path);
+    const QString text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
+                         : QFile::exists(path + ".gz") ? runProgram(QStringLiteral("zcat"), {path + ".gz"})
+                                                       : QString();
+    QStringList lines = text.split('\n');
+    if (lines.size() > 1 && lines.back().isEmpty()) lines.removeLast();
+    return text.isEmpty() ? QStringList() : lines;
 }
 
 const QString gtkText = QStringLiteral(BREVALTO_SOURCE_DIR "/tests/Capture/Peers/ScrollTextGtk.py");
@@ -292,6 +306,11 @@ INSTANTIATE_TEST_SUITE_P(
         TextPage{"xterm_count",
                  {"xterm", "xterm", {"-geometry", "90x42+40+40", "-b", "4", "-e", "sh", "-c", "printf '\\033[?25l'; seq 1 400; exec sleep 600"}, true},
                  pageLines([](const QString& n) { return QStringList{QString::number(n.toInt())}; })},
+        // Real C source about 600 pixels wide: text in the left part of the view, blank and
+        // brace-only lines.
+        TextPage{"xterm_zlib_example",
+                 {"xterm", "xterm", {"-geometry", "100x42+40+40", "-b", "4", "-e", "sh", "-c", "printf '\\033[?25l'; cat \"$0\"; exec sleep 600", "PAGE"}, true},
+                 zlibExampleLines()},
         TextPage{"gtk3_numbered", {"gtk3", "/usr/bin/python3", {gtkText, "3", "PAGE"}, false}, numbered},
         TextPage{"qt_numbered", {"qt", BREVALTO_BINARY_DIR "/tests/ScrollTextView", {"PAGE"}, false}, numbered},
         TextPage{"gtk3_code", {"gtk3", "/usr/bin/python3", {gtkText, "3", "PAGE"}, false},

@@ -90,7 +90,8 @@ TEST_F(ScrollingCaptureTest, AutomaticCaptureScrollsToTheEndThroughAPauseAndHand
 }
 
 // Applications that answer wheel steps late, or speed up long bursts of clicks, still give the
-// whole page: a late answer is waited for, and Resume after lost overlap scrolls back.
+// whole page: a late answer is waited for, Resume after lost overlap scrolls back, and the steps
+// then grow back as far as they keep the overlap.
 TEST_F(ScrollingCaptureTest, SlowAndAcceleratingApplicationsStillGiveTheWholePage) {
     for (const bool accelerating : {false, true}) {
         make();
@@ -118,6 +119,13 @@ TEST_F(ScrollingCaptureTest, SlowAndAcceleratingApplicationsStillGiveTheWholePag
         }
         ASSERT_TRUE(runUntil([&] { return closed > 0; }, 60)) << status();
         EXPECT_TRUE(sameRgb(shots.at(0).image, page.copy(50, 0, 200, 1000))) << accelerating;
+        if (accelerating) {
+            // After the loss the step grows back; the one that loses the overlap again is
+            // scrolled back without a pause, and the longest that held is kept to the end.
+            std::vector<int> clicks;
+            for (const auto& call : wheel.calls) clicks.push_back(call.second);
+            EXPECT_EQ(clicks, (std::vector<int>{1, 6, -6, 3, 4, 5, -5, 4, 4, 4, 4, 4}));
+        }
         EXPECT_EQ(partials.at(0), accelerating);
         shots.clear(), partials.clear(), closed = 0;
     }

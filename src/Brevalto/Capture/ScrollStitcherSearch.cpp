@@ -28,8 +28,6 @@ constexpr int kRunnerUpDistance = 3;
 constexpr double kMarginLimit = 0.002;
 constexpr double kMarginNormaliser = 0.02;
 constexpr double kConfidenceThreshold = 0.55;
-// How far above the best score an undecided search looks for the true shift.
-constexpr double kUndecidedReach = 0.01;
 
 // Which bands of one row of a signature are textured, one bit per band: the row's texture sum,
 // over the band's columns, of the differences to the left neighbour and (below the top row) to
@@ -166,18 +164,12 @@ double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int m
     return (bands[0] + bands[1] + bands[2] + bands[3]) * 0.25;
 }
 
-// The one shift of -shift ... shift that `tried` admits and whose rows match at full resolution;
-// none when no shift or more than one matches, or when the one that does moved less than 2 rows.
-template <class Tried>
-std::optional<int> onlyMatch(ScrollPixelRows& pixels, int shift, Tried tried) {
-    std::optional<int> found;
-    for (int d = -shift; d <= shift; ++d) {
-        if (!tried(d) || !pixels.matches(d)) continue;
-        if (found) return std::nullopt;
-        found = d;
-    }
-    if (found && std::abs(*found) < 2) return std::nullopt;
-    return found;
+// The one shift of -shift ... shift whose rows match at full resolution; none when no shift or
+// more than one matches, or when the one that does moved less than 2 rows.
+std::optional<int> onlyMatch(ScrollPixelRows& pixels, int shift) {
+    const std::vector<int> found = pixels.matchingShifts(shift, 2);
+    if (found.size() != 1 || std::abs(found.front()) < 2) return std::nullopt;
+    return found.front();
 }
 
 }  // namespace
@@ -231,9 +223,11 @@ std::optional<ScrollStitcher::Displacement> ScrollStitcher::findDisplacement(con
         return Displacement{*d, scoreOf(*d), 1.0};
     };
 
-    // No shift scores well (a sparse page: text in a narrow strip that the signature squeezes
-    // away): every allowed shift is tried on the pixels, and one alone must match.
-    if (!(bestScore < kBestScoreLimit)) return proven(onlyMatch(pixels, shift, [](int) { return true; }));
+    // Where the signatures cannot decide, every allowed shift is tried on the pixels, and one
+    // alone must match: no shift scores well (code or a list in the left part of the view leaves
+    // bands without texture, and text in a narrow strip is squeezed away), or the best is not
+    // clear of the rest (lines that differ only by a number score alike a line height apart).
+    if (!(bestScore < kBestScoreLimit)) return proven(onlyMatch(pixels, shift));
 
     std::optional<double> runnerUp;
     for (int d = -shift; d <= shift; ++d) {
@@ -244,13 +238,17 @@ std::optional<ScrollStitcher::Displacement> ScrollStitcher::findDisplacement(con
     if (std::abs(best) >= 2 && runnerUp && margin > kMarginLimit) {
         const double confidence =
             std::min(1.0, 1.0 - bestScore / kBestScoreLimit) * std::min(1.0, margin / kMarginNormaliser);
-        if (confidence >= kConfidenceThreshold) return Displacement{best, bestScore, confidence};
-        if (pixels.matches(best)) return Displacement{best, bestScore, 1.0};
+        const bool confident = confidence >= kConfidenceThreshold;
+        if (pixels.matches(best)) return Displacement{best, bestScore, confident ? confidence : 1.0};
+        if (confident) {
+            // A shift a row off the true one can score well: one other shift that alone matches
+            // the pixels corrects it. Otherwise the content changed between the grabs (a caret, a
+            // clock, an animation) and the signatures stand.
+            if (const auto other = onlyMatch(pixels, shift)) return proven(other);
+            return Displacement{best, bestScore, confidence};
+        }
     }
-    // Undecided (lines that differ only by a number score alike a line height apart, so the best
-    // may be a line off): every shift scoring close to the best is tried on the pixels, and one
-    // alone must match.
-    return proven(onlyMatch(pixels, shift, [&](int d) { return scoreOf(d) <= bestScore + kUndecidedReach; }));
+    return proven(onlyMatch(pixels, shift));
 }
 
 }  // namespace brevalto

@@ -307,6 +307,7 @@ void ScrollingCapture::appended(std::uint64_t generation,
                 // The application's own wheel step, as the frames show it. The largest seen is
                 // kept: a frame taken before every click was handled shows less, never more.
                 pixelsPerClick_ = std::max(pixelsPerClick_, double(outcome.rows) / clicks);
+                acceptedLimitedStep(clicks);
             }
             break;
         case Kind::noNewContent:
@@ -314,14 +315,24 @@ void ScrollingCapture::appended(std::uint64_t generation,
             unmatchedClicks_ = 0;
             rewindOnLoss_ = false;
             if (settings_.automatic && ++noProgress_ >= 3) {
+                endedWithoutNewContent_ = true;
                 emit changed();
                 return stopAndSave();
             }
             break;
         case Kind::stopped:
-            // A step that lost the overlap was too long for this application (it may speed
-            // up fast wheels): later steps take at most half as many clicks.
+            // A step longer than the one accepted just before it lost the overlap again: the
+            // capture keeps the shorter step from now on and looks again from there, without
+            // pausing.
+            if (clicks > 0 && acceptedClicks_ > 0 && clicks > acceptedClicks_) {
+                clickLimit_ = clickCeiling_ = acceptedClicks_;
+                acceptedClicks_ = 0;
+                if (rewind(values)) break;
+            }
+            // A step that lost the overlap may have been too long for this application (it
+            // may speed up fast wheels): the next steps take at most half as many clicks.
             if (clicks > 0) clickLimit_ = std::max(clicks / 2, 1);
+            acceptedClicks_ = 0;
             // Resumed after lost overlap and still lost: scroll back by the clicks that lost it
             // and look again before pausing a second time.
             if (std::exchange(rewindOnLoss_, false) && rewind(values)) break;

@@ -97,6 +97,9 @@ public:
     int height() const { return height_; }
     const QString& status() const { return status_; }
     bool ended() const { return ended_; }
+    // The automatic capture ended because no new content appeared after scrolling, with only
+    // its first frame.
+    bool keptOnlyTheFirstFrame() const { return endedWithoutNewContent_ && frames_ == 1; }
 
     // Checks the settings and starts the viewport selection.
     void start();
@@ -140,6 +143,7 @@ private:
     void appended(std::uint64_t generation,
                   TaskResult<std::pair<ScrollStitcher::Outcome, std::vector<std::uint8_t>>> result);
     bool rewind(const std::vector<std::uint8_t>& refused);
+    void acceptedLimitedStep(int clicks);  // a step of `clicks` was accepted
     void pauseFor(const QString& status, bool failure);
     void after(double seconds, std::uint64_t generation, std::function<void()> step);
     void finish(std::uint64_t generation);
@@ -215,6 +219,9 @@ private:
     int unmatchedClicks_ = 0;        // clicks (down positive) since the last frame that matched
     bool rewindOnLoss_ = false;      // Resume after lost overlap: scroll back when it is still lost
     int clickLimit_ = 50;            // the most clicks of one step; a step that lost the overlap halves it
+    int clickCeiling_ = 50;          // the limit never grows past this: a longer step lost the overlap twice
+    int acceptedClicks_ = 0;         // clicks of the last step accepted since the overlap was lost; 0 until then
+    bool endedWithoutNewContent_ = false;  // stopped by the polls that found nothing new
     std::vector<std::uint8_t> lastAccepted_;  // signature values of the frame the stitcher holds
     double pixelsPerClick_ = 0;      // the largest step per click measured from accepted frames; 0 until then
 };

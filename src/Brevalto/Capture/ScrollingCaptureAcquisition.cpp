@@ -115,6 +115,14 @@ int ScrollingCapture::clicksFor(int pixels) const {
     return std::clamp(int(pixels / pixelsPerClick_), 1, clickLimit_);
 }
 
+// After a lost overlap the steps grow back toward the one the overlap setting asks for, by a
+// quarter (at least one click) for every step accepted at the limit.
+void ScrollingCapture::acceptedLimitedStep(int clicks) {
+    if (clickLimit_ >= clickCeiling_ && acceptedClicks_ == 0) return;  // the overlap was never lost
+    acceptedClicks_ = clicks;
+    if (clicks >= clickLimit_) clickLimit_ = std::min(clickLimit_ + std::max(clickLimit_ / 4, 1), clickCeiling_);
+}
+
 bool ScrollingCapture::autoScroll() { return scrollStep(false); }
 
 bool ScrollingCapture::scrollStep(bool checked) {

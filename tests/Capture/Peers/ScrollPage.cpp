@@ -1,7 +1,8 @@
 // A window of another process that shows a tall known page and scrolls it by a fixed step per
-// wheel click. Arguments: width height pageHeight [picture|numbered|sparse], the last the kind of
+// wheel click. Arguments: width height pageHeight [picture|numbered|sparse|code], the last the kind of
 // page (a picture unless given; lines of text 18 rows apart otherwise). Once shown it prints
-// "ready x y width height" (its client area in root pixels) on one line.
+// "ready x y width height" (its client area in root pixels) on one line. The picture is drawn a
+// band at a time when the band first comes into view, so that a tall page shows at once.
 #include "ScrollPage.h"
 
 #include <QApplication>
@@ -11,11 +12,15 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <functional>
 #include <utility>
+#include <vector>
 
 class PageWindow : public QWidget {
 public:
-    PageWindow(int width, int height, QImage page) : page_(std::move(page)) {
+    // `rows` draws the page's rows from a top row on, as many as asked for.
+    PageWindow(int width, int height, int pageHeight, std::function<QImage(int top, int count)> rows)
+        : pageHeight_(pageHeight), rows_(std::move(rows)), bands_(std::size_t((pageHeight + kBand - 1) / kBand)) {
         setFixedSize(width, height);
         setWindowTitle(QStringLiteral("Scroll Page"));
         QTimer::singleShot(300, this, [this] {
@@ -26,15 +31,29 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(QPoint(0, 0), page_, QRect(0, offset_, width(), height())); }
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        for (int band = offset_ / kBand; band * kBand < std::min(offset_ + height(), pageHeight_); ++band)
+            painter.drawImage(QPoint(0, band * kBand - offset_), bandImage(band));
+    }
     void wheelEvent(QWheelEvent* event) override {
         const int clicks = event->angleDelta().y() / 120;
-        offset_ = std::clamp(offset_ - clicks * brevalto::kScrollPageStep, 0, page_.height() - height());
+        offset_ = std::clamp(offset_ - clicks * brevalto::kScrollPageStep, 0, pageHeight_ - height());
         update();
     }
 
 private:
-    QImage page_;
+    static constexpr int kBand = 128;
+
+    const QImage& bandImage(int band) {
+        QImage& image = bands_[std::size_t(band)];
+        if (image.isNull()) image = rows_(band * kBand, std::min(kBand, pageHeight_ - band * kBand));
+        return image;
+    }
+
+    int pageHeight_;
+    std::function<QImage(int, int)> rows_;
+    std::vector<QImage> bands_;
     int offset_ = 0;
 };
 
@@ -44,10 +63,15 @@ int main(int argc, char** argv) {
     const int width = argc > 3 ? arg(1) : 320, pageHeight = argc > 3 ? arg(3) : 2000;
     const QString kind = argc > 4 ? QString::fromLatin1(argv[4]) : QString();
     using brevalto::ScrollText;
-    PageWindow window(width, argc > 3 ? arg(2) : 400,
-                      kind == QLatin1String("numbered") ? scrollTextPageImage(ScrollText::numbered, width, pageHeight, 18)
-                      : kind == QLatin1String("sparse") ? scrollTextPageImage(ScrollText::sparse, width, pageHeight, 18)
-                                                        : brevalto::scrollPageImage(width, pageHeight));
+    std::function<QImage(int, int)> rows = [width](int top, int count) { return brevalto::scrollPageRows(width, top, count); };
+    const bool code = kind == QLatin1String("code");
+    if (code || kind == QLatin1String("numbered") || kind == QLatin1String("sparse")) {
+        const QImage page = code ? brevalto::scrollCodePageImage(width, pageHeight, 18)
+                                 : scrollTextPageImage(kind == QLatin1String("numbered") ? ScrollText::numbered : ScrollText::sparse,
+                                                       width, pageHeight, 18);
+        rows = [page](int top, int count) { return page.copy(0, top, page.width(), count); };
+    }
+    PageWindow window(width, argc > 3 ? arg(2) : 400, pageHeight, std::move(rows));
     window.show();
     return app.exec();
 }
