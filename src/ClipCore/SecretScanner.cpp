@@ -1,6 +1,7 @@
 #include "ClipCore/SecretScanner.h"
 
 #include "ClipCore/ByteSearch.h"
+#include "ClipCore/PrivateKeyBlocks.h"
 #include "ClipCore/UnicodeText.h"
 
 #include <re2/re2.h>
@@ -23,7 +24,8 @@ namespace brevalto {
 // and linear because a failed attempt stops within a few bytes (the repeated parts after those
 // literals are short when they fail) or at a byte where the next attempt cannot start. The
 // web-token pattern, whose failed attempts can run long, is searched by the automaton alone.
-// E-mail addresses and assignments are found from their '@' and their ':' or '='.
+// E-mail addresses and assignments are found from their '@' and their ':' or '=', private keys
+// as whole blocks (PrivateKeyBlocks).
 
 namespace {
 
@@ -37,7 +39,7 @@ struct PlainPattern {
     std::size_t anchorOffset = 0;
 };
 
-constexpr std::array<PlainPattern, 8> kPlainPatterns = {{
+constexpr std::array<PlainPattern, 7> kPlainPatterns = {{
     {"AKIA[0-9A-Z]{16}", 'A', "K", 0},
     {"(?:gh[pousr]_[A-Za-z0-9]{30,}|github_pat_[A-Za-z0-9_]{20,})", 'g', "hi", 0},
     {"sk-(?:ant-|proj-)?[A-Za-z0-9_-]{20,}", 'k', "-", 1},
@@ -45,8 +47,10 @@ constexpr std::array<PlainPattern, 8> kPlainPatterns = {{
     {"AIza[0-9A-Za-z_-]{35}", 'A', "I", 0},
     {"(?:sk|rk)_(?:live|test)_[A-Za-z0-9]{16,}", 'k', "_", 1},
     {"eyJ[A-Za-z0-9_-]{8,}\\.[A-Za-z0-9_-]{8,}\\.[A-Za-z0-9_-]{8,}"},
-    {"-----BEGIN [A-Z ]*PRIVATE KEY-----", 'B', "E", 5},
 }};
+
+constexpr const char* kKeyHeader = "-----BEGIN [A-Z ]*PRIVATE KEY-----";
+constexpr const char* kKeyFooter = "-----END [A-Z ]*PRIVATE KEY-----";
 
 // E-mail addresses: "[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\.[A-Za-z]{2,}". The local part cannot hold
 // '@', so a match's '@' is the first after its start, and whether an address continues after an
@@ -118,6 +122,8 @@ struct Patterns {
     std::vector<std::unique_ptr<RE2>> plain;
     std::unique_ptr<RE2> emailDomain;
     std::unique_ptr<RE2> keyword;
+    std::unique_ptr<RE2> keyHeader;
+    std::unique_ptr<RE2> keyFooter;
 };
 
 std::unique_ptr<RE2> compile(const char* pattern) {
@@ -138,6 +144,8 @@ const Patterns& patterns() {
         for (const PlainPattern& pattern : kPlainPatterns) p.plain.push_back(compile(pattern.expression));
         p.emailDomain = compile(kEmailDomain);
         p.keyword = compile(kKeywordAtEnd);
+        p.keyHeader = compile(kKeyHeader);
+        p.keyFooter = compile(kKeyFooter);
         return p;
     }();
     return compiled;
@@ -393,6 +401,8 @@ std::vector<TextRange> SecretScanner::ranges(std::string_view text) {
             collectUnanchored(*compiled.plain[i], text, found);
         }
     }
+    PrivateKeyBlocks keys(*compiled.keyHeader, *compiled.keyFooter, text);
+    for (auto block = keys.next(0); block; block = keys.next(block->range.upper)) found.push_back(block->range);
     collectEmails(*compiled.emailDomain, text, found);
     collectAssignments(*compiled.keyword, text, found);
 
@@ -421,6 +431,33 @@ std::string SecretScanner::masked(std::string_view text) {
         copied = range.upper;
     }
     result.append(text, copied, std::string_view::npos);
+    return result;
+}
+
+std::vector<std::string> SecretScanner::maskedLines(const std::vector<std::string>& lines) {
+    std::string joined;
+    for (const std::string& line : lines) (joined += line) += '\n';
+    const std::vector<TextRange> secrets = ranges(joined);
+    std::vector<std::string> result;
+    result.reserve(lines.size());
+    auto secret = secrets.begin();
+    std::size_t start = 0;
+    for (const std::string& line : lines) {
+        const std::size_t end = start + line.size();
+        std::string& masked = result.emplace_back();
+        std::size_t copied = start;
+        while (secret != secrets.end() && secret->lower < end) {
+            if (secret->upper > start) {
+                const std::size_t lower = std::max(secret->lower, start);
+                masked.append(joined, copied, lower - copied).append(bullets);
+                copied = std::min(secret->upper, end);
+            }
+            if (secret->upper > end) break;
+            ++secret;
+        }
+        masked.append(joined, copied, end - copied);
+        start = end + 1;
+    }
     return result;
 }
 
@@ -479,6 +516,16 @@ std::size_t safeCut(std::string_view text, std::size_t from) {
     return std::string_view::npos;
 }
 
+// Where to look for a cut again when `cut` would split a private key's block, which runs across
+// lines: past what bears on the block. `cut` itself when it splits none.
+std::size_t pastKeyBlocks(std::string_view text, std::size_t cut) {
+    const Patterns& compiled = patterns();
+    PrivateKeyBlocks keys(*compiled.keyHeader, *compiled.keyFooter, text);
+    for (auto block = keys.next(0, cut); block; block = keys.next(block->range.upper, cut))
+        if (block->settled > cut) return block->settled;
+    return cut;
+}
+
 }  // namespace
 
 std::string SecretScanner::maskedPrefix(std::string_view text, std::size_t count) {
@@ -486,6 +533,11 @@ std::string SecretScanner::maskedPrefix(std::string_view text, std::size_t count
     while (from < text.size()) {
         const std::size_t cut = safeCut(text, from);
         if (cut == std::string_view::npos) break;
+        if (const std::size_t past = pastKeyBlocks(text, cut); past != cut) {
+            if (past == std::string_view::npos) break;
+            from = past;
+            continue;
+        }
         const std::string part = masked(text.substr(0, cut));
         const std::string_view head = unicode::graphemePrefix(part, count);
         // The last character of the part might join what follows the cut: only a prefix that

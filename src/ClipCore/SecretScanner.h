@@ -14,10 +14,10 @@ struct TextRange {
     friend bool operator==(const TextRange&, const TextRange&) = default;
 };
 
-// Finds text that looks like a credential or a personal address (access keys, tokens, private-key
-// headers, e-mail addresses, values assigned to passwords, secrets, tokens and API keys, also under
-// names such as DB_PASSWORD) and hides each find behind eight bullets.
-// Matching runs in time linear in the text whatever its content.
+// Finds text that looks like a credential or a personal address (access keys, tokens, private keys,
+// e-mail addresses, values assigned to passwords, secrets, tokens and API keys, also under names
+// such as DB_PASSWORD) and hides each find behind eight bullets. Matching runs in time linear in
+// the text whatever its content.
 class SecretScanner {
 public:
     SecretScanner() = delete;
@@ -30,6 +30,11 @@ public:
 
     // The text with every range of ranges() replaced by the bullets.
     static std::string masked(std::string_view text);
+
+    // Lines of one text, such as the lines recognised in a picture, each masked as its part of
+    // the text they make joined by line feeds: a secret that runs across lines, a private key's
+    // block, leaves the bullets in every line it takes.
+    static std::vector<std::string> maskedLines(const std::vector<std::string>& lines);
 
     // The first `count` user-perceived characters of masked(text), exactly, read from a bounded
     // prefix of the text wherever a cut exists that no secret can straddle: long texts cost what
