@@ -1,11 +1,13 @@
 // The workflow over a fake desktop, a scripted user and a real history in a private folder.
 #include "AI/AIActionModel.h"
+#include "AI/TextRecognition.h"
 #include "AI/TranslatedImageModel.h"
 #include "Automation/AutomationDispatcher.h"
 #include "Automation/AutomationFailure.h"
 #include "Automation/AutomationRequest.h"
 #include "Capture/CaptureCoordinator.h"
 #include "Capture/CaptureError.h"
+#include "Capture/ScrollingCapture.h"
 #include "ClipCore/Clip.h"
 #include "Clipboard/ClipStore.h"
 #include "Clipboard/ClipboardMonitor.h"
@@ -16,6 +18,7 @@
 #include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Defaults.h"
+#include "Platform/Linux/TesseractTextRecognizer.h"
 #include "Upload/S3UploadController.h"
 #include "Workflow/CaptureSettings.h"
 #include "Workflow/FloatingThumbnail.h"
@@ -29,13 +32,18 @@
 #include "FakePasteboard.h"
 #include "FakeScreenCapture.h"
 #include "FakeScreens.h"
+#include "FakeTranslatedImageStore.h"
 #include "ManualAIBackend.h"
 #include "FakeScrollingInput.h"
 #include "QtWait.h"
+#include "ScrollPage.h"
 #include "TestFolder.h"
 #include "TestImages.h"
+#include "TextImages.h"
 
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 namespace brevalto {
 namespace {
@@ -347,6 +355,21 @@ TEST_F(WorkflowTest, FileImportsStopAt32MiBAndClipboardImportsPreferPNG) {
     EXPECT_EQ(store.message(), ScreenshotWorkflow::kNoClipboardImage);
 }
 
+// An automatic scrolling capture of a page that never moves keeps its first screen and says why.
+TEST_F(WorkflowTest, AScrollingCaptureThatFindsNothingNewSaysItKeptOneScreen) {
+    screen.windowList.push_back({{7, "Editor", "editor", 4242, ScreenCaptureWindow::Type::normal, {0, 0, 400, 300}, true}, {}});
+    apps.front = AppIdentity{"editor", "editor", 4242, 7};
+    apps.windowList = {{7, 4242, {0, 0, 400, 300}, 0}};
+    screen.displayImages[display] = scrollPageImage(800, 600).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    workflow.execute(ScreenshotCommand::scrolling, false, 0, {});
+    ASSERT_TRUE(waitUntil([&] { return ui.selection.has_value(); }));
+    ui.complete(CaptureCoordinator::Selection::region({20, 20, 300, 200}));
+    ASSERT_TRUE(waitUntil([&] { return !workflow.busy(); })) << workflow.scrolling()->status().toStdString();
+    ASSERT_EQ(images().size(), 1u);
+    EXPECT_EQ(images()[0].source, "Scrolling screenshot");
+    EXPECT_EQ(store.message().toStdString(), "Saved 300 x 200 px: no new content appeared after scrolling, so one screen was kept.");
+}
+
 }  // namespace
 }  // namespace brevalto
 
@@ -464,6 +487,58 @@ TEST_F(EditorActionTest, SaveUploadAndWriteFailuresReportToTheEditor) {
     workflow.editor()->perform(ScreenshotEditorAction::ocr);
     EXPECT_FALSE(controller.translation());
     EXPECT_TRUE(temporaries().empty());
+}
+
+// A line of 10-pixel UI text, selected with a pixel to spare above and below, recognised by the
+// real engine and translated into longer words: the translation previews and applies inside the
+// line's box, and every pixel outside that box keeps its colour.
+TEST_F(EditorActionTest, SmallTextTranslatesInsideItsLineBox) {
+    TesseractTextRecognizer recognizer;
+    FakeTranslatedImageStore history;
+    for (const auto& [line, translation] : std::vector<std::pair<QString, std::string>>{
+             {QStringLiteral("Save changes"), "\u00C4nderungen speichern"}, {QStringLiteral("Open file"), "Datei \u00F6ffnen"}}) {
+        SCOPED_TRACE(line.toStdString());
+        const TextImage text = renderTextLines(QSize(140, 36), {line}, pixelFont(QStringLiteral("DejaVu Sans"), 10), 12);
+        std::optional<Clip> clip;
+        store.addImage(encodedImage(text.image, "PNG"), "test", 1.0, {}, [&](auto c) { clip = c; });
+        ASSERT_TRUE(waitUntil([&] { return clip.has_value(); }));
+        workflow.openInEditor(*clip);
+        const QRect selection = text.lineRects[0].adjusted(-6, -1, 6, 1);
+        ASSERT_LE(selection.height(), 12);
+        session().setSelectionRect(QRectF(selection));
+        workflow.editor()->perform(ScreenshotEditorAction::translateImage);
+        ASSERT_TRUE(controller.workspace() && controller.workspace()->regionsModel());
+        TranslatedImageModel& model = *controller.workspace()->regionsModel();
+        ai.last().finish(recognizeText(recognizer, ai.last().file, QStringLiteral("auto"), std::nullopt, {}));
+        ASSERT_EQ(model.regions().size(), 1u) << model.status().toStdString();
+        EXPECT_EQ(model.regions()[0].original.toStdString(), line.toStdString());
+        model.translateRegions();
+        ai.last().reply(nlohmann::json{{"regions", {{{"id", 0}, {"text", translation}}}}}.dump());
+        model.updatePreview();
+        ai.work.runAll();
+        EXPECT_EQ(model.status().toStdString(), "Preview ready. Check the masks, text and layout before saving.");
+        model.save(history);
+        EXPECT_EQ(model.status().toStdString(), "Saved a revision in the document. The original image is unchanged.");
+
+        const ScreenshotLayer& layer = session().document().layers.back();
+        ASSERT_EQ(layer.kind, ScreenshotLayerKind::translatedText);
+        EXPECT_EQ(layer.text, translation);
+        const QRect box = layer.frame.toAlignedRect();
+        EXPECT_TRUE(selection.contains(box)) << box.x() << "," << box.y() << " " << box.width() << "x" << box.height();
+        const QImage result = session().renderNow(false).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        ASSERT_EQ(result.size(), text.image.size());
+        int changedOutside = 0, inkInside = 0;
+        for (int y = 0; y < result.height(); ++y)
+            for (int x = 0; x < result.width(); ++x) {
+                if (!box.contains(x, y))
+                    changedOutside += result.pixel(x, y) != text.image.pixel(x, y);
+                else
+                    inkInside += qGray(result.pixel(x, y)) < 160;
+            }
+        EXPECT_EQ(changedOutside, 0);
+        EXPECT_GT(inkInside, 8);
+        controller.closeCurrentWorkspace();
+    }
 }
 
 }  // namespace

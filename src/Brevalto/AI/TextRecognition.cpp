@@ -70,10 +70,25 @@ OCRResult makeOCRResult(const std::vector<RecognizedLine>& lines, const std::vec
         texts.push_back(text);
         regions.push_back(OCRRegion{text, normalised(line.box, imageSize), line.confidence});
         if (line.confidence < kUncertainOCRConfidence) ++uncertain;
-        for (const auto& range : SecretScanner::ranges(line.text)) {
+    }
+    // The lines are scanned as the one text they make, so that a secret running across lines (a
+    // private key's block) is boxed in each line it takes.
+    std::string joined;
+    std::vector<std::pair<std::size_t, const RecognizedLine*>> starts;
+    for (const auto& line : lines) {
+        if (line.text.empty()) continue;
+        starts.emplace_back(joined.size(), &line);
+        (joined += line.text) += '\n';
+    }
+    for (const auto& range : SecretScanner::ranges(joined)) {
+        auto at = std::upper_bound(starts.begin(), starts.end(), range.lower,
+                                   [](std::size_t offset, const auto& start) { return offset < start.first; });
+        for (--at; at != starts.end() && at->first < range.upper; ++at) {
+            const std::size_t lower = std::max(range.lower, at->first) - at->first;
+            const std::size_t upper = std::min(range.upper, at->first + at->second->text.size()) - at->first;
             QRect box;
-            for (const auto& glyph : line.glyphs) {
-                if (glyph.begin < range.upper && glyph.end > range.lower) box |= glyph.box;
+            for (const auto& glyph : at->second->glyphs) {
+                if (glyph.begin < upper && glyph.end > lower) box |= glyph.box;
             }
             if (!box.isEmpty()) secrets.push_back(normalised(box, imageSize));
         }

@@ -187,10 +187,14 @@ void TranslatedImageModel::translateRegions() {
     std::string content;
     std::set<std::int64_t> expected;
     try {
+        // The regions are lines of one picture: masked together, a key's body lines are hidden too.
+        std::vector<std::string> texts;
+        for (const EditableImageRegion* region : enabled) texts.push_back(region->text.toStdString());
+        texts = SecretScanner::maskedLines(texts);
         nlohmann::json rows = nlohmann::json::array();
-        for (const EditableImageRegion* region : enabled) {
-            rows.push_back({{"id", region->id}, {"text", SecretScanner::masked(region->text.toStdString())}});
-            expected.insert(region->id);
+        for (std::size_t i = 0; i < enabled.size(); ++i) {
+            rows.push_back({{"id", enabled[i]->id}, {"text", std::move(texts[i])}});
+            expected.insert(enabled[i]->id);
         }
         content = nlohmann::json{{"regions", std::move(rows)}}.dump();
     } catch (...) {

@@ -323,8 +323,9 @@ void drawLayer(const ScreenshotLayer& layer, const QRectF& canvas, QPainter& pai
         break;
     }
     case Kind::translatedText:
+        // A translation of small text may need the whole box the original line filled.
         painter.fillRect(frame, fill);
-        layoutText(layer, painter, textArea(frame));
+        layoutText(layer, painter, textArea(frame), frame);
         break;
     case Kind::counter: {
         QPainterPath disc;

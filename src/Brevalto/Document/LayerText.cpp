@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace brevalto::ScreenshotRenderer {
@@ -64,13 +65,46 @@ Laid layOut(const QString& text, const QString& family, double size, bool centre
     return laid;
 }
 
-}  // namespace
+bool usable(const QRectF& area) {
+    return area.width() > 0 && area.height() > 0 && std::isfinite(area.width()) && std::isfinite(area.height());
+}
 
-void layoutText(const ScreenshotLayer& layer, QPainter& painter, const QRectF& rect) {
-    if (!(rect.width() > 0 && rect.height() > 0) || !std::isfinite(rect.width()) || !std::isfinite(rect.height()))
-        throw ScreenshotError(kTextAreaTooSmallMessage);
+// The text laid out in `area` at the layer's size, or for kinds that shrink at the largest
+// half-point step down to min(size, 4) that fits; nothing when no size fits.
+std::optional<Laid> fitted(const ScreenshotLayer& layer, const QString& text, const QString& family,
+                           const QRectF& area, QPaintDevice* device) {
     const bool centred = layer.kind == Kind::counter;
     const bool shrinks = layer.kind == Kind::counter || layer.kind == Kind::translatedText;
+    const double size = layer.style.fontSize;
+    Laid laid = layOut(text, family, size, centred, area, device);
+    if (!laid.fits && shrinks) {
+        // Smaller text never needs more room, so the largest size that fits is found by halving
+        // the range of steps.
+        const double smallest = std::min(size, 4.0);
+        const long steps = static_cast<long>(std::floor((size - smallest) / 0.5 + 1e-9));
+        long low = 1, high = steps;
+        while (low <= high) {
+            const long middle = low + (high - low) / 2;
+            Laid attempt = layOut(text, family, size - 0.5 * middle, centred, area, device);
+            if (attempt.fits) {
+                laid = std::move(attempt);
+                high = middle - 1;
+            } else {
+                low = middle + 1;
+            }
+        }
+    }
+    if (!laid.fits) return std::nullopt;
+    return laid;
+}
+
+}  // namespace
+
+void layoutText(const ScreenshotLayer& layer, QPainter& painter, const QRectF& rect,
+                const std::optional<QRectF>& roomier) {
+    const bool inRect = usable(rect);
+    const bool inRoomier = roomier && usable(*roomier);
+    if (!inRect && !inRoomier) throw ScreenshotError(kTextAreaTooSmallMessage);
     const double size = layer.style.fontSize;
     if (!std::isfinite(size) || size <= 0) throw ScreenshotError(kTextDoesNotFitMessage);
     if (!isFontFamilyInstalled(layer.style.fontName)) throw ScreenshotError(missingFontMessage(layer.style.fontName));
@@ -79,29 +113,20 @@ void layoutText(const ScreenshotLayer& layer, QPainter& painter, const QRectF& r
     if (text.isEmpty()) return;  // no lines: nothing to fit or draw
     QPaintDevice* device = painter.device();
 
-    Laid laid = layOut(text, family, size, centred, rect, device);
-    if (!laid.fits && shrinks) {
-        // Sizes go down in half-point steps to min(size, 4). Smaller text never needs more room,
-        // so the largest size that fits is found by halving the range of steps.
-        const double smallest = std::min(size, 4.0);
-        const long steps = static_cast<long>(std::floor((size - smallest) / 0.5 + 1e-9));
-        long low = 1, high = steps, best = -1;
-        while (low <= high) {
-            const long middle = low + (high - low) / 2;
-            Laid attempt = layOut(text, family, size - 0.5 * middle, centred, rect, device);
-            if (attempt.fits) {
-                best = middle;
-                laid = std::move(attempt);
-                high = middle - 1;
-            } else {
-                low = middle + 1;
-            }
-        }
-        if (best < 0) laid.fits = false;
+    std::optional<Laid> laid = inRect ? fitted(layer, text, family, rect, device) : std::nullopt;
+    if (laid) {
+        painter.setPen(layer.style.stroke.qColor());
+        laid->layout->draw(&painter, rect.topLeft());
+        return;
     }
-    if (!laid.fits) throw ScreenshotError(kTextDoesNotFitMessage);
+    if (inRoomier) laid = fitted(layer, text, family, *roomier, device);
+    if (!laid) throw ScreenshotError(kTextDoesNotFitMessage);
+    // Text in the roomier area stays inside it, as the fill beneath does.
+    painter.save();
+    painter.setClipRect(*roomier, Qt::IntersectClip);
     painter.setPen(layer.style.stroke.qColor());
-    laid.layout->draw(&painter, rect.topLeft());
+    laid->layout->draw(&painter, roomier->topLeft());
+    painter.restore();
 }
 
 }  // namespace brevalto::ScreenshotRenderer

@@ -114,7 +114,10 @@ QPainterPath shapePath(const ScreenshotLayer& layer);
 // Fits and draws the text of text, callout, counter and translated-text layers into rect, with
 // word wrapping, in the stroke colour. Counters and translated text shrink in half-point steps
 // (down to 4 points) until the text fits; other kinds fail when it does not fit at their size.
-void layoutText(const ScreenshotLayer& layer, QPainter& painter, const QRectF& rect);
+// Text that fits in rect at no size is laid out in `roomier` instead, when given, and kept
+// inside it.
+void layoutText(const ScreenshotLayer& layer, QPainter& painter, const QRectF& rect,
+                const std::optional<QRectF>& roomier = std::nullopt);
 
 }  // namespace ScreenshotRenderer
 
