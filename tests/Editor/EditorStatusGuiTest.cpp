@@ -1,5 +1,6 @@
 // What the editor tells the user: the status line as assistive technology reads it (without the
-// pointer ever coming near), and the canvas while the document cannot be rendered.
+// pointer ever coming near), the canvas while the document cannot be rendered, and the outputs
+// that a layer refuses.
 #include "EditorViewFixture.h"
 
 #include "Document/ScreenshotRenderer.h"
@@ -8,8 +9,10 @@
 
 #include <QAccessible>
 #include <QEnterEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QUrl>
 
@@ -103,6 +106,61 @@ TEST_F(EditorViewTest, ATextThatDoesNotFitKeepsTheLastRenderInItsPlaceAndSaysWhy
     settle();
     EXPECT_EQ(session().status(), refused);
     EXPECT_EQ(canvas->grab().toImage(), shown);
+}
+
+// A shaky click with the text tool leaves a box too small for its text. Every output it
+// refuses says so with the reason and selects the box, so that one Delete clears it; once
+// nothing blocks any more (after an Undo) the refusal goes from the status.
+TEST_F(EditorViewTest, AnOutputThatALayerRefusesNamesItselfAndSelectsTheLayer) {
+    int sent = 0;
+    controller.setOnAction([&](ScreenshotEditorAction, const QImage&) { ++sent; });
+    const std::size_t image = layers();
+    ScreenshotLayer box = View::coverLayer(ScreenshotLayerKind::text, QRectF(700, 500, 40, 10));
+    box.text = "Text";
+    session().addLayer(box);
+    settle();
+    const std::string reason = ScreenshotRenderer::kTextDoesNotFitMessage;
+    ASSERT_EQ(session().status().toStdString(), reason);
+
+    const std::int64_t clipboard = board.changeCount();
+    const QString pdf = QString::fromStdString((folder / "out.pdf").string());
+    dialogs.answer = QUrl::fromLocalFile(QString::fromStdString((folder / "out.png").string()));
+    dialogs.pdf = pdf;
+    // Toolbar buttons, then More menu items.
+    for (const auto& [control, prefix] : {std::pair{"copyImage", "Not copied: "}, {"saveAs", "Not saved: "},
+                                          {"share", "Not shared: "}, {"pin", "Not pinned: "},
+                                          {"copyFileURL", "Not saved: "}, {"uploadAndCopyLink", "Not uploaded: "},
+                                          {"saveAsNewItem", "Not saved: "}, {"print", "Not printed: "},
+                                          {"beforeAfterGIF", "Not saved: "}}) {
+        session().selectTool(QStringLiteral("text"));
+        session().setSelectedID(std::nullopt);
+        view->findChild<QWidget*>(QString::fromUtf8(control)) ? click(QString::fromUtf8(control))
+                                                              : trigger(QString::fromUtf8(control));
+        settle();
+        EXPECT_EQ(session().status().toStdString(), prefix + reason) << control;
+        EXPECT_EQ(session().selectedID(), box.id) << control;
+        EXPECT_EQ(session().tool(), QStringLiteral("select")) << control;
+    }
+    EXPECT_EQ(board.changeCount(), clipboard);
+    EXPECT_TRUE(dialogs.types.empty()) << "no save dialog for an image that is not exported";
+    EXPECT_EQ(sent, 0);
+    EXPECT_FALSE(QFile::exists(pdf));
+    EXPECT_FALSE(view->findChild<QMenu*>(QStringLiteral("shareMenu")));
+    EXPECT_EQ(layers(), image + 1) << "the box is the user's";
+
+    // One Delete clears it; Undo brings it back, the next copy is refused, and once the box is
+    // undone as well the status no longer says that anything blocks.
+    QTest::keyClick(view->canvas(), Qt::Key_Delete);
+    settle();
+    click("copyImage");
+    EXPECT_EQ(session().status(), View::copiedImageStatus);
+    session().undo();
+    click("copyImage");
+    EXPECT_EQ(session().status(), View::refusedStatus(View::Output::copy, QString::fromStdString(reason)));
+    session().undo();
+    settle();
+    EXPECT_EQ(layers(), image);
+    EXPECT_EQ(session().status(), QString());
 }
 
 }  // namespace

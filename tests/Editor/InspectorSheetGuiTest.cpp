@@ -1,6 +1,7 @@
 // The inspector sheet over a real editor view and session: its frame and closing, the Layers and
 // Selection pages, and padding a selection.
 #include "Document/ScreenshotDocumentSession.h"
+#include "Editor/Canvas/ScreenshotCanvasView.h"
 #include "Editor/Inspectors/DecimalField.h"
 #include "Editor/Inspectors/InspectorSheet.h"
 #include "Editor/Inspectors/ScreenshotObjectInspector.h"
@@ -519,7 +520,7 @@ TEST_F(InspectorSheetTest, ObjectDetailsTextCounterDuplicateOrderAndDelete) {
 }
 
 // What the document refuses changes nothing else: a counter text it will not save leaves the
-// counting where it was, and a Delete it cannot save keeps the layer selected.
+// counting where it was, and a Delete it cannot save keeps the layer selected and says why.
 TEST_F(InspectorSheetTest, RefusedCounterTextsAndADeleteThatCannotBeSavedChangeNothingElse) {
     for (int n = 1; n <= 5; ++n) add(ScreenshotLayerKind::counter, std::to_string(n));
     ASSERT_EQ(session().nextCounter(), 6);
@@ -538,12 +539,23 @@ TEST_F(InspectorSheetTest, RefusedCounterTextsAndADeleteThatCannotBeSavedChangeN
     const fs::path index = session().directory() / "document.json";
     fs::remove(index);
     fs::create_directory(index);  // no file can be renamed over it
-    find<QPushButton>("deleteLayer")->click();
-    settle();
-    EXPECT_EQ(session().document().layers.size(), 6u);
-    EXPECT_EQ(session().selectedID(), second);
-    EXPECT_NE(session().status(), ScreenshotDocumentSession::savedStatus);
-    EXPECT_EQ(find<ScreenshotObjectInspector>("objectInspector")->layer().id, second);
+    QString reason;
+    try {
+        ScreenshotDocument::save(session().document(), session().directory());
+    } catch (const std::exception& e) {
+        reason = QString::fromUtf8(e.what());
+    }
+    ASSERT_FALSE(reason.isEmpty());
+    // The inspector's Delete and the Delete key alike keep the layer and say why.
+    for (const bool key : {false, true}) {
+        session().setStatus({});
+        key ? QTest::keyClick(view->canvas(), Qt::Key_Delete) : find<QPushButton>("deleteLayer")->click();
+        settle();
+        EXPECT_EQ(session().document().layers.size(), 6u);
+        EXPECT_EQ(session().selectedID(), second);
+        EXPECT_EQ(session().status(), ScreenshotCanvasView::deleteFailedPrefix + reason);
+        EXPECT_EQ(find<ScreenshotObjectInspector>("objectInspector")->layer().id, second);
+    }
 }
 
 }  // namespace

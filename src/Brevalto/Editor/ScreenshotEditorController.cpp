@@ -247,6 +247,46 @@ void ScreenshotEditorController::perform(ScreenshotEditorAction action) {
     onAction_(action, image);
 }
 
+std::optional<Uuid> ScreenshotEditorController::blockingLayer(const QString& reason) const {
+    if (!session_) return std::nullopt;
+    const ScreenshotDocument& document = session_->document();
+    const std::string message = reason.toStdString();
+    const auto refuses = [&](const ScreenshotDocument& draft) {
+        try {
+            ScreenshotRenderer::render(draft, session_->directory(), false, false);
+            return false;
+        } catch (const std::exception& e) {
+            return message == e.what();
+        }
+    };
+    try {
+        session_->renderNow(false);  // the preview when it is current
+        return std::nullopt;
+    } catch (const std::exception& e) {
+        if (message != e.what()) return std::nullopt;
+    }
+    std::vector<std::size_t> visible;
+    for (std::size_t i = 0; i < document.layers.size(); ++i)
+        if (!document.layers[i].hidden) visible.push_back(i);
+    // The document with only its first n visible layers drawn.
+    const auto firstLayers = [&](std::size_t n) {
+        ScreenshotDocument draft = document;
+        for (std::size_t k = n; k < visible.size(); ++k) draft.layers[visible[k]].hidden = true;
+        return draft;
+    };
+    if (visible.empty() || refuses(firstLayers(0))) return std::nullopt;
+    // A layer refuses the render whatever is drawn after it: halve the range of counts.
+    std::size_t low = 1, high = visible.size();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (refuses(firstLayers(middle)))
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return document.layers[visible[low - 1]].id;
+}
+
 // ---- translations
 
 std::pair<std::shared_ptr<ScreenshotDocumentSession>, QRectF> ScreenshotEditorController::checkPendingTranslation()

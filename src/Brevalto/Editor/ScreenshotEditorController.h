@@ -125,6 +125,10 @@ public:
     QImage selectionImage(bool crop, bool backdrop);
     // Renders the selection for an editor command and hands it to the action handler.
     void perform(ScreenshotEditorAction action);
+    // When the open document does not render for this reason: the first visible layer whose
+    // drawing refuses it (nothing drawn after it changes that). None when the document renders,
+    // fails for another reason or fails with no layer drawn.
+    std::optional<Uuid> blockingLayer(const QString& reason) const;
     // The open session and requested rectangle of the outstanding translation, when it still
     // belongs to the document's revision.
     std::pair<std::shared_ptr<ScreenshotDocumentSession>, QRectF> checkPendingTranslation() const;

@@ -407,18 +407,22 @@ void ScreenshotWorkflow::scrollingFinished(const Uuid& id, bool appendToEditor, 
     if (isStale(id)) return taken(false);
     if (shot.image.isNull()) return taken(false);
     const QImage image = shot.image;
+    const bool oneScreen = scrolling_ && scrolling_->keptOnlyTheFirstFrame();
     QPointer<ScreenshotWorkflow> self(this);
     store_.addImage(
         image, partial ? "Scrolling screenshot (partial)" : "Scrolling screenshot", shot.scale,
         [self, id] { return !self || self->isStale(id); },
-        [self, id, appendToEditor, document, actions, image, partial, taken](std::optional<Clip> clip) {
+        [self, id, appendToEditor, document, actions, image, partial, oneScreen, taken](std::optional<Clip> clip) {
             if (!self || !clip || self->isStale(id)) return taken(false);
             if (appendToEditor && document && self->openDocumentID() == document)
                 self->editor_->appendCapture(image);
-            self->store_.setMessage(partial ? QStringLiteral("Saved the valid portion; inspect seams before sharing.")
-                                            : QStringLiteral("Saved %1 x %2 px scrolling capture")
-                                                  .arg(image.width())
-                                                  .arg(image.height()));
+            self->store_.setMessage(
+                partial     ? QStringLiteral("Saved the valid portion; inspect seams before sharing.")
+                : oneScreen ? QStringLiteral("Saved %1 x %2 px: no new content appeared after scrolling, so one "
+                                             "screen was kept.")
+                                  .arg(image.width())
+                                  .arg(image.height())
+                            : QStringLiteral("Saved %1 x %2 px scrolling capture").arg(image.width()).arg(image.height()));
             self->afterCapture(*clip, !appendToEditor, actions);
             taken(true);
         });

@@ -26,6 +26,21 @@ using namespace CanvasTools;
 
 }  // namespace
 
+void ScreenshotCanvasView::deleteLayer(ScreenshotDocumentSession& session, const Uuid& id) {
+    try {
+        session.edit([&](ScreenshotDocument& d) {
+            ScreenshotLayerList kept;
+            for (const ScreenshotLayer& layer : d.layers)
+                if (layer.id != id) kept.push_back(layer);
+            d.layers = std::move(kept);
+        });
+    } catch (const std::exception& error) {
+        session.setStatus(deleteFailedPrefix + QString::fromUtf8(error.what()));
+        return;
+    }
+    session.setSelectedID(std::nullopt);
+}
+
 bool ScreenshotCanvasView::textFieldHasFocus() const {
     QWidget* focus = QApplication::focusWidget();
     if (!focus || focus == this) return false;
@@ -60,17 +75,8 @@ bool ScreenshotCanvasView::handleKey(const KeyPress& press, Qt::Key key) {
     }
     if (press.code == KeyPress::deleteKey || press.code == KeyPress::forwardDelete) {
         if (const auto id = s.selectedID()) {
-            try {
-                s.edit([&](ScreenshotDocument& d) {
-                    ScreenshotLayerList kept;
-                    for (const ScreenshotLayer& layer : d.layers)
-                        if (layer.id != *id) kept.push_back(layer);
-                    d.layers = std::move(kept);
-                });
-                s.setSelectedID(std::nullopt);
-            } catch (const std::exception& error) {
-                setStatus(error);
-            }
+            deleteLayer(s, *id);
+            update();
         }
         return true;
     }

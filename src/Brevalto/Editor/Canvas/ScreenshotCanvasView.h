@@ -89,6 +89,11 @@ public:
     static std::vector<QImage> dropImages(const QMimeData& data);
     // Imports the dropped images into the document; false with the reason in the status.
     bool importDrop(const QMimeData& data);
+    // Deletes a layer as one undo step and clears the layer selection (the Delete key, the object
+    // inspector's Delete). A delete that cannot be saved keeps the layer and its selection, and
+    // the status says so with the reason.
+    static void deleteLayer(ScreenshotDocumentSession& session, const Uuid& id);
+    static inline const QString deleteFailedPrefix = QStringLiteral("Could not delete the object: ");
 
 protected:
     bool event(QEvent* event) override;

@@ -1,6 +1,7 @@
 #include "Editor/Inspectors/ScreenshotObjectInspector.h"
 
 #include "Document/ScreenshotDocumentSession.h"
+#include "Editor/Canvas/ScreenshotCanvasView.h"
 #include "Editor/Inspectors/DecimalField.h"
 
 #include <QEvent>
@@ -8,7 +9,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QVBoxLayout>
@@ -263,21 +263,10 @@ void ScreenshotObjectInspector::duplicate() {
 }
 
 void ScreenshotObjectInspector::remove() {
-    // A host may rebuild its page on the edit's change notification and delete this inspector, so
-    // nothing of it is touched after the edit unless it still lives.
+    // A host may rebuild its page on the edit's change notification and delete this inspector:
+    // nothing of it is touched from here on.
     const Uuid id = layer_.id;
-    ScreenshotDocumentSession& session = session_;
-    const QPointer<ScreenshotObjectInspector> self(this);
-    try {
-        session.edit([id](ScreenshotDocument& document) {
-            for (auto it = document.layers.begin(); it != document.layers.end();)
-                it = it->id == id ? document.layers.erase(it) : it + 1;
-        });
-    } catch (const std::exception& error) {
-        if (self) report(error);
-        return;
-    }
-    session.setSelectedID(std::nullopt);
+    ScreenshotCanvasView::deleteLayer(session_, id);
 }
 
 void ScreenshotObjectInspector::move(int step) {

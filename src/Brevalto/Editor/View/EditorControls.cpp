@@ -414,6 +414,18 @@ QSize EditorStatusLine::sizeHint() const {
     return QSize(0, height);
 }
 
+void EditorStatusLine::announce(const QString& status) {
+    if (status != text()) {
+        setText(status);
+        return;
+    }
+    // What QLabel::setText raises for a new text.
+    if (accessibleName().isEmpty()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
 void EditorStatusLine::paintEvent(QPaintEvent* event) {
     if (selectable()) {
         QLabel::paintEvent(event);
@@ -444,8 +456,9 @@ QPalette editorDarkPalette(QPalette dark) {
     dark.setColor(QPalette::ToolTipText, Qt::white);
     dark.setColor(QPalette::Link, QColor(100, 170, 255));
     dark.setColor(QPalette::LinkVisited, QColor(100, 170, 255));
+    // Disabled texts stay dimmer than enabled ones and still read at 3:1 on a button's face.
     for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        dark.setColor(QPalette::Disabled, role, QColor(255, 255, 255, 90));
+        dark.setColor(QPalette::Disabled, role, QColor(255, 255, 255, 130));
     dark.setColor(QPalette::Disabled, QPalette::Light, Qt::transparent);
     return dark;
 }

@@ -188,6 +188,10 @@ public:
     QSize minimumSizeHint() const override { return sizeHint(); }
     bool hasHeightForWidth() const override { return false; }
 
+    // Shows the text; a text equal to the one shown is announced again, as a new text would be
+    // (a label keeps quiet about an equal text), so that a repeated refusal is heard each time.
+    void announce(const QString& text);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;

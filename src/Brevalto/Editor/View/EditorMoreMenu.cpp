@@ -22,6 +22,10 @@ EditorMenuItem toggle(const char* title, const char* name, std::function<bool(Vi
 
 void viewport(View& v, const char* command) { v.session().sendViewport(QString::fromUtf8(command)); }
 
+void save(View& v, bool copyURL) {
+    v.attemptOutput(View::Output::save, [&v, copyURL] { v.saveImage(copyURL); });
+}
+
 void textMasks(View& v, bool wholeImage) {
     if (v.controller()) v.controller()->runTextMasks(std::nullopt, wholeImage);
 }
@@ -68,14 +72,15 @@ std::vector<EditorMenuSection> EditorMoreMenu::sections() {
          }},
         {QStringLiteral("Export"),
          {
-             item("Save As\u2026", "menuSaveAs", [](View& v) { v.attempt([&v] { v.saveImage(false); }); }),
-             item("Copy File URL", "copyFileURL", [](View& v) { v.attempt([&v] { v.saveImage(true); }); }),
+             item("Save As\u2026", "menuSaveAs", [](View& v) { save(v, false); }),
+             item("Copy File URL", "copyFileURL", [](View& v) { save(v, true); }),
              item("Upload and copy link", "uploadAndCopyLink",
                   [](View& v) { v.sendAction(ScreenshotEditorAction::upload); }),
              item("Save as new history item", "saveAsNewItem",
                   [](View& v) { v.sendAction(ScreenshotEditorAction::saveAsNewItem); }),
              item("Print\u2026", "print", [](View& v) { v.printImage(); }),
-             item("Before/after GIF\u2026", "beforeAfterGIF", [](View& v) { v.attempt([&v] { v.saveBeforeAfterGIF(); }); }),
+             item("Before/after GIF\u2026", "beforeAfterGIF",
+                  [](View& v) { v.attemptOutput(View::Output::save, [&v] { v.saveBeforeAfterGIF(); }); }),
              item("Export options\u2026", "exportPanel", [](View& v) { v.setPanel(EditorPanel::export_); }),
          }},
         {QStringLiteral("Canvas"),

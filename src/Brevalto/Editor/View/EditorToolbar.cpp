@@ -56,7 +56,8 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : Edit
     row->addWidget(copy);
     auto* save = new EditorIconButton(QStringLiteral("square.and.arrow.down"), QStringLiteral("Save As\u2026"),
                                       QStringLiteral("saveAs"), this);
-    connect(save, &QAbstractButton::clicked, this, [this] { view_.attempt([this] { view_.saveImage(false); }); });
+    connect(save, &QAbstractButton::clicked, this,
+            [this] { view_.attemptOutput(ScreenshotEditorView::Output::save, [this] { view_.saveImage(false); }); });
     row->addWidget(save);
     auto* pin = new EditorIconButton(QStringLiteral("pin"), QStringLiteral("Pin floating"), QStringLiteral("pin"), this);
     connect(pin, &QAbstractButton::clicked, this, [this] { view_.pinReference(); });
@@ -66,7 +67,9 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : Edit
         if (!view_.controller()) throw std::runtime_error(ScreenshotEditorController::noDocumentMessage.toStdString());
         return view_.controller()->selectionImage(true, true);
     };
-    const auto failed = [this](const std::exception& error) { view_.session().setStatus(QString::fromUtf8(error.what())); };
+    const auto failed = [this](ScreenshotEditorView::Output output) {
+        return [this, output](const std::exception& error) { view_.refuse(output, error); };
+    };
     drag_ = new EditorDragButton(this);
     drag_->setObjectName(QStringLiteral("drag"));
     drag_->setToolTip(QStringLiteral("Drag PNG file to another app"));
@@ -74,11 +77,11 @@ EditorToolbar::EditorToolbar(ScreenshotEditorView& view, QWidget* parent) : Edit
     drag_->setFocusPolicy(Qt::NoFocus);
     drag_->makeImage = render;
     drag_->folder = session.directory() / "Drag";
-    drag_->failed = failed;
+    drag_->failed = failed(ScreenshotEditorView::Output::drag);
     row->addWidget(drag_);
     share_ = new ScreenshotShareButton(view_, this);
     share_->image = render;
-    share_->failed = failed;
+    share_->failed = failed(ScreenshotEditorView::Output::share);
     row->addWidget(share_);
     backdrop_ = new EditorIconButton(QStringLiteral("rectangle.inset.filled"), QStringLiteral("Backdrop"),
                                      QStringLiteral("backdrop"), this);

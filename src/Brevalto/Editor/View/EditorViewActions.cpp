@@ -32,7 +32,7 @@ void ScreenshotEditorView::copyHoverColor() {
 
 void ScreenshotEditorView::copyImage() {
     if (!controller_) return;
-    attempt([this] {
+    attemptOutput(Output::copy, [this] {
         const QImage image = controller_->selectionImage(false, true);
         const QByteArray png =
             ScreenshotOutput::encode(image, ScreenshotOutput::Format::png, Qt::white, false, 1, 0.9);
@@ -63,7 +63,7 @@ QString ScreenshotEditorView::savedStatus(const QUrl& file) {
 }
 
 void ScreenshotEditorView::pinReference() {
-    if (controller_) attempt([this] { controller_->pinReference(); });
+    if (controller_) attemptOutput(Output::pin, [this] { controller_->pinReference(); });
 }
 
 void ScreenshotEditorView::toggleBackdrop() {
@@ -124,7 +124,7 @@ QString ScreenshotEditorView::sizeText() const {
 
 void ScreenshotEditorView::copySelection() {
     if (!controller_) return;
-    attempt([this] {
+    attemptOutput(Output::copy, [this] {
         ScreenshotOutput::copyImage(controller_->selectionImage(true, true), controller_->board());
         session_->setStatus(copiedSelectionStatus);
     });
@@ -192,7 +192,8 @@ void ScreenshotEditorView::cancelMaskOCR() {
 
 void ScreenshotEditorView::printImage() {
     if (!controller_) return;
-    attempt([this] { ScreenshotOutput::print(controller_->selectionImage(true, true), *dialogs_); });
+    attemptOutput(Output::print,
+                  [this] { ScreenshotOutput::print(controller_->selectionImage(true, true), *dialogs_); });
 }
 
 }  // namespace brevalto

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <iterator>
 #include <stdexcept>
 
 namespace brevalto {
@@ -101,6 +102,11 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
 
     connect(session_.get(), &ScreenshotDocumentSession::changed, this, [this](Property property) {
         if (property == Property::status) status_->setText(session_->status());
+        // Nothing blocks the render any more (an Undo, a resize): the refusal is over.
+        if (property == Property::preview && !refusal_.isEmpty()) {
+            if (session_->status() == refusal_) session_->setStatus({});
+            refusal_.clear();
+        }
         // The context bar is made the first time it has something to show; it follows the
         // session itself from then on.
         if (!contextBar_ && (property == Property::tool || property == Property::selectedID || property == Property::document) &&
@@ -171,8 +177,40 @@ void ScreenshotEditorView::setShowBackdrop(bool show) {
     emit showBackdropChanged(show);
 }
 
-void ScreenshotEditorView::reportError(const std::exception& error) {
-    if (controller_ && controller_->session()) controller_->session()->setStatus(QString::fromUtf8(error.what()));
+void ScreenshotEditorView::reportError(const std::exception& error, const QString& prefix) {
+    if (!controller_ || !controller_->session()) return;
+    ScreenshotDocumentSession& session = *controller_->session();
+    const QString status = prefix + QString::fromUtf8(error.what());
+    const bool repeated = session.status() == status;
+    session.setStatus(status);
+    if (repeated && &session == session_.get()) status_->announce(status);
+}
+
+QString ScreenshotEditorView::refusedStatus(Output output, const QString& reason) {
+    // In the order of Output.
+    static constexpr const char* done[] = {"copied", "saved", "shared", "uploaded", "printed", "pinned", "dragged"};
+    static_assert(std::size(done) == static_cast<std::size_t>(Output::drag) + 1);
+    return QStringLiteral("Not ") + QLatin1String(done[static_cast<int>(output)]) + QStringLiteral(": ") + reason;
+}
+
+void ScreenshotEditorView::attemptOutput(Output output, const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        refuse(output, error);
+    }
+}
+
+void ScreenshotEditorView::refuse(Output output, const std::exception& error) {
+    const std::optional<Uuid> blocking = controller_ && controller_->session() == session_
+                                             ? controller_->blockingLayer(QString::fromUtf8(error.what()))
+                                             : std::nullopt;
+    if (blocking) {
+        if (session_->tool() != QLatin1String("select")) session_->selectTool(QStringLiteral("select"));
+        session_->setSelectedID(*blocking);
+    }
+    reportError(error, refusedStatus(output, {}));
+    refusal_ = blocking ? session_->status() : QString();
 }
 
 void ScreenshotEditorView::attempt(const std::function<void()>& action) {
@@ -188,7 +226,14 @@ void ScreenshotEditorView::attemptSession(const std::function<void(ScreenshotDoc
 }
 
 void ScreenshotEditorView::sendAction(ScreenshotEditorAction action) {
-    if (controller_) attempt([&] { controller_->perform(action); });
+    if (!controller_) return;
+    const auto perform = [&] { controller_->perform(action); };
+    if (action == ScreenshotEditorAction::upload)
+        attemptOutput(Output::upload, perform);
+    else if (action == ScreenshotEditorAction::saveAsNewItem)
+        attemptOutput(Output::save, perform);
+    else
+        attempt(perform);
 }
 
 void ScreenshotEditorView::chooseTool(const EditorTool& tool) {

@@ -93,9 +93,21 @@ public:
     BackdropPopover* backdropPopover() const { return popover_; }
 
     // ---- error reporting: a thrown error's message becomes the status of the controller's session
+    // (announced again when the status already said the same)
     void attempt(const std::function<void()>& action);
     void attemptSession(const std::function<void(ScreenshotDocumentSession&)>& operation);
     void sendAction(ScreenshotEditorAction action);
+
+    // The ways an image leaves the editor. A refused one says which it was: "Not copied: " and
+    // the reason.
+    enum class Output { copy, save, share, upload, print, pin, drag };
+    static QString refusedStatus(Output output, const QString& reason);
+    // Runs an output; when it throws, refuse() reports it.
+    void attemptOutput(Output output, const std::function<void()>& action);
+    // The status names the refused output and its reason. When a layer keeps the document from
+    // rendering, that layer is selected with the select tool, so that one Delete or a resize
+    // clears it, and the status drops the refusal once the document renders again.
+    void refuse(Output output, const std::exception& error);
 
     // ---- tools, panels, colour
     void chooseTool(const EditorTool& tool);
@@ -158,7 +170,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void reportError(const std::exception& error);
+    void reportError(const std::exception& error, const QString& prefix = {});
     void focusCanvas();
 
     std::shared_ptr<ScreenshotDocumentSession> session_;
@@ -168,6 +180,7 @@ private:
     std::optional<EditorPanel> panel_;
     bool showBackdrop_ = false;
     ScreenshotOutput::Dialogs* dialogs_;
+    QString refusal_;  // the status of a refusal by a layer, until the document renders again
 
     EditorToolbar* toolbar_ = nullptr;
     ScreenshotCanvasView* canvas_ = nullptr;

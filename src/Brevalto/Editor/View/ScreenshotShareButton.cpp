@@ -54,7 +54,7 @@ QMenu* ScreenshotShareButton::menu() {
     copy->setObjectName(QStringLiteral("shareCopyImage"));
     connect(copy, &QAction::triggered, this, [this] {
         if (!view_.controller()) return;
-        view_.attempt([this] {
+        view_.attemptOutput(ScreenshotEditorView::Output::copy, [this] {
             ScreenshotOutput::copyImage(shared_, view_.controller()->board());
             view_.session().setStatus(ScreenshotEditorView::copiedImageStatus);
         });
@@ -62,7 +62,7 @@ QMenu* ScreenshotShareButton::menu() {
     QAction* save = menu_->addAction(QStringLiteral("Save As\u2026"));
     save->setObjectName(QStringLiteral("shareSaveAs"));
     connect(save, &QAction::triggered, this, [this] {
-        view_.attempt([this] {
+        view_.attemptOutput(ScreenshotEditorView::Output::save, [this] {
             const auto saved = ScreenshotOutput::save(png(shared_), ScreenshotOutput::ContentType::png,
                                                       QStringLiteral("Screenshot"), view_.dialogs(),
                                                       view_.controller()->saveFolder());
@@ -71,7 +71,8 @@ QMenu* ScreenshotShareButton::menu() {
     });
     QAction* open = menu_->addAction(QStringLiteral("Open with default app"));
     open->setObjectName(QStringLiteral("shareOpen"));
-    connect(open, &QAction::triggered, this, [this] { view_.attempt([this] { openWithDefaultApp(); }); });
+    connect(open, &QAction::triggered, this,
+            [this] { view_.attemptOutput(ScreenshotEditorView::Output::share, [this] { openWithDefaultApp(); }); });
     return menu_;
 }
 
