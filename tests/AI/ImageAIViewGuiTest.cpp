@@ -6,6 +6,7 @@
 #include "Platform/AtomicFile.h"
 #include "Platform/Hashing.h"
 
+#include "DrawnContrast.h"
 #include "Panel/NotchPanel.h"
 #include "Panel/PanelFixture.h"
 #include "QtWait.h"
@@ -147,6 +148,20 @@ TEST_F(ImageAIViewTest, RequestBecomesAPromptThatIsCopiedSavedOnceAndClearedByTy
     find<QPushButton>("writeImagePrompt")->click();
     reply("Another prompt.");
     EXPECT_TRUE(enabled("saveImagePrompt"));
+}
+
+// In the panel, the workspace's buttons and its field are drawn dark like the panel
+// with legible texts: at the start (the result buttons and the generator's disabled), while a
+// request runs, and with its result.
+TEST_F(ImageAIViewTest, ControlsAreDrawnDarkAndLegibleOnThePanel) {
+    ImageAIView* pane = open(addImage());
+    QWidget* panel = controller->panel();
+    EXPECT_EQ(expectFittedAndLegible(panel, pane), 5);
+    find<QPlainTextEdit>("imagePrompt")->setPlainText("remove the background");
+    find<QPushButton>("writeImagePrompt")->click();
+    EXPECT_EQ(expectFittedAndLegible(panel, pane), 6);
+    reply("Remove the background; keep the mug and its shadow.");
+    EXPECT_EQ(expectFittedAndLegible(panel, pane), 5);
 }
 
 TEST_F(ImageAIViewTest, CancelIsSilentFailureIsRedAndAClipWithoutImageShowsOnlyTheColumn) {

@@ -13,16 +13,12 @@
 #include "PanelFixture.h"
 #include "TestImages.h"
 
-#include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QScrollArea>
 #include <QToolButton>
-
-#include <algorithm>
-#include <map>
 
 namespace brevalto {
 namespace {
@@ -231,31 +227,10 @@ TEST_F(AIPreviewTest, TranslationOfATextClipFollowsTargetPicksFailuresAndDeletio
     EXPECT_EQ(shown("translationText"), "");
 }
 
-// Every control that shows a text, in the panel: it is as wide as its text needs, drawn dark like
-// the panel, and its text reaches 4.5:1 against its face.
-void expectFittedAndLegible(QWidget* panel, QWidget* within) {
-    int checked = 0;
-    for (QWidget* control : within->findChildren<QWidget*>()) {
-        const auto* button = qobject_cast<QAbstractButton*>(control);
-        const bool text = (button && !button->text().isEmpty()) || qobject_cast<QComboBox*>(control) ||
-                          qobject_cast<QAbstractSpinBox*>(control) || qobject_cast<QPlainTextEdit*>(control);
-        if (!text || !control->isVisible() || !control->isEnabled()) continue;
-        for (QWidget* w = control; w; w = w->parentWidget())
-            if (auto* scroll = qobject_cast<QScrollArea*>(w)) scroll->ensureWidgetVisible(control, 0, 0);
-        const QImage shot = panel->grab().toImage();
-        const DrawnContrast d = drawnContrast(shot.copy(QRect(control->mapTo(panel, QPoint(0, 0)), control->size())));
-        const std::string name = control->objectName().toStdString();
-        EXPECT_GE(control->width(), control->sizeHint().width()) << name;
-        EXPECT_GE(contrastOf(d.background, qRgb(255, 255, 255)), 4.5) << name << " is drawn light";
-        EXPECT_GE(d.ratio, 4.5) << name;
-        ++checked;
-    }
-    EXPECT_GE(checked, 5);
-}
-
 // In the panel at its narrowest (the list's width), with the translation column open beside a
-// text that holds a secret, no control of the OCR preview is cut short; the region translator it
-// opens draws its buttons and fields dark, like the panel, with legible texts.
+// text that holds a secret, no control of the OCR preview is cut short and its status line shows
+// its whole sentence; the region translator it opens draws its buttons and fields dark, like the
+// panel, with legible texts.
 TEST_F(AIPreviewTest, ControlsFitTheirTextsAndAreLegibleOnThePanel) {
     view->perform(ItemAction::ocr, addImage());
     ai.last().finish(recognised("Send the upload folder to ops@example.com"));
@@ -264,13 +239,21 @@ TEST_F(AIPreviewTest, ControlsFitTheirTextsAndAreLegibleOnThePanel) {
     QWidget* panel = controller->panel();
     ASSERT_EQ(panel->width(), 740);
     ASSERT_FALSE(find("ocrSecrets")->isHidden());
-    expectFittedAndLegible(panel, find("ocrPreview"));
+    EXPECT_GE(expectFittedAndLegible(panel, find("ocrPreview")), 5);
+    auto* status = find<QLabel>("ocrStatus");
+    const QString notice = QStringLiteral("On-device OCR finished. You can edit the text before translating.");
+    ASSERT_EQ(status->text(), notice);
+    const int flags = int(status->alignment()) | (status->wordWrap() ? int(Qt::TextWordWrap) : 0);
+    const QRect needed = status->fontMetrics().boundingRect(status->contentsRect(), flags, notice);
+    EXPECT_TRUE(status->contentsRect().contains(needed)) << "needs " << needed.width() << "x" << needed.height()
+                                                         << ", has " << status->width() << "x" << status->height();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name), notice);
 
     find<QToolButton>("replaceInImage")->click();
     OCRResult found = recognised("Open settings");
     found.regions = {{QStringLiteral("Open settings"), QRectF(0.1, 0.1, 0.8, 0.3), 0.9f}};
     ai.last().finish(found);
-    expectFittedAndLegible(panel, find("translatedImageView"));
+    EXPECT_GE(expectFittedAndLegible(panel, find("translatedImageView")), 5);
 }
 
 }  // namespace

@@ -56,6 +56,13 @@ QToolButton { color: white; }
 QToolButton:hover { background: rgba(255,255,255,30); border-radius: 5px; }
 )";
 
+// Controls under the panel's style sheets fall back to the desktop's light palette: a workspace's
+// buttons and fields take the panel's dark one.
+void drawDarkOnPanel(QWidget& view, const QPalette& dark) {
+    view.setPalette(dark);
+    for (QWidget* control : view.findChildren<QWidget*>()) control->setPalette(dark);
+}
+
 }  // namespace
 
 ClipboardView::ClipboardView(PanelController& controller, QWidget* parent)
@@ -310,11 +317,7 @@ void ClipboardView::showRegionsView() {
     if (model && !regionsView_) {
         if (!imageHistory_) imageHistory_ = std::make_unique<TranslatedImageHistory>(store());
         regionsView_ = new TranslatedImageView(model, *imageHistory_, workspaceArea_);
-        // Controls under the panel's style sheets fall back to the desktop's light palette: the
-        // translator's buttons and fields take the panel's dark one.
-        const QPalette dark = controller_.panel()->palette();
-        regionsView_->setPalette(dark);
-        for (QWidget* control : regionsView_->findChildren<QWidget*>()) control->setPalette(dark);
+        drawDarkOnPanel(*regionsView_, controller_.panel()->palette());
         static_cast<QVBoxLayout*>(workspaceArea_->layout())->insertWidget(1, regionsView_, 1);
     }
     // The image-prompt pane of the image-AI workspace, likewise. Linux has no image generator.
@@ -327,6 +330,7 @@ void ClipboardView::showRegionsView() {
     }
     if (aiModel && !imageAIView_) {
         imageAIView_ = new ImageAIView(aiModel, store(), controller_.monitor(), playground, workspaceArea_);
+        drawDarkOnPanel(*imageAIView_, controller_.panel()->palette());
         static_cast<QVBoxLayout*>(workspaceArea_->layout())->insertWidget(1, imageAIView_, 1);
     }
 }

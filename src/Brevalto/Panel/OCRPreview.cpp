@@ -106,6 +106,8 @@ OCRPreview::OCRPreview(ClipStore& store, ClipboardMonitor& monitor, QWidget* par
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("ocrStatus"));
     status_->setTextFormat(Qt::PlainText);
+    // It wraps where the translation column leaves too little of the row for one line.
+    status_->setWordWrap(true);
     status_->setMinimumWidth(1);
     textColumn->addWidget(status_);
     row->addLayout(textColumn, 1);
