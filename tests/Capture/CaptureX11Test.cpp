@@ -4,9 +4,11 @@
 #include "Capture/CaptureEngine.h"
 #include "Capture/CaptureError.h"
 #include "Errors/AIError.h"
+#include "Platform/Linux/X11CaptureOwnWindows.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "QtWait.h"
 
+#include <QElapsedTimer>
 #include <QPalette>
 #include <QThread>
 #include <QProcess>
@@ -17,8 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace brevalto {
 namespace {
@@ -314,6 +319,70 @@ TEST(CaptureX11NoDisplayTest, WithoutADisplayCaptureIsNotPermitted) {
     } catch (const CaptureError& e) {
         EXPECT_EQ(e.kind(), CaptureError::Kind::permissionDenied);
     }
+}
+
+// The child of the root holding a window of ours (the window manager's frame), and whether it is
+// on screen, as a connection of the test's own sees them.
+xcb_window_t topLevel(xcb_connection_t* c, xcb_window_t window) {
+    for (;;) {
+        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+        if (!tree) return XCB_NONE;
+        const bool top = tree->parent == tree->root;
+        const xcb_window_t parent = tree->parent;
+        std::free(tree);
+        if (top) return window;
+        window = parent;
+    }
+}
+
+bool onScreen(xcb_connection_t* c, xcb_window_t window) {
+    auto* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr);
+    const bool viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(a);
+    return viewable;
+}
+
+TEST_F(CaptureX11Test, AGrabWaitsForTheFrameOfAWindowOfOursThatWentOnlyWhileItIsOnScreen) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    QWidget prompt;
+    prompt.setWindowTitle(QStringLiteral("Brevalto prompt"));
+    prompt.setGeometry(300, 300, 240, 120);
+    const QRect screen(0, 0, 1920, 1080);
+    xcb_window_t frame = XCB_NONE;
+    auto showFramed = [&] {
+        prompt.show();
+        return waitUntil([&] {
+            frame = topLevel(c, xcb_window_t(prompt.winId()));
+            return frame != XCB_NONE && frame != prompt.winId() && onScreen(c, frame);
+        });
+    };
+
+    // Its frame already down: no moment for the windows below to repaint (a long one here).
+    ASSERT_TRUE(showFramed());
+    prompt.hide();
+    ASSERT_TRUE(waitUntil([&] { return !onScreen(c, frame); }));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    { X11CaptureOwnWindows hidden(screen, std::chrono::seconds(6)); }
+    EXPECT_LT(elapsed.elapsed(), 3000) << "the grab waited although nothing of ours was on screen";
+
+    // Gone while the window manager stands still, its frame still up: the grab waits for it.
+    ASSERT_TRUE(showFramed());
+    const pid_t manager = qEnvironmentVariableIntValue("BREVALTO_TEST_WM_PID");
+    ASSERT_GT(manager, 0);
+    ::kill(manager, SIGSTOP);
+    std::atomic<bool> resumed = false;
+    std::thread resume([&] {
+        QThread::msleep(300);
+        resumed = true;
+        ::kill(manager, SIGCONT);
+    });
+    prompt.hide();
+    { X11CaptureOwnWindows hidden(screen, std::chrono::milliseconds(0)); }
+    const bool waited = resumed;
+    resume.join();
+    EXPECT_TRUE(waited) << "the grab went ahead with our frame on screen";
+    xcb_disconnect(c);
 }
 
 // Runs last: it splits the screen into two monitors, the right one primary.

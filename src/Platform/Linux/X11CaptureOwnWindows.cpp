@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QWindow>
 
@@ -68,10 +69,15 @@ bool viewable(xcb_connection_t* c, xcb_window_t window) {
 // Remembers the window manager's frame of each top-level window of ours that goes away (hidden
 // or closed: a prompt the user just answered, the panel put aside for a capture). The manager
 // takes such a frame down only once it has handled the window's going, later still on a loaded
-// machine, and until then the frame keeps showing the window's last pixels.
+// machine, and until then the frame keeps showing the window's last pixels. The frames are
+// watched on a connection of their own, so that once the server has told us one is down a grab
+// need not ask again.
 class WithdrawnFrames final : public QObject {
 public:
     using QObject::QObject;
+    ~WithdrawnFrames() override {
+        if (watch_) xcb_disconnect(watch_);
+    }
 
     static WithdrawnFrames* instance() {
         static QPointer<WithdrawnFrames> watcher;
@@ -82,11 +88,22 @@ public:
         return watcher;
     }
 
-    // The frames remembered so far, forgotten here.
-    std::vector<xcb_window_t> take() {
-        std::vector<xcb_window_t> result;
-        for (const auto& [window, frame] : frames_) result.push_back(frame);
+    struct Taken {
+        std::vector<xcb_window_t> frames;  // not known to be down yet
+        bool unsent = false;               // an unframed window of ours went since the last sync
+    };
+
+    // The frames remembered so far that may still be on screen, forgotten here.
+    Taken take() {
+        readEvents();
+        Taken result;
+        for (const Frame& f : frames_) {
+            if (!f.down) result.frames.push_back(f.frame);
+            forget(f);
+        }
         frames_.clear();
+        result.unsent = unsent_;
+        unsent_ = false;
         return result;
     }
 
@@ -97,20 +114,80 @@ public:
         xcb_connection_t* c = qtConnection();
         if (!c) return false;
         const auto id = xcb_window_t(window->winId());
-        std::erase_if(frames_, [id](const auto& entry) { return entry.first == id; });
+        std::erase_if(frames_, [this, id](const Frame& f) {
+            if (f.window != id) return false;
+            forget(f);
+            return true;
+        });
         if (event->type() == QEvent::Show) return false;
         // Asked right after the window's unmap reached the server: the window is still inside
         // the frame unless the manager let it go already, and then the frame is down too.
         const xcb_window_t frame = topLevelOf(c, id);
-        if (frame == XCB_NONE || frame == id) return false;
-        if (frames_.size() >= kKept) frames_.erase(frames_.begin());
-        frames_.emplace_back(id, frame);
+        if (frame == XCB_NONE || frame == id) {
+            // A menu or a window without a frame: nothing tells us when its unmap is done.
+            unsent_ = true;
+            return false;
+        }
+        if (frames_.size() >= kKept) {
+            forget(frames_.front());
+            frames_.erase(frames_.begin());
+        }
+        frames_.push_back({id, frame});
+        watch(frame);
         return false;
     }
 
 private:
+    struct Frame {
+        xcb_window_t window, frame;
+        bool down = false;       // the server told us it was unmapped or destroyed
+        bool destroyed = false;  // nothing left to stop watching
+    };
+
+    // Asks the server to tell us when the frame goes down. Should it go before the request
+    // arrives, nothing is told and a grab asks for the frame's state instead.
+    void watch(xcb_window_t frame) {
+        if (!watch_) {
+            watch_ = xcb_connect(nullptr, nullptr);
+            if (xcb_connection_has_error(watch_)) return;
+            auto* notifier = new QSocketNotifier(xcb_get_file_descriptor(watch_), QSocketNotifier::Read, this);
+            connect(notifier, &QSocketNotifier::activated, this, [this] { readEvents(); });
+        }
+        if (xcb_connection_has_error(watch_)) return;
+        const std::uint32_t mask[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        xcb_change_window_attributes(watch_, frame, XCB_CW_EVENT_MASK, mask);
+        xcb_flush(watch_);
+    }
+
+    void forget(const Frame& f) {
+        if (f.destroyed || !watch_ || xcb_connection_has_error(watch_)) return;
+        const std::uint32_t none[] = {XCB_EVENT_MASK_NO_EVENT};
+        xcb_change_window_attributes(watch_, f.frame, XCB_CW_EVENT_MASK, none);
+        xcb_flush(watch_);
+    }
+
+    // What the server has told us so far, without asking it anything.
+    void readEvents() {
+        if (!watch_) return;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(watch_)) {
+            const std::uint8_t type = event->response_type & 0x7f;
+            xcb_window_t window = XCB_NONE;
+            if (type == XCB_UNMAP_NOTIFY) window = reinterpret_cast<xcb_unmap_notify_event_t*>(event)->window;
+            if (type == XCB_DESTROY_NOTIFY) window = reinterpret_cast<xcb_destroy_notify_event_t*>(event)->window;
+            if (type == XCB_MAP_NOTIFY) window = reinterpret_cast<xcb_map_notify_event_t*>(event)->window;
+            for (Frame& f : frames_) {
+                if (f.frame != window) continue;
+                f.down = type != XCB_MAP_NOTIFY;
+                f.destroyed = type == XCB_DESTROY_NOTIFY;
+            }
+            std::free(event);
+        }
+    }
+
     static constexpr std::size_t kKept = 16;
-    std::vector<std::pair<xcb_window_t, xcb_window_t>> frames_;  // window, its frame; oldest first
+    std::vector<Frame> frames_;  // oldest first
+    bool unsent_ = false;
+    xcb_connection_t* watch_ = nullptr;
 };
 
 }  // namespace
@@ -137,19 +214,25 @@ X11CaptureOwnWindows::X11CaptureOwnWindows(const QRect& area, std::chrono::milli
             hidden_.emplace_back(w);
             w->hide();
         }
-        // What we hid just now and what went shortly before the capture began.
-        frames = withdrawn->take();
+        // What we hid just now and what went shortly before the capture began, unless the
+        // server already told us its frame is down.
+        const auto taken = withdrawn->take();
+        frames = taken.frames;
         // Every unmap, menus' and frameless windows' too, reaches the server before the shot.
-        syncQt();
+        if (!hidden_.empty() || !frames.empty() || taken.unsent) syncQt();
     });
-    if (hidden_.empty() && frames.empty()) return;
     // The window manager takes its frames down after the windows went: wait for that (briefly,
-    // whatever it does), then give the windows below a moment to repaint.
+    // whatever it does), then give the windows below a moment to repaint. A frame already down
+    // when the grab begins costs nothing: the grab goes ahead as if nothing of ours were there.
+    bool waited = !hidden_.empty();
     QDeadlineTimer deadline(1000);
     for (xcb_window_t frame : frames) {
-        while (viewable(c, frame) && !deadline.hasExpired()) QThread::msleep(2);
+        while (viewable(c, frame) && !deadline.hasExpired()) {
+            waited = true;
+            QThread::msleep(2);
+        }
     }
-    QThread::msleep(static_cast<unsigned long>(repaintDelay.count()));
+    if (waited) QThread::msleep(static_cast<unsigned long>(repaintDelay.count()));
 }
 
 X11CaptureOwnWindows::~X11CaptureOwnWindows() {

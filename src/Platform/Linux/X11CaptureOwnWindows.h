@@ -14,8 +14,8 @@ namespace brevalto {
 // Does nothing without a QApplication or when no window of ours is in the way. The hiding
 // happens on the GUI thread: from another thread it waits for the GUI thread, which therefore
 // must not be blocked waiting for the caller. Windows of ours that went shortly before (a
-// prompt the user just answered, the panel put aside) are waited for too, until the window
-// manager has taken their frames down.
+// prompt the user just answered, the panel put aside) are waited for too while their frames are
+// still up, until the window manager has taken them down.
 class X11CaptureOwnWindows {
 public:
     // Starts noting the frames of our windows as they go; called once on the GUI thread, before
