@@ -56,6 +56,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     buildMainMenu();
     env_.platform.defaults->registerDefaults({{"hoverOpen", true}, {"hotKeyCode", 49}});
     QPointer<AppDelegate> self(this);
+    // The keys are grabbed before the panel maps: a press as soon as it shows waits in the queue
+    // until the services below are ready, instead of reaching no one.
+    shortcuts_->installHotKeyHandler();
     services_ = std::make_unique<AppServices>(env_, [self](const AutomationRequest& request) {
         if (!self) throw AutomationFailure(AutomationFailure::Kind::notReady);
         self->handleAutomation(request);
@@ -64,7 +67,6 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (self) self->quit();
     });
     if (NotchPanel* panel = services_->controller().panel()) panel->addActions({settingsAction_, quitAction_});
-    shortcuts_->installHotKeyHandler();
     // Retention now and every minute.
     applyRetention();
     retentionTimer_ = new QTimer(this);
