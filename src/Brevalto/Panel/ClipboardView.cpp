@@ -523,8 +523,10 @@ void ClipboardView::perform(ItemAction action, const Clip& given, bool translate
         if (screenshots) screenshots->pin(clip);
         return;
     case ItemAction::ocr: {
-        setSelected(clip.id);
+        // Selected after showing: a panel that closed meanwhile (the pointer left it) opens
+        // again with nothing selected.
         controller_.showOCR(clip, translate);
+        setSelected(clip.id);
         return;
     }
     case ItemAction::ai: {
