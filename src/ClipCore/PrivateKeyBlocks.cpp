@@ -5,10 +5,17 @@
 #include <re2/re2.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <utility>
 
 namespace brevalto {
 
 namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
 
 // Headers and footers begin with five dashes; the search jumps to the "BE" of "BEGIN" and the
 // "EN" of "END" and tries the expression anchored five bytes before. A failed attempt stops at
@@ -16,15 +23,79 @@ namespace {
 // linear.
 constexpr std::size_t kDashes = 5;
 
-std::optional<TextRange> firstMatch(const re2::RE2& re, std::string_view text, std::size_t from, std::size_t before,
-                                    char first, char second) {
-    // A header before `before` has its "BE" before `before + kDashes`; the pair may end one later.
-    const std::string_view searched =
-        text.substr(0, before >= text.size() ? text.size() : std::min(text.size(), before + kDashes + 1));
+// A body line recognised from a picture may hold stray characters and spaces: a few of each
+// among at least this many base64 characters.
+constexpr std::size_t kLeastRecognisedBody = 16;
+constexpr std::size_t kBase64PerBlank = 12;
+constexpr std::size_t kBase64PerOther = 8;
+
+const re2::RE2& marker(bool header) {
+    auto compile = [](const char* pattern) {
+        re2::RE2::Options options;
+        options.set_log_errors(false);
+        auto re = std::make_unique<re2::RE2>(pattern, options);
+        if (!re->ok()) {
+            std::fprintf(stderr, "key pattern failed to compile: %s\n", re->error().c_str());
+            std::abort();
+        }
+        return re;
+    };
+    static const std::unique_ptr<re2::RE2> begin = compile("-----BEGIN [A-Z ]*PRIVATE KEY-----");
+    static const std::unique_ptr<re2::RE2> end = compile("-----END [A-Z ]*PRIVATE KEY-----");
+    return header ? *begin : *end;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+bool isQuote(char c) { return c == '"' || c == '\''; }
+
+bool isBase64Byte(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+           c == '=';
+}
+
+bool isKeyField(std::string_view s) { return s.starts_with("Proc-Type:") || s.starts_with("DEK-Info:"); }
+
+struct Line {
+    std::size_t start, contentStart, contentEnd, end;  // end: at its line feed or the text's end
+    std::string_view content(std::string_view text) const {
+        return text.substr(contentStart, contentEnd - contentStart);
+    }
+};
+
+// The line [start, end), `end` at its line feed or the text's end.
+Line lineBetween(std::string_view text, std::size_t start, std::size_t end) {
+    Line line{start, start, end, end};
+    while (line.contentStart < end && isBlank(text[line.contentStart])) ++line.contentStart;
+    while (line.contentEnd > line.contentStart && isBlank(text[line.contentEnd - 1])) --line.contentEnd;
+    return line;
+}
+
+std::size_t lineFeedFrom(std::string_view text, std::size_t from) {
+    if (from >= text.size()) return text.size();
+    const void* hit = std::memchr(text.data() + from, '\n', text.size() - from);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : text.size();
+}
+
+Line lineAt(std::string_view text, std::size_t start) { return lineBetween(text, start, lineFeedFrom(text, start)); }
+
+// The last line feed in [floor, before), or npos.
+std::size_t lineFeedBefore(std::string_view text, std::size_t floor, std::size_t before) {
+    if (before <= floor) return npos;
+    const void* hit = memrchr(text.data() + floor, '\n', before - floor);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : npos;
+}
+
+std::optional<TextRange> firstMatch(bool header, std::string_view text, std::size_t from, std::size_t before) {
+    const re2::RE2& re = marker(header);
+    const char first = header ? 'B' : 'E';
+    const char second = header ? 'E' : 'N';
+    // A marker before `before` has its pair before `before + kDashes`; the pair may end one later.
+    const std::string_view searched = text.substr(0, std::min(text.size(), before + kDashes + 1));
     const re2::StringPiece input(text.data(), text.size());
     for (std::size_t at = from + kDashes;;) {
         const std::size_t anchor = bytesearch::findPair(searched, at, first, std::string_view(&second, 1));
-        if (anchor == std::string_view::npos) return std::nullopt;
+        if (anchor == npos) return std::nullopt;
         re2::StringPiece match;
         if (re.Match(input, anchor - kDashes, text.size(), re2::RE2::ANCHOR_START, &match, 1))
             return TextRange{anchor - kDashes, anchor - kDashes + match.size()};
@@ -32,81 +103,160 @@ std::optional<TextRange> firstMatch(const re2::RE2& re, std::string_view text, s
     }
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
-
-bool isBase64(std::string_view s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-               c == '=';
-    });
-}
-
-bool isKeyField(std::string_view s) { return s.starts_with("Proc-Type:") || s.starts_with("DEK-Info:"); }
-
-struct Line {
-    std::size_t start, contentStart, contentEnd, end;  // end: at its line feed or the text's end
-};
-
-Line lineAt(std::string_view text, std::size_t start) {
-    Line line{start, start, start, std::min(text.find('\n', start), text.size())};
-    while (line.contentStart < line.end && isBlank(text[line.contentStart])) ++line.contentStart;
-    line.contentEnd = line.end;
-    while (line.contentEnd > line.contentStart && isBlank(text[line.contentEnd - 1])) --line.contentEnd;
-    return line;
-}
-
 }  // namespace
 
-PrivateKeyBlocks::PrivateKeyBlocks(const re2::RE2& header, const re2::RE2& footer, std::string_view text)
-    : header_(header), footer_(footer), text_(text) {}
-
-std::optional<TextRange> PrivateKeyBlocks::footerFrom(std::size_t from) {
-    // Blocks come left to right, so the footer found last serves until a header passes it, and
-    // once none is left none is searched for again.
-    const bool known = footerSearched_ != std::string_view::npos && footerSearched_ <= from &&
-                       (!footerFound_ || footerFound_->lower >= from);
-    if (!known) {
-        footerSearched_ = from;
-        footerFound_ = firstMatch(footer_, text_, from, std::string_view::npos, 'E', 'N');
+bool PrivateKeyBlocks::isBodyLine(std::string_view content) {
+    std::size_t base64 = 0, blanks = 0, others = 0;
+    for (const char c : content) {
+        if (isBase64Byte(c)) ++base64;
+        else if (c == ' ' || c == '\t') ++blanks;
+        else ++others;
     }
-    return footerFound_;
+    if (base64 == 0) return false;
+    if (blanks == 0 && others == 0) return true;
+    return base64 >= kLeastRecognisedBody && blanks * kBase64PerBlank <= base64 && others * kBase64PerOther <= base64;
 }
 
-PrivateKeyBlocks::Block PrivateKeyBlocks::linesAfter(TextRange header) const {
+std::optional<TextRange> PrivateKeyBlocks::MarkerSearch::first(std::size_t at, std::size_t before) {
+    before = std::min(before, text_.size());
+    if (found_ && found_->lower >= at) return found_->lower < before ? found_ : std::nullopt;
+    const std::size_t start = !found_ && at >= clearFrom_ && at < clearTo_ ? clearTo_ : at;
+    if (start >= before) return std::nullopt;
+    found_ = firstMatch(header_, text_, start, before);
+    clearFrom_ = at;
+    clearTo_ = found_ ? found_->lower : before;
+    return found_;
+}
+
+PrivateKeyBlocks::PrivateKeyBlocks(std::string_view text)
+    : text_(text), headers_(true, text), footers_(false, text) {}
+
+std::size_t PrivateKeyBlocks::lineEndAfter(std::size_t offset) {
+    if (!newlineKnown_ || offset < newlineFrom_ || offset > newline_) {
+        newlineFrom_ = offset;
+        newline_ = lineFeedFrom(text_, offset);
+        newlineKnown_ = true;
+    }
+    return newline_;
+}
+
+// The end of the first line, from the one holding `offset` on, that no footer's walk up the
+// lines passes: one that is not a body line. A footer after it starts a block after it.
+std::size_t PrivateKeyBlocks::barrier(std::size_t offset) {
+    if (barrierKnown_ && offset >= barrierFrom_ && offset <= barrierEnd_) return barrierEnd_;
+    const std::size_t floor = barrierKnown_ && offset > barrierEnd_ ? barrierEnd_ + 1 : 0;
+    const std::size_t feed = lineFeedBefore(text_, floor, offset);
+    std::size_t start = feed == npos ? floor : feed + 1;
+    barrierFrom_ = start;
+    for (;;) {
+        const Line line = lineAt(text_, start);
+        if (line.end >= text_.size() || !isBodyLine(line.content(text_))) {
+            barrierEnd_ = line.end;
+            break;
+        }
+        start = line.end + 1;
+    }
+    barrierKnown_ = true;
+    return barrierEnd_;
+}
+
+PrivateKeyBlocks::Block PrivateKeyBlocks::linesAfter(std::size_t lower, std::size_t upper,
+                                                     std::size_t lineEnd) const {
     enum class After { body, fields, blank } after = After::body;
     std::string_view fieldIndent;
-    std::size_t upper = header.upper;
-    std::size_t start = text_.find('\n', header.upper);
-    while (start != std::string_view::npos) {
+    for (std::size_t start = lineEnd; start < text_.size();) {
         const Line line = lineAt(text_, start + 1);
-        const std::string_view content = text_.substr(line.contentStart, line.contentEnd - line.contentStart);
+        const std::string_view content = line.content(text_);
         const std::string_view indent = text_.substr(line.start, line.contentStart - line.start);
         if (after == After::fields && content.empty()) {
             after = After::blank;
-        } else if (after == After::fields && !content.empty() && indent.size() > fieldIndent.size() &&
-                   indent.starts_with(fieldIndent)) {
+        } else if (after == After::fields && indent.size() > fieldIndent.size() && indent.starts_with(fieldIndent)) {
             upper = line.contentEnd;
         } else if (isKeyField(content)) {
             after = After::fields;
             fieldIndent = indent;
             upper = line.contentEnd;
-        } else if (isBase64(content)) {
+        } else if (isBodyLine(content)) {
             after = After::body;
             upper = line.contentEnd;
         } else {
-            return {{header.lower, upper}, content.empty() ? line.start : line.contentEnd};
+            return {{lower, upper}, content.empty() ? line.start : line.contentEnd};
         }
-        start = line.end < text_.size() ? line.end : std::string_view::npos;
+        start = line.end;
     }
-    return {{header.lower, upper}, std::string_view::npos};
+    return {{lower, upper}, npos};
 }
 
-std::optional<PrivateKeyBlocks::Block> PrivateKeyBlocks::next(std::size_t from, std::size_t before) {
-    const std::optional<TextRange> header = firstMatch(header_, text_, from, before, 'B', 'E');
-    if (!header || header->lower >= before) return std::nullopt;
-    if (const std::optional<TextRange> footer = footerFrom(header->upper))
-        return Block{{header->lower, footer->upper}, footer->upper};
-    return linesAfter(*header);
+PrivateKeyBlocks::Block PrivateKeyBlocks::headerBlock(TextRange header) {
+    if (const std::optional<TextRange> footer = footers_.first(header.upper, npos))
+        return {{header.lower, footer->upper}, footer->upper};
+    const std::size_t end = lineEndAfter(header.upper);
+    const Line rest = lineBetween(text_, header.upper, end);
+    std::size_t upper = header.upper;
+    if (rest.contentStart < rest.contentEnd) {
+        // The key's body on the header's line: a quoted value ends at its closing quote.
+        upper = rest.contentEnd;
+        if (header.lower > 0 && isQuote(text_[header.lower - 1])) {
+            const char quote = text_[header.lower - 1];
+            if (const void* hit = std::memchr(text_.data() + rest.contentStart, quote, end - rest.contentStart))
+                upper = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+        }
+    }
+    return linesAfter(header.lower, upper, end);
+}
+
+PrivateKeyBlocks::Block PrivateKeyBlocks::footerBlock(TextRange footer) const {
+    // The footer's line, from its start or from where the block before ended on it.
+    const std::size_t feed = lineFeedBefore(text_, position_, footer.lower);
+    std::size_t start = feed == npos ? position_ : feed + 1;
+    for (std::size_t q = footer.lower; q > start; --q) {
+        if (isQuote(text_[q - 1])) return {{lineBetween(text_, q, footer.lower).contentStart, footer.upper}, footer.upper};
+    }
+    std::size_t lower = lineBetween(text_, start, footer.lower).contentStart;
+    // The body lines directly above, each whole and after the block before.
+    while (start > 0 && (feed != npos || position_ == 0)) {
+        const std::size_t aboveFeed = lineFeedBefore(text_, position_, start - 1);
+        if (aboveFeed == npos && position_ != 0) break;
+        const std::size_t aboveStart = aboveFeed == npos ? 0 : aboveFeed + 1;
+        const Line above = lineBetween(text_, aboveStart, start - 1);
+        if (!isBodyLine(above.content(text_))) break;
+        lower = above.contentStart;
+        start = aboveStart;
+    }
+    return {{lower, footer.upper}, footer.upper};
+}
+
+std::optional<PrivateKeyBlocks::Block> PrivateKeyBlocks::nextBefore(std::size_t cut) {
+    const bool bounded = cut != npos;
+    if (pending_) {
+        if (bounded && pending_->range.lower >= cut) return std::nullopt;
+        return std::exchange(pending_, std::nullopt);
+    }
+    // Only a footer before the barrier can start a block that reaches back before the cut, and
+    // only a header before that footer can hold it.
+    const std::optional<TextRange> footer = footers_.first(position_, bounded ? barrier(cut) : npos);
+    const std::optional<TextRange> header = headers_.first(position_, footer ? footer->lower : cut);
+    if (!header && !footer) return std::nullopt;
+    const Block block = header ? headerBlock(*header) : footerBlock(*footer);
+    position_ = block.range.upper;
+    if (bounded && block.range.lower >= cut) {
+        pending_ = block;
+        return std::nullopt;
+    }
+    return block;
+}
+
+std::optional<PrivateKeyBlocks::Block> PrivateKeyBlocks::next() { return nextBefore(npos); }
+
+std::size_t PrivateKeyBlocks::pastBlocks(std::size_t cut) {
+    // Cuts never decrease: a block that an earlier cut was past is past every later one.
+    auto splits = [cut](const Block& block) { return block.range.lower < cut && cut < block.settled; };
+    if (last_ && splits(*last_)) return last_->settled;
+    while (const std::optional<Block> block = nextBefore(cut)) {
+        last_ = block;
+        if (splits(*block)) return block->settled;
+    }
+    return cut;
 }
 
 }  // namespace brevalto

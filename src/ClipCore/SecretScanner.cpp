@@ -49,9 +49,6 @@ constexpr std::array<PlainPattern, 7> kPlainPatterns = {{
     {"eyJ[A-Za-z0-9_-]{8,}\\.[A-Za-z0-9_-]{8,}\\.[A-Za-z0-9_-]{8,}"},
 }};
 
-constexpr const char* kKeyHeader = "-----BEGIN [A-Z ]*PRIVATE KEY-----";
-constexpr const char* kKeyFooter = "-----END [A-Z ]*PRIVATE KEY-----";
-
 // E-mail addresses: "[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\.[A-Za-z]{2,}". The local part cannot hold
 // '@', so a match's '@' is the first after its start, and whether an address continues after an
 // '@' does not depend on where the local part began. The leftmost match therefore takes the whole
@@ -122,8 +119,6 @@ struct Patterns {
     std::vector<std::unique_ptr<RE2>> plain;
     std::unique_ptr<RE2> emailDomain;
     std::unique_ptr<RE2> keyword;
-    std::unique_ptr<RE2> keyHeader;
-    std::unique_ptr<RE2> keyFooter;
 };
 
 std::unique_ptr<RE2> compile(const char* pattern) {
@@ -144,8 +139,6 @@ const Patterns& patterns() {
         for (const PlainPattern& pattern : kPlainPatterns) p.plain.push_back(compile(pattern.expression));
         p.emailDomain = compile(kEmailDomain);
         p.keyword = compile(kKeywordAtEnd);
-        p.keyHeader = compile(kKeyHeader);
-        p.keyFooter = compile(kKeyFooter);
         return p;
     }();
     return compiled;
@@ -401,8 +394,8 @@ std::vector<TextRange> SecretScanner::ranges(std::string_view text) {
             collectUnanchored(*compiled.plain[i], text, found);
         }
     }
-    PrivateKeyBlocks keys(*compiled.keyHeader, *compiled.keyFooter, text);
-    for (auto block = keys.next(0); block; block = keys.next(block->range.upper)) found.push_back(block->range);
+    PrivateKeyBlocks keys(text);
+    while (const std::optional<PrivateKeyBlocks::Block> block = keys.next()) found.push_back(block->range);
     collectEmails(*compiled.emailDomain, text, found);
     collectAssignments(*compiled.keyword, text, found);
 
@@ -464,32 +457,18 @@ std::vector<std::string> SecretScanner::maskedLines(const std::vector<std::strin
 namespace {
 
 constexpr std::size_t kPrefixStartBytes = 4096;
-constexpr std::size_t kHeaderLookBack = 256;
 constexpr int kCutCandidates = 64;
 
 bool isSeparatorCodePoint(std::int32_t c) { return c == ':' || c == '='; }
 
 bool isAsciiSpaceByte(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
-// Whether a private-key header could run through the space at `offset`: everything between the
-// header's leading dashes and any space inside it is capital letters and spaces.
-bool mayBeInsideHeader(std::string_view text, std::size_t offset) {
-    std::size_t p = offset;
-    for (std::size_t n = 0; p > 0; ++n) {
-        const char c = text[p - 1];
-        if (!((c >= 'A' && c <= 'Z') || c == ' ')) break;
-        if (n == kHeaderLookBack) return true;
-        --p;
-    }
-    return p >= 5 && text.substr(p - 5, 5) == "-----";
-}
-
 // The first offset at or after `from` where the text can be cut without cutting through a
-// secret or joining two: the start of a run of white space that is neither the white space
-// around an assignment's ':' or '=' nor a space of a private-key header. No secret spans such a
-// run (tokens, addresses and values hold no white space), and none starts with white space, so
-// the secrets before the cut are exactly those the whole text has there. npos when none is found
-// among the first few candidates.
+// secret other than a private key's block, or joining two: the start of a run of white space
+// that is not the white space around an assignment's ':' or '='. No such secret spans such a run
+// (tokens, addresses and values hold no white space), and none starts with white space, so those
+// before the cut are exactly those the whole text has there. npos when none is found among the
+// first few candidates.
 std::size_t safeCut(std::string_view text, std::size_t from) {
     std::size_t i = from;
     for (int tries = 0; tries < kCutCandidates; ++tries) {
@@ -509,31 +488,23 @@ std::size_t safeCut(std::string_view text, std::size_t from) {
         }
         const bool afterSeparator = a > 0 && isSeparatorCodePoint(unicode::decodeBefore(text, a).codePoint);
         const bool beforeSeparator = b < text.size() && isSeparatorCodePoint(static_cast<unsigned char>(text[b]));
-        const bool header = text[a] == ' ' && mayBeInsideHeader(text, a);
-        if (a > 0 && !afterSeparator && !beforeSeparator && !header) return a;
+        // A run that began before `from` is passed, so that every cut moves on.
+        if (a >= from && a > 0 && !afterSeparator && !beforeSeparator) return a;
         i = b;
     }
     return std::string_view::npos;
 }
 
-// Where to look for a cut again when `cut` would split a private key's block, which runs across
-// lines: past what bears on the block. `cut` itself when it splits none.
-std::size_t pastKeyBlocks(std::string_view text, std::size_t cut) {
-    const Patterns& compiled = patterns();
-    PrivateKeyBlocks keys(*compiled.keyHeader, *compiled.keyFooter, text);
-    for (auto block = keys.next(0, cut); block; block = keys.next(block->range.upper, cut))
-        if (block->settled > cut) return block->settled;
-    return cut;
-}
-
 }  // namespace
 
 std::string SecretScanner::maskedPrefix(std::string_view text, std::size_t count) {
+    // The blocks of private keys run across lines: the scan of them goes on from cut to cut.
+    PrivateKeyBlocks keys(text);
     std::size_t from = std::max(kPrefixStartBytes, count * 16);
     while (from < text.size()) {
         const std::size_t cut = safeCut(text, from);
         if (cut == std::string_view::npos) break;
-        if (const std::size_t past = pastKeyBlocks(text, cut); past != cut) {
+        if (const std::size_t past = keys.pastBlocks(cut); past != cut) {
             if (past == std::string_view::npos) break;
             from = past;
             continue;
@@ -543,7 +514,7 @@ std::string SecretScanner::maskedPrefix(std::string_view text, std::size_t count
         // The last character of the part might join what follows the cut: only a prefix that
         // ends before the part does is final.
         if (head.size() < part.size()) return std::string(head);
-        from = std::max(cut + 1, from * 2);
+        from = 2 * cut;
     }
     return std::string(unicode::graphemePrefix(masked(text), count));
 }

@@ -37,8 +37,8 @@ public:
     static std::vector<std::string> maskedLines(const std::vector<std::string>& lines);
 
     // The first `count` user-perceived characters of masked(text), exactly, read from a bounded
-    // prefix of the text wherever a cut exists that no secret can straddle: long texts cost what
-    // their first few kilobytes cost.
+    // prefix of the text wherever a cut exists that no secret can straddle: long texts cost little
+    // more than their first few kilobytes, and no text more than time linear in its length.
     static std::string maskedPrefix(std::string_view text, std::size_t count);
 };
 
