@@ -209,10 +209,13 @@ PrivateKeyBlocks::Block PrivateKeyBlocks::footerBlock(TextRange footer) const {
     // The footer's line, from its start or from where the block before ended on it.
     const std::size_t feed = lineFeedBefore(text_, position_, footer.lower);
     std::size_t start = feed == npos ? position_ : feed + 1;
-    for (std::size_t q = footer.lower; q > start; --q) {
+    const Line line = lineBetween(text_, start, footer.lower);
+    std::size_t lower = line.contentStart;
+    // A value quoted on the footer's line holds the whole key; one that opens the line may be the
+    // last of the key's quoted lines.
+    for (std::size_t q = footer.lower; q > line.contentStart + 1; --q) {
         if (isQuote(text_[q - 1])) return {{lineBetween(text_, q, footer.lower).contentStart, footer.upper}, footer.upper};
     }
-    std::size_t lower = lineBetween(text_, start, footer.lower).contentStart;
     // The body lines directly above, each whole and after the block before.
     while (start > 0 && (feed != npos || position_ == 0)) {
         const std::size_t aboveFeed = lineFeedBefore(text_, position_, start - 1);

@@ -310,6 +310,8 @@ TEST(SecretScannerTest, PrivateKeysWithoutTheirOwnLines) {
         {"Alice\n" + body + "\n-----END RSA PRIVATE KEY-----", B},
         {"see\n\n" + body + "\r\n-----END RSA PRIVATE KEY-----\r\n", "see\n\n" + B + "\r\n"},
         {"pem = \"MIIEow\\nBQYD\\n-----END PRIVATE KEY-----\\n\"", "pem = \"" + B + "\\n\""},
+        {"key = (\n    \"MIIEowIBAAKCAQEA0Z3VS5JJcds3xfn/ygWep4PAtGo\\n\"\n    \"-----END RSA PRIVATE KEY-----\\n\"\n)",
+         "key = (\n    " + B + "\\n\"\n)"},
         // As text recognition reads a photographed key: the header misread, stray characters and
         // spaces in the body.
         {"-----BEG1N RSA PRlVATE KEY\u2014\u2014\nMIIEowIBAAK CAQEA0Z3VS5JJcds3xfn/ygWep4PAtGoZw|\n"
