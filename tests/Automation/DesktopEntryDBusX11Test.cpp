@@ -1,6 +1,7 @@
 // The desktop entry as scripts/register-desktop writes it for a user of a window manager without a
-// desktop environment: xdg-open hands links to the running app, and a program path that has to
-// be quoted or escaped is written so that desktop-file-validate accepts it and GIO runs exactly it.
+// desktop environment: xdg-open hands links to the running app, a program path that has to be
+// quoted or escaped is written so that desktop-file-validate accepts it and GIO runs exactly it,
+// and one with a % is named through a link that both xdg-open and GIO run.
 #include "Automation/AutomationFailure.h"
 #include "PrivateUser.h"
 #include "QtWait.h"
@@ -88,15 +89,17 @@ const QString kLaunchThroughGio = QStringLiteral(
 
 TEST(DesktopEntry, AProgramPathIsWrittenAsTheDesktopToolsReadIt) {
     const std::string xdgOpenOnly = "links opened through xdg-open without a desktop environment will not reach the program";
+    // Folder of the program; whether xdg-open without a desktop environment reaches it; the note.
     const std::tuple<std::string, bool, std::string> rows[] = {
         {"build", true, ""},
-        {"with space", true, xdgOpenOnly},
-        {"it's \"$HOME\" `date` \\n ~#(;)&|<>*?", true, xdgOpenOnly},
-        {"tab\there", true, xdgOpenOnly},
-        // GIO looks for the program before it reads %% as one %.
-        {"100%", false, "links opened through xdg-open or gio open will not reach the program"},
+        {"with space", false, xdgOpenOnly},
+        {"it's \"$HOME\" `date` \\n ~#(;)&|<>*?", false, xdgOpenOnly},
+        {"tab\there", false, xdgOpenOnly},
+        // Neither reader takes %% for one %: the entry names the program through a link.
+        {"100%", true, ""},
+        {"50% off", true, ""},
     };
-    for (const auto& [folder, launchable, note] : rows) {
+    for (const auto& [folder, xdgOpens, note] : rows) {
         SCOPED_TRACE(folder);
         TestFolder home;
         const QProcessEnvironment environment = bareDesktop(home.path());
@@ -109,19 +112,35 @@ TEST(DesktopEntry, AProgramPathIsWrittenAsTheDesktopToolsReadIt) {
         EXPECT_NE(err.find(note), std::string::npos) << err;
         const QString entry = QString::fromStdString((home / "data" / "applications" / "brevalto.desktop").string());
         EXPECT_EQ(outcome(environment, "desktop-file-validate", {entry}), std::make_tuple(0, std::string(), std::string()));
-        if (!launchable) continue;
+        // The program runs as the entry names it: itself, or the link to it.
+        fs::path named = program;
+        if (folder.find('%') != std::string::npos) {
+            named = home / "data" / "brevalto-entry" / "brevalto";
+            ASSERT_TRUE(fs::is_symlink(named));
+            EXPECT_EQ(fs::canonical(named), fs::canonical(program));
+        }
+        const QString path = QString::fromStdString(named.string());
+
+        QFile log(QString::fromStdString((home / "launches").string()));
+        QStringList launches;
+        const auto logged = [&](qsizetype count) {
+            return waitUntil([&] {
+                if (!log.open(QIODevice::ReadOnly)) return false;
+                launches = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+                log.close();
+                return launches.size() >= count;
+            });
+        };
+        if (xdgOpens) {
+            EXPECT_EQ(outcome(environment, "xdg-open", {"brevalto://history"}), std::make_tuple(0, std::string(), std::string()));
+            EXPECT_TRUE(logged(1));
+            EXPECT_EQ(launches, QStringList{path + " brevalto://history"});
+            fs::remove(home / "launches");
+        }
 
         EXPECT_EQ(std::get<0>(outcome(environment, "/usr/bin/python3", {"-c", kLaunchThroughGio, entry})), 0);
-        QStringList launches;
-        QFile log(QString::fromStdString((home / "launches").string()));
-        EXPECT_TRUE(waitUntil([&] {
-            if (!log.open(QIODevice::ReadOnly)) return false;
-            launches = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
-            log.close();
-            return launches.size() >= 3;
-        }));
+        EXPECT_TRUE(logged(3));
         launches.sort();
-        const QString path = QString::fromStdString(program.string());
         EXPECT_EQ(launches, QStringList({path + " brevalto://history", path + " intent capture", path + " intent open"}));
     }
 }

@@ -27,6 +27,7 @@
 #include "TestFolder.h"
 #include "TestImages.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QLabel>
@@ -291,6 +292,49 @@ TEST_F(ClipboardViewTest, SearchAndFilterClearTheSelectionCloseThePreviewAndShow
     screens.setScreens({FakeScreens::screen("main", 0, 0, 700, 900)});
     controller->updateGeometry();
     EXPECT_EQ(view->cardRow()->emptyState()->width(), 620);
+}
+
+// A screen reader's "activate" on a chip is the accessibility Toggle action, which toggles the
+// button without a click: the list follows the checked chip whichever way it became checked.
+TEST_F(ClipboardViewTest, TheListFollowsTheCheckedFilterChipHoweverItIsChecked) {
+    const Uuid text = addText("plain note");
+    const Uuid image = addImage();
+    const Uuid pinned = addText("pinned note");
+    store->togglePin(pinned);
+    settle();
+    open();
+    const auto accessibleToggle = [](QToolButton* chip) {
+        QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(chip)->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+        actions->doAction(QAccessibleActionInterface::toggleAction());
+    };
+    const struct {
+        const char* chip;
+        bool accessible;
+        std::vector<Uuid> shown;
+    } steps[] = {
+        {"Pinned", true, {pinned}},
+        {"Images", false, {image}},
+        {"Text", true, {pinned, text}},
+        {"All", false, {pinned, image, text}},
+    };
+    for (const auto& step : steps) {
+        auto* chip = find<QToolButton>(QStringLiteral("filter-") + step.chip);
+        ASSERT_NE(chip, nullptr) << step.chip;
+        if (step.accessible)
+            accessibleToggle(chip);
+        else
+            chip->setChecked(true);
+        settle();
+        EXPECT_TRUE(QAccessible::queryAccessibleInterface(chip)->state().checked) << step.chip;
+        EXPECT_EQ(view->filter(), QString::fromLatin1(step.chip));
+        EXPECT_EQ(view->cardRow()->ids(), step.shown) << step.chip;
+    }
+    // Toggling the checked chip again leaves it checked and the list as it is.
+    accessibleToggle(find<QToolButton>("filter-All"));
+    EXPECT_TRUE(find<QToolButton>("filter-All")->isChecked());
+    EXPECT_EQ(view->cardRow()->ids().size(), 3u);
 }
 
 TEST_F(ClipboardViewTest, CardControlsCarryTheirNamesAndRunTheirActions) {

@@ -143,7 +143,11 @@ ClipboardView::ClipboardView(PanelController& controller, QWidget* parent)
         segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         filterButtons_->addButton(segment);
         segments->addWidget(segment);
-        connect(segment, &QToolButton::clicked, this, [this, value] { setFilter(value); });
+        // The filter follows the checked segment however it became checked: a click, the
+        // accessibility tree's Toggle action (which toggles without a click) or setChecked.
+        connect(segment, &QToolButton::toggled, this, [this, value](bool checked) {
+            if (checked) setFilter(value);
+        });
     }
     searchRow->addWidget(filter);
     browser->addLayout(searchRow);
