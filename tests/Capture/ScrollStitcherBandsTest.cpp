@@ -94,33 +94,5 @@ TEST(ScrollStitcherBands, StillBarsComeInOnceAndEveryRowOfThePageOnce) {
     }
 }
 
-// The held rows are counted when their grab is accepted: a capture refused nothing at compose,
-// and the held rows of an accepted grab never push a later compose past the disk budget.
-TEST(ScrollStitcherBands, HeldRowsCountTowardTheDiskBudgetWhenAccepted) {
-    QImage page(600, 1400, QImage::Format_RGB32);
-    std::mt19937 rng(3);
-    for (int y = 0; y < page.height(); ++y)  // noise does not compress
-        for (int x = 0; x < page.width(); ++x) page.setPixel(x, y, qRgb(rng() & 255, rng() & 255, rng() & 255));
-    QImage first = page.copy(0, 0, 600, 600), second = page.copy(0, 400, 600, 600);
-    for (QImage* grab : {&first, &second}) drawBar(*grab, 540, 60, "Footer");
-    // After the second grab: rows 0 ... 540 stored, then its held rows 540 ... 1000 (new rows, footer).
-    QImage held = page.copy(0, 540, 600, 460);
-    drawBar(held, 400, 60, "Footer");
-    const std::int64_t bytes = ScrollStitcher::encodeStrip(page.copy(0, 0, 600, 540)).size() + ScrollStitcher::encodeStrip(held).size();
-    for (const std::int64_t disk : {bytes, bytes - 1}) {
-        TestFolder dir;
-        ScrollStitcher s(dir / "staging", {64 << 20, disk, 100'000});
-        ASSERT_EQ(s.append(first).kind, Kind::first);
-        EXPECT_EQ(s.append(second).kind, disk == bytes ? Kind::accepted : Kind::budgetReached);
-        EXPECT_LE(s.diskBytes(), disk);
-        const QImage composed = s.compose();
-        EXPECT_TRUE(samePixels(composed, disk == bytes ? [&] {
-            QImage all = page.copy(0, 0, 600, 1000);
-            drawBar(all, 940, 60, "Footer");
-            return all;
-        }() : first)) << disk;
-    }
-}
-
 }  // namespace
 }  // namespace brevalto

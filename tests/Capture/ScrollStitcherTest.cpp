@@ -480,7 +480,8 @@ TEST(ScrollStitcher, EachBudgetHoldsAtItsLimitAndRefusesOneRowPast) {
 
 TEST(ScrollStitcher, TheDiskBudgetCountsStripBytesExactly) {
     // After the second grab, 400 rows down: the rows that both show are stored, down to 600 less
-    // the edge rows (600 / 64); the rest is held, and counted as the strip it would make.
+    // the edge rows (600 / 64); the rest is held, and counted as the strip it would make when the
+    // grab is accepted, so that composing never refuses it.
     const QImage page = makePage(Page::noise, 600, 1400);  // noise does not compress
     const std::int64_t twoStrips =
         ScrollStitcher::encodeStrip(frameAt(page, 0, 591)).size() + ScrollStitcher::encodeStrip(page.copy(0, 591, 600, 409)).size();
