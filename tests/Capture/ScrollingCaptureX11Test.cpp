@@ -1,5 +1,6 @@
 // A scrolling capture against a real X server: another process shows a tall known page and
 // scrolls it on wheel clicks; the capture scrolls it with XTest and gives back the page's pixels.
+#include "Peers/ScrollBars.h"
 #include "ScrollPage.h"
 #include "ScrollingCaptureX11Desk.h"
 
@@ -18,9 +19,9 @@ struct Desk : X11ScrollingDesk {
     QProcess page;
     QRect client;
 
-    explicit Desk(int pageHeight, QSize window = {320, 400}) {
+    explicit Desk(int pageHeight, QSize window = {320, 400}, const QString& kind = QStringLiteral("picture")) {
         page.start(QStringLiteral(BREVALTO_BINARY_DIR "/tests/ScrollPage"),
-                   {QString::number(window.width()), QString::number(window.height()), QString::number(pageHeight)});
+                   {QString::number(window.width()), QString::number(window.height()), QString::number(pageHeight), kind});
         waitUntil([&] { return page.canReadLine(); }, 10000);
         const auto words = QString::fromUtf8(page.readLine()).split(' ');
         if (words.size() == 5) client = QRect(words[1].toInt(), words[2].toInt(), words[3].toInt(), words[4].toInt());
@@ -48,6 +49,23 @@ TEST(ScrollingCaptureX11, ScrollsAnotherAppsWindowAndGivesBackItsWholePage) {
     EXPECT_TRUE(sameRgb(desk.shot->image, scrollPageImage(320, 1500)));
     EXPECT_GT(desk.capture->clicksFor(220), 1) << "the wheel step was measured";
     EXPECT_TRUE(std::filesystem::is_empty(desk.staging.path()));
+}
+
+// A header that sticks to the top and a footer fixed to the bottom of the view stay put while
+// the lines scroll under them: each comes in once, at its end of the page, and every line once.
+TEST(ScrollingCaptureX11, AStickyHeaderAndAFixedFooterComeInOnceOverEveryLine) {
+    Desk desk(2000, {320, 400}, QStringLiteral("bars"));
+    ASSERT_TRUE(desk.client.isValid()) << "the page window did not come up";
+    desk.start();
+    ASSERT_TRUE(waitUntil([&] { return desk.closed || desk.capture->paused(); }, 60000));
+    ASSERT_TRUE(desk.closed) << desk.capture->status().toStdString();
+    const QImage image = desk.shot->image.convertToFormat(QImage::Format_RGB32);
+    int footers = 0;  // runs of rows that start with the footer's colour
+    for (int y = 0; y < image.height(); ++y)
+        footers += image.pixel(2, y) == kScrollBarsFooterColour.rgb() && (y == 0 || image.pixel(2, y - 1) != image.pixel(2, y));
+    EXPECT_EQ(footers, 1);
+    EXPECT_TRUE(sameRgb(image, scrollBarsPage(320, 2000))) << image.height() << " rows";
+    EXPECT_FALSE(desk.partial);
 }
 
 TEST(ScrollingCaptureX11, EscInTheTargetAppStopsAndSavesWhatWasAccepted) {

@@ -100,7 +100,7 @@ ScrollPixelRows::Span ScrollPixelRows::compared(int displacement) const {
     const auto span = [&](int top, int bottom) {
         const int first = std::max(top, top - displacement);
         const int end = std::min(height - bottom, height - bottom - displacement);
-        return Span{first + displacement, first, std::max(end - first, 0)};
+        return Span{first + displacement, first, std::max(end - first, 0), bottom};
     };
     const bool topWider = stillTop_ >= stillBottom_;
     for (const Span& still : {span(stillTop_, stillBottom_), topWider ? span(stillTop_, edge) : span(edge, stillBottom_),
@@ -126,6 +126,17 @@ bool ScrollPixelRows::matches(int displacement) {
     if (!prepare()) return false;
     const Span span = compared(displacement);
     return span.count > 0 && sameRows(span);
+}
+
+ScrollPixelRows::Rows ScrollPixelRows::comparedRows(int displacement) {
+    if (!prepare()) {  // grabs that cannot be compared: only the edge rows are left out
+        const int height = current_.height(), edge = edgeRows(height);
+        const int first = std::max(edge, edge - displacement);
+        return {first, std::max(first, std::min(height - edge, height - edge - displacement))};
+    }
+    const Span span = compared(displacement);
+    const int edge = edgeRows(current_.height());
+    return {span.currentRow, span.currentRow + span.count, span.bottom > edge ? span.bottom : 0};
 }
 
 std::vector<int> ScrollPixelRows::matchingShifts(int shift, int limit) {

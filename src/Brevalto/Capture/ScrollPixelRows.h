@@ -23,6 +23,15 @@ public:
     // bottom edge (a sticky header, a fixed footer) are left out too, as long as at least
     // max(h / 5, 48) of the compared rows remain. False without such a row.
     bool matches(int displacement);
+    // The rows of the current grab that matches(d) compares, `first` up to `end`: the ones that
+    // both grabs show as content at displacement d. Below `end` lie the rows left out at the
+    // bottom (the edge rows, a still band) and, for d > 0, the rows the current grab alone shows.
+    // `still`: the rows at the bottom edge that stand still in both grabs and were left out, with
+    // the edge rows beneath them; 0 when the comparison leaves out the edge rows alone.
+    struct Rows {
+        int first = 0, end = 0, still = 0;
+    };
+    Rows comparedRows(int displacement);
     // The displacements of -shift ... shift that match, in increasing order; at most `limit`.
     std::vector<int> matchingShifts(int shift, int limit);
     // Whether the grabs show the same view: every row of the middle 80 % the same, the rows that
@@ -33,6 +42,7 @@ public:
 private:
     struct Span {
         int previousRow = 0, currentRow = 0, count = 0;
+        int bottom = 0;  // rows left out at the bottom edge
     };
     bool prepare();
     void hash();

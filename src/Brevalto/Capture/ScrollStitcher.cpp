@@ -74,6 +74,22 @@ void checkCancelled(const std::stop_token& stop) {
     if (stop.stop_requested()) throw CaptureCancelled();
 }
 
+// Rows of two grabs one under the other, as they are: `count` rows of `upper` from `upperRow`,
+// then `lowerCount` rows of `lower` from `lowerRow`.
+QImage joinedRows(const QImage& upper, int upperRow, int count, const QImage& lower, int lowerRow, int lowerCount) {
+    if (count <= 0) return lower.copy(0, lowerRow, lower.width(), lowerCount);
+    if (lowerCount <= 0) return upper.copy(0, upperRow, upper.width(), count);
+    const QImage::Format format = upper.format() == lower.format() && upper.depth() == 32 ? lower.format()
+                                                                                          : QImage::Format_ARGB32_Premultiplied;
+    const QImage a = upper.convertToFormat(format), b = lower.convertToFormat(format);
+    QImage rows(lower.width(), count + lowerCount, format);
+    if (a.isNull() || b.isNull() || rows.isNull()) return {};
+    const auto bytes = static_cast<std::size_t>(lower.width()) * 4;
+    for (int y = 0; y < count; ++y) std::memcpy(rows.scanLine(y), a.constScanLine(upperRow + y), bytes);
+    for (int y = 0; y < lowerCount; ++y) std::memcpy(rows.scanLine(count + y), b.constScanLine(lowerRow + y), bytes);
+    return rows;
+}
+
 }  // namespace
 
 fs::path ScrollStitcher::stagingRoot() {
@@ -108,6 +124,7 @@ void ScrollStitcher::removeStaging() {
     if (error) throw FileError("Could not remove " + folder_.string() + ": " + error.message());
     strips_.clear();
     previous_.reset();
+    held_ = QImage();
     removed_ = true;
 }
 
@@ -196,24 +213,49 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     if (!withinBudget(span))
         return refuse(Outcome::Kind::budgetReached, "Memory/height budget reached. Finish to save the valid part.");
 
-    // A grab adds rows on at most one side: the covered span is never shorter than one grab.
-    int rows = 0;
-    if (newTop < minY_) {
-        const int count = static_cast<int>(minY_ - newTop);
-        const QImage strip = grab.copy(0, 0, width_, count);
-        if (strip.isNull() || !writeStripLocked(strip, static_cast<int>(newTop)))
-            return refuse(Outcome::Kind::budgetReached, "Disk budget reached. Finish to save the valid part.");
-        minY_ = static_cast<int>(newTop);
-        rows = count;
-    } else if (newBottom > maxY_) {
-        const int count = static_cast<int>(newBottom - maxY_);
-        const QImage strip = grab.copy(0, h - count, width_, count);
-        if (strip.isNull() || !writeStripLocked(strip, maxY_))
-            return refuse(Outcome::Kind::budgetReached, "Disk budget reached. Finish to save the valid part.");
-        maxY_ = static_cast<int>(newBottom);
-        rows = count;
+    // New rows above the covered span come from the top of the grab. Below, the rows that this
+    // pair shows as content are stored, down to the end of the compared rows; those of them that
+    // lie in the rows this grab leaves out at its top (a sticky header) or above it come from the
+    // held rows, the rest from this grab. What lies below stays held, in this grab when it
+    // reaches the bottom of the span: a footer that stays put is never stored, and one that
+    // appears lies first in the rows this grab alone shows.
+    // Where the rows do not prove the shift (the signatures or the user placed the grab), the rows
+    // that the two grabs both show are taken from the held ones, as they were seen first, down to
+    // the last accepted grab's bottom or its still band.
+    const ScrollPixelRows::Rows proven = pixels.comparedRows(*d);
+    const bool rowsProven = pixels.matches(*d);
+    const int leftOutAtTop = rowsProven ? proven.first - std::max(-*d, 0) : h;
+    const int top = static_cast<int>(newTop), bottom = static_cast<int>(newBottom);
+    std::vector<std::pair<QByteArray, Strip>> strips;
+    if (top < minY_) strips.emplace_back(encodeStrip(grab.copy(0, 0, width_, minY_ - top)), newStrip(top, minY_ - top));
+    const int contentEnd = std::max(top + proven.end,
+                                    rowsProven ? 0 : std::min(maxY_, previousPosition_ + h - proven.still));
+    const int written = std::max(written_, contentEnd);
+    if (contentEnd > written_) {
+        const int split = std::min(std::clamp(top + leftOutAtTop, written_, maxY_), contentEnd);
+        strips.emplace_back(encodeStrip(joinedRows(held_, heldRow_, split - written_, grab, split - top, contentEnd - split)),
+                            newStrip(written_, contentEnd - written_));
     }
+    const bool heldInGrab = bottom >= maxY_;
+    const int maxY = std::max(maxY_, bottom);
+    const int heldRow = heldInGrab ? written - top : heldRow_ + (written - written_);
+    std::int64_t heldBytes = heldBytes_;
+    if (heldInGrab || written != written_)
+        heldBytes = maxY > written ? encodeStrip((heldInGrab ? grab : held_).copy(0, heldRow, width_, maxY - written)).size() : 0;
+    std::int64_t bytes = heldBytes;
+    for (const auto& strip : strips) bytes += strip.first.size();
+    if (static_cast<double>(diskBytes_) + static_cast<double>(bytes) > static_cast<double>(budget_.diskBytes))
+        return refuse(Outcome::Kind::budgetReached, "Disk budget reached. Finish to save the valid part.");
+    writeStripsLocked(strips);
 
+    // The rows by which the span grew: how far the content moved past it.
+    const int rows = top < minY_ ? minY_ - top : std::max(bottom - maxY_, 0);
+    minY_ = std::min(minY_, top);
+    maxY_ = maxY;
+    written_ = written;
+    if (heldInGrab) held_ = grab;
+    heldRow_ = heldRow;
+    heldBytes_ = heldBytes;
     ++frames_;
     previous_ = std::move(signature);
     previousPosition_ = static_cast<int>(newTop);
@@ -229,7 +271,14 @@ ScrollStitcher::Outcome ScrollStitcher::appendFirst(const QImage& grab, ScrollFr
         16 * w * h > static_cast<double>(budget_.memoryBytes))
         throw AIError("The first frame exceeds the scrolling memory budget. Select a smaller viewport.");
     const QColorSpace space = grab.colorSpace().isValid() ? grab.colorSpace() : QColorSpace(QColorSpace::SRgb);
-    if (!writeStripLocked(grab, 0)) throw AIError("The first frame exceeds the disk budget");
+    // No pair shows any of its rows yet: the whole grab is held.
+    const std::int64_t bytes = encodeStrip(grab).size();
+    if (static_cast<double>(diskBytes_) + static_cast<double>(bytes) > static_cast<double>(budget_.diskBytes))
+        throw AIError("The first frame exceeds the disk budget");
+    held_ = grab;
+    heldRow_ = 0;
+    heldBytes_ = bytes;
+    written_ = 0;
     colorSpace_ = space;
     width_ = grab.width();
     frameHeight_ = grab.height();
@@ -260,9 +309,9 @@ QImage ScrollStitcher::compose(std::stop_token stop) {
 
     // Strips never overlap, so together they cover the output exactly when their heights add up
     // to it; a gap (the folder was removed) would leave rows undrawn.
-    std::int64_t covered = 0;
+    std::int64_t covered = maxY_ - written_;
     for (const Strip& strip : strips_) covered += strip.height;
-    if (covered != height) throw AIError(kStripMessage);
+    if (covered != height || (maxY_ > written_ && held_.isNull())) throw AIError(kStripMessage);
     std::vector<Strip> sorted = strips_;
     std::stable_sort(sorted.begin(), sorted.end(), [](const Strip& a, const Strip& b) { return a.y < b.y; });
     const auto rowBytes = static_cast<std::size_t>(width_) * 4;
@@ -283,6 +332,13 @@ QImage ScrollStitcher::compose(std::stop_token stop) {
             if (target < 0 || target >= height) continue;
             std::memcpy(output.scanLine(target), rows.constScanLine(y), rowBytes);
         }
+    }
+    // The held rows of the newest grab, below the strips.
+    if (maxY_ > written_) {
+        const QImage held = held_.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        if (held.isNull()) throw CaptureError(CaptureError::Kind::missingImage);
+        for (int y = 0; y < maxY_ - written_; ++y)
+            std::memcpy(output.scanLine(written_ - minY_ + y), held.constScanLine(heldRow_ + y), rowBytes);
     }
     if (output.isNull()) throw CaptureError(CaptureError::Kind::missingImage);
     return output;
@@ -314,7 +370,7 @@ int ScrollStitcher::frameHeight() const {
 }
 std::int64_t ScrollStitcher::diskBytes() const {
     std::lock_guard lock(mutex_);
-    return diskBytes_;
+    return diskBytes_ + heldBytes_;
 }
 bool ScrollStitcher::partial() const {
     std::lock_guard lock(mutex_);

@@ -34,6 +34,13 @@ struct ScrollBudget {
 // in the capture's staging folder, and holds the capture to its memory, area, height and disk
 // budgets; at the end it draws the strips into one image.
 //
+// Rows are stored only once a pair of grabs shows them as content, and then from the newer grab.
+// The rows at the bottom that the pair's comparison leaves out (a footer fixed to the bottom of
+// the view, the rows the newest grab alone shows) are held back with the newest grab and drawn
+// once, below the strips, when the image is composed; so a fixed footer comes in once, at the
+// end, and the rows it covered come in from the grabs that show them. Held rows count toward
+// every budget when their grab is accepted, so composing never refuses them.
+//
 // Output rows count downward from the first grab's top edge (row 0); scrolling up past the first
 // grab makes them negative. Displacement d between two grabs: row y of the current grab shows what
 // row y + d of the previous one showed (d > 0: the content moved up, new rows at the bottom).
@@ -57,7 +64,7 @@ public:
     struct Outcome {
         enum class Kind { accepted, first, noNewContent, stopped, budgetReached };
         Kind kind = Kind::stopped;
-        int rows = 0;             // accepted: new output rows stored, possibly 0
+        int rows = 0;             // accepted: rows by which the covered span grew (how far the content moved past it), possibly 0
         double confidence = 0.0;  // accepted: the automatic search's confidence, 0 when it found none
     };
 
@@ -139,7 +146,7 @@ public:
     int maxY() const;
     int width() const;
     int frameHeight() const;
-    std::int64_t diskBytes() const;
+    std::int64_t diskBytes() const;  // of the strips written and of the held rows as a strip
     bool partial() const;
     std::string status() const;
 
@@ -148,6 +155,9 @@ private:
     bool writeStripLocked(const QImage& image, int y);
     Outcome refuse(Outcome::Kind kind, std::string status);  // sets partial and the status
     bool withinBudget(double outputHeight) const;
+    // Writes the strips, all or none: a write that throws takes back those written before it.
+    void writeStripsLocked(const std::vector<std::pair<QByteArray, Strip>>& strips);
+    Strip newStrip(int y, int height) const;
 
     mutable std::mutex mutex_;
     std::filesystem::path folder_;
@@ -157,6 +167,12 @@ private:
     int previousPosition_ = 0;
     int minY_ = 0;
     int maxY_ = 0;
+    // Strips cover minY_ ... written_; the rows written_ ... maxY_ are held back: rows heldRow_
+    // on of `held_`, a grab's image, whose strip would take heldBytes_.
+    int written_ = 0;
+    QImage held_;
+    int heldRow_ = 0;
+    std::int64_t heldBytes_ = 0;
     int width_ = 0;
     int frameHeight_ = 0;
     int frames_ = 0;

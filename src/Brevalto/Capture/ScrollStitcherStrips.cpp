@@ -140,15 +140,36 @@ bool ScrollStitcher::writeStrip(const QImage& image, int y) {
 
 bool ScrollStitcher::writeStripLocked(const QImage& image, int y) {
     const QByteArray png = encodeStrip(image);
-    if (static_cast<double>(diskBytes_) + static_cast<double>(png.size()) > static_cast<double>(budget_.diskBytes))
+    if (static_cast<double>(diskBytes_ + heldBytes_) + static_cast<double>(png.size()) > static_cast<double>(budget_.diskBytes))
         return false;
-    const fs::path path = folder_ / (Uuid::random().string() + ".png");
-    // Only this process reads its strips, and a restart leaves them to the stale clean-up, so
-    // they are not flushed to the disk; the rename still shows each one whole or not at all.
-    AtomicFile::write(path, png, {.refuseSymlinks = true, .createFolder = false, .durable = false});
-    strips_.push_back({path, y, image.height()});
-    diskBytes_ += png.size();
+    writeStripsLocked({{png, newStrip(y, image.height())}});
     return true;
+}
+
+ScrollStitcher::Strip ScrollStitcher::newStrip(int y, int height) const {
+    return {folder_ / (Uuid::random().string() + ".png"), y, height};
+}
+
+void ScrollStitcher::writeStripsLocked(const std::vector<std::pair<QByteArray, Strip>>& strips) {
+    std::size_t done = 0;
+    try {
+        for (; done < strips.size(); ++done) {
+            // Only this process reads its strips, and a restart leaves them to the stale clean-up,
+            // so they are not flushed to the disk; the rename still shows each one whole or not at all.
+            AtomicFile::write(strips[done].second.url, strips[done].first,
+                              {.refuseSymlinks = true, .createFolder = false, .durable = false});
+        }
+    } catch (...) {
+        for (std::size_t i = 0; i < done; ++i) {
+            std::error_code ignored;
+            fs::remove(strips[i].second.url, ignored);
+        }
+        throw;
+    }
+    for (const auto& [png, strip] : strips) {
+        strips_.push_back(strip);
+        diskBytes_ += png.size();
+    }
 }
 
 }  // namespace brevalto

@@ -1,8 +1,10 @@
 // A window of another process that shows a tall known page and scrolls it by a fixed step per
-// wheel click. Arguments: width height pageHeight [picture|numbered|sparse|code], the last the kind of
-// page (a picture unless given; lines of text 18 rows apart otherwise). Once shown it prints
+// wheel click. Arguments: width height pageHeight [picture|numbered|sparse|code|bars], the last the
+// kind of page (a picture unless given; lines of text 18 rows apart otherwise; bars: numbered lines
+// under a sticky header and over a footer fixed to the bottom of the view). Once shown it prints
 // "ready x y width height" (its client area in root pixels) on one line. The picture is drawn a
 // band at a time when the band first comes into view, so that a tall page shows at once.
+#include "ScrollBars.h"
 #include "ScrollPage.h"
 
 #include <QApplication>
@@ -19,8 +21,11 @@
 class PageWindow : public QWidget {
 public:
     // `rows` draws the page's rows from a top row on, as many as asked for.
-    PageWindow(int width, int height, int pageHeight, std::function<QImage(int top, int count)> rows)
-        : pageHeight_(pageHeight), rows_(std::move(rows)), bands_(std::size_t((pageHeight + kBand - 1) / kBand)) {
+    // `bars`, when given, draws over the view what stays put while the page scrolls.
+    PageWindow(int width, int height, int pageHeight, std::function<QImage(int top, int count)> rows,
+               std::function<void(QPainter&, QSize)> bars)
+        : pageHeight_(pageHeight), rows_(std::move(rows)), bars_(std::move(bars)),
+          bands_(std::size_t((pageHeight + kBand - 1) / kBand)) {
         setFixedSize(width, height);
         setWindowTitle(QStringLiteral("Scroll Page"));
         QTimer::singleShot(300, this, [this] {
@@ -35,6 +40,7 @@ protected:
         QPainter painter(this);
         for (int band = offset_ / kBand; band * kBand < std::min(offset_ + height(), pageHeight_); ++band)
             painter.drawImage(QPoint(0, band * kBand - offset_), bandImage(band));
+        if (bars_) bars_(painter, size());
     }
     void wheelEvent(QWheelEvent* event) override {
         const int clicks = event->angleDelta().y() / 120;
@@ -53,6 +59,7 @@ private:
 
     int pageHeight_;
     std::function<QImage(int, int)> rows_;
+    std::function<void(QPainter&, QSize)> bars_;
     std::vector<QImage> bands_;
     int offset_ = 0;
 };
@@ -65,13 +72,18 @@ int main(int argc, char** argv) {
     using brevalto::ScrollText;
     std::function<QImage(int, int)> rows = [width](int top, int count) { return brevalto::scrollPageRows(width, top, count); };
     const bool code = kind == QLatin1String("code");
-    if (code || kind == QLatin1String("numbered") || kind == QLatin1String("sparse")) {
+    std::function<void(QPainter&, QSize)> bars;
+    if (kind == QLatin1String("bars")) {
+        const QImage page = brevalto::scrollBarsContent(width, pageHeight);
+        rows = [page](int top, int count) { return page.copy(0, top, page.width(), count); };
+        bars = brevalto::drawScrollBars;
+    } else if (code || kind == QLatin1String("numbered") || kind == QLatin1String("sparse")) {
         const QImage page = code ? brevalto::scrollCodePageImage(width, pageHeight, 18)
                                  : scrollTextPageImage(kind == QLatin1String("numbered") ? ScrollText::numbered : ScrollText::sparse,
                                                        width, pageHeight, 18);
         rows = [page](int top, int count) { return page.copy(0, top, page.width(), count); };
     }
-    PageWindow window(width, argc > 3 ? arg(2) : 400, pageHeight, std::move(rows));
+    PageWindow window(width, argc > 3 ? arg(2) : 400, pageHeight, std::move(rows), std::move(bars));
     window.show();
     return app.exec();
 }
