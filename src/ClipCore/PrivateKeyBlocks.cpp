@@ -17,16 +17,18 @@ namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 
-// Headers and footers begin with five dashes; the search jumps to the "BE" of "BEGIN" and the
-// "EN" of "END" and tries the expression anchored five bytes before. A failed attempt stops at
-// the end of its run of capitals and blanks, where no other attempt starts, so the search is
+// Headers and footers are found from the "BE" of "BEGIN" and the "EN" of "END", where the
+// expression is tried anchored. It ends in the label's dashes (or the em dashes text recognition
+// reads for them), and the dashes before the word, which recognition often misreads, join the
+// marker when they are there. An attempt that read the word and failed fails for every start
+// inside the run of capitals and blanks after it, so the search goes on after that run and stays
 // linear.
-constexpr std::size_t kDashes = 5;
+constexpr std::size_t kLongestDashRun = 64;
 
 // A body line recognised from a picture may hold stray characters and spaces: a few of each
 // among at least this many base64 characters.
 constexpr std::size_t kLeastRecognisedBody = 16;
-constexpr std::size_t kBase64PerBlank = 12;
+constexpr std::size_t kBase64PerBlank = 8;
 constexpr std::size_t kBase64PerOther = 8;
 
 const re2::RE2& marker(bool header) {
@@ -40,8 +42,8 @@ const re2::RE2& marker(bool header) {
         }
         return re;
     };
-    static const std::unique_ptr<re2::RE2> begin = compile("-----BEGIN [A-Z ]*PRIVATE KEY-----");
-    static const std::unique_ptr<re2::RE2> end = compile("-----END [A-Z ]*PRIVATE KEY-----");
+    static const std::unique_ptr<re2::RE2> begin = compile("BEGIN [A-Z ]*PRIVATE KEY(?:-|\\x{2014})+");
+    static const std::unique_ptr<re2::RE2> end = compile("END [A-Z ]*PRIVATE KEY(?:-|\\x{2014})+");
     return header ? *begin : *end;
 }
 
@@ -86,20 +88,39 @@ std::size_t lineFeedBefore(std::string_view text, std::size_t floor, std::size_t
     return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : npos;
 }
 
+bool isCapitalOrSpace(char c) { return (c >= 'A' && c <= 'Z') || c == ' '; }
+
+// The start of the dashes and em dashes right before `offset`, not before `floor`.
+std::size_t dashesBefore(std::string_view text, std::size_t offset, std::size_t floor) {
+    static constexpr std::string_view emDash = "\u2014";
+    for (std::size_t n = 0; offset > floor && n < kLongestDashRun; ++n) {
+        if (text[offset - 1] == '-') {
+            --offset;
+        } else if (offset - floor >= emDash.size() && text.substr(offset - emDash.size(), emDash.size()) == emDash) {
+            offset -= emDash.size();
+        } else {
+            break;
+        }
+    }
+    return offset;
+}
+
 std::optional<TextRange> firstMatch(bool header, std::string_view text, std::size_t from, std::size_t before) {
     const re2::RE2& re = marker(header);
     const char first = header ? 'B' : 'E';
     const char second = header ? 'E' : 'N';
-    // A marker before `before` has its pair before `before + kDashes`; the pair may end one later.
-    const std::string_view searched = text.substr(0, std::min(text.size(), before + kDashes + 1));
+    // A word before `before`; its pair may end one later.
+    const std::string_view searched = text.substr(0, std::min(text.size(), before + 1));
     const re2::StringPiece input(text.data(), text.size());
-    for (std::size_t at = from + kDashes;;) {
+    for (std::size_t at = from;;) {
         const std::size_t anchor = bytesearch::findPair(searched, at, first, std::string_view(&second, 1));
         if (anchor == npos) return std::nullopt;
         re2::StringPiece match;
-        if (re.Match(input, anchor - kDashes, text.size(), re2::RE2::ANCHOR_START, &match, 1))
-            return TextRange{anchor - kDashes, anchor - kDashes + match.size()};
+        if (re.Match(input, anchor, text.size(), re2::RE2::ANCHOR_START, &match, 1))
+            return TextRange{dashesBefore(text, anchor, from), anchor + match.size()};
         at = anchor + 1;
+        if (text.substr(anchor).starts_with(header ? "BEGIN " : "END "))
+            while (at < text.size() && isCapitalOrSpace(text[at])) ++at;
     }
 }
 

@@ -18,8 +18,9 @@ namespace brevalto {
 // - a footer that no header's block holds (the header scrolled out or was misread): from the
 //   opening quote before it on its line, or else from its line's start and the body lines
 //   directly above, up to a blank line, another line or an earlier block.
-// A body line is base64, or, as text recognition reads one, mostly base64 with a few stray
-// characters and spaces. Lines are read without their indentation, trailing blanks and carriage
+// Markers may have their leading dashes misread or missing and their trailing ones read as em
+// dashes, as text recognition reads a photographed key. A body line is base64, or, as text
+// recognition reads one, mostly base64 with a few stray characters and spaces. Lines are read without their indentation, trailing blanks and carriage
 // returns.
 class PrivateKeyBlocks {
 public:

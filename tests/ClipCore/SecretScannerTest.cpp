@@ -317,6 +317,9 @@ TEST(SecretScannerTest, PrivateKeysWithoutTheirOwnLines) {
         {"-----BEG1N RSA PRlVATE KEY\u2014\u2014\nMIIEowIBAAK CAQEA0Z3VS5JJcds3xfn/ygWep4PAtGoZw|\n"
          "s6WdSsZk1sO4mDdnN1wpFjtUKv zCkdFK2z8s0ZrjIhSHOv4n.\n-----END RSA PRIVATE KEY-----\nsigned, Bob",
          "-----BEG1N RSA PRlVATE KEY\u2014\u2014\n" + B + "\nsigned, Bob"},
+        // Markers as recognition misreads their dashes.
+        {"-BEGIN RSA PRIVATE KEY\u2014\n" + body + "\nThanks.", B + "\nThanks."},
+        {"Hi\n\n" + body + "\nevees END RSA PRIVATE KEY-----\nThanks.", "Hi\n\n" + B + "\nThanks."},
         // Public keys stay.
         {"MCowBQYDK2VwAyEAtZMxt6w8vmSDyIbH1BZOUg19\n-----END PUBLIC KEY-----", "MCowBQYDK2VwAyEAtZMxt6w8vmSDyIbH1BZOUg19\n-----END PUBLIC KEY-----"},
     };
