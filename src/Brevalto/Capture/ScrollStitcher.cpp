@@ -228,8 +228,12 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     const int top = static_cast<int>(newTop), bottom = static_cast<int>(newBottom);
     std::vector<std::pair<QByteArray, Strip>> strips;
     if (top < minY_) strips.emplace_back(encodeStrip(grab.copy(0, 0, width_, minY_ - top)), newStrip(top, minY_ - top));
-    const int contentEnd = std::max(top + proven.end,
-                                    rowsProven ? 0 : std::min(maxY_, previousPosition_ + h - proven.still));
+    // This grab gives no row below its bottom: those stay held. When it becomes the held one, the
+    // held rows above its top are stored first, as it cannot give them either.
+    const int contentEnd = std::min(std::max({top + proven.end,
+                                              rowsProven ? 0 : std::min(maxY_, previousPosition_ + h - proven.still),
+                                              bottom >= maxY_ ? std::min(top, maxY_) : 0}),
+                                    bottom);
     const int written = std::max(written_, contentEnd);
     if (contentEnd > written_) {
         const int split = std::min(std::clamp(top + leftOutAtTop, written_, maxY_), contentEnd);
