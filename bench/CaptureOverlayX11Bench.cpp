@@ -7,6 +7,7 @@
 #include "Capture/FrozenCaptureView.h"
 #include "Platform/Linux/QtScreens.h"
 #include "Platform/Linux/X11ScreenCapture.h"
+#include "Platform/ProcessStart.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -101,6 +102,7 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
+    startProcess();
     QApplication app(argc, argv);
     if (!capture().hasPermission()) {
         std::fprintf(stderr, "CaptureOverlayX11Bench: no X display\n");

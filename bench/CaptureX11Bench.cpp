@@ -4,6 +4,7 @@
 // On a screen with a single monitor it splits the screen into two RandR monitors of 1920 x 1080.
 #include "Capture/CaptureEngine.h"
 #include "Platform/Linux/X11ScreenCapture.h"
+#include "Platform/ProcessStart.h"
 
 #include <benchmark/benchmark.h>
 #include <xcb/xcb.h>
@@ -91,6 +92,7 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
+    startProcess();
     if (!capture().hasPermission()) {
         std::fprintf(stderr, "CaptureX11Bench: no X display\n");
         return 1;

@@ -15,6 +15,7 @@
 #include "BenchPrograms.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Defaults.h"
+#include "Platform/ProcessStart.h"
 #include "TestFolder.h"
 
 #include <QApplication>
@@ -329,6 +330,7 @@ BENCHMARK(BM_HotKeyToClipboard)->Iterations(1)->Unit(benchmark::kSecond);
 }  // namespace
 
 int main(int argc, char** argv) {
+    startProcess();
     selfPath = fs::canonical("/proc/self/exe").string();
     if (argc > 2 && std::string(argv[1]) == "--baseline-file") return baselineFile(argv[2]);
     if (argc > 1 && std::string(argv[1]) == "--baseline-clipboard") return baselineClipboard(argc, argv);

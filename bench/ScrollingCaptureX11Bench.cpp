@@ -16,6 +16,7 @@
 #include "Platform/Linux/X11Apps.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Linux/X11WheelScroller.h"
+#include "Platform/ProcessStart.h"
 #include "QtWait.h"
 #include "TestFolder.h"
 
@@ -251,6 +252,7 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
+    startProcess();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;

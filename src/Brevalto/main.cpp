@@ -20,6 +20,7 @@
 #include "Platform/Linux/X11RawKeyWatcher.h"
 #include "Platform/Linux/X11ScreenCapture.h"
 #include "Platform/Linux/X11WheelScroller.h"
+#include "Platform/ProcessStart.h"
 #include "Platform/Symbols.h"
 #include "Platform/Task.h"
 
@@ -71,6 +72,7 @@ void quitOnTerminationSignals(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    startProcess();
     // `brevalto intent …` asks the running app over the session bus: no window, no instance of its own.
     if (argc > 1 && std::strcmp(argv[1], "intent") == 0) {
         QCoreApplication client(argc, argv);

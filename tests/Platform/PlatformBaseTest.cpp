@@ -282,6 +282,24 @@ TEST(Hashing, MatchesPublishedVectors) {
     EXPECT_EQ(toHex(std::string_view("\x00\xff", 2)), "00ff");
 }
 
+// Hashing, signing and random bytes on the shared pool's threads, as uploads do; those threads
+// keep the crypto library's per-thread state until they end at exit. ctest runs this case again
+// as Platform.unit.slowThreadExit, with that end slowed down: the process must still exit with 0.
+TEST(Hashing, PoolThreadsAgreeAndTheProcessStillExitsCleanly) {
+    const int jobs = 4 * std::max(QThread::idealThreadCount(), 2);
+    const std::string expected = toHex(hmacSha256("key", toHex(sha256("payload"))));
+    std::atomic<int> agreeing{0};
+    for (int i = 0; i < jobs; ++i)
+        TaskPool::shared().start([&] {
+            std::array<unsigned char, 16> nonce{};
+            if (secureRandomBytes(nonce.data(), nonce.size()) &&
+                toHex(hmacSha256("key", toHex(sha256("payload")))) == expected)
+                ++agreeing;
+        });
+    TaskPool::shared().waitForDone();
+    EXPECT_EQ(agreeing.load(), jobs);
+}
+
 TEST(Task, DeliversResultsAndErrorsOnTheReceiversThread) {
     QObject receiver;
     std::optional<int> value;

@@ -1,5 +1,7 @@
 // The main of every test program: a QApplication (offscreen unless the test runs on a private
 // X server, see with-x11) so that widgets, timers and queued results work, then GoogleTest.
+#include "Platform/ProcessStart.h"
+
 #include <QApplication>
 #include <QImageReader>
 
@@ -18,6 +20,7 @@ void quietOffscreenNotices(QtMsgType type, const QMessageLogContext& context, co
 }  // namespace
 
 int main(int argc, char** argv) {
+    brevalto::startProcess();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     defaultHandler = qInstallMessageHandler(quietOffscreenNotices);
