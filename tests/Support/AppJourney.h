@@ -36,14 +36,21 @@ protected:
     }
 
     void TearDown() override {
-        // The app runs under the session script; stop it by its own process id.
+        // The app runs under the session script; stop it by its own process id. SIGTERM quits it
+        // as the menu does, and the session passes its exit status through: anything but 0 (a
+        // crash while quitting shows as 128 + the signal) fails the journey.
         bool ok = false;
         const qint64 pid = QString::fromStdString(AtomicFile::read(home_ / "app.pid", 64)).trimmed().toLongLong(&ok);
         if (ok && pid > 0) QProcess::execute("kill", {QString::number(pid)});
+        if (!started_) return;
         if (session_.state() != QProcess::NotRunning && !session_.waitForFinished(10000)) {
+            ADD_FAILURE() << "the app did not quit within 10 s of SIGTERM";
             session_.kill();
             session_.waitForFinished(3000);
+            return;
         }
+        EXPECT_EQ(session_.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(session_.exitCode(), 0) << "the app's exit status after SIGTERM";
     }
 
     // Starts the program in a D-Bus session of its own with an unlocked GNOME Keyring.
@@ -60,6 +67,7 @@ protected:
             "exit $status\n");
         session_.start("dbus-run-session", {"--", "sh", "-c", script, program()});
         ASSERT_TRUE(session_.waitForStarted(5000));
+        started_ = true;
         ASSERT_TRUE(waitUntil([&] { return !window("^Brevalto$").isEmpty(); }, 20000)) << "the panel never mapped";
     }
 
@@ -136,6 +144,7 @@ protected:
     TestFolder standIns_;
     QProcessEnvironment env_;
     QProcess session_;
+    bool started_ = false;
 };
 
 }  // namespace brevalto
