@@ -24,6 +24,9 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
+
 namespace brevalto {
 namespace {
 
@@ -37,7 +40,7 @@ T* find(QWidget& root, const char* name) {
 TEST(GeneralSettingsPage, AFreshInstallShowsTheDefaults) {
     TestFolder dir;
     Defaults defaults;
-    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    LaunchAtLogin login(dir / "autostart", dir / "data", "/usr/bin/brevalto");
     GeneralSettingsPage page(defaults, login, {});
     EXPECT_TRUE(find<QCheckBox>(page, "hoverOpen")->isChecked());
     EXPECT_FALSE(find<QCheckBox>(page, "showInDock")->isChecked());
@@ -51,7 +54,7 @@ TEST(GeneralSettingsPage, AFreshInstallShowsTheDefaults) {
 TEST(GeneralSettingsPage, EveryControlStoresItsValueAtOnce) {
     TestFolder dir;
     Defaults defaults;
-    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    LaunchAtLogin login(dir / "autostart", dir / "data", "/usr/bin/brevalto");
     std::vector<bool> dockChanges;
     GeneralSettingsPage page(defaults, login, [&](bool on) { dockChanges.push_back(on); });
 
@@ -83,18 +86,33 @@ TEST(GeneralSettingsPage, EveryControlStoresItsValueAtOnce) {
 }
 
 TEST(GeneralSettingsPage, AFailedLoginChangeShowsWhyAndKeepsTheToggle) {
-    TestFolder dir;
-    // The autostart folder cannot be created inside a file.
-    LaunchAtLogin login(dir / "file" / "autostart", "/usr/bin/brevalto");
-    std::FILE* f = std::fopen((dir / "file").c_str(), "w");
-    std::fclose(f);
-    Defaults defaults;
-    GeneralSettingsPage page(defaults, login, {});
-    auto* toggle = find<QCheckBox>(page, "launchAtLogin");
-    toggle->click();
-    EXPECT_TRUE(toggle->isChecked());
-    EXPECT_FALSE(page.message().isEmpty());
-    EXPECT_NE(page.message(), QStringLiteral("Updated login preference."));
+    const struct {
+        const char* what;
+        const char* program;
+        const char* file;  // made a file before the page opens
+        const char* shown;
+    } cases[] = {
+        // The autostart folder cannot be created inside a file.
+        {"autostart folder in a file", "/usr/bin/brevalto", "autostart", "autostart"},
+        // A program with a % starts through a link in the data folder, whose place a file took.
+        {"link's place taken", "/opt/100%/brevalto", "data/brevalto-entry/brevalto",
+         "a file is in the place of "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestFolder dir;
+        LaunchAtLogin login(dir / "autostart" / "login", dir / "data", c.program);
+        std::filesystem::create_directories((dir / c.file).parent_path());
+        std::ofstream(dir / c.file) << "mine";
+        Defaults defaults;
+        GeneralSettingsPage page(defaults, login, {});
+        auto* toggle = find<QCheckBox>(page, "launchAtLogin");
+        toggle->click();
+        EXPECT_TRUE(toggle->isChecked());
+        EXPECT_TRUE(page.message().contains(QString::fromUtf8(c.shown))) << page.message().toStdString();
+        EXPECT_TRUE(page.message().contains(QString::fromStdString((dir / c.file).string())));
+        EXPECT_FALSE(std::filesystem::exists(login.entryPath()));
+    }
 }
 
 TEST(GeneralSettingsPage, StoredValuesAreShown) {
@@ -103,7 +121,7 @@ TEST(GeneralSettingsPage, StoredValuesAreShown) {
     defaults.set("historyRetention", 604800);
     defaults.set("hoverOpen", false);
     defaults.set("ignoredApps", "a,b");
-    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    LaunchAtLogin login(dir / "autostart", dir / "data", "/usr/bin/brevalto");
     login.setEnabled(true);
     GeneralSettingsPage page(defaults, login, {});
     EXPECT_EQ(find<QComboBox>(page, "historyRetention")->currentText(), QStringLiteral("7 days"));
@@ -133,7 +151,7 @@ TEST(SettingsPages, TextsFitTheDesktopAndCountsUseTheirSingular) {
     NoDialogs dialogs;
     TestFolder dir;
     Defaults defaults;
-    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    LaunchAtLogin login(dir / "autostart", dir / "data", "/usr/bin/brevalto");
     GeneralSettingsPage general(defaults, login, {});
     ScreenshotSettingsView screenshots(defaults, dialogs);
     for (QWidget* page : {static_cast<QWidget*>(&general), static_cast<QWidget*>(&screenshots)}) {
