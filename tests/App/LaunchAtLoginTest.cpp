@@ -130,40 +130,48 @@ int run(const QProcessEnvironment& environment, const QString& program, const QS
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
+const QString kRegister = QStringLiteral(BREVALTO_SOURCE_DIR "/scripts/register-desktop");
+
 TEST(LaunchAtLogin, AProgramWhosePathHasAPercentStartsThroughTheDataFolderLink) {
     // Both readers of the desktop entry: xdg-open on a bare window manager (here as the handler of a
-    // link scheme, the only way it runs an entry) and GIO. The second copy takes the link over.
+    // link scheme, the only way it runs an entry) and GIO. The second copy takes the link over;
+    // registering a build that needs no link leaves it to the login entry.
     TestFolder home;
     QProcessEnvironment environment = bareDesktopEnvironment(home.path());
     // xdg-open asks for handlers only in a graphical session, which it knows by this variable alone.
     if (!environment.contains("DISPLAY")) environment.insert("DISPLAY", ":0");
     const fs::path link = home / "data" / "brevalto-entry" / "brevalto";
-    const QString name = QString::fromStdString(link.string());
-    const QString entryCopy = QString::fromStdString((home / "data" / "applications" / "brevalto-login.desktop").string());
-    for (const std::string folder : {"100%", "50% off"}) {
+    const fs::path entryCopy = home / "data" / "applications" / "brevalto-login.desktop";
+    LaunchAtLogin login(home / "config" / "autostart", home / "data", "unset");
+    for (const std::string folder : {"100%", "50% off", "build"}) {
         SCOPED_TRACE(folder);
         fs::create_directories(home / folder);
-        const fs::path program = writeScript(home / folder / "brevalto", "printf '%s\n' \"" + folder + " $0 $*\" >>\"$HOME/launches\"");
-        LaunchAtLogin login(home / "config" / "autostart", home / "data", program);
-        login.setEnabled(true);
+        const fs::path program = writeScript(home / folder / "brevalto", "printf '%s\\n' \"" + folder + " $0 $*\" >>\"$HOME/launches\"");
+        std::string started = folder;
+        if (folder == "build") {
+            started = "50% off";
+            ASSERT_EQ(run(environment, kRegister, {QString::fromStdString(program.string())}), 0);
+        } else {
+            login = LaunchAtLogin(home / "config" / "autostart", home / "data", program);
+            login.setEnabled(true);
+        }
         ASSERT_EQ(login.linkPath(), link);
         ASSERT_TRUE(fs::is_symlink(link));
-        EXPECT_EQ(fs::canonical(link), fs::canonical(program));
+        EXPECT_EQ(fs::canonical(link), fs::canonical(home / started / "brevalto"));
         const std::string entry = AtomicFile::read(login.entryPath(), 4096);
         EXPECT_EQ(execLine(entry), "Exec=" + link.string());
 
-        AtomicFile::write(entryCopy.toStdString(), entry + "MimeType=x-scheme-handler/brevalto-login;\n");
+        AtomicFile::write(entryCopy, entry + "MimeType=x-scheme-handler/brevalto-login;\n");
         ASSERT_EQ(run(environment, "xdg-mime", {"default", "brevalto-login.desktop", "x-scheme-handler/brevalto-login"}), 0);
         fs::remove(home / "launches");
         ASSERT_EQ(run(environment, "xdg-open", {"brevalto-login:start"}), 0);
-        const QString logged = QString::fromStdString((home / "launches").string());
         const auto launches = [&] {
-            QFile log(logged);
+            QFile log(QString::fromStdString((home / "launches").string()));
             return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts)
                                                  : QStringList();
         };
         ASSERT_TRUE(waitUntil([&] { return !launches().isEmpty(); }, 5000));
-        const QString who = QString::fromStdString(folder) + ' ' + name;
+        const QString who = QString::fromStdString(started + ' ' + link.string());
         EXPECT_EQ(launches(), QStringList{who + " brevalto-login:start"});
 
         const QString launch = QStringLiteral(
@@ -210,6 +218,13 @@ TEST(LaunchAtLogin, WhereTheLinkCannotBeMadeNoEntryIsWritten) {
             EXPECT_NE(std::string(e.what()).find(c.said + place.string()), std::string::npos) << e.what();
         }
         EXPECT_FALSE(fs::exists(login.entryPath()));
+        if (!place.empty()) {
+            // Registering the same program refuses alike.
+            QProcessEnvironment environment = bareDesktopEnvironment(dir.path());
+            environment.insert("XDG_DATA_HOME", QString::fromStdString((dir / c.dataHome).string()));
+            EXPECT_NE(run(environment, kRegister, {"/opt/100%/brevalto"}), 0);
+            EXPECT_FALSE(fs::exists(dir / c.dataHome / "applications" / "brevalto.desktop"));
+        }
         if (fs::is_directory(place)) {
             EXPECT_TRUE(fs::exists(place / "kept"));
         } else if (!place.empty()) {
