@@ -96,7 +96,7 @@ TEST(GeneralSettingsPage, AFailedLoginChangeShowsWhyAndKeepsTheToggle) {
         {"autostart folder in a file", "/usr/bin/brevalto", "autostart", "autostart"},
         // A program with a % starts through a link in the data folder, whose place a file took.
         {"link's place taken", "/opt/100%/brevalto", "data/brevalto-entry/brevalto",
-         "a file is in the place of "},
+         "a file is in the link's place"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -99,7 +99,8 @@ std::string LaunchAtLogin::entryProgram() const {
                         " that would stand for it has one too.");
     const auto taken = [&](const fs::path& place, FileKind kind) {
         return FileError("Brevalto starts at login through the link " + link_.string() + ", because its own path has a %, but " +
-                         (kind == FileKind::folder ? "a folder" : "a file") + " is in the place of " + place.string() +
+                         (kind == FileKind::folder ? "a folder" : "a file") + " is in " +
+                         (place == link_ ? "the link's place" : "the place of its folder " + place.string()) +
                          ". Move it away and turn this on again.");
     };
     const FileKind folderKind = AtomicFile::status(link_.parent_path()).kind;
