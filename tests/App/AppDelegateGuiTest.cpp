@@ -82,7 +82,7 @@ protected:
         env.dataFolder = folder / "data";
         env.stagingRoot = folder / "staging";
         env.prompt = std::make_unique<CountingPrompt>(&asked, allow);
-        env.login = LaunchAtLogin(folder / "autostart", "/usr/bin/brevalto");
+        env.login = LaunchAtLogin(folder / "autostart", folder / "data", "/usr/bin/brevalto");
         env.historyAlert = historyAlert;
         return std::make_unique<AppDelegate>(std::move(env));
     }

@@ -24,6 +24,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 namespace brevalto {
 namespace {
 
@@ -37,7 +39,7 @@ T* find(QWidget& root, const char* name) {
 TEST(GeneralSettingsPage, AFreshInstallShowsTheDefaults) {
     TestFolder dir;
     Defaults defaults;
-    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    LaunchAtLogin login(dir / "autostart", dir / "data", "/usr/bin/brevalto");
     GeneralSettingsPage page(defaults, login, {});
     EXPECT_TRUE(find<QCheckBox>(page, "hoverOpen")->isChecked());
     EXPECT_FALSE(find<QCheckBox>(page, "showInDock")->isChecked());
@@ -51,7 +53,7 @@ TEST(GeneralSettingsPage, AFreshInstallShowsTheDefaults) {
 TEST(GeneralSettingsPage, EveryControlStoresItsValueAtOnce) {
     TestFolder dir;
     Defaults defaults;
-    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    LaunchAtLogin login(dir / "autostart", dir / "data", "/usr/bin/brevalto");
     std::vector<bool> dockChanges;
     GeneralSettingsPage page(defaults, login, [&](bool on) { dockChanges.push_back(on); });
 
@@ -85,7 +87,7 @@ TEST(GeneralSettingsPage, EveryControlStoresItsValueAtOnce) {
 TEST(GeneralSettingsPage, AFailedLoginChangeShowsWhyAndKeepsTheToggle) {
     TestFolder dir;
     // The autostart folder cannot be created inside a file.
-    LaunchAtLogin login(dir / "file" / "autostart", "/usr/bin/brevalto");
+    LaunchAtLogin login(dir / "file" / "autostart", dir / "data", "/usr/bin/brevalto");
     std::FILE* f = std::fopen((dir / "file").c_str(), "w");
     std::fclose(f);
     Defaults defaults;
@@ -95,6 +97,14 @@ TEST(GeneralSettingsPage, AFailedLoginChangeShowsWhyAndKeepsTheToggle) {
     EXPECT_TRUE(toggle->isChecked());
     EXPECT_FALSE(page.message().isEmpty());
     EXPECT_NE(page.message(), QStringLiteral("Updated login preference."));
+
+    // A program with a % starts through a link in the data folder, whose place a folder took.
+    LaunchAtLogin linked(dir / "autostart", dir / "data", "/opt/100%/brevalto");
+    std::filesystem::create_directories(linked.linkPath());
+    GeneralSettingsPage other(defaults, linked, {});
+    find<QCheckBox>(other, "launchAtLogin")->click();
+    EXPECT_TRUE(other.message().contains(QStringLiteral("a folder is in the link's place"))) << other.message().toStdString();
+    EXPECT_FALSE(std::filesystem::exists(linked.entryPath()));
 }
 
 TEST(GeneralSettingsPage, StoredValuesAreShown) {
@@ -103,7 +113,7 @@ TEST(GeneralSettingsPage, StoredValuesAreShown) {
     defaults.set("historyRetention", 604800);
     defaults.set("hoverOpen", false);
     defaults.set("ignoredApps", "a,b");
-    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    LaunchAtLogin login(dir / "autostart", dir / "data", "/usr/bin/brevalto");
     login.setEnabled(true);
     GeneralSettingsPage page(defaults, login, {});
     EXPECT_EQ(find<QComboBox>(page, "historyRetention")->currentText(), QStringLiteral("7 days"));
@@ -133,7 +143,7 @@ TEST(SettingsPages, TextsFitTheDesktopAndCountsUseTheirSingular) {
     NoDialogs dialogs;
     TestFolder dir;
     Defaults defaults;
-    LaunchAtLogin login(dir / "autostart", "/usr/bin/brevalto");
+    LaunchAtLogin login(dir / "autostart", dir / "data", "/usr/bin/brevalto");
     GeneralSettingsPage general(defaults, login, {});
     ScreenshotSettingsView screenshots(defaults, dialogs);
     for (QWidget* page : {static_cast<QWidget*>(&general), static_cast<QWidget*>(&screenshots)}) {

@@ -25,15 +25,6 @@ namespace fs = std::filesystem;
 const QString kProgram = QStringLiteral(BREVALTO_BINARY_DIR "/brevalto");
 const QString kRegister = QStringLiteral(BREVALTO_SOURCE_DIR "/scripts/register-desktop");
 
-// A private user on a bare window manager: nothing tells xdg-open of a desktop environment.
-QProcessEnvironment bareDesktop(const fs::path& home) {
-    QProcessEnvironment environment = privateUserEnvironment(home);
-    for (const char* name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID",
-                             "MATE_DESKTOP_SESSION_ID"})
-        environment.remove(name);
-    return environment;
-}
-
 // What a program ends with: exit status (-1 for none), standard output, standard error.
 std::tuple<int, std::string, std::string> outcome(const QProcessEnvironment& environment, const QString& program,
                                                   const QStringList& arguments) {
@@ -58,7 +49,7 @@ int panelHeight(const QProcessEnvironment& environment) {
 
 TEST(DesktopEntry, XdgOpenWithoutADesktopEnvironmentHandsLinksToTheRunningApp) {
     TestFolder home;
-    const QProcessEnvironment environment = bareDesktop(home.path());
+    const QProcessEnvironment environment = bareDesktopEnvironment(home.path());
     ASSERT_EQ(outcome(environment, kRegister, {kProgram}), std::make_tuple(0, std::string(), std::string()));
 
     QProcess app;
@@ -102,7 +93,7 @@ TEST(DesktopEntry, AProgramPathIsWrittenAsTheDesktopToolsReadIt) {
     for (const auto& [folder, xdgOpens, note] : rows) {
         SCOPED_TRACE(folder);
         TestFolder home;
-        const QProcessEnvironment environment = bareDesktop(home.path());
+        const QProcessEnvironment environment = bareDesktopEnvironment(home.path());
         fs::create_directories(home / folder);
         const fs::path program = writeScript(home / folder / "brevalto", "printf '%s\\n' \"$0 $*\" >>\"$HOME/launches\"");
 

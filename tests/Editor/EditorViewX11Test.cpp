@@ -75,7 +75,7 @@ TEST(EditorViewX11Test, ALinkOpensTheEditorWithTheKeyboardAndARedactionIsCopiedA
     env.dataFolder = folder / "data";
     env.stagingRoot = folder / "staging";
     env.prompt = std::make_unique<AllowAll>();
-    env.login = LaunchAtLogin(folder / "autostart", "/usr/bin/brevalto");
+    env.login = LaunchAtLogin(folder / "autostart", folder / "data", "/usr/bin/brevalto");
     AppDelegate app(std::move(env));
     app.applicationDidFinishLaunching();
 

@@ -21,4 +21,14 @@ inline QProcessEnvironment privateUserEnvironment(const std::filesystem::path& h
     return environment;
 }
 
+// The same user on a bare window manager: nothing tells xdg-open of a desktop environment, so it
+// reads desktop entries itself.
+inline QProcessEnvironment bareDesktopEnvironment(const std::filesystem::path& home) {
+    QProcessEnvironment environment = privateUserEnvironment(home);
+    for (const char* name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID",
+                             "MATE_DESKTOP_SESSION_ID"})
+        environment.remove(name);
+    return environment;
+}
+
 }  // namespace brevalto

@@ -23,7 +23,7 @@ struct AppEnvironment {
     // Asked once a launch when the history cannot be loaded, with the index file and the reason;
     // true starts a new history. None: an alert above the panel.
     std::function<bool(const QString& file, const QString& reason)> historyAlert;
-    LaunchAtLogin login{{}, {}};  // main sets the user's; tests a private one
+    LaunchAtLogin login{{}, {}, {}};  // main sets the user's; tests a private one
 };
 
 }  // namespace brevalto

@@ -11,18 +11,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The Exec value that runs the program at path, in three layers: the path quoted as one argument
-// (", `, $ and \ take a backslash), every % doubled (a lone one starts a field code), then the
-// string escapes of a desktop entry value (\ becomes \\; a newline, tab or carriage return becomes
-// \n, \t or \r, so the path cannot end the line and start another key).
+// The Exec value that runs the program at path, in three layers: the path as it is when no
+// character in it is reserved, otherwise quoted as one argument (", `, $ and \ take a backslash),
+// so that readers that only split on blanks (xdg-open) run a plain path; every % doubled (a lone
+// one starts a field code); then the string escapes of a desktop entry value (\ becomes \\; a
+// newline, tab or carriage return becomes \n, \t or \r, so the path cannot end the line and start
+// another key).
 std::string execValue(const std::string& path) {
-    std::string quoted = "\"";
+    const bool reserved = path.find_first_of(std::string_view(" \t\n\r\"'\\><~|&;$*?#()`")) != std::string::npos;
+    std::string quoted = reserved ? "\"" : "";
     for (char c : path) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        if (reserved && (c == '"' || c == '`' || c == '$' || c == '\\')) quoted += '\\';
         if (c == '%') quoted += '%';
         quoted += c;
     }
-    quoted += '"';
+    if (reserved) quoted += '"';
     std::string out;
     for (char c : quoted) {
         switch (c) {
@@ -38,11 +41,14 @@ std::string execValue(const std::string& path) {
 
 }  // namespace
 
-LaunchAtLogin::LaunchAtLogin(fs::path folder, fs::path executable)
-    : entry_(std::move(folder) / "brevalto.desktop"), executable_(std::move(executable)) {}
+LaunchAtLogin::LaunchAtLogin(fs::path folder, fs::path dataHome, fs::path executable)
+    : entry_(std::move(folder) / "brevalto.desktop"),
+      link_(std::move(dataHome) / "brevalto-entry" / "brevalto"),
+      executable_(std::move(executable)) {}
 
 LaunchAtLogin LaunchAtLogin::forCurrentUser() {
-    return LaunchAtLogin(AppPaths::configHome() / "autostart", QCoreApplication::applicationFilePath().toStdString());
+    return LaunchAtLogin(AppPaths::configHome() / "autostart", AppPaths::dataHome(),
+                         QCoreApplication::applicationFilePath().toStdString());
 }
 
 bool LaunchAtLogin::isEnabled() const {
@@ -81,6 +87,41 @@ bool LaunchAtLogin::isEnabled() const {
     return true;
 }
 
+// The path the entry names: the program itself, or for a program whose path has a % the link to
+// it, pointed at it afresh (another copy may have set it). A folder or file in the link's place
+// is not ours to replace.
+std::string LaunchAtLogin::entryProgram() const {
+    const std::string program = executable_.string();
+    if (program.find('%') == std::string::npos) return program;
+    if (link_.string().find('%') != std::string::npos)
+        throw FileError("Brevalto cannot be started at login from " + program +
+                        ": the desktop does not start a program whose path has a %, and the link " + link_.string() +
+                        " that would stand for it has one too.");
+    const auto taken = [&](const fs::path& place, FileKind kind) {
+        return FileError("Brevalto starts at login through the link " + link_.string() + ", because its own path has a %, but " +
+                         (kind == FileKind::folder ? "a folder" : "a file") + " is in " +
+                         (place == link_ ? "the link's place" : "the place of its folder " + place.string()) +
+                         ". Move it away and turn this on again.");
+    };
+    const FileKind folderKind = AtomicFile::status(link_.parent_path()).kind;
+    if (folderKind == FileKind::regular || folderKind == FileKind::other) throw taken(link_.parent_path(), folderKind);
+    const FileKind kind = folderKind == FileKind::missing ? FileKind::missing : AtomicFile::status(link_).kind;
+    if (kind != FileKind::missing && kind != FileKind::symlink) throw taken(link_, kind);
+    AtomicFile::createFolder(link_.parent_path(), false);
+    // Made under a name of its own and renamed into place, so the link is never missing.
+    const fs::path fresh = link_.parent_path() / (".brevalto-" + std::to_string(QCoreApplication::applicationPid()));
+    std::error_code error;
+    fs::remove(fresh, error);
+    fs::create_symlink(executable_, fresh, error);
+    if (!error) fs::rename(fresh, link_, error);
+    if (error) {
+        std::error_code ignored;
+        fs::remove(fresh, ignored);
+        throw FileError("Could not link " + link_.string() + " to " + program + ": " + error.message());
+    }
+    return link_.string();
+}
+
 void LaunchAtLogin::setEnabled(bool enabled) {
     if (!enabled) {
         std::error_code error;
@@ -93,7 +134,7 @@ void LaunchAtLogin::setEnabled(bool enabled) {
         "Type=Application\n"
         "Name=Brevalto\n"
         "Comment=Clipboard history and screenshots\n"
-        "Exec=" + execValue(executable_.string()) + "\n"
+        "Exec=" + execValue(entryProgram()) + "\n"
         "Icon=brevalto\n"
         "Terminal=false\n"
         "X-GNOME-Autostart-enabled=true\n";
