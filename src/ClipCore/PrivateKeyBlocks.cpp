@@ -26,10 +26,13 @@ constexpr std::size_t npos = std::string_view::npos;
 constexpr std::size_t kLongestDashRun = 64;
 
 // A body line recognised from a picture may hold stray characters and spaces: a few of each
-// among at least this many base64 characters.
+// among at least this many base64 characters. Its base64 characters are mixed as random data
+// mixes them: in random base64 some 35 % of neighbouring pairs are of one kind (two capitals, two
+// small letters, two digits); in words, names and numbers most are.
 constexpr std::size_t kLeastRecognisedBody = 16;
 constexpr std::size_t kBase64PerBlank = 8;
 constexpr std::size_t kBase64PerOther = 8;
+constexpr std::size_t kSameKindPairsInFive = 3;
 
 const re2::RE2& marker(bool header) {
     auto compile = [](const char* pattern) {
@@ -51,9 +54,62 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' ||
 
 bool isQuote(char c) { return c == '"' || c == '\''; }
 
-bool isBase64Byte(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-           c == '=';
+// Items of a program's list of quoted lines are separated by these, besides blanks.
+bool isValueSeparator(char c) { return isBlank(c) || c == ',' || c == '+'; }
+
+enum class Kind { none, capital, small, digit, symbol };
+
+Kind base64Kind(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') return Kind::capital;
+    if (c >= 'a' && c <= 'z') return Kind::small;
+    if (c >= '0' && c <= '9') return Kind::digit;
+    if (c == '+' || c == '/' || c == '=') return Kind::symbol;
+    return Kind::none;
+}
+
+// A line as a program quotes it: its content without one pair of quotes, a trailing ',' or '+'
+// and a trailing "\n" or "\r\n" escape.
+std::optional<std::string_view> quotedContent(std::string_view s) {
+    if (!s.empty() && (s.back() == ',' || s.back() == '+')) {
+        s.remove_suffix(1);
+        while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    }
+    if (s.size() < 2 || !isQuote(s.front()) || s.back() != s.front()) return std::nullopt;
+    s = s.substr(1, s.size() - 2);
+    if (s.ends_with("\\r\\n")) s.remove_suffix(4);
+    else if (s.ends_with("\\n")) s.remove_suffix(2);
+    return s;
+}
+
+bool isKeyText(std::string_view s) {
+    std::size_t base64 = 0, blanks = 0, others = 0, pairs = 0, sameKind = 0;
+    bool capital = false, small = false, digitOrSymbol = false;
+    Kind previous = Kind::none;
+    unsigned char before = 0;
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        const Kind kind = base64Kind(c);
+        if (kind != Kind::none) {
+            ++base64;
+            capital = capital || kind == Kind::capital;
+            small = small || kind == Kind::small;
+            digitOrSymbol = digitOrSymbol || kind == Kind::digit || kind == Kind::symbol;
+            if (previous != Kind::none) {
+                ++pairs;
+                if (kind == previous && kind != Kind::symbol) ++sameKind;
+            }
+        } else if (c == ' ' || c == '\t') {
+            ++blanks;
+        } else if (c < 0x80 || c >= 0xC0 || before < 0x80) {
+            ++others;  // one per code point: the continuation bytes of a character are not counted again
+        }
+        previous = kind;
+        before = c;
+    }
+    if (base64 == 0) return false;
+    if (blanks == 0 && others == 0) return true;
+    return base64 >= kLeastRecognisedBody && blanks * kBase64PerBlank <= base64 && others * kBase64PerOther <= base64 &&
+           capital && small && digitOrSymbol && sameKind * 5 <= pairs * kSameKindPairsInFive;
 }
 
 bool isKeyField(std::string_view s) { return s.starts_with("Proc-Type:") || s.starts_with("DEK-Info:"); }
@@ -127,15 +183,8 @@ std::optional<TextRange> firstMatch(bool header, std::string_view text, std::siz
 }  // namespace
 
 bool PrivateKeyBlocks::isBodyLine(std::string_view content) {
-    std::size_t base64 = 0, blanks = 0, others = 0;
-    for (const char c : content) {
-        if (isBase64Byte(c)) ++base64;
-        else if (c == ' ' || c == '\t') ++blanks;
-        else ++others;
-    }
-    if (base64 == 0) return false;
-    if (blanks == 0 && others == 0) return true;
-    return base64 >= kLeastRecognisedBody && blanks * kBase64PerBlank <= base64 && others * kBase64PerOther <= base64;
+    if (const std::optional<std::string_view> quoted = quotedContent(content)) return isKeyText(*quoted);
+    return isKeyText(content);
 }
 
 std::optional<TextRange> PrivateKeyBlocks::MarkerSearch::first(std::size_t at, std::size_t before) {
@@ -181,8 +230,20 @@ std::size_t PrivateKeyBlocks::barrier(std::size_t offset) {
     return barrierEnd_;
 }
 
-PrivateKeyBlocks::Block PrivateKeyBlocks::linesAfter(std::size_t lower, std::size_t upper,
-                                                     std::size_t lineEnd) const {
+std::size_t PrivateKeyBlocks::trimmedEnd(std::size_t lineEnd) {
+    if (trimmedFor_ != lineEnd) {
+        trimmedFor_ = lineEnd;
+        trimmed_ = lineEnd;
+        while (trimmed_ > 0 && isBlank(text_[trimmed_ - 1])) --trimmed_;
+    }
+    return trimmed_;
+}
+
+// Remembered for the last line end asked about: the headers on one line all walk the same lines.
+const PrivateKeyBlocks::Walk& PrivateKeyBlocks::linesAfter(std::size_t lineEnd) {
+    if (walkFrom_ == lineEnd) return walk_;
+    walkFrom_ = lineEnd;
+    walk_ = {std::nullopt, npos, npos};
     enum class After { body, fields, blank } after = After::body;
     std::string_view fieldIndent;
     for (std::size_t start = lineEnd; start < text_.size();) {
@@ -192,38 +253,105 @@ PrivateKeyBlocks::Block PrivateKeyBlocks::linesAfter(std::size_t lower, std::siz
         if (after == After::fields && content.empty()) {
             after = After::blank;
         } else if (after == After::fields && indent.size() > fieldIndent.size() && indent.starts_with(fieldIndent)) {
-            upper = line.contentEnd;
+            walk_.upper = line.contentEnd;
         } else if (isKeyField(content)) {
             after = After::fields;
             fieldIndent = indent;
-            upper = line.contentEnd;
+            walk_.upper = line.contentEnd;
         } else if (isBodyLine(content)) {
             after = After::body;
-            upper = line.contentEnd;
+            walk_.upper = line.contentEnd;
         } else {
-            return {{lower, upper}, content.empty() ? line.start : line.contentEnd};
+            walk_.settled = content.empty() ? line.start : line.contentEnd;
+            walk_.reach = line.contentStart;
+            while (walk_.reach < line.contentEnd && isValueSeparator(text_[walk_.reach])) ++walk_.reach;
+            break;
         }
         start = line.end;
     }
-    return {{lower, upper}, npos};
+    return walk_;
+}
+
+// The quoted key lines after a value's closing quote on its line, as a JSON array or a list in
+// code holds a key's lines. Each value is read once: the scan stops at the first item that is no
+// key line, and a marker is none.
+PrivateKeyBlocks::Values PrivateKeyBlocks::valuesAfter(std::size_t closingQuote, std::size_t lineEnd) const {
+    Values values{closingQuote, lineEnd};
+    for (std::size_t at = closingQuote + 1;;) {
+        while (at < lineEnd && isValueSeparator(text_[at])) ++at;
+        values.next = std::min(at, lineEnd);
+        if (at >= lineEnd) return values;
+        if (!isQuote(text_[at])) return values;
+        const void* hit = std::memchr(text_.data() + at + 1, text_[at], lineEnd - at - 1);
+        if (!hit) return values;
+        const auto closing = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+        if (!isBodyLine(text_.substr(at, closing + 1 - at))) return values;
+        values.bound = closing;
+        at = closing + 1;
+    }
+}
+
+// The opening quote of the first of the quoted key lines right before an opening quote on its
+// line, or that quote itself when there are none.
+std::size_t PrivateKeyBlocks::valuesBefore(std::size_t openingQuote, std::size_t lineStart) const {
+    std::size_t first = openingQuote;
+    for (std::size_t at = openingQuote;;) {
+        while (at > lineStart && isValueSeparator(text_[at - 1])) --at;
+        if (at <= lineStart + 1 || !isQuote(text_[at - 1])) return first;
+        const std::size_t closing = at - 1;
+        const void* hit = memrchr(text_.data() + lineStart, text_[closing], closing - lineStart);
+        if (!hit) return first;
+        const auto opening = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+        if (!isBodyLine(text_.substr(opening, closing + 1 - opening))) return first;
+        first = at = opening;
+    }
 }
 
 PrivateKeyBlocks::Block PrivateKeyBlocks::headerBlock(TextRange header) {
-    if (const std::optional<TextRange> footer = footers_.first(header.upper, npos))
-        return {{header.lower, footer->upper}, footer->upper};
     const std::size_t end = lineEndAfter(header.upper);
-    const Line rest = lineBetween(text_, header.upper, end);
-    std::size_t upper = header.upper;
-    if (rest.contentStart < rest.contentEnd) {
-        // The key's body on the header's line: a quoted value ends at its closing quote.
-        upper = rest.contentEnd;
-        if (header.lower > 0 && isQuote(text_[header.lower - 1])) {
-            const char quote = text_[header.lower - 1];
-            if (const void* hit = std::memchr(text_.data() + rest.contentStart, quote, end - rest.contentStart))
-                upper = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+    // A header that is a whole quoted value: its closing quote, after a "\n" or "\r\n" escape.
+    std::optional<std::size_t> closing;
+    if (header.lower > 0 && isQuote(text_[header.lower - 1])) {
+        const std::string_view after = text_.substr(header.upper, end - header.upper);
+        for (const std::size_t escape : {std::size_t{0}, std::size_t{2}, std::size_t{4}}) {
+            if (after.size() > escape && after[escape] == text_[header.lower - 1] &&
+                (escape == 0 || after.starts_with(escape == 2 ? "\\n" : "\\r\\n"))) {
+                closing = header.upper + escape;
+                break;
+            }
         }
     }
-    return linesAfter(header.lower, upper, end);
+    const Values values = closing ? valuesAfter(*closing, end) : Values{header.upper, end};
+    // A program's name for the marker, with no key line after it, holds no key.
+    if (closing && values.bound == *closing && !linesAfter(end).upper)
+        return {{header.lower, header.lower}, linesAfter(end).settled};
+
+    if (const std::optional<TextRange> footer = footers_.first(header.upper, npos)) {
+        // A footer that opens a quoted value ends the block only when nothing but key lines, or
+        // quoted key lines on the header's own line, lie between them.
+        if (!isQuote(text_[footer->lower - 1])) return {{header.lower, footer->upper}, footer->upper};
+        const std::size_t reach = values.next < end ? values.next : linesAfter(end).reach;
+        if (reach == footer->lower - 1) return {{header.lower, footer->upper}, footer->upper};
+    }
+    const Walk& walk = linesAfter(end);
+    std::size_t upper = header.upper;
+    if (closing) {
+        upper = values.bound;
+    } else {
+        // The key's body on the header's line: a quoted value ends at its closing quote.
+        std::size_t contentStart = header.upper;
+        while (contentStart < end && isBlank(text_[contentStart])) ++contentStart;
+        const std::size_t contentEnd = std::max(contentStart, trimmedEnd(end));
+        if (contentStart < contentEnd) {
+            upper = contentEnd;
+            if (header.lower > 0 && isQuote(text_[header.lower - 1])) {
+                const char quote = text_[header.lower - 1];
+                if (const void* hit = std::memchr(text_.data() + contentStart, quote, end - contentStart))
+                    upper = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+            }
+        }
+    }
+    return {{header.lower, walk.upper.value_or(upper)}, walk.settled};
 }
 
 PrivateKeyBlocks::Block PrivateKeyBlocks::footerBlock(TextRange footer) const {
@@ -232,9 +360,19 @@ PrivateKeyBlocks::Block PrivateKeyBlocks::footerBlock(TextRange footer) const {
     std::size_t start = feed == npos ? position_ : feed + 1;
     const Line line = lineBetween(text_, start, footer.lower);
     std::size_t lower = line.contentStart;
+    const Block none{{footer.lower, footer.lower}, footer.lower};
+    // A footer that opens a quoted value holds a key only when key lines come before it: the
+    // quoted ones before it on its line, or, when it opens the line, the body lines above.
+    const bool opensValue = footer.lower > line.contentStart && isQuote(text_[footer.lower - 1]);
+    std::size_t opens = line.contentStart;
+    while (opens < footer.lower - 1 && isValueSeparator(text_[opens])) ++opens;
+    if (opensValue && opens < footer.lower - 1) {
+        const std::size_t first = valuesBefore(footer.lower - 1, line.contentStart);
+        return first == footer.lower - 1 ? none : Block{{first + 1, footer.upper}, footer.upper};
+    }
     // A value quoted on the footer's line holds the whole key; one that opens the line may be the
     // last of the key's quoted lines.
-    for (std::size_t q = footer.lower; q > line.contentStart + 1; --q) {
+    for (std::size_t q = footer.lower; !opensValue && q > line.contentStart + 1; --q) {
         if (isQuote(text_[q - 1])) return {{lineBetween(text_, q, footer.lower).contentStart, footer.upper}, footer.upper};
     }
     // The body lines directly above, each whole and after the block before.
@@ -247,6 +385,7 @@ PrivateKeyBlocks::Block PrivateKeyBlocks::footerBlock(TextRange footer) const {
         lower = above.contentStart;
         start = aboveStart;
     }
+    if (opensValue && lower == line.contentStart) return none;
     return {{lower, footer.upper}, footer.upper};
 }
 
@@ -262,7 +401,9 @@ std::optional<PrivateKeyBlocks::Block> PrivateKeyBlocks::nextBefore(std::size_t 
     const std::optional<TextRange> header = headers_.first(position_, footer ? footer->lower : cut);
     if (!header && !footer) return std::nullopt;
     const Block block = header ? headerBlock(*header) : footerBlock(*footer);
-    position_ = block.range.upper;
+    // A marker that holds no key: the search goes on after it.
+    const bool none = block.range.lower == block.range.upper;
+    position_ = none ? (header ? header->upper : footer->upper) : block.range.upper;
     if (bounded && block.range.lower >= cut) {
         pending_ = block;
         return std::nullopt;
@@ -270,7 +411,12 @@ std::optional<PrivateKeyBlocks::Block> PrivateKeyBlocks::nextBefore(std::size_t 
     return block;
 }
 
-std::optional<PrivateKeyBlocks::Block> PrivateKeyBlocks::next() { return nextBefore(npos); }
+std::optional<PrivateKeyBlocks::Block> PrivateKeyBlocks::next() {
+    for (;;) {
+        std::optional<Block> block = nextBefore(npos);
+        if (!block || block->range.lower < block->range.upper) return block;
+    }
+}
 
 std::size_t PrivateKeyBlocks::pastBlocks(std::size_t cut) {
     // Cuts never decrease: a block that an earlier cut was past is past every later one.
