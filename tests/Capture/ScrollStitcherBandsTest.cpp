@@ -110,5 +110,35 @@ TEST(ScrollStitcherBands, StillBarsComeInOnceAndEveryRowOfThePageOnce) {
     }
 }
 
+// Where the rows prove no shift (the content changes in more places than a cursor's cells), the
+// signatures or the user place the grabs: a status line is held back all the same and comes in
+// once, at the bottom.
+TEST(ScrollStitcherBands, AStatusLineComesInOnceWhereTheRowsProveNoShift) {
+    const int footer = 30;
+    const QImage page = wordsPage();
+    const std::vector<int> tops = {0, 70, 150, 230, 300};
+    for (const bool byHand : {false, true}) {
+        TestFolder dir;
+        ScrollStitcher s(dir / "staging", {512 << 20, 512 << 20, 100'000});
+        for (std::size_t i = 0; i < tops.size(); ++i) {
+            QImage grab = page.copy(0, tops[i], kWidth, kHeight);
+            drawBar(grab, kHeight - footer, footer, i % 2 ? "Ln 1, 20%" : "Ln 14, 3%");
+            for (int k = 0; k < 3; ++k)  // marks that change colour at every step
+                QPainter(&grab).fillRect(20 + 100 * k, 20 + 45 * k, 8, 10, QColor::fromHsv(int(i) * 50 + k * 20, 255, 200));
+            const auto manual = byHand && i ? std::optional<int>(tops[i] - tops[i - 1]) : std::nullopt;
+            ASSERT_EQ(s.append(grab, manual).kind, i ? Kind::accepted : Kind::first) << byHand << ", grab " << i << ": " << s.status();
+        }
+        const QImage composed = s.compose().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(composed.height(), tops.back() + kHeight);
+        int bars = 0;
+        for (int y = 0; y < composed.height(); ++y)
+            bars += composed.pixel(2, y) == qRgb(30, 50, 80) && (y == 0 || composed.pixel(2, y - 1) != qRgb(30, 50, 80));
+        EXPECT_EQ(bars, 1) << (byHand ? "by hand" : "by the signatures");
+        QImage newest = page.copy(0, tops.back(), kWidth, kHeight);  // its bar, drawn once at the bottom
+        drawBar(newest, kHeight - footer, footer, (tops.size() - 1) % 2 ? "Ln 1, 20%" : "Ln 14, 3%");
+        EXPECT_TRUE(sameRgb(composed.copy(0, composed.height() - footer, kWidth, footer), newest.copy(0, kHeight - footer, kWidth, footer)));
+    }
+}
+
 }  // namespace
 }  // namespace brevalto
