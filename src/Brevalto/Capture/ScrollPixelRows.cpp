@@ -124,11 +124,10 @@ ScrollPixelRows::Span ScrollPixelRows::compared(int displacement) const {
     return span(displacement, edge, edge);
 }
 
-// On their hashes first where every row is hashed, then on their bytes.
-bool ScrollPixelRows::sameRow(int previousRow, int currentRow) const {
-    if (!previousHashes_.empty() && previousHashes_[static_cast<std::size_t>(previousRow)] !=
-                                        currentHashes_[static_cast<std::size_t>(currentRow)])
-        return false;
+// On their hashes alone where every row is hashed and `byHash`, else on their bytes.
+bool ScrollPixelRows::sameRow(int previousRow, int currentRow, bool byHash) const {
+    if (byHash && !previousHashes_.empty())
+        return previousHashes_[static_cast<std::size_t>(previousRow)] == currentHashes_[static_cast<std::size_t>(currentRow)];
     return std::memcmp(previous_.constScanLine(previousRow), current_.constScanLine(currentRow), bytes_) == 0;
 }
 
@@ -144,11 +143,11 @@ bool ScrollPixelRows::sameRows(const Span& span) const {
     return true;
 }
 
-bool ScrollPixelRows::differences(const Span& span, int zone, int cells, std::vector<Run>& runs) const {
+bool ScrollPixelRows::differences(const Span& span, int zone, int cells, std::vector<Run>& runs, bool byHash) const {
     runs.clear();
     int above = 0;  // runs begun above the zone
     for (int k = 0; k < span.count; ++k) {
-        if (sameRow(span.previousRow + k, span.currentRow + k)) continue;
+        if (sameRow(span.previousRow + k, span.currentRow + k, byHash)) continue;
         if (!runs.empty() && runs.back().last == k - 1) {
             runs.back().last = k;
             if (runs.back().first < zone && k - runs.back().first >= cellRows(current_.height())) return false;
@@ -158,6 +157,11 @@ bool ScrollPixelRows::differences(const Span& span, int zone, int cells, std::ve
         if (k < zone && ++above > cells) return false;
     }
     return true;
+}
+
+bool ScrollPixelRows::sameRuns(const std::vector<Run>& a, const std::vector<Run>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const Run& x, const Run& y) { return x.first == y.first && x.last == y.last; });
 }
 
 bool ScrollPixelRows::cellSized(const Run& run) const {
@@ -177,8 +181,7 @@ bool ScrollPixelRows::cellSized(const Run& run) const {
 }
 
 // Whether the rows fit with a band at the bottom left out and up to two cells let differ: the
-// fewest bottom runs that leave the rest fitting go to the band. Where nothing fits, a band is
-// still given for what is stored: the runs at the bottom that begin below a matching row.
+// fewest bottom runs that leave the rest fitting go to the band.
 const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
     if (fitted_ && fit_.displacement == displacement) return fit_;
     fitted_ = true;
@@ -192,15 +195,12 @@ const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
     const int zone = std::max(height - bandRows(height) - lowerOffset, 0);
     const auto bandFrom = [&](int pair) { return height - (lowerOffset + pair); };
     lastSpan_ = base;
-    std::vector<Run> runs;
-    if (!differences(base, zone, 2, runs)) {
-        const Span bottom{base.previousRow + zone, base.currentRow + zone, std::max(base.count - zone, 0), 0, 0};
-        std::vector<Run> band;
-        differences(bottom, 0, base.count, band);
-        const int count = band.empty() ? 0 : zone + band.front().first;
-        if (!band.empty() && band.front().first > 0 && count >= minimumOverlap(height)) fit_.band = bandFrom(count);
+    // The rows are told apart on their hashes where they are hashed (every shift is tried), and
+    // the runs that pass are found again on the bytes.
+    std::vector<Run> runs, onBytes;
+    if (!differences(base, zone, 2, runs, true) ||
+        (!previousHashes_.empty() && !(differences(base, zone, 2, onBytes, false) && sameRuns(runs, onBytes))))
         return fit_;
-    }
     const auto zoneBegins = std::find_if(runs.begin(), runs.end(), [&](const Run& r) { return r.first >= zone; });
     for (auto cut = runs.end();; --cut) {  // runs from `cut` on go to the band
         const int count = cut == runs.end() ? base.count : cut->first;
@@ -216,6 +216,20 @@ const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
         }
         if (cut == zoneBegins) return fit_;
     }
+}
+
+// Where the rows do not fit, the band held back for what is stored: the runs of differing rows
+// at the bottom, below a row that matches, as long as enough rows stay above them.
+int ScrollPixelRows::unprovenBand(const Span& base, int displacement) const {
+    const int height = current_.height();
+    const int lowerOffset = base.currentRow + std::max(displacement, 0);
+    const int zone = std::max(height - bandRows(height) - lowerOffset, 0);
+    if (base.count <= zone) return 0;
+    const Span bottom{base.previousRow + zone, base.currentRow + zone, base.count - zone, 0, 0};
+    std::vector<Run> runs;
+    differences(bottom, 0, base.count, runs, false);
+    const int count = runs.empty() ? 0 : zone + runs.front().first;
+    return !runs.empty() && runs.front().first > 0 && count >= minimumOverlap(height) ? height - (lowerOffset + count) : 0;
 }
 
 bool ScrollPixelRows::matches(int displacement) {
@@ -234,7 +248,8 @@ ScrollPixelRows::Rows ScrollPixelRows::comparedRows(int displacement) {
     }
     const Fit& f = fit(displacement);
     Span span = compared(displacement);
-    if (f.band > span.bottom) span = this->span(displacement, span.top, f.band);
+    const int band = f.fits ? f.band : unprovenBand(span, displacement);
+    if (band > span.bottom) span = this->span(displacement, span.top, band);
     return {span.currentRow, span.currentRow + span.count, span.bottom > edge ? span.bottom : 0, span.top, f.cells};
 }
 
@@ -254,7 +269,7 @@ bool ScrollPixelRows::sameView() {
     const Span middle{top, top, end - top, 0, 0};
     lastSpan_ = middle;
     std::vector<Run> runs;
-    return differences(middle, middle.count, 1, runs) && runs.size() <= 1 && (runs.empty() || cellSized(runs.front()));
+    return differences(middle, middle.count, 1, runs, false) && runs.size() <= 1 && (runs.empty() || cellSized(runs.front()));
 }
 
 }  // namespace brevalto

@@ -76,13 +76,15 @@ private:
     void hash();
     Span compared(int displacement) const;
     Span span(int displacement, int top, int bottom) const;
-    bool sameRow(int previousRow, int currentRow) const;
+    bool sameRow(int previousRow, int currentRow, bool byHash) const;
     bool sameRows(const Span& span) const;
     // The runs of differing pairs of `span` from its top; false as soon as more than `cells` runs,
     // or a run taller than a cell, begin above pair `zone` (rows from there on may be a band).
-    bool differences(const Span& span, int zone, int cells, std::vector<Run>& runs) const;
+    bool differences(const Span& span, int zone, int cells, std::vector<Run>& runs, bool byHash) const;
+    static bool sameRuns(const std::vector<Run>& a, const std::vector<Run>& b);
     bool cellSized(const Run& run) const;
     const Fit& fit(int displacement);
+    int unprovenBand(const Span& base, int displacement) const;
 
     QImage previous_, current_;
     bool prepared_ = false;
