@@ -153,7 +153,7 @@ bool ScrollPixelRows::differences(const Span& span, int zone, int cells, std::ve
             if (runs.back().first < zone && k - runs.back().first >= cellRows(current_.height())) return false;
             continue;
         }
-        runs.push_back({k, k, 0, 0});
+        runs.push_back({k, k});
         if (k < zone && ++above > cells) return false;
     }
     return true;

@@ -58,11 +58,9 @@ private:
         int bottom = 0;  // rows left out at the bottom edge
         int top = 0;     // and at the top edge
     };
-    // A run of compared row pairs that differ: pairs first ... last, and the bytes from left to
-    // right (exclusive) in which they differ.
+    // A run of compared row pairs that differ: pairs first ... last.
     struct Run {
         int first = 0, last = 0;
-        std::size_t left = 0, right = 0;
     };
     // How the rows at one displacement fit: the rows left out at the bottom for a changing band,
     // the cells that differ (as current rows), or none.

@@ -127,8 +127,9 @@ public:
 
     // The search between two consecutive grabs; none when the evidence is too weak. Where the
     // signatures cannot decide (shifts a line apart score alike, or no shift scores well) the
-    // full-resolution rows do: a shift is taken only when it alone matches them. A shift taken
-    // on the signatures is checked on the rows too, and gives way to another that alone matches.
+    // full-resolution rows do: a shift is taken only when it alone fits them (ScrollPixelRows::
+    // fits: a changing band at the bottom and a cursor's cells aside). A shift taken on the
+    // signatures is checked on the rows too, and gives way to another that alone fits.
     static std::optional<Displacement> findDisplacement(const ScrollFrameSignature& previous,
                                                         const ScrollFrameSignature& current);
     // The same with the rows of the two grabs' images, which may already be hashed.
