@@ -7,6 +7,7 @@
 #include "ScrollingCaptureX11Desk.h"
 
 #include <QFile>
+#include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
@@ -195,6 +196,84 @@ INSTANTIATE_TEST_SUITE_P(
         Program{"gtk4", "/usr/bin/python3", {BREVALTO_SOURCE_DIR "/tests/Capture/Peers/ScrollTextGtk.py", "4", "PAGE"}, false},
         Program{"qt", BREVALTO_BINARY_DIR "/tests/ScrollTextView", {"PAGE"}, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// vim in xterm through the numbered page, scrolled by the capture over the whole window, bottom
+// line included: vim's bottom line changes at every step (the file message goes, the ruler's
+// numbers change) and its cursor block moves with the view. The image must show every line of
+// the file once, in order, then vim's "~" rows and its bottom line once, at the end: (a) with
+// vim's defaults and the cursor shown, (b) with a status line and the cursor hidden. Bands of ink
+// that carry no line code are allowed only there, and where the first screen showed the cursor
+// on the file's blank first line.
+TEST(ScrollingCaptureVim, CapturesTheFileOnceThenTheTildeRowsAndTheBottomLineOnce) {
+    const struct {
+        const char* name;
+        QString settings;
+    } cases[] = {{"defaults, cursor shown", QString()},
+                 {"laststatus=2, cursor hidden", QStringLiteral("-c 'set laststatus=2 t_ve=' ")}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Desk desk({"vim", "xterm",
+                   {"-geometry", "90x42+40+40", "-b", "4", "-e", "sh", "-c",
+                    (c.settings.isEmpty() ? QString() : QStringLiteral("printf '\\033[?25l'; ")) +
+                        QStringLiteral("exec vim -u DEFAULTS -i NONE -R ") + c.settings + QStringLiteral("\"$0\""),
+                    "PAGE"},
+                   false});
+        ASSERT_TRUE(desk.viewport.isValid()) << "vim did not come up";
+        desk.start(true);
+        ASSERT_TRUE(waitUntil([&] { return desk.closed || desk.capture->paused(); }, 120000))
+            << desk.capture->status().toStdString();
+        ASSERT_TRUE(desk.closed) << desk.capture->status().toStdString();
+        EXPECT_FALSE(desk.partial);
+        const QImage image = desk.shot->image.convertToFormat(QImage::Format_RGB32);
+        // The bands of rows with ink: the file's lines begin where most bands begin; the others
+        // (the cursor on the blank first line, "~" rows, the bottom line) are blanked out before
+        // the lines are read.
+        const int w = image.width() * 43 / 48;
+        const QRgb background = image.pixel(w - 1, 0);
+        const auto left = [&](int y) {  // the first column with ink; w for none
+            int x = 0;
+            while (x < w && std::abs(qGray(image.pixel(x, y)) - qGray(background)) <= 100) ++x;
+            return x;
+        };
+        struct Band {
+            int top, bottom, left;
+        };
+        std::vector<Band> bands;
+        std::map<int, int> lefts;
+        for (int y = 0; y < image.height(); ++y) {
+            if (left(y) == w) continue;
+            Band band{y, y, w};
+            for (; band.bottom < image.height() && left(band.bottom) < w; ++band.bottom) band.left = std::min(band.left, left(band.bottom));
+            bands.push_back(band);
+            ++lefts[band.left];
+            y = band.bottom;
+        }
+        ASSERT_FALSE(bands.empty());
+        const int lineLeft = std::max_element(lefts.begin(), lefts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+        QImage lines = image;
+        std::vector<QImage> others;
+        std::string kinds;  // one letter a band: l a line of the file, o any other
+        for (const Band& band : bands) {
+            kinds += band.left == lineLeft ? 'l' : 'o';
+            if (band.left == lineLeft) continue;
+            others.push_back(image.copy(0, band.top, image.width(), band.bottom - band.top));
+            QPainter(&lines).fillRect(0, band.top, image.width(), band.bottom - band.top, QColor::fromRgb(background));
+        }
+        std::vector<int> expected(kLines);
+        std::iota(expected.begin(), expected.end(), 1);
+        EXPECT_EQ(lineNumbers(lines), expected);
+        // Other bands: the cursor before the first line (cursor shown), then after the lines the
+        // "~" rows, all alike, and the bottom line, once.
+        const std::size_t lead = kinds.find('l');
+        EXPECT_LE(lead, c.settings.isEmpty() ? 1u : 0u) << kinds;
+        EXPECT_EQ(kinds.find('o', lead), std::size_t(lead + kLines)) << kinds;
+        const int trailing = int(kinds.size() - lead - kLines);
+        ASSERT_GE(trailing, 2) << "no \"~\" rows: " << kinds;
+        const auto tilde = others.end() - trailing;
+        for (auto it = tilde; it != others.end() - 1; ++it) EXPECT_EQ(*it, *tilde) << "a \"~\" row";
+        EXPECT_NE(others.back(), *tilde) << "the bottom line";
+    }
+}
 
 // The 400 lines of a look-alike page, made from blocks n = 1, 2, ...
 QStringList pageLines(const std::function<QStringList(const QString& n)>& block) {

@@ -6,6 +6,7 @@
 
 #include <QEvent>
 #include <QProcess>
+#include <QThread>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -52,20 +53,33 @@ TEST(ScrollingCaptureX11, ScrollsAnotherAppsWindowAndGivesBackItsWholePage) {
 }
 
 // A header that sticks to the top and a footer fixed to the bottom of the view stay put while
-// the lines scroll under them: each comes in once, at its end of the page, and every line once.
+// the lines scroll under them: each comes in once, at its end of the page, and every line once,
+// down from the top of the page and up from its end.
 TEST(ScrollingCaptureX11, AStickyHeaderAndAFixedFooterComeInOnceOverEveryLine) {
-    Desk desk(2000, {320, 400}, QStringLiteral("bars"));
-    ASSERT_TRUE(desk.client.isValid()) << "the page window did not come up";
-    desk.start();
-    ASSERT_TRUE(waitUntil([&] { return desk.closed || desk.capture->paused(); }, 60000));
-    ASSERT_TRUE(desk.closed) << desk.capture->status().toStdString();
-    const QImage image = desk.shot->image.convertToFormat(QImage::Format_RGB32);
-    int footers = 0;  // runs of rows that start with the footer's colour
-    for (int y = 0; y < image.height(); ++y)
-        footers += image.pixel(2, y) == kScrollBarsFooterColour.rgb() && (y == 0 || image.pixel(2, y - 1) != image.pixel(2, y));
-    EXPECT_EQ(footers, 1);
-    EXPECT_TRUE(sameRgb(image, scrollBarsPage(320, 2000))) << image.height() << " rows";
-    EXPECT_FALSE(desk.partial);
+    for (const bool upward : {false, true}) {
+        SCOPED_TRACE(upward ? "up" : "down");
+        Desk desk(2000, {320, 400}, QStringLiteral("bars"));
+        ASSERT_TRUE(desk.client.isValid()) << "the page window did not come up";
+        ASSERT_TRUE(desk.fronted());
+        if (upward) {  // from the end of the page
+            desk.wheel.scroll(desk.client.center(), 2000 / kScrollPageStep + 1);
+            QThread::msleep(300);
+        }
+        desk.startCapture(desk.client, [&](auto& s) { s.speed = 2, s.upward = upward; });
+        ASSERT_TRUE(desk.capture->running()) << desk.capture->status().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return desk.closed || desk.capture->paused(); }, 60000));
+        ASSERT_TRUE(desk.closed) << desk.capture->status().toStdString();
+        const QImage image = desk.shot->image.convertToFormat(QImage::Format_RGB32);
+        int headers = 0, footers = 0;  // runs of rows that start with a bar's colour
+        for (int y = 0; y < image.height(); ++y) {
+            const bool starts = y == 0 || image.pixel(2, y - 1) != image.pixel(2, y);
+            headers += starts && image.pixel(2, y) == kScrollBarsHeaderColour.rgb();
+            footers += starts && image.pixel(2, y) == kScrollBarsFooterColour.rgb();
+        }
+        EXPECT_EQ(std::pair(headers, footers), std::pair(1, 1));
+        EXPECT_TRUE(sameRgb(image, scrollBarsPage(320, 2000))) << image.height() << " rows";
+        EXPECT_FALSE(desk.partial);
+    }
 }
 
 TEST(ScrollingCaptureX11, EscInTheTargetAppStopsAndSavesWhatWasAccepted) {

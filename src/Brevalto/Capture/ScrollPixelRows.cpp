@@ -62,6 +62,18 @@ int edgeRows(int height) { return std::max(2, height / 64); }
 // The fewest compared rows that still bands may leave.
 int minimumOverlap(int height) { return std::max(height / 5, 48); }
 
+// The most rows of a band at the bottom edge that changes without moving with the content.
+int bandRows(int height) { return height / 6; }
+
+// The largest cell that may differ in rows that otherwise match: one text line high, a few
+// cells wide (a block cursor, a caret).
+int cellRows(int height) { return std::clamp(height / 12, 16, 40); }
+int cellPixels(int width) { return std::clamp(width / 12, 16, 48); }
+
+// The fewest compared rows for cells to be let differ: enough that lines alike but for a number,
+// a line off, differ on more lines than there are cells.
+int toleranceRows(int height) { return std::max(minimumOverlap(height), 4 * cellRows(height)); }
+
 }  // namespace
 
 ScrollPixelRows::ScrollPixelRows(const QImage& previous, const QImage& current) : previous_(previous), current_(current) {}
@@ -92,24 +104,33 @@ void ScrollPixelRows::hash() {
     currentHashes_ = rowHashes(current_, bytes_);
 }
 
+ScrollPixelRows::Span ScrollPixelRows::span(int displacement, int top, int bottom) const {
+    const int height = current_.height();
+    const int first = std::max(top, top - displacement);
+    const int end = std::min(height - bottom, height - bottom - displacement);
+    return Span{first + displacement, first, std::max(end - first, 0), bottom, top};
+}
+
 // The rows compared at displacement d: current rows y with y and y + d both at least `top` rows
 // below the top edge and `bottom` rows above the bottom one. Both still bands are left out, or
 // the wider one alone, or the other, whichever first leaves enough rows; else the edge rows only.
 ScrollPixelRows::Span ScrollPixelRows::compared(int displacement) const {
     const int height = current_.height(), edge = edgeRows(height);
-    const auto span = [&](int top, int bottom) {
-        const int first = std::max(top, top - displacement);
-        const int end = std::min(height - bottom, height - bottom - displacement);
-        return Span{first + displacement, first, std::max(end - first, 0), bottom};
-    };
     const bool topWider = stillTop_ >= stillBottom_;
-    for (const Span& still : {span(stillTop_, stillBottom_), topWider ? span(stillTop_, edge) : span(edge, stillBottom_),
-                              topWider ? span(edge, stillBottom_) : span(stillTop_, edge)})
+    for (const Span& still : {span(displacement, stillTop_, stillBottom_),
+                              topWider ? span(displacement, stillTop_, edge) : span(displacement, edge, stillBottom_),
+                              topWider ? span(displacement, edge, stillBottom_) : span(displacement, stillTop_, edge)})
         if (still.count >= minimumOverlap(height)) return still;
-    return span(edge, edge);
+    return span(displacement, edge, edge);
 }
 
-// Rows compared on their hashes first where every row is hashed, then on their bytes.
+// On their hashes alone where every row is hashed and `byHash`, else on their bytes.
+bool ScrollPixelRows::sameRow(int previousRow, int currentRow, bool byHash) const {
+    if (byHash && !previousHashes_.empty())
+        return previousHashes_[static_cast<std::size_t>(previousRow)] == currentHashes_[static_cast<std::size_t>(currentRow)];
+    return std::memcmp(previous_.constScanLine(previousRow), current_.constScanLine(currentRow), bytes_) == 0;
+}
+
 bool ScrollPixelRows::sameRows(const Span& span) const {
     if (!previousHashes_.empty())
         for (int k = 0; k < span.count; ++k)
@@ -122,21 +143,114 @@ bool ScrollPixelRows::sameRows(const Span& span) const {
     return true;
 }
 
+bool ScrollPixelRows::differences(const Span& span, int zone, int cells, std::vector<Run>& runs, bool byHash) const {
+    runs.clear();
+    int above = 0;  // runs begun above the zone
+    for (int k = 0; k < span.count; ++k) {
+        if (sameRow(span.previousRow + k, span.currentRow + k, byHash)) continue;
+        if (!runs.empty() && runs.back().last == k - 1) {
+            runs.back().last = k;
+            if (runs.back().first < zone && k - runs.back().first >= cellRows(current_.height())) return false;
+            continue;
+        }
+        runs.push_back({k, k});
+        if (k < zone && ++above > cells) return false;
+    }
+    return true;
+}
+
+bool ScrollPixelRows::sameRuns(const std::vector<Run>& a, const std::vector<Run>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const Run& x, const Run& y) { return x.first == y.first && x.last == y.last; });
+}
+
+bool ScrollPixelRows::cellSized(const Run& run) const {
+    if (run.last - run.first >= cellRows(current_.height())) return false;
+    // The bytes in which the run's rows differ, as pairs of the last compared span.
+    const Span& s = lastSpan_;
+    std::size_t left = bytes_, right = 0;
+    for (int k = run.first; k <= run.last; ++k) {
+        const uchar* p = previous_.constScanLine(s.previousRow + k);
+        const uchar* q = current_.constScanLine(s.currentRow + k);
+        std::size_t a = 0, b = bytes_;
+        while (a < b && p[a] == q[a]) ++a;
+        while (b > a && p[b - 1] == q[b - 1]) --b;
+        if (a < b) left = std::min(left, a), right = std::max(right, b);
+    }
+    return right <= left || right - left <= static_cast<std::size_t>(cellPixels(current_.width())) * 4;
+}
+
+// Whether the rows fit with a band at the bottom left out and up to two cells let differ: the
+// fewest bottom runs that leave the rest fitting go to the band.
+const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
+    if (fitted_ && fit_.displacement == displacement) return fit_;
+    fitted_ = true;
+    fit_ = Fit{displacement};
+    if (!prepare()) return fit_;
+    const Span base = compared(displacement);
+    if (base.count <= 0) return fit_;
+    if (sameRows(base)) return fit_.fits = true, fit_;
+    const int height = current_.height();
+    const int lowerOffset = base.currentRow + std::max(displacement, 0);  // pair k's lower row, less k
+    const int zone = std::max(height - bandRows(height) - lowerOffset, 0);
+    const auto bandFrom = [&](int pair) { return height - (lowerOffset + pair); };
+    lastSpan_ = base;
+    // The rows are told apart on their hashes where they are hashed (every shift is tried), and
+    // the runs that pass are found again on the bytes.
+    std::vector<Run> runs, onBytes;
+    if (!differences(base, zone, 2, runs, true) ||
+        (!previousHashes_.empty() && !(differences(base, zone, 2, onBytes, false) && sameRuns(runs, onBytes))))
+        return fit_;
+    const auto zoneBegins = std::find_if(runs.begin(), runs.end(), [&](const Run& r) { return r.first >= zone; });
+    for (auto cut = runs.end();; --cut) {  // runs from `cut` on go to the band
+        const int count = cut == runs.end() ? base.count : cut->first;
+        const bool kept = cut - runs.begin() <= 2 && count >= minimumOverlap(height) &&
+                          (cut == runs.begin() || count >= toleranceRows(height)) &&
+                          std::all_of(runs.begin(), cut, [&](const Run& r) { return cellSized(r); });
+        if (kept) {
+            fit_.fits = true;
+            fit_.band = cut == runs.end() ? 0 : std::max(bandFrom(count), base.bottom);
+            for (auto r = runs.begin(); r != cut; ++r)
+                fit_.cells.emplace_back(base.currentRow + r->first, base.currentRow + r->last + 1);
+            return fit_;
+        }
+        if (cut == zoneBegins) return fit_;
+    }
+}
+
+// Where the rows do not fit, the band held back for what is stored: the runs of differing rows
+// at the bottom, below a row that matches, as long as enough rows stay above them.
+int ScrollPixelRows::unprovenBand(const Span& base, int displacement) const {
+    const int height = current_.height();
+    const int lowerOffset = base.currentRow + std::max(displacement, 0);
+    const int zone = std::max(height - bandRows(height) - lowerOffset, 0);
+    if (base.count <= zone) return 0;
+    const Span bottom{base.previousRow + zone, base.currentRow + zone, base.count - zone, 0, 0};
+    std::vector<Run> runs;
+    differences(bottom, 0, base.count, runs, false);
+    const int count = runs.empty() ? 0 : zone + runs.front().first;
+    return !runs.empty() && runs.front().first > 0 && count >= minimumOverlap(height) ? height - (lowerOffset + count) : 0;
+}
+
 bool ScrollPixelRows::matches(int displacement) {
     if (!prepare()) return false;
     const Span span = compared(displacement);
     return span.count > 0 && sameRows(span);
 }
 
+bool ScrollPixelRows::fits(int displacement) { return fit(displacement).fits; }
+
 ScrollPixelRows::Rows ScrollPixelRows::comparedRows(int displacement) {
+    const int height = current_.height(), edge = edgeRows(height);
     if (!prepare()) {  // grabs that cannot be compared: only the edge rows are left out
-        const int height = current_.height(), edge = edgeRows(height);
         const int first = std::max(edge, edge - displacement);
-        return {first, std::max(first, std::min(height - edge, height - edge - displacement))};
+        return {first, std::max(first, std::min(height - edge, height - edge - displacement)), 0, edge, {}};
     }
-    const Span span = compared(displacement);
-    const int edge = edgeRows(current_.height());
-    return {span.currentRow, span.currentRow + span.count, span.bottom > edge ? span.bottom : 0};
+    const Fit& f = fit(displacement);
+    Span span = compared(displacement);
+    const int band = f.fits ? f.band : unprovenBand(span, displacement);
+    if (band > span.bottom) span = this->span(displacement, span.top, band);
+    return {span.currentRow, span.currentRow + span.count, span.bottom > edge ? span.bottom : 0, span.top, f.cells};
 }
 
 std::vector<int> ScrollPixelRows::matchingShifts(int shift, int limit) {
@@ -144,14 +258,18 @@ std::vector<int> ScrollPixelRows::matchingShifts(int shift, int limit) {
     if (!prepare()) return found;
     hash();
     for (int d = -shift; d <= shift && static_cast<int>(found.size()) < limit; ++d)
-        if (matches(d)) found.push_back(d);
+        if (fits(d)) found.push_back(d);
     return found;
 }
 
 bool ScrollPixelRows::sameView() {
     if (!prepare()) return false;
     const int height = current_.height(), top = height / 10, end = 9 * height / 10;
-    return end > top && sameRows({top, top, end - top});
+    if (end <= top) return false;
+    const Span middle{top, top, end - top, 0, 0};
+    lastSpan_ = middle;
+    std::vector<Run> runs;
+    return differences(middle, middle.count, 1, runs, false) && runs.size() <= 1 && (runs.empty() || cellSized(runs.front()));
 }
 
 }  // namespace brevalto

@@ -23,31 +23,66 @@ public:
     // bottom edge (a sticky header, a fixed footer) are left out too, as long as at least
     // max(h / 5, 48) of the compared rows remain. False without such a row.
     bool matches(int displacement);
-    // The rows of the current grab that matches(d) compares, `first` up to `end`: the ones that
-    // both grabs show as content at displacement d. Below `end` lie the rows left out at the
-    // bottom (the edge rows, a still band) and, for d > 0, the rows the current grab alone shows.
-    // `still`: the rows at the bottom edge that stand still in both grabs and were left out, with
-    // the edge rows beneath them; 0 when the comparison leaves out the edge rows alone.
+    // Whether the rows at displacement d match as the stitcher takes them: as matches(d) does, but
+    // a band at the bottom edge that changes without moving with the content (a status line, a
+    // ruler: at most h / 6 rows) is left out too, and the rows that differ may form up to two
+    // cells (a text cursor where each grab shows it: runs of rows that differ, each at most one
+    // text line high and a few cells wide), where enough rows are compared that lines alike but
+    // for a number would show more. Every other compared row is the same, and at least
+    // max(h / 5, 48) rows are compared.
+    bool fits(int displacement);
+    // The rows of the current grab that fits(d) compares, `first` up to `end`: the ones that
+    // both grabs show as content at displacement d. Above `first` lie the rows left out at the
+    // top (`top`: the edge rows, a still band) and, for d < 0, the rows the current grab alone
+    // shows; below `end` the rows left out at the bottom (the edge rows, a still or changing
+    // band) and, for d > 0, the rows the current grab alone shows. `still`: the rows at the
+    // bottom edge left out with the edge rows, a still or changing band, where there is one;
+    // 0 when the comparison leaves out the edge rows alone. A changing band is found even where
+    // the rows above it do not match. `cells`: the runs of rows, first to end, that differ.
     struct Rows {
-        int first = 0, end = 0, still = 0;
+        int first = 0, end = 0, still = 0, top = 0;
+        std::vector<std::pair<int, int>> cells;
     };
     Rows comparedRows(int displacement);
-    // The displacements of -shift ... shift that match, in increasing order; at most `limit`.
+    // The displacements of -shift ... shift that fit, in increasing order; at most `limit`.
     std::vector<int> matchingShifts(int shift, int limit);
     // Whether the grabs show the same view: every row of the middle 80 % the same, the rows that
-    // telling whether a view settled looks at. Left out are the top and bottom tenths, where views
-    // draw a glow that grows and fades as wheel steps push past the end of the page.
+    // telling whether a view settled looks at, but for one cell (a caret that blinks). Left out
+    // are the top and bottom tenths, where views draw a glow that grows and fades as wheel steps
+    // push past the end of the page.
     bool sameView();
 
 private:
     struct Span {
         int previousRow = 0, currentRow = 0, count = 0;
         int bottom = 0;  // rows left out at the bottom edge
+        int top = 0;     // and at the top edge
+    };
+    // A run of compared row pairs that differ: pairs first ... last.
+    struct Run {
+        int first = 0, last = 0;
+    };
+    // How the rows at one displacement fit: the rows left out at the bottom for a changing band,
+    // the cells that differ (as current rows), or none.
+    struct Fit {
+        int displacement = 0;
+        bool fits = false;
+        int band = 0;
+        std::vector<std::pair<int, int>> cells;
     };
     bool prepare();
     void hash();
     Span compared(int displacement) const;
+    Span span(int displacement, int top, int bottom) const;
+    bool sameRow(int previousRow, int currentRow, bool byHash) const;
     bool sameRows(const Span& span) const;
+    // The runs of differing pairs of `span` from its top; false as soon as more than `cells` runs,
+    // or a run taller than a cell, begin above pair `zone` (rows from there on may be a band).
+    bool differences(const Span& span, int zone, int cells, std::vector<Run>& runs, bool byHash) const;
+    static bool sameRuns(const std::vector<Run>& a, const std::vector<Run>& b);
+    bool cellSized(const Run& run) const;
+    const Fit& fit(int displacement);
+    int unprovenBand(const Span& base, int displacement) const;
 
     QImage previous_, current_;
     bool prepared_ = false;
@@ -55,6 +90,9 @@ private:
     std::size_t bytes_ = 0;  // compared bytes of one row
     int stillTop_ = 0, stillBottom_ = 0;  // rows left out at each edge, the edge rows with the still bands
     std::vector<std::uint64_t> previousHashes_, currentHashes_;  // empty until every shift is tried
+    Fit fit_;  // of the last displacement asked for
+    Span lastSpan_;  // whose runs cellSized measures
+    bool fitted_ = false;
 };
 
 }  // namespace brevalto

@@ -10,6 +10,9 @@
 
 #include <QImageReader>
 
+#include <functional>
+#include <tuple>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -74,22 +77,6 @@ void checkCancelled(const std::stop_token& stop) {
     if (stop.stop_requested()) throw CaptureCancelled();
 }
 
-// Rows of two grabs one under the other, as they are: `count` rows of `upper` from `upperRow`,
-// then `lowerCount` rows of `lower` from `lowerRow`.
-QImage joinedRows(const QImage& upper, int upperRow, int count, const QImage& lower, int lowerRow, int lowerCount) {
-    if (count <= 0) return lower.copy(0, lowerRow, lower.width(), lowerCount);
-    if (lowerCount <= 0) return upper.copy(0, upperRow, upper.width(), count);
-    const QImage::Format format = upper.format() == lower.format() && upper.depth() == 32 ? lower.format()
-                                                                                          : QImage::Format_ARGB32_Premultiplied;
-    const QImage a = upper.convertToFormat(format), b = lower.convertToFormat(format);
-    QImage rows(lower.width(), count + lowerCount, format);
-    if (a.isNull() || b.isNull() || rows.isNull()) return {};
-    const auto bytes = static_cast<std::size_t>(lower.width()) * 4;
-    for (int y = 0; y < count; ++y) std::memcpy(rows.scanLine(y), a.constScanLine(upperRow + y), bytes);
-    for (int y = 0; y < lowerCount; ++y) std::memcpy(rows.scanLine(count + y), b.constScanLine(lowerRow + y), bytes);
-    return rows;
-}
-
 }  // namespace
 
 fs::path ScrollStitcher::stagingRoot() {
@@ -124,7 +111,7 @@ void ScrollStitcher::removeStaging() {
     if (error) throw FileError("Could not remove " + folder_.string() + ": " + error.message());
     strips_.clear();
     previous_.reset();
-    held_ = QImage();
+    held_ = heldTop_ = QImage();
     removed_ = true;
 }
 
@@ -213,40 +200,79 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     if (!withinBudget(span))
         return refuse(Outcome::Kind::budgetReached, "Memory/height budget reached. Finish to save the valid part.");
 
-    // New rows above the covered span come from the top of the grab. Below, the rows that this
-    // pair shows as content are stored, down to the end of the compared rows; those of them that
-    // lie in the rows this grab leaves out at its top (a sticky header) or above it come from the
-    // held rows, the rest from this grab. What lies below stays held, in this grab when it
-    // reaches the bottom of the span: a footer that stays put is never stored, and one that
+    // Rows are stored once a pair of grabs shows them as content, down to the end of the compared
+    // rows and up to their start, from this grab; held rows that this grab leaves out (a sticky
+    // header, a footer) or cannot give come from the grab that holds them. Rows a pair let differ
+    // (a text cursor's cell) come from the last accepted grab, as it showed them. What lies
+    // beyond stays held, in this grab where it reaches that end of the span: a band that stays
+    // put or changes in place (a header, a footer, a status line) is never stored, and one that
     // appears lies first in the rows this grab alone shows.
     // Where the rows do not prove the shift (the signatures or the user placed the grab), the rows
     // that the two grabs both show are taken from the held ones, as they were seen first, down to
-    // the last accepted grab's bottom or its still band.
+    // the last accepted grab's bottom or its band, and up to its top or its band.
     const ScrollPixelRows::Rows proven = pixels.comparedRows(*d);
-    const bool rowsProven = pixels.matches(*d);
-    const int leftOutAtTop = rowsProven ? proven.first - std::max(-*d, 0) : h;
+    const bool rowsProven = pixels.fits(*d);
     const int top = static_cast<int>(newTop), bottom = static_cast<int>(newBottom);
-    std::vector<std::pair<QByteArray, Strip>> strips;
-    if (top < minY_) strips.emplace_back(encodeStrip(grab.copy(0, 0, width_, minY_ - top)), newStrip(top, minY_ - top));
-    // This grab gives no row below its bottom: those stay held. When it becomes the held one, the
-    // held rows above its top are stored first, as it cannot give them either.
-    const int contentEnd = std::min(std::max({top + proven.end,
-                                              rowsProven ? 0 : std::min(maxY_, previousPosition_ + h - proven.still),
-                                              bottom >= maxY_ ? std::min(top, maxY_) : 0}),
-                                    bottom);
-    const int written = std::max(written_, contentEnd);
-    if (contentEnd > written_) {
-        const int split = std::min(std::clamp(top + leftOutAtTop, written_, maxY_), contentEnd);
-        strips.emplace_back(encodeStrip(joinedRows(held_, heldRow_, split - written_, grab, split - top, contentEnd - split)),
-                            newStrip(written_, contentEnd - written_));
+    const int previousTop = previousPosition_;
+    const QImage& previousGrab = previous_->image;
+    // Where an output row that this grab shows as content comes from.
+    const auto fromGrab = [&](int y) -> std::pair<const QImage*, int> {
+        for (const auto& [from, to] : proven.cells)
+            if (y >= top + from && y < top + to) return {&previousGrab, y - previousTop};
+        return {&grab, y - top};
+    };
+    // Until a pair has shown content, the first grab is held whole; the first pair parts it at
+    // the content it shows: the rows above go with the top of the span, the rows below with its
+    // bottom.
+    int writtenBefore = written_, writtenTopBefore = writtenTop_, heldRowBefore = heldRow_;
+    QImage heldTopBefore = heldTop_;
+    if (!paired_) {
+        writtenBefore = writtenTopBefore = heldRowBefore =
+            std::clamp(*d > 0 ? top + proven.first : top + proven.end, 0, frameHeight_);
+        heldTopBefore = held_;
     }
-    const bool heldInGrab = bottom >= maxY_;
-    const int maxY = std::max(maxY_, bottom);
-    const int heldRow = heldInGrab ? written - top : heldRow_ + (written - written_);
-    std::int64_t heldBytes = heldBytes_;
-    if (heldInGrab || written != written_)
+    std::vector<std::pair<QByteArray, Strip>> strips;
+    // Below: this grab gives no row below its bottom, and those stay held. When it becomes the
+    // held one, the held rows above its top are stored first, as it cannot give them either.
+    const int contentEnd = std::min(std::max({top + proven.end,
+                                              rowsProven ? writtenBefore : std::min(maxY_, previousTop + h - proven.still),
+                                              bottom >= maxY_ ? std::min(top, maxY_) : writtenBefore}),
+                                    bottom);
+    const int written = std::max(writtenBefore, contentEnd);
+    if (contentEnd > writtenBefore) {
+        const int leftOutAtTop = rowsProven ? proven.first - std::max(-*d, 0) : h;
+        const int split = std::min(std::clamp(top + leftOutAtTop, writtenBefore, maxY_), contentEnd);
+        strips.emplace_back(encodeStrip(sourcedRows(writtenBefore, contentEnd, [&](int y) -> std::pair<const QImage*, int> {
+                                if (y < split) return {&held_, heldRowBefore + (y - writtenBefore)};
+                                return fromGrab(y);
+                            })),
+                            newStrip(writtenBefore, contentEnd - writtenBefore));
+    }
+    // Above, the same upside down: this grab gives no row above its top.
+    const int contentStart = std::max(std::min({top + proven.first,
+                                                rowsProven ? writtenTopBefore : std::max(minY_, previousTop + proven.top),
+                                                top <= minY_ ? std::max(bottom, minY_) : writtenTopBefore}),
+                                      top);
+    const int writtenTop = std::min(writtenTopBefore, contentStart);
+    if (contentStart < writtenTopBefore) {
+        const int leftOutAtBottom = rowsProven ? h - proven.end - std::max(*d, 0) : h;
+        const int split = std::max(std::clamp(bottom - leftOutAtBottom, minY_, writtenTopBefore), contentStart);
+        strips.emplace_back(encodeStrip(sourcedRows(contentStart, writtenTopBefore, [&](int y) -> std::pair<const QImage*, int> {
+                                if (y >= split) return {&heldTopBefore, y - minY_};
+                                return fromGrab(y);
+                            })),
+                            newStrip(contentStart, writtenTopBefore - contentStart));
+    }
+    const bool heldInGrab = bottom >= maxY_, heldTopInGrab = top <= minY_;
+    const int maxY = std::max(maxY_, bottom), minY = std::min(minY_, top);
+    const int heldRow = heldInGrab ? written - top : heldRowBefore + (written - writtenBefore);
+    std::int64_t heldBytes = heldBytes_, heldTopBytes = heldTopBytes_;
+    if (heldInGrab || written != written_ || !paired_)
         heldBytes = maxY > written ? encodeStrip((heldInGrab ? grab : held_).copy(0, heldRow, width_, maxY - written)).size() : 0;
-    std::int64_t bytes = heldBytes;
+    if (heldTopInGrab || writtenTop != writtenTop_ || !paired_)
+        heldTopBytes =
+            writtenTop > minY ? encodeStrip((heldTopInGrab ? grab : heldTopBefore).copy(0, 0, width_, writtenTop - minY)).size() : 0;
+    std::int64_t bytes = heldBytes + heldTopBytes;
     for (const auto& strip : strips) bytes += strip.first.size();
     if (static_cast<double>(diskBytes_) + static_cast<double>(bytes) > static_cast<double>(budget_.diskBytes))
         return refuse(Outcome::Kind::budgetReached, "Disk budget reached. Finish to save the valid part.");
@@ -254,12 +280,16 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
 
     // The rows by which the span grew: how far the content moved past it.
     const int rows = top < minY_ ? minY_ - top : std::max(bottom - maxY_, 0);
-    minY_ = std::min(minY_, top);
+    minY_ = minY;
     maxY_ = maxY;
     written_ = written;
-    if (heldInGrab) held_ = grab;
+    writtenTop_ = writtenTop;
+    held_ = heldInGrab ? grab : held_;
+    heldTop_ = heldTopInGrab ? grab : heldTopBefore;
     heldRow_ = heldRow;
     heldBytes_ = heldBytes;
+    heldTopBytes_ = heldTopBytes;
+    paired_ = true;
     ++frames_;
     previous_ = std::move(signature);
     previousPosition_ = static_cast<int>(newTop);
@@ -267,6 +297,35 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
                                  : std::to_string(frames_) + " accepted frames; " + std::to_string(maxY_ - minY_) +
                                        " px high";
     return {Outcome::Kind::accepted, rows, found ? found->confidence : 0.0};
+}
+
+// Output rows `from` ... `to` as they are, each from the grab and row that `source` names for it.
+QImage ScrollStitcher::sourcedRows(int from, int to, const std::function<std::pair<const QImage*, int>(int y)>& source) const {
+    std::vector<std::pair<const QImage*, int>> rows;
+    bool sameFormat = true;
+    for (int y = from; y < to; ++y) {
+        rows.push_back(source(y));
+        sameFormat = sameFormat && rows.back().first->format() == rows.front().first->format();
+    }
+    if (rows.empty()) return {};
+    const QImage::Format format =
+        sameFormat && rows.front().first->depth() == 32 ? rows.front().first->format() : QImage::Format_ARGB32_Premultiplied;
+    std::vector<std::pair<const QImage*, QImage>> converted;  // each grab once
+    const auto rowsOf = [&](const QImage* image) -> const QImage& {
+        for (const auto& [original, as] : converted)
+            if (original == image) return as;
+        return converted.emplace_back(image, image->convertToFormat(format)).second;
+    };
+    QImage strip(width_, to - from, format);
+    if (strip.isNull()) return {};
+    const auto bytes = static_cast<std::size_t>(width_) * 4;
+    for (int y = from; y < to; ++y) {
+        const auto& [image, row] = rows[static_cast<std::size_t>(y - from)];
+        const QImage& pixels = rowsOf(image);
+        if (pixels.isNull() || row < 0 || row >= pixels.height()) return {};
+        std::memcpy(strip.scanLine(y - from), pixels.constScanLine(row), bytes);
+    }
+    return strip;
 }
 
 ScrollStitcher::Outcome ScrollStitcher::appendFirst(const QImage& grab, ScrollFrameSignature signature) {
@@ -282,7 +341,8 @@ ScrollStitcher::Outcome ScrollStitcher::appendFirst(const QImage& grab, ScrollFr
     held_ = grab;
     heldRow_ = 0;
     heldBytes_ = bytes;
-    written_ = 0;
+    written_ = writtenTop_ = 0;
+    paired_ = false;
     colorSpace_ = space;
     width_ = grab.width();
     frameHeight_ = grab.height();
@@ -313,9 +373,10 @@ QImage ScrollStitcher::compose(std::stop_token stop) {
 
     // Strips never overlap, so together they cover the output exactly when their heights add up
     // to it; a gap (the folder was removed) would leave rows undrawn.
-    std::int64_t covered = maxY_ - written_;
+    std::int64_t covered = (maxY_ - written_) + (writtenTop_ - minY_);
     for (const Strip& strip : strips_) covered += strip.height;
-    if (covered != height || (maxY_ > written_ && held_.isNull())) throw AIError(kStripMessage);
+    if (covered != height || (maxY_ > written_ && held_.isNull()) || (writtenTop_ > minY_ && heldTop_.isNull()))
+        throw AIError(kStripMessage);
     std::vector<Strip> sorted = strips_;
     std::stable_sort(sorted.begin(), sorted.end(), [](const Strip& a, const Strip& b) { return a.y < b.y; });
     const auto rowBytes = static_cast<std::size_t>(width_) * 4;
@@ -337,12 +398,13 @@ QImage ScrollStitcher::compose(std::stop_token stop) {
             std::memcpy(output.scanLine(target), rows.constScanLine(y), rowBytes);
         }
     }
-    // The held rows of the newest grab, below the strips.
-    if (maxY_ > written_) {
-        const QImage held = held_.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // The held rows of the newest grabs, below and above the strips.
+    for (const auto& [image, row, from, to] : {std::tuple(&held_, heldRow_, written_, maxY_), std::tuple(&heldTop_, 0, minY_, writtenTop_)}) {
+        if (to <= from) continue;
+        const QImage held = image->convertToFormat(QImage::Format_ARGB32_Premultiplied);
         if (held.isNull()) throw CaptureError(CaptureError::Kind::missingImage);
-        for (int y = 0; y < maxY_ - written_; ++y)
-            std::memcpy(output.scanLine(written_ - minY_ + y), held.constScanLine(heldRow_ + y), rowBytes);
+        for (int y = 0; y < to - from; ++y)
+            std::memcpy(output.scanLine(from - minY_ + y), held.constScanLine(row + y), rowBytes);
     }
     if (output.isNull()) throw CaptureError(CaptureError::Kind::missingImage);
     return output;
@@ -374,7 +436,7 @@ int ScrollStitcher::frameHeight() const {
 }
 std::int64_t ScrollStitcher::diskBytes() const {
     std::lock_guard lock(mutex_);
-    return diskBytes_ + heldBytes_;
+    return diskBytes_ + heldBytes_ + heldTopBytes_;
 }
 bool ScrollStitcher::partial() const {
     std::lock_guard lock(mutex_);

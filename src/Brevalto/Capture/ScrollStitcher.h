@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -36,10 +37,12 @@ struct ScrollBudget {
 //
 // Rows are stored only once a pair of grabs shows them as content, and then from the newer grab.
 // The rows at the bottom that the pair's comparison leaves out (a footer fixed to the bottom of
-// the view, the rows the newest grab alone shows) are held back with the newest grab and drawn
-// once, below the strips, when the image is composed; so a fixed footer comes in once, at the
-// end, and the rows it covered come in from the grabs that show them. Held rows count toward
-// every budget when their grab is accepted, so composing never refuses them.
+// the view, a status line that changes in place, the rows the newest grab alone shows) are held
+// back with the newest grab and drawn once, below the strips, when the image is composed; so a
+// fixed footer comes in once, at the end, and the rows it covered come in from the grabs that
+// show them. The same holds upside down for the rows at the top (a sticky header) when the
+// content moves down. Held rows count toward every budget when their grab is accepted, so
+// composing never refuses them.
 //
 // Output rows count downward from the first grab's top edge (row 0); scrolling up past the first
 // grab makes them negative. Displacement d between two grabs: row y of the current grab shows what
@@ -124,8 +127,9 @@ public:
 
     // The search between two consecutive grabs; none when the evidence is too weak. Where the
     // signatures cannot decide (shifts a line apart score alike, or no shift scores well) the
-    // full-resolution rows do: a shift is taken only when it alone matches them. A shift taken
-    // on the signatures is checked on the rows too, and gives way to another that alone matches.
+    // full-resolution rows do: a shift is taken only when it alone fits them (ScrollPixelRows::
+    // fits: a changing band at the bottom and a cursor's cells aside). A shift taken on the
+    // signatures is checked on the rows too, and gives way to another that alone fits.
     static std::optional<Displacement> findDisplacement(const ScrollFrameSignature& previous,
                                                         const ScrollFrameSignature& current);
     // The same with the rows of the two grabs' images, which may already be hashed.
@@ -158,6 +162,7 @@ private:
     // Writes the strips, all or none: a write that throws takes back those written before it.
     void writeStripsLocked(const std::vector<std::pair<QByteArray, Strip>>& strips);
     Strip newStrip(int y, int height) const;
+    QImage sourcedRows(int from, int to, const std::function<std::pair<const QImage*, int>(int y)>& source) const;
 
     mutable std::mutex mutex_;
     std::filesystem::path folder_;
@@ -167,12 +172,17 @@ private:
     int previousPosition_ = 0;
     int minY_ = 0;
     int maxY_ = 0;
-    // Strips cover minY_ ... written_; the rows written_ ... maxY_ are held back: rows heldRow_
-    // on of `held_`, a grab's image, whose strip would take heldBytes_.
+    // Strips cover writtenTop_ ... written_; the rows written_ ... maxY_ are held back: rows
+    // heldRow_ on of `held_`, a grab's image, whose strip would take heldBytes_; and so are the
+    // rows minY_ ... writtenTop_: the top rows of `heldTop_`, taking heldTopBytes_.
     int written_ = 0;
     QImage held_;
     int heldRow_ = 0;
     std::int64_t heldBytes_ = 0;
+    int writtenTop_ = 0;
+    QImage heldTop_;
+    std::int64_t heldTopBytes_ = 0;
+    bool paired_ = false;  // a pair of grabs has shown content, and parted the first grab's rows
     int width_ = 0;
     int frameHeight_ = 0;
     int frames_ = 0;

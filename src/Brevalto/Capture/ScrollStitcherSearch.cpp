@@ -164,8 +164,8 @@ double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int m
     return (bands[0] + bands[1] + bands[2] + bands[3]) * 0.25;
 }
 
-// The one shift of -shift ... shift whose rows match at full resolution; none when no shift or
-// more than one matches, or when the one that does moved less than 2 rows.
+// The one shift of -shift ... shift whose rows fit at full resolution (ScrollPixelRows::fits);
+// none when no shift or more than one fits, or when the one that does moved less than 2 rows.
 std::optional<int> onlyMatch(ScrollPixelRows& pixels, int shift) {
     const std::vector<int> found = pixels.matchingShifts(shift, 2);
     if (found.size() != 1 || std::abs(found.front()) < 2) return std::nullopt;
@@ -242,8 +242,9 @@ std::optional<ScrollStitcher::Displacement> ScrollStitcher::findDisplacement(con
         if (pixels.matches(best)) return Displacement{best, bestScore, confident ? confidence : 1.0};
         if (confident) {
             // A shift a row off the true one can score well: one other shift that alone matches
-            // the pixels corrects it. Otherwise the content changed between the grabs (a caret, a
-            // clock, an animation) and the signatures stand.
+            // the pixels corrects it; the best one itself when it alone matches with a band or
+            // cells let differ (a status line, a text cursor). Otherwise the content changed
+            // between the grabs (a clock, an animation) and the signatures stand.
             if (const auto other = onlyMatch(pixels, shift)) return proven(other);
             return Displacement{best, bestScore, confidence};
         }

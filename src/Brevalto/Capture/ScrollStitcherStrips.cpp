@@ -140,7 +140,7 @@ bool ScrollStitcher::writeStrip(const QImage& image, int y) {
 
 bool ScrollStitcher::writeStripLocked(const QImage& image, int y) {
     const QByteArray png = encodeStrip(image);
-    if (static_cast<double>(diskBytes_ + heldBytes_) + static_cast<double>(png.size()) > static_cast<double>(budget_.diskBytes))
+    if (static_cast<double>(diskBytes_ + heldBytes_ + heldTopBytes_) + static_cast<double>(png.size()) > static_cast<double>(budget_.diskBytes))
         return false;
     writeStripsLocked({{png, newStrip(y, image.height())}});
     return true;

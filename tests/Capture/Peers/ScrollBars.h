@@ -9,14 +9,14 @@
 namespace brevalto {
 
 inline constexpr int kScrollBarsHeader = 40, kScrollBarsFooter = 56;
-inline const QColor kScrollBarsFooterColour(20, 90, 60);
+inline const QColor kScrollBarsHeaderColour(40, 40, 70), kScrollBarsFooterColour(20, 90, 60);
 
 // The header across the top and the footer across the bottom of an image `size` high.
 inline void drawScrollBars(QPainter& painter, QSize size) {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(14);
     painter.setFont(font);
-    painter.fillRect(0, 0, size.width(), kScrollBarsHeader, QColor(40, 40, 70));
+    painter.fillRect(0, 0, size.width(), kScrollBarsHeader, kScrollBarsHeaderColour);
     painter.setPen(Qt::white);
     painter.drawText(QRect(12, 0, size.width() - 24, kScrollBarsHeader), Qt::AlignVCenter, QStringLiteral("Docs  |  Guide"));
     const QRect footer(0, size.height() - kScrollBarsFooter, size.width(), kScrollBarsFooter);
