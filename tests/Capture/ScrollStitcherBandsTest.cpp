@@ -42,6 +42,18 @@ void drawBar(QImage& frame, int top, int rows, const char* title) {
     painter.drawText(QRect(12, top, 280, rows), Qt::AlignVCenter, QString::fromLatin1(title));
 }
 
+// A program's position alone at the right of its bottom line, `rows` high from row `top`, as an
+// editor's ruler shows it: no bar, the page's own white.
+void drawRuler(QImage& frame, int top, int rows, const char* text) {
+    QPainter painter(&frame);
+    painter.fillRect(0, top, frame.width(), rows, Qt::white);
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(11);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(236, top, 40, rows), Qt::AlignVCenter, QString::fromLatin1(text));
+}
+
 // A block cursor at one place on the screen, over whatever lies there.
 void drawCursor(QImage& frame) {
     for (int y = 40; y < 54; ++y)
@@ -50,7 +62,9 @@ void drawCursor(QImage& frame) {
 
 TEST(ScrollStitcherBands, StillBarsComeInOnceAndEveryRowOfThePageOnce) {
     const int footer = 30, header = 24;
-    enum Bottom { still, status };  // the footer stays the same, or is a status line whose text changes
+    // The footer stays the same, or is a status line whose text changes, or a ruler's few changing
+    // characters, which over rows the page leaves blank differ from them in no more than a cell.
+    enum Bottom { still, status, ruler };
     const struct {
         const char* name;
         QImage page;
@@ -73,16 +87,24 @@ TEST(ScrollStitcherBands, StillBarsComeInOnceAndEveryRowOfThePageOnce) {
          {0, 70, 150, 260, 330, 400}, 0, false, status},
         {"a status line and a cursor", scrollTextPageImage(ScrollText::numbered, kWidth, 1200, 18),
          {0, 70, 150, 250, 330, 400}, 0, false, status, true},
+        {"a ruler over rows the page leaves blank", wordsPage({{170, 200}, {240, 270}, {310, 340}, {380, 410}}),
+         {0, 70, 140, 210, 280}, 0, false, ruler},
         {"a single grab", wordsPage(), {100}, 0, true},
     };
     for (const auto& c : cases) {
         TestFolder dir;
         ScrollStitcher s(dir / "staging", {512 << 20, 512 << 20, 100'000});
-        const auto footerText = [&](std::size_t i) { return c.bottom == still ? "Cookies: Accept" : i % 2 ? "Ln 1, 20%" : "Ln 14, 3%"; };
+        const auto footerText = [&](std::size_t i) -> std::string {
+            if (c.bottom == ruler) return std::to_string(10 + 7 * i) + "%";
+            return c.bottom == still ? "Cookies: Accept" : i % 2 ? "Ln 1, 20%" : "Ln 14, 3%";
+        };
+        const auto drawFooter = [&](QImage& frame, std::size_t i) {
+            (c.bottom == ruler ? drawRuler : drawBar)(frame, frame.height() - footer, footer, footerText(i).c_str());
+        };
         for (std::size_t i = 0; i < c.tops.size(); ++i) {
             QImage grab = c.page.copy(0, c.tops[i], kWidth, kHeight);
             if (c.header) drawBar(grab, 0, header, "Manual: Contents");
-            if (int(i) >= c.footerFrom) drawBar(grab, kHeight - footer, footer, footerText(i));
+            if (int(i) >= c.footerFrom) drawFooter(grab, i);
             if (c.cursor) drawCursor(grab);
             const auto outcome = s.append(grab);
             ASSERT_EQ(outcome.kind, i ? Kind::accepted : Kind::first) << c.name << ", grab " << i << ": " << s.status();
@@ -96,7 +118,7 @@ TEST(ScrollStitcherBands, StillBarsComeInOnceAndEveryRowOfThePageOnce) {
         if (c.header) drawBar(expected, 0, header, "Manual: Contents");
         // The footer of the newest grab at the bottom; the cursor where the first grab showed it.
         const auto newest = std::max_element(c.tops.rbegin(), c.tops.rend()).base() - 1 - c.tops.begin();
-        if (c.footerFrom < int(c.tops.size())) drawBar(expected, expected.height() - footer, footer, footerText(std::size_t(newest)));
+        if (c.footerFrom < int(c.tops.size())) drawFooter(expected, std::size_t(newest));
         if (c.cursor) {
             QImage first = expected.copy(0, c.tops[0] - top, kWidth, kHeight);
             drawCursor(first);

@@ -180,8 +180,8 @@ bool ScrollPixelRows::cellSized(const Run& run) const {
     return right <= left || right - left <= static_cast<std::size_t>(cellPixels(current_.width())) * 4;
 }
 
-// Whether the rows fit with a band at the bottom left out and up to two cells let differ: the
-// fewest bottom runs that leave the rest fitting go to the band.
+// Whether the rows fit with a band at the bottom left out and up to two cells let differ above
+// it.
 const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
     if (fitted_ && fit_.displacement == displacement) return fit_;
     fitted_ = true;
@@ -201,21 +201,18 @@ const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
     if (!differences(base, zone, 2, runs, true) ||
         (!previousHashes_.empty() && !(differences(base, zone, 2, onBytes, false) && sameRuns(runs, onBytes))))
         return fit_;
-    const auto zoneBegins = std::find_if(runs.begin(), runs.end(), [&](const Run& r) { return r.first >= zone; });
-    for (auto cut = runs.end();; --cut) {  // runs from `cut` on go to the band
-        const int count = cut == runs.end() ? base.count : cut->first;
-        const bool kept = cut - runs.begin() <= 2 && count >= minimumOverlap(height) &&
-                          (cut == runs.begin() || count >= toleranceRows(height)) &&
-                          std::all_of(runs.begin(), cut, [&](const Run& r) { return cellSized(r); });
-        if (kept) {
-            fit_.fits = true;
-            fit_.band = cut == runs.end() ? 0 : std::max(bandFrom(count), base.bottom);
-            for (auto r = runs.begin(); r != cut; ++r)
-                fit_.cells.emplace_back(base.currentRow + r->first, base.currentRow + r->last + 1);
-            return fit_;
-        }
-        if (cut == zoneBegins) return fit_;
-    }
+    // The runs that begin in the zone go to the band, the others are cells: in the zone the older
+    // grab may show a status line, which rows taken from it as a cell would put into the image.
+    const auto band = std::find_if(runs.begin(), runs.end(), [&](const Run& r) { return r.first >= zone; });
+    const int count = band == runs.end() ? base.count : band->first;
+    if (band - runs.begin() > 2 || count < minimumOverlap(height) ||
+        (band != runs.begin() && count < toleranceRows(height)) ||
+        !std::all_of(runs.begin(), band, [&](const Run& r) { return cellSized(r); }))
+        return fit_;
+    fit_.fits = true;
+    fit_.band = band == runs.end() ? 0 : std::max(bandFrom(count), base.bottom);
+    for (auto r = runs.begin(); r != band; ++r) fit_.cells.emplace_back(base.currentRow + r->first, base.currentRow + r->last + 1);
+    return fit_;
 }
 
 // Where the rows do not fit, the band held back for what is stored: the runs of differing rows

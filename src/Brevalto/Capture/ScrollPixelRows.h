@@ -25,11 +25,13 @@ public:
     bool matches(int displacement);
     // Whether the rows at displacement d match as the stitcher takes them: as matches(d) does, but
     // a band at the bottom edge that changes without moving with the content (a status line, a
-    // ruler: at most h / 6 rows) is left out too, and the rows that differ may form up to two
-    // cells (a text cursor where each grab shows it: runs of rows that differ, each at most one
-    // text line high and a few cells wide), where enough rows are compared that lines alike but
-    // for a number would show more. Every other compared row is the same, and at least
-    // max(h / 5, 48) rows are compared.
+    // ruler: at most h / 6 rows) is left out too, and above that band's reach the rows that
+    // differ may form up to two cells (a text cursor where each grab shows it: runs of rows that
+    // differ, each at most one text line high and a few cells wide), where enough rows are
+    // compared that lines alike but for a number would show more. Rows that differ within the
+    // band's reach always go to the band, however few: a ruler's changing characters over rows
+    // the page leaves blank differ no more than a cell. Every other compared row is the same, and
+    // at least max(h / 5, 48) rows are compared.
     bool fits(int displacement);
     // The rows of the current grab that fits(d) compares, `first` up to `end`: the ones that
     // both grabs show as content at displacement d. Above `first` lie the rows left out at the
