@@ -5,6 +5,7 @@
 #include <re2/re2.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,12 +28,17 @@ constexpr std::size_t kLongestDashRun = 64;
 
 // A body line recognised from a picture may hold stray characters and spaces: a few of each
 // among at least this many base64 characters. Its base64 characters are mixed as random data
-// mixes them: in random base64 some 35 % of neighbouring pairs are of one kind (two capitals, two
-// small letters, two digits); in words, names and numbers most are.
+// mixes them: capitals and small letters each make at least a fifth of its letters, and of the
+// neighbouring pairs of letters and digits at most seven in ten are of one kind (two capitals,
+// two small letters, two digits), some 37 % in random base64; in words, names, paths and numbers
+// most are. A run of one character counts once, for base64 characters and stray ones alike: the
+// zero bytes of a key's fixed fields read as runs of 'A', a smudge as a few of one mark, and a
+// run such as "+++++" or "=====" mixes nothing.
 constexpr std::size_t kLeastRecognisedBody = 16;
 constexpr std::size_t kBase64PerBlank = 8;
 constexpr std::size_t kBase64PerOther = 8;
-constexpr std::size_t kSameKindPairsInFive = 3;
+constexpr std::size_t kLettersPerCase = 5;
+constexpr std::size_t kSameKindPairsInTen = 7;
 
 const re2::RE2& marker(bool header) {
     auto compile = [](const char* pattern) {
@@ -57,18 +63,25 @@ bool isQuote(char c) { return c == '"' || c == '\''; }
 // Items of a program's list of quoted lines are separated by these, besides blanks.
 bool isValueSeparator(char c) { return isBlank(c) || c == ',' || c == '+'; }
 
-enum class Kind { none, capital, small, digit, symbol };
+enum Class : unsigned char { other, capital, small, digit, symbol, blank, quote };
 
-Kind base64Kind(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return Kind::capital;
-    if (c >= 'a' && c <= 'z') return Kind::small;
-    if (c >= '0' && c <= '9') return Kind::digit;
-    if (c == '+' || c == '/' || c == '=') return Kind::symbol;
-    return Kind::none;
-}
+constexpr std::array<unsigned char, 256> kClasses = [] {
+    std::array<unsigned char, 256> table{};
+    for (int c = 'A'; c <= 'Z'; ++c) table[c] = capital;
+    for (int c = 'a'; c <= 'z'; ++c) table[c] = small;
+    for (int c = '0'; c <= '9'; ++c) table[c] = digit;
+    table['+'] = table['/'] = table['='] = symbol;
+    table[' '] = table['\t'] = blank;
+    table['"'] = table['\''] = quote;
+    return table;
+}();
+
+Class classOf(char c) { return static_cast<Class>(kClasses[static_cast<unsigned char>(c)]); }
+
+bool isBase64Class(Class c) { return c >= capital && c <= symbol; }
 
 // A line as a program quotes it: its content without one pair of quotes, a trailing ',' or '+'
-// and a trailing "\n" or "\r\n" escape.
+// and a trailing "\n" or "\r\n" escape. A quote left inside makes it no key's line.
 std::optional<std::string_view> quotedContent(std::string_view s) {
     if (!s.empty() && (s.back() == ',' || s.back() == '+')) {
         s.remove_suffix(1);
@@ -81,35 +94,56 @@ std::optional<std::string_view> quotedContent(std::string_view s) {
     return s;
 }
 
-bool isKeyText(std::string_view s) {
-    std::size_t base64 = 0, blanks = 0, others = 0, pairs = 0, sameKind = 0;
-    bool capital = false, small = false, digitOrSymbol = false;
-    Kind previous = Kind::none;
-    unsigned char before = 0;
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        const Kind kind = base64Kind(c);
-        if (kind != Kind::none) {
-            ++base64;
-            capital = capital || kind == Kind::capital;
-            small = small || kind == Kind::small;
-            digitOrSymbol = digitOrSymbol || kind == Kind::digit || kind == Kind::symbol;
-            if (previous != Kind::none) {
-                ++pairs;
-                if (kind == previous && kind != Kind::symbol) ++sameKind;
-            }
-        } else if (c == ' ' || c == '\t') {
-            ++blanks;
-        } else if (c < 0x80 || c >= 0xC0 || before < 0x80) {
-            ++others;  // one per code point: the continuation bytes of a character are not counted again
+// What a line's content is as a key's line.
+enum class KeyText {
+    none,
+    body,   // base64 through and through, or a recognised key line
+    short_, // base64 through and through, but fewer than kLeastRecognisedBody characters
+};
+
+KeyText keyText(std::string_view s) {
+    // Base64 through and through, the lines of keys as programs write them: one read.
+    std::size_t i = 0;
+    while (i < s.size() && isBase64Class(classOf(s[i]))) ++i;
+    if (i == s.size() && !s.empty()) {
+        std::size_t runs = 1;
+        for (std::size_t k = 1; k < s.size() && runs < kLeastRecognisedBody; ++k) runs += s[k] != s[k - 1];
+        if (runs == 1) return KeyText::none;
+        return runs < kLeastRecognisedBody ? KeyText::short_ : KeyText::body;
+    }
+    std::size_t base64 = 0, blanks = 0, others = 0, capitals = 0, smalls = 0, digitsOrSymbols = 0, pairs = 0,
+                sameKind = 0;
+    Class previous = other;
+    std::string_view before;  // the code point before
+    for (std::size_t k = 0; k < s.size();) {
+        const auto lead = static_cast<unsigned char>(s[k]);
+        const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const std::string_view point = s.substr(k, length);
+        k += point.size();
+        if (point == before) continue;  // a run of one character counts once
+        before = point;
+        const Class kind = classOf(s[k - point.size()]);
+        switch (kind) {
+            case quote: return KeyText::none;  // a line with a quote is a key line only as one quoted value
+            case capital: ++capitals; break;
+            case small: ++smalls; break;
+            case digit: case symbol: ++digitsOrSymbols; break;
+            case blank: ++blanks; break;
+            case other: ++others; break;
+        }
+        if (kind >= capital && kind <= digit && previous >= capital && previous <= digit) {
+            ++pairs;
+            sameKind += kind == previous;
         }
         previous = kind;
-        before = c;
     }
-    if (base64 == 0) return false;
-    if (blanks == 0 && others == 0) return true;
-    return base64 >= kLeastRecognisedBody && blanks * kBase64PerBlank <= base64 && others * kBase64PerOther <= base64 &&
-           capital && small && digitOrSymbol && sameKind * 5 <= pairs * kSameKindPairsInFive;
+    base64 = capitals + smalls + digitsOrSymbols;
+    const std::size_t letters = capitals + smalls;
+    const bool recognised = base64 >= kLeastRecognisedBody && blanks * kBase64PerBlank <= base64 &&
+                            others * kBase64PerOther <= base64 && digitsOrSymbols > 0 &&
+                            capitals * kLettersPerCase >= letters && smalls * kLettersPerCase >= letters &&
+                            sameKind * 10 <= pairs * kSameKindPairsInTen;
+    return recognised ? KeyText::body : KeyText::none;
 }
 
 bool isKeyField(std::string_view s) { return s.starts_with("Proc-Type:") || s.starts_with("DEK-Info:"); }
@@ -182,9 +216,24 @@ std::optional<TextRange> firstMatch(bool header, std::string_view text, std::siz
 
 }  // namespace
 
-bool PrivateKeyBlocks::isBodyLine(std::string_view content) {
-    if (const std::optional<std::string_view> quoted = quotedContent(content)) return isKeyText(*quoted);
-    return isKeyText(content);
+PrivateKeyBlocks::LineKind PrivateKeyBlocks::lineKind(std::string_view content) {
+    const std::optional<std::string_view> quoted = quotedContent(content);
+    if (!quoted) return keyText(content) == KeyText::none ? LineKind::none : LineKind::body;
+    switch (keyText(*quoted)) {
+        case KeyText::body: return LineKind::quotedBody;
+        case KeyText::short_: return LineKind::quotedShort;
+        case KeyText::none: return LineKind::none;
+    }
+    return LineKind::none;
+}
+
+bool PrivateKeyBlocks::isBodyLine(std::string_view content, std::string_view before) {
+    switch (lineKind(content)) {
+        case LineKind::body: case LineKind::quotedBody: return true;
+        case LineKind::quotedShort: return lineKind(before) == LineKind::quotedBody;
+        case LineKind::none: return false;
+    }
+    return false;
 }
 
 std::optional<TextRange> PrivateKeyBlocks::MarkerSearch::first(std::size_t at, std::size_t before) {
@@ -220,7 +269,9 @@ std::size_t PrivateKeyBlocks::barrier(std::size_t offset) {
     barrierFrom_ = start;
     for (;;) {
         const Line line = lineAt(text_, start);
-        if (line.end >= text_.size() || !isBodyLine(line.content(text_))) {
+        // A short quoted line may be a key's last one, which a walk up passes after its footer.
+        const std::string_view content = line.content(text_);
+        if (line.end >= text_.size() || (!isBodyLine(content) && lineKind(content) != LineKind::quotedShort)) {
             barrierEnd_ = line.end;
             break;
         }
@@ -245,7 +296,7 @@ const PrivateKeyBlocks::Walk& PrivateKeyBlocks::linesAfter(std::size_t lineEnd) 
     walkFrom_ = lineEnd;
     walk_ = {std::nullopt, npos, npos};
     enum class After { body, fields, blank } after = After::body;
-    std::string_view fieldIndent;
+    std::string_view fieldIndent, previous;
     for (std::size_t start = lineEnd; start < text_.size();) {
         const Line line = lineAt(text_, start + 1);
         const std::string_view content = line.content(text_);
@@ -258,7 +309,7 @@ const PrivateKeyBlocks::Walk& PrivateKeyBlocks::linesAfter(std::size_t lineEnd) 
             after = After::fields;
             fieldIndent = indent;
             walk_.upper = line.contentEnd;
-        } else if (isBodyLine(content)) {
+        } else if (isBodyLine(content, previous)) {
             after = After::body;
             walk_.upper = line.contentEnd;
         } else {
@@ -267,6 +318,7 @@ const PrivateKeyBlocks::Walk& PrivateKeyBlocks::linesAfter(std::size_t lineEnd) 
             while (walk_.reach < line.contentEnd && isValueSeparator(text_[walk_.reach])) ++walk_.reach;
             break;
         }
+        previous = content;
         start = line.end;
     }
     return walk_;
@@ -277,6 +329,7 @@ const PrivateKeyBlocks::Walk& PrivateKeyBlocks::linesAfter(std::size_t lineEnd) 
 // key line, and a marker is none.
 PrivateKeyBlocks::Values PrivateKeyBlocks::valuesAfter(std::size_t closingQuote, std::size_t lineEnd) const {
     Values values{closingQuote, lineEnd};
+    std::string_view previous;
     for (std::size_t at = closingQuote + 1;;) {
         while (at < lineEnd && isValueSeparator(text_[at])) ++at;
         values.next = std::min(at, lineEnd);
@@ -285,7 +338,9 @@ PrivateKeyBlocks::Values PrivateKeyBlocks::valuesAfter(std::size_t closingQuote,
         const void* hit = std::memchr(text_.data() + at + 1, text_[at], lineEnd - at - 1);
         if (!hit) return values;
         const auto closing = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
-        if (!isBodyLine(text_.substr(at, closing + 1 - at))) return values;
+        const std::string_view value = text_.substr(at, closing + 1 - at);
+        if (!isBodyLine(value, previous)) return values;
+        previous = value;
         values.bound = closing;
         at = closing + 1;
     }
@@ -294,17 +349,25 @@ PrivateKeyBlocks::Values PrivateKeyBlocks::valuesAfter(std::size_t closingQuote,
 // The opening quote of the first of the quoted key lines right before an opening quote on its
 // line, or that quote itself when there are none.
 std::size_t PrivateKeyBlocks::valuesBefore(std::size_t openingQuote, std::size_t lineStart) const {
-    std::size_t first = openingQuote;
-    for (std::size_t at = openingQuote;;) {
+    // The quoted value that ends right before `at`, after the separators, or none.
+    auto valueBefore = [&](std::size_t at) -> std::optional<std::string_view> {
         while (at > lineStart && isValueSeparator(text_[at - 1])) --at;
-        if (at <= lineStart + 1 || !isQuote(text_[at - 1])) return first;
+        if (at <= lineStart + 1 || !isQuote(text_[at - 1])) return std::nullopt;
         const std::size_t closing = at - 1;
         const void* hit = memrchr(text_.data() + lineStart, text_[closing], closing - lineStart);
-        if (!hit) return first;
+        if (!hit) return std::nullopt;
         const auto opening = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
-        if (!isBodyLine(text_.substr(opening, closing + 1 - opening))) return first;
-        first = at = opening;
+        return text_.substr(opening, closing + 1 - opening);
+    };
+    std::size_t first = openingQuote;
+    for (std::optional<std::string_view> value = valueBefore(openingQuote); value;) {
+        const auto opening = static_cast<std::size_t>(value->data() - text_.data());
+        const std::optional<std::string_view> before = valueBefore(opening);
+        if (!isBodyLine(*value, before.value_or(std::string_view()))) return first;
+        first = opening;
+        value = before;
     }
+    return first;
 }
 
 PrivateKeyBlocks::Block PrivateKeyBlocks::headerBlock(TextRange header) {
@@ -381,7 +444,15 @@ PrivateKeyBlocks::Block PrivateKeyBlocks::footerBlock(TextRange footer) const {
         if (aboveFeed == npos && position_ != 0) break;
         const std::size_t aboveStart = aboveFeed == npos ? 0 : aboveFeed + 1;
         const Line above = lineBetween(text_, aboveStart, start - 1);
-        if (!isBodyLine(above.content(text_))) break;
+        const std::string_view content = above.content(text_);
+        if (!isBodyLine(content)) {
+            // A key's short last quoted line, when a quoted line of the key is above it.
+            if (lineKind(content) != LineKind::quotedShort || aboveStart == 0 || aboveStart - 1 < position_) break;
+            const std::size_t higherFeed = lineFeedBefore(text_, position_, aboveStart - 1);
+            if (higherFeed == npos && position_ != 0) break;
+            const std::size_t higherStart = higherFeed == npos ? 0 : higherFeed + 1;
+            if (!isBodyLine(content, lineBetween(text_, higherStart, aboveStart - 1).content(text_))) break;
+        }
         lower = above.contentStart;
         start = aboveStart;
     }

@@ -47,15 +47,21 @@ public:
     // decrease; a block found beyond a cut is kept for next() and later cuts.
     std::size_t pastBlocks(std::size_t cut);
 
-    // Whether the line content (without indentation and trailing blanks) can be a line of a key:
-    // base64 of any length, also as a program quotes it (in quotes, with a trailing ',' or '+' and
-    // a "\n" or "\r\n" escape); or, as text recognition reads a key's line, at least 16 base64
-    // characters with at most one blank and one other character (counted per code point) to
-    // every eight of them, mixed as random data mixes them: capitals, small letters and digits
-    // (or '+', '/'), neighbours mostly of different kinds, unlike words, names and numbers.
-    static bool isBodyLine(std::string_view content);
+    // Whether the line content (without indentation and trailing blanks) can be a line of a key,
+    // after the line `before` in a run of key lines: base64 of any length that is no run of one
+    // character; the same as a program quotes it, one value in quotes with a trailing ',' or '+'
+    // and a "\n" or "\r\n" escape, holding at least 16 base64 characters, or fewer as the short
+    // last line after a quoted line of a key; or, as text recognition reads a key's line, at least
+    // 16 base64 characters with at most one blank and one other character to every eight of them,
+    // mixed as random data mixes them (capitals, small letters, digits or '+', '/'; neighbours
+    // mostly of different kinds), unlike words, names, paths and numbers. A run of one character
+    // counts as one, and a line with a quote in it is a key line only as one quoted value.
+    static bool isBodyLine(std::string_view content, std::string_view before = {});
 
 private:
+    enum class LineKind { none, body, quotedBody, quotedShort };
+    static LineKind lineKind(std::string_view content);
+
     // A search for one marker that remembers where it found none, so that each byte is read once.
     class MarkerSearch {
     public:
