@@ -271,7 +271,7 @@ std::size_t PrivateKeyBlocks::barrier(std::size_t offset) {
         const Line line = lineAt(text_, start);
         // A short quoted line may be a key's last one, which a walk up passes after its footer.
         const std::string_view content = line.content(text_);
-        if (line.end >= text_.size() || (!isBodyLine(content) && lineKind(content) != LineKind::quotedShort)) {
+        if (line.end >= text_.size() || lineKind(content) == LineKind::none) {
             barrierEnd_ = line.end;
             break;
         }
