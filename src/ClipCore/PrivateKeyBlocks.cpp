@@ -63,7 +63,7 @@ bool isQuote(char c) { return c == '"' || c == '\''; }
 // Items of a program's list of quoted lines are separated by these, besides blanks.
 bool isValueSeparator(char c) { return isBlank(c) || c == ',' || c == '+'; }
 
-enum Class : unsigned char { other, capital, small, digit, symbol, blank, quote };
+enum ByteClass : unsigned char { other, capital, small, digit, symbol, blank, quote };
 
 constexpr std::array<unsigned char, 256> kClasses = [] {
     std::array<unsigned char, 256> table{};
@@ -76,9 +76,9 @@ constexpr std::array<unsigned char, 256> kClasses = [] {
     return table;
 }();
 
-Class classOf(char c) { return static_cast<Class>(kClasses[static_cast<unsigned char>(c)]); }
+ByteClass classOf(char c) { return static_cast<ByteClass>(kClasses[static_cast<unsigned char>(c)]); }
 
-bool isBase64Class(Class c) { return c >= capital && c <= symbol; }
+bool isBase64Class(ByteClass c) { return c >= capital && c <= symbol; }
 
 // A line as a program quotes it: its content without one pair of quotes, a trailing ',' or '+'
 // and a trailing "\n" or "\r\n" escape. A quote left inside makes it no key's line.
@@ -98,7 +98,7 @@ std::optional<std::string_view> quotedContent(std::string_view s) {
 enum class KeyText {
     none,
     body,   // base64 through and through, or a recognised key line
-    short_, // base64 through and through, but fewer than kLeastRecognisedBody characters
+    shortBody,  // base64 through and through, but fewer than kLeastRecognisedBody characters
 };
 
 KeyText keyText(std::string_view s) {
@@ -109,11 +109,11 @@ KeyText keyText(std::string_view s) {
         std::size_t runs = 1;
         for (std::size_t k = 1; k < s.size() && runs < kLeastRecognisedBody; ++k) runs += s[k] != s[k - 1];
         if (runs == 1) return KeyText::none;
-        return runs < kLeastRecognisedBody ? KeyText::short_ : KeyText::body;
+        return runs < kLeastRecognisedBody ? KeyText::shortBody : KeyText::body;
     }
     std::size_t base64 = 0, blanks = 0, others = 0, capitals = 0, smalls = 0, digitsOrSymbols = 0, pairs = 0,
                 sameKind = 0;
-    Class previous = other;
+    ByteClass previous = other;
     std::string_view before;  // the code point before
     for (std::size_t k = 0; k < s.size();) {
         const auto lead = static_cast<unsigned char>(s[k]);
@@ -122,7 +122,7 @@ KeyText keyText(std::string_view s) {
         k += point.size();
         if (point == before) continue;  // a run of one character counts once
         before = point;
-        const Class kind = classOf(s[k - point.size()]);
+        const ByteClass kind = classOf(s[k - point.size()]);
         switch (kind) {
             case quote: return KeyText::none;  // a line with a quote is a key line only as one quoted value
             case capital: ++capitals; break;
@@ -221,7 +221,7 @@ PrivateKeyBlocks::LineKind PrivateKeyBlocks::lineKind(std::string_view content) 
     if (!quoted) return keyText(content) == KeyText::none ? LineKind::none : LineKind::body;
     switch (keyText(*quoted)) {
         case KeyText::body: return LineKind::quotedBody;
-        case KeyText::short_: return LineKind::quotedShort;
+        case KeyText::shortBody: return LineKind::quotedShort;
         case KeyText::none: return LineKind::none;
     }
     return LineKind::none;
