@@ -94,24 +94,30 @@ double residentMiB(pid_t pid) {
     return 0;
 }
 
+// Seconds from launch to a mapped window of the app, then of the bare window; none when either
+// never maps.
+std::optional<std::pair<double, double>> launchAppAndBaseline(const std::vector<std::string>& env) {
+    pid_t pid = 0;
+    const auto appTime = launchUntilMapped({program()}, env, pid);
+    stop(pid);
+    const auto baseTime = launchUntilMapped({selfPath, "--baseline-window"}, env, pid);
+    stop(pid);
+    if (!appTime || !baseTime) return std::nullopt;
+    return std::pair(*appTime, *baseTime);
+}
+
 void BM_LaunchToMappedPanel(benchmark::State& state) {
     const Home home(state.range(0) != 0);
     const auto env = home.environment();
     double app = 0, baseline = 0;
     int runs = 0;
     for (auto _ : state) {
-        pid_t pid = 0;
-        const auto appTime = launchUntilMapped({program()}, env, pid);
-        stop(pid);
-        const auto baseTime = launchUntilMapped({selfPath, "--baseline-window"}, env, pid);
-        stop(pid);
-        if (!appTime || !baseTime) {
-            state.SkipWithError("a window never mapped");
-            return;
-        }
-        state.SetIterationTime(*appTime);
-        app += *appTime;
-        baseline += *baseTime;
+        const auto times = launchAppAndBaseline(env);
+        if (!times) return state.SkipWithError("a window never mapped");
+        const auto [appTime, baseTime] = *times;
+        state.SetIterationTime(appTime);
+        app += appTime;
+        baseline += baseTime;
         ++runs;
     }
     state.counters["app_ms"] = 1000 * app / runs;
@@ -137,15 +143,9 @@ void BM_LoadAtTheLimits(benchmark::State& state) {
     long faults = 0, oldFaults = 0;
     int runs = 0;
     for (auto _ : state) {
-        pid_t pid = 0;
-        const auto appTime = launchUntilMapped({program()}, env, pid);
-        stop(pid);
-        const auto baseTime = launchUntilMapped({selfPath, "--baseline-window"}, env, pid);
-        stop(pid);
-        if (!appTime || !baseTime) {
-            state.SkipWithError("a window never mapped");
-            return;
-        }
+        const auto times = launchAppAndBaseline(env);
+        if (!times) return state.SkipWithError("a window never mapped");
+        const auto [appTime, baseTime] = *times;
         {
             const long before = pageFaults();
             const auto start = SteadyClock::now();
@@ -163,9 +163,9 @@ void BM_LoadAtTheLimits(benchmark::State& state) {
             oldFaults += pageFaults() - before;
             if (clips.size() != HistoryPolicy::maximumItems) return state.SkipWithError("the old load read otherwise");
         }
-        state.SetIterationTime(*appTime);
-        app += *appTime;
-        baseline += *baseTime;
+        state.SetIterationTime(appTime);
+        app += appTime;
+        baseline += baseTime;
         ++runs;
     }
     state.counters["app_ms"] = 1000 * app / runs;
