@@ -2,6 +2,9 @@
 // mapped, and the resident memory after ten idle seconds, with a history of 200 clips (10 of them
 // images), and the launch again with a history at its limits (200 texts, 256 MiB of index). The baseline, measured in the same run, is this program started again with
 // --baseline-window: a bare Qt program that maps one window of the collapsed panel's size.
+// At the limits the launch is also set against the history's load alone, in this process: the
+// store's load against the load as it stood before the index was mapped (StartupX11BenchOldLoad.h),
+// with the page faults of each.
 // Run it as
 //   tests/Support/with-x11 build/bench/StartupX11Bench
 #include "ClipCore/HistoryPolicy.h"
@@ -11,6 +14,7 @@
 #include "FakeClock.h"
 #include "Platform/AtomicFile.h"
 #include "QtWait.h"
+#include "StartupX11BenchOldLoad.h"
 #include "TestFolder.h"
 
 #include <QApplication>
@@ -21,6 +25,7 @@
 #include <benchmark/benchmark.h>
 
 #include <fstream>
+#include <sys/resource.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,24 +94,30 @@ double residentMiB(pid_t pid) {
     return 0;
 }
 
+// Seconds from launch to a mapped window of the app, then of the bare window; none when either
+// never maps.
+std::optional<std::pair<double, double>> launchAppAndBaseline(const std::vector<std::string>& env) {
+    pid_t pid = 0;
+    const auto appTime = launchUntilMapped({program()}, env, pid);
+    stop(pid);
+    const auto baseTime = launchUntilMapped({selfPath, "--baseline-window"}, env, pid);
+    stop(pid);
+    if (!appTime || !baseTime) return std::nullopt;
+    return std::pair(*appTime, *baseTime);
+}
+
 void BM_LaunchToMappedPanel(benchmark::State& state) {
     const Home home(state.range(0) != 0);
     const auto env = home.environment();
     double app = 0, baseline = 0;
     int runs = 0;
     for (auto _ : state) {
-        pid_t pid = 0;
-        const auto appTime = launchUntilMapped({program()}, env, pid);
-        stop(pid);
-        const auto baseTime = launchUntilMapped({selfPath, "--baseline-window"}, env, pid);
-        stop(pid);
-        if (!appTime || !baseTime) {
-            state.SkipWithError("a window never mapped");
-            return;
-        }
-        state.SetIterationTime(*appTime);
-        app += *appTime;
-        baseline += *baseTime;
+        const auto times = launchAppAndBaseline(env);
+        if (!times) return state.SkipWithError("a window never mapped");
+        const auto [appTime, baseTime] = *times;
+        state.SetIterationTime(appTime);
+        app += appTime;
+        baseline += baseTime;
         ++runs;
     }
     state.counters["app_ms"] = 1000 * app / runs;
@@ -115,6 +126,60 @@ void BM_LaunchToMappedPanel(benchmark::State& state) {
 }
 // Argument 0: the ordinary history; 1: the history at its limits.
 BENCHMARK(BM_LaunchToMappedPanel)->Arg(0)->Arg(1)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+long pageFaults() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt + usage.ru_majflt;
+}
+
+// The launch with the history at its limits against the bare window, and in the same run the
+// store's load of that history against the old load.
+void BM_LoadAtTheLimits(benchmark::State& state) {
+    const Home home(true);
+    const auto env = home.environment();
+    const fs::path folder = home.folder / "data" / "brevalto";
+    double app = 0, baseline = 0, load = 0, oldLoad = 0;
+    long faults = 0, oldFaults = 0;
+    int runs = 0;
+    for (auto _ : state) {
+        const auto times = launchAppAndBaseline(env);
+        if (!times) return state.SkipWithError("a window never mapped");
+        const auto [appTime, baseTime] = *times;
+        {
+            const long before = pageFaults();
+            const auto start = SteadyClock::now();
+            ClipStore store(folder);
+            load += std::chrono::duration<double>(SteadyClock::now() - start).count();
+            faults += pageFaults() - before;
+            if (store.items().size() != HistoryPolicy::maximumItems) return state.SkipWithError("the history did not load");
+            TaskPool::shared().waitForDone();
+        }
+        {
+            const long before = pageFaults();
+            const auto start = SteadyClock::now();
+            std::vector<Clip> clips = oldload::load(folder);
+            oldLoad += std::chrono::duration<double>(SteadyClock::now() - start).count();
+            oldFaults += pageFaults() - before;
+            if (clips.size() != HistoryPolicy::maximumItems) return state.SkipWithError("the old load read otherwise");
+        }
+        state.SetIterationTime(appTime);
+        app += appTime;
+        baseline += baseTime;
+        ++runs;
+    }
+    state.counters["app_ms"] = 1000 * app / runs;
+    state.counters["baseline_ms"] = 1000 * baseline / runs;
+    state.counters["ratio"] = app / baseline;
+    state.counters["load_ms"] = 1000 * load / runs;
+    state.counters["old_load_ms"] = 1000 * oldLoad / runs;
+    state.counters["load_ratio"] = load / oldLoad;
+    // The launch as it would be with the old load in place of the new one.
+    state.counters["app_old_load_ms"] = 1000 * (app - load + oldLoad) / runs;
+    state.counters["faults"] = static_cast<double>(faults) / runs;
+    state.counters["old_faults"] = static_cast<double>(oldFaults) / runs;
+}
+BENCHMARK(BM_LoadAtTheLimits)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
 void BM_ResidentAfterTenIdleSeconds(benchmark::State& state) {
     const Home home;

@@ -1,11 +1,13 @@
 // The history index ("history.json"): decodeClips, as the clip store reads it at launch.
-// Properties: a refusal is DecodingError, the same with or without room after the text; a decoded
+// Properties: a refusal is DecodingError, the same with or without room after the text, and comes
+// exactly when the general JSON reader refuses, which otherwise reads the same clips; a decoded
 // history encodes (with the store's streaming writer) to exactly what the JSON library writes for
 // it, which decodes to the same history; every clip's title holds at most 180 user-perceived
 // characters.
 
 #include "ClipCore/Clip.h"
 #include "ClipCore/DecodingError.h"
+#include "ClipCore/JsonReading.h"
 #include "ClipCore/UnicodeText.h"
 #include "FuzzSupport.h"
 
@@ -32,6 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const DecodingError&) {
         fuzz::check(refused, "the history is refused only without room after its text");
         return 0;
+    } catch (const std::exception& error) {
+        fuzz::unexpected(error);
+    }
+    // The fast reader decides as the general one would, clip for clip.
+    try {
+        const nlohmann::ordered_json array = json::parse(fuzz::text(data, size));
+        json::requireArray(array, "history");
+        std::vector<Clip> general;
+        for (const auto& object : array) general.push_back(Clip::fromJSON(object));
+        fuzz::check(general == clips, "the history reads otherwise than with the general JSON reader");
+    } catch (const DecodingError&) {
+        fuzz::fail("the history is read where the general JSON reader refuses it");
     } catch (const std::exception& error) {
         fuzz::unexpected(error);
     }

@@ -4,8 +4,10 @@
 #include "ClipCore/JsonReading.h"
 #include "ClipCore/SecretScanner.h"
 
-#include <cmath>
 #include <simdjson.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -241,131 +243,318 @@ void encodeClips(const std::vector<Clip>& clips, const std::function<void(std::s
 
 namespace {
 
-// The history read with simdjson, for speed: the same clips as the general reader gives, or
-// nothing whenever the text is anything but a well-formed array of well-formed clips (the general
-// reader then decides, with its own error). Members are matched after unescaping, a null member
-// counts as missing, and of repeated members the last counts, as with the general reader.
-std::optional<std::vector<Clip>> fastDecodeClips(std::string_view text, bool padded) {
-    // No deeper than the general reader allows (it refuses more than 513 open containers).
-    static constexpr std::size_t kDepth = 512;
-    simdjson::dom::parser parser(text.size() + 1);
-    if (parser.allocate(text.size(), kDepth) != simdjson::SUCCESS) return std::nullopt;
-    simdjson::dom::element root;
-    if (parser.parse(text.data(), text.size(), !padded).get(root) != simdjson::SUCCESS) return std::nullopt;
-    simdjson::dom::array array;
-    if (root.get_array().get(array) != simdjson::SUCCESS) return std::nullopt;
+namespace od = simdjson::ondemand;
 
-    auto string = [](simdjson::dom::element value) -> std::optional<std::string> {
-        std::string_view view;
-        if (value.get_string().get(view) != simdjson::SUCCESS) return std::nullopt;
-        return std::string(view);
-    };
-    // A number as the general reader converts it to a double.
-    auto number = [](simdjson::dom::element value) -> std::optional<double> {
-        switch (value.type()) {
-        case simdjson::dom::element_type::INT64: return double(std::int64_t(value));
-        case simdjson::dom::element_type::UINT64: return double(std::uint64_t(value));
-        case simdjson::dom::element_type::DOUBLE: return double(value);
-        default: return std::nullopt;
-        }
-    };
-    // An integer as the general reader takes it: a whole number within 64 bits.
-    auto integer = [](simdjson::dom::element value) -> std::optional<std::int64_t> {
-        switch (value.type()) {
-        case simdjson::dom::element_type::INT64: return std::int64_t(value);
-        case simdjson::dom::element_type::UINT64: {
-            const std::uint64_t u = value;
-            if (u <= std::uint64_t(INT64_MAX)) return std::int64_t(u);
-            return std::nullopt;
-        }
-        case simdjson::dom::element_type::DOUBLE: {
-            const double d = value;
-            if (std::isfinite(d) && std::trunc(d) == d && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
-                return std::int64_t(d);
-            return std::nullopt;
-        }
-        default: return std::nullopt;
-        }
-    };
+// Nothing is read deeper than this; deeper text goes to the general reader, which refuses more
+// than 512 open containers.
+constexpr int kFastDepth = 500;
 
-    std::vector<Clip> clips;
-    clips.reserve(array.size());
-    for (simdjson::dom::element item : array) {
-        simdjson::dom::object object;
-        if (item.get_object().get(object) != simdjson::SUCCESS) return std::nullopt;
-        enum Member { id, kind, text, imageFile, digest, byteCount, createdAt, pinned, source, imageScale, ocrText, count };
-        static constexpr std::string_view kNames[count] = {"id",        "kind",   "text",      "imageFile",
-                                                           "digest",    "byteCount", "createdAt", "pinned",
-                                                           "source",    "imageScale", "ocrText"};
-        std::optional<simdjson::dom::element> members[count];
-        for (simdjson::dom::key_value_pair field : object) {
-            for (int m = 0; m < count; ++m) {
-                if (field.key != kNames[m]) continue;
-                if (field.value.is_null())
-                    members[m].reset();
-                else
-                    members[m] = field.value;
-            }
-        }
-        Clip clip;
-        for (int m : {id, kind, digest, byteCount, createdAt, pinned, source})
-            if (!members[m]) return std::nullopt;
-        const auto idText = string(*members[id]);
-        const auto parsedId = idText ? Uuid::parse(*idText) : std::nullopt;
-        if (!parsedId) return std::nullopt;
-        clip.id = *parsedId;
-        const auto kindText = string(*members[kind]);
-        const auto parsedKind = kindText ? clipKindFromRaw(*kindText) : std::nullopt;
-        if (!parsedKind) return std::nullopt;
-        clip.kind = *parsedKind;
-        if (members[text]) {
-            auto value = string(*members[text]);
-            if (!value) return std::nullopt;
-            clip.text = SharedText(std::move(*value));
-        }
-        if (members[imageFile]) {
-            clip.imageFile = string(*members[imageFile]);
-            if (!clip.imageFile) return std::nullopt;
-        }
-        auto digestText = string(*members[digest]);
-        const auto bytes = integer(*members[byteCount]);
-        const auto created = number(*members[createdAt]);
-        bool pinnedValue = false;
-        auto sourceText = string(*members[source]);
-        if (!digestText || !bytes || !created || members[pinned]->get_bool().get(pinnedValue) != simdjson::SUCCESS ||
-            !sourceText)
-            return std::nullopt;
-        clip.digest = std::move(*digestText);
-        clip.byteCount = *bytes;
-        clip.createdAt = *created;
-        clip.pinned = pinnedValue;
-        clip.source = std::move(*sourceText);
-        if (members[imageScale]) {
-            clip.imageScale = number(*members[imageScale]);
-            if (!clip.imageScale) return std::nullopt;
-        }
-        if (members[ocrText]) {
-            auto value = string(*members[ocrText]);
-            if (!value) return std::nullopt;
-            clip.ocrText = SharedText(std::move(*value));
-        }
-        clips.push_back(std::move(clip));
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The four hexadecimal digits at `p` as a value, or -1.
+long hexQuad(const char* p, const char* end) {
+    if (end - p < 4) return -1;
+    long value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int digit = hexDigit(p[i]);
+        if (digit < 0) return -1;
+        value = value * 16 + digit;
     }
-    return clips;
+    return value;
+}
+
+void appendUtf8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// The bytes between the quotes of a JSON string, which the parser has found closed, free of raw
+// control characters and valid UTF-8, unescaped into `out` (or only checked when there is none):
+// the runs between backslashes are copied as they are, straight into the one string. False for
+// an escape the general reader refuses: an unknown letter, bad hexadecimal digits, or a
+// surrogate that is not one half of a pair.
+bool unescape(std::string_view body, std::string* out) {
+    const char* p = body.data();
+    const char* const end = p + body.size();
+    if (out) {
+        out->clear();
+        out->reserve(body.size());
+    }
+    for (;;) {
+        const auto* slash = static_cast<const char*>(std::memchr(p, '\\', static_cast<std::size_t>(end - p)));
+        if (!slash) {
+            if (out) out->append(p, end);
+            break;
+        }
+        if (out) out->append(p, slash);
+        if (end - slash < 2) return false;
+        p = slash + 2;
+        char plain = 0;
+        switch (slash[1]) {
+        case '"': plain = '"'; break;
+        case '\\': plain = '\\'; break;
+        case '/': plain = '/'; break;
+        case 'b': plain = '\b'; break;
+        case 'f': plain = '\f'; break;
+        case 'n': plain = '\n'; break;
+        case 'r': plain = '\r'; break;
+        case 't': plain = '\t'; break;
+        case 'u': {
+            long c = hexQuad(p, end);
+            if (c < 0) return false;
+            p += 4;
+            if (c >= 0xDC00 && c <= 0xDFFF) return false;
+            if (c >= 0xD800 && c <= 0xDBFF) {
+                if (end - p < 6 || p[0] != '\\' || p[1] != 'u') return false;
+                const long low = hexQuad(p + 2, end);
+                if (low < 0xDC00 || low > 0xDFFF) return false;
+                p += 6;
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            }
+            if (out) appendUtf8(*out, static_cast<std::uint32_t>(c));
+            continue;
+        }
+        default: return false;
+        }
+        if (out) out->push_back(plain);
+    }
+    // Room kept for escapes that took more bytes than they give would stay with the clip.
+    if (out && out->capacity() - out->size() > out->size() / 8 + 4096) out->shrink_to_fit();
+    return true;
+}
+
+// A value's text as it stands in the input, without the blanks after it.
+std::string_view token(od::value& value) {
+    std::string_view text = value.raw_json_token();
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool isNull(std::string_view text) { return text == "null"; }
+
+// A string value unescaped into `out`; false for any other value.
+bool readString(od::value& value, std::string& out) {
+    const std::string_view text = token(value);
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
+    return unescape(text.substr(1, text.size() - 2), &out);
+}
+
+// A number as the general reader converts it to a double.
+std::optional<double> readNumber(od::value& value) {
+    od::number number;
+    if (value.get_number().get(number) != simdjson::SUCCESS) return std::nullopt;
+    switch (number.get_number_type()) {
+    case od::number_type::signed_integer: return double(number.get_int64());
+    case od::number_type::unsigned_integer: return double(number.get_uint64());
+    case od::number_type::floating_point_number: return number.get_double();
+    }
+    return std::nullopt;
+}
+
+// An integer as the general reader takes it: a whole number within 64 bits.
+std::optional<std::int64_t> readInteger(od::value& value) {
+    od::number number;
+    if (value.get_number().get(number) != simdjson::SUCCESS) return std::nullopt;
+    switch (number.get_number_type()) {
+    case od::number_type::signed_integer: return number.get_int64();
+    case od::number_type::unsigned_integer: {
+        const std::uint64_t u = number.get_uint64();
+        if (u <= std::uint64_t(INT64_MAX)) return std::int64_t(u);
+        return std::nullopt;
+    }
+    case od::number_type::floating_point_number: {
+        const double d = number.get_double();
+        if (std::isfinite(d) && std::trunc(d) == d && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
+            return std::int64_t(d);
+        return std::nullopt;
+    }
+    }
+    return std::nullopt;
+}
+
+// True when the value, which the reader skips, is well-formed JSON all the way down: the
+// parser checks each part only as it is visited.
+bool wellFormed(od::value value, int depth) {
+    od::json_type type;
+    if (value.type().get(type) != simdjson::SUCCESS) return false;
+    switch (type) {
+    case od::json_type::array: {
+        od::array array;
+        if (depth >= kFastDepth || value.get_array().get(array) != simdjson::SUCCESS) return false;
+        for (auto element : array) {
+            od::value item;
+            if (std::move(element).get(item) != simdjson::SUCCESS || !wellFormed(item, depth + 1)) return false;
+        }
+        return true;
+    }
+    case od::json_type::object: {
+        od::object object;
+        if (depth >= kFastDepth || value.get_object().get(object) != simdjson::SUCCESS) return false;
+        for (auto member : object) {
+            od::field field;
+            std::string_view key;
+            if (std::move(member).get(field) != simdjson::SUCCESS || field.unescaped_key().get(key) != simdjson::SUCCESS ||
+                !wellFormed(field.value(), depth + 1))
+                return false;
+        }
+        return true;
+    }
+    case od::json_type::number: return readNumber(value).has_value();
+    case od::json_type::string: {
+        const std::string_view text = token(value);
+        return text.size() >= 2 && text.back() == '"' && unescape(text.substr(1, text.size() - 2), nullptr);
+    }
+    case od::json_type::boolean: return token(value) == "true" || token(value) == "false";
+    case od::json_type::null: return isNull(token(value));
+    }
+    return false;
+}
+
+enum Member { id, kind, text, imageFile, digest, byteCount, createdAt, pinned, source, imageScale, ocrText, count };
+constexpr std::string_view kNames[count] = {"id",     "kind",      "text",      "imageFile", "digest", "byteCount",
+                                            "createdAt", "pinned", "source", "imageScale", "ocrText"};
+
+// One clip object; nothing unless every member is as the general reader takes it. Members are
+// matched after unescaping, a null member counts as missing, and of repeated members the last
+// counts.
+std::optional<Clip> readClip(od::object& object) {
+    std::optional<std::string> strings[count];
+    std::optional<double> numbers[count];
+    std::int64_t bytes = 0;
+    bool haveBytes = false;
+    int pinnedValue = -1;  // false, true or missing
+    for (auto member : object) {
+        od::field field;
+        std::string_view key;
+        if (std::move(member).get(field) != simdjson::SUCCESS || field.unescaped_key().get(key) != simdjson::SUCCESS)
+            return std::nullopt;
+        od::value value = field.value();
+        const auto* name = std::find(std::begin(kNames), std::end(kNames), key);
+        if (name == std::end(kNames)) {
+            if (!wellFormed(value, 2)) return std::nullopt;
+            continue;
+        }
+        const auto m = static_cast<Member>(name - std::begin(kNames));
+        if (isNull(token(value))) {
+            strings[m].reset();
+            numbers[m].reset();
+            if (m == byteCount) haveBytes = false;
+            if (m == pinned) pinnedValue = -1;
+            continue;
+        }
+        switch (m) {
+        case byteCount: {
+            const auto integer = readInteger(value);
+            if (!integer) return std::nullopt;
+            bytes = *integer;
+            haveBytes = true;
+            break;
+        }
+        case createdAt:
+        case imageScale:
+            if (!(numbers[m] = readNumber(value))) return std::nullopt;
+            break;
+        case pinned: {
+            const std::string_view word = token(value);
+            if (word != "true" && word != "false") return std::nullopt;
+            pinnedValue = word == "true" ? 1 : 0;
+            break;
+        }
+        default:
+            if (!readString(value, strings[m].emplace())) return std::nullopt;
+        }
+    }
+    if (!strings[id] || !strings[kind] || !strings[digest] || !haveBytes || !numbers[createdAt] || pinnedValue < 0 ||
+        !strings[source])
+        return std::nullopt;
+    Clip clip;
+    const auto parsedId = Uuid::parse(*strings[id]);
+    const auto parsedKind = clipKindFromRaw(*strings[kind]);
+    if (!parsedId || !parsedKind) return std::nullopt;
+    clip.id = *parsedId;
+    clip.kind = *parsedKind;
+    if (strings[text]) clip.text = SharedText(std::move(*strings[text]));
+    clip.imageFile = std::move(strings[imageFile]);
+    clip.digest = std::move(*strings[digest]);
+    clip.byteCount = bytes;
+    clip.createdAt = *numbers[createdAt];
+    clip.pinned = pinnedValue == 1;
+    clip.source = std::move(*strings[source]);
+    clip.imageScale = numbers[imageScale];
+    if (strings[ocrText]) clip.ocrText = SharedText(std::move(*strings[ocrText]));
+    return clip;
 }
 
 }  // namespace
 
 static_assert(kDecodePadding >= simdjson::SIMDJSON_PADDING);
 
-std::vector<Clip> decodeClips(std::string_view text, bool padded) {
-    if (auto clips = fastDecodeClips(text, padded)) return std::move(*clips);
-    nlohmann::ordered_json array = json::parse(text);
+struct ClipIndexReader::Parser {
+    od::parser parser;
+};
+
+ClipIndexReader::ClipIndexReader() : parser_(std::make_unique<Parser>()) {}
+ClipIndexReader::~ClipIndexReader() = default;
+ClipIndexReader::ClipIndexReader(ClipIndexReader&&) noexcept = default;
+ClipIndexReader& ClipIndexReader::operator=(ClipIndexReader&&) noexcept = default;
+
+// The history read with simdjson, for speed: the same clips as the general reader gives, or
+// nothing whenever the text is anything but a well-formed array of well-formed clips (the general
+// reader then decides, with its own error).
+std::optional<std::vector<Clip>> ClipIndexReader::readFast(std::string_view json, bool padded) {
+    simdjson::padded_string copy;
+    if (!padded) {
+        copy = simdjson::padded_string(json);
+        json = copy;
+    }
+    if (parser_->parser.allocate(json.size(), kFastDepth + 1) != simdjson::SUCCESS) return std::nullopt;
+    od::document document;
+    if (parser_->parser.iterate(json, json.size() + kDecodePadding).get(document) != simdjson::SUCCESS)
+        return std::nullopt;
+    od::array array;
+    if (document.get_array().get(array) != simdjson::SUCCESS) return std::nullopt;
+    std::vector<Clip> clips;
+    for (auto element : array) {
+        od::object object;
+        if (element.get_object().get(object) != simdjson::SUCCESS) return std::nullopt;
+        auto clip = readClip(object);
+        if (!clip) return std::nullopt;
+        clips.push_back(std::move(*clip));
+    }
+    // Nothing may follow the array.
+    if (document.current_location().error() != simdjson::OUT_OF_BOUNDS) return std::nullopt;
+    return clips;
+}
+
+std::vector<Clip> ClipIndexReader::read(std::string_view json, bool padded) {
+    if (auto clips = readFast(json, padded)) return std::move(*clips);
+    nlohmann::ordered_json array = json::parse(json);
     json::requireArray(array, "history");
     std::vector<Clip> clips;
     clips.reserve(array.size());
     for (const auto& object : array) clips.push_back(Clip::fromJSON(object));
     return clips;
 }
+
+std::vector<Clip> decodeClips(std::string_view json, bool padded) { return ClipIndexReader().read(json, padded); }
 
 }  // namespace brevalto

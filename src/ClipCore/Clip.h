@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,5 +65,23 @@ void encodeClips(const std::vector<Clip>& clips, const std::function<void(std::s
 // `padded` promises kDecodePadding readable bytes after the text, which then need not be copied.
 inline constexpr std::size_t kDecodePadding = 64;
 std::vector<Clip> decodeClips(std::string_view json, bool padded = false);
+
+// decodeClips with the parser's buffers kept in the reader until it ends, so a caller that reads
+// a large history can let them go where freeing them holds nothing up. Each text is unescaped
+// once, straight into its clip's own string; nothing of the input is kept.
+class ClipIndexReader {
+public:
+    ClipIndexReader();
+    ~ClipIndexReader();
+    ClipIndexReader(ClipIndexReader&&) noexcept;
+    ClipIndexReader& operator=(ClipIndexReader&&) noexcept;
+
+    std::vector<Clip> read(std::string_view json, bool padded = false);
+
+private:
+    std::optional<std::vector<Clip>> readFast(std::string_view json, bool padded);
+    struct Parser;
+    std::unique_ptr<Parser> parser_;
+};
 
 }  // namespace brevalto

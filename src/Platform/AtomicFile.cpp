@@ -1,9 +1,11 @@
 #include "Platform/AtomicFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +29,10 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
+    void reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
 
 private:
     int fd_;
@@ -221,18 +227,32 @@ bool StagedFile::isSameFile(const fs::path& existing, const std::string& name) c
            S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-std::string AtomicFile::read(const fs::path& path, std::uint64_t maxBytes, bool refuseSymlinks) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (refuseSymlinks ? O_NOFOLLOW : 0)));
+namespace {
+
+// Opens a regular file of at most maxBytes for reading and gives its size.
+std::size_t openBounded(FileDescriptor& fd, const fs::path& path, std::uint64_t maxBytes, bool refuseSymlinks) {
+    fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (refuseSymlinks ? O_NOFOLLOW : 0)));
     if (fd.get() < 0) fail("Could not open", path, errno);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) fail("Could not read", path, errno);
     if (!S_ISREG(st.st_mode)) throw FileError("Not a regular file: " + path.string());
     if (static_cast<std::uint64_t>(st.st_size) > maxBytes) throw FileError("File too large: " + path.string());
+    return static_cast<std::size_t>(st.st_size);
+}
+
+// A file that grew while it was read is still held to the bound.
+void refuseGrowth(int fd, const fs::path& path, std::size_t size) {
+    char extra;
+    if (::pread(fd, &extra, 1, static_cast<off_t>(size)) > 0) throw FileError("File too large: " + path.string());
+}
+
+}  // namespace
+
+std::string AtomicFile::read(const fs::path& path, std::uint64_t maxBytes, bool refuseSymlinks) {
+    FileDescriptor fd(-1);
+    const std::size_t size = openBounded(fd, path, maxBytes, refuseSymlinks);
     std::string data;
-    // A little room past the end, so that a parser reading in wide blocks can use the bytes where
-    // they are instead of copying them.
-    data.reserve(static_cast<std::size_t>(st.st_size) + 64);
-    data.resize(static_cast<std::size_t>(st.st_size));
+    data.resize(size);
     std::size_t got = 0;
     while (got < data.size()) {
         const ssize_t n = ::read(fd.get(), data.data() + got, data.size() - got);
@@ -244,11 +264,43 @@ std::string AtomicFile::read(const fs::path& path, std::uint64_t maxBytes, bool 
         got += static_cast<std::size_t>(n);
     }
     data.resize(got);
-    // A file that grew while we read it is still held to the bound.
-    char extra;
-    if (got == static_cast<std::size_t>(st.st_size) && ::read(fd.get(), &extra, 1) > 0)
-        throw FileError("File too large: " + path.string());
+    if (got == size) refuseGrowth(fd.get(), path, size);
     return data;
+}
+
+MappedFile::~MappedFile() {
+    if (base_) ::munmap(base_, length_);
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : base_(std::exchange(other.base_, nullptr)),
+      length_(std::exchange(other.length_, 0)),
+      size_(std::exchange(other.size_, 0)) {}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+    if (this != &other) {
+        if (base_) ::munmap(base_, length_);
+        base_ = std::exchange(other.base_, nullptr);
+        length_ = std::exchange(other.length_, 0);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+MappedFile AtomicFile::map(const fs::path& path, std::uint64_t maxBytes, bool refuseSymlinks, std::size_t padding) {
+    FileDescriptor fd(-1);
+    const std::size_t size = openBounded(fd, path, maxBytes, refuseSymlinks);
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t length = std::max<std::size_t>(1, (size + padding + page - 1) / page) * page;
+    // Zero pages for the whole length, whose front the file's pages then replace; the rest of the
+    // file's last page reads as zero too. The file's pages come in at once from the page cache.
+    void* base = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) fail("Could not read", path, errno);
+    MappedFile mapped(base, length, size);
+    if (size > 0 && ::mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd.get(), 0) == MAP_FAILED)
+        fail("Could not read", path, errno);
+    refuseGrowth(fd.get(), path, size);
+    return mapped;
 }
 
 }  // namespace brevalto

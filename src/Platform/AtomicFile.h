@@ -41,6 +41,32 @@ struct FileStatus {
     std::uint64_t size = 0;  // bytes of a regular file
 };
 
+// A regular file's bytes mapped read-only, then at least the asked padding of readable zero bytes,
+// so a parser that reads in wide blocks can use the bytes where they lie: nothing is copied or
+// zero-filled first. The mapping goes with the object, on whatever thread ends it. The app's
+// writers replace files by rename and never shorten one in place; a file shortened in place by
+// another program while it is mapped cannot be read past its new end.
+class MappedFile {
+public:
+    MappedFile() = default;
+    ~MappedFile();
+    MappedFile(MappedFile&& other) noexcept;
+    MappedFile& operator=(MappedFile&& other) noexcept;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    std::string_view bytes() const { return {static_cast<const char*>(base_), size_}; }
+    // Readable bytes after the end of bytes().
+    std::size_t padding() const { return length_ - size_; }
+
+private:
+    friend class AtomicFile;
+    MappedFile(void* base, std::size_t length, std::size_t size) : base_(base), length_(length), size_(size) {}
+    void* base_ = nullptr;
+    std::size_t length_ = 0;  // the whole mapping
+    std::size_t size_ = 0;    // the file's bytes
+};
+
 class AtomicFile {
 public:
     using Options = AtomicWriteOptions;
@@ -63,6 +89,10 @@ public:
     // Reads a whole regular file of at most maxBytes. Fails for a larger file, a missing one, or
     // (with refuseSymlinks) a symbolic link.
     static std::string read(const std::filesystem::path& path, std::uint64_t maxBytes, bool refuseSymlinks = true);
+    // The same file and the same refusals, mapped instead of read, with `padding` zero bytes after
+    // its end.
+    static MappedFile map(const std::filesystem::path& path, std::uint64_t maxBytes, bool refuseSymlinks,
+                          std::size_t padding);
 
     // True when the path itself (not what it points to) is a symbolic link.
     static bool isSymlink(const std::filesystem::path& path);

@@ -235,6 +235,38 @@ TEST(ClipTest, FastIndexReadingAgreesWithTheGeneralReader) {
         "[{" + id + R"(,"kind":"text","extra":)" + deep(600) + "," + rest + "}]",
         " [ ] ",
         "[1e400]",
+        // Every escape, in texts and in names, and blanks around every token.
+        "[{" + id + R"(,"kind":"text","text":"\"\\\/\b\f\n\r\t\u00E9\u00e9\u0000\uD83D\uDE00 end",)" + rest + "}]",
+        "[ {\n\t" + id + R"( , "kind" : "text" , "ocr\u0054ext" : "x" , "digest":"d","byteCount" : 3 , "createdAt" : 10 , "pinned" : false , "source" : "s" } ] )",
+        "[{" + id + R"(,"kind":"text","text":"\x",)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","text":"\u12",)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","text":"\u12G4",)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","text":"\ud800 high alone",)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","text":"\ud800\u0041",)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","text":"\ud800\ud800",)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","text":"end \ud800",)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","text":"a","text":null,)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","pinned":true,"pinned":null,"digest":"d","byteCount":3,"createdAt":10,"source":"s"}])",
+        "[{" + id + R"(,"kind":"text","digest":"d","byteCount":3,"byteCount":null,"createdAt":10,"pinned":false,"source":"s"}])",
+        "[{" + id + R"(,"kind":"text","digest":"d","byteCount":-0.0,"createdAt":1e-320,"pinned":false,"source":"s"}])",
+        "[{" + id + R"(,"kind":"text","pinned":tru,"digest":"d","byteCount":3,"createdAt":10,"source":"s"}])",
+        "[{" + id + R"(,"kind":"text","text":nul,)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","text":["a"],)" + rest + "}]",
+        // Members that are not read are still JSON all the way down.
+        "[{" + id + R"(,"kind":"text","extra":{"a":[1,-2.5e3,true,false,null,"\u2603",{"b":{}}]},)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","extra":[tru],)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","extra":[1,],)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","extra":{"a" 1},)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","extra":[01],)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","extra":"\q",)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","extra":{"\udc00":1},)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","\udc00":1,)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","extra":18446744073709551616,)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text",)" + rest + "}] [",
+        "[{" + id + R"(,"kind":"text",)" + rest + "}][]",
+        "[{" + id + R"(,"kind":"text",)" + rest + "},]",
+        "[{" + id + R"(,"kind":"text",)" + rest + ",}]",
+        "[{" + id + R"(,"kind":"text",)" + rest + "}",
     };
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input.substr(0, 120));
@@ -253,6 +285,22 @@ TEST(ClipTest, FastIndexReadingAgreesWithTheGeneralReader) {
             EXPECT_THROW(decodeClips(input), DecodingError);
         }
     }
+}
+
+// A text is read into a string of its own size: the room that its escapes took in the file is
+// not kept with it for as long as the clip lives.
+TEST(ClipTest, ReadTextsKeepNoRoomOfTheirEscapes) {
+    std::string escaped;
+    for (int i = 0; i < 100'000; ++i) escaped += "\\u0001";
+    const std::string plain(200'000, 'p');
+    const std::string json = R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","kind":"text","text":")" + escaped +
+                             R"(","ocrText":")" + plain + R"(","digest":"d","byteCount":3,"createdAt":10,"pinned":false,"source":"s"}])";
+    const auto clips = decodeClips(json);
+    ASSERT_EQ(clips.size(), 1u);
+    EXPECT_EQ(clips[0].text->str(), std::string(100'000, '\x01'));
+    EXPECT_LT(clips[0].text->str().capacity(), 2 * clips[0].text->size());
+    EXPECT_EQ(clips[0].ocrText->str(), plain);
+    EXPECT_LT(clips[0].ocrText->str().capacity(), plain.size() + plain.size() / 4);
 }
 
 TEST(ClipTest, NullScaleDecodesAbsentAndOneBadClipFailsAll) {

@@ -157,6 +157,40 @@ TEST_F(ClipStoreFixture, FailedLoadLeavesAReadOnlyStore) {
     }
 }
 
+// How many of this process's mappings show the file.
+int mappingsOf(const fs::path& file) {
+    std::ifstream maps("/proc/self/maps");
+    const std::string name = fs::canonical(file).string();
+    int count = 0;
+    for (std::string line; std::getline(maps, line);)
+        if (line.find(name) != std::string::npos) ++count;
+    return count;
+}
+
+// The index is mapped only while it is read: the mapping goes once the clips are out, off the GUI
+// thread. An index past the bound is refused as it always was, without being read.
+TEST_F(ClipStoreFixture, LoadLetsTheIndexGoAndRefusesOnePastTheBound) {
+    fs::create_directories(root());
+    const std::vector<Clip> clips = {textClip("first", 10), textClip(std::string(100'000, 'b'), 9)};
+    writeFile(index(), encodeClips(clips));
+    {
+        ClipStore store(root(), clock);
+        store.flush();
+        EXPECT_EQ(store.items(), clips);
+        TaskPool::shared().waitForDone();
+        EXPECT_EQ(mappingsOf(index()), 0);
+    }
+
+    const fs::path large = folder.path() / "large";
+    fs::create_directories(large);
+    writeFile(large / ClipStore::kIndexFileName, "[]");
+    fs::resize_file(large / ClipStore::kIndexFileName, (std::uintmax_t(2) << 30) + 1);  // sparse
+    ClipStore store(large, clock);
+    EXPECT_FALSE(store.writable());
+    EXPECT_TRUE(store.message().contains("File too large")) << store.message().toStdString();
+    EXPECT_EQ(fs::file_size(large / ClipStore::kIndexFileName), (std::uintmax_t(2) << 30) + 1);
+}
+
 TEST_F(ClipStoreFixture, PersistWritesTheIndexAndRemovesWhatLeft) {
     ClipStore store(root(), clock);
     const std::string shared = hexName('1'), own = hexName('2');

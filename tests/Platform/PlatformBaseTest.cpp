@@ -13,6 +13,7 @@
 
 #include <mutex>
 
+#include <algorithm>
 #include <numeric>
 
 #include <atomic>
@@ -73,6 +74,35 @@ TEST(AtomicFile, ReadHoldsTheBound) {
     EXPECT_THROW(AtomicFile::read(dir / "f", 10), FileError);
     EXPECT_THROW(AtomicFile::read(dir / "missing", 10), FileError);
     EXPECT_THROW(AtomicFile::read(dir.path(), 10), FileError);
+}
+
+// A mapped file ends in readable zeros wherever its end falls, also exactly at a page's end, and
+// is refused for what read refuses.
+TEST(AtomicFile, MappingPadsEveryEndWithZerosAndHoldsTheBound) {
+    TestFolder dir;
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    for (const std::size_t size : {std::size_t(0), std::size_t(11), page - 64, page - 63, page, 2 * page + 1}) {
+        SCOPED_TRACE(size);
+        std::string bytes(size, 'x');
+        for (std::size_t i = 0; i < size; i += 7) bytes[i] = static_cast<char>('a' + i % 26);
+        AtomicFile::write(dir / "f", bytes);
+        const MappedFile mapped = AtomicFile::map(dir / "f", size, true, 64);
+        EXPECT_EQ(mapped.bytes(), bytes);
+        ASSERT_GE(mapped.padding(), 64u);
+        const char* end = mapped.bytes().data() + size;
+        EXPECT_EQ(std::count(end, end + mapped.padding(), '\0'), static_cast<long>(mapped.padding()));
+    }
+    MappedFile moved = AtomicFile::map(dir / "f", 2 * page + 1, true, 64);
+    MappedFile target = std::move(moved);
+    EXPECT_EQ(target.bytes().size(), 2 * page + 1);
+    EXPECT_TRUE(moved.bytes().empty());
+
+    EXPECT_THROW(AtomicFile::map(dir / "f", 2 * page, true, 64), FileError);
+    EXPECT_THROW(AtomicFile::map(dir / "missing", 10, true, 64), FileError);
+    EXPECT_THROW(AtomicFile::map(dir.path(), 10, true, 64), FileError);
+    fs::create_symlink(dir / "f", dir / "link");
+    EXPECT_THROW(AtomicFile::map(dir / "link", 3 * page, true, 64), FileError);
+    EXPECT_EQ(AtomicFile::map(dir / "link", 3 * page, false, 64).bytes().size(), 2 * page + 1);
 }
 
 TEST(AtomicFile, StatusCreationAndRemovalNeverFollowALink) {

@@ -106,11 +106,18 @@ void ClipStore::load() {
             if (error && error != std::errc::no_such_file_or_directory) throw FileError(index.string() + ": " + error.message());
             return;
         }
-        const std::string text = AtomicFile::read(index, kMaxIndexBytes, true);
-        std::vector<Clip> clips = decodeClips(text, text.capacity() - text.size() >= kDecodePadding);
+        // The index is mapped, not read into a buffer, and each text is unescaped straight into
+        // its clip. Unmapping a large index and freeing the parser's buffers go to a worker, so
+        // the GUI thread does not wait for them.
+        auto spent = std::make_shared<std::pair<MappedFile, ClipIndexReader>>();
+        spent->first = AtomicFile::map(index, kMaxIndexBytes, true, kDecodePadding);
+        std::vector<Clip> clips = spent->second.read(spent->first.bytes(), true);
+        TaskPool::shared().start([spent = std::move(spent)]() mutable {
+            spent.reset();
+            ::malloc_trim(0);  // what the parser held goes back to the system
+        });
         std::erase_if(clips, [this](const Clip& clip) { return !keepsAfterLoad(clip, root_); });
         publish(std::move(clips));
-        ::malloc_trim(0);  // the index text and the parser's buffers go back to the system
     } catch (const std::exception& e) {
         writable_ = false;
         loadFailure_ = QString::fromUtf8(e.what());
