@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace brevalto {
@@ -123,13 +124,15 @@ public:
     // the clip was merged into it).
     std::optional<Clip> insert(const Clip& clip, const std::optional<QByteArray>& imageData = std::nullopt);
 
-    // A small upright image (at most 600 px on the long side) of an image clip, cached by digest;
-    // nothing when the clip has no readable image file.
+    // A small upright image (at most 600 px on the long side) of an image clip, cached by digest
+    // while a clip of the history has that digest; nothing when the clip has no readable image file.
     std::optional<QImage> thumbnail(const Clip& clip);
 
     // The thumbnail of an image clip without blocking: ready (from the cache), failed (the clip
     // has no readable image), or pending, in which case it is being made on a worker thread and
     // thumbnailFinished(digest) follows on the GUI thread. Work begun before clearAll() is dropped.
+    // Whenever the history changes, the thumbnails, failures and work of digests that no clip has
+    // any more are dropped: the cache holds only what the history can show.
     enum class ThumbnailState { pending, ready, failed };
     ThumbnailState requestThumbnail(const Clip& clip);
 
@@ -152,6 +155,9 @@ private:
     void load();
     void startWriter();
     void publish(std::vector<Clip> clips);
+    // Forgets the thumbnails of digests that left the history.
+    void dropLeftClips();
+    bool inHistory(const std::string& digest) const { return historyDigests_.contains(digest); }
     std::uint64_t submit(const std::vector<Clip>& clips);
     void written(std::uint64_t sequence, std::optional<std::string> error);
     void applyWrites();
@@ -167,11 +173,13 @@ private:
     bool paused_ = false;
     std::filesystem::path root_;
     std::unordered_map<std::string, QImage> thumbnails_;
+    // Digests of the clips of `items` and of the newest list handed to the writer.
+    std::unordered_set<std::string> historyDigests_;
     bool writable_ = true;
     std::optional<QString> loadFailure_;
     int pendingImages_ = 0;
     std::uint64_t generation_ = 0;
-    std::unordered_map<std::string, bool> thumbnailsPending_;  // digest -> being made
+    std::unordered_map<std::string, TaskHandle> thumbnailsPending_;  // digest -> the work making it
     std::unordered_map<std::string, bool> thumbnailFailures_;
     TaskPool thumbnailPool_{2, QThread::LowPriority};
     // Lists handed to the writer and not yet applied, by sequence; `latest_` is the newest.
