@@ -427,8 +427,9 @@ TEST_F(ClipStoreFixture, Thumbnails) {
 }
 
 // Each way a picture enters the cache (made at once, made on a worker, failed, still being made)
-// leaves nothing once its clip has left the history, and a clip that comes back is drawn anew.
-TEST_F(ClipStoreFixture, ThumbnailsLastOnlyAsLongAsTheirClips) {
+// leaves nothing once its clip has left the history, and a clip that comes back is drawn anew;
+// so are the masked card texts of a long text.
+TEST_F(ClipStoreFixture, ThumbnailsAndCardTextsLastOnlyAsLongAsTheirClips) {
     ClipStore store(root(), clock);
     auto add = [&](const QImage& image, bool withFile = true) {
         const QByteArray png = encodedImage(image, "png");
@@ -453,6 +454,12 @@ TEST_F(ClipStoreFixture, ThumbnailsLastOnlyAsLongAsTheirClips) {
     const auto [missing, missingPng] = add(picture(64, 48), false);
     ASSERT_EQ(store.requestThumbnail(missing), ClipStore::ThumbnailState::pending);
     ASSERT_TRUE(waitUntil([&] { return store.requestThumbnail(missing) == ClipStore::ThumbnailState::failed; }));
+    const std::string longText = "note " + std::string(ClipStore::kCardTextsAtOnce, 'x');
+    store.addText(longText, "app");
+    store.flush();
+    const Clip longClip = store.items().front();
+    EXPECT_EQ(store.cardTexts(longClip), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return store.cardTexts(longClip) != nullptr; }));
     const auto [late, latePng] = add(picture(800, 800));
     ASSERT_EQ(store.requestThumbnail(late), ClipStore::ThumbnailState::pending);
     EXPECT_GE(bytes(), 6 * 600 * 460 * 4);
@@ -477,6 +484,11 @@ TEST_F(ClipStoreFixture, ThumbnailsLastOnlyAsLongAsTheirClips) {
     ASSERT_TRUE(waitUntil([&] { return store.requestThumbnail(back) != ClipStore::ThumbnailState::pending; }));
     EXPECT_EQ(store.requestThumbnail(back), ClipStore::ThumbnailState::ready);
     EXPECT_EQ(store.thumbnails().size(), 1u);
+    store.addText(longText, "app");
+    store.flush();
+    EXPECT_EQ(store.cardTexts(store.items().front()), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return store.cardTexts(store.items().front()) != nullptr; }));
+    EXPECT_EQ(store.cardTexts(store.items().front())->title, longClip.title());
 }
 
 }  // namespace

@@ -291,6 +291,8 @@ void ClipStore::clearAll() {
     for (auto& [digest, work] : thumbnailsPending_) work.cancel();
     thumbnailsPending_.clear();
     thumbnailFailures_.clear();
+    for (auto& [digest, entry] : cardTexts_) entry.work.cancel();
+    cardTexts_.clear();
 }
 
 }  // namespace brevalto

@@ -136,6 +136,24 @@ public:
     enum class ThumbnailState { pending, ready, failed };
     ThumbnailState requestThumbnail(const Clip& clip);
 
+    // What the panel shows of a clip, each masked: its list title (Clip::title), the card's
+    // preview (its first 400 characters) and the first part of the preview pane's text (its first
+    // 20,000).
+    struct CardTexts {
+        std::string title, preview, pane;
+    };
+    static constexpr std::size_t kCardPreviewCharacters = 400;
+    static constexpr std::size_t kPaneTextCharacters = 20'000;
+    // Texts longer than this are masked off the GUI thread.
+    static constexpr std::size_t kCardTextsAtOnce = 1024 * 1024;
+    // The card texts of a clip without waiting on its masking: made once per digest and kept while
+    // a clip of the history has it. Null while a long text is being masked on a worker thread;
+    // cardTextsFinished(digest) follows on the GUI thread. A long text of a clip outside the
+    // history is never masked here: its texts are bullets.
+    std::shared_ptr<const CardTexts> cardTexts(const Clip& clip);
+    // Card texts made of nothing but the bullets, shown while the real ones are being made.
+    static const std::shared_ptr<const CardTexts>& maskedCardTexts();
+
     // Reads the thumbnail of the image file at `file` (at most 600 px on the long side, upright);
     // nothing when it cannot. Any thread.
     static std::optional<QImage> makeThumbnail(const std::filesystem::path& file);
@@ -148,6 +166,7 @@ signals:
     void messageChanged();
     void pausedChanged();
     void thumbnailFinished(const QString& digest);
+    void cardTextsFinished(const QString& digest);
 
 private:
     static constexpr const char* kSaveFailedPrefix = "Could not save: ";
@@ -155,7 +174,7 @@ private:
     void load();
     void startWriter();
     void publish(std::vector<Clip> clips);
-    // Forgets the thumbnails of digests that left the history.
+    // Forgets the thumbnails (then the card texts) of digests that left the history.
     void dropLeftClips();
     bool inHistory(const std::string& digest) const { return historyDigests_.contains(digest); }
     std::uint64_t submit(const std::vector<Clip>& clips);
@@ -182,6 +201,12 @@ private:
     std::unordered_map<std::string, TaskHandle> thumbnailsPending_;  // digest -> the work making it
     std::unordered_map<std::string, bool> thumbnailFailures_;
     TaskPool thumbnailPool_{2, QThread::LowPriority};
+    struct CardTextsEntry {
+        std::shared_ptr<const CardTexts> texts;  // null while being made
+        TaskHandle work;
+    };
+    std::unordered_map<std::string, CardTextsEntry> cardTexts_;  // text clips, by digest
+    TaskPool cardTextPool_{2, QThread::LowPriority};
     // Lists handed to the writer and not yet applied, by sequence; `latest_` is the newest.
     std::map<std::uint64_t, HistoryWriter::Snapshot> submitted_;
     HistoryWriter::Snapshot latest_;

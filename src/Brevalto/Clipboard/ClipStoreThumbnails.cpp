@@ -84,6 +84,7 @@ void ClipStore::dropLeftClips() {
         }
     };
     cancelLeft(thumbnailsPending_, [](TaskHandle& work) -> TaskHandle& { return work; });
+    cancelLeft(cardTexts_, [](CardTextsEntry& entry) -> TaskHandle& { return entry.work; });
     // Thumbnails are large blocks that the allocator may keep: what left goes back to the system.
     if (dropped > 0) ::malloc_trim(0);
 }
