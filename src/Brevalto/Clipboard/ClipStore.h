@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <filesystem>
@@ -199,6 +200,9 @@ private:
     int pendingImages_ = 0;
     std::uint64_t generation_ = 0;
     std::unordered_map<std::string, TaskHandle> thumbnailsPending_;  // digest -> the work making it
+    // Gives the allocator's free memory back to the system once the views let go of the
+    // thumbnails that left (their cards go a moment after the list changes).
+    QTimer trimAfterDrop_;
     std::unordered_map<std::string, bool> thumbnailFailures_;
     TaskPool thumbnailPool_{2, QThread::LowPriority};
     struct CardTextsEntry {

@@ -11,6 +11,12 @@ namespace brevalto {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+constexpr int kTrimDelayMs = 1000;
+
+}  // namespace
+
 std::optional<QImage> ClipStore::makeThumbnail(const fs::path& file) {
     std::error_code unreadable;
     if (AtomicFile::status(file, unreadable).kind != FileKind::regular) return std::nullopt;
@@ -85,8 +91,14 @@ void ClipStore::dropLeftClips() {
     };
     cancelLeft(thumbnailsPending_, [](TaskHandle& work) -> TaskHandle& { return work; });
     cancelLeft(cardTexts_, [](CardTextsEntry& entry) -> TaskHandle& { return entry.work; });
-    // Thumbnails are large blocks that the allocator may keep: what left goes back to the system.
-    if (dropped > 0) ::malloc_trim(0);
+    // Thumbnails are large blocks that the allocator keeps once freed: what left goes back to the
+    // system, once per burst of changes.
+    if (dropped == 0 || trimAfterDrop_.isActive()) return;
+    if (!trimAfterDrop_.isSingleShot()) {  // the first time
+        trimAfterDrop_.setSingleShot(true);
+        trimAfterDrop_.callOnTimeout(this, [] { ::malloc_trim(0); });
+    }
+    trimAfterDrop_.start(kTrimDelayMs);
 }
 
 }  // namespace brevalto
