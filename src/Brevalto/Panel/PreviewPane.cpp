@@ -124,6 +124,7 @@ PreviewPane::PreviewPane(ClipboardView& view, QWidget* parent) : QWidget(parent)
             text_->clear();
             extendText();
         }
+        refresh();  // a long text's secrets control is looked for now
     });
     refresh();
 }
@@ -211,6 +212,9 @@ bool PreviewPane::revealApplies(const Clip& shown, const AIActionModel* model) {
     if (shown.kind != Clip::Kind::text || model) return false;
     // A long text is searched once, on the pool; the control appears when the answer comes.
     if (auto known = secrets_.find(shown.digest); known != secrets_.end()) return known->second;
+    // Only once the clip's card texts are made: two passes over a long text at once would
+    // contend with each other and with the panel's opening.
+    if (!view_.store().cardTexts(shown)) return false;
     if (checking_.insert(shown.digest).second) {
         Task::run(
             TaskPool::shared(), this,
