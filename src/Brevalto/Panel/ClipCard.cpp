@@ -116,12 +116,16 @@ QString ClipCard::groupActionName() const {
 
 void ClipCard::setClip(const Clip& clip) {
     const bool first = actionRow_ == nullptr;
-    const bool rebuild = first || clip.pinned != clip_.pinned || clip.id != clip_.id ||
-                         uploadsShown_ != uploadsAvailable() || uploadState_ != uploadState();
+    bool rebuild = first || clip.pinned != clip_.pinned || clip.id != clip_.id ||
+                   uploadsShown_ != uploadsAvailable() || uploadState_ != uploadState();
     if (first || clip.digest != clip_.digest || clip.id != clip_.id) {
         showTexts(view_.store().cardTexts(clip));
         const QDateTime created = QDateTime::fromMSecsSinceEpoch(qint64(unixSeconds(clip.createdAt) * 1000.0));
         time_ = QLocale::system().toString(created.time(), QLocale::ShortFormat);
+    } else if (textsPending_) {
+        // Asked again: work dropped with a clear-all whose write failed is started anew.
+        showTexts(view_.store().cardTexts(clip));
+        rebuild = rebuild || !textsPending_;
     }
     // Actions look the clip up in the store by its identifier, so they act on its latest state.
     clip_ = clip;
