@@ -1,5 +1,6 @@
 #include "ClipStoreTestSupport.h"
 
+#include "ClipCore/HistoryPolicy.h"
 #include "QtWait.h"
 
 #include <limits>
@@ -423,6 +424,71 @@ TEST_F(ClipStoreFixture, Thumbnails) {
     EXPECT_FALSE(store.thumbnail(*wide.clip));
     EXPECT_TRUE(store.thumbnails().empty());
     EXPECT_FALSE(store.thumbnail(textClip("no image", 1)));
+}
+
+// Each way a picture enters the cache (made at once, made on a worker, failed, still being made)
+// leaves nothing once its clip has left the history, and a clip that comes back is drawn anew;
+// so are the masked card texts of a long text.
+TEST_F(ClipStoreFixture, ThumbnailsAndCardTextsLastOnlyAsLongAsTheirClips) {
+    ClipStore store(root(), clock);
+    auto add = [&](const QImage& image, bool withFile = true) {
+        const QByteArray png = encodedImage(image, "png");
+        const std::string digest = hexDigest(std::string_view(png.constData(), std::size_t(png.size())));
+        clock.advance(1);
+        Clip clip(Clip::Kind::image, std::nullopt, digest + ".png", digest, png.size(), "app", clock.now());
+        std::optional<Clip> stored = store.insert(clip, withFile ? std::optional(png) : std::nullopt);
+        store.flush();
+        EXPECT_TRUE(stored);
+        return std::pair(stored.value_or(clip), png);
+    };
+    const auto bytes = [&] {
+        qsizetype total = 0;
+        for (const auto& [digest, image] : store.thumbnails()) total += image.sizeInBytes();
+        return total;
+    };
+    std::vector<Clip> drawn;
+    for (int n = 0; n < 6; ++n) drawn.push_back(add(picture(900, 700 + n)).first);
+    for (int n = 0; n < 3; ++n) ASSERT_TRUE(store.thumbnail(drawn[std::size_t(n)]));
+    for (int n = 3; n < 6; ++n) store.requestThumbnail(drawn[std::size_t(n)]);
+    ASSERT_TRUE(waitUntil([&] { return store.thumbnails().size() == 6; }));
+    const auto [missing, missingPng] = add(picture(64, 48), false);
+    ASSERT_EQ(store.requestThumbnail(missing), ClipStore::ThumbnailState::pending);
+    ASSERT_TRUE(waitUntil([&] { return store.requestThumbnail(missing) == ClipStore::ThumbnailState::failed; }));
+    const std::string longText = "note " + std::string(ClipStore::kCardTextsAtOnce, 'x');
+    store.addText(longText, "app");
+    store.flush();
+    const Clip longClip = store.items().front();
+    EXPECT_EQ(store.cardTexts(longClip), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return store.cardTexts(longClip) != nullptr; }));
+    const auto [late, latePng] = add(picture(800, 800));
+    ASSERT_EQ(store.requestThumbnail(late), ClipStore::ThumbnailState::pending);
+    EXPECT_GE(bytes(), 6 * 600 * 460 * 4);
+
+    // Texts evict every image while the last picture is still being made.
+    for (int n = 0; n < int(HistoryPolicy::maximumItems); ++n) store.addText("text " + std::to_string(n), "app");
+    store.flush();
+    ASSERT_TRUE(std::none_of(store.items().begin(), store.items().end(),
+                             [](const Clip& clip) { return clip.kind == Clip::Kind::image; }));
+    waitUntil([] { return false; }, 300);
+    EXPECT_TRUE(store.thumbnails().empty());
+    EXPECT_EQ(bytes(), 0);
+    // A clip that is not in the history still gets its picture, but the cache keeps none.
+    writeFile(root() / *late.imageFile, latePng.toStdString());
+    EXPECT_TRUE(store.thumbnail(late));
+    EXPECT_TRUE(store.thumbnails().empty());
+
+    // The image whose file was missing comes back with its file: its picture is made now.
+    const Clip back = add(picture(64, 48)).first;
+    EXPECT_EQ(back.digest, missing.digest);
+    EXPECT_EQ(store.requestThumbnail(back), ClipStore::ThumbnailState::pending);
+    ASSERT_TRUE(waitUntil([&] { return store.requestThumbnail(back) != ClipStore::ThumbnailState::pending; }));
+    EXPECT_EQ(store.requestThumbnail(back), ClipStore::ThumbnailState::ready);
+    EXPECT_EQ(store.thumbnails().size(), 1u);
+    store.addText(longText, "app");
+    store.flush();
+    EXPECT_EQ(store.cardTexts(store.items().front()), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return store.cardTexts(store.items().front()) != nullptr; }));
+    EXPECT_EQ(store.cardTexts(store.items().front())->title, longClip.title());
 }
 
 }  // namespace

@@ -139,11 +139,13 @@ void ClipStore::setPaused(bool paused) {
 
 void ClipStore::publish(std::vector<Clip> clips) {
     items_ = std::move(clips);
+    dropLeftClips();
     emit itemsChanged();
 }
 
 std::uint64_t ClipStore::submit(const std::vector<Clip>& clips) {
     latest_ = std::make_shared<const std::vector<Clip>>(clips);  // shares every text with `clips`
+    for (const Clip& clip : *latest_) historyDigests_.insert(clip.digest);
     submitted_.emplace(++sequence_, latest_);
     writer_->submit(sequence_, latest_);
     return sequence_;
@@ -293,8 +295,11 @@ void ClipStore::clearAll() {
     ++generation_;
     commit({});
     thumbnails_.clear();
+    for (auto& [digest, work] : thumbnailsPending_) work.cancel();
     thumbnailsPending_.clear();
     thumbnailFailures_.clear();
+    for (auto& [digest, entry] : cardTexts_) entry.work.cancel();
+    cardTexts_.clear();
 }
 
 }  // namespace brevalto

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace brevalto {
@@ -123,15 +125,35 @@ public:
     // the clip was merged into it).
     std::optional<Clip> insert(const Clip& clip, const std::optional<QByteArray>& imageData = std::nullopt);
 
-    // A small upright image (at most 600 px on the long side) of an image clip, cached by digest;
-    // nothing when the clip has no readable image file.
+    // A small upright image (at most 600 px on the long side) of an image clip, cached by digest
+    // while a clip of the history has that digest; nothing when the clip has no readable image file.
     std::optional<QImage> thumbnail(const Clip& clip);
 
     // The thumbnail of an image clip without blocking: ready (from the cache), failed (the clip
     // has no readable image), or pending, in which case it is being made on a worker thread and
     // thumbnailFinished(digest) follows on the GUI thread. Work begun before clearAll() is dropped.
+    // Whenever the history changes, the thumbnails, failures and work of digests that no clip has
+    // any more are dropped: the cache holds only what the history can show.
     enum class ThumbnailState { pending, ready, failed };
     ThumbnailState requestThumbnail(const Clip& clip);
+
+    // What the panel shows of a clip, each masked: its list title (Clip::title), the card's
+    // preview (its first 400 characters) and the first part of the preview pane's text (its first
+    // 20,000).
+    struct CardTexts {
+        std::string title, preview, pane;
+    };
+    static constexpr std::size_t kCardPreviewCharacters = 400;
+    static constexpr std::size_t kPaneTextCharacters = 20'000;
+    // Texts longer than this are masked off the GUI thread.
+    static constexpr std::size_t kCardTextsAtOnce = 1024 * 1024;
+    // The card texts of a clip without waiting on its masking: made once per digest and kept while
+    // a clip of the history has it. Null while a long text is being masked on a worker thread;
+    // cardTextsFinished(digest) follows on the GUI thread. A long text of a clip outside the
+    // history is never masked here: its texts are bullets.
+    std::shared_ptr<const CardTexts> cardTexts(const Clip& clip);
+    // Card texts made of nothing but the bullets, shown while the real ones are being made.
+    static const std::shared_ptr<const CardTexts>& maskedCardTexts();
 
     // Reads the thumbnail of the image file at `file` (at most 600 px on the long side, upright);
     // nothing when it cannot. Any thread.
@@ -145,6 +167,7 @@ signals:
     void messageChanged();
     void pausedChanged();
     void thumbnailFinished(const QString& digest);
+    void cardTextsFinished(const QString& digest);
 
 private:
     static constexpr const char* kSaveFailedPrefix = "Could not save: ";
@@ -152,6 +175,9 @@ private:
     void load();
     void startWriter();
     void publish(std::vector<Clip> clips);
+    // Forgets the thumbnails (then the card texts) of digests that left the history.
+    void dropLeftClips();
+    bool inHistory(const std::string& digest) const { return historyDigests_.contains(digest); }
     std::uint64_t submit(const std::vector<Clip>& clips);
     void written(std::uint64_t sequence, std::optional<std::string> error);
     void applyWrites();
@@ -167,13 +193,24 @@ private:
     bool paused_ = false;
     std::filesystem::path root_;
     std::unordered_map<std::string, QImage> thumbnails_;
+    // Digests of the clips of `items` and of the newest list handed to the writer.
+    std::unordered_set<std::string> historyDigests_;
     bool writable_ = true;
     std::optional<QString> loadFailure_;
     int pendingImages_ = 0;
     std::uint64_t generation_ = 0;
-    std::unordered_map<std::string, bool> thumbnailsPending_;  // digest -> being made
+    std::unordered_map<std::string, TaskHandle> thumbnailsPending_;  // digest -> the work making it
+    // Gives the allocator's free memory back to the system once the views let go of the
+    // thumbnails that left (their cards go a moment after the list changes).
+    QTimer trimAfterDrop_;
     std::unordered_map<std::string, bool> thumbnailFailures_;
     TaskPool thumbnailPool_{2, QThread::LowPriority};
+    struct CardTextsEntry {
+        std::shared_ptr<const CardTexts> texts;  // null while being made
+        TaskHandle work;
+    };
+    std::unordered_map<std::string, CardTextsEntry> cardTexts_;  // text clips, by digest
+    TaskPool cardTextPool_{2, QThread::LowPriority};
     // Lists handed to the writer and not yet applied, by sequence; `latest_` is the newest.
     std::map<std::uint64_t, HistoryWriter::Snapshot> submitted_;
     HistoryWriter::Snapshot latest_;

@@ -1,7 +1,6 @@
 #include "Panel/ClipCard.h"
 
 #include "ClipCore/ReferenceDate.h"
-#include "ClipCore/SecretScanner.h"
 #include "Clipboard/ClipStore.h"
 #include "Panel/ClipboardView.h"
 #include "Panel/DragSourceView.h"
@@ -88,6 +87,27 @@ ClipCard::ClipCard(ClipboardView& view, const Clip& clip, QWidget* parent) : QWi
     connect(&view_.store(), &ClipStore::thumbnailFinished, this, [this](const QString& digest) {
         if (clip_.kind == Clip::Kind::image && digest == QString::fromStdString(clip_.digest)) loadThumbnail();
     });
+    // A long text's texts arrive later; its controls are named anew with the title.
+    connect(&view_.store(), &ClipStore::cardTextsFinished, this, [this](const QString& digest) {
+        if (!textsPending_ || digest != QString::fromStdString(clip_.digest)) return;
+        showTexts(view_.store().cardTexts(clip_));
+        if (textsPending_) return;
+        buildControls();
+        updateDragHandle();
+        update();
+    });
+}
+
+void ClipCard::showTexts(const std::shared_ptr<const ClipStore::CardTexts>& made) {
+    // Until the masked texts are made the card shows bullets, never the text itself.
+    textsPending_ = made == nullptr;
+    const ClipStore::CardTexts& texts = made ? *made : *ClipStore::maskedCardTexts();
+    title_ = QString::fromStdString(texts.title);
+    preview_ = QString::fromStdString(texts.preview);
+    // Line breaks of the text break the preview's lines.
+    preview_.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
+    preview_.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    preview_.replace(QLatin1Char('\r'), QChar::LineSeparator);
 }
 
 QString ClipCard::groupActionName() const {
@@ -96,18 +116,16 @@ QString ClipCard::groupActionName() const {
 
 void ClipCard::setClip(const Clip& clip) {
     const bool first = actionRow_ == nullptr;
-    const bool rebuild = first || clip.pinned != clip_.pinned || clip.id != clip_.id ||
-                         uploadsShown_ != uploadsAvailable() || uploadState_ != uploadState();
+    bool rebuild = first || clip.pinned != clip_.pinned || clip.id != clip_.id ||
+                   uploadsShown_ != uploadsAvailable() || uploadState_ != uploadState();
     if (first || clip.digest != clip_.digest || clip.id != clip_.id) {
-        title_ = QString::fromStdString(clip.title());
-        preview_ = clip.text ? QString::fromStdString(SecretScanner::maskedPrefix(*clip.text, kPreviewCharacters))
-                             : QString();
-        // Line breaks of the text break the preview's lines.
-        preview_.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
-        preview_.replace(QLatin1Char('\n'), QChar::LineSeparator);
-        preview_.replace(QLatin1Char('\r'), QChar::LineSeparator);
+        showTexts(view_.store().cardTexts(clip));
         const QDateTime created = QDateTime::fromMSecsSinceEpoch(qint64(unixSeconds(clip.createdAt) * 1000.0));
         time_ = QLocale::system().toString(created.time(), QLocale::ShortFormat);
+    } else if (textsPending_) {
+        // Asked again: work dropped with a clear-all whose write failed is started anew.
+        showTexts(view_.store().cardTexts(clip));
+        rebuild = rebuild || !textsPending_;
     }
     // Actions look the clip up in the store by its identifier, so they act on its latest state.
     clip_ = clip;
@@ -408,8 +426,10 @@ void ClipCard::updateDragHandle() {
                 break;
             }
     };
-    dragSource_->update(DragHandle::forCard(view_.controller(), clip_, std::move(group), std::move(clicked),
-                                            [view, id] { view->toggleImageSelection(id); }));
+    DragHandle handle = DragHandle::forCard(view_.controller(), clip_, std::move(group), std::move(clicked),
+                                            [view, id] { view->toggleImageSelection(id); });
+    handle.title = title_;
+    dragSource_->update(std::move(handle));
 }
 
 bool ClipCard::uploadsAvailable() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ClipCore/Clip.h"
+#include "Clipboard/ClipStore.h"
 #include "Panel/ClipList.h"
 
 #include <QImage>
@@ -28,7 +29,7 @@ public:
     static constexpr int kHeight = 170;
     static constexpr int kPadding = 12;
     static constexpr int kActionRowHeight = 24;
-    static constexpr std::size_t kPreviewCharacters = 400;
+    static constexpr std::size_t kPreviewCharacters = ClipStore::kCardPreviewCharacters;
 
     ClipCard(ClipboardView& view, const Clip& clip, QWidget* parent = nullptr);
 
@@ -43,6 +44,10 @@ public:
     bool thumbnailPending() const { return thumbnailPending_; }
     // The text the preview shows (masked).
     const QString& previewText() const { return preview_; }
+    // The clip's title as the card and its controls' names use it (masked).
+    const QString& title() const { return title_; }
+    // The masked texts of a long text are still being made: the card shows bullets meanwhile.
+    bool textsPending() const { return textsPending_; }
     // The overflow menu, when not every action fits.
     QMenu* overflowMenu() const { return menu_; }
     // The name of the accessibility action of image cards.
@@ -70,6 +75,7 @@ protected:
 private:
     void buildControls();
     void loadThumbnail();
+    void showTexts(const std::shared_ptr<const ClipStore::CardTexts>& texts);
     bool uploadsAvailable() const;
     // The upload control's state now: live (copies the link) and busy (disabled).
     std::pair<bool, bool> uploadState() const;
@@ -84,6 +90,7 @@ private:
     QString time_;
     QImage thumbnail_;
     bool thumbnailPending_ = false;
+    bool textsPending_ = false;
     bool selected_ = false;
     bool grouped_ = false;
     bool uploadsShown_ = false;

@@ -92,7 +92,8 @@ void DragSourceView::update(DragHandle handle) {
     if (handle_.showsLabel || !handle_.item) {
         setAccessibleName(accessibleLabel);
     } else {
-        setAccessibleName(QString::fromStdString(handle_.item->title()) + QStringLiteral(", ") +
+        setAccessibleName((handle_.title ? *handle_.title : QString::fromStdString(handle_.item->title())) +
+                          QStringLiteral(", ") +
                           QString::fromStdString(handle_.item->source));
     }
     setProperty("accessibilityValue",

@@ -23,6 +23,8 @@ class ScreenshotFilePromise;
 // the start and the end of a drag and a drop mean for the card.
 struct DragHandle {
     std::optional<Clip> item;
+    // The item's title as its card shows it; the item's own title when none.
+    std::optional<QString> title;
     QPointer<ClipStore> store;  // held weakly
     std::function<void()> began;
     std::function<void()> ended;

@@ -52,7 +52,7 @@ std::string textOf(const Clip& clip) {
 
 // The text body holds this many characters at first and gains as many each time the reader
 // scrolls near its end, so that a text of any length opens at once.
-constexpr std::size_t kTextStep = 20'000;
+constexpr std::size_t kTextStep = ClipStore::kPaneTextCharacters;
 // Texts up to this size are searched for secrets at once; longer ones off the GUI thread.
 constexpr std::size_t kSecretsCheckedAtOnce = 256 * 1024;
 
@@ -118,6 +118,14 @@ PreviewPane::PreviewPane(ClipboardView& view, QWidget* parent) : QWidget(parent)
     connect(&view_, &ClipboardView::stateChanged, this, &PreviewPane::refresh);
     connect(&view_.controller(), &PanelController::translationChanged, this, &PreviewPane::refresh);
     connect(&view_.store(), &ClipStore::thumbnailFinished, this, &PreviewPane::refresh);
+    connect(&view_.store(), &ClipStore::cardTextsFinished, this, [this](const QString& digest) {
+        if (shownText_ && shownText_->waiting && digest == QString::fromStdString(shownText_->digest)) {
+            shownText_->waiting = false;
+            text_->clear();
+            extendText();
+        }
+        refresh();  // a long text's secrets control is looked for now
+    });
     refresh();
 }
 
@@ -204,6 +212,9 @@ bool PreviewPane::revealApplies(const Clip& shown, const AIActionModel* model) {
     if (shown.kind != Clip::Kind::text || model) return false;
     // A long text is searched once, on the pool; the control appears when the answer comes.
     if (auto known = secrets_.find(shown.digest); known != secrets_.end()) return known->second;
+    // Only once the clip's card texts are made: two passes over a long text at once would
+    // contend with each other and with the panel's opening.
+    if (!view_.store().cardTexts(shown)) return false;
     if (checking_.insert(shown.digest).second) {
         Task::run(
             TaskPool::shared(), this,
@@ -223,16 +234,60 @@ void PreviewPane::showText(const Clip& clip, bool revealed) {
         shownText_->revealed == revealed)
         return;
     shownText_ = ShownText{clip.id, clip.digest, text, revealed, 0, 0, false};
+    extension_.invalidate();
     text_->clear();
     extendText();
 }
 
-void PreviewPane::extendText() {
-    if (!shownText_ || shownText_->complete) return;
+bool PreviewPane::showFirstPart() {
     ShownText& shown = *shownText_;
+    std::optional<Clip> clip;
+    for (const Clip& item : view_.store().items())
+        if (item.id == shown.id) clip = item;
+    if (!clip || clip->kind != Clip::Kind::text) return false;
+    const std::shared_ptr<const ClipStore::CardTexts> texts = view_.store().cardTexts(*clip);
+    // The clip's masked first part is made once, off the GUI thread for a long text: bullets until then.
+    shown.waiting = texts == nullptr;
+    const std::string& part = texts ? texts->pane : ClipStore::maskedCardTexts()->pane;
+    text_->setPlainText(QString::fromStdString(part));
+    if (shown.waiting) return true;
+    shown.bytes = part.size();
+    shown.characters = kTextStep;
+    return true;
+}
+
+void PreviewPane::extendText() {
+    if (!shownText_ || shownText_->complete || shownText_->waiting || shownText_->extending) return;
+    ShownText& shown = *shownText_;
+    if (shown.characters == 0 && !shown.revealed && showFirstPart()) return;
     const std::size_t characters = shown.characters + kTextStep;
-    const std::string prefix = shown.revealed ? std::string(unicode::graphemePrefix(shown.text.view(), characters))
-                                              : SecretScanner::maskedPrefix(shown.text.view(), characters);
+    if (shown.revealed) {
+        appendPrefix(std::string(unicode::graphemePrefix(shown.text.view(), characters)), characters);
+        return;
+    }
+    if (shown.text.size() <= ClipStore::kCardTextsAtOnce) {
+        appendPrefix(SecretScanner::maskedPrefix(shown.text.view(), characters), characters);
+        return;
+    }
+    // A long text's next part is masked off the GUI thread; the reader keeps scrolling meanwhile.
+    shown.extending = true;
+    const std::uint64_t request = extension_.next();
+    Task::run(
+        TaskPool::shared(), this,
+        [text = shown.text, characters](std::stop_token) { return SecretScanner::maskedPrefix(text.view(), characters); },
+        [this, request, characters](TaskResult<std::string>& result) {
+            if (!extension_.isCurrent(request) || !shownText_) return;
+            shownText_->extending = false;
+            if (!result.ok()) {
+                shownText_->complete = true;  // what is shown stays; nothing unmasked is added
+                return;
+            }
+            appendPrefix(result.get(), characters);
+        });
+}
+
+void PreviewPane::appendPrefix(const std::string& prefix, std::size_t characters) {
+    ShownText& shown = *shownText_;
     // Each longer prefix begins with the shorter one, so only the rest is added.
     const QString rest = QString::fromUtf8(prefix.data() + shown.bytes, qsizetype(prefix.size() - shown.bytes));
     shown.complete = prefix.size() == shown.bytes || (shown.revealed && prefix.size() == shown.text.size());

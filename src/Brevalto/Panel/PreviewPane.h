@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ClipCore/Clip.h"
+#include "Platform/Task.h"
 
 #include <QImage>
 #include <QString>
@@ -56,10 +57,16 @@ private:
         std::size_t characters = 0;  // asked for so far
         std::size_t bytes = 0;       // of the shown prefix
         bool complete = false;
+        bool waiting = false;        // for the clip's masked first part
+        bool extending = false;      // a longer part is being masked off the GUI thread
     };
     bool revealApplies(const Clip& shown, const AIActionModel* clipModel);
     void showText(const Clip& clip, bool revealed);
     void extendText();
+    // Shows the clip's masked first part as the store keeps it; false for a clip it does not keep.
+    bool showFirstPart();
+    // Adds what `prefix` (the text's first `characters`) holds beyond what is shown.
+    void appendPrefix(const std::string& prefix, std::size_t characters);
 
     ClipboardView& view_;
     QLabel* title_;
@@ -71,6 +78,7 @@ private:
     OCRPreview* ocr_;
     TranslationPreview* translation_;
     std::optional<ShownText> shownText_;
+    RequestToken extension_;  // the longer part being masked
     std::unordered_map<std::string, bool> secrets_;  // long texts by digest: whether they hold a secret
     std::set<std::string> checking_;
 };
