@@ -66,7 +66,7 @@ QString withImageFileExtension(const QString& path, ImageFileType type) {
 std::optional<QString> askImageSavePath(ImageFileType type, const QString& folder, const QString& proposedName,
                                         QWidget* parent, const QString& title) {
     ImageSaveFileDialog dialog(type, parent);
-    dialog.setWindowTitle(title);
+    if (!title.isEmpty()) dialog.setWindowTitle(title);  // else Qt's own "Save As"
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(imageFileFilter(type));

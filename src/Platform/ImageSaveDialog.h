@@ -25,7 +25,8 @@ QString withImageFileExtension(const QString& path, ImageFileType type);
 // A save dialog that allows only files of the type, may create folders, starts in the folder and
 // proposes the name; modal above our floating windows. A name the user types gets the type's
 // extension before the dialog asks whether to replace an existing file, so that question is about
-// the file that will be written. The chosen path, or none when the user cancels.
+// the file that will be written. Titled "Save As" unless a title is given. The chosen path, or
+// none when the user cancels.
 std::optional<QString> askImageSavePath(ImageFileType type, const QString& folder, const QString& proposedName,
                                         QWidget* parent = nullptr, const QString& title = {});
 

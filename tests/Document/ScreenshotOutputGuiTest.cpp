@@ -98,6 +98,7 @@ TEST(ScreenshotOutputGuiTest, SaveDialogsGiveTheNameTheirTypesExtension) {
         QTimer::singleShot(0, [&] {
             QFileDialog* dialog = nullptr;
             ASSERT_TRUE(waitUntil([&] { return (dialog = shownWindow<QFileDialog>()) != nullptr; }));
+            EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Save As"));
             auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             ASSERT_TRUE(name);
             name->clear();
