@@ -73,6 +73,16 @@ void quitOnTerminationSignals(QApplication& app) {
 
 int main(int argc, char** argv) {
     startProcess();
+    // `brevalto --help` and `--version` are answered here, before any display or running app.
+    if (argc > 1)
+        if (const auto answer = IntentCommandLine::programAnswer(QString::fromLocal8Bit(argv[1]),
+                                                                 QStringLiteral(BREVALTO_VERSION))) {
+            const QByteArray bytes = answer->toUtf8();
+            const bool printed = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) ==
+                                     std::size_t(bytes.size()) &&
+                                 std::fflush(stdout) == 0;
+            return printed ? 0 : 1;
+        }
     // `brevalto intent …` asks the running app over the session bus: no window, no instance of its own.
     if (argc > 1 && std::strcmp(argv[1], "intent") == 0) {
         QCoreApplication client(argc, argv);

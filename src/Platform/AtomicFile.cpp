@@ -13,10 +13,13 @@ namespace brevalto {
 
 namespace fs = std::filesystem;
 
+FileError::FileError(const std::string& operation, const fs::path& path, const std::string& reason)
+    : std::runtime_error(operation + " " + path.string() + ": " + reason), reason_(reason), path_(path) {}
+
 namespace {
 
 [[noreturn]] void fail(const std::string& what, const fs::path& path, int error) {
-    throw FileError(what + " " + path.string() + ": " + std::strerror(error));
+    throw FileError(what, path, std::strerror(error));
 }
 
 class FileDescriptor {

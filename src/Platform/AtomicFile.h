@@ -17,6 +17,17 @@ namespace brevalto {
 class FileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    // What the system refused: what() is "<operation> <path>: <reason>".
+    FileError(const std::string& operation, const std::filesystem::path& path, const std::string& reason);
+
+    // The system's reason ("No space left on device") and the file it was about, for a display
+    // that has room for little; both empty when the failure was not the system's.
+    const std::string& reason() const noexcept { return reason_; }
+    const std::filesystem::path& path() const noexcept { return path_; }
+
+private:
+    std::string reason_;
+    std::filesystem::path path_;
 };
 
 // Every file the app writes goes through here: the bytes go to a temporary file created 0600 in

@@ -4,6 +4,7 @@
 // lands on the clipboard holding none of the confirmation. Links and intents from a terminal get
 // the app's answer as their exit status.
 #include "Automation/AutomationFailure.h"
+#include "Automation/IntentCommandLine.h"
 #include "Automation/IntentService.h"
 #include "Platform/AtomicFile.h"
 #include "QtWait.h"
@@ -186,6 +187,8 @@ std::tuple<int, std::string, std::string> runBrevalto(const QStringList& argumen
 
 TEST_F(RequestsFromOutside, LinksAndIntentsFromATerminalExitWithTheAppsAnswer) {
     const std::string invalid = std::string(AutomationFailure::message(AutomationFailure::Kind::invalid)) + "\n";
+    const std::string usage = IntentCommandLine::programUsageText().toStdString();
+    const std::string version = "brevalto " BREVALTO_VERSION "\n";
     QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
 
     QProcess app;
@@ -197,6 +200,11 @@ TEST_F(RequestsFromOutside, LinksAndIntentsFromATerminalExitWithTheAppsAnswer) {
 
     const std::pair<QStringList, std::tuple<int, std::string, std::string>> rows[] = {
         {{"brevalto://capture?mode=bogus"}, {1, "", invalid}},
+        // Answered by the command itself: nothing goes to the app.
+        {{"--help"}, {0, usage, ""}},
+        {{"-h"}, {0, usage, ""}},
+        {{"--version"}, {0, version, ""}},
+        {{"--helper"}, {1, "", invalid}},
         {{"brevalto://history", "brevalto://settings"}, {1, "", "Open one Brevalto URL at a time.\n"}},
         {{"intent", "capture", "--mode", "bogus"}, {1, "", invalid}},
         {{"brevalto://history"}, {0, "", ""}},
@@ -216,8 +224,11 @@ TEST_F(RequestsFromOutside, LinksAndIntentsFromATerminalExitWithTheAppsAnswer) {
     app.terminate();
     ASSERT_TRUE(app.waitForFinished(10000));
 
-    // A first start for a refused link says so and does not stay.
+    // A first start for a refused link says so and does not stay; one for help or the version
+    // only answers.
     EXPECT_EQ(runBrevalto({"brevalto://capture?mode=bogus"}), std::make_tuple(1, std::string(), invalid));
+    EXPECT_EQ(runBrevalto({"--version"}), std::make_tuple(0, version, std::string()));
+    EXPECT_EQ(runBrevalto({"--help", "brevalto://history"}), std::make_tuple(0, usage, std::string()));
     EXPECT_FALSE(bus->isServiceRegistered(IntentService::kServiceName));
 }
 

@@ -239,7 +239,7 @@ TEST_F(ClipStoreFixture, FailedWriteChangesNothing) {
     EXPECT_EQ(store.items(), std::vector<Clip>{image});
     store.commit({});
     store.flush();
-    EXPECT_TRUE(store.message().startsWith("Could not update history: ")) << store.message().toStdString();
+    EXPECT_EQ(store.message().toStdString(), "Could not update history: Is a directory (history.json)");
     store.flush();
     EXPECT_EQ(store.items(), std::vector<Clip>{image});
     EXPECT_TRUE(fs::exists(root() / file));
@@ -400,13 +400,22 @@ TEST_F(ClipStoreFixture, AFullDiskKeepsThePreviousIndexAndTheStoreStaysUsable) {
     store.addText(std::string(10'000, 'x'), "app");
     store.flush();
     const QString saveMessage = store.message();
+    // An image that does not fit: the reason, and its long name cut short.
+    const QByteArray big(10'000, 'p');
+    const std::string bigName = hexName('b');
+    EXPECT_FALSE(store.insert(Clip(Clip::Kind::image, std::nullopt, bigName, bigName.substr(0, 64), big.size(),
+                                   "app", clock.now()),
+                              big));
+    const QString imageMessage = store.message();
     store.togglePin(kept.front().id);
     store.commit(store.current());  // grows nothing, so it fits
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previousHandler);
     store.flush();
 
-    EXPECT_TRUE(saveMessage.startsWith("Could not save: ")) << saveMessage.toStdString();
+    EXPECT_EQ(saveMessage.toStdString(), "Could not save: File too large (history.json)");
+    EXPECT_EQ(imageMessage.toStdString(), "Could not save: File too large (bbbbb\u2026.png)");
+    EXPECT_FALSE(fs::exists(root() / bigName));
     ASSERT_EQ(store.items().size(), 1u);  // the failed copy is not applied later either
     EXPECT_TRUE(store.items().front().pinned);
     EXPECT_NE(readFile(index()), before);

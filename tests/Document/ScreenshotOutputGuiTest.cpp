@@ -5,15 +5,26 @@
 #include "ScriptedOutputDialogs.h"
 #include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
+#include "QtWait.h"
 #include "TestFolder.h"
+#include "Workflow/WorkflowDialogs.h"
 
 #include <QCoreApplication>
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDrag>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPrinter>
 #include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
 #include <QTransform>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +50,73 @@ TEST(ScreenshotOutputGuiTest, SaveProposesATimestampedNameAndNeverReplaces) {
     EXPECT_EQ(written->toLocalFile().toStdString(), (folder / "shot-1.png").string());
     EXPECT_EQ(AtomicFile::read(folder / "shot.png", 10), "kept");
     EXPECT_TRUE(dialogs.proposed.startsWith("My shot-"));
+}
+
+template <typename Widget>
+Widget* shownWindow() {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* widget = qobject_cast<Widget*>(window); widget && widget->isVisible()) return widget;
+    return nullptr;
+}
+
+// The save dialogs as a user meets them: a name typed in and Return. Each gives the name its
+// type's extension, and asks about replacing the file that will really be written.
+TEST(ScreenshotOutputGuiTest, SaveDialogsGiveTheNameTheirTypesExtension) {
+    using ScreenshotOutput::ContentType;
+    TestFolder folder;
+    AtomicFile::write(folder / "taken.jpg.png", std::string_view("kept"));
+    const auto editor = [&](ContentType type) {
+        return [&, type]() -> std::optional<QString> {
+            const auto url = ScreenshotOutput::systemDialogs().chooseSaveFile(type, "Screenshot", folder.path());
+            return url ? std::optional(url->toLocalFile()) : std::nullopt;
+        };
+    };
+    const auto workflow = [&]() -> std::optional<QString> {
+        const auto path = WorkflowDialogs::system().chooseSaveFile("Screenshot", folder.path());
+        return path ? std::optional(QString::fromStdString(path->string())) : std::nullopt;
+    };
+    struct Row {
+        std::function<std::optional<QString>()> dialog;
+        const char* typed;
+        const char* saved;
+        bool asksToReplace;
+    };
+    const Row rows[] = {
+        {editor(ContentType::png), "trial.jpg", "trial.jpg.png", false},
+        {editor(ContentType::png), "trial", "trial.png", false},
+        {editor(ContentType::png), "trial.PNG", "trial.PNG", false},
+        {editor(ContentType::jpeg), "trial.jpg", "trial.jpg", false},
+        {editor(ContentType::jpeg), "trial.png", "trial.png.jpeg", false},
+        {editor(ContentType::jpeg), "trial.", "trial.jpeg", false},
+        {editor(ContentType::gif), "trial.png", "trial.png.gif", false},
+        {workflow, "trial.gif", "trial.gif.png", false},
+        {workflow, "taken.jpg", "taken.jpg.png", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.typed);
+        bool asked = false;
+        QTimer::singleShot(0, [&] {
+            QFileDialog* dialog = nullptr;
+            ASSERT_TRUE(waitUntil([&] { return (dialog = shownWindow<QFileDialog>()) != nullptr; }));
+            EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Save As"));
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_TRUE(name);
+            name->clear();
+            QTest::keyClicks(name, QString::fromUtf8(row.typed));
+            if (row.asksToReplace)
+                QTimer::singleShot(0, [&] {
+                    QMessageBox* box = nullptr;
+                    ASSERT_TRUE(waitUntil([&] { return (box = shownWindow<QMessageBox>()) != nullptr; }));
+                    asked = box->text().contains(QString::fromUtf8(row.saved));
+                    box->button(QMessageBox::Yes)->click();
+                });
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        const std::optional<QString> chosen = row.dialog();
+        ASSERT_TRUE(chosen);
+        EXPECT_EQ(chosen->toStdString(), (folder / row.saved).string());
+        EXPECT_EQ(asked, row.asksToReplace);
+    }
 }
 
 // Where the page's one image lands, in points from the page's lower left corner: the product of

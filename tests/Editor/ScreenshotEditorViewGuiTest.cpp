@@ -3,6 +3,7 @@
 #include "EditorViewFixture.h"
 
 #include "Editor/Canvas/ScreenshotCanvasView.h"
+#include "AccessibleNames.h"
 #include "Editor/View/BackdropPopover.h"
 #include "Editor/View/EditorControls.h"
 #include "Editor/View/EditorMoreMenu.h"
@@ -365,6 +366,16 @@ TEST_F(EditorViewTest, BackdropPopoverEditsLiveAndEndsAsOneUndoStep) {
     BackdropPopover* popover = view->backdropPopover();
     ASSERT_TRUE(popover && popover->isVisible());
     EXPECT_FALSE(find("removeBackdrop")->isEnabled());
+    // Assistive technology reaches the popover from the editor and reads each control's name.
+    const auto names = accessibleControlNames(*view);
+    const std::vector<std::pair<std::string, std::string>> popoverNames{
+        {"backdropPadding", "Backdrop"}, {"backdropShadow", "Shadow"}, {"backdropRadius", "Radius"},
+        {"backdropAngle", "Angle"},      {"gradient1", "Gradient 1"},  {"gradient2", "Gradient 2"},
+        {"gradient3", "Gradient 3"},     {"gradient4", "Gradient 4"},  {"gradient5", "Gradient 5"},
+        {"gradient6", "Gradient 6"},     {"backdropStart", "Start"},   {"backdropEnd", "End"},
+        {"removeBackdrop", "Remove"},    {"backdropDone", "Done"}};
+    ASSERT_GE(names.size(), popoverNames.size());
+    EXPECT_EQ(std::vector(names.end() - std::ptrdiff_t(popoverNames.size()), names.end()), popoverNames);
     popover->hide();  // a click outside, Escape, Done: all end the same way
     EXPECT_FALSE(view->showBackdrop());
     EXPECT_EQ(session().document(), original);

@@ -1,3 +1,4 @@
+#include "AccessibleNames.h"
 #include "Platform/Defaults.h"
 #include "Workflow/CaptureSettings.h"
 #include "Workflow/ScreenshotSettingsView.h"
@@ -11,6 +12,9 @@
 #include <QSpinBox>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
 
 namespace brevalto {
 namespace {
@@ -51,6 +55,16 @@ TEST(ScreenshotSettingsView, ShowsTheDefaultsAndStoredValuesAndWritesEachControl
         EXPECT_EQ(find<QPushButton>(fresh, "captureFolder")->text(), "Choose auto-save folder");
         EXPECT_EQ(fresh.findChild<QPushButton*>("screenRecording"), nullptr) << "no permission to ask for";
         EXPECT_FALSE(defaults.contains(CaptureSettings::delayKey)) << "showing writes nothing";
+        // Assistive technology reads every control by a name of its own: a stepper by its label.
+        const auto names = accessibleControlNames(fresh);
+        std::set<std::string> distinct;
+        for (const auto& [control, name] : names)
+            EXPECT_TRUE(!name.empty() && distinct.insert(name).second) << control << ": " << name;
+        const std::pair<std::string, std::string> steppers[] = {
+            {"captureDelay", "Capture delay: 5 seconds"},
+            {"thumbnailTimeout", "Thumbnail timeout: 12s (0 stays open)"}};
+        for (const auto& stepper : steppers)
+            EXPECT_NE(std::find(names.begin(), names.end(), stepper), names.end()) << stepper.first;
     }
     defaults.set(CaptureSettings::thumbnailTimeoutKey, 7.9);
     defaults.set(CaptureSettings::backgroundKey, "Solid");

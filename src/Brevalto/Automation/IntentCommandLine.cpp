@@ -144,6 +144,24 @@ QString IntentCommandLine::usageText() {
         "       brevalto intent --help\n");
 }
 
+QString IntentCommandLine::programUsageText() {
+    return QStringLiteral(
+        "Usage: brevalto [LINK]\n"
+        "       brevalto intent capture [--mode MODE] [--delay SECONDS] [--after ACTIONS] [--append]\n"
+        "       brevalto intent open [--destination DESTINATION]\n"
+        "       brevalto --help | --version\n"
+        "\n"
+        "Starts Brevalto, or hands LINK to the running app. LINK is a \"brevalto:\" link, such as\n"
+        "brevalto://capture?mode=region&delay=3&after=copy,save or brevalto://history.\n"
+        "Run \"brevalto intent --help\" for the intents and their values.\n");
+}
+
+std::optional<QString> IntentCommandLine::programAnswer(const QString& firstArgument, const QString& version) {
+    if (firstArgument == QLatin1String("--help") || firstArgument == QLatin1String("-h")) return programUsageText();
+    if (firstArgument == QLatin1String("--version")) return QStringLiteral("brevalto %1\n").arg(version);
+    return std::nullopt;
+}
+
 QString IntentCommandLine::helpText() {
     const BrevaltoCaptureIntent capture;
     const BrevaltoOpenIntent open;

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 #include <variant>
 
 namespace brevalto {
@@ -44,6 +45,12 @@ public:
 
     static QString helpText();
     static QString usageText();
+
+    // `brevalto --help` (or -h) and `brevalto --version`, which the program answers itself, with
+    // no display and without asking a running app: the text to print on standard output before
+    // exiting 0. None for any other first argument (a link, "intent", anything else).
+    static std::optional<QString> programAnswer(const QString& firstArgument, const QString& version);
+    static QString programUsageText();
 
     // Parses, calls and prints; returns the exit status.
     static int run(const QStringList& arguments, QDBusConnection bus);

@@ -8,11 +8,10 @@
 #include "Capture/ScrollStitcher.h"
 #include "Errors/AIError.h"
 #include "Platform/AppPaths.h"
-#include "Platform/ModalAbovePanel.h"
+#include "Platform/ImageSaveDialog.h"
 #include "Platform/ScreenCapture.h"
 
 #include <QCoreApplication>
-#include <QFileDialog>
 
 #include <algorithm>
 #include <chrono>
@@ -37,13 +36,8 @@ public:
 
 // Above the capture's panel, which stays above other windows, and in the Pictures folder.
 std::optional<QString> askExportPath(const QString& defaultName) {
-    QFileDialog dialog(nullptr, QStringLiteral("Export"), QString::fromStdString(AppPaths::picturesFolder().string()),
-                       QStringLiteral("PNG image (*.png)"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("png"));
-    dialog.selectFile(defaultName);
-    if (runModalAbovePanel(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return dialog.selectedFiles().constFirst();
+    return askImageSavePath(ImageFileType::png, QString::fromStdString(AppPaths::picturesFolder().string()),
+                            defaultName, nullptr, QStringLiteral("Export"));
 }
 
 bool validSettings(const ScrollingCapture::Settings& s) {

@@ -130,7 +130,7 @@ std::optional<Clip> ClipStore::insert(const Clip& clip, const std::optional<QByt
             AtomicFile::write(root_ / *clip.imageFile, *imageData);
         }
     } catch (const std::exception& e) {
-        setMessage(QString::fromUtf8(kSaveFailedPrefix) + QString::fromUtf8(e.what()));
+        setMessage(QString::fromUtf8(kSaveFailedPrefix) + QString::fromUtf8(describeFailure(e)));
         return std::nullopt;
     }
     commit(*clips);

@@ -4,6 +4,32 @@
 
 namespace brevalto {
 
+namespace {
+
+// Names up to this many bytes before their extension are shown whole.
+constexpr std::size_t kWholeStem = 16;
+constexpr std::size_t kShownStemCharacters = 5;
+
+std::string shortName(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    const std::string stem = path.stem().string();
+    if (stem.size() <= kWholeStem) return name;
+    // Cut after whole UTF-8 characters: continuation bytes are 10xxxxxx.
+    std::size_t end = 0;
+    for (std::size_t characters = 0; end < stem.size() && characters < kShownStemCharacters; ++characters)
+        do ++end;
+        while (end < stem.size() && (static_cast<unsigned char>(stem[end]) & 0xC0) == 0x80);
+    return stem.substr(0, end) + "\u2026" + path.extension().string();
+}
+
+}  // namespace
+
+std::string describeFailure(const std::exception& error) {
+    const auto* file = dynamic_cast<const FileError*>(&error);
+    if (!file || file->reason().empty()) return error.what();
+    return file->reason() + " (" + shortName(file->path()) + ")";
+}
+
 HistoryWriter::HistoryWriter(std::filesystem::path index, Written written)
     : index_(std::move(index)), written_(std::move(written)), thread_([this] { run(); }) {}
 
@@ -44,7 +70,7 @@ void HistoryWriter::run() {
         try {
             AtomicFile::write(index_, [&](const AtomicFile::Sink& sink) { encodeClips(*clips, sink); });
         } catch (const std::exception& e) {
-            error = e.what();
+            error = describeFailure(e);
         }
         clips.reset();
         written_(sequence, std::move(error));

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -15,10 +16,17 @@
 
 namespace brevalto {
 
+// A failed write as the panel's one status line shows it after its "Could not ..." prefix: the
+// system's reason and the file's name, a long name cut to its first five characters, an
+// ellipsis and its extension ("No space left on device (b3755….png)"); any other failure's
+// own message.
+std::string describeFailure(const std::exception& error);
+
 // Writes the history index on a thread of its own. Each submitted list is an immutable snapshot
 // with a rising sequence number; the thread writes the newest one atomically and skips older
 // ones still waiting, so a burst of changes costs one write. Every finished write is reported
-// through `written` on the writer thread, with the sequence written and the error, if any.
+// through `written` on the writer thread, with the sequence written and the error, if any, as
+// describeFailure gives it.
 class HistoryWriter {
 public:
     using Snapshot = std::shared_ptr<const std::vector<Clip>>;

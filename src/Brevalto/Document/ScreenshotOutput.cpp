@@ -7,13 +7,13 @@
 #include "Platform/AppPaths.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/GifEncoding.h"
+#include "Platform/ImageSaveDialog.h"
 #include "Platform/ModalAbovePanel.h"
 #include "Platform/Pasteboard.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QDateTime>
-#include <QFileDialog>
 #include <QImageWriter>
 #include <QPainter>
 #include <QPrintDialog>
@@ -57,6 +57,15 @@ bool isOpaque(const QImage& image) {
             if (qAlpha(row[x]) != 255) return false;
     }
     return true;
+}
+
+ImageFileType fileType(ContentType type) {
+    switch (type) {
+    case ContentType::png: return ImageFileType::png;
+    case ContentType::jpeg: return ImageFileType::jpeg;
+    case ContentType::gif: return ImageFileType::gif;
+    }
+    return ImageFileType::png;
 }
 
 int outputSide(int side, double scale) {
@@ -120,14 +129,7 @@ QByteArray encode(const QImage& image, Format format, const QColor& background, 
 
 ContentType contentType(Format format) { return format == Format::jpeg ? ContentType::jpeg : ContentType::png; }
 
-QString preferredExtension(ContentType type) {
-    switch (type) {
-    case ContentType::png: return QStringLiteral("png");
-    case ContentType::jpeg: return QStringLiteral("jpeg");
-    case ContentType::gif: return QStringLiteral("gif");
-    }
-    return QStringLiteral("png");
-}
+QString preferredExtension(ContentType type) { return imageFileExtension(fileType(type)); }
 
 QString fileName(const QString& prefix, Date date) {
     QString kept;
@@ -153,30 +155,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-QString nameFilter(ContentType type) {
-    switch (type) {
-    case ContentType::png: return QStringLiteral("PNG image (*.png)");
-    case ContentType::jpeg: return QStringLiteral("JPEG image (*.jpeg *.jpg)");
-    case ContentType::gif: return QStringLiteral("GIF image (*.gif)");
-    }
-    return {};
-}
-
 class SystemDialogs final : public Dialogs {
 public:
     std::optional<QUrl> chooseSaveFile(ContentType type, const QString& proposedName,
                                        const fs::path& folder) override {
-        QFileDialog dialog(QApplication::activeWindow());
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.setNameFilter(nameFilter(type));
-        dialog.setDefaultSuffix(preferredExtension(type));
-        dialog.setDirectory(QString::fromStdString(folder.string()));
-        dialog.selectFile(proposedName);
-        if (runModalAbovePanel(dialog) != QDialog::Accepted) return std::nullopt;
-        const QList<QUrl> urls = dialog.selectedUrls();
-        if (urls.isEmpty()) return std::nullopt;
-        return urls.constFirst();
+        const std::optional<QString> path = askImageSavePath(fileType(type), QString::fromStdString(folder.string()),
+                                                             proposedName, QApplication::activeWindow());
+        if (!path) return std::nullopt;
+        return QUrl::fromLocalFile(*path);
     }
 
     bool confirmPrint(QPrinter& printer) override {

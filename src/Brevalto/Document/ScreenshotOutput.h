@@ -71,7 +71,8 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
     // A save dialog that allows only files of the type, may create folders, starts in the folder
-    // and proposes the name. The chosen file, or none when the user cancels.
+    // and proposes the name. The chosen file, whose name ends in one of the type's extensions (the
+    // dialog gives it one), or none when the user cancels.
     virtual std::optional<QUrl> chooseSaveFile(ContentType type, const QString& proposedName,
                                                const std::filesystem::path& folder) = 0;
     // A print dialog that sets up the printer. True when the user confirms.

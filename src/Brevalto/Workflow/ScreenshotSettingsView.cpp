@@ -70,6 +70,8 @@ ScreenshotSettingsView::ScreenshotSettingsView(Defaults& defaults, WorkflowDialo
     };
     auto stepper = [&](QLabel*& text, QWidget* box) {
         text = new QLabel(section);
+        // Assistive technology names the box by its label, not by the group's title.
+        text->setBuddy(box);
         auto* row = new QHBoxLayout;
         row->addWidget(text, 1);
         row->addWidget(box);

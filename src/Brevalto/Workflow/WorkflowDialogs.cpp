@@ -1,6 +1,7 @@
 #include "Workflow/WorkflowDialogs.h"
 
 #include "Platform/AppPaths.h"
+#include "Platform/ImageSaveDialog.h"
 #include "Platform/ModalAbovePanel.h"
 
 #include <QFileDialog>
@@ -25,12 +26,8 @@ class QtWorkflowDialogs final : public WorkflowDialogs {
 public:
     std::optional<std::filesystem::path> chooseSaveFile(const QString& proposedName,
                                                         const std::filesystem::path& folder) override {
-        QFileDialog dialog(nullptr, QString(), QString::fromStdString(folder.string()),
-                           QStringLiteral("PNG image (*.png)"));
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(QStringLiteral("png"));
-        dialog.selectFile(proposedName);
-        return answer(dialog);
+        const auto path = askImageSavePath(ImageFileType::png, QString::fromStdString(folder.string()), proposedName);
+        return path ? chosen(*path) : std::nullopt;
     }
 
     std::optional<std::filesystem::path> chooseImageFile() override {

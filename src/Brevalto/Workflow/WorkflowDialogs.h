@@ -12,8 +12,8 @@ namespace brevalto {
 class WorkflowDialogs {
 public:
     virtual ~WorkflowDialogs() = default;
-    // A save dialog limited to PNG files that starts in the folder and proposes the name; none
-    // when cancelled.
+    // A save dialog limited to PNG files that starts in the folder and proposes the name; the
+    // chosen name ends in ".png" (given it when it does not), none when cancelled.
     virtual std::optional<std::filesystem::path> chooseSaveFile(const QString& proposedName,
                                                                 const std::filesystem::path& folder) = 0;
     // An open dialog for one image file; none when cancelled.

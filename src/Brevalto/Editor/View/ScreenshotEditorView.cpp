@@ -8,6 +8,7 @@
 #include "Editor/View/EditorToolbar.h"
 #include "Editor/View/ScreenshotContextBar.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
@@ -54,6 +55,38 @@ private:
     }
 };
 
+// The backdrop popover is a popup window, which Qt leaves out of the application's windows in
+// the accessibility tree, so assistive technology could not reach its sliders and presets.
+// While it shows, it is the editor view's last child there.
+class EditorViewAccessible final : public QAccessibleWidget {
+public:
+    explicit EditorViewAccessible(ScreenshotEditorView* view) : QAccessibleWidget(view) {}
+
+    int childCount() const override { return QAccessibleWidget::childCount() + (popover() ? 1 : 0); }
+    QAccessibleInterface* child(int index) const override {
+        if (BackdropPopover* shown = popover(); shown && index == QAccessibleWidget::childCount())
+            return QAccessible::queryAccessibleInterface(shown);
+        return QAccessibleWidget::child(index);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        if (BackdropPopover* shown = popover(); shown && child && child->object() == shown)
+            return QAccessibleWidget::childCount();
+        return QAccessibleWidget::indexOfChild(child);
+    }
+
+private:
+    BackdropPopover* popover() const {
+        BackdropPopover* popover = static_cast<ScreenshotEditorView*>(widget())->backdropPopover();
+        return popover && popover->isVisible() ? popover : nullptr;
+    }
+};
+
+QAccessibleInterface* editorViewAccessible(const QString& key, QObject* object) {
+    if (key != QLatin1String("brevalto::ScreenshotEditorView")) return nullptr;
+    auto* view = qobject_cast<ScreenshotEditorView*>(object);
+    return view ? new EditorViewAccessible(view) : nullptr;
+}
+
 }  // namespace
 
 ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSession> session,
@@ -65,6 +98,8 @@ ScreenshotEditorView::ScreenshotEditorView(std::shared_ptr<ScreenshotDocumentSes
       done_(std::move(done)),
       dialogs_(&ScreenshotOutput::systemDialogs()) {
     setObjectName(QStringLiteral("screenshotEditor"));
+    static const bool accessible = (QAccessible::installFactory(editorViewAccessible), true);
+    (void)accessible;
     installEventFilter(new RoundedCorners(this));
 
     auto* stack = new QVBoxLayout(this);
