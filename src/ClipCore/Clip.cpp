@@ -349,13 +349,29 @@ std::string_view token(od::value& value) {
     return text;
 }
 
-bool isNull(std::string_view text) { return text == "null"; }
+// Every value is consumed as it is read: the parser skips one that is not by counting brackets,
+// and takes a string followed by a colon for a member's name, which lets malformed text such as
+// "a":"b":[] pass unseen.
+
+// A string value's bytes between its quotes as they stand in the input; none for any other value.
+std::optional<std::string_view> stringBody(od::value& value) {
+    const std::string_view text = token(value);
+    od::raw_json_string raw;
+    if (value.get_raw_json_string().get(raw) != simdjson::SUCCESS) return std::nullopt;
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::nullopt;
+    return text.substr(1, text.size() - 2);
+}
+
+// True for a null value, which is then consumed.
+bool readNull(od::value& value) {
+    bool null = false;
+    return value.is_null().get(null) == simdjson::SUCCESS && null;
+}
 
 // A string value unescaped into `out`; false for any other value.
 bool readString(od::value& value, std::string& out) {
-    const std::string_view text = token(value);
-    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
-    return unescape(text.substr(1, text.size() - 2), &out);
+    const std::optional<std::string_view> body = stringBody(value);
+    return body && unescape(*body, &out);
 }
 
 // A number as the general reader converts it to a double.
@@ -420,11 +436,14 @@ bool wellFormed(od::value value, int depth) {
     }
     case od::json_type::number: return readNumber(value).has_value();
     case od::json_type::string: {
-        const std::string_view text = token(value);
-        return text.size() >= 2 && text.back() == '"' && unescape(text.substr(1, text.size() - 2), nullptr);
+        const std::optional<std::string_view> body = stringBody(value);
+        return body && unescape(*body, nullptr);
     }
-    case od::json_type::boolean: return token(value) == "true" || token(value) == "false";
-    case od::json_type::null: return isNull(token(value));
+    case od::json_type::boolean: {
+        bool ignored;
+        return value.get_bool().get(ignored) == simdjson::SUCCESS;
+    }
+    case od::json_type::null: return readNull(value);
     }
     return false;
 }
@@ -454,7 +473,8 @@ std::optional<Clip> readClip(od::object& object) {
             continue;
         }
         const auto m = static_cast<Member>(name - std::begin(kNames));
-        if (isNull(token(value))) {
+        if (token(value).starts_with('n')) {
+            if (!readNull(value)) return std::nullopt;
             strings[m].reset();
             numbers[m].reset();
             if (m == byteCount) haveBytes = false;
@@ -474,9 +494,9 @@ std::optional<Clip> readClip(od::object& object) {
             if (!(numbers[m] = readNumber(value))) return std::nullopt;
             break;
         case pinned: {
-            const std::string_view word = token(value);
-            if (word != "true" && word != "false") return std::nullopt;
-            pinnedValue = word == "true" ? 1 : 0;
+            bool on = false;
+            if (value.get_bool().get(on) != simdjson::SUCCESS) return std::nullopt;
+            pinnedValue = on ? 1 : 0;
             break;
         }
         default:

@@ -267,6 +267,10 @@ TEST(ClipTest, FastIndexReadingAgreesWithTheGeneralReader) {
         "[{" + id + R"(,"kind":"text",)" + rest + "},]",
         "[{" + id + R"(,"kind":"text",)" + rest + ",}]",
         "[{" + id + R"(,"kind":"text",)" + rest + "}",
+        // A string followed by a colon and brackets that close the clip, which a parser skipping an
+        // unread value by its brackets takes for a member's name and passes over.
+        "[{" + id + R"(,"kind":"text","extra":"{a":[1],"b":[]},)" + rest + "}]",
+        "[{" + id + R"(,"kind":"text","text":"a":[1],"b":[]},)" + rest + "}]",
     };
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input.substr(0, 120));

@@ -38,6 +38,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QHash>
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -132,6 +133,8 @@ TEST_F(PanelFrameTest, AMessageLongerThanTheStatusLineEndsInAnEllipsisAndShowsWh
     EXPECT_TRUE(status->text().endsWith(QChar(0x2026))) << status->text().toStdString();
     EXPECT_LE(status->fontMetrics().horizontalAdvance(status->text()), status->contentsRect().width());
     EXPECT_EQ(status->toolTip(), whole);
+    // A screen reader, which has no line to fit, reads the message whole.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name), whole);
 }
 
 // The panel's menus are windows of their own; they are drawn in the panel's dark palette, not the

@@ -28,12 +28,13 @@ QToolButton* borderedButton(QWidget* parent, const QString& name, const QString&
 }
 
 // A one-line label that shows its text whole when it fits, else cut with an ellipsis at the end;
-// its help always holds the whole text.
+// its help always holds the whole text, and assistive technology reads it whole too.
 class ElidedLabel : public QLabel {
 public:
     using QLabel::QLabel;
     void setWholeText(const QString& text) {
         whole_ = text;
+        setAccessibleName(text);
         elide();
     }
 
