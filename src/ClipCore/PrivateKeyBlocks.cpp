@@ -34,11 +34,20 @@ constexpr std::size_t kLongestDashRun = 64;
 // most are. A run of one character counts once, for base64 characters and stray ones alike: the
 // zero bytes of a key's fixed fields read as runs of 'A', a smudge as a few of one mark, and a
 // run such as "+++++" or "=====" mixes nothing.
+// A line with no more than one blank and one other character, as one misread leaves a key's line,
+// is all but base64 through and through and needs less of that mix: small letters an eighth of
+// its letters, at most 72 in 100 pairs of one kind, and no digit or '+', '/'. A key's fixed
+// fields (the format name, lengths read as runs of 'A', an OID) and a short run of random data
+// may tilt a whole line that far, always towards capitals; words, names and paths lean the other
+// way, so capitals still make a fifth. The least length counts every base64 character, runs too:
+// a key's short last line ends in such runs ("AAAAAAQID", "==").
 constexpr std::size_t kLeastRecognisedBody = 16;
 constexpr std::size_t kBase64PerBlank = 8;
 constexpr std::size_t kBase64PerOther = 8;
 constexpr std::size_t kLettersPerCase = 5;
-constexpr std::size_t kSameKindPairsInTen = 7;
+constexpr std::size_t kSameKindPairsInHundred = 70;
+constexpr std::size_t kLettersPerSmallOneMisread = 8;
+constexpr std::size_t kSameKindPairsInHundredOneMisread = 72;
 
 const re2::RE2& marker(bool header) {
     auto compile = [](const char* pattern) {
@@ -111,6 +120,7 @@ KeyText keyText(std::string_view s) {
         if (runs == 1) return KeyText::none;
         return runs < kLeastRecognisedBody ? KeyText::shortBody : KeyText::body;
     }
+    std::size_t written = 0;  // base64 characters, each of a run
     std::size_t base64 = 0, blanks = 0, others = 0, capitals = 0, smalls = 0, digitsOrSymbols = 0, pairs = 0,
                 sameKind = 0;
     ByteClass previous = other;
@@ -120,9 +130,10 @@ KeyText keyText(std::string_view s) {
         const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
         const std::string_view point = s.substr(k, length);
         k += point.size();
-        if (point == before) continue;  // a run of one character counts once
-        before = point;
         const ByteClass kind = classOf(s[k - point.size()]);
+        written += isBase64Class(kind);
+        if (point == before) continue;  // a run of one character counts once in the mix
+        before = point;
         switch (kind) {
             case quote: return KeyText::none;  // a line with a quote is a key line only as one quoted value
             case capital: ++capitals; break;
@@ -139,10 +150,14 @@ KeyText keyText(std::string_view s) {
     }
     base64 = capitals + smalls + digitsOrSymbols;
     const std::size_t letters = capitals + smalls;
-    const bool recognised = base64 >= kLeastRecognisedBody && blanks * kBase64PerBlank <= base64 &&
-                            others * kBase64PerOther <= base64 && digitsOrSymbols > 0 &&
-                            capitals * kLettersPerCase >= letters && smalls * kLettersPerCase >= letters &&
-                            sameKind * 10 <= pairs * kSameKindPairsInTen;
+    const bool oneMisread = blanks <= 1 && others <= 1;
+    const std::size_t perSmall = oneMisread ? kLettersPerSmallOneMisread : kLettersPerCase;
+    const std::size_t sameKindInHundred = oneMisread ? kSameKindPairsInHundredOneMisread : kSameKindPairsInHundred;
+    const bool recognised = written >= kLeastRecognisedBody && blanks * kBase64PerBlank <= base64 &&
+                            others * kBase64PerOther <= base64 &&
+                            (digitsOrSymbols > 0 || oneMisread) &&
+                            capitals * kLettersPerCase >= letters && smalls * perSmall >= letters &&
+                            sameKind * 100 <= pairs * sameKindInHundred;
     return recognised ? KeyText::body : KeyText::none;
 }
 

@@ -54,8 +54,9 @@ public:
     // last line after a quoted line of a key; or, as text recognition reads a key's line, at least
     // 16 base64 characters with at most one blank and one other character to every eight of them,
     // mixed as random data mixes them (capitals, small letters, digits or '+', '/'; neighbours
-    // mostly of different kinds), unlike words, names, paths and numbers. A run of one character
-    // counts as one, and a line with a quote in it is a key line only as one quoted value.
+    // mostly of different kinds), unlike words, names, paths and numbers; a line with one misread
+    // in it needs less of that mix. A run of one character counts as one in the mix, and a line
+    // with a quote in it is a key line only as one quoted value.
     static bool isBodyLine(std::string_view content, std::string_view before = {});
 
 private:

@@ -549,8 +549,9 @@ TEST(SecretScannerTest, PrivateKeysWithoutTheirOwnLines) {
 
 // Keys written from the fixed fields their generators put at the start of their lines (ssh-keygen's
 // OpenSSH keys, openssl's PEM and PKCS#8 keys; the rest made up), each with one body line as text
-// recognition may misread it: a blank, a '.', a '|' and a blank, or three '’' for one character.
-// Cut before its footer, whole, or with its header out of the picture, every body line is masked.
+// recognition may misread it anywhere: a blank, a '.', a '|' and a blank, or three '’' for one
+// character. Cut before its footer, whole, or with its header out of the picture, every body line
+// is masked.
 TEST(SecretScannerTest, KeysAsTheirGeneratorsWriteThemWithOneMisreadLine) {
     struct Key {
         const char* name;
@@ -566,7 +567,17 @@ TEST(SecretScannerTest, KeysAsTheirGeneratorsWriteThemWithOneMisreadLine) {
          {{0, "b3BlbnNzaC1rZXktdjEAAAAABG5vbmUAAAAEbm9uZQAAAAAAAAABAAABlwAAAAdzc2gtcn"}, {1, "NhAAAAAwEAAQAAAYEA"}}, 62, comment},
         {"OpenSSH ecdsa", "OPENSSH ", 70,
          {{0, "b3BlbnNzaC1rZXktdjEAAAAABG5vbmUAAAAEbm9uZQAAAAAAAAABAAAAaAAAABNlY2RzYS"},
-          {1, "1zaGEyLW5pc3RwMjU2AAAACG5pc3RwMjU2AAAAQQ"}}, 44, comment},
+          {1, "1zaGEyLW5pc3RwMjU2AAAACG5pc3RwMjU2AAAAQQ"},
+          // The key's name again, and a public point with no digit: a misread '2' leaves none.
+          {3, "WkAAAAE2VjZHNhLXNoYTItbmlzdHAyNTYAAAAIbmlzdHAyNTYAAABBBHfyGEKUjdRNQZBW"}}, 44, comment},
+        // No comment: the last line is the key's end and the padding, "AAAAAAQID" of its 20.
+        {"OpenSSH rsa 4096", "OPENSSH ", 70,
+         {{0, "b3BlbnNzaC1rZXktdjEAAAAABG5vbmUAAAAEbm9uZQAAAAAAAAABAAACFwAAAAdzc2gtcn"}, {1, "NhAAAAAwEAAQAAAgEA"},
+          {4, "kNZ6wWS+qD0"}}, 20, "AAAAAAQID"},
+        // The comment "me1" and a key's end with more capitals than small letters.
+        {"OpenSSH ed25519 me1", "OPENSSH ", 70,
+         {{0, "b3BlbnNzaC1rZXktdjEAAAAABG5vbmUAAAAEbm9uZQAAAAAAAAABAAAAMwAAAAtzc2gtZW"}, {1, "QyNTUxOQAAACC"},
+          {4, "ZXN5GBPQi++KpO1N7VXd"}}, 32, "AAAAA21lMQEC"},
         {"OpenSSH ed25519", "OPENSSH ", 70,
          {{0, "b3BlbnNzaC1rZXktdjEAAAAABG5vbmUAAAAEbm9uZQAAAAAAAAABAAAAMwAAAAtzc2gtZW"}, {1, "QyNTUxOQAAACC"}}, 40, comment},
         {"OpenSSH encrypted", "OPENSSH ", 70,
@@ -576,6 +587,8 @@ TEST(SecretScannerTest, KeysAsTheirGeneratorsWriteThemWithOneMisreadLine) {
         {"PEM ec", "EC ", 64, {{0, "MHcCAQEEI"}, {1, "AwEHoUQDQgAE"}}, 36, "=="},
         {"PKCS#8 rsa", "", 64, {{0, "MIIEvAIBADANBgkqhkiG9w0BAQEFAASCBKYwggSiAgEAAoIBAQ"}}, 24, "=="},
         {"PKCS#8 rsa 3072", "", 64, {{0, "MIIG/QIBADANBgkqhkiG9w0BAQEFAASCBucwggbjAgEAAoIBgQ"}}, 44, ""},
+        // The fixed fields with a modulus that starts with capitals: 38 of its 54 pairs of one kind.
+        {"PKCS#8 rsa 2048", "", 64, {{0, "MIIEvQIBADANBgkqhkiG9w0BAQEFAASCBKcwggSjAgEAAoIBAQCmnwQJX/xjnrct"}}, 40, ""},
         {"PKCS#8 ec", "", 64, {{0, "MIGHAgEAMBMGByqGSM49AgEGCCqGSM49AwEHBG0wawIBAQQg"}}, 56, ""},
     };
     const std::string misreads[] = {" ", ".", "| ", "\u2019\u2019\u2019"};
@@ -596,7 +609,7 @@ TEST(SecretScannerTest, KeysAsTheirGeneratorsWriteThemWithOneMisreadLine) {
         const std::string footer = std::string("-----END ") + key.label + "PRIVATE KEY-----\n";
         for (std::size_t i = 0; i < lines.size(); ++i) {
             for (const std::string& misread : misreads) {
-                for (const std::size_t at : {std::size_t{3}, lines[i].size() / 3, lines[i].size() / 2, lines[i].size() - 4}) {
+                for (std::size_t at = 1; at + 1 < lines[i].size(); ++at) {
                     std::vector<std::string> read = lines;
                     read[i].replace(at, misread == " " ? 0 : 1, misread);
                     std::string body;
