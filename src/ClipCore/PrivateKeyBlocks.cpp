@@ -34,11 +34,27 @@ constexpr std::size_t kLongestDashRun = 64;
 // most are. A run of one character counts once, for base64 characters and stray ones alike: the
 // zero bytes of a key's fixed fields read as runs of 'A', a smudge as a few of one mark, and a
 // run such as "+++++" or "=====" mixes nothing.
+// A line with no more than one blank and one other character, as one misread leaves a key's line,
+// is all but base64 through and through and needs less of that mix: small letters an eighth of
+// its letters, at most 72 in 100 pairs of one kind, and no digit or '+', '/'. A key's fixed
+// fields (the format name, lengths read as runs of 'A', an OID) and a short run of random data
+// may tilt a whole line that far, always towards capitals; words, names and paths lean the other
+// way, so capitals still make a fifth. The least length counts every base64 character, runs too:
+// a key's short last line ends in such runs ("AAAAAAQID", "==").
 constexpr std::size_t kLeastRecognisedBody = 16;
 constexpr std::size_t kBase64PerBlank = 8;
 constexpr std::size_t kBase64PerOther = 8;
 constexpr std::size_t kLettersPerCase = 5;
-constexpr std::size_t kSameKindPairsInTen = 7;
+constexpr std::size_t kSameKindPairsInHundred = 70;
+constexpr std::size_t kLettersPerSmallOneMisread = 8;
+constexpr std::size_t kSameKindPairsInHundredOneMisread = 72;
+
+// A key's last line is often short and ends in the padding, one or two '=' right after base64.
+// Read with one misread, it is a
+// key's line right after a full line of a key (64 characters in PEM, 70 in OpenSSH keys), where
+// too few characters are left to judge their mix.
+constexpr std::size_t kLeastPaddedTail = 4;
+constexpr std::size_t kFullKeyLine = 64;
 
 const re2::RE2& marker(bool header) {
     auto compile = [](const char* pattern) {
@@ -99,6 +115,7 @@ enum class KeyText {
     none,
     body,   // base64 through and through, or a recognised key line
     shortBody,  // base64 through and through, but fewer than kLeastRecognisedBody characters
+    paddedTail,  // one misread in a line that ends in '=', too short or too tilted for its mix
 };
 
 KeyText keyText(std::string_view s) {
@@ -111,6 +128,7 @@ KeyText keyText(std::string_view s) {
         if (runs == 1) return KeyText::none;
         return runs < kLeastRecognisedBody ? KeyText::shortBody : KeyText::body;
     }
+    std::size_t written = 0;  // base64 characters, each of a run
     std::size_t base64 = 0, blanks = 0, others = 0, capitals = 0, smalls = 0, digitsOrSymbols = 0, pairs = 0,
                 sameKind = 0;
     ByteClass previous = other;
@@ -120,9 +138,10 @@ KeyText keyText(std::string_view s) {
         const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
         const std::string_view point = s.substr(k, length);
         k += point.size();
-        if (point == before) continue;  // a run of one character counts once
-        before = point;
         const ByteClass kind = classOf(s[k - point.size()]);
+        written += isBase64Class(kind);
+        if (point == before) continue;  // a run of one character counts once in the mix
+        before = point;
         switch (kind) {
             case quote: return KeyText::none;  // a line with a quote is a key line only as one quoted value
             case capital: ++capitals; break;
@@ -139,11 +158,25 @@ KeyText keyText(std::string_view s) {
     }
     base64 = capitals + smalls + digitsOrSymbols;
     const std::size_t letters = capitals + smalls;
-    const bool recognised = base64 >= kLeastRecognisedBody && blanks * kBase64PerBlank <= base64 &&
-                            others * kBase64PerOther <= base64 && digitsOrSymbols > 0 &&
-                            capitals * kLettersPerCase >= letters && smalls * kLettersPerCase >= letters &&
-                            sameKind * 10 <= pairs * kSameKindPairsInTen;
-    return recognised ? KeyText::body : KeyText::none;
+    const bool oneMisread = blanks <= 1 && others <= 1;
+    const std::size_t perSmall = oneMisread ? kLettersPerSmallOneMisread : kLettersPerCase;
+    const std::size_t sameKindInHundred = oneMisread ? kSameKindPairsInHundredOneMisread : kSameKindPairsInHundred;
+    const bool recognised = written >= kLeastRecognisedBody && blanks * kBase64PerBlank <= base64 &&
+                            others * kBase64PerOther <= base64 &&
+                            (digitsOrSymbols > 0 || oneMisread) &&
+                            capitals * kLettersPerCase >= letters && smalls * perSmall >= letters &&
+                            sameKind * 100 <= pairs * sameKindInHundred;
+    if (recognised) return KeyText::body;
+    // One or two '=' at the end, as a key's last line ends, right after base64 or after the
+    // misread ("| " too); not a rule of '=', nor a lone '=' after a word and a blank, as an
+    // assignment wraps.
+    const std::size_t padding = s.size() - 1 - std::min(s.size() - 1, s.find_last_not_of('='));
+    auto classBefore = [&](std::size_t end) { return end < s.size() ? classOf(s[s.size() - end - 1]) : other; };
+    const ByteClass beforePadding = classBefore(padding);
+    const bool padded = padding >= 1 && padding <= 2 && padding < s.size() &&
+                        (isBase64Class(beforePadding) || beforePadding == other || padding == 2 ||
+                         classBefore(padding + 1) == other);
+    return oneMisread && padded && written >= kLeastPaddedTail + padding ? KeyText::paddedTail : KeyText::none;
 }
 
 bool isKeyField(std::string_view s) { return s.starts_with("Proc-Type:") || s.starts_with("DEK-Info:"); }
@@ -218,11 +251,18 @@ std::optional<TextRange> firstMatch(bool header, std::string_view text, std::siz
 
 PrivateKeyBlocks::LineKind PrivateKeyBlocks::lineKind(std::string_view content) {
     const std::optional<std::string_view> quoted = quotedContent(content);
-    if (!quoted) return keyText(content) == KeyText::none ? LineKind::none : LineKind::body;
+    if (!quoted) {
+        switch (keyText(content)) {
+            case KeyText::body: case KeyText::shortBody: return LineKind::body;
+            case KeyText::paddedTail: return LineKind::paddedTail;
+            case KeyText::none: return LineKind::none;
+        }
+        return LineKind::none;
+    }
     switch (keyText(*quoted)) {
         case KeyText::body: return LineKind::quotedBody;
         case KeyText::shortBody: return LineKind::quotedShort;
-        case KeyText::none: return LineKind::none;
+        case KeyText::paddedTail: case KeyText::none: return LineKind::none;
     }
     return LineKind::none;
 }
@@ -231,6 +271,7 @@ bool PrivateKeyBlocks::isBodyLine(std::string_view content, std::string_view bef
     switch (lineKind(content)) {
         case LineKind::body: case LineKind::quotedBody: return true;
         case LineKind::quotedShort: return lineKind(before) == LineKind::quotedBody;
+        case LineKind::paddedTail: return before.size() >= kFullKeyLine && lineKind(before) == LineKind::body;
         case LineKind::none: return false;
     }
     return false;
@@ -269,7 +310,7 @@ std::size_t PrivateKeyBlocks::barrier(std::size_t offset) {
     barrierFrom_ = start;
     for (;;) {
         const Line line = lineAt(text_, start);
-        // A short quoted line may be a key's last one, which a walk up passes after its footer.
+        // A short quoted or misread line may be a key's last one, which a walk up passes after its footer.
         const std::string_view content = line.content(text_);
         if (line.end >= text_.size() || lineKind(content) == LineKind::none) {
             barrierEnd_ = line.end;
@@ -446,8 +487,11 @@ PrivateKeyBlocks::Block PrivateKeyBlocks::footerBlock(TextRange footer) const {
         const Line above = lineBetween(text_, aboveStart, start - 1);
         const std::string_view content = above.content(text_);
         if (!isBodyLine(content)) {
-            // A key's short last quoted line, when a quoted line of the key is above it.
-            if (lineKind(content) != LineKind::quotedShort || aboveStart == 0 || aboveStart - 1 < position_) break;
+            // A key's short last line, quoted or misread, when a line of the key is above it.
+            const LineKind kind = lineKind(content);
+            if ((kind != LineKind::quotedShort && kind != LineKind::paddedTail) || aboveStart == 0 ||
+                aboveStart - 1 < position_)
+                break;
             const std::size_t higherFeed = lineFeedBefore(text_, position_, aboveStart - 1);
             if (higherFeed == npos && position_ != 0) break;
             const std::size_t higherStart = higherFeed == npos ? 0 : higherFeed + 1;

@@ -54,12 +54,14 @@ public:
     // last line after a quoted line of a key; or, as text recognition reads a key's line, at least
     // 16 base64 characters with at most one blank and one other character to every eight of them,
     // mixed as random data mixes them (capitals, small letters, digits or '+', '/'; neighbours
-    // mostly of different kinds), unlike words, names, paths and numbers. A run of one character
-    // counts as one, and a line with a quote in it is a key line only as one quoted value.
+    // mostly of different kinds), unlike words, names, paths and numbers; a line with one misread
+    // in it needs less of that mix, and one that ends in the padding '=' is a key's short last
+    // line right after a full line of a key. A run of one character counts as one in the mix, and
+    // a line with a quote in it is a key line only as one quoted value.
     static bool isBodyLine(std::string_view content, std::string_view before = {});
 
 private:
-    enum class LineKind { none, body, quotedBody, quotedShort };
+    enum class LineKind { none, body, quotedBody, quotedShort, paddedTail };
     static LineKind lineKind(std::string_view content);
 
     // A search for one marker that remembers where it found none, so that each byte is read once.
