@@ -106,23 +106,40 @@ std::optional<std::pair<double, double>> launchAppAndBaseline(const std::vector<
     return std::pair(*appTime, *baseTime);
 }
 
+// The launches of one row: each iteration's app launch is its time, and the row reports both
+// launches' means and their ratio.
+struct Launches {
+    double app = 0, baseline = 0;
+    int runs = 0;
+
+    // False, with the row skipped, when a window never mapped.
+    bool launch(benchmark::State& state, const std::vector<std::string>& env) {
+        const auto times = launchAppAndBaseline(env);
+        if (!times) {
+            state.SkipWithError("a window never mapped");
+            return false;
+        }
+        state.SetIterationTime(times->first);
+        app += times->first;
+        baseline += times->second;
+        ++runs;
+        return true;
+    }
+
+    void report(benchmark::State& state) const {
+        state.counters["app_ms"] = 1000 * app / runs;
+        state.counters["baseline_ms"] = 1000 * baseline / runs;
+        state.counters["ratio"] = app / baseline;
+    }
+};
+
 void BM_LaunchToMappedPanel(benchmark::State& state) {
     const Home home(state.range(0) != 0);
     const auto env = home.environment();
-    double app = 0, baseline = 0;
-    int runs = 0;
-    for (auto _ : state) {
-        const auto times = launchAppAndBaseline(env);
-        if (!times) return state.SkipWithError("a window never mapped");
-        const auto [appTime, baseTime] = *times;
-        state.SetIterationTime(appTime);
-        app += appTime;
-        baseline += baseTime;
-        ++runs;
-    }
-    state.counters["app_ms"] = 1000 * app / runs;
-    state.counters["baseline_ms"] = 1000 * baseline / runs;
-    state.counters["ratio"] = app / baseline;
+    Launches launches;
+    for (auto _ : state)
+        if (!launches.launch(state, env)) return;
+    launches.report(state);
 }
 // Argument 0: the ordinary history; 1: the history at its limits.
 BENCHMARK(BM_LaunchToMappedPanel)->Arg(0)->Arg(1)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
@@ -139,13 +156,11 @@ void BM_LoadAtTheLimits(benchmark::State& state) {
     const Home home(true);
     const auto env = home.environment();
     const fs::path folder = home.folder / "data" / "brevalto";
-    double app = 0, baseline = 0, load = 0, oldLoad = 0;
+    Launches launches;
+    double load = 0, oldLoad = 0;
     long faults = 0, oldFaults = 0;
-    int runs = 0;
     for (auto _ : state) {
-        const auto times = launchAppAndBaseline(env);
-        if (!times) return state.SkipWithError("a window never mapped");
-        const auto [appTime, baseTime] = *times;
+        if (!launches.launch(state, env)) return;
         {
             const long before = pageFaults();
             const auto start = SteadyClock::now();
@@ -163,19 +178,14 @@ void BM_LoadAtTheLimits(benchmark::State& state) {
             oldFaults += pageFaults() - before;
             if (clips.size() != HistoryPolicy::maximumItems) return state.SkipWithError("the old load read otherwise");
         }
-        state.SetIterationTime(appTime);
-        app += appTime;
-        baseline += baseTime;
-        ++runs;
     }
-    state.counters["app_ms"] = 1000 * app / runs;
-    state.counters["baseline_ms"] = 1000 * baseline / runs;
-    state.counters["ratio"] = app / baseline;
+    launches.report(state);
+    const int runs = launches.runs;
     state.counters["load_ms"] = 1000 * load / runs;
     state.counters["old_load_ms"] = 1000 * oldLoad / runs;
     state.counters["load_ratio"] = load / oldLoad;
     // The launch as it would be with the old load in place of the new one.
-    state.counters["app_old_load_ms"] = 1000 * (app - load + oldLoad) / runs;
+    state.counters["app_old_load_ms"] = 1000 * (launches.app - load + oldLoad) / runs;
     state.counters["faults"] = static_cast<double>(faults) / runs;
     state.counters["old_faults"] = static_cast<double>(oldFaults) / runs;
 }
