@@ -311,6 +311,34 @@ TEST(ScrollOverlapSearch, ChangedContentKeepsTheScoresChoiceAndStillBandsDoNotSp
     EXPECT_TRUE(samePixels(s.compose(), expected));
 }
 
+// The end of a file as a terminal editor shows it: the last line, then rows of one filler mark
+// down to the bottom. Shifts whole lines apart line the filler rows up alike and differ only in
+// the cell where the cursor sits; the true shift alone shows the same shapes there, the cursor's
+// colours aside, and is taken. A last line that is itself a filler mark leaves them alike: none.
+TEST(ScrollOverlapSearch, AtAFilesEndOverFillerRowsTheTrueShiftIsTaken) {
+    const auto cursorAt = [](QImage frame, int line) {  // a block cursor inverting the line's first cell
+        for (int y = 18 * line; y < 18 * line + 18; ++y)
+            for (int x = 4; x < 12; ++x) frame.setPixel(x, y, frame.pixel(x, y) ^ 0xffffffu);
+        return frame;
+    };
+    const struct {
+        const char* last;  // the file's last line
+        bool cursor;
+        std::optional<int> found;
+    } cases[] = {{"}", true, 126}, {"", true, 126}, {"}", false, 126}, {"~", true, std::nullopt}};
+    for (const auto& c : cases) {
+        QStringList lines;
+        for (int n = 1; n <= 40; ++n) lines << (n % 7 ? QStringLiteral("    value_%1 = check(data, %2);").arg(n).arg(3 * n) : QString());
+        lines << QString::fromLatin1(c.last);
+        for (int k = 0; k < 20; ++k) lines << QStringLiteral("~");
+        const QImage page = scrollLinesImage(480, 61 * 18, 18, 13, 4, lines);
+        // The view shows lines 34 ... 41 and filler with the cursor on its sixth line, then line 41 at its top.
+        QImage previous = frameAt(page, 33 * 18, 300), current = frameAt(page, 40 * 18, 300);
+        if (c.cursor) previous = cursorAt(previous, 5), current = cursorAt(current, 0);
+        EXPECT_EQ(searched(previous, current), c.found) << "last line \"" << c.last << "\", cursor " << c.cursor;
+    }
+}
+
 TEST(ScrollOverlapSearch, TheExactCheckRescuesAWeakMatchAndRejectsANearOne) {
     // Text repeating every 16 rows, each repeat a shade darker or lighter: a shift one period off
     // scores almost as well as the true one, so only the pixels can decide.

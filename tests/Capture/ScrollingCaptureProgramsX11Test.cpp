@@ -28,8 +28,9 @@ constexpr int kBits = 10;
 
 // Line n: two spaces, "#", n in ten binary digits ('#' for one, ' ' for zero), "#", three spaces, n in
 // decimal and words that differ from line to line, so that the page has texture across its
-// width. A blank line comes before and after.
-QString pageText() {
+// width. A blank line comes before and after. Lines have at most `mostWords` words (9 reach past
+// 80 columns).
+QString pageText(int mostWords = 9) {
     static const char* const words[] = {"alpha", "bravo", "charlie", "delta", "echo", "foxtrot", "golf",
                                         "hotel", "india", "juliet", "kilo", "lima", "mike", "november"};
     QString text = QStringLiteral("\n");
@@ -39,7 +40,7 @@ QString pageText() {
         for (int bit = kBits - 1; bit >= 0; --bit) line += (n >> bit) & 1 ? '#' : ' ';
         line += QStringLiteral("#   %1").arg(n, 3, 10, QLatin1Char('0'));
         seed = seed * 1103515245u + 12345u;
-        for (int w = 0, count = 2 + int((seed >> 16) % 8); w < count; ++w) {
+        for (int w = 0, count = std::min(2 + int((seed >> 16) % 8), mostWords); w < count; ++w) {
             seed = seed * 1103515245u + 12345u;
             line += ' ' + QString::fromLatin1(words[(seed >> 16) % 14]);
         }
@@ -207,17 +208,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ScrollingCaptureVim, CapturesTheFileOnceThenTheTildeRowsAndTheBottomLineOnce) {
     const struct {
         const char* name;
+        const char* geometry;
         QString settings;
-    } cases[] = {{"defaults, cursor shown", QString()},
-                 {"laststatus=2, cursor hidden", QStringLiteral("-c 'set laststatus=2 t_ve=' ")}};
+    } cases[] = {{"defaults, cursor shown", "90x42+40+40", QString()},
+                 {"laststatus=2, cursor hidden", "90x42+40+40", QStringLiteral("-c 'set laststatus=2 t_ve=' ")},
+                 {"80x24, defaults, cursor shown", "80x24+40+40", QString()}};  // lines short of 80 columns
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Desk desk({"vim", "xterm",
-                   {"-geometry", "90x42+40+40", "-b", "4", "-e", "sh", "-c",
+                   {"-geometry", c.geometry, "-b", "4", "-e", "sh", "-c",
                     (c.settings.isEmpty() ? QString() : QStringLiteral("printf '\\033[?25l'; ")) +
                         QStringLiteral("exec vim -u DEFAULTS -i NONE -R ") + c.settings + QStringLiteral("\"$0\""),
                     "PAGE"},
-                   false});
+                   false},
+                  pageText(6));
         ASSERT_TRUE(desk.viewport.isValid()) << "vim did not come up";
         desk.start(true);
         ASSERT_TRUE(waitUntil([&] { return desk.closed || desk.capture->paused(); }, 120000))

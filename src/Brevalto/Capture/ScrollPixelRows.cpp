@@ -180,6 +180,41 @@ bool ScrollPixelRows::cellSized(const Run& run) const {
     return right <= left || right - left <= static_cast<std::size_t>(cellPixels(current_.width())) * 4;
 }
 
+// The colours of the run's differing bytes, over its rows, as pairs (previous, current) where
+// each colour of one grab stands for one colour of the other, both ways: the same shapes in other
+// colours, as where a block cursor inverts a cell or leaves it. None when other glyphs, or a glyph
+// over a blank cell, break the pairing.
+std::optional<ScrollPixelRows::Colours> ScrollPixelRows::recolouring(const Run& run) const {
+    const Span& s = lastSpan_;
+    std::size_t left = bytes_, right = 0;
+    for (int k = run.first; k <= run.last; ++k) {
+        const uchar* p = previous_.constScanLine(s.previousRow + k);
+        const uchar* q = current_.constScanLine(s.currentRow + k);
+        std::size_t a = 0, b = bytes_;
+        while (a < b && p[a] == q[a]) ++a;
+        while (b > a && p[b - 1] == q[b - 1]) --b;
+        if (a < b) left = std::min(left, a), right = std::max(right, b);
+    }
+    left -= left % 4;
+    right = std::min((right + 3) / 4 * 4, bytes_);
+    Colours pairs;
+    for (int k = run.first; k <= run.last; ++k) {
+        const uchar* p = previous_.constScanLine(s.previousRow + k);
+        const uchar* q = current_.constScanLine(s.currentRow + k);
+        for (std::size_t i = left; i < right; i += 4) {
+            std::uint32_t a, b;
+            std::memcpy(&a, p + i, 4);
+            std::memcpy(&b, q + i, 4);
+            if (std::find(pairs.begin(), pairs.end(), std::pair(a, b)) != pairs.end()) continue;
+            if (pairs.size() >= 64 ||
+                std::any_of(pairs.begin(), pairs.end(), [&](const auto& x) { return x.first == a || x.second == b; }))
+                return std::nullopt;
+            pairs.emplace_back(a, b);
+        }
+    }
+    return pairs;
+}
+
 // Whether the rows fit with a band at the bottom left out and up to two cells let differ above
 // it.
 const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
@@ -189,7 +224,7 @@ const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
     if (!prepare()) return fit_;
     const Span base = compared(displacement);
     if (base.count <= 0) return fit_;
-    if (sameRows(base)) return fit_.fits = true, fit_;
+    if (sameRows(base)) return fit_.fits = fit_.recoloured = true, fit_;
     const int height = current_.height();
     const int lowerOffset = base.currentRow + std::max(displacement, 0);  // pair k's lower row, less k
     const int zone = std::max(height - bandRows(height) - lowerOffset, 0);
@@ -212,6 +247,7 @@ const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
     fit_.fits = true;
     fit_.band = band == runs.end() ? 0 : std::max(bandFrom(count), base.bottom);
     for (auto r = runs.begin(); r != band; ++r) fit_.cells.emplace_back(base.currentRow + r->first, base.currentRow + r->last + 1);
+    fit_.recoloured = std::all_of(runs.begin(), band, [&](const Run& r) { return recolouring(r).has_value(); });
     return fit_;
 }
 
@@ -257,6 +293,19 @@ std::vector<int> ScrollPixelRows::matchingShifts(int shift, int limit) {
     for (int d = -shift; d <= shift && static_cast<int>(found.size()) < limit; ++d)
         if (fits(d)) found.push_back(d);
     return found;
+}
+
+std::optional<int> ScrollPixelRows::onlyShift(int shift) {
+    std::vector<int> found = matchingShifts(shift, 2);
+    if (found.size() > 1) {
+        // Where the view repeats rows (a file's end over rows of one filler mark), shifts a line
+        // apart fit alike, each with a cell where the cursor sits over a different row; the true
+        // one alone shows the same shapes there, the cursor's colours aside.
+        found = matchingShifts(shift, 2 * shift + 1);
+        std::erase_if(found, [&](int d) { return !fit(d).recoloured; });
+    }
+    if (found.size() != 1) return std::nullopt;
+    return found.front();
 }
 
 bool ScrollPixelRows::sameView() {

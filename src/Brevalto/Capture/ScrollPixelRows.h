@@ -3,6 +3,7 @@
 #include <QImage>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace brevalto {
@@ -48,6 +49,9 @@ public:
     Rows comparedRows(int displacement);
     // The displacements of -shift ... shift that fit, in increasing order; at most `limit`.
     std::vector<int> matchingShifts(int shift, int limit);
+    // The one displacement of -shift ... shift that fits; where several do, the one alone whose
+    // cells differ only in colour (a block cursor over the same glyph or blank); none otherwise.
+    std::optional<int> onlyShift(int shift);
     // Whether the grabs show the same view: every row of the middle 80 % the same, the rows that
     // telling whether a view settled looks at, but for one cell (a caret that blinks). Left out
     // are the top and bottom tenths, where views draw a glow that grows and fades as wheel steps
@@ -71,6 +75,7 @@ private:
         bool fits = false;
         int band = 0;
         std::vector<std::pair<int, int>> cells;
+        bool recoloured = false;  // every cell shows the same shapes in both grabs, recoloured
     };
     bool prepare();
     void hash();
@@ -83,6 +88,8 @@ private:
     bool differences(const Span& span, int zone, int cells, std::vector<Run>& runs, bool byHash) const;
     static bool sameRuns(const std::vector<Run>& a, const std::vector<Run>& b);
     bool cellSized(const Run& run) const;
+    using Colours = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+    std::optional<Colours> recolouring(const Run& run) const;
     const Fit& fit(int displacement);
     int unprovenBand(const Span& base, int displacement) const;
 

@@ -128,7 +128,9 @@ public:
     // The search between two consecutive grabs; none when the evidence is too weak. Where the
     // signatures cannot decide (shifts a line apart score alike, or no shift scores well) the
     // full-resolution rows do: a shift is taken only when it alone fits them (ScrollPixelRows::
-    // fits: a changing band at the bottom and a cursor's cells aside). A shift taken on the
+    // fits: a changing band at the bottom and a cursor's cells aside), or, where several fit (rows
+    // of one filler mark past a file's end), when it alone fits with cells that differ only in
+    // colour (ScrollPixelRows::onlyShift). A shift taken on the
     // signatures is checked on the rows too, and gives way to another that alone fits.
     static std::optional<Displacement> findDisplacement(const ScrollFrameSignature& previous,
                                                         const ScrollFrameSignature& current);
