@@ -471,6 +471,37 @@ TEST(ScrollStitcher, RefusalsKeepTheAcceptedPartAndSayWhy) {
     }
 }
 
+// A program may answer the wheel by moving its block cursor down the view before the view
+// follows: such a grab is no still view and leaves the status as it was, as many in a row as the
+// view holds text lines; then it is one. (Marks that appear in two places are no cursor that
+// moved: see "changed where signatures do not look" above.)
+TEST(ScrollStitcher, ACursorThatMovesAloneIsNoStillViewForAsManyStepsAsTheViewHasLines) {
+    const QImage page = makePage(Page::text, 320, 1200);
+    const auto withCursor = [&](int top, int line) {  // a block cursor inverting a cell of the line
+        QImage frame = frameAt(page, top, 200);
+        for (int y = 18 * line + 2; y < 18 * line + 16; ++y)
+            for (int x = 4; x < 12; ++x) frame.setPixel(x, y, frame.pixel(x, y) ^ 0xffffffu);
+        return frame;
+    };
+    const int lines = 200 / 14;  // as many as cursor cells fit in the view
+    Capture capture;
+    auto& s = capture.stitcher;
+    ASSERT_EQ(s.append(withCursor(100, 1)).kind, Kind::first);
+    ASSERT_EQ(s.append(withCursor(150, 1)).kind, Kind::accepted);
+    const std::string status = s.status();
+    for (int step = 1; step <= lines + 1; ++step) {
+        const auto outcome = s.append(withCursor(150, 1 + 2 * (step % 4 + 1)));
+        EXPECT_EQ(outcome.kind, Kind::noNewContent) << step;
+        EXPECT_EQ(outcome.cursorMoved, step <= lines) << step;
+        EXPECT_EQ(s.status(), step <= lines ? status : "No new content; waiting for scroll") << step;
+    }
+    EXPECT_EQ(s.frames(), 2);
+    EXPECT_FALSE(s.partial());
+    ASSERT_EQ(s.append(withCursor(230, 9)).kind, Kind::accepted) << s.status();
+    EXPECT_TRUE(s.append(withCursor(230, 3)).cursorMoved) << "the count starts again from the accepted grab";
+    EXPECT_FALSE(s.append(withCursor(230, 9)).cursorMoved) << "the cursor back where it was: still";
+}
+
 TEST(ScrollStitcher, AManualDisplacementHoldsWhereTheSearchFindsNothing) {
     const QImage top = makePage(Page::text, 320, 200, 1), below = makePage(Page::noise, 320, 200, 2);
     Capture capture;

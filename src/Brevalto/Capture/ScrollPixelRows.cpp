@@ -308,6 +308,39 @@ std::optional<int> ScrollPixelRows::onlyShift(int shift) {
     return found.front();
 }
 
+int ScrollPixelRows::movedCursor() {
+    if (!prepare()) return 0;
+    const int height = current_.height(), edge = edgeRows(height), reach = bandRows(height);
+    const Span whole{edge, edge, height - 2 * edge, 0, 0};
+    lastSpan_ = whole;
+    std::vector<Run> runs;
+    differences(whole, 0, 0, runs, false);
+    std::vector<Colours> cursors;
+    int cell = 0;
+    for (const Run& run : runs) {
+        if (cursors.size() > 2) return 0;
+        if (cellSized(run))
+            if (auto colours = recolouring(run)) {
+                cursors.push_back(std::move(*colours));
+                cell = std::max(cell, run.last - run.first + 1);
+                continue;
+            }
+        // Other changes only in the bands' reach at either edge (a title line, a ruler).
+        if (edge + run.first >= reach && edge + run.last < height - reach) return 0;
+    }
+    if (cursors.size() != 2) return 0;
+    // Where it left, the cursor's colours go back to the cell's own; where it came, the other
+    // way round: one cell's pairs, turned round, agree with the other's on a colour they share
+    // and on every one.
+    bool shared = false;
+    for (const auto& [from, to] : cursors[0])
+        for (const auto& [back, forth] : cursors[1]) {
+            if ((from == forth) != (to == back)) return 0;
+            shared = shared || from == forth;
+        }
+    return shared ? height / cell : 0;
+}
+
 bool ScrollPixelRows::sameView() {
     if (!prepare()) return false;
     const int height = current_.height(), top = height / 10, end = 9 * height / 10;

@@ -57,6 +57,12 @@ public:
     // are the top and bottom tenths, where views draw a glow that grows and fades as wheel steps
     // push past the end of the page.
     bool sameView();
+    // Whether the grabs show the same view but for a block cursor that moved: two cells, each the
+    // same shapes in other colours, one taking the cursor's colours back where it left and the
+    // other taking them on where it came; rows within the bands' reach at the top and bottom
+    // edges may change besides (a ruler, a title line). The number of text lines the view holds,
+    // cells as high as the cursor's; 0 when the grabs differ otherwise.
+    int movedCursor();
 
 private:
     struct Span {

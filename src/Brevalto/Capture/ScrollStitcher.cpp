@@ -180,9 +180,15 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     ScrollPixelRows pixels(previous_->image, grab);
     const bool sameSignature = signature.values == previous_->values;
     const auto found = sameSignature && pixels.sameView() ? std::nullopt : findDisplacement(*previous_, signature, pixels);
-    if (!manualDisplacement && !found && pixels.sameView()) {
-        status_ = "No new content; waiting for scroll";
-        return {Outcome::Kind::noNewContent, 0, 0.0};
+    if (!manualDisplacement && !found) {
+        // A cursor that moved alone is the program's answer to the wheel, as long as it can still
+        // go down the view; past that, a still view.
+        const int lines = pixels.movedCursor();
+        if (lines > 0 && ++cursorMoves_ <= lines) return {Outcome::Kind::noNewContent, 0, 0.0, true};
+        if (lines > 0 || pixels.sameView()) {
+            status_ = "No new content; waiting for scroll";
+            return {Outcome::Kind::noNewContent, 0, 0.0};
+        }
     }
     // A manual displacement holds whatever the search says; without one, nothing found stops.
     const std::optional<int> d = manualDisplacement ? manualDisplacement
@@ -291,6 +297,7 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     heldTopBytes_ = heldTopBytes;
     paired_ = true;
     ++frames_;
+    cursorMoves_ = 0;
     previous_ = std::move(signature);
     previousPosition_ = static_cast<int>(newTop);
     status_ = manualDisplacement ? "Manual alignment: inspect the seam before sharing."

@@ -69,6 +69,10 @@ public:
         Kind kind = Kind::stopped;
         int rows = 0;             // accepted: rows by which the covered span grew (how far the content moved past it), possibly 0
         double confidence = 0.0;  // accepted: the automatic search's confidence, 0 when it found none
+        // noNewContent: the view stands still but its block cursor moved (a program that answers
+        // the wheel by moving the cursor before its view); such grabs leave the status as it was,
+        // as many in a row as the view holds text lines, then count as still.
+        bool cursorMoved = false;
     };
 
     struct Displacement {
@@ -188,6 +192,7 @@ private:
     int width_ = 0;
     int frameHeight_ = 0;
     int frames_ = 0;
+    int cursorMoves_ = 0;  // grabs in a row since the last accepted one where only the cursor moved
     std::int64_t diskBytes_ = 0;
     QColorSpace colorSpace_{QColorSpace::SRgb};
     bool partial_ = false;
