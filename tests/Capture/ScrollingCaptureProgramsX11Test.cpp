@@ -351,8 +351,7 @@ struct TextPage {
     QStringList lines;
     // What a program shows in a terminal of `rows` text rows besides the lines: `above` rows at
     // the top, `below` at the bottom (bars, a status line), cut off before the lines are read.
-    // The viewport leaves out `inset` pixel rows of the first and the last text row.
-    int rows = 0, above = 0, below = 0, inset = 0;
+    int rows = 0, above = 0, below = 0;
 };
 
 void PrintTo(const TextPage& page, std::ostream* out) { *out << page.name; }
@@ -371,9 +370,8 @@ TEST_P(ScrollingCaptureTextPages, CapturesEveryLineOnceInOrderToTheEnd) {
     const TextPage& page = GetParam();
     QImage image = desk.shot->image;
     if (page.rows) {
-        const int row = (desk.viewport.height() + 2 * page.inset) / page.rows;
-        const int top = page.above * row - page.inset, bottom = page.below * row - page.inset;
-        image = image.copy(0, top, image.width(), image.height() - top - bottom);
+        const int row = desk.viewport.height() / page.rows;
+        image = image.copy(0, page.above * row, image.width(), image.height() - (page.above + page.below) * row);
     }
     EXPECT_TRUE(showsLinesOnce(image, page.lines));
 }
@@ -410,6 +408,10 @@ INSTANTIATE_TEST_SUITE_P(
         TextPage{"nano_zlib_example",
                  {"nano", "xterm", {"-geometry", "100x46+40+40", "-b", "4", "-e", "nano", "--ignorercfiles", "--mouse", "PAGE"}, false},
                  zlibExampleLines(), 46, 1, 4},
+        // A title line whose offset and share change at every step, a bar of keys at the bottom.
+        TextPage{"mc_viewer_zlib_example",
+                 {"mc", "xterm", {"-geometry", "100x46+40+40", "-b", "4", "-e", "mc", "-v", "PAGE"}, false},
+                 zlibExampleLines(), 46, 1, 1},
         TextPage{"gtk3_numbered", {"gtk3", "/usr/bin/python3", {gtkText, "3", "PAGE"}, false}, numbered},
         TextPage{"qt_numbered", {"qt", BREVALTO_BINARY_DIR "/tests/ScrollTextView", {"PAGE"}, false}, numbered},
         TextPage{"gtk3_code", {"gtk3", "/usr/bin/python3", {gtkText, "3", "PAGE"}, false},

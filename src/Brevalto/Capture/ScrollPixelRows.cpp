@@ -143,18 +143,20 @@ bool ScrollPixelRows::sameRows(const Span& span) const {
     return true;
 }
 
-bool ScrollPixelRows::differences(const Span& span, int zone, int cells, std::vector<Run>& runs, bool byHash) const {
+bool ScrollPixelRows::differences(const Span& span, int top, int zone, int cells, std::vector<Run>& runs, bool byHash) const {
     runs.clear();
-    int above = 0;  // runs begun above the zone
+    int above = 0;  // runs begun between the top zone and the zone
     for (int k = 0; k < span.count; ++k) {
         if (sameRow(span.previousRow + k, span.currentRow + k, byHash)) continue;
         if (!runs.empty() && runs.back().last == k - 1) {
             runs.back().last = k;
-            if (runs.back().first < zone && k - runs.back().first >= cellRows(current_.height())) return false;
+            const int first = runs.back().first;
+            // A run from the top zone on past it is no band there and may only be a cell.
+            if (first < zone && (first >= top || k >= top) && k - first >= cellRows(current_.height())) return false;
             continue;
         }
         runs.push_back({k, k});
-        if (k < zone && ++above > cells) return false;
+        if (k >= top && k < zone && ++above > cells) return false;
     }
     return true;
 }
@@ -215,8 +217,8 @@ std::optional<ScrollPixelRows::Colours> ScrollPixelRows::recolouring(const Run& 
     return pairs;
 }
 
-// Whether the rows fit with a band at the bottom left out and up to two cells let differ above
-// it.
+// Whether the rows fit with a band at the bottom and one at the top left out and up to two cells
+// let differ between them.
 const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
     if (fitted_ && fit_.displacement == displacement) return fit_;
     fitted_ = true;
@@ -225,29 +227,43 @@ const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
     const Span base = compared(displacement);
     if (base.count <= 0) return fit_;
     if (sameRows(base)) return fit_.fits = fit_.recoloured = true, fit_;
-    const int height = current_.height();
+    const int height = current_.height(), reach = bandRows(height);
     const int lowerOffset = base.currentRow + std::max(displacement, 0);  // pair k's lower row, less k
-    const int zone = std::max(height - bandRows(height) - lowerOffset, 0);
+    const int upperOffset = base.currentRow + std::min(displacement, 0);  // and its upper row
+    const int zone = std::max(height - reach - lowerOffset, 0);
+    const int topZone = std::max(reach - upperOffset, 0);
     const auto bandFrom = [&](int pair) { return height - (lowerOffset + pair); };
     lastSpan_ = base;
     // The rows are told apart on their hashes where they are hashed (every shift is tried), and
     // the runs that pass are found again on the bytes.
     std::vector<Run> runs, onBytes;
-    if (!differences(base, zone, 2, runs, true) ||
-        (!previousHashes_.empty() && !(differences(base, zone, 2, onBytes, false) && sameRuns(runs, onBytes))))
+    if (!differences(base, topZone, zone, 2, runs, true) ||
+        (!previousHashes_.empty() && !(differences(base, topZone, zone, 2, onBytes, false) && sameRuns(runs, onBytes))))
         return fit_;
     // The runs that begin in the zone go to the band, the others are cells: in the zone the older
     // grab may show a status line, which rows taken from it as a cell would put into the image.
+    // The same holds upside down in the top zone (a title line), but for a cell whose rows the
+    // older grab shows below its own top zone (a cursor on the top line): everything down to the
+    // last run there that is no such cell goes to a band at the top.
     const auto band = std::find_if(runs.begin(), runs.end(), [&](const Run& r) { return r.first >= zone; });
-    const int count = band == runs.end() ? base.count : band->first;
-    if (band - runs.begin() > 2 || count < minimumOverlap(height) ||
-        (band != runs.begin() && count < toleranceRows(height)) ||
-        !std::all_of(runs.begin(), band, [&](const Run& r) { return cellSized(r); }))
+    auto cells = runs.begin();
+    for (auto r = runs.begin(); r != band && r->first < topZone; ++r)
+        if (!cellSized(*r) || base.previousRow + r->first < reach) cells = r + 1;
+    const int from = cells == runs.begin() ? 0 : (cells - 1)->last + 1;
+    const int count = (band == runs.end() ? base.count : band->first) - from;
+    // A cell right next to a band is a band's row past its guard: refused rather than taken.
+    const auto bandsRow = [&](const Run& r) {
+        return (band != runs.end() && band->first - r.last <= cellRows(height)) ||
+               (cells != runs.begin() && r.first - from < cellRows(height));
+    };
+    if (band - cells > 2 || count < minimumOverlap(height) || (band != cells && count < toleranceRows(height)) ||
+        !std::all_of(cells, band, [&](const Run& r) { return cellSized(r) && !bandsRow(r); }))
         return fit_;
     fit_.fits = true;
-    fit_.band = band == runs.end() ? 0 : std::max(bandFrom(count), base.bottom);
-    for (auto r = runs.begin(); r != band; ++r) fit_.cells.emplace_back(base.currentRow + r->first, base.currentRow + r->last + 1);
-    fit_.recoloured = std::all_of(runs.begin(), band, [&](const Run& r) { return recolouring(r).has_value(); });
+    fit_.band = band == runs.end() ? 0 : std::max(bandFrom(band->first), base.bottom);
+    fit_.topBand = cells == runs.begin() ? 0 : std::max(upperOffset + from, base.top);
+    for (auto r = cells; r != band; ++r) fit_.cells.emplace_back(base.currentRow + r->first, base.currentRow + r->last + 1);
+    fit_.recoloured = std::all_of(cells, band, [&](const Run& r) { return recolouring(r).has_value(); });
     return fit_;
 }
 
@@ -260,7 +276,7 @@ int ScrollPixelRows::unprovenBand(const Span& base, int displacement) const {
     if (base.count <= zone) return 0;
     const Span bottom{base.previousRow + zone, base.currentRow + zone, base.count - zone, 0, 0};
     std::vector<Run> runs;
-    differences(bottom, 0, base.count, runs, false);
+    differences(bottom, 0, 0, base.count, runs, false);
     const int count = runs.empty() ? 0 : zone + runs.front().first;
     return !runs.empty() && runs.front().first > 0 && count >= minimumOverlap(height) ? height - (lowerOffset + count) : 0;
 }
@@ -283,6 +299,7 @@ ScrollPixelRows::Rows ScrollPixelRows::comparedRows(int displacement) {
     Span span = compared(displacement);
     const int band = f.fits ? f.band : unprovenBand(span, displacement);
     if (band > span.bottom) span = this->span(displacement, span.top, band);
+    if (f.fits && f.topBand > span.top) span = this->span(displacement, f.topBand, span.bottom);
     return {span.currentRow, span.currentRow + span.count, span.bottom > edge ? span.bottom : 0, span.top, f.cells};
 }
 
@@ -314,7 +331,7 @@ int ScrollPixelRows::movedCursor() {
     const Span whole{edge, edge, height - 2 * edge, 0, 0};
     lastSpan_ = whole;
     std::vector<Run> runs;
-    differences(whole, 0, 0, runs, false);
+    differences(whole, 0, 0, 0, runs, false);
     std::vector<Colours> cursors;
     int cell = 0;
     for (const Run& run : runs) {
@@ -348,7 +365,7 @@ bool ScrollPixelRows::sameView() {
     const Span middle{top, top, end - top, 0, 0};
     lastSpan_ = middle;
     std::vector<Run> runs;
-    return differences(middle, middle.count, 1, runs, false) && runs.size() <= 1 && (runs.empty() || cellSized(runs.front()));
+    return differences(middle, 0, middle.count, 1, runs, false) && runs.size() <= 1 && (runs.empty() || cellSized(runs.front()));
 }
 
 }  // namespace brevalto

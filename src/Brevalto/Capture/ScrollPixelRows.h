@@ -26,17 +26,20 @@ public:
     bool matches(int displacement);
     // Whether the rows at displacement d match as the stitcher takes them: as matches(d) does, but
     // a band at the bottom edge that changes without moving with the content (a status line, a
-    // ruler: at most h / 6 rows) is left out too, and above that band's reach the rows that
-    // differ may form up to two cells (a text cursor where each grab shows it: runs of rows that
-    // differ, each at most one text line high and a few cells wide), where enough rows are
-    // compared that lines alike but for a number would show more. Rows that differ within the
-    // band's reach always go to the band, however few: a ruler's changing characters over rows
-    // the page leaves blank differ no more than a cell. Every other compared row is the same, and
-    // at least max(h / 5, 48) rows are compared.
+    // ruler: at most h / 6 rows) is left out too, and so is one at the top edge (a title line with
+    // a counter), and between those bands' reach the rows that differ may form up to two cells (a
+    // text cursor where each grab shows it: runs of rows that differ, each at most one text line
+    // high and a few cells wide), where enough rows are compared that lines alike but for a number
+    // would show more. Rows that differ within the bottom band's reach always go to the band,
+    // however few: a ruler's changing characters over rows the page leaves blank differ no more
+    // than a cell; within the top band's reach, all but a cell that the older grab shows below its
+    // own top reach (a cursor on the top line). A cell within a cell's height of a band is that
+    // band's row past its reach: no fit. Every other compared row is the same, and at least
+    // max(h / 5, 48) rows are compared.
     bool fits(int displacement);
     // The rows of the current grab that fits(d) compares, `first` up to `end`: the ones that
     // both grabs show as content at displacement d. Above `first` lie the rows left out at the
-    // top (`top`: the edge rows, a still band) and, for d < 0, the rows the current grab alone
+    // top (`top`: the edge rows, a still or changing band) and, for d < 0, the rows the current grab alone
     // shows; below `end` the rows left out at the bottom (the edge rows, a still or changing
     // band) and, for d > 0, the rows the current grab alone shows. `still`: the rows at the
     // bottom edge left out with the edge rows, a still or changing band, where there is one;
@@ -79,7 +82,7 @@ private:
     struct Fit {
         int displacement = 0;
         bool fits = false;
-        int band = 0;
+        int band = 0, topBand = 0;
         std::vector<std::pair<int, int>> cells;
         bool recoloured = false;  // every cell shows the same shapes in both grabs, recoloured
     };
@@ -90,8 +93,10 @@ private:
     bool sameRow(int previousRow, int currentRow, bool byHash) const;
     bool sameRows(const Span& span) const;
     // The runs of differing pairs of `span` from its top; false as soon as more than `cells` runs,
-    // or a run taller than a cell, begin above pair `zone` (rows from there on may be a band).
-    bool differences(const Span& span, int zone, int cells, std::vector<Run>& runs, bool byHash) const;
+    // or a run taller than a cell, begin from pair `top` on and above pair `zone` (rows above
+    // `top` and from `zone` on may be a band), or a run from above `top` grows past it taller
+    // than a cell.
+    bool differences(const Span& span, int top, int zone, int cells, std::vector<Run>& runs, bool byHash) const;
     static bool sameRuns(const std::vector<Run>& a, const std::vector<Run>& b);
     bool cellSized(const Run& run) const;
     using Colours = std::vector<std::pair<std::uint32_t, std::uint32_t>>;

@@ -40,8 +40,8 @@ struct ScrollBudget {
 // the view, a status line that changes in place, the rows the newest grab alone shows) are held
 // back with the newest grab and drawn once, below the strips, when the image is composed; so a
 // fixed footer comes in once, at the end, and the rows it covered come in from the grabs that
-// show them. The same holds upside down for the rows at the top (a sticky header) when the
-// content moves down. Held rows count toward every budget when their grab is accepted, so
+// show them. The same holds upside down for the rows at the top (a sticky header, a title line
+// that changes in place) when the content moves down. Held rows count toward every budget when their grab is accepted, so
 // composing never refuses them.
 //
 // Output rows count downward from the first grab's top edge (row 0); scrolling up past the first
