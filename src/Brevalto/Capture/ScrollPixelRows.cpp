@@ -166,9 +166,9 @@ bool ScrollPixelRows::sameRuns(const std::vector<Run>& a, const std::vector<Run>
                       [](const Run& x, const Run& y) { return x.first == y.first && x.last == y.last; });
 }
 
-bool ScrollPixelRows::cellSized(const Run& run) const {
-    if (run.last - run.first >= cellRows(current_.height())) return false;
-    // The bytes in which the run's rows differ, as pairs of the last compared span.
+// The bytes in which the run's rows differ, as pairs of the last compared span: from the first to
+// past the last; none (left past right) where they do not.
+std::pair<std::size_t, std::size_t> ScrollPixelRows::differingBytes(const Run& run) const {
     const Span& s = lastSpan_;
     std::size_t left = bytes_, right = 0;
     for (int k = run.first; k <= run.last; ++k) {
@@ -179,6 +179,12 @@ bool ScrollPixelRows::cellSized(const Run& run) const {
         while (b > a && p[b - 1] == q[b - 1]) --b;
         if (a < b) left = std::min(left, a), right = std::max(right, b);
     }
+    return {left, right};
+}
+
+bool ScrollPixelRows::cellSized(const Run& run) const {
+    if (run.last - run.first >= cellRows(current_.height())) return false;
+    const auto [left, right] = differingBytes(run);
     return right <= left || right - left <= static_cast<std::size_t>(cellPixels(current_.width())) * 4;
 }
 
@@ -188,15 +194,7 @@ bool ScrollPixelRows::cellSized(const Run& run) const {
 // over a blank cell, break the pairing.
 std::optional<ScrollPixelRows::Colours> ScrollPixelRows::recolouring(const Run& run) const {
     const Span& s = lastSpan_;
-    std::size_t left = bytes_, right = 0;
-    for (int k = run.first; k <= run.last; ++k) {
-        const uchar* p = previous_.constScanLine(s.previousRow + k);
-        const uchar* q = current_.constScanLine(s.currentRow + k);
-        std::size_t a = 0, b = bytes_;
-        while (a < b && p[a] == q[a]) ++a;
-        while (b > a && p[b - 1] == q[b - 1]) --b;
-        if (a < b) left = std::min(left, a), right = std::max(right, b);
-    }
+    auto [left, right] = differingBytes(run);  // whole pixels
     left -= left % 4;
     right = std::min((right + 3) / 4 * 4, bytes_);
     Colours pairs;

@@ -39,9 +39,9 @@ public:
     bool fits(int displacement);
     // The rows of the current grab that fits(d) compares, `first` up to `end`: the ones that
     // both grabs show as content at displacement d. Above `first` lie the rows left out at the
-    // top (`top`: the edge rows, a still or changing band) and, for d < 0, the rows the current grab alone
-    // shows; below `end` the rows left out at the bottom (the edge rows, a still or changing
-    // band) and, for d > 0, the rows the current grab alone shows. `still`: the rows at the
+    // top (`top`: the edge rows, a still or changing band) and, for d < 0, the rows the current
+    // grab alone shows; below `end` the rows left out at the bottom (the edge rows, a still or
+    // changing band) and, for d > 0, the rows the current grab alone shows. `still`: the rows at the
     // bottom edge left out with the edge rows, a still or changing band, where there is one;
     // 0 when the comparison leaves out the edge rows alone. A changing band is found even where
     // the rows above it do not match. `cells`: the runs of rows, first to end, that differ.
@@ -98,6 +98,7 @@ private:
     // than a cell.
     bool differences(const Span& span, int top, int zone, int cells, std::vector<Run>& runs, bool byHash) const;
     static bool sameRuns(const std::vector<Run>& a, const std::vector<Run>& b);
+    std::pair<std::size_t, std::size_t> differingBytes(const Run& run) const;
     bool cellSized(const Run& run) const;
     using Colours = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
     std::optional<Colours> recolouring(const Run& run) const;

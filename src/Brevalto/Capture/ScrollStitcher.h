@@ -41,8 +41,8 @@ struct ScrollBudget {
 // back with the newest grab and drawn once, below the strips, when the image is composed; so a
 // fixed footer comes in once, at the end, and the rows it covered come in from the grabs that
 // show them. The same holds upside down for the rows at the top (a sticky header, a title line
-// that changes in place) when the content moves down. Held rows count toward every budget when their grab is accepted, so
-// composing never refuses them.
+// that changes in place) when the content moves down. Held rows count toward every budget when
+// their grab is accepted, so composing never refuses them.
 //
 // Output rows count downward from the first grab's top edge (row 0); scrolling up past the first
 // grab makes them negative. Displacement d between two grabs: row y of the current grab shows what
@@ -132,10 +132,10 @@ public:
     // The search between two consecutive grabs; none when the evidence is too weak. Where the
     // signatures cannot decide (shifts a line apart score alike, or no shift scores well) the
     // full-resolution rows do: a shift is taken only when it alone fits them (ScrollPixelRows::
-    // fits: a changing band at the bottom and a cursor's cells aside), or, where several fit (rows
+    // fits: changing bands at the edges and a cursor's cells aside), or, where several fit (rows
     // of one filler mark past a file's end), when it alone fits with cells that differ only in
-    // colour (ScrollPixelRows::onlyShift). A shift taken on the
-    // signatures is checked on the rows too, and gives way to another that alone fits.
+    // colour (ScrollPixelRows::onlyShift). A shift taken on the signatures is checked on the rows
+    // too, and gives way to another that alone fits.
     static std::optional<Displacement> findDisplacement(const ScrollFrameSignature& previous,
                                                         const ScrollFrameSignature& current);
     // The same with the rows of the two grabs' images, which may already be hashed.
