@@ -259,8 +259,8 @@ TEST(ScrollOverlapSearch, ChangedContentKeepsTheScoresChoiceAndStillBandsDoNotSp
         painter.drawText(QRect(10, top, 300, rows), Qt::AlignVCenter, title);
         return frame;
     };
-    const auto cursor = [](QImage frame) {
-        for (int y = 90; y < 104; ++y)
+    const auto cursor = [](QImage frame, int top) {
+        for (int y = top; y < top + 14; ++y)
             for (int x = 4; x < 13; ++x) frame.setPixel(x, y, frame.pixel(x, y) ^ 0xffffffu);
         return frame;
     };
@@ -271,6 +271,7 @@ TEST(ScrollOverlapSearch, ChangedContentKeepsTheScoresChoiceAndStillBandsDoNotSp
         bool cursor;
         std::vector<int> shifts;
         int proven;  // the shifts up to this far are proven; farther ones keep their shift or find none
+        int cursorTop = 90;
     } cases[] = {
         {ScrollText::numbered, 0, 48, false, false, {18, 37, 90, 161, -54}, 161},
         {ScrollText::numbered, 4, 30, false, false, {36, -19}, 36},
@@ -278,6 +279,8 @@ TEST(ScrollOverlapSearch, ChangedContentKeepsTheScoresChoiceAndStillBandsDoNotSp
         {ScrollText::identical, 0, 48, false, false, {18, 37}, 0},
         {ScrollText::numbered, 274, 26, true, false, {18, 37, 90, 161, -54}, 161},
         {ScrollText::numbered, 276, 24, true, true, {18, 37, 90, 161, -54}, 161},
+        // A block cursor right above a status line is no row of it.
+        {ScrollText::numbered, 276, 24, true, true, {18, -19, -54, -90}, 90, 246},
         // Past 200 rows too few are compared for a cell to be let differ.
         {ScrollText::numbered, 0, 0, false, true, {18, 36, 90, 180, 230, -54, -226}, 180},
     };
@@ -287,7 +290,7 @@ TEST(ScrollOverlapSearch, ChangedContentKeepsTheScoresChoiceAndStillBandsDoNotSp
             QImage frames[2] = {frameAt(page, 400, 300), frameAt(page, 400 + d, 300)};
             for (int i = 0; i < 2; ++i) {
                 if (c.rows) frames[i] = band(frames[i], c.top, c.rows, c.status ? QStringLiteral("Ln %1, Col 1").arg(400 + i * d) : QStringLiteral("Manual: Contents"));
-                if (c.cursor) frames[i] = cursor(frames[i]);
+                if (c.cursor) frames[i] = cursor(frames[i], c.cursorTop);
             }
             const auto found = searched(frames[0], frames[1]);
             const std::string where = std::to_string(int(c.kind)) + " under a band at " + std::to_string(c.top) + ", shift " + std::to_string(d);
@@ -325,16 +328,19 @@ TEST(ScrollOverlapSearch, AtAFilesEndOverFillerRowsTheTrueShiftIsTaken) {
         const char* last;  // the file's last line
         bool cursor;
         std::optional<int> found;
-    } cases[] = {{"}", true, 126}, {"", true, 126}, {"}", false, 126}, {"~", true, std::nullopt}};
+        int line = 5;  // of the previous view that shows the cursor
+    } cases[] = {{"}", true, 126}, {"", true, 126}, {"}", false, 126}, {"~", true, std::nullopt},
+                 // on the last line in both views: a line off, the one above would pass as a band at the top
+                 {"}", true, 126, 7}};
     for (const auto& c : cases) {
         QStringList lines;
         for (int n = 1; n <= 40; ++n) lines << (n % 7 ? QStringLiteral("    value_%1 = check(data, %2);").arg(n).arg(3 * n) : QString());
         lines << QString::fromLatin1(c.last);
         for (int k = 0; k < 20; ++k) lines << QStringLiteral("~");
         const QImage page = scrollLinesImage(480, 61 * 18, 18, 13, 4, lines);
-        // The view shows lines 34 ... 41 and filler with the cursor on its sixth line, then line 41 at its top.
+        // The view shows lines 34 ... 41 and filler with the cursor on one line, then line 41 at its top.
         QImage previous = frameAt(page, 33 * 18, 300), current = frameAt(page, 40 * 18, 300);
-        if (c.cursor) previous = cursorAt(previous, 5), current = cursorAt(current, 0);
+        if (c.cursor) previous = cursorAt(previous, c.line), current = cursorAt(current, 0);
         EXPECT_EQ(searched(previous, current), c.found) << "last line \"" << c.last << "\", cursor " << c.cursor;
     }
 }

@@ -249,10 +249,12 @@ const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
         if (!cellSized(*r) || base.previousRow + r->first < reach) cells = r + 1;
     const int from = cells == runs.begin() ? 0 : (cells - 1)->last + 1;
     const int count = (band == runs.end() ? base.count : band->first) - from;
-    // A cell right next to a band is a band's row past its guard: refused rather than taken.
+    // A cell right next to a band is a band's row past its reach, refused rather than taken,
+    // unless it is a block cursor's (the same shapes in other colours).
     const auto bandsRow = [&](const Run& r) {
-        return (band != runs.end() && band->first - r.last <= cellRows(height)) ||
-               (cells != runs.begin() && r.first - from < cellRows(height));
+        return ((band != runs.end() && band->first - r.last <= cellRows(height)) ||
+                (cells != runs.begin() && r.first - from < cellRows(height))) &&
+               !recolouring(r);
     };
     if (band - cells > 2 || count < minimumOverlap(height) || (band != cells && count < toleranceRows(height)) ||
         !std::all_of(cells, band, [&](const Run& r) { return cellSized(r) && !bandsRow(r); }))
@@ -318,6 +320,13 @@ std::optional<int> ScrollPixelRows::onlyShift(int shift) {
         // one alone shows the same shapes there, the cursor's colours aside.
         found = matchingShifts(shift, 2 * shift + 1);
         std::erase_if(found, [&](int d) { return !fit(d).recoloured; });
+        // Rows a line off may also pass as a band at an edge: the shift that leaves out the fewest
+        // rows as changing bands.
+        const auto bands = [&](int d) { return fit(d).band + fit(d).topBand; };
+        if (!found.empty()) {
+            const int fewest = bands(*std::min_element(found.begin(), found.end(), [&](int a, int b) { return bands(a) < bands(b); }));
+            std::erase_if(found, [&](int d) { return bands(d) > fewest; });
+        }
     }
     if (found.size() != 1) return std::nullopt;
     return found.front();

@@ -34,7 +34,8 @@ public:
     // however few: a ruler's changing characters over rows the page leaves blank differ no more
     // than a cell; within the top band's reach, all but a cell that the older grab shows below its
     // own top reach (a cursor on the top line). A cell within a cell's height of a band is that
-    // band's row past its reach: no fit. Every other compared row is the same, and at least
+    // band's row past its reach, no fit, unless it is a block cursor's (the same shapes in other
+    // colours). Every other compared row is the same, and at least
     // max(h / 5, 48) rows are compared.
     bool fits(int displacement);
     // The rows of the current grab that fits(d) compares, `first` up to `end`: the ones that
