@@ -508,6 +508,23 @@ TEST(ScrollStitcher, ACursorThatMovesAloneIsNoStillViewForAsManyStepsAsTheViewHa
     EXPECT_FALSE(s.append(withCursor(230, 9)).cursorMoved) << "the cursor back where it was: still";
 }
 
+// A block cursor that stays near the bottom of the view as the page scrolls (an editor that moves
+// its cursor down first) is stored once, where the newest grab shows it: the rows a grab showed
+// under its cursor come from the next grab, which shows them plainly.
+TEST(ScrollStitcher, ACursorLeftBehindIsNotStoredWithThePage) {
+    const QImage page = scrollTextPageImage(ScrollText::numbered, 320, 1200, 18);
+    const auto cursorAt = [](QImage image, int top) {
+        for (int y = top; y < top + 14; ++y)
+            for (int x = 4; x < 12; ++x) image.setPixel(x, y, image.pixel(x, y) ^ 0xffffffu);
+        return image;
+    };
+    Capture capture;
+    auto& s = capture.stitcher;
+    const std::vector<int> tops = {0, 54, 108, 162, 216};
+    for (const int top : tops) ASSERT_NE(s.append(cursorAt(frameAt(page, top, 200), 164)).kind, Kind::stopped) << top << ": " << s.status();
+    EXPECT_TRUE(samePixels(s.compose(), cursorAt(page.copy(0, 0, 320, 416), 216 + 164)));
+}
+
 TEST(ScrollStitcher, AManualDisplacementHoldsWhereTheSearchFindsNothing) {
     const QImage top = makePage(Page::text, 320, 200, 1), below = makePage(Page::noise, 320, 200, 2);
     Capture capture;

@@ -215,6 +215,39 @@ std::optional<ScrollPixelRows::Colours> ScrollPixelRows::recolouring(const Run& 
     return pairs;
 }
 
+// Whether the current grab shows the run's differing bytes in the colour its rows show around
+// them, and the previous one does not: a block the previous grab shows over the page (a cursor
+// that left) rather than one the current grab shows.
+bool ScrollPixelRows::plainInCurrent(const Run& run) const {
+    const Span& s = lastSpan_;
+    auto [left, right] = differingBytes(run);
+    left -= left % 4;
+    right = std::min((right + 3) / 4 * 4, bytes_);
+    if (right <= left) return false;
+    // Whether the colour most of the run's differing bytes show is the one most of its other bytes show.
+    const auto plain = [&](const QImage& grab, int from) {
+        std::vector<std::pair<std::uint32_t, int>> inside, outside;
+        const auto count = [](std::vector<std::pair<std::uint32_t, int>>& counts, std::uint32_t colour) {
+            const auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == colour; });
+            if (it != counts.end()) ++it->second;
+            else if (counts.size() < 64) counts.emplace_back(colour, 1);
+        };
+        for (int k = run.first; k <= run.last; ++k) {
+            const uchar* row = grab.constScanLine(from + k);
+            for (std::size_t i = 0; i + 4 <= bytes_; i += 4) {
+                std::uint32_t colour;
+                std::memcpy(&colour, row + i, 4);
+                count(i >= left && i < right ? inside : outside, colour);
+            }
+        }
+        const auto most = [](const auto& counts) {
+            return std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+        };
+        return !inside.empty() && !outside.empty() && most(inside)->first == most(outside)->first;
+    };
+    return plain(current_, s.currentRow) && !plain(previous_, s.previousRow);
+}
+
 // Whether the rows fit with a band at the bottom and one at the top left out and up to two cells
 // let differ between them.
 const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
@@ -262,7 +295,8 @@ const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
     fit_.fits = true;
     fit_.band = band == runs.end() ? 0 : std::max(bandFrom(band->first), base.bottom);
     fit_.topBand = cells == runs.begin() ? 0 : std::max(upperOffset + from, base.top);
-    for (auto r = cells; r != band; ++r) fit_.cells.emplace_back(base.currentRow + r->first, base.currentRow + r->last + 1);
+    for (auto r = cells; r != band; ++r)
+        fit_.cells.push_back({base.currentRow + r->first, base.currentRow + r->last + 1, plainInCurrent(*r)});
     fit_.recoloured = std::all_of(cells, band, [&](const Run& r) { return recolouring(r).has_value(); });
     return fit_;
 }

@@ -45,10 +45,16 @@ public:
     // changing band) and, for d > 0, the rows the current grab alone shows. `still`: the rows at the
     // bottom edge left out with the edge rows, a still or changing band, where there is one;
     // 0 when the comparison leaves out the edge rows alone. A changing band is found even where
-    // the rows above it do not match. `cells`: the runs of rows, first to end, that differ.
+    // the rows above it do not match. `cells`: the runs of rows, first to end, that differ, and
+    // whether the current grab shows them plainly where the previous one shows a block there (a
+    // cursor it left): their rows are the page's in the current grab, else in the previous one.
+    struct Cell {
+        int first = 0, end = 0;
+        bool current = false;
+    };
     struct Rows {
         int first = 0, end = 0, still = 0, top = 0;
-        std::vector<std::pair<int, int>> cells;
+        std::vector<Cell> cells;
     };
     Rows comparedRows(int displacement);
     // The displacements of -shift ... shift that fit, in increasing order; at most `limit`.
@@ -84,7 +90,7 @@ private:
         int displacement = 0;
         bool fits = false;
         int band = 0, topBand = 0;
-        std::vector<std::pair<int, int>> cells;
+        std::vector<Cell> cells;
         bool recoloured = false;  // every cell shows the same shapes in both grabs, recoloured
     };
     bool prepare();
@@ -103,6 +109,7 @@ private:
     bool cellSized(const Run& run) const;
     using Colours = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
     std::optional<Colours> recolouring(const Run& run) const;
+    bool plainInCurrent(const Run& run) const;
     const Fit& fit(int displacement);
     int unprovenBand(const Span& base, int displacement) const;
 

@@ -209,7 +209,8 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     // Rows are stored once a pair of grabs shows them as content, down to the end of the compared
     // rows and up to their start, from this grab; held rows that this grab leaves out (a sticky
     // header, a footer) or cannot give come from the grab that holds them. Rows a pair let differ
-    // (a text cursor's cell) come from the last accepted grab, as it showed them. What lies
+    // (a text cursor's cell) come from the last accepted grab, as it showed them, unless that grab
+    // shows a block there over what this one shows plainly (the cursor it left). What lies
     // beyond stays held, in this grab where it reaches that end of the span: a band that stays
     // put or changes in place (a header, a footer, a status line) is never stored, and one that
     // appears lies first in the rows this grab alone shows.
@@ -223,8 +224,8 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     const QImage& previousGrab = previous_->image;
     // Where an output row that this grab shows as content comes from.
     const auto fromGrab = [&](int y) -> std::pair<const QImage*, int> {
-        for (const auto& [from, to] : proven.cells)
-            if (y >= top + from && y < top + to) return {&previousGrab, y - previousTop};
+        for (const auto& cell : proven.cells)
+            if (y >= top + cell.first && y < top + cell.end && !cell.current) return {&previousGrab, y - previousTop};
         return {&grab, y - top};
     };
     // Until a pair has shown content, the first grab is held whole; the first pair parts it at
