@@ -9,6 +9,7 @@
 
 #include <QPainter>
 
+#include <functional>
 #include <random>
 
 namespace brevalto {
@@ -64,32 +65,39 @@ TEST(ScrollStitcherBands, StillBarsComeInOnceAndEveryRowOfThePageOnce) {
     const int footer = 30, header = 24;
     // The footer stays the same, or is a status line whose text changes, or a ruler's few changing
     // characters, which over rows the page leaves blank differ from them in no more than a cell.
-    enum Bottom { still, status, ruler };
+    // A bar of keys cut by the view: its first 9 rows.
+    enum Bottom { still, status, ruler, cut };
+    // The header stays the same, or is a title line whose counter changes at every step.
+    enum Top { none, sticky, title };
     const struct {
         const char* name;
         QImage page;
         std::vector<int> tops;  // grab tops on the page, in grab order
         int footerFrom;         // the first grab that shows the footer; past the last for none
-        bool header;
+        Top header;
         Bottom bottom = still;
         bool cursor = false;    // a cursor block at one place on the screen
     } cases[] = {
         {"a still footer over look-alike lines", scrollTextPageImage(ScrollText::numbered, kWidth, 1200, 18),
-         {0, 70, 150, 260, 330, 400}, 0, false},
-        {"a sticky header and a still footer", wordsPage(), {0, 60, 130, 210, 300, 380}, 0, true},
-        {"blank rows that agree at the bottom", wordsPage({{150, 260}, {520, 640}}), {0, 40, 100, 190, 300, 380, 440}, 99, false},
-        {"a footer that appears in new rows", wordsPage(), {0, 70, 140, 210, 280, 350}, 3, false},
-        {"a footer that appears over shown rows", wordsPage(), {0, 70, 140, 160, 230, 300}, 3, false},
-        {"a still footer, scrolling up", wordsPage(), {600, 530, 430, 340, 260}, 0, false},
-        {"a sticky header and a footer, scrolling up", wordsPage(), {600, 530, 460, 390, 320, 250}, 0, true},
-        {"a sticky header and a footer, down and then up past the start", wordsPage(), {300, 370, 440, 380, 310, 240, 170, 100}, 0, true},
+         {0, 70, 150, 260, 330, 400}, 0, none},
+        {"a sticky header and a still footer", wordsPage(), {0, 60, 130, 210, 300, 380}, 0, sticky},
+        {"blank rows that agree at the bottom", wordsPage({{150, 260}, {520, 640}}), {0, 40, 100, 190, 300, 380, 440}, 99, none},
+        {"a footer that appears in new rows", wordsPage(), {0, 70, 140, 210, 280, 350}, 3, none},
+        {"a footer that appears over shown rows", wordsPage(), {0, 70, 140, 160, 230, 300}, 3, none},
+        {"a still footer, scrolling up", wordsPage(), {600, 530, 430, 340, 260}, 0, none},
+        {"a sticky header and a footer, scrolling up", wordsPage(), {600, 530, 460, 390, 320, 250}, 0, sticky},
+        {"a sticky header and a footer, down and then up past the start", wordsPage(), {300, 370, 440, 380, 310, 240, 170, 100}, 0, sticky},
+        {"a title line that changes and a bar of keys cut by the view", wordsPage(), {0, 60, 130, 210, 300, 380}, 0, title, cut},
+        {"a title line that changes over look-alike lines", scrollTextPageImage(ScrollText::numbered, kWidth, 1200, 18),
+         {0, 70, 150, 260, 330, 400}, 0, title, cut},
+        {"a title line that changes and a bar of keys cut by the view, scrolling up", wordsPage(), {600, 530, 460, 390, 320, 250}, 0, title, cut},
         {"a status line over look-alike lines", scrollTextPageImage(ScrollText::numbered, kWidth, 1200, 18),
-         {0, 70, 150, 260, 330, 400}, 0, false, status},
+         {0, 70, 150, 260, 330, 400}, 0, none, status},
         {"a status line and a cursor", scrollTextPageImage(ScrollText::numbered, kWidth, 1200, 18),
-         {0, 70, 150, 250, 330, 400}, 0, false, status, true},
+         {0, 70, 150, 250, 330, 400}, 0, none, status, true},
         {"a ruler over rows the page leaves blank", wordsPage({{170, 200}, {240, 270}, {310, 340}, {380, 410}}),
-         {0, 70, 140, 210, 280}, 0, false, ruler},
-        {"a single grab", wordsPage(), {100}, 0, true},
+         {0, 70, 140, 210, 280}, 0, none, ruler},
+        {"a single grab", wordsPage(), {100}, 0, sticky},
     };
     for (const auto& c : cases) {
         TestFolder dir;
@@ -99,11 +107,16 @@ TEST(ScrollStitcherBands, StillBarsComeInOnceAndEveryRowOfThePageOnce) {
             return c.bottom == still ? "Cookies: Accept" : i % 2 ? "Ln 1, 20%" : "Ln 14, 3%";
         };
         const auto drawFooter = [&](QImage& frame, std::size_t i) {
+            if (c.bottom == cut) return drawBar(frame, frame.height() - 9, 18, "1Help 2Wrap 3Quit");
             (c.bottom == ruler ? drawRuler : drawBar)(frame, frame.height() - footer, footer, footerText(i).c_str());
+        };
+        const auto drawHeader = [&](QImage& frame, std::size_t i) {
+            if (c.header == title) return drawBar(frame, 0, header, ("page.txt " + std::to_string(1316 + 611 * i) + "/16889").c_str());
+            if (c.header == sticky) drawBar(frame, 0, header, "Manual: Contents");
         };
         for (std::size_t i = 0; i < c.tops.size(); ++i) {
             QImage grab = c.page.copy(0, c.tops[i], kWidth, kHeight);
-            if (c.header) drawBar(grab, 0, header, "Manual: Contents");
+            drawHeader(grab, i);
             if (int(i) >= c.footerFrom) drawFooter(grab, i);
             if (c.cursor) drawCursor(grab);
             const auto outcome = s.append(grab);
@@ -115,8 +128,9 @@ TEST(ScrollStitcherBands, StillBarsComeInOnceAndEveryRowOfThePageOnce) {
         const int top = *std::min_element(c.tops.begin(), c.tops.end());
         const int bottom = *std::max_element(c.tops.begin(), c.tops.end()) + kHeight;
         QImage expected = c.page.copy(0, top, kWidth, bottom - top);
-        if (c.header) drawBar(expected, 0, header, "Manual: Contents");
-        // The footer of the newest grab at the bottom; the cursor where the first grab showed it.
+        // The header of the grab farthest up at the top, the footer of the one farthest down at the
+        // bottom (the newest of those that show it); the cursor where the first grab showed it.
+        drawHeader(expected, std::size_t(std::min_element(c.tops.rbegin(), c.tops.rend()).base() - 1 - c.tops.begin()));
         const auto newest = std::max_element(c.tops.rbegin(), c.tops.rend()).base() - 1 - c.tops.begin();
         if (c.footerFrom < int(c.tops.size())) drawFooter(expected, std::size_t(newest));
         if (c.cursor) {
@@ -133,32 +147,94 @@ TEST(ScrollStitcherBands, StillBarsComeInOnceAndEveryRowOfThePageOnce) {
 }
 
 // Where the rows prove no shift (the content changes in more places than a cursor's cells), the
-// signatures or the user place the grabs: a status line is held back all the same and comes in
-// once, at the bottom.
+// signatures or the user place the grabs: a status line is held back all the same and a title
+// line whose counter changes too, and each comes in once, the one at the edge the capture moves
+// toward from the newest grab, the other from the first; down and up.
 TEST(ScrollStitcherBands, AStatusLineComesInOnceWhereTheRowsProveNoShift) {
-    const int footer = 30;
+    const int footer = 30, header = 14;
+    const auto title = [](std::size_t i) { return "page.txt " + std::to_string(1316 + 611 * i) + "/16889"; };
+    const auto status = [](std::size_t i) { return i % 2 ? "Ln 1, 20%" : "Ln 14, 3%"; };
     const QImage page = wordsPage();
-    const std::vector<int> tops = {0, 70, 150, 230, 300};
-    for (const bool byHand : {false, true}) {
+    for (const bool up : {false, true})
+        for (const bool byHand : {false, true}) {
+            const std::string where = std::string(up ? "up, " : "down, ") + (byHand ? "by hand" : "by the signatures");
+            const std::vector<int> tops = up ? std::vector<int>{300, 240, 180, 120, 60, 0} : std::vector<int>{0, 70, 150, 230, 300};
+            TestFolder dir;
+            ScrollStitcher s(dir / "staging", {512 << 20, 512 << 20, 100'000});
+            for (std::size_t i = 0; i < tops.size(); ++i) {
+                QImage grab = page.copy(0, tops[i], kWidth, kHeight);
+                drawBar(grab, kHeight - footer, footer, status(i));
+                drawBar(grab, 0, header, title(i).c_str());
+                for (int k = 0; k < 3; ++k)  // marks that change colour at every step
+                    QPainter(&grab).fillRect(20 + 100 * k, 20 + 45 * k, 8, 10, QColor::fromHsv(int(i) * 50 + k * 20, 255, 200));
+                const auto manual = byHand && i ? std::optional<int>(tops[i] - tops[i - 1]) : std::nullopt;
+                ASSERT_EQ(s.append(grab, manual).kind, i ? Kind::accepted : Kind::first) << where << ", grab " << i << ": " << s.status();
+            }
+            const QImage composed = s.compose().convertToFormat(QImage::Format_RGB32);
+            ASSERT_EQ(composed.height(), 300 + kHeight) << where;
+            int bars = 0;
+            for (int y = 0; y < composed.height(); ++y)
+                bars += composed.pixel(2, y) == qRgb(30, 50, 80) && (y == 0 || composed.pixel(2, y - 1) != qRgb(30, 50, 80));
+            EXPECT_EQ(bars, 2) << where;
+            const std::size_t topmost = up ? tops.size() - 1 : 0, lowest = tops.size() - 1 - topmost;
+            QImage first = page.copy(0, 0, kWidth, kHeight), last = page.copy(0, 300, kWidth, kHeight);
+            drawBar(first, 0, header, title(topmost).c_str());
+            drawBar(last, kHeight - footer, footer, status(lowest));
+            EXPECT_TRUE(sameRgb(composed.copy(0, 0, kWidth, header), first.copy(0, 0, kWidth, header))) << where;
+            EXPECT_TRUE(sameRgb(composed.copy(0, composed.height() - footer, kWidth, footer), last.copy(0, kHeight - footer, kWidth, footer)))
+                << where;
+        }
+}
+
+// Rows that change beyond what a band (h / 6 rows at an edge) or a cell (a text line high, a few
+// cells wide) may be are never taken as either: the shift is refused, or placed without them,
+// and every row stored is the page's own. (A cell wider than allowed would otherwise pass, and a
+// band's upper lines, alike to the page but for a few narrow glyphs, would be stamped in as cells.)
+TEST(ScrollStitcherBands, PastTheirLimitsBandsAndCellsAreRefusedAndNeverStamped) {
+    const auto lines = [](QImage& frame, int top, int rows, int pitch, const QString& text) {
+        QPainter painter(&frame);
+        painter.fillRect(0, top, frame.width(), rows, Qt::white);
+        QFont font(QStringLiteral("DejaVu Sans Mono"));
+        font.setPixelSize(pitch * 2 / 3);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        for (int y = top; y + pitch <= top + rows; y += pitch) painter.drawText(1, y + pitch - pitch / 4, text);
+    };
+    const struct {
+        const char* name;
+        QImage page;
+        int height;
+        std::vector<int> tops;
+        std::function<void(QImage&, std::size_t)> draw;  // over grab i
+        int band;                                        // rows at the bottom that the output may hold from a grab
+        std::optional<bool> refused;                     // whether some grab must be refused; either
+    } cases[] = {
+        {"an 80-row changing band in a 400-row view", scrollTextPageImage(ScrollText::sparse, kWidth, 2000, 18), 400,
+         {0, 90, 180, 270, 360, 450},
+         [&](QImage& frame, std::size_t i) { lines(frame, 320, 80, 18, QString::number(7 * i + 3)); }, 80, true},
+        {"a cursor cell wider than the limit", scrollTextPageImage(ScrollText::numbered, kWidth, 2000, 18), 300,
+         {0, 90, 180, 270},
+         [](QImage& frame, std::size_t) {
+             for (int y = 92; y < 106; ++y)
+                 for (int x = 4; x < 64; ++x) frame.setPixel(x, y, frame.pixel(x, y) ^ 0xffffffu);
+         }, 0, true},
+        {"a two-line status in a 10-line view", scrollTextPageImage(ScrollText::sparse, kWidth, 2000, 13), 130,
+         {0, 39, 78, 117, 156, 195},
+         [&](QImage& frame, std::size_t i) { lines(frame, 104, 26, 13, QString::number(11 * i + 5)); }, 26, std::nullopt},
+    };
+    for (const auto& c : cases) {
         TestFolder dir;
         ScrollStitcher s(dir / "staging", {512 << 20, 512 << 20, 100'000});
-        for (std::size_t i = 0; i < tops.size(); ++i) {
-            QImage grab = page.copy(0, tops[i], kWidth, kHeight);
-            drawBar(grab, kHeight - footer, footer, i % 2 ? "Ln 1, 20%" : "Ln 14, 3%");
-            for (int k = 0; k < 3; ++k)  // marks that change colour at every step
-                QPainter(&grab).fillRect(20 + 100 * k, 20 + 45 * k, 8, 10, QColor::fromHsv(int(i) * 50 + k * 20, 255, 200));
-            const auto manual = byHand && i ? std::optional<int>(tops[i] - tops[i - 1]) : std::nullopt;
-            ASSERT_EQ(s.append(grab, manual).kind, i ? Kind::accepted : Kind::first) << byHand << ", grab " << i << ": " << s.status();
+        bool refused = false;
+        for (std::size_t i = 0; i < c.tops.size() && !refused; ++i) {
+            QImage grab = c.page.copy(0, c.tops[i], kWidth, c.height);
+            c.draw(grab, i);
+            refused = s.append(grab).kind == Kind::stopped;
         }
-        const QImage composed = s.compose().convertToFormat(QImage::Format_RGB32);
-        ASSERT_EQ(composed.height(), tops.back() + kHeight);
-        int bars = 0;
-        for (int y = 0; y < composed.height(); ++y)
-            bars += composed.pixel(2, y) == qRgb(30, 50, 80) && (y == 0 || composed.pixel(2, y - 1) != qRgb(30, 50, 80));
-        EXPECT_EQ(bars, 1) << (byHand ? "by hand" : "by the signatures");
-        QImage newest = page.copy(0, tops.back(), kWidth, kHeight);  // its bar, drawn once at the bottom
-        drawBar(newest, kHeight - footer, footer, (tops.size() - 1) % 2 ? "Ln 1, 20%" : "Ln 14, 3%");
-        EXPECT_TRUE(sameRgb(composed.copy(0, composed.height() - footer, kWidth, footer), newest.copy(0, kHeight - footer, kWidth, footer)));
+        EXPECT_EQ(refused, c.refused.value_or(refused)) << c.name << ": " << s.status();
+        const QImage composed = s.compose();
+        const int rows = composed.height() - c.band;
+        EXPECT_TRUE(sameRgb(composed.copy(0, 0, kWidth, rows), c.page.copy(0, c.tops.front(), kWidth, rows)) || c.band == 0) << c.name;
     }
 }
 

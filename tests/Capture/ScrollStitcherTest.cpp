@@ -259,8 +259,8 @@ TEST(ScrollOverlapSearch, ChangedContentKeepsTheScoresChoiceAndStillBandsDoNotSp
         painter.drawText(QRect(10, top, 300, rows), Qt::AlignVCenter, title);
         return frame;
     };
-    const auto cursor = [](QImage frame) {
-        for (int y = 90; y < 104; ++y)
+    const auto cursor = [](QImage frame, int top) {
+        for (int y = top; y < top + 14; ++y)
             for (int x = 4; x < 13; ++x) frame.setPixel(x, y, frame.pixel(x, y) ^ 0xffffffu);
         return frame;
     };
@@ -271,6 +271,7 @@ TEST(ScrollOverlapSearch, ChangedContentKeepsTheScoresChoiceAndStillBandsDoNotSp
         bool cursor;
         std::vector<int> shifts;
         int proven;  // the shifts up to this far are proven; farther ones keep their shift or find none
+        int cursorTop = 90;
     } cases[] = {
         {ScrollText::numbered, 0, 48, false, false, {18, 37, 90, 161, -54}, 161},
         {ScrollText::numbered, 4, 30, false, false, {36, -19}, 36},
@@ -278,6 +279,8 @@ TEST(ScrollOverlapSearch, ChangedContentKeepsTheScoresChoiceAndStillBandsDoNotSp
         {ScrollText::identical, 0, 48, false, false, {18, 37}, 0},
         {ScrollText::numbered, 274, 26, true, false, {18, 37, 90, 161, -54}, 161},
         {ScrollText::numbered, 276, 24, true, true, {18, 37, 90, 161, -54}, 161},
+        // A block cursor right above a status line is no row of it.
+        {ScrollText::numbered, 276, 24, true, true, {18, -19, -54, -90}, 90, 246},
         // Past 200 rows too few are compared for a cell to be let differ.
         {ScrollText::numbered, 0, 0, false, true, {18, 36, 90, 180, 230, -54, -226}, 180},
     };
@@ -287,7 +290,7 @@ TEST(ScrollOverlapSearch, ChangedContentKeepsTheScoresChoiceAndStillBandsDoNotSp
             QImage frames[2] = {frameAt(page, 400, 300), frameAt(page, 400 + d, 300)};
             for (int i = 0; i < 2; ++i) {
                 if (c.rows) frames[i] = band(frames[i], c.top, c.rows, c.status ? QStringLiteral("Ln %1, Col 1").arg(400 + i * d) : QStringLiteral("Manual: Contents"));
-                if (c.cursor) frames[i] = cursor(frames[i]);
+                if (c.cursor) frames[i] = cursor(frames[i], c.cursorTop);
             }
             const auto found = searched(frames[0], frames[1]);
             const std::string where = std::to_string(int(c.kind)) + " under a band at " + std::to_string(c.top) + ", shift " + std::to_string(d);
@@ -309,6 +312,37 @@ TEST(ScrollOverlapSearch, ChangedContentKeepsTheScoresChoiceAndStillBandsDoNotSp
     QPainter(&expected).drawImage(0, 0, band(frameAt(page, 0, 240), 0, 40));
     QPainter(&expected).drawImage(0, 240, page.copy(0, 240, 320, 354));
     EXPECT_TRUE(samePixels(s.compose(), expected));
+}
+
+// The end of a file as a terminal editor shows it: the last line, then rows of one filler mark
+// down to the bottom. Shifts whole lines apart line the filler rows up alike and differ only in
+// the cell where the cursor sits; the true shift alone shows the same shapes there, the cursor's
+// colours aside, and is taken. A last line that is itself a filler mark leaves them alike: none.
+TEST(ScrollOverlapSearch, AtAFilesEndOverFillerRowsTheTrueShiftIsTaken) {
+    const auto cursorAt = [](QImage frame, int line) {  // a block cursor inverting the line's first cell
+        for (int y = 18 * line; y < 18 * line + 18; ++y)
+            for (int x = 4; x < 12; ++x) frame.setPixel(x, y, frame.pixel(x, y) ^ 0xffffffu);
+        return frame;
+    };
+    const struct {
+        const char* last;  // the file's last line
+        bool cursor;
+        std::optional<int> found;
+        int line = 5;  // of the previous view that shows the cursor
+    } cases[] = {{"}", true, 126}, {"", true, 126}, {"}", false, 126}, {"~", true, std::nullopt},
+                 // on the last line in both views: a line off, the one above would pass as a band at the top
+                 {"}", true, 126, 7}};
+    for (const auto& c : cases) {
+        QStringList lines;
+        for (int n = 1; n <= 40; ++n) lines << (n % 7 ? QStringLiteral("    value_%1 = check(data, %2);").arg(n).arg(3 * n) : QString());
+        lines << QString::fromLatin1(c.last);
+        for (int k = 0; k < 20; ++k) lines << QStringLiteral("~");
+        const QImage page = scrollLinesImage(480, 61 * 18, 18, 13, 4, lines);
+        // The view shows lines 34 ... 41 and filler with the cursor on one line, then line 41 at its top.
+        QImage previous = frameAt(page, 33 * 18, 300), current = frameAt(page, 40 * 18, 300);
+        if (c.cursor) previous = cursorAt(previous, c.line), current = cursorAt(current, 0);
+        EXPECT_EQ(searched(previous, current), c.found) << "last line \"" << c.last << "\", cursor " << c.cursor;
+    }
 }
 
 TEST(ScrollOverlapSearch, TheExactCheckRescuesAWeakMatchAndRejectsANearOne) {
@@ -441,6 +475,54 @@ TEST(ScrollStitcher, RefusalsKeepTheAcceptedPartAndSayWhy) {
         EXPECT_EQ(s.append(frameAt(page, 230, 200)).kind, Kind::accepted) << c.name << ": still compared with the last";
         EXPECT_TRUE(samePixels(s.compose(), page.copy(0, 100, 320, 330))) << c.name;
     }
+}
+
+// A program may answer the wheel by moving its block cursor down the view before the view
+// follows: such a grab is no still view and leaves the status as it was, as many in a row as the
+// view holds text lines; then it is one. (Marks that appear in two places are no cursor that
+// moved: see "changed where signatures do not look" above.)
+TEST(ScrollStitcher, ACursorThatMovesAloneIsNoStillViewForAsManyStepsAsTheViewHasLines) {
+    const QImage page = makePage(Page::text, 320, 1200);
+    const auto withCursor = [&](int top, int line) {  // a block cursor inverting a cell of the line
+        QImage frame = frameAt(page, top, 200);
+        for (int y = 18 * line + 2; y < 18 * line + 16; ++y)
+            for (int x = 4; x < 12; ++x) frame.setPixel(x, y, frame.pixel(x, y) ^ 0xffffffu);
+        return frame;
+    };
+    const int lines = 200 / 14;  // as many as cursor cells fit in the view
+    Capture capture;
+    auto& s = capture.stitcher;
+    ASSERT_EQ(s.append(withCursor(100, 1)).kind, Kind::first);
+    ASSERT_EQ(s.append(withCursor(150, 1)).kind, Kind::accepted);
+    const std::string status = s.status();
+    for (int step = 1; step <= lines + 1; ++step) {
+        const auto outcome = s.append(withCursor(150, 1 + 2 * (step % 4 + 1)));
+        EXPECT_EQ(outcome.kind, Kind::noNewContent) << step;
+        EXPECT_EQ(outcome.cursorMoved, step <= lines) << step;
+        EXPECT_EQ(s.status(), step <= lines ? status : "No new content; waiting for scroll") << step;
+    }
+    EXPECT_EQ(s.frames(), 2);
+    EXPECT_FALSE(s.partial());
+    ASSERT_EQ(s.append(withCursor(230, 9)).kind, Kind::accepted) << s.status();
+    EXPECT_TRUE(s.append(withCursor(230, 3)).cursorMoved) << "the count starts again from the accepted grab";
+    EXPECT_FALSE(s.append(withCursor(230, 9)).cursorMoved) << "the cursor back where it was: still";
+}
+
+// A block cursor that stays near the bottom of the view as the page scrolls (an editor that moves
+// its cursor down first) is stored once, where the newest grab shows it: the rows a grab showed
+// under its cursor come from the next grab, which shows them plainly.
+TEST(ScrollStitcher, ACursorLeftBehindIsNotStoredWithThePage) {
+    const QImage page = scrollTextPageImage(ScrollText::numbered, 320, 1200, 18);
+    const auto cursorAt = [](QImage image, int top) {
+        for (int y = top; y < top + 14; ++y)
+            for (int x = 4; x < 12; ++x) image.setPixel(x, y, image.pixel(x, y) ^ 0xffffffu);
+        return image;
+    };
+    Capture capture;
+    auto& s = capture.stitcher;
+    const std::vector<int> tops = {0, 54, 108, 162, 216};
+    for (const int top : tops) ASSERT_NE(s.append(cursorAt(frameAt(page, top, 200), 164)).kind, Kind::stopped) << top << ": " << s.status();
+    EXPECT_TRUE(samePixels(s.compose(), cursorAt(page.copy(0, 0, 320, 416), 216 + 164)));
 }
 
 TEST(ScrollStitcher, AManualDisplacementHoldsWhereTheSearchFindsNothing) {

@@ -143,18 +143,20 @@ bool ScrollPixelRows::sameRows(const Span& span) const {
     return true;
 }
 
-bool ScrollPixelRows::differences(const Span& span, int zone, int cells, std::vector<Run>& runs, bool byHash) const {
+bool ScrollPixelRows::differences(const Span& span, int top, int zone, int cells, std::vector<Run>& runs, bool byHash) const {
     runs.clear();
-    int above = 0;  // runs begun above the zone
+    int above = 0;  // runs begun between the top zone and the zone
     for (int k = 0; k < span.count; ++k) {
         if (sameRow(span.previousRow + k, span.currentRow + k, byHash)) continue;
         if (!runs.empty() && runs.back().last == k - 1) {
             runs.back().last = k;
-            if (runs.back().first < zone && k - runs.back().first >= cellRows(current_.height())) return false;
+            const int first = runs.back().first;
+            // A run from the top zone on past it is no band there and may only be a cell.
+            if (first < zone && (first >= top || k >= top) && k - first >= cellRows(current_.height())) return false;
             continue;
         }
         runs.push_back({k, k});
-        if (k < zone && ++above > cells) return false;
+        if (k >= top && k < zone && ++above > cells) return false;
     }
     return true;
 }
@@ -164,9 +166,9 @@ bool ScrollPixelRows::sameRuns(const std::vector<Run>& a, const std::vector<Run>
                       [](const Run& x, const Run& y) { return x.first == y.first && x.last == y.last; });
 }
 
-bool ScrollPixelRows::cellSized(const Run& run) const {
-    if (run.last - run.first >= cellRows(current_.height())) return false;
-    // The bytes in which the run's rows differ, as pairs of the last compared span.
+// The bytes in which the run's rows differ, as pairs of the last compared span: from the first to
+// past the last; none (left past right) where they do not.
+std::pair<std::size_t, std::size_t> ScrollPixelRows::differingBytes(const Run& run) const {
     const Span& s = lastSpan_;
     std::size_t left = bytes_, right = 0;
     for (int k = run.first; k <= run.last; ++k) {
@@ -177,11 +179,77 @@ bool ScrollPixelRows::cellSized(const Run& run) const {
         while (b > a && p[b - 1] == q[b - 1]) --b;
         if (a < b) left = std::min(left, a), right = std::max(right, b);
     }
+    return {left, right};
+}
+
+bool ScrollPixelRows::cellSized(const Run& run) const {
+    if (run.last - run.first >= cellRows(current_.height())) return false;
+    const auto [left, right] = differingBytes(run);
     return right <= left || right - left <= static_cast<std::size_t>(cellPixels(current_.width())) * 4;
 }
 
-// Whether the rows fit with a band at the bottom left out and up to two cells let differ above
-// it.
+// The colours of the run's differing bytes, over its rows, as pairs (previous, current) where
+// each colour of one grab stands for one colour of the other, both ways: the same shapes in other
+// colours, as where a block cursor inverts a cell or leaves it. None when other glyphs, or a glyph
+// over a blank cell, break the pairing.
+std::optional<ScrollPixelRows::Colours> ScrollPixelRows::recolouring(const Run& run) const {
+    const Span& s = lastSpan_;
+    auto [left, right] = differingBytes(run);  // whole pixels
+    left -= left % 4;
+    right = std::min((right + 3) / 4 * 4, bytes_);
+    Colours pairs;
+    for (int k = run.first; k <= run.last; ++k) {
+        const uchar* p = previous_.constScanLine(s.previousRow + k);
+        const uchar* q = current_.constScanLine(s.currentRow + k);
+        for (std::size_t i = left; i < right; i += 4) {
+            std::uint32_t a, b;
+            std::memcpy(&a, p + i, 4);
+            std::memcpy(&b, q + i, 4);
+            if (std::find(pairs.begin(), pairs.end(), std::pair(a, b)) != pairs.end()) continue;
+            if (pairs.size() >= 64 ||
+                std::any_of(pairs.begin(), pairs.end(), [&](const auto& x) { return x.first == a || x.second == b; }))
+                return std::nullopt;
+            pairs.emplace_back(a, b);
+        }
+    }
+    return pairs;
+}
+
+// Whether the current grab shows the run's differing bytes in the colour its rows show around
+// them, and the previous one does not: a block the previous grab shows over the page (a cursor
+// that left) rather than one the current grab shows.
+bool ScrollPixelRows::plainInCurrent(const Run& run) const {
+    const Span& s = lastSpan_;
+    auto [left, right] = differingBytes(run);
+    left -= left % 4;
+    right = std::min((right + 3) / 4 * 4, bytes_);
+    if (right <= left) return false;
+    // Whether the colour most of the run's differing bytes show is the one most of its other bytes show.
+    const auto plain = [&](const QImage& grab, int from) {
+        std::vector<std::pair<std::uint32_t, int>> inside, outside;
+        const auto count = [](std::vector<std::pair<std::uint32_t, int>>& counts, std::uint32_t colour) {
+            const auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == colour; });
+            if (it != counts.end()) ++it->second;
+            else if (counts.size() < 64) counts.emplace_back(colour, 1);
+        };
+        for (int k = run.first; k <= run.last; ++k) {
+            const uchar* row = grab.constScanLine(from + k);
+            for (std::size_t i = 0; i + 4 <= bytes_; i += 4) {
+                std::uint32_t colour;
+                std::memcpy(&colour, row + i, 4);
+                count(i >= left && i < right ? inside : outside, colour);
+            }
+        }
+        const auto most = [](const auto& counts) {
+            return std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+        };
+        return !inside.empty() && !outside.empty() && most(inside)->first == most(outside)->first;
+    };
+    return plain(current_, s.currentRow) && !plain(previous_, s.previousRow);
+}
+
+// Whether the rows fit with a band at the bottom and one at the top left out and up to two cells
+// let differ between them.
 const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
     if (fitted_ && fit_.displacement == displacement) return fit_;
     fitted_ = true;
@@ -189,29 +257,47 @@ const ScrollPixelRows::Fit& ScrollPixelRows::fit(int displacement) {
     if (!prepare()) return fit_;
     const Span base = compared(displacement);
     if (base.count <= 0) return fit_;
-    if (sameRows(base)) return fit_.fits = true, fit_;
-    const int height = current_.height();
+    if (sameRows(base)) return fit_.fits = fit_.recoloured = true, fit_;
+    const int height = current_.height(), reach = bandRows(height);
     const int lowerOffset = base.currentRow + std::max(displacement, 0);  // pair k's lower row, less k
-    const int zone = std::max(height - bandRows(height) - lowerOffset, 0);
+    const int upperOffset = base.currentRow + std::min(displacement, 0);  // and its upper row
+    const int zone = std::max(height - reach - lowerOffset, 0);
+    const int topZone = std::max(reach - upperOffset, 0);
     const auto bandFrom = [&](int pair) { return height - (lowerOffset + pair); };
     lastSpan_ = base;
     // The rows are told apart on their hashes where they are hashed (every shift is tried), and
     // the runs that pass are found again on the bytes.
     std::vector<Run> runs, onBytes;
-    if (!differences(base, zone, 2, runs, true) ||
-        (!previousHashes_.empty() && !(differences(base, zone, 2, onBytes, false) && sameRuns(runs, onBytes))))
+    if (!differences(base, topZone, zone, 2, runs, true) ||
+        (!previousHashes_.empty() && !(differences(base, topZone, zone, 2, onBytes, false) && sameRuns(runs, onBytes))))
         return fit_;
     // The runs that begin in the zone go to the band, the others are cells: in the zone the older
     // grab may show a status line, which rows taken from it as a cell would put into the image.
+    // The same holds upside down in the top zone (a title line), but for a cell whose rows the
+    // older grab shows below its own top zone (a cursor on the top line): everything down to the
+    // last run there that is no such cell goes to a band at the top.
     const auto band = std::find_if(runs.begin(), runs.end(), [&](const Run& r) { return r.first >= zone; });
-    const int count = band == runs.end() ? base.count : band->first;
-    if (band - runs.begin() > 2 || count < minimumOverlap(height) ||
-        (band != runs.begin() && count < toleranceRows(height)) ||
-        !std::all_of(runs.begin(), band, [&](const Run& r) { return cellSized(r); }))
+    auto cells = runs.begin();
+    for (auto r = runs.begin(); r != band && r->first < topZone; ++r)
+        if (!cellSized(*r) || base.previousRow + r->first < reach) cells = r + 1;
+    const int from = cells == runs.begin() ? 0 : (cells - 1)->last + 1;
+    const int count = (band == runs.end() ? base.count : band->first) - from;
+    // A cell right next to a band is a band's row past its reach, refused rather than taken,
+    // unless it is a block cursor's (the same shapes in other colours).
+    const auto bandsRow = [&](const Run& r) {
+        return ((band != runs.end() && band->first - r.last <= cellRows(height)) ||
+                (cells != runs.begin() && r.first - from < cellRows(height))) &&
+               !recolouring(r);
+    };
+    if (band - cells > 2 || count < minimumOverlap(height) || (band != cells && count < toleranceRows(height)) ||
+        !std::all_of(cells, band, [&](const Run& r) { return cellSized(r) && !bandsRow(r); }))
         return fit_;
     fit_.fits = true;
-    fit_.band = band == runs.end() ? 0 : std::max(bandFrom(count), base.bottom);
-    for (auto r = runs.begin(); r != band; ++r) fit_.cells.emplace_back(base.currentRow + r->first, base.currentRow + r->last + 1);
+    fit_.band = band == runs.end() ? 0 : std::max(bandFrom(band->first), base.bottom);
+    fit_.topBand = cells == runs.begin() ? 0 : std::max(upperOffset + from, base.top);
+    for (auto r = cells; r != band; ++r)
+        fit_.cells.push_back({base.currentRow + r->first, base.currentRow + r->last + 1, plainInCurrent(*r)});
+    fit_.recoloured = std::all_of(cells, band, [&](const Run& r) { return recolouring(r).has_value(); });
     return fit_;
 }
 
@@ -224,7 +310,7 @@ int ScrollPixelRows::unprovenBand(const Span& base, int displacement) const {
     if (base.count <= zone) return 0;
     const Span bottom{base.previousRow + zone, base.currentRow + zone, base.count - zone, 0, 0};
     std::vector<Run> runs;
-    differences(bottom, 0, base.count, runs, false);
+    differences(bottom, 0, 0, base.count, runs, false);
     const int count = runs.empty() ? 0 : zone + runs.front().first;
     return !runs.empty() && runs.front().first > 0 && count >= minimumOverlap(height) ? height - (lowerOffset + count) : 0;
 }
@@ -247,6 +333,7 @@ ScrollPixelRows::Rows ScrollPixelRows::comparedRows(int displacement) {
     Span span = compared(displacement);
     const int band = f.fits ? f.band : unprovenBand(span, displacement);
     if (band > span.bottom) span = this->span(displacement, span.top, band);
+    if (f.fits && f.topBand > span.top) span = this->span(displacement, f.topBand, span.bottom);
     return {span.currentRow, span.currentRow + span.count, span.bottom > edge ? span.bottom : 0, span.top, f.cells};
 }
 
@@ -259,6 +346,59 @@ std::vector<int> ScrollPixelRows::matchingShifts(int shift, int limit) {
     return found;
 }
 
+std::optional<int> ScrollPixelRows::onlyShift(int shift) {
+    std::vector<int> found = matchingShifts(shift, 2);
+    if (found.size() > 1) {
+        // Where the view repeats rows (a file's end over rows of one filler mark), shifts a line
+        // apart fit alike, each with a cell where the cursor sits over a different row; the true
+        // one alone shows the same shapes there, the cursor's colours aside.
+        found = matchingShifts(shift, 2 * shift + 1);
+        std::erase_if(found, [&](int d) { return !fit(d).recoloured; });
+        // Rows a line off may also pass as a band at an edge: the shift that leaves out the fewest
+        // rows as changing bands.
+        const auto bands = [&](int d) { return fit(d).band + fit(d).topBand; };
+        if (!found.empty()) {
+            const int fewest = bands(*std::min_element(found.begin(), found.end(), [&](int a, int b) { return bands(a) < bands(b); }));
+            std::erase_if(found, [&](int d) { return bands(d) > fewest; });
+        }
+    }
+    if (found.size() != 1) return std::nullopt;
+    return found.front();
+}
+
+int ScrollPixelRows::movedCursor() {
+    if (!prepare()) return 0;
+    const int height = current_.height(), edge = edgeRows(height), reach = bandRows(height);
+    const Span whole{edge, edge, height - 2 * edge, 0, 0};
+    lastSpan_ = whole;
+    std::vector<Run> runs;
+    differences(whole, 0, 0, 0, runs, false);
+    std::vector<Colours> cursors;
+    int cell = 0;
+    for (const Run& run : runs) {
+        if (cursors.size() > 2) return 0;
+        if (cellSized(run))
+            if (auto colours = recolouring(run)) {
+                cursors.push_back(std::move(*colours));
+                cell = std::max(cell, run.last - run.first + 1);
+                continue;
+            }
+        // Other changes only in the bands' reach at either edge (a title line, a ruler).
+        if (edge + run.first >= reach && edge + run.last < height - reach) return 0;
+    }
+    if (cursors.size() != 2) return 0;
+    // Where it left, the cursor's colours go back to the cell's own; where it came, the other
+    // way round: one cell's pairs, turned round, agree with the other's on a colour they share
+    // and on every one.
+    bool shared = false;
+    for (const auto& [from, to] : cursors[0])
+        for (const auto& [back, forth] : cursors[1]) {
+            if ((from == forth) != (to == back)) return 0;
+            shared = shared || from == forth;
+        }
+    return shared ? height / cell : 0;
+}
+
 bool ScrollPixelRows::sameView() {
     if (!prepare()) return false;
     const int height = current_.height(), top = height / 10, end = 9 * height / 10;
@@ -266,7 +406,7 @@ bool ScrollPixelRows::sameView() {
     const Span middle{top, top, end - top, 0, 0};
     lastSpan_ = middle;
     std::vector<Run> runs;
-    return differences(middle, middle.count, 1, runs, false) && runs.size() <= 1 && (runs.empty() || cellSized(runs.front()));
+    return differences(middle, 0, middle.count, 1, runs, false) && runs.size() <= 1 && (runs.empty() || cellSized(runs.front()));
 }
 
 }  // namespace brevalto

@@ -180,9 +180,15 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     ScrollPixelRows pixels(previous_->image, grab);
     const bool sameSignature = signature.values == previous_->values;
     const auto found = sameSignature && pixels.sameView() ? std::nullopt : findDisplacement(*previous_, signature, pixels);
-    if (!manualDisplacement && !found && pixels.sameView()) {
-        status_ = "No new content; waiting for scroll";
-        return {Outcome::Kind::noNewContent, 0, 0.0};
+    if (!manualDisplacement && !found) {
+        // A cursor that moved alone is the program's answer to the wheel, as long as it can still
+        // go down the view; past that, a still view.
+        const int lines = pixels.movedCursor();
+        if (lines > 0 && ++cursorMoves_ <= lines) return {Outcome::Kind::noNewContent, 0, 0.0, true};
+        if (lines > 0 || pixels.sameView()) {
+            status_ = "No new content; waiting for scroll";
+            return {Outcome::Kind::noNewContent, 0, 0.0};
+        }
     }
     // A manual displacement holds whatever the search says; without one, nothing found stops.
     const std::optional<int> d = manualDisplacement ? manualDisplacement
@@ -203,7 +209,8 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     // Rows are stored once a pair of grabs shows them as content, down to the end of the compared
     // rows and up to their start, from this grab; held rows that this grab leaves out (a sticky
     // header, a footer) or cannot give come from the grab that holds them. Rows a pair let differ
-    // (a text cursor's cell) come from the last accepted grab, as it showed them. What lies
+    // (a text cursor's cell) come from the last accepted grab, as it showed them, unless that grab
+    // shows a block there over what this one shows plainly (the cursor it left). What lies
     // beyond stays held, in this grab where it reaches that end of the span: a band that stays
     // put or changes in place (a header, a footer, a status line) is never stored, and one that
     // appears lies first in the rows this grab alone shows.
@@ -217,8 +224,8 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     const QImage& previousGrab = previous_->image;
     // Where an output row that this grab shows as content comes from.
     const auto fromGrab = [&](int y) -> std::pair<const QImage*, int> {
-        for (const auto& [from, to] : proven.cells)
-            if (y >= top + from && y < top + to) return {&previousGrab, y - previousTop};
+        for (const auto& cell : proven.cells)
+            if (y >= top + cell.first && y < top + cell.end && !cell.current) return {&previousGrab, y - previousTop};
         return {&grab, y - top};
     };
     // Until a pair has shown content, the first grab is held whole; the first pair parts it at
@@ -291,6 +298,7 @@ ScrollStitcher::Outcome ScrollStitcher::append(ScrollFrameSignature signature, s
     heldTopBytes_ = heldTopBytes;
     paired_ = true;
     ++frames_;
+    cursorMoves_ = 0;
     previous_ = std::move(signature);
     previousPosition_ = static_cast<int>(newTop);
     status_ = manualDisplacement ? "Manual alignment: inspect the seam before sharing."

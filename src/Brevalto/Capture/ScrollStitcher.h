@@ -40,9 +40,9 @@ struct ScrollBudget {
 // the view, a status line that changes in place, the rows the newest grab alone shows) are held
 // back with the newest grab and drawn once, below the strips, when the image is composed; so a
 // fixed footer comes in once, at the end, and the rows it covered come in from the grabs that
-// show them. The same holds upside down for the rows at the top (a sticky header) when the
-// content moves down. Held rows count toward every budget when their grab is accepted, so
-// composing never refuses them.
+// show them. The same holds upside down for the rows at the top (a sticky header, a title line
+// that changes in place) when the content moves down. Held rows count toward every budget when
+// their grab is accepted, so composing never refuses them.
 //
 // Output rows count downward from the first grab's top edge (row 0); scrolling up past the first
 // grab makes them negative. Displacement d between two grabs: row y of the current grab shows what
@@ -69,6 +69,10 @@ public:
         Kind kind = Kind::stopped;
         int rows = 0;             // accepted: rows by which the covered span grew (how far the content moved past it), possibly 0
         double confidence = 0.0;  // accepted: the automatic search's confidence, 0 when it found none
+        // noNewContent: the view stands still but its block cursor moved (a program that answers
+        // the wheel by moving the cursor before its view); such grabs leave the status as it was,
+        // as many in a row as the view holds text lines, then count as still.
+        bool cursorMoved = false;
     };
 
     struct Displacement {
@@ -128,8 +132,10 @@ public:
     // The search between two consecutive grabs; none when the evidence is too weak. Where the
     // signatures cannot decide (shifts a line apart score alike, or no shift scores well) the
     // full-resolution rows do: a shift is taken only when it alone fits them (ScrollPixelRows::
-    // fits: a changing band at the bottom and a cursor's cells aside). A shift taken on the
-    // signatures is checked on the rows too, and gives way to another that alone fits.
+    // fits: changing bands at the edges and a cursor's cells aside), or, where several fit (rows
+    // of one filler mark past a file's end), when it alone fits with cells that differ only in
+    // colour (ScrollPixelRows::onlyShift). A shift taken on the signatures is checked on the rows
+    // too, and gives way to another that alone fits.
     static std::optional<Displacement> findDisplacement(const ScrollFrameSignature& previous,
                                                         const ScrollFrameSignature& current);
     // The same with the rows of the two grabs' images, which may already be hashed.
@@ -186,6 +192,7 @@ private:
     int width_ = 0;
     int frameHeight_ = 0;
     int frames_ = 0;
+    int cursorMoves_ = 0;  // grabs in a row since the last accepted one where only the cursor moved
     std::int64_t diskBytes_ = 0;
     QColorSpace colorSpace_{QColorSpace::SRgb};
     bool partial_ = false;

@@ -164,12 +164,12 @@ double scoreWith(int d, int rowWidth, int h, const std::uint8_t* previous, int m
     return (bands[0] + bands[1] + bands[2] + bands[3]) * 0.25;
 }
 
-// The one shift of -shift ... shift whose rows fit at full resolution (ScrollPixelRows::fits);
+// The one shift of -shift ... shift whose rows fit at full resolution (ScrollPixelRows::onlyShift);
 // none when no shift or more than one fits, or when the one that does moved less than 2 rows.
 std::optional<int> onlyMatch(ScrollPixelRows& pixels, int shift) {
-    const std::vector<int> found = pixels.matchingShifts(shift, 2);
-    if (found.size() != 1 || std::abs(found.front()) < 2) return std::nullopt;
-    return found.front();
+    const std::optional<int> found = pixels.onlyShift(shift);
+    if (!found || std::abs(*found) < 2) return std::nullopt;
+    return found;
 }
 
 }  // namespace

@@ -297,6 +297,9 @@ void ScrollingCapture::appended(std::uint64_t generation,
             lastAccepted_ = std::move(values);
             unmatchedClicks_ = 0;
             rewindOnLoss_ = false;
+            // A step right after the cursor moved alone may have spent part of its clicks moving
+            // the cursor the rest of the way: it tells nothing of the wheel's step.
+            if (std::exchange(cursorMoved_, false)) break;
             if (outcome.kind == Kind::accepted && outcome.rows > 0 && clicks > 0) {
                 // The application's own wheel step, as the frames show it. The largest seen is
                 // kept: a frame taken before every click was handled shows less, never more.
@@ -308,6 +311,10 @@ void ScrollingCapture::appended(std::uint64_t generation,
             // The view is the accepted frame's again.
             unmatchedClicks_ = 0;
             rewindOnLoss_ = false;
+            if (outcome.cursorMoved) {  // the program moved its cursor; its view follows
+                cursorMoved_ = true;
+                break;
+            }
             if (settings_.automatic && ++noProgress_ >= 3) {
                 endedWithoutNewContent_ = true;
                 emit changed();

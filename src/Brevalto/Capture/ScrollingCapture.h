@@ -224,6 +224,7 @@ private:
     bool endedWithoutNewContent_ = false;  // stopped by the polls that found nothing new
     std::vector<std::uint8_t> lastAccepted_;  // signature values of the frame the stitcher holds
     double pixelsPerClick_ = 0;      // the largest step per click measured from accepted frames; 0 until then
+    bool cursorMoved_ = false;       // the program moved its cursor alone since the last accepted frame
 };
 
 }  // namespace brevalto
