@@ -27,7 +27,9 @@ constexpr std::size_t npos = std::string_view::npos;
 constexpr std::size_t kLongestDashRun = 64;
 
 // A body line recognised from a picture may hold stray characters and spaces: a few of each
-// among at least this many base64 characters. Its base64 characters are mixed as random data
+// among at least this many base64 characters, at most one of each per eight of them, every
+// character of a run counted (a key's fixed fields read as long runs of 'A', and recognition
+// puts blanks among them). Its base64 characters are mixed as random data
 // mixes them: capitals and small letters each make at least a fifth of its letters, and of the
 // neighbouring pairs of letters and digits at most seven in ten are of one kind (two capitals,
 // two small letters, two digits), some 37 % in random base64; in words, names, paths and numbers
@@ -161,8 +163,8 @@ KeyText keyText(std::string_view s) {
     const bool oneMisread = blanks <= 1 && others <= 1;
     const std::size_t perSmall = oneMisread ? kLettersPerSmallOneMisread : kLettersPerCase;
     const std::size_t sameKindInHundred = oneMisread ? kSameKindPairsInHundredOneMisread : kSameKindPairsInHundred;
-    const bool recognised = written >= kLeastRecognisedBody && blanks * kBase64PerBlank <= base64 &&
-                            others * kBase64PerOther <= base64 &&
+    const bool recognised = written >= kLeastRecognisedBody && blanks * kBase64PerBlank <= written &&
+                            others * kBase64PerOther <= written &&
                             (digitsOrSymbols > 0 || oneMisread) &&
                             capitals * kLettersPerCase >= letters && smalls * perSmall >= letters &&
                             sameKind * 100 <= pairs * sameKindInHundred;
